@@ -1,0 +1,17 @@
+#pragma once
+
+#include <netinet/in.h>
+#include <optional>
+
+namespace kestrane {
+
+/// The first IPv4 address that the resolver gives for `host` (a name or a
+/// dotted address), in network byte order; empty when it gives none.
+/// Thread-safe.
+std::optional<in_addr_t> LookUpHostAddress(const char* host);
+
+/// `host` as a name when it resolves, else what inet_addr makes of it
+/// (INADDR_NONE, i.e. 255.255.255.255, for text that is neither).
+in_addr_t HostAddressOrInetAddr(const char* host);
+
+} // namespace kestrane

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "port/PortTypes.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <thread>
+#include <vector>
+
+namespace kestrane {
+
+class AutoResetEvent;
+
+/// Shared by every listener of the process. The id that the next accepted
+/// connection takes is one more than this, or 1 after PORT_MAX_CONNECTION_ID.
+extern std::atomic<std::uint32_t> PortIdCounter;
+/// Sum of every receive callback's result; dispatchers go on while it is 0.
+extern std::atomic<std::int32_t> PortStopCounter;
+
+/// Takes the next connection id from PortIdCounter. Safe to call from any thread.
+std::uint32_t TakePortConnectionId();
+
+/// The receiving side of the port library: one socket bound to a local port on
+/// all addresses, a poll thread that receives into nodes on a pending list, and
+/// a dispatcher thread that hands each node to the receive callback.
+///
+/// Made by CreatePortListener and ended only through Release. Owns its socket,
+/// both lists and every node on them; a node lent to the receive callback lives
+/// only during the call.
+class PortListener final {
+public:
+    PortListener(const PortListener&) = delete;
+    PortListener& operator=(const PortListener&) = delete;
+
+    /// True while no stop has been requested. Safe to call from any thread.
+    virtual bool IsRunning();
+    /// Stops both threads, waits for them and frees the listener. Returns within
+    /// one poll timeout. Not to be called from the listener's own callbacks.
+    virtual void Release();
+    /// Head of the connection list (TCP modes), newest first, or null.
+    virtual PortConnection* GetConnections();
+    /// Closes and ends the open connection with `id`: 0, or -1 when there is none.
+    /// Safe to call from any thread, and from the accept and disconnect callbacks.
+    virtual int CloseConnection(std::uint32_t id);
+
+    // Fields, in the order of the design.
+    PortConnection* connections = nullptr; // guarded by lock
+    PortSocket socket = PORT_NO_SOCKET;
+    char buffer[PORT_BUFFER_SIZE] = {}; // poll thread only
+    std::atomic<bool> dataReady{false};
+    std::recursive_mutex lock;
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> dispatcherStop{false};
+    int mode = LISTEN_UDP;
+    PortConnection* pending = nullptr; // guarded by lock
+    bool cleanupSockets = false;
+    std::thread pollThread;
+    std::thread dispatcherThread;
+    std::unique_ptr<AutoResetEvent> dataReadyEvent;
+    std::unique_ptr<AutoResetEvent> doneEvent;
+    PortReceiveCallback receiveCallback = nullptr;
+    PortAcceptCallback acceptCallback = nullptr;
+    PortNotifyCallback disconnectCallback = nullptr;
+
+private:
+    friend int CreatePortListener(int, int, PortReceiveCallback, PortAcceptCallback,
+                                  PortNotifyCallback, PortListener**);
+
+    explicit PortListener(int listenMode);
+    ~PortListener();
+
+    int SetUpUdp(int port);
+    int SetUpTcp(int port);
+    void RunPoll();
+    void RunDispatcher();
+    void PollUdp();
+    void PollTcp();
+    /// Receives once into `node`: the count, or -1 when the reception failed.
+    int ReceiveInto(PortConnection* node);
+    std::vector<pollfd>& BuildWatchSet();
+    void WakePoll();
+    void DeliverBatch(PortConnection* batch);
+    void EndPendingNodes();
+
+    /// Ends the poll thread's wait at once when a stop is requested, so Release
+    /// need not sit out a whole poll timeout.
+    int wakeDescriptor = -1;
+    /// Set when the dispatcher has ended; later receptions are ended at once
+    /// instead of piling up on the pending list.
+    std::atomic<bool> dispatcherEnded{false};
+    std::vector<pollfd> watched; // poll thread only
+};
+
+} // namespace kestrane
