@@ -1,0 +1,83 @@
+#include "chat/ChatSender.h"
+
+#include "platform/MessageBox.h"
+#include "port/PortConnection.h"
+
+#include <array>
+
+namespace kestrane {
+
+ChatSender::ChatSender(PortConnection* sharedConnection, int targetPort,
+                       const char* broadcastTarget)
+    : connection(sharedConnection), port(targetPort), broadcastHost(broadcastTarget) {}
+
+void ChatSender::PublishOwnName(std::string name) {
+    if (ownNamePublished.load(std::memory_order_acquire)) {
+        return;
+    }
+    ownName = std::move(name);
+    ownNamePublished.store(true, std::memory_order_release);
+}
+
+std::string_view ChatSender::OwnName() const {
+    if (!ownNamePublished.load(std::memory_order_acquire)) {
+        return {};
+    }
+    return ownName;
+}
+
+SendResult ChatSender::SendHello() {
+    return ComposeAndSend(broadcastHost, CHAT_HELLO, CHAT_HELLO_TEXT);
+}
+
+SendResult ChatSender::AnswerHello() {
+    return ComposeAndSend(broadcastHost, CHAT_ONLINE, CHAT_ONLINE_TEXT);
+}
+
+SendResult ChatSender::BroadcastText(std::string_view line) {
+    return ComposeAndSend(broadcastHost, CHAT_TEXT, line);
+}
+
+SendResult ChatSender::SendText(std::string_view host, std::string_view line) {
+    return ComposeAndSend(std::string(host).c_str(), CHAT_TEXT, line);
+}
+
+SendResult ChatSender::SendReply(std::string_view host, std::string_view text) {
+    return ComposeAndSend(std::string(host).c_str(), CHAT_TEXT, text);
+}
+
+SendResult ChatSender::SendLeaving() {
+    return ComposeAndSend(broadcastHost, CHAT_LEAVING, CHAT_LEAVING_TEXT);
+}
+
+int ChatSender::LongestText() const {
+    return CHAT_MAX_DATAGRAM - CHAT_TEXT_OFFSET;
+}
+
+SendResult ChatSender::ComposeAndSend(const char* host, std::uint8_t type, std::string_view text) {
+    std::array<char, CHAT_MAX_DATAGRAM> datagram;
+    int count = ComposeDatagram(datagram, type, OwnName(), text);
+    if (count < 0) {
+        return SendResult::TooLong;
+    }
+    return AimAndSend(host, datagram.data(), count);
+}
+
+SendResult ChatSender::AimAndSend(const char* host, const char* datagram, int count) {
+    if (connection == nullptr) {
+        return SendResult::NoConnection;
+    }
+    bool sent;
+    {
+        std::lock_guard guard(sendLock);
+        connection->OpenDatagram(host, port);
+        sent = connection->TrySendDatagram(datagram, count);
+    }
+    if (!sent) {
+        ShowMessageBox("IPORT Error.", "sendto");
+        return SendResult::Failed;
+    }
+    return SendResult::Sent;
+}
+
+} // namespace kestrane

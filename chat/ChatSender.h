@@ -1,0 +1,70 @@
+#pragma once
+
+#include "chat/ChatDatagram.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace kestrane {
+
+class PortConnection;
+
+enum class SendResult {
+    Sent,
+    Failed,      // the send failed; the "IPORT Error." box was shown
+    TooLong,     // the datagram would exceed what a receiver accepts; nothing was sent
+    NoConnection // the network is not started; nothing was sent
+};
+
+/// Every datagram this copy sends goes through here: the hello, the online
+/// answers, the user's lines and replies, and the leaving notice.
+///
+/// The connection is shared by the UI thread and the listener's dispatcher
+/// thread. One lock is held over each aim-and-send pair, so no datagram goes out
+/// through a socket being re-created and none goes to another send's host. The
+/// error box is shown after the lock is released: the dispatcher waits for the
+/// UI thread while a box is up, and the UI thread may be waiting for the lock.
+///
+/// Does not own the connection. Safe to call from any thread.
+class ChatSender {
+public:
+    /// `port` and `broadcastHost` are seams for tests, which must not broadcast:
+    /// they aim "broadcasts" at a loopback host instead.
+    explicit ChatSender(PortConnection* connection, int port = CHAT_PORT,
+                        const char* broadcastHost = nullptr);
+    ChatSender(const ChatSender&) = delete;
+    ChatSender& operator=(const ChatSender&) = delete;
+
+    /// Sets the own name once; later calls change nothing. Readers on other
+    /// threads see either the empty name or the whole name.
+    void PublishOwnName(std::string name);
+    /// Empty until PublishOwnName.
+    std::string_view OwnName() const;
+
+    SendResult SendHello();
+    /// Answers every hello by broadcast, so a newcomer always learns of this copy.
+    SendResult AnswerHello();
+    SendResult BroadcastText(std::string_view line);
+    SendResult SendText(std::string_view host, std::string_view line);
+    SendResult SendReply(std::string_view host, std::string_view text);
+    SendResult SendLeaving();
+
+    /// Longest text of a line or reply that a receiver takes whole, given the own name.
+    int LongestText() const;
+
+private:
+    /// Aims at `host` (broadcast when null) and sends `count` bytes of `datagram`.
+    SendResult AimAndSend(const char* host, const char* datagram, int count);
+    SendResult ComposeAndSend(const char* host, std::uint8_t type, std::string_view text);
+
+    PortConnection* connection;
+    const int port;
+    const char* const broadcastHost; // null: the broadcast address
+    std::mutex sendLock;             // guards every use of connection
+    std::string ownName;             // written once, before ownNamePublished
+    std::atomic<bool> ownNamePublished{false};
+};
+
+} // namespace kestrane

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+namespace kestrane {
+
+class ChatMessage;
+
+/// What the incoming handler needs of the main window. The window layer
+/// implements it by running each call on the UI thread and waiting for it; once
+/// the window is gone, each call returns at once and does nothing.
+class ChatWindow {
+public:
+    virtual ~ChatWindow() = default;
+
+    /// Lists `name` unless the roster already holds it (whole name, any case).
+    virtual void AddPeer(const std::string& name) = 0;
+    /// Removes the roster entry that is `name` (whole name, any case), if any.
+    virtual void RemovePeer(const std::string& name) = 0;
+    /// Logs, queues and signals a line from another host. `message` is valid
+    /// only during the call.
+    virtual void ShowText(const ChatMessage& message) = 0;
+};
+
+} // namespace kestrane

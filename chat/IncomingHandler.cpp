@@ -1,0 +1,75 @@
+#include "chat/IncomingHandler.h"
+
+#include "chat/ChatMessage.h"
+#include "chat/ChatSender.h"
+#include "chat/ChatWindow.h"
+#include "chat/PeerName.h"
+#include "port/PortConnection.h"
+
+#include <atomic>
+#include <memory>
+#include <new>
+
+namespace kestrane {
+
+namespace {
+
+std::atomic<IncomingHandler*> incomingHandler{nullptr};
+
+} // namespace
+
+IncomingHandler::IncomingHandler(ChatWindow& chatWindow, ChatSender& chatSender)
+    : window(chatWindow), sender(chatSender) {}
+
+void IncomingHandler::Handle(const char* data, int count) {
+    if (data == nullptr) {
+        return;
+    }
+    std::unique_ptr<ChatMessage> message(new (std::nothrow) ChatMessage(data, count));
+    if (!message) {
+        return; // the reception is dropped when memory runs out
+    }
+    std::string senderName = message->sender;
+    std::string_view ownName = sender.OwnName();
+    auto addPeer = [&] {
+        if (MayListPeer(senderName, ownName)) {
+            window.AddPeer(senderName);
+        }
+    };
+    switch (message->GetAction()) {
+    case ACTION_SHOW_TEXT:
+        if (senderName != ownName) {
+            addPeer();
+            window.ShowText(*message);
+        }
+        break;
+    case ACTION_GREET:
+        addPeer();
+        sender.AnswerHello();
+        break;
+    case ACTION_ADD_PEER:
+        addPeer();
+        break;
+    case ACTION_REMOVE_PEER:
+        if (!senderName.empty()) {
+            window.RemovePeer(senderName);
+        }
+        break;
+    case ACTION_IGNORE:
+        break;
+    }
+}
+
+std::int32_t OnDatagram(PortConnection* node) {
+    IncomingHandler* handler = incomingHandler.load();
+    if (node != nullptr && handler != nullptr) {
+        handler->Handle(node->GetData(), node->GetDataLength());
+    }
+    return 0;
+}
+
+void SetIncomingHandler(IncomingHandler* handler) {
+    incomingHandler.store(handler);
+}
+
+} // namespace kestrane

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrane {
+
+/// The name a copy gives itself on the wire, made from the resolver's canonical
+/// name: a to z upper-cased, every other byte unchanged. A name that would not
+/// fit the 32-character sender field is shortened to its first label, and cut
+/// to 32 characters only if that is still too long, so peers always split the
+/// datagram where it was composed.
+std::string OwnNameFromCanonical(std::string_view canonicalName);
+
+/// The local host's own name: gethostname, then its canonical name from the
+/// resolver (the host name itself when the resolver does not know it).
+/// Empty when gethostname fails. Thread-safe.
+std::optional<std::string> LookUpOwnName();
+
+} // namespace kestrane

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string_view>
+
+namespace kestrane {
+
+/// True when two host names are the same name, letter case aside (ASCII).
+/// Whole names only: PC1 and PC10 are different hosts.
+bool IsSamePeerName(std::string_view first, std::string_view second);
+
+/// True when `name` may enter the roster: not empty and not this copy's own
+/// name (an exact, case-sensitive comparison).
+bool MayListPeer(std::string_view name, std::string_view ownName);
+
+} // namespace kestrane

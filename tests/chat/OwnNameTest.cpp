@@ -1,0 +1,46 @@
+#include "chat/OwnName.h"
+
+#include "chat/PeerName.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrane {
+namespace {
+
+TEST(OwnName, CanonicalNameIsUpperCasedAToZOnly) {
+    EXPECT_EQ(OwnNameFromCanonical("pc-7.lan"), "PC-7.LAN");
+    EXPECT_EQ(OwnNameFromCanonical("h\xe9te_1"), "H\xe9TE_1");
+}
+
+TEST(OwnName, TooLongForTheSenderFieldFallsBackToFirstLabelThenCuts) {
+    std::string fits(32, 'a');
+    EXPECT_EQ(OwnNameFromCanonical(fits), std::string(32, 'A'));
+    EXPECT_EQ(OwnNameFromCanonical("workstation-12.department.example.org"), "WORKSTATION-12");
+    std::string longLabel = std::string(40, 'b') + ".lan";
+    EXPECT_EQ(OwnNameFromCanonical(longLabel), std::string(32, 'B'));
+}
+
+TEST(OwnName, LookUpGivesANameThatFitsTheField) {
+    std::optional<std::string> name = LookUpOwnName();
+    ASSERT_TRUE(name.has_value());
+    EXPECT_FALSE(name->empty());
+    EXPECT_LE(name->size(), 32u);
+    EXPECT_EQ(OwnNameFromCanonical(*name), *name);
+}
+
+TEST(PeerName, WholeNamesMatchInAnyCaseButPrefixesDoNot) {
+    EXPECT_TRUE(IsSamePeerName("PC1", "pc1"));
+    EXPECT_FALSE(IsSamePeerName("PC1", "PC10"));
+    EXPECT_FALSE(IsSamePeerName("PC10", "PC1"));
+    EXPECT_FALSE(IsSamePeerName("", "PC1"));
+}
+
+TEST(PeerName, RosterRefusesEmptyAndOwnNameExactly) {
+    EXPECT_FALSE(MayListPeer("", "PC1"));
+    EXPECT_FALSE(MayListPeer("PC1", "PC1"));
+    EXPECT_TRUE(MayListPeer("pc1", "PC1"));
+    EXPECT_TRUE(MayListPeer("PC2", ""));
+}
+
+} // namespace
+} // namespace kestrane
