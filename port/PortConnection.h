@@ -22,6 +22,9 @@ class AutoResetEvent;
 ///
 /// Without a reader thread the object takes no lock: whoever holds it must not
 /// let OpenDatagram, which replaces the socket, run beside another operation.
+/// With a reader thread, the reader alone writes `data`, `length` and `socket`
+/// and calls the two callbacks; the owner reads them only inside those callbacks
+/// or once `readerRunning` has dropped to 0.
 class PortConnection final {
 public:
     PortConnection();
@@ -42,7 +45,9 @@ public:
     /// Sends the request, then does what Receive does.
     virtual int Transact(const char* request, int requestCount, char* buffer, int* size,
                          timeval* timeout);
-    /// Opens a blocking stream connection to `host` (a name or a dotted address).
+    /// Opens a blocking stream connection to `host` (a name or a dotted address)
+    /// on a fresh object. -1 when the host neither resolves nor parses, or the
+    /// connection cannot be made; the object then keeps no socket.
     virtual int Connect(const char* host, int port);
     virtual void Close();
     /// Stops the reader thread, if any, closes the socket and frees the object.
@@ -55,10 +60,16 @@ public:
     /// and returns -1 once the box is closed.
     virtual int SendDatagram(const char* data, int count);
 
+    /// Sends like SendDatagram but shows no box: true when the whole datagram
+    /// went out. For callers that must report the failure after releasing a lock.
+    bool TrySendDatagram(const char* data, int count);
     /// Stores a copy of `count` bytes and a NUL as the last reception.
     void StoreReception(const char* bytes, int count);
     /// Starts the reader thread of a connected TCP client.
     void StartReader(PortNotifyCallback onData, PortNotifyCallback onException);
+    /// A new node that names this connection's socket (borrowed), peer name and
+    /// id, and takes over its last reception; this connection keeps no data.
+    PortConnection* TakeReceptionCopy();
 
     // Fields, in the order of the design.
     PortConnection* next = nullptr; // link in one of a listener's lists
@@ -77,7 +88,13 @@ public:
 private:
     ~PortConnection();
     void RunReader();
+    void ReadOnce(char* buffer);
     int ReceiveOnReader(char* buffer);
+    void EndReaderOnFailure();
+
+    /// Written by Release so that the reader thread sees the stop at once
+    /// rather than after a whole poll timeout; -1 without a reader thread.
+    int wakeDescriptor = -1;
 };
 
 } // namespace kestrane

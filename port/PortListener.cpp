@@ -1,12 +1,14 @@
 #include "port/PortListener.h"
 
 #include "platform/AutoResetEvent.h"
+#include "port/PortAcceptor.h"
 #include "port/PortConnection.h"
 #include "port/PortLibrary.h"
+#include "port/SocketCalls.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <netinet/in.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,27 +24,19 @@ constexpr int UDP_POLL_TIMEOUT_MS = 3000;
 constexpr int TCP_KEEP_POLL_TIMEOUT_MS = 1000;
 constexpr int TCP_ONCE_POLL_TIMEOUT_MS = 3000;
 
-int SetIntOption(PortSocket socket, int option, int value) {
-    return setsockopt(socket, SOL_SOCKET, option, &value, sizeof value);
-}
+// Where the listener's own socket and the wake descriptor sit in the watch
+// set; the connections follow them.
+constexpr std::size_t OWN_SOCKET_SLOT = 0;
+constexpr std::size_t WAKE_SLOT = 1;
+constexpr std::size_t FIRST_CONNECTION_SLOT = 2;
+
+// What select's read set would report: data, end of stream or an error.
+constexpr short READABLE_EVENTS = POLLIN | POLLERR | POLLHUP | POLLNVAL;
 
 /// Ends a node that only borrowed its socket, without closing that socket.
 void EndBorrowingNode(PortConnection* node) {
     node->socket = PORT_NO_SOCKET;
     node->Release();
-}
-
-/// Ends every node of a list; `ownSockets` says whether they own their sockets.
-void EndList(PortConnection*& head, bool ownSockets) {
-    while (head != nullptr) {
-        PortConnection* next = head->next;
-        if (ownSockets) {
-            head->Release();
-        } else {
-            EndBorrowingNode(head);
-        }
-        head = next;
-    }
 }
 
 /// Reverses a singly linked list; the pending list is newest first.
@@ -88,16 +82,23 @@ int CreatePortListener(int mode, int port, PortReceiveCallback receiveCallback,
 
 PortListener::PortListener(int listenMode)
     : mode(listenMode), cleanupSockets(true), dataReadyEvent(std::make_unique<AutoResetEvent>()),
-      doneEvent(std::make_unique<AutoResetEvent>()),
-      wakeDescriptor(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+      doneEvent(std::make_unique<AutoResetEvent>()), wakeDescriptor(MakeWakeDescriptor()) {}
 
 PortListener::~PortListener() {
     dataReadyEvent.reset();
     doneEvent.reset();
-    // Connections own their sockets in the TCP modes; UDP nodes, and the
-    // pending copies of LISTEN_TCP_KEEP, only borrow one.
-    EndList(connections, mode != LISTEN_UDP);
-    EndList(pending, mode == LISTEN_TCP_ONCE);
+    // Undelivered nodes first: their loans must be returned before the
+    // connections' sockets are closed.
+    while (pending != nullptr) {
+        PortConnection* next = pending->next;
+        EndNode(pending);
+        pending = next;
+    }
+    while (connections != nullptr) {
+        PortConnection* next = connections->next;
+        EndConnection(connections);
+        connections = next;
+    }
     if (socket != PORT_NO_SOCKET) {
         ::close(socket);
     }
@@ -115,7 +116,7 @@ bool PortListener::IsRunning() {
 
 void PortListener::Release() {
     stopRequested.store(true);
-    WakePoll();
+    WakeWaiter(wakeDescriptor);
     doneEvent->Wait();
     pollThread.join();
     dispatcherThread.join();
@@ -129,19 +130,19 @@ PortConnection* PortListener::GetConnections() {
 
 int PortListener::CloseConnection(std::uint32_t connectionId) {
     std::lock_guard guard(lock);
-    for (PortConnection** link = &connections; *link != nullptr; link = &(*link)->next) {
-        PortConnection* connection = *link;
+    for (PortConnection* connection = connections; connection != nullptr;
+         connection = connection->next) {
         if (connection->id == connectionId) {
-            *link = connection->next;
-            connection->Release();
+            Unlink(connection);
+            EndConnection(connection);
             return 0;
         }
     }
     return -1;
 }
 
-int PortListener::SetUpUdp(int port) {
-    socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+int PortListener::OpenBoundSocket(int type, int port) {
+    socket = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     if (socket < 0) {
         socket = PORT_NO_SOCKET;
         return -1;
@@ -158,7 +159,12 @@ int PortListener::SetUpUdp(int port) {
         socket = PORT_NO_SOCKET;
         return -1;
     }
-    if (SetIntOption(socket, SO_SNDBUF, PORT_UDP_BUFFER_SIZE) != 0 ||
+    return 0;
+}
+
+int PortListener::SetUpUdp(int port) {
+    if (OpenBoundSocket(SOCK_DGRAM, port) != 0 ||
+        SetIntOption(socket, SO_SNDBUF, PORT_UDP_BUFFER_SIZE) != 0 ||
         SetIntOption(socket, SO_RCVBUF, PORT_UDP_BUFFER_SIZE) != 0) {
         return -1;
     }
@@ -167,15 +173,20 @@ int PortListener::SetUpUdp(int port) {
     return 0;
 }
 
-int PortListener::SetUpTcp(int /*port*/) {
-    return -1;
-}
-
-void PortListener::WakePoll() {
-    if (wakeDescriptor >= 0) {
-        std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t written = ::write(wakeDescriptor, &one, sizeof one);
+int PortListener::SetUpTcp(int port) {
+    if (OpenBoundSocket(SOCK_STREAM, port) != 0 ||
+        SetIntOption(socket, SO_SNDBUF, PORT_STREAM_BUFFER_SIZE) != 0 ||
+        SetIntOption(socket, SO_RCVBUF, PORT_STREAM_BUFFER_SIZE) != 0) {
+        return -1;
     }
+    int nonBlocking = 1;
+    ioctl(socket, FIONBIO, &nonBlocking);
+    if (::listen(socket, PORT_LISTEN_BACKLOG) != 0) {
+        ::close(socket);
+        socket = PORT_NO_SOCKET;
+        return -1;
+    }
+    return 0;
 }
 
 void PortListener::RunPoll() {
@@ -196,35 +207,39 @@ void PortListener::RunPoll() {
 
 void PortListener::EndPendingNodes() {
     std::lock_guard guard(lock);
-    EndList(pending, mode == LISTEN_TCP_ONCE);
+    while (pending != nullptr) {
+        PortConnection* next = pending->next;
+        EndNode(pending);
+        pending = next;
+    }
 }
 
 std::vector<pollfd>& PortListener::BuildWatchSet() {
     watched.clear();
-    int watchedConnections = 0;
-    for (PortConnection* connection = connections;
-         connection != nullptr && watchedConnections < PORT_WATCH_SET_SIZE;
-         connection = connection->next, ++watchedConnections) {
-        watched.push_back(pollfd{connection->socket, POLLIN | POLLPRI, 0});
-    }
-    if (watchedConnections < PORT_WATCH_SET_SIZE) {
-        short events = POLLIN;
-        if (mode != LISTEN_TCP_KEEP) {
-            events |= POLLPRI;
-        }
-        watched.push_back(pollfd{socket, events, 0});
-    }
+    watchedIds.clear();
+    short ownEvents = mode == LISTEN_TCP_KEEP ? POLLIN : POLLIN | POLLPRI;
+    watched.push_back(pollfd{socket, ownEvents, 0});
     watched.push_back(pollfd{wakeDescriptor, POLLIN, 0});
+    // Exceptions on connections count only where they close them; watching
+    // them elsewhere would make every poll return at once after urgent data.
+    short connectionEvents = mode == LISTEN_TCP_KEEP ? POLLIN | POLLPRI : POLLIN;
+    std::lock_guard guard(lock);
+    for (PortConnection* connection = connections; connection != nullptr;
+         connection = connection->next) {
+        watched.push_back(pollfd{connection->socket, connectionEvents, 0});
+        watchedIds.push_back(connection->id);
+    }
     return watched;
 }
 
 void PortListener::PollUdp() {
     std::vector<pollfd>& set = BuildWatchSet();
-    int ready = ::poll(set.data(), set.size(), UDP_POLL_TIMEOUT_MS);
+    int ready =
+        RetryInterrupted([&] { return ::poll(set.data(), set.size(), UDP_POLL_TIMEOUT_MS); });
     if (ready < 1 || !IsRunning()) {
         return;
     }
-    const pollfd& own = set[set.size() - 2];
+    const pollfd& own = set[OWN_SOCKET_SLOT];
     if ((own.revents & POLLPRI) != 0) {
         stopRequested.store(true);
         return;
@@ -239,23 +254,171 @@ void PortListener::PollUdp() {
     connections = node;
     ReceiveInto(node);
     connections = node->next;
+    PushPending(node);
+}
+
+void PortListener::PollTcp() {
+    std::vector<pollfd>& set = BuildWatchSet();
+    int timeout = mode == LISTEN_TCP_KEEP ? TCP_KEEP_POLL_TIMEOUT_MS : TCP_ONCE_POLL_TIMEOUT_MS;
+    int ready = RetryInterrupted([&] { return ::poll(set.data(), set.size(), timeout); });
+    if (ready < 1 || !IsRunning()) {
+        return;
+    }
+    // Held for all the work on the connection list, so that CloseConnection on
+    // another thread never ends a connection that is in use here; callbacks
+    // below may still close connections, since the lock is re-entrant.
+    std::lock_guard guard(lock);
+    CollectReadyConnections();
+    const pollfd& own = set[OWN_SOCKET_SLOT];
+    if (mode == LISTEN_TCP_ONCE && (own.revents & POLLPRI) != 0) {
+        stopRequested.store(true);
+        return;
+    }
+    if ((own.revents & (POLLIN | POLLERR)) != 0) {
+        Accept();
+    }
+    // Looked up again by id: a callback may have closed any of them, and a
+    // connection accepted in this pass was not watched and is passed over.
+    for (const ReadyConnection& entry : readyConnections) {
+        if (PortConnection* connection = FindReady(entry)) {
+            if (mode == LISTEN_TCP_KEEP) {
+                ServeKept(connection, entry.events);
+            } else if ((entry.events & READABLE_EVENTS) != 0) {
+                HandOverOnce(connection);
+            }
+        }
+    }
+}
+
+void PortListener::CollectReadyConnections() {
+    readyConnections.clear();
+    for (std::size_t slot = FIRST_CONNECTION_SLOT; slot < watched.size(); ++slot) {
+        if (watched[slot].revents != 0) {
+            readyConnections.push_back(ReadyConnection{watchedIds[slot - FIRST_CONNECTION_SLOT],
+                                                       watched[slot].fd, watched[slot].revents});
+        }
+    }
+}
+
+PortConnection* PortListener::FindReady(const ReadyConnection& ready) {
+    for (PortConnection* connection = connections; connection != nullptr;
+         connection = connection->next) {
+        if (connection->id == ready.id && connection->socket == ready.socket) {
+            return connection;
+        }
+    }
+    return nullptr;
+}
+
+int PortListener::CountConnections() {
+    int count = 0;
+    for (PortConnection* connection = connections; connection != nullptr;
+         connection = connection->next) {
+        ++count;
+    }
+    return count;
+}
+
+void PortListener::Accept() {
+    PortConnection* connection = PortAcceptor::Accept(socket, CountConnections());
+    if (connection == nullptr) {
+        return;
+    }
+    if (acceptCallback != nullptr && acceptCallback(connection) == 0) {
+        connection->Release();
+        return;
+    }
+    connection->next = connections;
+    connections = connection;
+}
+
+void PortListener::ServeKept(PortConnection* connection, short events) {
+    bool closed = (events & POLLPRI) != 0;
+    if ((events & READABLE_EVENTS) != 0) {
+        int received = ReceiveInto(connection);
+        if (received > 0) {
+            PortConnection* copy = connection->TakeReceptionCopy();
+            loans.Lend(copy->socket);
+            PushPending(copy);
+        } else if (received < 0) {
+            closed = true;
+        }
+    }
+    if (closed) {
+        std::uint32_t connectionId = connection->id;
+        if (disconnectCallback != nullptr) {
+            disconnectCallback(connection);
+        }
+        // By id: the callback may have closed the connection itself.
+        CloseConnection(connectionId);
+    }
+}
+
+void PortListener::HandOverOnce(PortConnection* connection) {
+    ReceiveInto(connection);
+    Unlink(connection);
+    PushPending(connection);
+}
+
+void PortListener::Unlink(PortConnection* connection) {
+    for (PortConnection** link = &connections; *link != nullptr; link = &(*link)->next) {
+        if (*link == connection) {
+            *link = connection->next;
+            connection->next = nullptr;
+            return;
+        }
+    }
+}
+
+void PortListener::EndConnection(PortConnection* connection) {
+    if (mode == LISTEN_UDP) {
+        EndBorrowingNode(connection);
+        return;
+    }
+    // The poll thread may be waiting on this socket, and its wait keeps the
+    // socket alive past close(); shutting it down lets the peer see the close
+    // at once.
+    ::shutdown(connection->socket, SHUT_RDWR);
+    if (mode == LISTEN_TCP_KEEP) {
+        loans.Close(connection->socket);
+        connection->socket = PORT_NO_SOCKET;
+    }
+    connection->Release();
+}
+
+void PortListener::PushPending(PortConnection* node) {
     if (dispatcherEnded.load()) {
-        EndBorrowingNode(node);
+        EndNode(node);
         return;
     }
     node->next = pending;
     pending = node;
+    // A node whose reception failed is handed over now too, not only with the
+    // next successful reception.
+    dataReady.store(true);
 }
 
-void PortListener::PollTcp() {}
+void PortListener::EndNode(PortConnection* node) {
+    if (mode == LISTEN_TCP_ONCE) {
+        node->Release();
+        return;
+    }
+    if (mode == LISTEN_TCP_KEEP) {
+        loans.Return(node->socket);
+    }
+    EndBorrowingNode(node);
+}
 
 int PortListener::ReceiveInto(PortConnection* node) {
-    ssize_t received;
-    do {
-        received = ::recv(node->socket, buffer, sizeof buffer, MSG_TRUNC);
-    } while (received < 0 && errno == EINTR);
     // MSG_TRUNC gives a datagram's true length, so one too large for the
-    // buffer fails here instead of arriving cut short.
+    // buffer fails here instead of arriving cut short. On a stream it would
+    // throw the bytes away instead.
+    int flags = mode == LISTEN_UDP ? MSG_TRUNC : 0;
+    ssize_t received =
+        RetryInterrupted([&] { return ::recv(node->socket, buffer, sizeof buffer, flags); });
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && mode != LISTEN_UDP) {
+        return 0;
+    }
     if (received < 1 || received > static_cast<ssize_t>(sizeof buffer)) {
         return -1;
     }
@@ -292,13 +455,14 @@ void PortListener::RunDispatcher() {
 void PortListener::DeliverBatch(PortConnection* batch) {
     for (PortConnection* node = batch; node != nullptr; node = node->next) {
         PortStopCounter.fetch_add(receiveCallback(node));
-        if (mode != LISTEN_TCP_ONCE) {
-            node->socket = PORT_NO_SOCKET;
-        }
     }
+    if (batch == nullptr) {
+        return;
+    }
+    std::lock_guard guard(lock);
     while (batch != nullptr) {
         PortConnection* next = batch->next;
-        batch->Release();
+        EndNode(batch);
         batch = next;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "port/PortTypes.h"
+#include "port/SocketLoans.h"
 
 #include <atomic>
 #include <cstdint>
@@ -40,14 +41,17 @@ public:
     /// Stops both threads, waits for them and frees the listener. Returns within
     /// one poll timeout. Not to be called from the listener's own callbacks.
     virtual void Release();
-    /// Head of the connection list (TCP modes), newest first, or null.
+    /// Head of the connection list (TCP modes), newest first, or null. The poll
+    /// thread changes the list: walk it, and use its connections, only while
+    /// holding `lock`.
     virtual PortConnection* GetConnections();
     /// Closes and ends the open connection with `id`: 0, or -1 when there is none.
-    /// Safe to call from any thread, and from the accept and disconnect callbacks.
+    /// Safe to call from any thread, and from the accept and disconnect callbacks;
+    /// never ends a connection while the poll thread is working on it.
     virtual int CloseConnection(std::uint32_t id);
 
     // Fields, in the order of the design.
-    PortConnection* connections = nullptr; // guarded by lock
+    PortConnection* connections = nullptr; // guarded by lock; the sockets are owned
     PortSocket socket = PORT_NO_SOCKET;
     char buffer[PORT_BUFFER_SIZE] = {}; // poll thread only
     std::atomic<bool> dataReady{false};
@@ -72,18 +76,42 @@ private:
     explicit PortListener(int listenMode);
     ~PortListener();
 
+    /// Connections that had events in the last poll, named by id and socket so
+    /// that one closed and replaced meanwhile is not mistaken for its successor.
+    struct ReadyConnection {
+        std::uint32_t id;
+        PortSocket socket;
+        short events;
+    };
+
+    int OpenBoundSocket(int type, int port);
     int SetUpUdp(int port);
     int SetUpTcp(int port);
     void RunPoll();
     void RunDispatcher();
     void PollUdp();
     void PollTcp();
-    /// Receives once into `node`: the count, or -1 when the reception failed.
+    /// Receives once into `node`: the count; 0 when a stream had nothing after
+    /// all; -1 when the reception failed.
     int ReceiveInto(PortConnection* node);
     std::vector<pollfd>& BuildWatchSet();
-    void WakePoll();
-    void DeliverBatch(PortConnection* batch);
     void EndPendingNodes();
+    // Poll thread, with `lock` held: the stream modes' work after a poll.
+    void CollectReadyConnections();
+    PortConnection* FindReady(const ReadyConnection& ready);
+    int CountConnections();
+    void Accept();
+    void ServeKept(PortConnection* connection, short events);
+    void HandOverOnce(PortConnection* connection);
+    // Any thread, with `lock` held.
+    void Unlink(PortConnection* connection);
+    /// Closes a connection taken off the connection list and frees it.
+    void EndConnection(PortConnection* connection);
+    void PushPending(PortConnection* node);
+    /// Ends a node of the pending list; only LISTEN_TCP_ONCE nodes own their socket.
+    void EndNode(PortConnection* node);
+    // Dispatcher thread.
+    void DeliverBatch(PortConnection* batch);
 
     /// Ends the poll thread's wait at once when a stop is requested, so Release
     /// need not sit out a whole poll timeout.
@@ -91,7 +119,10 @@ private:
     /// Set when the dispatcher has ended; later receptions are ended at once
     /// instead of piling up on the pending list.
     std::atomic<bool> dispatcherEnded{false};
-    std::vector<pollfd> watched; // poll thread only
+    std::vector<pollfd> watched;                   // poll thread only
+    std::vector<std::uint32_t> watchedIds;         // poll thread only; ids of watched[2...]
+    std::vector<ReadyConnection> readyConnections; // poll thread only
+    SocketLoans loans;                             // guarded by lock
 };
 
 } // namespace kestrane

@@ -30,8 +30,12 @@ inline constexpr int PORT_UDP_BUFFER_SIZE = 102400;
 inline constexpr int PORT_LISTEN_BACKLOG = 5;
 /// Largest connection id; the id after it is 1.
 inline constexpr std::uint32_t PORT_MAX_CONNECTION_ID = 0xB0000000u;
-/// Room in each set of watched sockets.
-inline constexpr int PORT_WATCH_SET_SIZE = 64;
+/// SO_SNDBUF and SO_RCVBUF of every stream socket: TCP clients, listening
+/// sockets and accepted connections.
+inline constexpr int PORT_STREAM_BUFFER_SIZE = 4096;
+/// Most accepted connections a listener serves at once; a further one is
+/// closed as soon as it is accepted.
+inline constexpr int PORT_MAX_CONNECTIONS = 128;
 /// Length of a peer name, without its terminator.
 inline constexpr int PORT_PEER_NAME_LENGTH = 255;
 

@@ -20,14 +20,6 @@ TEST(OwnName, TooLongForTheSenderFieldFallsBackToFirstLabelThenCuts) {
     EXPECT_EQ(OwnNameFromCanonical(longLabel), std::string(32, 'B'));
 }
 
-TEST(OwnName, LookUpGivesANameThatFitsTheField) {
-    std::optional<std::string> name = LookUpOwnName();
-    ASSERT_TRUE(name.has_value());
-    EXPECT_FALSE(name->empty());
-    EXPECT_LE(name->size(), 32u);
-    EXPECT_EQ(OwnNameFromCanonical(*name), *name);
-}
-
 TEST(PeerName, WholeNamesMatchInAnyCaseButPrefixesDoNot) {
     EXPECT_TRUE(IsSamePeerName("PC1", "pc1"));
     EXPECT_FALSE(IsSamePeerName("PC1", "PC10"));

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kestrane {
@@ -137,6 +138,10 @@ TEST_F(PortListenerUdpTest, NonZeroCallbackResultStopsTheDispatcherButNotRecepti
     record.result = 1;
     ASSERT_TRUE(peer.SendTo(port, "first"));
     ASSERT_TRUE(record.WaitForCount(1));
+    // The callback records before it returns; its result is added just after.
+    for (int wait = 0; wait < 300 && PortStopCounter.load() == 0; ++wait) {
+        std::this_thread::sleep_for(1ms);
+    }
     EXPECT_EQ(PortStopCounter.load(), 1);
 
     ASSERT_TRUE(peer.SendTo(port, "second"));

@@ -1,0 +1,47 @@
+#include "port/PortAcceptor.h"
+
+#include "port/HostLookup.h"
+#include "port/PortConnection.h"
+#include "port/PortListener.h"
+#include "port/SocketCalls.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kestrane {
+
+PortConnection* PortAcceptor::Accept(PortSocket listening, int openConnections) {
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    // Accepted sockets do not inherit non-blocking mode on Linux, so it is
+    // asked for here, with close-on-exec.
+    PortSocket accepted = RetryInterrupted([&] {
+        return ::accept4(listening, reinterpret_cast<sockaddr*>(&address), &size,
+                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+    });
+    if (accepted < 0) {
+        return nullptr;
+    }
+    if (openConnections >= PORT_MAX_CONNECTIONS ||
+        SetIntOption(accepted, SO_SNDBUF, PORT_STREAM_BUFFER_SIZE) != 0 ||
+        SetIntOption(accepted, SO_RCVBUF, PORT_STREAM_BUFFER_SIZE) != 0) {
+        ::close(accepted);
+        return nullptr;
+    }
+    auto* connection = new PortConnection;
+    NamePeer(address, connection->peerName);
+    connection->socket = accepted;
+    connection->id = TakePortConnectionId();
+    return connection;
+}
+
+void PortAcceptor::NamePeer(const sockaddr_in& address, char* peerName) {
+    char dotted[INET_ADDRSTRLEN] = {};
+    bool named = PeerHasReverseEntry(address.sin_addr.s_addr) &&
+                 inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted) != nullptr;
+    std::snprintf(peerName, PORT_PEER_NAME_LENGTH + 1, "%s", named ? dotted : UNKNOWN_PEER);
+}
+
+} // namespace kestrane

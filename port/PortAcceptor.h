@@ -1,0 +1,29 @@
+#pragma once
+
+#include "port/PortTypes.h"
+
+#include <netinet/in.h>
+
+namespace kestrane {
+
+/// The accept path of a listener's stream modes: turns one waiting connection
+/// into a PortConnection that owns its socket and has its peer name and id.
+/// Runs on the listener's poll thread.
+class PortAcceptor {
+public:
+    /// Peer name of a connection whose address has no reverse entry.
+    static constexpr const char* UNKNOWN_PEER = "<<Unknown>>";
+
+    /// Accepts one connection from `listening`. Null when nothing could be
+    /// accepted, when the new socket's options cannot be set, or when
+    /// `openConnections` already reached PORT_MAX_CONNECTIONS; a socket that was
+    /// accepted is closed then. The connection takes the next id.
+    static PortConnection* Accept(PortSocket listening, int openConnections);
+
+    /// Writes the dotted text of `address` into `peerName` when the address has
+    /// a reverse entry, else UNKNOWN_PEER. The name found is not kept: the
+    /// lookup only decides between the two.
+    static void NamePeer(const sockaddr_in& address, char* peerName);
+};
+
+} // namespace kestrane

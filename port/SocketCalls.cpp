@@ -1,0 +1,60 @@
+#include "port/SocketCalls.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kestrane {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/// Milliseconds left until `deadline`, rounded up so that a wait of a few
+/// microseconds does not become a mere look; -1 (no limit) without a deadline.
+int MillisecondsLeft(const std::optional<Clock::time_point>& deadline) {
+    if (!deadline) {
+        return -1;
+    }
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
+}
+
+} // namespace
+
+int SetIntOption(PortSocket socket, int option, int value) {
+    return setsockopt(socket, SOL_SOCKET, option, &value, sizeof value);
+}
+
+int WaitUntilReadable(PortSocket socket, const timeval* timeout) {
+    std::optional<Clock::time_point> deadline;
+    if (timeout != nullptr) {
+        deadline = Clock::now() + std::chrono::seconds(timeout->tv_sec) +
+                   std::chrono::microseconds(timeout->tv_usec);
+    }
+    pollfd watched{socket, POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&watched, 1, MillisecondsLeft(deadline));
+    } while (ready < 0 && errno == EINTR);
+    return ready;
+}
+
+int MakeWakeDescriptor() {
+    return eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+void WakeWaiter(int wakeDescriptor) {
+    if (wakeDescriptor >= 0) {
+        std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = ::write(wakeDescriptor, &one, sizeof one);
+    }
+}
+
+} // namespace kestrane
