@@ -11,7 +11,6 @@ target_compile_options(kestrane_warnings INTERFACE
     -Wold-style-cast       # casts stand out and say which kind they are
     -Wcast-align           # misaligned reads of wire data
     -Woverloaded-virtual   # a hidden virtual is almost always a mistake
-    -Wnull-dereference     # catches paths the optimiser can prove null
     -Wformat=2             # printf-style composition of datagrams must match its arguments
     -Wimplicit-fallthrough # a missing break in a switch over message types
 )

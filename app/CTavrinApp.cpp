@@ -1,0 +1,89 @@
+#include "app/CTavrinApp.h"
+
+#include "app/CommandLine.h"
+#include "app/SignalWatcher.h"
+#include "platform/AlsaTonePlayer.h"
+#include "platform/MessageBox.h"
+#include "platform/SingleInstanceLock.h"
+#include "port/port.h"
+#include "res/StringTable.h"
+#include "ui/CTavrinDlg.h"
+#include "ui/TrayIcon.h"
+#include "ui/UiBridge.h"
+#include "ui/UiMessageBox.h"
+
+#include <QApplication>
+#include <cstdlib>
+
+namespace kestrane {
+namespace {
+
+// Message boxes show through `hook` while it lives, and go to stderr again
+// before the bridge the hook uses is gone.
+class MessageBoxHookScope {
+public:
+    explicit MessageBoxHookScope(MessageBoxHook hook) { SetMessageBoxHook(std::move(hook)); }
+    ~MessageBoxHookScope() { SetMessageBoxHook({}); }
+    MessageBoxHookScope(const MessageBoxHookScope&) = delete;
+    MessageBoxHookScope& operator=(const MessageBoxHookScope&) = delete;
+};
+
+} // namespace
+
+CTavrinApp::CTavrinApp(const char* lockName)
+    : instanceLock(std::make_unique<SingleInstanceLock>(lockName)) {
+    if (instanceLock->AlreadyExists()) {
+        std::exit(1);
+    }
+    // From here on a termination signal closes the program properly, even
+    // before its window exists.
+    SignalWatcher::CatchSignals();
+}
+
+CTavrinApp::~CTavrinApp() = default;
+
+int CTavrinApp::Run(int argc, char** argv, MessageQueue& queue) {
+    application = std::make_unique<QApplication>(argc, argv);
+    // Hidden in the tray the program has no visible window; closing the About
+    // box then must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    const int status = InitInstance(argc, argv, queue);
+    application.reset();
+    return status;
+}
+
+int CTavrinApp::InitInstance(int argc, char** argv, MessageQueue& queue) {
+    UiBridge bridge;
+    const MessageBoxHookScope boxes(MakeUiMessageBoxHook(bridge));
+    if (PortStartup() != 0) {
+        ShowMessageBox(LoadResourceString(IDP_SOCKETS_INIT_FAILED),
+                       QApplication::applicationName().toStdString());
+        return 1;
+    }
+    StartAutomation(argc, argv);
+
+    AlsaTonePlayer tones;
+    TrayIcon tray;
+    CTavrinDlg dialog(CTavrinDlg::Services{.queue = queue,
+                                           .tones = tones,
+                                           .tray = tray,
+                                           .bridge = bridge,
+                                           .instanceLock = instanceLock.get(),
+                                           .openUrl = {}});
+    SignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &SignalWatcher::TerminationRequested, &dialog,
+                     &CTavrinDlg::EndSession);
+    dialog.DoModal();
+    return 0;
+}
+
+void CTavrinApp::StartAutomation(int argc, char** argv) {
+    CommandLine commandLine(argc, argv);
+    if (commandLine.FindOption("Embedding") || commandLine.FindOption("Automation")) {
+        userControl = false;
+        // Serving the class object on the session bus comes with the automation object.
+    }
+    // A stand-alone start refreshes the activation file; that, too, comes with it.
+}
+
+} // namespace kestrane

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <memory>
+
+class QApplication;
+
+namespace kestrane {
+
+class MessageQueue;
+class SingleInstanceLock;
+
+/// The application: the single-instance rule, start-up, the automation
+/// options and the main window's modal run, which is the program's whole life.
+/// Owns the QApplication and the instance lock. Main (UI) thread only.
+class CTavrinApp {
+public:
+    /// Takes the single-instance lock `lockName`; when another copy holds it,
+    /// the process ends here with status 1, having shown and sent nothing.
+    explicit CTavrinApp(const char* lockName = "TavrinMutex");
+    ~CTavrinApp();
+    CTavrinApp(const CTavrinApp&) = delete;
+    CTavrinApp& operator=(const CTavrinApp&) = delete;
+
+    /// Makes the QApplication, starts up and runs the main window until it
+    /// ends. Returns the process's exit status.
+    int Run(int argc, char** argv, MessageQueue& queue);
+
+    /// False once "Embedding" or "Automation" was given: the program was
+    /// started for an automation client, and ends when the last one lets go.
+    bool IsUserControl() const { return userControl; }
+
+private:
+    /// Start-up after the QApplication exists; the exit status.
+    int InitInstance(int argc, char** argv, MessageQueue& queue);
+    /// Takes the automation options out of the command line.
+    void StartAutomation(int argc, char** argv);
+
+    std::unique_ptr<SingleInstanceLock> instanceLock;
+    std::unique_ptr<QApplication> application;
+    bool userControl = true;
+};
+
+/// The one application object of the program.
+extern CTavrinApp theApp;
+
+} // namespace kestrane

@@ -1,0 +1,160 @@
+#pragma once
+
+#include "ui/LogText.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QComboBox;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QUrl;
+
+namespace kestrane {
+
+class AutoProxyLink;
+class ChatMessage;
+class LogControl;
+class MessageQueue;
+class PortConnection;
+class PortListener;
+class SingleInstanceLock;
+class ToneSink;
+class TrayIcon;
+class UiBridge;
+
+/// The program's one main window: chat log, roster, message line and its
+/// buttons, living mostly hidden behind the notification-area icon. Owns the
+/// listener and the connection from network start until its destruction.
+///
+/// Everything runs on the UI thread, except DeliverChatMessage, which other
+/// threads call to reach OnChatMessage through the UI bridge.
+class CTavrinDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    /// What the window uses but does not own; everything must outlive it.
+    struct Services {
+        MessageQueue& queue;
+        ToneSink& tones;
+        TrayIcon& tray;
+        UiBridge& bridge;                           // closed when the window is destroyed
+        SingleInstanceLock* instanceLock = nullptr; // freed when the window is destroyed
+        std::function<void(const QUrl&)> openUrl;   // default: the desktop's handler
+    };
+
+    /// Command id of "&About Kestrane..." in the window's menus.
+    static constexpr unsigned IDM_ABOUTBOX = 16;
+
+    explicit CTavrinDlg(Services services, QWidget* parent = nullptr);
+    ~CTavrinDlg() override;
+    CTavrinDlg(const CTavrinDlg&) = delete;
+    CTavrinDlg& operator=(const CTavrinDlg&) = delete;
+
+    /// Shows the window and runs until the dialog ends, then destroys the
+    /// window; returns the dialog's result.
+    int DoModal();
+    /// Ends the dialog whatever holds it (termination signal, end of the
+    /// session): open modal dialogs of the program end first.
+    void EndSession();
+
+    /// False, hiding the window, while an automation object holds the program.
+    bool CanClose();
+    void accept() override;
+    void reject() override;
+    void done(int result) override;
+
+    /// Incoming text, on the UI thread: log, queue, tones, unread flag.
+    int OnChatMessage(const ChatMessage& message);
+    /// Hands `message` to OnChatMessage on the UI thread and waits for it. False,
+    /// without handling it, once the window is destroyed. Safe to call from any thread.
+    bool DeliverChatMessage(const ChatMessage& message);
+
+    void OnSend();
+    void OnHelp();
+    void OnSysCommand(unsigned id);
+    void HideToTray();
+    void OnTimer();
+    void OnTrayNotify(QSystemTrayIcon::ActivationReason reason);
+
+    /// Data exchange: copies the controls' texts into the members, or the members into the
+    /// controls.
+    void ReadControls();
+    void WriteControls();
+
+    /// Window destruction: icon removed, leaving notice, instance lock freed,
+    /// bridge closed. Runs once, when the dialog ends.
+    void DestroyWindow();
+    bool IsWindowDestroyed() const { return windowDestroyed; }
+
+    // Members, in the order of the design.
+    PortListener* listener = nullptr;
+    PortConnection* connection = nullptr;
+    std::string ownName; // bytes as on the wire
+    QComboBox* roster = nullptr;
+    QString messageText;
+    LogText logText;
+    AutoProxyLink* autoProxy = nullptr;
+    QIcon icon;
+
+    // Notification-area state, UI thread only.
+    bool hidden = false;
+    bool unreadPending = false;
+    bool trayIconAdded = false;
+    bool hideOnFirstTick = true;
+    bool networkStarted = false;
+
+    /// Ticks every 500 ms from construction to destruction.
+    QTimer timer;
+
+protected:
+    /// Starts the listener and the connection and sends the hello; true when
+    /// chat can go on. The network arrives with a later change; until then it
+    /// starts nothing.
+    virtual bool StartNetwork();
+    /// Sends a line from the message line to the selected recipient; false when
+    /// it was not sent, and the typed line then stays. Not wired to the network yet.
+    virtual bool SendText(const QString& line);
+    /// Broadcasts the leaving notice; its result is not looked at.
+    virtual int SendLeaving();
+    /// Shows the newest queued entry in the message dialog and returns when the
+    /// user is done with it. The message dialog arrives with a later change.
+    virtual void RunMessageDialog();
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void ConnectControls();
+    void AddAboutItem(QMenu& menu);
+    void ShowLogMenu(const QPoint& position);
+    void OnShowWindow();
+    void OnTrayLeftClick();
+    void OnTrayRightClick();
+    /// Takes the window off the screen: hidden behind the tray icon, or
+    /// minimized on a desktop without a notification area.
+    void LeaveScreen();
+    void ShowOnScreen();
+    void BringToFront();
+
+    Services services;
+    QLineEdit* messageLine = nullptr;
+    QPlainTextEdit* logView = nullptr;
+    std::unique_ptr<LogControl> logControl;
+    bool windowDestroyed = false;
+};
+
+/// The one main window, for code that reaches it without a reference (the
+/// listener's receive callback). Set by its constructor, cleared by its destructor.
+extern CTavrinDlg* mainDialog;
+
+} // namespace kestrane

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+namespace kestrane {
+
+/// One received line kept for the user: the sender's name and ">" followed by
+/// the text as it arrived (normally ending in CR LF). A value class.
+class HistoryEntry {
+public:
+    HistoryEntry() = default;
+    HistoryEntry(const HistoryEntry&) = default;
+    HistoryEntry& operator=(const HistoryEntry&) = default;
+    virtual ~HistoryEntry() = default;
+
+    void SetSender(const QString& name) { sender = name; }
+    void AppendText(const QString& more) { text += more; }
+    QString GetSender() const { return sender; }
+    QString GetText() const { return text; }
+
+    // Fields, in the order of the design.
+    QString sender;
+    QString text = QStringLiteral(">");
+    bool flag = false; // carried along by copies; nothing reads it
+};
+
+} // namespace kestrane

@@ -1,0 +1,68 @@
+#include "ui/TrayIcon.h"
+
+#include "res/DialogTemplate.h"
+#include "ui/ResourceIcons.h"
+
+namespace kestrane {
+namespace {
+
+constexpr int kTrayIconSize = 16;
+constexpr qsizetype kLongestTip = 63;
+
+} // namespace
+
+TrayIcon::TrayIcon() = default;
+
+bool TrayIcon::IsAvailable() const {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool TrayIcon::Notify(TrayOperation operation, int id, int iconId, const char* tip) {
+    if (id != TRAY_ICON_ID || (operation != TrayOperation::Add && !added)) {
+        return false;
+    }
+    if (operation == TrayOperation::Delete) {
+        icon.hide();
+        added = false;
+        shownIconId = 0;
+        return true;
+    }
+    // A fresh image each time, as nothing holds icon images between changes.
+    icon.setIcon(QIcon(ResourceIcons::Render(iconId, kTrayIconSize)));
+    icon.setToolTip(tip == nullptr ? QString() : QString::fromUtf8(tip).left(kLongestTip));
+    shownIconId = iconId;
+    if (!added) {
+        icon.show();
+        added = true;
+    }
+    return true;
+}
+
+bool TrayNotify(TrayIcon& tray, TrayOperation operation, int id, int iconId, const char* tip) {
+    return tray.Notify(operation, id, iconId, tip);
+}
+
+void TrayAdd(TrayIcon& tray) {
+    TrayNotify(tray, TrayOperation::Add, TRAY_ICON_ID, IDR_MAINFRAME, TRAY_TIP);
+}
+
+void TraySetNormal(TrayIcon& tray) {
+    TrayNotify(tray, TrayOperation::Modify, TRAY_ICON_ID, IDR_MAINFRAME, TRAY_TIP);
+}
+
+void TrayBlink(TrayIcon& tray) {
+    int iconId = IDR_MAINFRAME;
+    if (tray.blinkNormalShown) {
+        tray.blinkNormalShown = false;
+        iconId = IDI_BLINK;
+    } else {
+        tray.blinkNormalShown = true;
+    }
+    TrayNotify(tray, TrayOperation::Modify, TRAY_ICON_ID, iconId, TRAY_TIP);
+}
+
+void TrayRemove(TrayIcon& tray) {
+    TrayNotify(tray, TrayOperation::Delete, TRAY_ICON_ID, 0, nullptr);
+}
+
+} // namespace kestrane
