@@ -12,4 +12,8 @@ bool IsSamePeerName(std::string_view first, std::string_view second);
 /// name (an exact, case-sensitive comparison).
 bool MayListPeer(std::string_view name, std::string_view ownName);
 
+/// The roster's order: letter case aside, symbols before digits before letters,
+/// so "<< Broadcast >>" always sorts before every host name.
+bool PeerNameLess(std::string_view first, std::string_view second);
+
 } // namespace kestrane

@@ -1,6 +1,10 @@
 #include "ui/CTavrinDlg.h"
 
+#include "chat/IncomingHandler.h"
+#include "chat/OwnName.h"
+#include "chat/PeerName.h"
 #include "chat/chat.h"
+#include "platform/MessageBox.h"
 #include "platform/SingleInstanceLock.h"
 #include "platform/ToneSink.h"
 #include "port/port.h"
@@ -8,6 +12,7 @@
 #include "res/StringTable.h"
 #include "ui/AutoProxyLink.h"
 #include "ui/CAboutDlg.h"
+#include "ui/ChatWindowBridge.h"
 #include "ui/DialogBuilder.h"
 #include "ui/HistoryEntry.h"
 #include "ui/LogControl.h"
@@ -47,6 +52,7 @@ constexpr int IDC_SEND = 6;
 constexpr int IDC_HIDE = 7;
 constexpr int ID_HELP = 57670;
 const QString kBroadcastEntry = QStringLiteral("<< Broadcast >>");
+const std::string kBoxCaption = "Kestrane";
 
 // The three rising tones of an unread line.
 const std::vector<Tone> kChime{{300, 100}, {500, 100}, {800, 100}};
@@ -106,6 +112,10 @@ CTavrinDlg::~CTavrinDlg() {
         ReleasePortListener(listener);
         listener = nullptr;
     }
+    SetIncomingHandler(nullptr);
+    incomingHandler.reset();
+    chatWindow.reset();
+    chatSender.reset();
     if (connection != nullptr) {
         ReleasePortConnection(connection);
         connection = nullptr;
@@ -216,6 +226,7 @@ int CTavrinDlg::OnChatMessage(const ChatMessage& message) {
     logText += text;
     entry.AppendText(text);
     entry.SetSender(sender);
+    entry.senderBytes = message.sender;
     if (std::string_view(message.sender) != ownName) {
         services.queue.Append(entry);
         if (hidden) {
@@ -250,32 +261,154 @@ void CTavrinDlg::WriteControls() {
 void CTavrinDlg::OnSend() {
     const int index = roster->currentIndex();
     ReadControls();
-    const QString line = messageText + QStringLiteral("\r\n");
-    if (!SendText(line)) {
+    if (index < 0) {
+        ShowMessageBox("Choose who gets the line: a host in the list, or << Broadcast >> for "
+                       "everybody.",
+                       kBoxCaption);
         return;
     }
-    if (index == 0) {
-        logText += "Sent BROADCAST message ";
-    } else {
-        logText += "Sent to ";
-        logText += roster->itemText(index);
+    const QString line = messageText + QStringLiteral("\r\n");
+    const SendResult result = SendText(line);
+    const QString recipient = index == 0 ? QStringLiteral("BROADCAST message ")
+                                         : QStringLiteral("to ") + roster->itemText(index);
+    if (result == SendResult::Failed) {
+        // The typed line stays, so the user can send it again.
+        logText += QStringLiteral("Not sent ") + recipient + QStringLiteral(": ") + line;
+        WriteControls();
+        return;
     }
-    logText += ": ";
-    logText += line;
+    if (result != SendResult::Sent) {
+        ReportUnsent(result);
+        return;
+    }
+    logText += QStringLiteral("Sent ") + recipient + QStringLiteral(": ") + line;
     messageText.clear();
     WriteControls();
 }
 
+void CTavrinDlg::ReportUnsent(SendResult result) {
+    if (result == SendResult::TooLong) {
+        const int longest = chatSender != nullptr ? chatSender->LongestText() : 0;
+        ShowMessageBox("This line is too long to send: a message holds at most " +
+                           std::to_string(longest) + " bytes, line end included.",
+                       kBoxCaption);
+    } else if (result == SendResult::NoConnection) {
+        ShowMessageBox("The network is not started, so nothing can be sent.", kBoxCaption);
+    }
+}
+
+SendResult CTavrinDlg::SendText(const QString& line) {
+    const int index = roster->currentIndex();
+    if (chatSender == nullptr) {
+        return SendResult::NoConnection;
+    }
+    const QByteArray bytes = EncodeNetworkText(line);
+    if (index == 0) {
+        return chatSender->BroadcastText(bytes.toStdString());
+    }
+    const std::string host = RosterName(index);
+    ReadControls();
+    if (host == ownName) {
+        logText += DecodeNetworkText(ownName) + QStringLiteral(" : ") + line;
+        WriteControls();
+        return SendResult::Sent;
+    }
+    const SendResult result = chatSender->SendText(host, bytes.toStdString());
+    if (result == SendResult::Sent) {
+        logText += line;
+        WriteControls();
+    }
+    return result;
+}
+
 bool CTavrinDlg::StartNetwork() {
+    return StartNetworkOn(CHAT_PORT, nullptr, LookUpOwnName());
+}
+
+bool CTavrinDlg::StartNetworkOn(int port, const char* broadcastHost,
+                                const std::optional<std::string>& name) {
+    PortStartup();
+    if (CreatePortConnection(broadcastHost, port, PORT_MODE_UDP, nullptr, nullptr, &connection) !=
+        0) {
+        connection = nullptr;
+    }
+    chatSender = std::make_unique<ChatSender>(connection, port, broadcastHost);
+    chatWindow = std::make_unique<ChatWindowBridge>(*this, services.bridge);
+    incomingHandler = std::make_unique<IncomingHandler>(*chatWindow, *chatSender);
+    SetIncomingHandler(incomingHandler.get());
+    if (CreatePortListener(LISTEN_UDP, port, OnDatagram, nullptr, nullptr, &listener) != 0) {
+        listener = nullptr;
+        ShowMessageBox("Kestrane cannot receive messages: UDP port " + std::to_string(port) +
+                           " is in use by another program. Lines can still be sent.",
+                       kBoxCaption);
+    }
+    if (!name) {
+        ShowMessageBox("gethostname( .. ) returned error.", "ERROR");
+        // Ends the program through the dialog, so the threads stop in order.
+        QMetaObject::invokeMethod(
+            this, [this] { done(QDialog::Rejected); }, Qt::QueuedConnection);
+        return false;
+    }
+    ownName = *name;
+    chatSender->PublishOwnName(ownName);
+    chatSender->SendHello();
     return true;
 }
 
-bool CTavrinDlg::SendText(const QString& /*line*/) {
-    return false;
+SendResult CTavrinDlg::SendReply(const std::string& host, const QString& text) {
+    if (chatSender == nullptr) {
+        return SendResult::NoConnection;
+    }
+    return chatSender->SendReply(host, EncodeNetworkText(text).toStdString());
 }
 
 int CTavrinDlg::SendLeaving() {
-    return -1;
+    if (chatSender == nullptr) {
+        return -1;
+    }
+    return chatSender->SendLeaving() == SendResult::Sent ? 0 : -1;
+}
+
+std::string CTavrinDlg::RosterName(int index) const {
+    const QVariant bytes = roster->itemData(index);
+    return bytes.isValid() ? bytes.toByteArray().toStdString()
+                           : roster->itemText(index).toStdString();
+}
+
+void CTavrinDlg::AddPeer(const std::string& name) {
+    if (windowDestroyed || !MayListPeer(name, ownName)) {
+        return;
+    }
+    // Index 0 is the broadcast entry whatever a host calls itself.
+    int place = roster->count() > 0 ? 1 : 0;
+    for (int index = place; index < roster->count(); ++index) {
+        const std::string listed = RosterName(index);
+        if (IsSamePeerName(listed, name)) {
+            return;
+        }
+        if (PeerNameLess(listed, name)) {
+            place = index + 1;
+        }
+    }
+    roster->insertItem(place, DecodeNetworkText(name), QByteArray::fromStdString(name));
+}
+
+void CTavrinDlg::RemovePeer(const std::string& name) {
+    if (windowDestroyed || name.empty()) {
+        return;
+    }
+    for (int index = 1; index < roster->count(); ++index) {
+        if (IsSamePeerName(RosterName(index), name)) {
+            const bool wasSelected = roster->currentIndex() == index;
+            roster->removeItem(index);
+            if (wasSelected) {
+                // Qt would select a neighbour; a line must never go to a host
+                // the user did not choose.
+                roster->setCurrentIndex(-1);
+            }
+            return;
+        }
+    }
 }
 
 void CTavrinDlg::RunMessageDialog() {}
@@ -337,7 +470,7 @@ void CTavrinDlg::OnShowWindow() {
         return;
     }
     networkStarted = true;
-    roster->addItem(kBroadcastEntry);
+    roster->insertItem(0, kBroadcastEntry);
     roster->setCurrentIndex(0);
     WriteControls();
     if (!trayIconAdded) {

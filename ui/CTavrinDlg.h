@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chat/ChatSender.h"
 #include "ui/LogText.h"
 
 #include <QDialog>
@@ -8,6 +9,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QComboBox;
@@ -20,6 +22,8 @@ namespace kestrane {
 
 class AutoProxyLink;
 class ChatMessage;
+class ChatWindowBridge;
+class IncomingHandler;
 class LogControl;
 class MessageQueue;
 class PortConnection;
@@ -77,6 +81,15 @@ public:
     bool DeliverChatMessage(const ChatMessage& message);
 
     void OnSend();
+    /// Lists a host unless the roster holds it already (whole name, any case);
+    /// the broadcast entry stays first. Nothing happens once the window is destroyed.
+    void AddPeer(const std::string& name);
+    /// Removes the host's entry (whole name, any case), never the broadcast
+    /// entry; when it was selected, nothing is selected afterwards.
+    void RemovePeer(const std::string& name);
+    /// Sends a reply line (CR LF already appended) to `host`, named by its bytes
+    /// as they came on the wire. Logs nothing and leaves the roster alone.
+    virtual SendResult SendReply(const std::string& host, const QString& text);
     void OnHelp();
     void OnSysCommand(unsigned id);
     void HideToTray();
@@ -114,18 +127,28 @@ public:
     QTimer timer;
 
 protected:
-    /// Starts the listener and the connection and sends the hello; true when
-    /// chat can go on. The network arrives with a later change; until then it
-    /// starts nothing.
+    /// Starts the listener and the connection, learns the own name and sends
+    /// the hello; true when the window may go on to the tray.
     virtual bool StartNetwork();
-    /// Sends a line from the message line to the selected recipient; false when
-    /// it was not sent, and the typed line then stays. Not wired to the network yet.
-    virtual bool SendText(const QString& line);
+    /// Sends a line (CR LF appended) to the selected recipient: by broadcast at
+    /// index 0, else to the selected host; a line to the own name is only logged.
+    virtual SendResult SendText(const QString& line);
     /// Broadcasts the leaving notice; its result is not looked at.
     virtual int SendLeaving();
+    /// Network start on `port`, with "broadcasts" aimed at `broadcastHost` when
+    /// not null (tests aim them at loopback) and the own name given; without a
+    /// name (gethostname failed) the user is told and the program ends.
+    bool StartNetworkOn(int port, const char* broadcastHost,
+                        const std::optional<std::string>& name);
     /// Shows the newest queued entry in the message dialog and returns when the
     /// user is done with it. The message dialog arrives with a later change.
     virtual void RunMessageDialog();
+
+    // Network objects, made at network start. The handler is reached by the
+    // listener's dispatcher thread until the listener is released.
+    std::unique_ptr<ChatSender> chatSender;
+    std::unique_ptr<ChatWindowBridge> chatWindow;
+    std::unique_ptr<IncomingHandler> incomingHandler;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -145,6 +168,10 @@ private:
     void LeaveScreen();
     void ShowOnScreen();
     void BringToFront();
+
+    /// The roster entry's name as it came on the wire.
+    std::string RosterName(int index) const;
+    void ReportUnsent(SendResult result);
 
     Services services;
     QLineEdit* messageLine = nullptr;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <string>
+
 namespace kestrane {
 
 /// One received line kept for the user: the sender's name and ">" followed by
@@ -22,6 +24,8 @@ public:
     QString sender;
     QString text = QStringLiteral(">");
     bool flag = false; // carried along by copies; nothing reads it
+    /// The sender's name as it came on the wire, for addressing a reply exactly.
+    std::string senderBytes;
 };
 
 } // namespace kestrane

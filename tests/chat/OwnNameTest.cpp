@@ -34,5 +34,14 @@ TEST(PeerName, RosterRefusesEmptyAndOwnNameExactly) {
     EXPECT_TRUE(MayListPeer("PC2", ""));
 }
 
+TEST(PeerName, RosterOrderPutsSymbolsThenDigitsThenLettersIgnoringCase) {
+    EXPECT_TRUE(PeerNameLess("<< Broadcast >>", "1PC"));
+    EXPECT_TRUE(PeerNameLess("<< Broadcast >>", "_PC"));
+    EXPECT_TRUE(PeerNameLess("9PC", "APC"));
+    EXPECT_TRUE(PeerNameLess("alpha", "BETA"));
+    EXPECT_TRUE(PeerNameLess("PC1", "PC10"));
+    EXPECT_FALSE(PeerNameLess("pc1", "PC1"));
+}
+
 } // namespace
 } // namespace kestrane

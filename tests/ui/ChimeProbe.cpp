@@ -52,6 +52,10 @@ int main(int argc, char** argv) {
                                  .instanceLock = nullptr,
                                  .openUrl = {}});
     dialog.timer.stop();
+    // Without a tray the first tick minimizes the window, which shows it: keep
+    // that show from starting the network, since this probe runs on the
+    // machine's own network.
+    dialog.networkStarted = true;
     dialog.ownName = "PC1";
     dialog.OnTimer(); // the first tick hides the window
     std::vector<char> bytes(kestrane::CHAT_MAX_DATAGRAM);

@@ -27,15 +27,17 @@ class TestDialog : public CTavrinDlg {
 public:
     using CTavrinDlg::CTavrinDlg;
     int sendCount = 0;
-    bool sendSucceeds = true;
+    SendResult sendResult = SendResult::Sent;
     QString lastLine;
     int messageDialogRuns = 0;
 
 protected:
-    bool SendText(const QString& line) override {
+    // No network in widget tests: the first show does only its window steps.
+    bool StartNetwork() override { return true; }
+    SendResult SendText(const QString& line) override {
         ++sendCount;
         lastLine = line;
-        return sendSucceeds;
+        return sendResult;
     }
     void RunMessageDialog() override { ++messageDialogRuns; }
 };

@@ -137,14 +137,16 @@ TEST_F(KeyboardTest, EnterInTheMessageLineSendsOnce) {
     EXPECT_TRUE(MessageLine(*dialog)->text().isEmpty());
 }
 
-TEST_F(KeyboardTest, FailedSendKeepsTheTypedLineAndLogsNothing) {
+TEST_F(KeyboardTest, FailedSendKeepsTheTypedLineAndLogsItAsNotSent) {
     ShowPlainly();
-    dialog->sendSucceeds = false;
+    dialog->roster->addItem("<< Broadcast >>");
+    dialog->roster->setCurrentIndex(0);
+    dialog->sendResult = SendResult::Failed;
     MessageLine(*dialog)->setText("not yet");
     dialog->findChild<QPushButton*>("6")->click();
     EXPECT_EQ(dialog->sendCount, 1);
     EXPECT_EQ(MessageLine(*dialog)->text(), "not yet");
-    EXPECT_TRUE(dialog->logText.Text().isEmpty());
+    EXPECT_EQ(dialog->logText.Text(), "Not sent BROADCAST message : not yet\r\n");
 }
 
 using ClosingTest = MainWindowFixture;

@@ -1,3 +1,4 @@
+#include "tests/support/PrivateNetwork.h"
 #include "ui/QtThreadSanitizerOptions.h"
 
 #include <QApplication>
@@ -14,6 +15,8 @@ void PrintTo(const QString& text, std::ostream* out) {
 QT_END_NAMESPACE
 
 int main(int argc, char** argv) {
+    // A test that broadcasts by mistake reaches nobody.
+    kestrane::test::EnterPrivateNetwork();
     // Widget tests need no display; test discovery at build time has none.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);

@@ -1,0 +1,23 @@
+#include "ui/ChatWindowBridge.h"
+
+#include "ui/CTavrinDlg.h"
+#include "ui/UiBridge.h"
+
+namespace kestrane {
+
+ChatWindowBridge::ChatWindowBridge(CTavrinDlg& mainWindow, UiBridge& uiBridge)
+    : window(mainWindow), bridge(uiBridge) {}
+
+void ChatWindowBridge::AddPeer(const std::string& name) {
+    bridge.Call([this, &name] { window.AddPeer(name); });
+}
+
+void ChatWindowBridge::RemovePeer(const std::string& name) {
+    bridge.Call([this, &name] { window.RemovePeer(name); });
+}
+
+void ChatWindowBridge::ShowText(const ChatMessage& message) {
+    window.DeliverChatMessage(message);
+}
+
+} // namespace kestrane
