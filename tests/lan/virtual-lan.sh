@@ -6,6 +6,7 @@
 #
 #   lan_up HOSTS         makes hosts 1..HOSTS; tears everything down at exit
 #   lan_run N CMD...     runs CMD in host N under its own host name
+#   lan_spawn N CMD...   the same in the background; $! is then CMD's pid
 #   lan_down             removes every namespace and /etc/netns entry made
 #
 # LAN_PREFIX names the namespaces (unique per run).
@@ -52,6 +53,15 @@ lan_run() {
         unshare -u sh -c 'hostname "$0"; exec "$@"' "pc$index" "$@"
 }
 
+lan_spawn() {
+    local index=$1
+    shift
+    # One simple command in the background: ip, unshare and sh each exec the
+    # next, so $! ends up naming CMD itself.
+    ip netns exec "$(lan_namespace "$index")" \
+        unshare -u sh -c 'hostname "$0"; exec "$@"' "pc$index" "$@" &
+}
+
 lan_down() {
     local pids
     for ((i = 1; i <= LAN_HOSTS; i++)); do
@@ -59,7 +69,10 @@ lan_down() {
         host=$(lan_namespace "$i")
         # Whatever still runs inside a test host is ours: end it before the host goes.
         pids=$(ip netns pids "$host" 2>/dev/null || true)
-        [[ -n $pids ]] && kill -KILL $pids 2>/dev/null
+        if [[ -n $pids ]]; then
+            kill -KILL $pids 2>/dev/null
+            wait $pids 2>/dev/null
+        fi
         ip netns delete "$host" 2>/dev/null
         rm -rf "/etc/netns/$host"
     done
