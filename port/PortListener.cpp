@@ -212,6 +212,7 @@ void PortListener::EndPendingNodes() {
         EndNode(pending);
         pending = next;
     }
+    pendingCount = 0;
 }
 
 std::vector<pollfd>& PortListener::BuildWatchSet() {
@@ -247,14 +248,23 @@ void PortListener::PollUdp() {
     if ((own.revents & (POLLIN | POLLERR)) == 0) {
         return;
     }
+    // A pass takes what is queued, up to a bound, rather than one datagram:
+    // a storm of hellos from a whole LAN would otherwise overflow the socket's
+    // buffer between two polls.
     std::lock_guard guard(lock);
-    auto* node = new PortConnection;
-    node->socket = socket;
-    node->next = connections;
-    connections = node;
-    ReceiveInto(node);
-    connections = node->next;
-    PushPending(node);
+    for (int taken = 0; taken < PORT_UDP_RECEPTIONS_PER_PASS; ++taken) {
+        auto* node = new PortConnection;
+        node->socket = socket;
+        node->next = connections;
+        connections = node;
+        int received = ReceiveInto(node);
+        connections = node->next;
+        if (received == 0) {
+            EndNode(node); // nothing more was queued
+            break;
+        }
+        PushPending(node);
+    }
 }
 
 void PortListener::PollTcp() {
@@ -391,8 +401,14 @@ void PortListener::PushPending(PortConnection* node) {
         EndNode(node);
         return;
     }
+    if (pendingCount >= PORT_PENDING_LIMIT) {
+        droppedReceptions.fetch_add(1);
+        EndNode(node);
+        return;
+    }
     node->next = pending;
     pending = node;
+    ++pendingCount;
     // A node whose reception failed is handed over now too, not only with the
     // next successful reception.
     dataReady.store(true);
@@ -416,8 +432,8 @@ int PortListener::ReceiveInto(PortConnection* node) {
     int flags = mode == LISTEN_UDP ? MSG_TRUNC : 0;
     ssize_t received =
         RetryInterrupted([&] { return ::recv(node->socket, buffer, sizeof buffer, flags); });
-    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && mode != LISTEN_UDP) {
-        return 0;
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return 0; // nothing to take yet
     }
     if (received < 1 || received > static_cast<ssize_t>(sizeof buffer)) {
         return -1;
@@ -439,6 +455,7 @@ void PortListener::RunDispatcher() {
                 std::lock_guard guard(lock);
                 batch = pending;
                 pending = nullptr;
+                pendingCount = 0;
             }
             // The pending list is newest first; callers see receptions in the
             // order they arrived, so lines from one peer are not shown reversed.

@@ -60,6 +60,9 @@ public:
     std::atomic<bool> dispatcherStop{false};
     int mode = LISTEN_UDP;
     PortConnection* pending = nullptr; // guarded by lock
+    int pendingCount = 0;              // guarded by lock
+    /// Receptions dropped at the pending list's ceiling, for tests and benchmarks.
+    std::atomic<long> droppedReceptions{0};
     bool cleanupSockets = false;
     std::thread pollThread;
     std::thread dispatcherThread;
@@ -91,7 +94,7 @@ private:
     void RunDispatcher();
     void PollUdp();
     void PollTcp();
-    /// Receives once into `node`: the count; 0 when a stream had nothing after
+    /// Receives once into `node`: the count; 0 when nothing was there to take
     /// all; -1 when the reception failed.
     int ReceiveInto(PortConnection* node);
     std::vector<pollfd>& BuildWatchSet();

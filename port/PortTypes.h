@@ -26,6 +26,13 @@ inline constexpr int LISTEN_TCP_ONCE = 2;
 inline constexpr int PORT_BUFFER_SIZE = 4096;
 /// SO_SNDBUF and SO_RCVBUF of a LISTEN_UDP socket.
 inline constexpr int PORT_UDP_BUFFER_SIZE = 102400;
+/// Most receptions waiting for the dispatcher. Beyond it a reception is
+/// dropped, as a full socket buffer would drop it, so a slow receive callback
+/// cannot make the list grow without bound: twice a storm of 1,000 hellos,
+/// and at most about 9 MB even if every reception were 4096 bytes.
+inline constexpr int PORT_PENDING_LIMIT = 2048;
+/// Most datagrams a LISTEN_UDP poll pass takes before it polls again.
+inline constexpr int PORT_UDP_RECEPTIONS_PER_PASS = 64;
 /// Backlog given to listen().
 inline constexpr int PORT_LISTEN_BACKLOG = 5;
 /// Largest connection id; the id after it is 1.

@@ -227,3 +227,49 @@ TEST(PortListenerStress, RepeatedCreateAndReleaseUnderTrafficNeitherHangsNorLeak
 
 } // namespace
 } // namespace kestrane
+
+namespace kestrane {
+namespace {
+
+std::atomic<bool> gateOpen{false};
+std::atomic<int> gatedDeliveries{0};
+
+std::int32_t WaitAtTheGate(PortConnection* /*node*/) {
+    while (!gateOpen.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    gatedDeliveries.fetch_add(1);
+    return 0;
+}
+
+TEST(PortListenerCeiling, ASlowCallbackNeverLetsThePendingListGrowPastItsCeiling) {
+    PortStopCounter = 0;
+    gateOpen = false;
+    gatedDeliveries = 0;
+    PortStartup();
+    int port = test::FreeUdpPort();
+    PortListener* listener = nullptr;
+    ASSERT_EQ(CreatePortListener(LISTEN_UDP, port, WaitAtTheGate, nullptr, nullptr, &listener), 0);
+    test::LoopbackSocket peer;
+    constexpr int sent = PORT_PENDING_LIMIT * 2;
+    for (int index = 0; index < sent; ++index) {
+        peer.SendTo(port, "x");
+        if (index % 100 == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1)); // let the poll thread drain
+        }
+    }
+    for (int wait = 0; wait < 300 && listener->droppedReceptions.load() == 0; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    {
+        std::lock_guard guard(listener->lock);
+        EXPECT_LE(listener->pendingCount, PORT_PENDING_LIMIT);
+    }
+    EXPECT_GT(listener->droppedReceptions.load(), 0);
+    gateOpen = true;
+    listener->Release();
+    EXPECT_LE(gatedDeliveries.load(), PORT_PENDING_LIMIT + 1);
+}
+
+} // namespace
+} // namespace kestrane
