@@ -12,6 +12,7 @@
 #include "res/StringTable.h"
 #include "ui/AutoProxyLink.h"
 #include "ui/CAboutDlg.h"
+#include "ui/CMessageDlg.h"
 #include "ui/ChatWindowBridge.h"
 #include "ui/DialogBuilder.h"
 #include "ui/HistoryEntry.h"
@@ -411,7 +412,13 @@ void CTavrinDlg::RemovePeer(const std::string& name) {
     }
 }
 
-void CTavrinDlg::RunMessageDialog() {}
+void CTavrinDlg::RunMessageDialog() {
+    CMessageDlg dialog(
+        services.queue, services.tones,
+        [this](const std::string& host, const QString& text) { return SendReply(host, text); },
+        nullptr);
+    dialog.exec();
+}
 
 void CTavrinDlg::OnHelp() {
     services.openUrl(ManualUrl());

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <string>
 
 namespace kestrane {
@@ -13,6 +12,9 @@ public:
     HistoryEntry() = default;
     HistoryEntry(const HistoryEntry&) = default;
     HistoryEntry& operator=(const HistoryEntry&) = default;
+    // Moves keep taking an entry out of a long queue cheap.
+    HistoryEntry(HistoryEntry&&) noexcept = default;
+    HistoryEntry& operator=(HistoryEntry&&) noexcept = default;
     virtual ~HistoryEntry() = default;
 
     void SetSender(const QString& name) { sender = name; }
