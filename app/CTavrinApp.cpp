@@ -1,5 +1,8 @@
 #include "app/CTavrinApp.h"
 
+#include "app/ActivationFile.h"
+#include "app/AutomationReleaseRule.h"
+#include "app/CTavrinDlgAutoProxyFactory.h"
 #include "app/CommandLine.h"
 #include "app/SignalWatcher.h"
 #include "platform/AlsaTonePlayer.h"
@@ -13,6 +16,7 @@
 #include "ui/UiMessageBox.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <cstdlib>
 
 namespace kestrane {
@@ -60,7 +64,10 @@ int CTavrinApp::InitInstance(int argc, char** argv, MessageQueue& queue) {
                        QApplication::applicationName().toStdString());
         return 1;
     }
-    StartAutomation(argc, argv);
+    // Made before the main window and destroyed after it: the window detaches
+    // the objects it holds when it goes.
+    CTavrinDlgAutoProxyFactory classFactory([this] { ApplyReleaseRule(userControl, mainDialog); });
+    StartAutomation(argc, argv, classFactory);
 
     AlsaTonePlayer tones;
     TrayIcon tray;
@@ -77,13 +84,16 @@ int CTavrinApp::InitInstance(int argc, char** argv, MessageQueue& queue) {
     return 0;
 }
 
-void CTavrinApp::StartAutomation(int argc, char** argv) {
+void CTavrinApp::StartAutomation(int argc, char** argv, CTavrinDlgAutoProxyFactory& classFactory) {
     CommandLine commandLine(argc, argv);
+    // Failures are ignored: without a session bus automation is simply unavailable.
     if (commandLine.FindOption("Embedding") || commandLine.FindOption("Automation")) {
         userControl = false;
-        // Serving the class object on the session bus comes with the automation object.
+        classFactory.RegisterRunning(QDBusConnection::sessionBus());
+    } else {
+        ActivationFile::Refresh(ActivationFile::DefaultPath(),
+                                QCoreApplication::applicationFilePath());
     }
-    // A stand-alone start refreshes the activation file; that, too, comes with it.
 }
 
 } // namespace kestrane

@@ -6,6 +6,7 @@ class QApplication;
 
 namespace kestrane {
 
+class CTavrinDlgAutoProxyFactory;
 class MessageQueue;
 class SingleInstanceLock;
 
@@ -32,8 +33,9 @@ public:
 private:
     /// Start-up after the QApplication exists; the exit status.
     int InitInstance(int argc, char** argv, MessageQueue& queue);
-    /// Takes the automation options out of the command line.
-    void StartAutomation(int argc, char** argv);
+    /// Takes the automation options out of the command line; serves the class
+    /// object when one is given, else refreshes the activation file.
+    void StartAutomation(int argc, char** argv, CTavrinDlgAutoProxyFactory& classFactory);
 
     std::unique_ptr<SingleInstanceLock> instanceLock;
     std::unique_ptr<QApplication> application;
