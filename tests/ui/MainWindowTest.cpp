@@ -96,7 +96,7 @@ TEST_F(IncomingTextTest, DeliveryFromAnotherThreadRunsOnTheUiThread) {
     const ChatMessage message = MakeMessage("PC2", "from afar\r\n");
     bool delivered = false;
     std::thread dispatcher([&] { delivered = dialog->DeliverChatMessage(message); });
-    QTRY_VERIFY(queue.Size() == 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return queue.Size() == 1; }));
     dispatcher.join();
     EXPECT_TRUE(delivered);
     dialog->DestroyWindow();

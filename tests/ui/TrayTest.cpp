@@ -17,7 +17,7 @@ TEST_F(TrayStateTest, FirstShowAddsIconAndLeavesTheScreenWithoutSettingHidden) {
     EXPECT_EQ(tray.Icon().toolTip(), "Kestrane");
     ASSERT_EQ(dialog->roster->count(), 1);
     EXPECT_EQ(dialog->roster->currentText(), "<< Broadcast >>");
-    QTRY_VERIFY(!dialog->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }));
     EXPECT_FALSE(dialog->hidden);
     // A second show starts nothing again.
     dialog->show();

@@ -19,7 +19,7 @@ TEST(UiBridgeTest, CallFromAnotherThreadRunsOnTheUiThreadAndWaits) {
             bridge.Call([&] { ranOnUiThread = QThread::currentThread() == qApp->thread(); }));
         returned = true;
     });
-    QTRY_VERIFY(returned.load());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return returned.load(); }));
     caller.join();
     EXPECT_TRUE(ranOnUiThread);
 }

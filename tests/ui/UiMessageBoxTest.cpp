@@ -48,7 +48,7 @@ TEST_F(UiMessageBoxTest, AnotherThreadWaitsUntilThePlainTextBoxIsDismissed) {
         ShowMessageBox("<b>IPORT Error.</b>", "sendto");
         returned = true;
     });
-    QTRY_VERIFY(returned.load());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return returned.load(); }));
     sender.join();
     EXPECT_FALSE(returnedBeforeDismissal);
     EXPECT_EQ(text, "<b>IPORT Error.</b>");
