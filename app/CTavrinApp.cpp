@@ -44,7 +44,20 @@ CTavrinApp::CTavrinApp(const char* lockName)
     SignalWatcher::CatchSignals();
 }
 
-CTavrinApp::~CTavrinApp() = default;
+CTavrinApp::~CTavrinApp() {
+    // Reached with the application alive only when exit() was called from
+    // inside the event loop, as Qt does when the X connection breaks: the
+    // window and its threads still live on the abandoned stack. Say goodbye
+    // and free the lock as a close would, then leave Qt's objects to the end
+    // of the process instead of destroying them under the window.
+    if (application != nullptr) {
+        if (mainDialog != nullptr) {
+            mainDialog->DestroyWindow();
+        }
+        QApplication* abandoned = application.release();
+        static_cast<void>(abandoned);
+    }
+}
 
 int CTavrinApp::Run(int argc, char** argv, MessageQueue& queue) {
     application = std::make_unique<QApplication>(argc, argv);

@@ -46,24 +46,26 @@ SendResult ChatSender::SendReply(std::string_view host, std::string_view text) {
     return ComposeAndSend(std::string(host).c_str(), CHAT_TEXT, text);
 }
 
-SendResult ChatSender::SendLeaving() {
-    return ComposeAndSend(broadcastHost, CHAT_LEAVING, CHAT_LEAVING_TEXT);
+SendResult ChatSender::SendLeaving(bool reportFailure) {
+    return ComposeAndSend(broadcastHost, CHAT_LEAVING, CHAT_LEAVING_TEXT, reportFailure);
 }
 
 int ChatSender::LongestText() const {
     return CHAT_MAX_DATAGRAM - CHAT_TEXT_OFFSET;
 }
 
-SendResult ChatSender::ComposeAndSend(const char* host, std::uint8_t type, std::string_view text) {
+SendResult ChatSender::ComposeAndSend(const char* host, std::uint8_t type, std::string_view text,
+                                      bool reportFailure) {
     std::array<char, CHAT_MAX_DATAGRAM> datagram;
     int count = ComposeDatagram(datagram, type, OwnName(), text);
     if (count < 0) {
         return SendResult::TooLong;
     }
-    return AimAndSend(host, datagram.data(), count);
+    return AimAndSend(host, datagram.data(), count, reportFailure);
 }
 
-SendResult ChatSender::AimAndSend(const char* host, const char* datagram, int count) {
+SendResult ChatSender::AimAndSend(const char* host, const char* datagram, int count,
+                                  bool reportFailure) {
     if (connection == nullptr) {
         return SendResult::NoConnection;
     }
@@ -74,7 +76,9 @@ SendResult ChatSender::AimAndSend(const char* host, const char* datagram, int co
         sent = connection->TrySendDatagram(datagram, count);
     }
     if (!sent) {
-        ShowMessageBox("IPORT Error.", "sendto");
+        if (reportFailure) {
+            ShowMessageBox("IPORT Error.", "sendto");
+        }
         return SendResult::Failed;
     }
     return SendResult::Sent;

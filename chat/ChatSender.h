@@ -49,15 +49,18 @@ public:
     SendResult BroadcastText(std::string_view line);
     SendResult SendText(std::string_view host, std::string_view line);
     SendResult SendReply(std::string_view host, std::string_view text);
-    SendResult SendLeaving();
+    /// Without `reportFailure` a failed send shows no box: the program may be
+    /// ending where nobody can dismiss one (a termination signal, logoff).
+    SendResult SendLeaving(bool reportFailure = true);
 
     /// Longest text of a line or reply that a receiver takes whole, given the own name.
     int LongestText() const;
 
 private:
     /// Aims at `host` (broadcast when null) and sends `count` bytes of `datagram`.
-    SendResult AimAndSend(const char* host, const char* datagram, int count);
-    SendResult ComposeAndSend(const char* host, std::uint8_t type, std::string_view text);
+    SendResult AimAndSend(const char* host, const char* datagram, int count, bool reportFailure);
+    SendResult ComposeAndSend(const char* host, std::uint8_t type, std::string_view text,
+                              bool reportFailure = true);
 
     PortConnection* connection;
     const int port;

@@ -156,6 +156,7 @@ int CTavrinDlg::DoModal() {
 }
 
 void CTavrinDlg::EndSession() {
+    endingSession = true;
     while (QWidget* modal = QApplication::activeModalWidget()) {
         auto* dialog = qobject_cast<QDialog*>(modal);
         if (modal == this || dialog == nullptr) {
@@ -367,7 +368,7 @@ int CTavrinDlg::SendLeaving() {
     if (chatSender == nullptr) {
         return -1;
     }
-    return chatSender->SendLeaving() == SendResult::Sent ? 0 : -1;
+    return chatSender->SendLeaving(!endingSession) == SendResult::Sent ? 0 : -1;
 }
 
 std::string CTavrinDlg::RosterName(int index) const {

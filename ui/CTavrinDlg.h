@@ -178,6 +178,7 @@ private:
     QPlainTextEdit* logView = nullptr;
     std::unique_ptr<LogControl> logControl;
     bool windowDestroyed = false;
+    bool endingSession = false; // ended by a signal or logoff: no box can be answered
 };
 
 /// The one main window, for code that reaches it without a reference (the

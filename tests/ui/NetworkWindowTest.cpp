@@ -87,14 +87,17 @@ public:
 /// The main window with its network on loopback and the own name PC7.
 class LoopbackDialog : public CTavrinDlg {
 public:
-    LoopbackDialog(Services windowServices, int loopbackPort)
-        : CTavrinDlg(std::move(windowServices)), port(loopbackPort) {}
+    LoopbackDialog(Services windowServices, int loopbackPort,
+                   const char* broadcastTarget = "127.0.0.1")
+        : CTavrinDlg(std::move(windowServices)), port(loopbackPort),
+          broadcastHost(broadcastTarget) {}
 
 protected:
-    bool StartNetwork() override { return StartNetworkOn(port, "127.0.0.1", "PC7"); }
+    bool StartNetwork() override { return StartNetworkOn(port, broadcastHost, "PC7"); }
 
 private:
     int port;
+    const char* broadcastHost;
 };
 
 class NetworkWindowTest : public testing::Test {
@@ -240,6 +243,31 @@ TEST_F(NetworkWindowTest, DestroyedWindowSaysGoodbyeAndIgnoresTheRoster) {
     EXPECT_EQ(everyone.Next(), Datagram(7, "PC7", "***Leaveing channel"));
     dialog->AddPeer("PC2");
     EXPECT_EQ(dialog->roster->count(), 1);
+}
+
+TEST(NetworkWindowEnding, ASignalEndsTheProgramWithoutABoxNobodyCouldAnswer) {
+    std::vector<std::string> boxes;
+    MessageBoxHook previous = SetMessageBoxHook(
+        [&](const std::string& text, const std::string&) { boxes.push_back(text); });
+    MessageQueue queue;
+    RecordingToneSink tones;
+    NoTray tray;
+    UiBridge bridge;
+    // Broadcasts that cannot go out, as on a machine without a network.
+    LoopbackDialog dialog(CTavrinDlg::Services{.queue = queue,
+                                               .tones = tones,
+                                               .tray = tray,
+                                               .bridge = bridge,
+                                               .instanceLock = nullptr,
+                                               .openUrl = {}},
+                          FreeUdpPort(), "no such host");
+    dialog.timer.stop();
+    dialog.show();
+    EXPECT_EQ(boxes, std::vector<std::string>{"IPORT Error."}); // the hello
+    dialog.EndSession();
+    EXPECT_TRUE(dialog.IsWindowDestroyed());
+    EXPECT_EQ(boxes.size(), 1u) << "the leaving notice must not wait on a box";
+    SetMessageBoxHook(previous);
 }
 
 TEST(NetworkWindowStress, EndingTheWindowWhileLinesArriveNeverHangs) {
