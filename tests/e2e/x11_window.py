@@ -254,7 +254,10 @@ def blink(display, window, steady, seconds):
     if len(changes) < MINIMUM_CHANGES:
         print("the icon changed fewer than %d times" % MINIMUM_CHANGES)
         return 1
-    if any(abs(gap - BLINK_PERIOD_MS) > BLINK_TOLERANCE_MS for gap in gaps):
+    # The median, not every gap: on a loaded machine (or under sanitizers) one
+    # tick may come late and the next on time, which is still a 500 ms blink.
+    median = sorted(gaps)[len(gaps) // 2]
+    if abs(median - BLINK_PERIOD_MS) > BLINK_TOLERANCE_MS:
         print("the icon does not change every %d ms" % BLINK_PERIOD_MS)
         return 1
     return 0
