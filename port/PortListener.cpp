@@ -165,7 +165,7 @@ int PortListener::OpenBoundSocket(int type, int port) {
 int PortListener::SetUpUdp(int port) {
     if (OpenBoundSocket(SOCK_DGRAM, port) != 0 ||
         SetIntOption(socket, SO_SNDBUF, PORT_UDP_BUFFER_SIZE) != 0 ||
-        SetIntOption(socket, SO_RCVBUF, PORT_UDP_BUFFER_SIZE) != 0) {
+        SetIntOption(socket, SO_RCVBUF, PORT_UDP_RECEIVE_BUFFER_SIZE) != 0) {
         return -1;
     }
     int nonBlocking = 1;
@@ -233,10 +233,16 @@ std::vector<pollfd>& PortListener::BuildWatchSet() {
     return watched;
 }
 
+int PortListener::UdpPollTimeout() const {
+    // Release ends the wait through the wake descriptor, so an idle listener
+    // need not wake every few seconds to look for a stop; the time-out is
+    // kept only for when that descriptor could not be made.
+    return wakeDescriptor >= 0 ? -1 : UDP_POLL_TIMEOUT_MS;
+}
+
 void PortListener::PollUdp() {
     std::vector<pollfd>& set = BuildWatchSet();
-    int ready =
-        RetryInterrupted([&] { return ::poll(set.data(), set.size(), UDP_POLL_TIMEOUT_MS); });
+    int ready = RetryInterrupted([&] { return ::poll(set.data(), set.size(), UdpPollTimeout()); });
     if (ready < 1 || !IsRunning()) {
         return;
     }

@@ -92,6 +92,7 @@ private:
     int SetUpTcp(int port);
     void RunPoll();
     void RunDispatcher();
+    int UdpPollTimeout() const;
     void PollUdp();
     void PollTcp();
     /// Receives once into `node`: the count; 0 when nothing was there to take

@@ -24,8 +24,12 @@ inline constexpr int LISTEN_TCP_ONCE = 2;
 
 /// Largest single reception, and the size of every receive buffer.
 inline constexpr int PORT_BUFFER_SIZE = 4096;
-/// SO_SNDBUF and SO_RCVBUF of a LISTEN_UDP socket.
+/// SO_SNDBUF of a LISTEN_UDP socket.
 inline constexpr int PORT_UDP_BUFFER_SIZE = 102400;
+/// SO_RCVBUF asked for a LISTEN_UDP socket: room for about 2,500 small
+/// datagrams, so that a whole LAN answering at once is not dropped while the
+/// poll thread waits for a core. Linux caps it at net.core.rmem_max.
+inline constexpr int PORT_UDP_RECEIVE_BUFFER_SIZE = 1048576;
 /// Most receptions waiting for the dispatcher. Beyond it a reception is
 /// dropped, as a full socket buffer would drop it, so a slow receive callback
 /// cannot make the list grow without bound: twice a storm of 1,000 hellos,

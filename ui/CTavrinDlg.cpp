@@ -238,6 +238,9 @@ int CTavrinDlg::OnChatMessage(const ChatMessage& message) {
             }
         }
         unreadPending = true;
+        if (hidden && !windowDestroyed && !timer.isActive()) {
+            timer.start();
+        }
     }
     WriteControls();
     return 1;
@@ -508,6 +511,9 @@ void CTavrinDlg::OnTimer() {
     }
     if (hidden && unreadPending) {
         TrayBlink(services.tray);
+    } else if (!hideOnFirstTick) {
+        // Idle in the tray: no tick until a line makes the icon blink.
+        timer.stop();
     }
 }
 

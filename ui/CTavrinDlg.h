@@ -123,7 +123,8 @@ public:
     bool hideOnFirstTick = true;
     bool networkStarted = false;
 
-    /// Ticks every 500 ms from construction to destruction.
+    /// Ticks every 500 ms from construction until the first tick has put the
+    /// window in the tray, then only while the icon blinks.
     QTimer timer;
 
 protected:

@@ -59,6 +59,19 @@ TEST_F(TrayStateTest, BlinksOnlyWhileHiddenAndUnreadStartingWithTheNormalIcon) {
     EXPECT_EQ(tray.ShownIconId(), 134);
 }
 
+TEST_F(TrayStateTest, IdleInTheTrayTheTimerSleepsUntilALineMakesTheIconBlink) {
+    dialog->timer.start();
+    dialog->OnTimer(); // the first tick hides
+    EXPECT_FALSE(dialog->timer.isActive());
+    dialog->OnChatMessage(MakeMessage("PC2", "x\r\n"));
+    EXPECT_TRUE(dialog->timer.isActive());
+    dialog->OnTimer();
+    EXPECT_TRUE(dialog->timer.isActive()) << "it keeps ticking while the icon blinks";
+    dialog->OnTrayNotify(QSystemTrayIcon::Trigger);
+    dialog->OnTimer();
+    EXPECT_FALSE(dialog->timer.isActive());
+}
+
 TEST_F(TrayStateTest, LeftClickBringsTheWindowBackAndClearsUnread) {
     SettleHidden();
     dialog->OnChatMessage(MakeMessage("PC2", "x\r\n"));
