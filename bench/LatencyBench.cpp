@@ -1,0 +1,261 @@
+// End-to-end latency of an incoming line: a sender stamps text datagrams and
+// sends them one at a time to a running main window (offscreen, network on
+// loopback); each is timed from just before its sendto until the main window's
+// handler has appended the line and the dispatcher has its answer. In the same
+// run the same datagrams go to a plain blocking recv loop, the raw UDP one-way
+// time. The window sits in the tray, as the program does; a shorter second
+// series keeps it on screen, where every line is also painted. Runs in a
+// network namespace of its own when it can (root).
+//   kestrane_latency_bench           the full run: 10,000 lines each way
+//   kestrane_latency_bench --short   a quick run that only checks it works
+#include "bench/BenchStatistics.h"
+#include "bench/DatagramTap.h"
+#include "bench/LoopbackAddress.h"
+#include "bench/LoopbackRig.h"
+#include "chat/ChatWindow.h"
+#include "chat/chat.h"
+#include "tests/support/PrivateNetwork.h"
+#include "ui/QtThreadSanitizerOptions.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+using kestrane::bench::LoopbackAddress;
+
+constexpr std::string_view STAMP = "stamp ";
+constexpr int WARM_UP_LINES = 200;
+constexpr auto LINE_TIME_LIMIT = 2s;
+
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+/// Collects one latency per line, in microseconds; the sender waits on it for
+/// each line before it sends the next. Safe to use from any thread.
+class LineClock {
+public:
+    /// Takes the stamp out of `text`, the time now minus the stamp.
+    void Arrived(std::string_view text) {
+        const std::int64_t arrived = Now();
+        const std::size_t at = text.find(STAMP);
+        std::int64_t stamp = 0;
+        if (at == std::string_view::npos ||
+            std::from_chars(text.data() + at + STAMP.size(), text.data() + text.size(), stamp).ec !=
+                std::errc()) {
+            return;
+        }
+        std::lock_guard guard(mutex);
+        if (recording) {
+            samples.push_back(static_cast<double>(arrived - stamp) / 1000.0);
+        }
+        ++arrivals;
+        changed.notify_all();
+    }
+
+    /// Waits until `count` lines have arrived in all; false on time-out.
+    bool WaitFor(long count) {
+        std::unique_lock guard(mutex);
+        return changed.wait_for(guard, LINE_TIME_LIMIT, [&] { return arrivals >= count; });
+    }
+
+    long Arrivals() {
+        std::lock_guard guard(mutex);
+        return arrivals;
+    }
+
+    void Record(bool on) {
+        std::lock_guard guard(mutex);
+        recording = on;
+    }
+
+    std::vector<double> Samples() {
+        std::lock_guard guard(mutex);
+        return samples;
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<double> samples; // guarded by mutex
+    long arrivals = 0;           // guarded by mutex
+    bool recording = false;      // guarded by mutex
+};
+
+/// What the incoming handler talks to, timed: a line counts as arrived when
+/// the main window's handler has run on the UI thread and the call returns to
+/// the dispatcher. Runs on the dispatcher thread.
+class TimedWindow : public kestrane::ChatWindow {
+public:
+    TimedWindow(kestrane::ChatWindow& innerWindow, LineClock& lineClock)
+        : inner(innerWindow), clock(lineClock) {}
+
+    void AddPeer(const std::string& name) override { inner.AddPeer(name); }
+    void RemovePeer(const std::string& name) override { inner.RemovePeer(name); }
+    void ShowText(const kestrane::ChatMessage& message) override {
+        inner.ShowText(message);
+        clock.Arrived(message.GetText());
+    }
+
+private:
+    kestrane::ChatWindow& inner;
+    LineClock& clock;
+};
+
+/// Sends `count` stamped text datagrams to `target`, each once the one before
+/// has arrived; returns how many never did.
+long SendLines(const sockaddr_in& target, int count, LineClock& clock) {
+    int sender = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    std::vector<char> datagram(kestrane::CHAT_MAX_DATAGRAM);
+    long lost = 0;
+    for (int line = 0; line < count; ++line) {
+        const long arrived = clock.Arrivals();
+        const std::string text = std::string(STAMP) + std::to_string(Now()) +
+                                 " a line of chat, about as long as people type\r\n";
+        const int size = kestrane::ComposeText(datagram, "PC2.LAN.TEST", text);
+        ::sendto(sender, datagram.data(), static_cast<std::size_t>(size), 0,
+                 reinterpret_cast<const sockaddr*>(&target), sizeof target);
+        if (!clock.WaitFor(arrived + 1)) {
+            ++lost;
+        }
+    }
+    ::close(sender);
+    return lost;
+}
+
+/// A plain blocking recv loop on 127.0.0.1, the raw one-way reference.
+class RawReceiver {
+public:
+    explicit RawReceiver(LineClock& lineClock)
+        : clock(lineClock), descriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address = LoopbackAddress("127.0.0.1", 0);
+        bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t size = sizeof address;
+        getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size);
+        target = address;
+        timeval timeout{0, 100000};
+        setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        loop = std::thread([this] { Run(); });
+    }
+    ~RawReceiver() {
+        stopping.store(true);
+        loop.join();
+        ::close(descriptor);
+    }
+    RawReceiver(const RawReceiver&) = delete;
+    RawReceiver& operator=(const RawReceiver&) = delete;
+
+    sockaddr_in target{};
+    LineClock& clock;
+
+private:
+    void Run() {
+        std::vector<char> buffer(kestrane::CHAT_MAX_DATAGRAM);
+        while (!stopping.load()) {
+            ssize_t count = ::recv(descriptor, buffer.data(), buffer.size(), 0);
+            if (count > kestrane::CHAT_TEXT_OFFSET) {
+                clock.Arrived(
+                    std::string_view(buffer.data() + kestrane::CHAT_TEXT_OFFSET,
+                                     static_cast<std::size_t>(count) - kestrane::CHAT_TEXT_OFFSET));
+            }
+        }
+    }
+
+    int descriptor;
+    std::atomic<bool> stopping{false};
+    std::thread loop;
+};
+
+struct Figures {
+    std::vector<double> samples;
+    long lost = 0;
+};
+
+void Report(const char* name, const Figures& figures) {
+    std::printf("  %-40s %8.1f %8.1f %8.1f %8.1f   lost %ld\n", name,
+                kestrane::bench::Smallest(figures.samples),
+                kestrane::bench::Median(figures.samples),
+                kestrane::bench::Percentile(figures.samples, 99),
+                kestrane::bench::Largest(figures.samples), figures.lost);
+}
+
+/// Sends `lines` lines to a window in its own rig, in `blocks` blocks, each
+/// after a block of as many to the raw receiver when there is one.
+Figures MeasureWindow(bool onScreen, int lines, int blocks, RawReceiver* raw, Figures* rawFigures) {
+    const int port = kestrane::bench::FreeUdpPort();
+    kestrane::bench::DatagramTap everyone(port, {});
+    LineClock windowClock;
+    kestrane::bench::LoopbackRig rig(port, "BENCH", onScreen, [&](kestrane::ChatWindow& inner) {
+        return std::make_unique<TimedWindow>(inner, windowClock);
+    });
+    rig.Window().show();
+
+    // The lines go out from a thread of their own while the UI thread runs its
+    // event loop, as in the program; raw and window blocks alternate, so a
+    // change in the machine's load touches both alike.
+    Figures figures;
+    QEventLoop loop;
+    std::thread sender([&] {
+        const sockaddr_in target = LoopbackAddress("127.0.0.2", port);
+        SendLines(target, WARM_UP_LINES, windowClock);
+        windowClock.Record(true);
+        for (int block = 0; block < blocks; ++block) {
+            if (raw != nullptr) {
+                rawFigures->lost += SendLines(raw->target, lines / blocks, raw->clock);
+            }
+            figures.lost += SendLines(target, lines / blocks, windowClock);
+        }
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    sender.join();
+    figures.samples = windowClock.Samples();
+    return figures;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bool privateNetwork = kestrane::test::EnterPrivateNetwork();
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--short") == 0;
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+
+    const int lines = quick ? 400 : 10000;
+    const int onScreenLines = quick ? 100 : 2000;
+    LineClock rawClock;
+    RawReceiver raw(rawClock);
+    Figures rawFigures;
+    SendLines(raw.target, WARM_UP_LINES, rawClock);
+    rawClock.Record(true);
+    const Figures inTray = MeasureWindow(false, lines, quick ? 2 : 5, &raw, &rawFigures);
+    rawFigures.samples = rawClock.Samples();
+    const Figures onScreen = MeasureWindow(true, onScreenLines, 1, nullptr, nullptr);
+
+    const double above =
+        kestrane::bench::Median(inTray.samples) - kestrane::bench::Median(rawFigures.samples);
+    std::printf("end-to-end latency of a line, sent one at a time, on loopback%s\n",
+                privateNetwork ? " in a private network namespace" : "");
+    std::printf("  %-40s %8s %8s %8s %8s   (us)\n", "", "min", "median", "p99", "max");
+    Report("raw UDP one-way (blocking recv)", rawFigures);
+    Report("window in the tray: sendto to line logged", inTray);
+    Report("window on screen: the same", onScreen);
+    std::printf("  %d lines each, %d on screen; median above raw: %.1f us (target at most 150); "
+                "p99 %.1f us (target under 2000)\n",
+                lines, onScreenLines, above, kestrane::bench::Percentile(inTray.samples, 99));
+    return 0;
+}

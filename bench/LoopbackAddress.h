@@ -1,0 +1,30 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <cstdint>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kestrane::bench {
+
+inline sockaddr_in LoopbackAddress(const char* host, int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, host, &address.sin_addr);
+    return address;
+}
+
+/// A UDP port on 127.0.0.1 that was free a moment ago (bound, read back, closed).
+inline int FreeUdpPort() {
+    int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = LoopbackAddress("127.0.0.1", 0);
+    bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(descriptor);
+    return ntohs(address.sin_port);
+}
+
+} // namespace kestrane::bench

@@ -1,0 +1,16 @@
+#include "bench/LoopbackRig.h"
+
+namespace kestrane::bench {
+
+LoopbackRig::LoopbackRig(int port, std::string ownName, bool onScreen,
+                         LoopbackWindow::Decorate decorate)
+    : tray(!onScreen),
+      window(std::make_unique<LoopbackWindow>(CTavrinDlg::Services{.queue = queue,
+                                                                   .tones = tones,
+                                                                   .tray = tray,
+                                                                   .bridge = bridge,
+                                                                   .instanceLock = nullptr,
+                                                                   .openUrl = {}},
+                                              port, std::move(ownName), std::move(decorate))) {}
+
+} // namespace kestrane::bench
