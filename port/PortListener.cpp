@@ -27,7 +27,6 @@ constexpr int TCP_ONCE_POLL_TIMEOUT_MS = 3000;
 // Where the listener's own socket and the wake descriptor sit in the watch
 // set; the connections follow them.
 constexpr std::size_t OWN_SOCKET_SLOT = 0;
-constexpr std::size_t WAKE_SLOT = 1;
 constexpr std::size_t FIRST_CONNECTION_SLOT = 2;
 
 // What select's read set would report: data, end of stream or an error.
