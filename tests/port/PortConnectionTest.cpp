@@ -1,6 +1,7 @@
 #include "platform/MessageBox.h"
 #include "port/port.h"
 #include "tests/support/LoopbackSocket.h"
+#include "tests/support/OpenDescriptors.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -11,17 +12,6 @@
 
 namespace kestrane {
 namespace {
-
-int OpenDescriptorCount() {
-    int count = 0;
-    if (DIR* directory = opendir("/proc/self/fd")) {
-        while (readdir(directory) != nullptr) {
-            ++count;
-        }
-        closedir(directory);
-    }
-    return count;
-}
 
 int BroadcastOption(PortSocket socket) {
     int value = -1;
@@ -79,15 +69,15 @@ TEST_F(PortConnectionTest, NamedOpenSendsWholeDatagramWithoutBroadcastPermission
 }
 
 TEST_F(PortConnectionTest, ReopeningReplacesTheSocketAndBroadcastPermissionDoesNotCarryOver) {
-    int before = OpenDescriptorCount();
+    int before = test::OpenDescriptorCount();
     PortConnection* sender = MakeSender(nullptr, 9000);
     ASSERT_NE(sender, nullptr);
     ASSERT_EQ(sender->OpenDatagram("127.0.0.1", 9000), 0);
-    EXPECT_EQ(OpenDescriptorCount(), before + 1);
+    EXPECT_EQ(test::OpenDescriptorCount(), before + 1);
     EXPECT_EQ(BroadcastOption(sender->GetSocket()), 0);
     sender->Close();
     EXPECT_EQ(sender->GetSocket(), PORT_NO_SOCKET);
-    EXPECT_EQ(OpenDescriptorCount(), before);
+    EXPECT_EQ(test::OpenDescriptorCount(), before);
     sender->Release();
 }
 

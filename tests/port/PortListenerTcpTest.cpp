@@ -1,6 +1,7 @@
 #include "port/HostLookup.h"
 #include "port/port.h"
 #include "tests/port/LoopbackStream.h"
+#include "tests/support/OpenDescriptors.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -112,17 +113,6 @@ void RecordDisconnect(PortConnection* connection) {
         r.disconnected.push_back(id);
         r.closeResults.push_back(closeResult);
     });
-}
-
-int OpenDescriptorCount() {
-    int count = 0;
-    if (DIR* directory = opendir("/proc/self/fd")) {
-        while (readdir(directory) != nullptr) {
-            ++count;
-        }
-        closedir(directory);
-    }
-    return count;
 }
 
 bool NoReverseEntry(in_addr_t /*address*/) {
@@ -397,7 +387,7 @@ TEST_F(PortListenerTcpTest, CloseConnectionFromAnotherThreadDuringTrafficIsSafe)
 
 TEST_F(PortListenerTcpTest, SocketOfACopyStaysOpenUntilTheCallbackReturns) {
     Start(LISTEN_TCP_KEEP);
-    int before = OpenDescriptorCount();
+    int before = test::OpenDescriptorCount();
     record.holdUntilDisconnect = true;
     record.echo = true;
     LoopbackStream client = Connect();
@@ -413,7 +403,7 @@ TEST_F(PortListenerTcpTest, SocketOfACopyStaysOpenUntilTheCallbackReturns) {
     }
     bool released = false;
     for (int wait = 0; wait < 300 && !released; ++wait) {
-        released = OpenDescriptorCount() == before;
+        released = test::OpenDescriptorCount() == before;
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_TRUE(released) << "the held-back socket must be closed after the callback";

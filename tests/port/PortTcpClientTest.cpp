@@ -1,5 +1,6 @@
 #include "port/port.h"
 #include "tests/port/LoopbackStream.h"
+#include "tests/support/OpenDescriptors.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -15,17 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::LoopbackStream;
-
-int OpenDescriptorCount() {
-    int count = 0;
-    if (DIR* directory = opendir("/proc/self/fd")) {
-        while (readdir(directory) != nullptr) {
-            ++count;
-        }
-        closedir(directory);
-    }
-    return count;
-}
 
 // Reader-thread callbacks are plain functions, so what they see is kept here.
 struct ClientRecorder {
@@ -91,7 +81,7 @@ protected:
 };
 
 TEST_F(PortTcpClientTest, ConnectFailuresReturnMinusOneLeaveOutUntouchedAndLeakNoSocket) {
-    int before = OpenDescriptorCount();
+    int before = test::OpenDescriptorCount();
     auto* sentinel = reinterpret_cast<PortConnection*>(0x1234);
     PortConnection* out = sentinel;
     // Text that is neither a name nor an address (rejected without a DNS query).
@@ -106,7 +96,7 @@ TEST_F(PortTcpClientTest, ConnectFailuresReturnMinusOneLeaveOutUntouchedAndLeakN
         CreatePortConnection("127.0.0.1", closedPort, PORT_MODE_TCP, RecordData, nullptr, &out),
         -1);
     EXPECT_EQ(out, sentinel);
-    EXPECT_EQ(OpenDescriptorCount(), before - 1);
+    EXPECT_EQ(test::OpenDescriptorCount(), before - 1);
 }
 
 TEST_F(PortTcpClientTest, ConnectedClientKeepsHostAsPeerNameAndExchangesBytes) {
