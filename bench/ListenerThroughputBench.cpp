@@ -5,6 +5,7 @@
 //   kestrane_listener_bench           the full run
 //   kestrane_listener_bench --short   a quick run that only checks it works
 
+#include "bench/BenchStatistics.h"
 #include "port/port.h"
 
 #include <algorithm>
@@ -147,11 +148,6 @@ long SustainedLoss(int perSecond, Clock::duration duration, long* sentOut) {
     return sent - count;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -182,11 +178,11 @@ int main(int argc, char** argv) {
                 "(min / median / max datagrams per second):\n",
                 DATAGRAM_SIZE, runs);
     std::printf("  plain blocking recv loop : %9.0f / %9.0f / %9.0f\n", *plainMin,
-                Median(plainRates), *plainMax);
+                kestrane::bench::Median(plainRates), *plainMax);
     std::printf("  LISTEN_UDP to callback   : %9.0f / %9.0f / %9.0f\n", *listenerMin,
-                Median(listenerRates), *listenerMax);
+                kestrane::bench::Median(listenerRates), *listenerMax);
     std::printf("  ratio listener / plain   : median %.2f (target at least 0.50)\n",
-                Median(ratios));
+                kestrane::bench::Median(ratios));
     std::printf("sustained 20000/s for %.1f s: sent %ld, lost %ld (target 0)\n",
                 std::chrono::duration<double>(sustained).count(), sent, lost);
     return 0;

@@ -5,6 +5,7 @@
 //   kestrane_transact_bench           the full run
 //   kestrane_transact_bench --short   a quick run that only checks it works
 
+#include "bench/BenchStatistics.h"
 #include "port/port.h"
 
 #include <algorithm>
@@ -126,11 +127,6 @@ double PlainRate(Clock::duration duration) {
     return static_cast<double>(trips) / seconds;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -157,10 +153,10 @@ int main(int argc, char** argv) {
                 "(min / median / max round trips per second):\n",
                 REQUEST_SIZE, runs, std::chrono::duration<double>(each).count());
     std::printf("  plain blocking sockets       : %8.0f / %8.0f / %8.0f\n", *plainMin,
-                Median(plainRates), *plainMax);
+                kestrane::bench::Median(plainRates), *plainMax);
     std::printf("  Transact to LISTEN_TCP_KEEP  : %8.0f / %8.0f / %8.0f\n", *transactMin,
-                Median(transactRates), *transactMax);
+                kestrane::bench::Median(transactRates), *transactMax);
     std::printf("  ratio Transact / plain       : %.2f / %.2f / %.2f (target at least 0.70)\n",
-                *ratioMin, Median(ratios), *ratioMax);
+                *ratioMin, kestrane::bench::Median(ratios), *ratioMax);
     return *transactMin > 0 ? 0 : 1;
 }

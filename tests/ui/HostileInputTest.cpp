@@ -1,6 +1,7 @@
 #include "platform/MessageBox.h"
 #include "tests/support/LoopbackSocket.h"
 #include "tests/support/RecordingToneSink.h"
+#include "tests/ui/LoopbackDialog.h"
 #include "ui/CMessageDlg.h"
 #include "ui/CTavrinDlg.h"
 #include "ui/MessageQueue.h"
@@ -42,22 +43,6 @@ const std::string kBadUtf8 = "bad\xc3\x28\xff\xfe";
 std::string Datagram(char type, const std::string& field, const std::string& text) {
     return std::string(1, type) + std::string(32 - field.size(), ' ') + field + text;
 }
-
-/// The window with its network on loopback, as in the network window tests:
-/// peers reach its listener through 127.0.0.2; its own sends go to 127.0.0.1,
-/// where nobody listens.
-class LoopbackDialog : public CTavrinDlg {
-public:
-    LoopbackDialog(Services windowServices, int loopbackPort)
-        : CTavrinDlg(std::move(windowServices)), port(loopbackPort) {}
-
-protected:
-    bool StartNetwork() override { return StartNetworkOn(port, "127.0.0.1", "PC7"); }
-    void RunMessageDialog() override {}
-
-private:
-    int port;
-};
 
 class AvailableTray : public TrayIcon {
 public:

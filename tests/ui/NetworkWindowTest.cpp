@@ -2,6 +2,7 @@
 #include "port/port.h"
 #include "tests/support/LoopbackSocket.h"
 #include "tests/support/RecordingToneSink.h"
+#include "tests/ui/LoopbackDialog.h"
 #include "ui/CTavrinDlg.h"
 #include "ui/MessageQueue.h"
 #include "ui/TrayIcon.h"
@@ -82,22 +83,6 @@ void SendToWindow(int port, const std::string& bytes) {
 class NoTray : public TrayIcon {
 public:
     bool IsAvailable() const override { return false; }
-};
-
-/// The main window with its network on loopback and the own name PC7.
-class LoopbackDialog : public CTavrinDlg {
-public:
-    LoopbackDialog(Services windowServices, int loopbackPort,
-                   const char* broadcastTarget = "127.0.0.1")
-        : CTavrinDlg(std::move(windowServices)), port(loopbackPort),
-          broadcastHost(broadcastTarget) {}
-
-protected:
-    bool StartNetwork() override { return StartNetworkOn(port, broadcastHost, "PC7"); }
-
-private:
-    int port;
-    const char* broadcastHost;
 };
 
 class NetworkWindowTest : public testing::Test {
