@@ -110,6 +110,7 @@ public:
         inner.ShowText(message);
         clock.Arrived(message.GetText());
     }
+    void ReportDroppedLines(std::uint64_t lines) override { inner.ReportDroppedLines(lines); }
 
 private:
     kestrane::ChatWindow& inner;

@@ -33,7 +33,8 @@ bool LoopbackWindow::StartNetwork() {
         decorator = decorate(*chatWindow);
         // The first handler stays alive: the dispatcher may still be in it.
         undecoratedHandler = std::exchange(
-            incomingHandler, std::make_unique<IncomingHandler>(*decorator, *chatSender));
+            incomingHandler,
+            std::make_unique<IncomingHandler>(*decorator, *chatSender, LineBudget::Unlimited()));
         SetIncomingHandler(incomingHandler.get());
     }
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace kestrane {
@@ -20,6 +21,8 @@ public:
     /// Logs, queues and signals a line from another host. `message` is valid
     /// only during the call.
     virtual void ShowText(const ChatMessage& message) = 0;
+    /// Tells the user that `lines` lines from the network were dropped unseen.
+    virtual void ReportDroppedLines(std::uint64_t lines) = 0;
 };
 
 } // namespace kestrane

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace kestrane {
 
@@ -18,8 +19,8 @@ std::atomic<IncomingHandler*> incomingHandler{nullptr};
 
 } // namespace
 
-IncomingHandler::IncomingHandler(ChatWindow& chatWindow, ChatSender& chatSender)
-    : window(chatWindow), sender(chatSender) {}
+IncomingHandler::IncomingHandler(ChatWindow& chatWindow, ChatSender& chatSender, LineBudget budget)
+    : window(chatWindow), sender(chatSender), lineBudget(std::move(budget)) {}
 
 void IncomingHandler::Handle(const char* data, int count) {
     if (data == nullptr) {
@@ -38,10 +39,16 @@ void IncomingHandler::Handle(const char* data, int count) {
     };
     switch (message->GetAction()) {
     case ACTION_SHOW_TEXT:
-        if (senderName != ownName) {
-            addPeer();
-            window.ShowText(*message);
+        if (senderName == ownName) {
+            break;
         }
+        if (!lineBudget.Admit(static_cast<std::size_t>(count))) {
+            ++droppedLines;
+            break;
+        }
+        ReportDroppedLines();
+        addPeer();
+        window.ShowText(*message);
         break;
     case ACTION_GREET:
         addPeer();
@@ -57,6 +64,13 @@ void IncomingHandler::Handle(const char* data, int count) {
         break;
     case ACTION_IGNORE:
         break;
+    }
+}
+
+void IncomingHandler::ReportDroppedLines() {
+    if (droppedLines > 0) {
+        window.ReportDroppedLines(droppedLines);
+        droppedLines = 0;
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chat/LineBudget.h"
+
 #include <cstdint>
 
 namespace kestrane {
@@ -9,18 +11,24 @@ class ChatWindow;
 class PortConnection;
 
 /// Acts on each received datagram: answers hellos, keeps the roster and hands
-/// text from other hosts to the main window. Runs on the listener's dispatcher
-/// thread. Does not own the window or the sender.
+/// text from other hosts to the main window. Lines beyond `budget` are dropped
+/// before the window sees them, sender and all; the window hears how many with
+/// the next line it is given. Runs on the listener's dispatcher thread. Does not
+/// own the window or the sender.
 class IncomingHandler {
 public:
-    IncomingHandler(ChatWindow& window, ChatSender& sender);
+    IncomingHandler(ChatWindow& window, ChatSender& sender, LineBudget budget = LineBudget());
 
     /// Handles one reception of `count` bytes; null data is ignored.
     void Handle(const char* data, int count);
 
 private:
+    void ReportDroppedLines();
+
     ChatWindow& window;
     ChatSender& sender;
+    LineBudget lineBudget;
+    std::uint64_t droppedLines = 0; // since the window last heard of drops
 };
 
 /// The listener's receive callback: hands each node's bytes to the handler set

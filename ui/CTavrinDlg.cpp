@@ -250,6 +250,18 @@ bool CTavrinDlg::DeliverChatMessage(const ChatMessage& message) {
     return services.bridge.Call([this, &message] { OnChatMessage(message); });
 }
 
+void CTavrinDlg::ShowDroppedLines(std::uint64_t lines) {
+    if (windowDestroyed) {
+        return;
+    }
+    ReadControls();
+    const QString count = lines == 1 ? QStringLiteral("1 incoming line was")
+                                     : QStringLiteral("%1 incoming lines were").arg(lines);
+    logText += QStringLiteral("*** ") + count +
+               QStringLiteral(" dropped: lines came faster than they can be shown ***\r\n");
+    WriteControls();
+}
+
 void CTavrinDlg::ReadControls() {
     messageText = messageLine->text();
     logControl->Read(logText);

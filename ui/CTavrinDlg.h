@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -79,6 +80,8 @@ public:
     /// Hands `message` to OnChatMessage on the UI thread and waits for it. False,
     /// without handling it, once the window is destroyed. Safe to call from any thread.
     bool DeliverChatMessage(const ChatMessage& message);
+    /// Notes in the log that `lines` lines from the network were dropped unseen.
+    void ShowDroppedLines(std::uint64_t lines);
 
     void OnSend();
     /// Lists a host unless the roster holds it already (whole name, any case);

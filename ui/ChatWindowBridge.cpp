@@ -16,6 +16,10 @@ void ChatWindowBridge::RemovePeer(const std::string& name) {
     bridge.Call([this, &name] { window.RemovePeer(name); });
 }
 
+void ChatWindowBridge::ReportDroppedLines(std::uint64_t lines) {
+    bridge.Call([this, lines] { window.ShowDroppedLines(lines); });
+}
+
 void ChatWindowBridge::ShowText(const ChatMessage& message) {
     window.DeliverChatMessage(message);
 }

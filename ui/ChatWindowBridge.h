@@ -18,6 +18,7 @@ public:
     void AddPeer(const std::string& name) override;
     void RemovePeer(const std::string& name) override;
     void ShowText(const ChatMessage& message) override;
+    void ReportDroppedLines(std::uint64_t lines) override;
 
 private:
     CTavrinDlg& window;

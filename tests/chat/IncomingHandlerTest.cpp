@@ -27,6 +27,9 @@ public:
     void ShowText(const ChatMessage& message) override {
         Record(std::string("show ") + message.sender + " " + message.GetText());
     }
+    void ReportDroppedLines(std::uint64_t lines) override {
+        Record("dropped " + std::to_string(lines));
+    }
     std::vector<std::string> Calls() {
         std::lock_guard guard(mutex);
         return calls;
@@ -71,7 +74,7 @@ TEST_F(IncomingHandlerTest, TextFromAnotherHostAddsItThenShowsIt) {
     Receive(Datagram(4, "PC2", "hello\r\n"));
     Receive(Datagram(3, "PC3", "alt\r\n"));
     EXPECT_EQ(window.Calls(), (std::vector<std::string>{"add PC2", "show PC2 hello\r\n", "add PC3",
-                                                      "show PC3 alt\r\n"}));
+                                                        "show PC3 alt\r\n"}));
 }
 
 TEST_F(IncomingHandlerTest, OwnTextAndOwnAnswerComeBackUnseen) {
@@ -100,6 +103,26 @@ TEST_F(IncomingHandlerTest, LeavingRemovesAndOtherTypesOrEmptySendersDoNothing) 
 TEST_F(IncomingHandlerTest, TextWithAnEmptySenderIsShownButNotListed) {
     Receive(Datagram(4, "", "anonymous\r\n"));
     EXPECT_EQ(window.Calls(), std::vector<std::string>{"show  anonymous\r\n"});
+}
+
+TEST_F(IncomingHandlerTest, LinesBeyondTheBudgetAreDroppedWithTheirSendersAndReportedLater) {
+    LineBudget::Clock::time_point now{};
+    handler = std::make_unique<IncomingHandler>(
+        window, *sender,
+        LineBudget({.linesPerSecond = 1, .lineBurst = 1, .bytesPerSecond = 1e6, .byteBurst = 1e6},
+                   [&now] { return now; }));
+    Receive(Datagram(4, "PC2", "kept\r\n"));
+    Receive(Datagram(4, "PC3", "dropped\r\n"));
+    Receive(Datagram(3, "PC4", "dropped\r\n"));
+    Receive(Datagram(4, "PC7", "own lines cost nothing\r\n"));
+    Receive(Datagram(1, "PC5", "ILIVE")); // hellos go on while lines are dropped
+    EXPECT_EQ(everyone.ReceiveOne(2000), Datagram(2, "PC7", "*** Online ***\r\n"));
+    now += std::chrono::seconds(1);
+    Receive(Datagram(4, "PC2", "next\r\n"));
+    Receive(Datagram(4, "PC2", "dropped\r\n"));
+    EXPECT_EQ(window.Calls(),
+              (std::vector<std::string>{"add PC2", "show PC2 kept\r\n", "add PC5", "dropped 2",
+                                        "add PC2", "show PC2 next\r\n"}));
 }
 
 TEST_F(IncomingHandlerTest, ListenerCallbackReachesTheHandlerAndAlwaysGoesOn) {

@@ -67,7 +67,8 @@ struct Window {
                                            .openUrl = {}}};
     ChatSender sender{nullptr}; // answers go nowhere
     ChatWindowBridge windowBridge{dialog, bridge};
-    IncomingHandler handler{windowBridge, sender};
+    // Every line reaches the window, however fast the inputs come.
+    IncomingHandler handler{windowBridge, sender, LineBudget::Unlimited()};
 };
 
 constexpr int kInputsPerWindow = 256;

@@ -50,6 +50,19 @@ TEST_F(IncomingTextTest, VisibleWindowLogsAndQueuesWithoutTones) {
     EXPECT_TRUE(tones.Requests().empty());
 }
 
+TEST_F(IncomingTextTest, DroppedLinesAreNotedInTheLogOnly) {
+    MessageLine(*dialog)->setText("half typed");
+    dialog->ShowDroppedLines(1);
+    dialog->ShowDroppedLines(4000);
+    EXPECT_EQ(
+        LogView(*dialog)->toPlainText(),
+        "*** 1 incoming line was dropped: lines came faster than they can be shown ***\n"
+        "*** 4000 incoming lines were dropped: lines came faster than they can be shown ***\n");
+    EXPECT_EQ(MessageLine(*dialog)->text(), "half typed");
+    EXPECT_EQ(queue.Size(), 0);
+    EXPECT_FALSE(dialog->unreadPending);
+}
+
 TEST_F(IncomingTextTest, HiddenWindowChimesOncePerLine) {
     SettleHidden();
     dialog->OnChatMessage(MakeMessage("PC2", "one\r\n"));
