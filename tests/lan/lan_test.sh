@@ -2,7 +2,8 @@
 # Two copies of Kestrane and a protocol peer on a virtual LAN of three test
 # hosts, checked on the wire: hellos byte for byte, online answers by
 # broadcast, a line from the peer reaching a hidden copy (its chime is captured
-# through ALSA into a file), and the leaving notice on SIGTERM.
+# through ALSA into a file), descriptors and threads held the same at the end
+# of the run as at its start, and the leaving notice on SIGTERM.
 #   lan_test.sh PROGRAM
 # Exits 77 (skipped) where no virtual LAN can be made: it needs root, ip and unshare.
 set -uo pipefail
@@ -57,6 +58,9 @@ expect() { lan_run 3 "${peer[@]}" expect "$record" "$@"; }
 start_copy 1
 check "copy 1 says hello byte for byte" expect 1 PC1.LAN.TEST ILIVE 10
 check "copy 1 answers its own hello by broadcast" expect 2 PC1.LAN.TEST '*** Online ***\r\n' 5
+# What copy 1 holds once it has started: its run, the peers it meets and the
+# line it chimes for must leave it holding the same.
+at_start=$(process_counts "$copy1")
 start_copy 2
 check "copy 2 says hello byte for byte" expect 1 PC2.LAN.TEST ILIVE 10
 check "copy 1 answers copy 2's hello by broadcast" \
@@ -71,6 +75,9 @@ sleep 0.5
 check "copy 1 chimes 300, 500 and 800 Hz for a line from the peer" \
     /usr/bin/python3 "$here/chime_check.py" "$chime"
 check "copy 2 stays silent: the line was for copy 1" test ! -e "$work/h2/sound.wav"
+at_end=$(process_counts "$copy1")
+echo "copy 1 held $at_start at the start and $at_end at the end"
+check "copy 1 ends its run holding what it held at the start" test "$at_start" = "$at_end"
 
 kill -TERM "$copy1"
 wait "$copy1"

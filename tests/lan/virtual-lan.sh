@@ -8,6 +8,7 @@
 #   lan_run N CMD...     runs CMD in host N under its own host name
 #   lan_spawn N CMD...   the same in the background; $! is then CMD's pid
 #   lan_down             removes every namespace and /etc/netns entry made
+#   process_counts PID   "D descriptors, T threads" that PID holds now
 #
 # LAN_PREFIX names the namespaces (unique per run).
 
@@ -60,6 +61,11 @@ lan_spawn() {
     # next, so $! ends up naming CMD itself.
     ip netns exec "$(lan_namespace "$index")" \
         unshare -u sh -c 'hostname "$0"; exec "$@"' "pc$index" "$@" &
+}
+
+process_counts() {
+    echo "$(find "/proc/$1/fd" -mindepth 1 -maxdepth 1 | wc -l) descriptors," \
+        "$(find "/proc/$1/task" -mindepth 1 -maxdepth 1 | wc -l) threads"
 }
 
 lan_down() {

@@ -1,7 +1,7 @@
 #include "platform/MessageBox.h"
 #include "port/port.h"
 #include "tests/support/LoopbackSocket.h"
-#include "tests/support/OpenDescriptors.h"
+#include "tests/support/ProcessCounts.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>

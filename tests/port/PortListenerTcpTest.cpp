@@ -1,7 +1,7 @@
 #include "port/HostLookup.h"
 #include "port/port.h"
 #include "tests/port/LoopbackStream.h"
-#include "tests/support/OpenDescriptors.h"
+#include "tests/support/ProcessCounts.h"
 
 #include <arpa/inet.h>
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "port/port.h"
 #include "tests/port/LoopbackStream.h"
-#include "tests/support/OpenDescriptors.h"
+#include "tests/support/ProcessCounts.h"
 
 #include <chrono>
 #include <condition_variable>

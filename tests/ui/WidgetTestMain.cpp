@@ -1,8 +1,13 @@
 #include "tests/support/PrivateNetwork.h"
+#include "tests/support/ResourceBalance.h"
 #include "ui/QtThreadSanitizerOptions.h"
 
 #include <QApplication>
+#ifdef KESTRANE_TEST_USES_DBUS
+#include <QDBusConnection>
+#endif
 #include <QString>
+#include <QThreadPool>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <ostream>
@@ -22,5 +27,18 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     testing::InitGoogleTest(&argc, argv);
+#ifdef KESTRANE_TEST_USES_DBUS
+    // Qt's D-Bus thread, once started, lives as long as the application: it is
+    // started before the count.
+    QDBusConnection::disconnectFromBus(
+        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent"),
+                                      QStringLiteral("kestrane-test-start"))
+            .name());
+#endif
+    // Counted once the application, which the whole run keeps, is made. Qt's
+    // pooled threads (image work) wait to be reused; they are ended before
+    // the final count.
+    testing::AddGlobalTestEnvironment(
+        new kestrane::test::ResourceBalance([] { QThreadPool::globalInstance()->waitForDone(); }));
     return RUN_ALL_TESTS();
 }
