@@ -26,9 +26,14 @@ fi
 
 # The poll thread's wait ends at once on a stop; 3 s is its longest poll.
 stop_bound_ms=$((3000 + 1000))
-# The listener holds at most 2048 receptions of 4096 bytes; the rest is the
-# window's log and queue, which grow by what the flood's lines add.
-rss_growth_limit_kb=$((512 * 1024))
+# The listener holds at most 2048 receptions of 4096 bytes (8 MiB); the window
+# admits at most 256 KiB of lines at once and 64 KiB a second after that, kept
+# in its log, its control and its unread queue.
+rss_growth_limit_kb=$((64 * 1024))
+# A sanitizer build runs many times slower and holds freed memory back for its
+# checks: its time and memory figures are printed, not judged.
+sanitized=0
+ldd "$program" | grep -qE 'lib[at]san' && sanitized=1
 
 work=$(mktemp -d)
 failures=0
@@ -39,6 +44,15 @@ trap 'lan_down; rm -rf "$work"' EXIT
 fail() {
     echo "FAIL - $1"
     failures=$((failures + 1))
+}
+
+# A failed check of time or memory; only noted for a sanitizer build.
+fail_figure() {
+    if ((sanitized)); then
+        echo "note - a sanitizer build misses: $1"
+    else
+        fail "$1"
+    fi
 }
 
 # One line of the record: the datagram in hex, as chat_peer.py writes it.
@@ -119,23 +133,24 @@ flood_mode() {
     echo "answers to the flood's hellos ended $backlog_ms ms after it stopped"
     start=$(date +%s%N)
     lan_run 3 "$python" "$here/chat_peer.py" send 10.77.0.1 1 LATE ILIVE
-    if wait_for "$online_line" 1 "$before"; then
+    if ! wait_for "$online_line" 10 "$before"; then
+        fail "a hello after the flood is answered"
+    else
         elapsed_ms=$((($(date +%s%N) - start) / 1000000))
         echo "a hello after the backlog is answered in $elapsed_ms ms"
-        if ((backlog_ms + elapsed_ms <= 1000)); then
-            echo "ok - a hello sent as the flood stops is answered within $((backlog_ms + elapsed_ms)) ms"
+        local total_ms=$((backlog_ms + elapsed_ms))
+        if ((total_ms <= 1000)); then
+            echo "ok - a hello sent as the flood stops is answered within $total_ms ms"
         else
-            fail "a hello sent as the flood stops is answered within 1 s (took $((backlog_ms + elapsed_ms)) ms)"
+            fail_figure "a hello sent as the flood stops is answered within 1 s (took $total_ms ms)"
         fi
-    else
-        fail "a hello after the flood is answered within 1 s"
     fi
     local high final
     high=$(rss_kb "$copy" VmHWM)
     final=$(rss_kb "$copy" VmRSS)
     echo "rss: baseline ${baseline} kB, peak sampled ${peak} kB, VmHWM ${high} kB, final ${final} kB"
     if ((high - baseline > rss_growth_limit_kb)); then
-        fail "memory stays bounded (grew by $((high - baseline)) kB)"
+        fail_figure "memory stays bounded (grew by $((high - baseline)) kB)"
     else
         echo "ok - memory stays bounded (grew by $((high - baseline)) kB)"
     fi
