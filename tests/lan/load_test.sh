@@ -35,7 +35,7 @@ rss_growth_limit_kb=$((64 * 1024))
 # A sanitizer build runs many times slower and holds freed memory back for its
 # checks: its time and memory figures are printed, not judged.
 sanitized=0
-ldd "$program" | grep -qE 'lib[at]san' && sanitized=1
+ldd "$program" | grep -E 'lib[at]san' >/dev/null && sanitized=1
 
 work=$(mktemp -d)
 failures=0
