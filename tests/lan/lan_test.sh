@@ -82,10 +82,12 @@ check "copy 1 ends its run holding what it held at the start" test "$at_start" =
 kill -TERM "$copy1"
 wait "$copy1"
 status=$?
-check "copy 1 ends with status 0 on SIGTERM" test "$status" -eq 0
+check "copy 1 ends with status 0 on SIGTERM, no leak or sanitizer report" test "$status" -eq 0
 check "copy 1 says goodbye on the wire" expect 7 PC1.LAN.TEST '***Leaveing channel' 5
 kill -TERM "$copy2"
 wait "$copy2"
+status=$?
+check "copy 2 ends with status 0 on SIGTERM, no leak or sanitizer report" test "$status" -eq 0
 check "copy 2 says goodbye on the wire" expect 7 PC2.LAN.TEST '***Leaveing channel' 5
 
 if ((failures > 0)); then
