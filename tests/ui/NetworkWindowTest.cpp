@@ -275,15 +275,24 @@ TEST(NetworkWindowStress, EndingTheWindowWhileLinesArriveNeverHangs) {
         dialog->show();
         std::atomic<bool> sending{true};
         std::thread peer([&] {
+            // Online answers keep the dispatcher calling the window once the
+            // lines are beyond what it admits.
             const std::string line = Datagram(4, "PC2", "flood\r\n");
+            const std::string answer = Datagram(2, "PC3", "*** Online ***\r\n");
             while (sending) {
                 SendToWindow(port, line);
+                SendToWindow(port, answer);
             }
         });
-        // Lines are arriving and being handled when the window ends.
+        // Lines are arriving and being handled when the window ends, by its
+        // close button every other round.
         const int before = queue.Size();
         EXPECT_TRUE(QTest::qWaitFor([&] { return queue.Size() > before; }, 5000));
         QTest::qWait(round);
+        if (round % 2 == 0) {
+            dialog->close();
+            EXPECT_TRUE(dialog->IsWindowDestroyed());
+        }
         dialog.reset();
         sending = false;
         peer.join();
