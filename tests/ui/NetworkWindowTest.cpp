@@ -260,7 +260,7 @@ TEST(NetworkWindowStress, EndingTheWindowWhileLinesArriveNeverHangs) {
     RecordingToneSink tones;
     NoTray tray;
     MessageBoxHook previous = SetMessageBoxHook([](const std::string&, const std::string&) {});
-    for (int round = 0; round < 15; ++round) {
+    for (int round = 0; round < 50; ++round) {
         const int port = FreeUdpPort();
         LanObserver everyone(port);
         UiBridge bridge;
