@@ -8,8 +8,8 @@
 # bus starts for a client (or an "-Automation" start) ends with status 1; a
 # create call starts the program through the activation file; the object's
 # release, its client leaving the bus, and the bus going away each end it.
-# Exit 77 (skipped) when not root or without ip, dbus-run-session, dbus-send or
-# python3-dbus.
+# Exit 77 (skipped) when not root or without ip, unshare, dbus-run-session,
+# dbus-send or python3-dbus.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -92,13 +92,17 @@ if [[ -n ${inside:-} ]]; then
     exit 0
 fi
 
-if ((EUID != 0)) || ! command -v ip >/dev/null || ! command -v dbus-run-session >/dev/null ||
+# shellcheck source=../lan/virtual-lan.sh source-path=SCRIPTDIR
+source "$here/../lan/virtual-lan.sh"
+if ! lan_available || ! command -v dbus-run-session >/dev/null ||
     ! command -v dbus-send >/dev/null || ! /usr/bin/python3 -c 'import dbus' 2>/dev/null; then
-    echo "skipped: needs root, ip, dbus-run-session, dbus-send and python3-dbus"
+    echo "skipped: needs root, ip, unshare, dbus-run-session, dbus-send and python3-dbus"
     exit 77
 fi
 
-namespace=kst-auto-$$
+# One host of the virtual LAN; the script's own trap below replaces lan_up's.
+LAN_PREFIX="kstauto$$"
+lan_up 1
 work=$(mktemp -d)
 # Ends the recorded processes that still run the program or the client; a pid
 # reused since by another process is left alone.
@@ -112,25 +116,16 @@ cleanup() {
             fi
         done <"$work/pids"
     fi
-    ip netns delete "$namespace" 2>/dev/null || true
+    lan_down
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-ip netns add "$namespace"
-ip -n "$namespace" link set lo up
-# Broadcasts go into a veth pair whose both ends stay in the namespace.
-ip -n "$namespace" link add eth0 type veth peer name eth1
-ip -n "$namespace" addr add 10.79.0.1/24 brd + dev eth0
-ip -n "$namespace" link set eth0 up
-ip -n "$namespace" link set eth1 up
-ip -n "$namespace" route add default dev eth0
 
 mkdir -p "$work/home" "$work/data" "$work/run"
 chmod 700 "$work/run"
 : >"$work/pids"
 status=0
-ip netns exec "$namespace" env -i PATH="$PATH" HOME="$work/home" XDG_DATA_HOME="$work/data" \
+lan_run 1 env -i PATH="$PATH" HOME="$work/home" XDG_DATA_HOME="$work/data" \
     XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen work="$work" \
     ${TSAN_OPTIONS:+TSAN_OPTIONS="$TSAN_OPTIONS"} ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} \
     ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} \

@@ -4,42 +4,37 @@
 # once with status 1 and prints nothing; SIGTERM ends the first copy the way
 # the close button does, freeing the lock for a new copy.
 #   program-in-namespace.sh PATH_TO_KESTRANE
-# Exit 77 (skipped) when not root or without ip.
+# Exit 77 (skipped) when not root or without ip and unshare.
 set -euo pipefail
 
 program=$1
-if ((EUID != 0)) || ! command -v ip >/dev/null; then
-    echo "skipped: needs root and ip"
+# shellcheck source=../lan/virtual-lan.sh source-path=SCRIPTDIR
+source "$(dirname "$0")/../lan/virtual-lan.sh"
+if ! lan_available; then
+    echo "skipped: needs root, ip and unshare"
     exit 77
 fi
 
-namespace=kst-app-$$
+# One host of the virtual LAN; the script's own trap below replaces lan_up's.
+LAN_PREFIX="kstapp$$"
+lan_up 1
 work=$(mktemp -d)
 first=
 cleanup() {
     if [[ -n $first ]]; then kill -KILL "$first" 2>/dev/null || true; fi
-    ip netns delete "$namespace" 2>/dev/null || true
+    lan_down
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-ip netns add "$namespace"
-ip -n "$namespace" link set lo up
-# Broadcasts go into a veth pair whose both ends stay in the namespace.
-ip -n "$namespace" link add eth0 type veth peer name eth1
-ip -n "$namespace" addr add 10.78.0.1/24 brd + dev eth0
-ip -n "$namespace" link set eth0 up
-ip -n "$namespace" link set eth1 up
-ip -n "$namespace" route add default dev eth0
-
-# A plain command (not a function), so a background copy's $! is the program itself.
-in_namespace=(ip netns exec "$namespace" env -i HOME="$work" PATH="$PATH"
+in_namespace=(env -i HOME="$work" PATH="$PATH"
     QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work" DBUS_SESSION_BUS_ADDRESS=disabled:
     ${TSAN_OPTIONS:+TSAN_OPTIONS="$TSAN_OPTIONS"} ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"}
     ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"})
 
+# The lock is an abstract socket, so it shows only in the namespace's own table.
 lock_held() {
-    ip netns exec "$namespace" grep -q "@TavrinMutex.$(id -u)" /proc/net/unix
+    ip netns exec "$(lan_namespace 1)" grep -q "@TavrinMutex.$(id -u)" /proc/net/unix
 }
 
 wait_for() {
@@ -50,12 +45,13 @@ wait_for() {
     return 1
 }
 
-"${in_namespace[@]}" "$program" >"$work/first.out" 2>&1 &
+# lan_spawn is one simple command, so $! is the program itself.
+lan_spawn 1 "${in_namespace[@]}" "$program" >"$work/first.out" 2>&1
 first=$!
 wait_for lock_held || { echo "FAIL: the first copy never took the lock"; exit 1; }
 
 status=0
-"${in_namespace[@]}" timeout 10 "$program" >"$work/second.out" 2>&1 || status=$?
+lan_run 1 "${in_namespace[@]}" timeout 10 "$program" >"$work/second.out" 2>&1 || status=$?
 if ((status != 1)); then
     echo "FAIL: the second copy ended with status $status, not 1"
     exit 1

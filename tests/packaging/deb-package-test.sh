@@ -6,12 +6,15 @@
 # program started the way the menu entry starts it, and a clean removal.
 #   deb-package-test.sh BUILD_DIR
 # Exit 77 (skipped) when a tool is missing. The start from the menu entry needs
-# root and ip (the program broadcasts, so it runs only in a network namespace
-# of its own); without them every other check still runs and the test then
-# reports itself skipped.
+# root, ip and unshare (the program broadcasts, so it runs only in a network
+# namespace of its own); without them every other check still runs and the test
+# then reports itself skipped.
 set -euo pipefail
 
 build=$(realpath "$1")
+# shellcheck source=../lan/virtual-lan.sh source-path=SCRIPTDIR
+source "$(dirname "$0")/../lan/virtual-lan.sh"
+LAN_PREFIX="kstpkg$$"
 for tool in cpack dpkg dpkg-deb dpkg-shlibdeps rsvg-convert lintian desktop-file-validate appstreamcli man file; do
     if ! command -v "$tool" >/dev/null; then
         echo "skipped: $tool is missing (scripts/install-deps installs it)"
@@ -20,11 +23,10 @@ for tool in cpack dpkg dpkg-deb dpkg-shlibdeps rsvg-convert lintian desktop-file
 done
 
 work=$(mktemp -d)
-namespace=kst-pkg-$$
 program=
 cleanup() {
     if [[ -n $program ]]; then kill -KILL "$program" 2>/dev/null || true; fi
-    ip netns delete "$namespace" 2>/dev/null || true
+    lan_down
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -127,23 +129,21 @@ for text in "kestrane - serverless chat" "-Embedding, -Automation" "port 9000" "
 done
 
 started=skipped
-if ((EUID == 0)) && command -v ip >/dev/null; then
+if lan_available; then
     echo "== start from the menu entry, in a network namespace of its own"
-    ip netns add "$namespace"
-    ip -n "$namespace" link set lo up
-    ip -n "$namespace" link add eth0 type veth peer name eth1
-    ip -n "$namespace" addr add 10.79.0.1/24 brd + dev eth0
-    ip -n "$namespace" link set eth0 up
-    ip -n "$namespace" link set eth1 up
-    ip -n "$namespace" route add default dev eth0
+    # One host of the virtual LAN; lan_up sets an EXIT trap of its own, so
+    # cleanup (which calls lan_down) goes back in place.
+    lan_up 1
+    trap cleanup EXIT
     home=$work/home
     mkdir -p "$home"
     read -r -a command < <(sed -n 's/^Exec=//p' "$menu_entry")
-    ip netns exec "$namespace" env -i HOME="$home" PATH="$root/usr/bin:/usr/bin:/bin" \
+    # lan_spawn is one simple command, so $! is the program itself.
+    lan_spawn 1 env -i HOME="$home" PATH="$root/usr/bin:/usr/bin:/bin" \
         QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$home" DBUS_SESSION_BUS_ADDRESS=disabled: \
-        "${command[@]}" >"$work/program.out" 2>&1 &
+        "${command[@]}" >"$work/program.out" 2>&1
     program=$!
-    lock_held() { ip netns exec "$namespace" grep -q "@TavrinMutex.$(id -u)" /proc/net/unix; }
+    lock_held() { ip netns exec "$(lan_namespace 1)" grep -q "@TavrinMutex.$(id -u)" /proc/net/unix; }
     for _ in $(seq 200); do
         lock_held && break
         sleep 0.05
@@ -181,7 +181,7 @@ if ((failures > 0)); then
     exit 1
 fi
 if [[ $started == skipped ]]; then
-    echo "skipped: starting the program needs root and ip; every other check passed"
+    echo "skipped: starting the program needs root, ip and unshare; every other check passed"
     exit 77
 fi
 echo "1 passed, 0 failed"
