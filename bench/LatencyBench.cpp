@@ -16,6 +16,8 @@
 #include "chat/chat.h"
 #include "tests/support/PrivateNetwork.h"
 #include "ui/QtThreadSanitizerOptions.h"
+#include "ui/UiBridge.h"
+#include "ui/UiBridge.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -97,23 +99,26 @@ private:
 };
 
 /// What the incoming handler talks to, timed: a line counts as arrived when
-/// the main window's handler has run on the UI thread and the call returns to
-/// the dispatcher. Runs on the dispatcher thread.
+/// the main window's handler has run on the UI thread. The stamp is posted
+/// through the bridge behind the window's own handling of the line, so it runs
+/// right after it. Called on the dispatcher thread.
 class TimedWindow : public kestrane::ChatWindow {
 public:
-    TimedWindow(kestrane::ChatWindow& innerWindow, LineClock& lineClock)
-        : inner(innerWindow), clock(lineClock) {}
+    TimedWindow(kestrane::ChatWindow& innerWindow, kestrane::UiBridge& uiBridge,
+                LineClock& lineClock)
+        : inner(innerWindow), bridge(uiBridge), clock(lineClock) {}
 
     void AddPeer(const std::string& name) override { inner.AddPeer(name); }
     void RemovePeer(const std::string& name) override { inner.RemovePeer(name); }
     void ShowText(const kestrane::ChatMessage& message) override {
         inner.ShowText(message);
-        clock.Arrived(message.GetText());
+        bridge.Post([this, text = std::string(message.GetText())] { clock.Arrived(text); });
     }
     void ReportDroppedLines(std::uint64_t lines) override { inner.ReportDroppedLines(lines); }
 
 private:
     kestrane::ChatWindow& inner;
+    kestrane::UiBridge& bridge;
     LineClock& clock;
 };
 
@@ -200,9 +205,11 @@ Figures MeasureWindow(bool onScreen, int lines, int blocks, RawReceiver* raw, Fi
     const int port = kestrane::bench::FreeUdpPort();
     kestrane::bench::DatagramTap everyone(port, {});
     LineClock windowClock;
+    kestrane::UiBridge* bridge = nullptr; // the rig's, set before the network starts
     kestrane::bench::LoopbackRig rig(port, "BENCH", onScreen, [&](kestrane::ChatWindow& inner) {
-        return std::make_unique<TimedWindow>(inner, windowClock);
+        return std::make_unique<TimedWindow>(inner, *bridge, windowClock);
     });
+    bridge = &rig.Bridge();
     rig.Window().show();
 
     // The lines go out from a thread of their own while the UI thread runs its

@@ -26,6 +26,7 @@ public:
     LoopbackRig& operator=(const LoopbackRig&) = delete;
 
     LoopbackWindow& Window() { return *window; }
+    UiBridge& Bridge() { return bridge; }
 
 private:
     class SilentToneSink : public ToneSink {

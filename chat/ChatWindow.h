@@ -8,7 +8,7 @@ namespace kestrane {
 class ChatMessage;
 
 /// What the incoming handler needs of the main window. The window layer
-/// implements it by running each call on the UI thread and waiting for it; once
+/// implements it by running each call on the UI thread, in the order made; once
 /// the window is gone, each call returns at once and does nothing.
 class ChatWindow {
 public:
@@ -19,7 +19,7 @@ public:
     /// Removes the roster entry that is `name` (whole name, any case), if any.
     virtual void RemovePeer(const std::string& name) = 0;
     /// Logs, queues and signals a line from another host. `message` is valid
-    /// only during the call.
+    /// only during the call; an implementation that acts later copies it.
     virtual void ShowText(const ChatMessage& message) = 0;
     /// Tells the user that `lines` lines from the network were dropped unseen.
     virtual void ReportDroppedLines(std::uint64_t lines) = 0;

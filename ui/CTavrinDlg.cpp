@@ -247,7 +247,8 @@ int CTavrinDlg::OnChatMessage(const ChatMessage& message) {
 }
 
 bool CTavrinDlg::DeliverChatMessage(const ChatMessage& message) {
-    return services.bridge.Call([this, &message] { OnChatMessage(message); });
+    auto copy = std::make_shared<const ChatMessage>(message);
+    return services.bridge.Post([this, copy] { OnChatMessage(*copy); });
 }
 
 void CTavrinDlg::ShowDroppedLines(std::uint64_t lines) {

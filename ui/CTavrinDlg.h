@@ -77,7 +77,8 @@ public:
 
     /// Incoming text, on the UI thread: log, queue, tones, unread flag.
     int OnChatMessage(const ChatMessage& message);
-    /// Hands `message` to OnChatMessage on the UI thread and waits for it. False,
+    /// Hands a copy of `message` to OnChatMessage on the UI thread, after the
+    /// calls posted before it, without waiting for it (UiBridge::Post). False,
     /// without handling it, once the window is destroyed. Safe to call from any thread.
     bool DeliverChatMessage(const ChatMessage& message);
     /// Notes in the log that `lines` lines from the network were dropped unseen.

@@ -9,15 +9,15 @@ ChatWindowBridge::ChatWindowBridge(CTavrinDlg& mainWindow, UiBridge& uiBridge)
     : window(mainWindow), bridge(uiBridge) {}
 
 void ChatWindowBridge::AddPeer(const std::string& name) {
-    bridge.Call([this, &name] { window.AddPeer(name); });
+    bridge.Post([this, name] { window.AddPeer(name); });
 }
 
 void ChatWindowBridge::RemovePeer(const std::string& name) {
-    bridge.Call([this, &name] { window.RemovePeer(name); });
+    bridge.Post([this, name] { window.RemovePeer(name); });
 }
 
 void ChatWindowBridge::ReportDroppedLines(std::uint64_t lines) {
-    bridge.Call([this, lines] { window.ShowDroppedLines(lines); });
+    bridge.Post([this, lines] { window.ShowDroppedLines(lines); });
 }
 
 void ChatWindowBridge::ShowText(const ChatMessage& message) {

@@ -7,10 +7,11 @@ namespace kestrane {
 class CTavrinDlg;
 class UiBridge;
 
-/// The main window as the incoming handler sees it: each call runs on the UI
-/// thread through the bridge while the dispatcher thread waits, and returns at
-/// once without effect once the window is destroyed (the bridge is closed).
-/// Does not own the window or the bridge. Safe to call from any thread.
+/// The main window as the incoming handler sees it: each call is posted through
+/// the bridge, with copies of its arguments, to run on the UI thread in the
+/// order the calls were made; the dispatcher thread goes on to the next
+/// reception. Once the window is destroyed (the bridge is closed) a call has no
+/// effect. Does not own the window or the bridge. Safe to call from any thread.
 class ChatWindowBridge : public ChatWindow {
 public:
     ChatWindowBridge(CTavrinDlg& window, UiBridge& bridge);

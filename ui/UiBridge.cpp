@@ -54,6 +54,33 @@ bool UiBridge::Call(const std::function<void()>& call) {
     return true;
 }
 
+bool UiBridge::Post(std::function<void()> call) {
+    if (QThread::currentThread() == thread()) {
+        return Call(call);
+    }
+    {
+        const std::lock_guard lock(state->mutex);
+        if (state->closed || state->wakeDescriptor < 0) {
+            return false;
+        }
+        if (state->queue.size() < kPostCeiling) {
+            auto pending = std::make_shared<Pending>();
+            pending->owned = std::move(call);
+            pending->call = &pending->owned;
+            // A queue that was not empty has its wake-up on the way already.
+            if (state->queue.empty()) {
+                const std::uint64_t one = 1;
+                [[maybe_unused]] const ssize_t written =
+                    write(state->wakeDescriptor, &one, sizeof one);
+            }
+            state->queue.push_back(std::move(pending));
+            return true;
+        }
+    }
+    // The UI thread is far behind: wait for it, which also waits for all queued before.
+    return Call(call);
+}
+
 void UiBridge::RunQueue() {
     std::deque<std::shared_ptr<Pending>> batch;
     {

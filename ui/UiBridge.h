@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -11,10 +12,11 @@ class QSocketNotifier;
 
 namespace kestrane {
 
-/// Runs a callable on the UI thread for another thread and makes that thread
-/// wait for it, as a synchronous window message would. Once closed (when the
-/// main window is destroyed) a call returns false at once without running, so
-/// a thread that the UI thread is waiting for can never deadlock against it.
+/// Runs a callable on the UI thread for another thread, either making that
+/// thread wait for it, as a synchronous window message would (Call), or in
+/// order behind what is queued without waiting (Post). Once closed (when the
+/// main window is destroyed) nothing more runs and a call returns false at once,
+/// so a thread that the UI thread is waiting for can never deadlock against it.
 ///
 /// Waiting calls sit in a list of the bridge's own; an eventfd wakes the UI
 /// thread, so nothing but the wake-up passes through Qt's event queue.
@@ -31,6 +33,18 @@ public:
     /// UI thread itself it runs `call` at once. Safe to call from any thread.
     bool Call(const std::function<void()>& call);
 
+    /// How many calls may wait in the queue before Post waits like Call.
+    static constexpr std::size_t kPostCeiling = 1024;
+
+    /// Queues `call` to run on the UI thread after everything queued before it
+    /// and returns true without waiting, so a thread with much to hand over
+    /// wakes the UI thread once for a batch rather than twice for each call.
+    /// With kPostCeiling calls already queued it waits like Call, which bounds
+    /// the queue. False, without running, when the bridge is closed; a queued
+    /// call that has not run when the bridge closes never runs. On the UI
+    /// thread itself it runs `call` at once. Safe to call from any thread.
+    bool Post(std::function<void()> call);
+
     /// Refuses every later call and releases every waiting one whose callable
     /// has not started. Safe to call from any thread; calling again does nothing.
     void Close();
@@ -38,7 +52,8 @@ public:
 
 private:
     struct Pending {
-        const std::function<void()>* call; // the caller's; used only while it waits
+        const std::function<void()>* call; // the caller's while it waits, or `owned`
+        std::function<void()> owned;       // a posted call, which nobody waits for
         bool running = false;              // guarded by State::mutex
         bool done = false;                 // guarded by State::mutex
         bool abandoned = false;            // guarded by State::mutex

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
+#include <vector>
 
 namespace kestrane {
 namespace {
@@ -60,6 +61,50 @@ TEST(UiBridgeTest, ClosingReleasesAWaitingCallThatNeverRuns) {
     EXPECT_EQ(runs.load(), 0);
 }
 
+TEST(UiBridgeTest, PostedCallsRunLaterInOrderWithCallsAndTheQueueIsBounded) {
+    UiBridge bridge;
+    std::vector<int> order; // UI thread only
+    std::atomic<bool> posted{false};
+    std::atomic<bool> returned{false};
+    std::thread dispatcher([&] {
+        for (int index = 0; index < static_cast<int>(UiBridge::kPostCeiling); ++index) {
+            EXPECT_TRUE(bridge.Post([&, index] { order.push_back(index); }));
+        }
+        posted = true;
+        // The queue is full: this one waits until the UI thread has run it all.
+        EXPECT_TRUE(bridge.Post([&] { order.push_back(-1); }));
+        EXPECT_TRUE(bridge.Call([&] { order.push_back(-2); }));
+        returned = true;
+    });
+    // The UI thread serves no events yet: every post returned without waiting.
+    while (!posted) {
+        std::this_thread::yield();
+    }
+    QTest::qSleep(20);
+    EXPECT_FALSE(returned.load());
+    EXPECT_TRUE(order.empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return returned.load(); }));
+    dispatcher.join();
+    ASSERT_EQ(order.size(), UiBridge::kPostCeiling + 2);
+    for (int index = 0; index < static_cast<int>(UiBridge::kPostCeiling); ++index) {
+        ASSERT_EQ(order[static_cast<std::size_t>(index)], index);
+    }
+    EXPECT_EQ(order[UiBridge::kPostCeiling], -1);
+    EXPECT_EQ(order[UiBridge::kPostCeiling + 1], -2);
+}
+
+TEST(UiBridgeTest, PostedCallsThatHaveNotRunWhenTheBridgeClosesNeverRun) {
+    UiBridge bridge;
+    std::atomic<int> runs{0};
+    std::thread dispatcher([&] { EXPECT_TRUE(bridge.Post([&] { ++runs; })); });
+    dispatcher.join();
+    bridge.Close();
+    std::thread late([&] { EXPECT_FALSE(bridge.Post([&] { ++runs; })); });
+    late.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(runs.load(), 0);
+}
+
 TEST(UiBridgeTest, ManyCallersWithCloseInTheMiddleNeverHang) {
     for (int round = 0; round < 20; ++round) {
         auto bridge = std::make_unique<UiBridge>();
@@ -69,6 +114,7 @@ TEST(UiBridgeTest, ManyCallersWithCloseInTheMiddleNeverHang) {
             callers.emplace_back([&] {
                 for (int call = 0; call < 50; ++call) {
                     bridge->Call([] {});
+                    bridge->Post([] {});
                 }
                 ++finished;
             });
