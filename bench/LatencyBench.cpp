@@ -17,7 +17,6 @@
 #include "tests/support/PrivateNetwork.h"
 #include "ui/QtThreadSanitizerOptions.h"
 #include "ui/UiBridge.h"
-#include "ui/UiBridge.h"
 
 #include <QApplication>
 #include <QEventLoop>

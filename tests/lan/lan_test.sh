@@ -10,6 +10,7 @@ set -uo pipefail
 
 program=$(realpath "$1")
 here=$(dirname "$(realpath "$0")")
+# shellcheck source=virtual-lan.sh source-path=SCRIPTDIR
 source "$here/virtual-lan.sh"
 peer=("/usr/bin/python3" "$here/chat_peer.py")
 

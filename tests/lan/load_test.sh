@@ -18,6 +18,7 @@ mode=$2
 amount=$3
 deadline_ms=${4:-1000}
 here=$(dirname "$(realpath "$0")")
+# shellcheck source=virtual-lan.sh source-path=SCRIPTDIR
 source "$here/virtual-lan.sh"
 python=/usr/bin/python3
 
