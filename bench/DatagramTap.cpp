@@ -1,6 +1,6 @@
 #include "bench/DatagramTap.h"
 
-#include "bench/LoopbackAddress.h"
+#include "tests/support/LoopbackAddress.h"
 
 #include <poll.h>
 #include <string_view>
@@ -26,7 +26,7 @@ DatagramTap::DatagramTap(int port, std::string wantedBytes)
     if (setsockopt(descriptor, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
         setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
-    sockaddr_in address = LoopbackAddress("127.0.0.1", port);
+    sockaddr_in address = test::LoopbackAddress("127.0.0.1", port);
     bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
     reader = std::thread(&DatagramTap::Run, this);
 }

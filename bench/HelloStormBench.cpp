@@ -10,10 +10,10 @@
 //                                  for another SO_RCVBUF once it is made
 #include "bench/BenchStatistics.h"
 #include "bench/DatagramTap.h"
-#include "bench/LoopbackAddress.h"
 #include "bench/LoopbackRig.h"
 #include "chat/chat.h"
 #include "port/port.h"
+#include "tests/support/LoopbackAddress.h"
 #include "tests/support/PrivateNetwork.h"
 #include "ui/QtThreadSanitizerOptions.h"
 
@@ -112,7 +112,7 @@ void SetReceiveBuffer(kestrane::bench::LoopbackWindow& window) {
 Storm RunStorm(int size, int round) {
     Storm storm;
     storm.size = size;
-    const int port = kestrane::bench::FreeUdpPort();
+    const int port = kestrane::test::FreeUdpPort();
     kestrane::bench::DatagramTap everyone(
         port, Datagram(kestrane::CHAT_ONLINE, OWN_NAME, kestrane::CHAT_ONLINE_TEXT));
     kestrane::bench::LoopbackRig rig(port, OWN_NAME);
@@ -131,7 +131,7 @@ Storm RunStorm(int size, int round) {
     const Clock::time_point start = Clock::now();
     std::thread host([&] {
         int sender = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        const sockaddr_in target = kestrane::bench::LoopbackAddress("127.0.0.2", port);
+        const sockaddr_in target = kestrane::test::LoopbackAddress("127.0.0.2", port);
         for (const std::string& hello : hellos) {
             ::sendto(sender, hello.data(), hello.size(), 0,
                      reinterpret_cast<const sockaddr*>(&target), sizeof target);

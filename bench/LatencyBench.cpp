@@ -10,10 +10,10 @@
 //   kestrane_latency_bench --short   a quick run that only checks it works
 #include "bench/BenchStatistics.h"
 #include "bench/DatagramTap.h"
-#include "bench/LoopbackAddress.h"
 #include "bench/LoopbackRig.h"
 #include "chat/ChatWindow.h"
 #include "chat/chat.h"
+#include "tests/support/LoopbackAddress.h"
 #include "tests/support/PrivateNetwork.h"
 #include "ui/QtThreadSanitizerOptions.h"
 #include "ui/UiBridge.h"
@@ -35,7 +35,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-using kestrane::bench::LoopbackAddress;
+using kestrane::test::LoopbackAddress;
 
 constexpr std::string_view STAMP = "stamp ";
 constexpr int WARM_UP_LINES = 200;
@@ -201,7 +201,7 @@ void Report(const char* name, const Figures& figures) {
 /// Sends `lines` lines to a window in its own rig, in `blocks` blocks, each
 /// after a block of as many to the raw receiver when there is one.
 Figures MeasureWindow(bool onScreen, int lines, int blocks, RawReceiver* raw, Figures* rawFigures) {
-    const int port = kestrane::bench::FreeUdpPort();
+    const int port = kestrane::test::FreeUdpPort();
     kestrane::bench::DatagramTap everyone(port, {});
     LineClock windowClock;
     kestrane::UiBridge* bridge = nullptr; // the rig's, set before the network starts

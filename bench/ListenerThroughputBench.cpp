@@ -7,6 +7,7 @@
 
 #include "bench/BenchStatistics.h"
 #include "port/port.h"
+#include "tests/support/LoopbackAddress.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -34,17 +35,9 @@ std::int32_t CountDelivery(kestrane::PortConnection* node) {
     return 0;
 }
 
-sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 int BoundLoopbackSocket(int* port) {
     int descriptor = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address = Loopback(0);
+    sockaddr_in address = kestrane::test::LoopbackAddress("127.0.0.1", 0);
     bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t size = sizeof address;
     getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size);
@@ -62,7 +55,7 @@ int FreePort() {
 /// millisecond when that is not 0. Returns the number sent.
 long Blast(int port, Clock::duration duration, int perMillisecond) {
     int sender = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in target = Loopback(port);
+    sockaddr_in target = kestrane::test::LoopbackAddress("127.0.0.1", port);
     char payload[DATAGRAM_SIZE];
     std::memset(payload, 'k', sizeof payload);
     long sent = 0;

@@ -7,6 +7,7 @@
 
 #include "bench/BenchStatistics.h"
 #include "port/port.h"
+#include "tests/support/LoopbackAddress.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -31,14 +32,6 @@ std::int32_t Echo(kestrane::PortConnection* node) {
         node->Send(node->GetData(), node->GetDataLength());
     }
     return 0;
-}
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
 }
 
 int LocalPort(int descriptor) {
@@ -92,11 +85,11 @@ double TransactRate(Clock::duration duration) {
 /// echoed by a thread of its own.
 double PlainRate(Clock::duration duration) {
     int listening = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = Loopback(0);
+    sockaddr_in address = kestrane::test::LoopbackAddress("127.0.0.1", 0);
     bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address);
     listen(listening, 1);
     int client = socket(AF_INET, SOCK_STREAM, 0);
-    address = Loopback(LocalPort(listening));
+    address = kestrane::test::LoopbackAddress("127.0.0.1", LocalPort(listening));
     connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
     int served = accept(listening, nullptr, nullptr);
     std::thread echo([served] {

@@ -1,5 +1,7 @@
 #include "tests/port/LoopbackStream.h"
 
+#include "tests/support/LoopbackAddress.h"
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdint>
@@ -14,14 +16,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-sockaddr_in LoopbackAddress(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 /// Waits for `events` on `descriptor` until `deadline`; true when they came.
 bool WaitFor(int descriptor, short events, Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -33,7 +27,7 @@ bool WaitFor(int descriptor, short events, Clock::time_point deadline) {
 
 LoopbackStream LoopbackStream::ConnectTo(int port) {
     int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = LoopbackAddress(port);
+    sockaddr_in address = LoopbackAddress("127.0.0.1", port);
     if (::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::close(descriptor);
         descriptor = -1;
@@ -43,7 +37,7 @@ LoopbackStream LoopbackStream::ConnectTo(int port) {
 
 LoopbackStream LoopbackStream::Listening() {
     int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = LoopbackAddress(0);
+    sockaddr_in address = LoopbackAddress("127.0.0.1", 0);
     if (::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(descriptor, 8) != 0) {
         ::close(descriptor);

@@ -10,16 +10,8 @@ namespace kestrane::test {
 
 namespace {
 
-sockaddr_in LoopbackAddress(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 int BindLoopback(int descriptor) {
-    sockaddr_in address = LoopbackAddress(0);
+    sockaddr_in address = LoopbackAddress("127.0.0.1", 0);
     if (bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         return -1;
     }
@@ -41,7 +33,7 @@ LoopbackSocket::~LoopbackSocket() {
 }
 
 bool LoopbackSocket::SendTo(int toPort, const std::string& bytes) const {
-    sockaddr_in address = LoopbackAddress(toPort);
+    sockaddr_in address = LoopbackAddress("127.0.0.1", toPort);
     ssize_t sent = ::sendto(descriptor, bytes.data(), bytes.size(), 0,
                             reinterpret_cast<sockaddr*>(&address), sizeof address);
     return sent == static_cast<ssize_t>(bytes.size());
@@ -56,13 +48,6 @@ std::string LoopbackSocket::ReceiveOne(int milliseconds) const {
     ssize_t received = ::recv(descriptor, bytes.data(), bytes.size(), 0);
     bytes.resize(received > 0 ? static_cast<std::size_t>(received) : 0);
     return bytes;
-}
-
-int FreeUdpPort() {
-    int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
-    int port = BindLoopback(descriptor);
-    ::close(descriptor);
-    return port;
 }
 
 } // namespace kestrane::test

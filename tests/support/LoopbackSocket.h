@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/LoopbackAddress.h"
+
 #include <cstddef>
 #include <netinet/in.h>
 #include <string>
@@ -27,8 +29,5 @@ private:
     int descriptor = -1;
     int port = 0;
 };
-
-/// A port on 127.0.0.1 that was free a moment ago (bound, read back, closed).
-int FreeUdpPort();
 
 } // namespace kestrane::test

@@ -53,13 +53,7 @@ class HostileInputTest : public testing::Test {
 protected:
     void SetUp() override {
         previousHook = SetMessageBoxHook([](const std::string&, const std::string&) {});
-        dialog = std::make_unique<LoopbackDialog>(CTavrinDlg::Services{.queue = queue,
-                                                                       .tones = tones,
-                                                                       .tray = tray,
-                                                                       .bridge = *bridge,
-                                                                       .instanceLock = nullptr,
-                                                                       .openUrl = {}},
-                                                  port);
+        dialog = std::make_unique<LoopbackDialog>(queue, tones, tray, *bridge, port);
         dialog->timer.stop();
         dialog->show();
         dialog->OnTimer(); // into the tray, so lines blink the icon
@@ -69,16 +63,7 @@ protected:
         SetMessageBoxHook(previousHook);
     }
 
-    void Send(const std::string& bytes) const {
-        const int descriptor = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        inet_pton(AF_INET, "127.0.0.2", &address.sin_addr);
-        sendto(descriptor, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
-               sizeof address);
-        close(descriptor);
-    }
+    void Send(const std::string& bytes) const { SendToWindow(port, bytes); }
 
     QString Log() const { return dialog->findChild<QPlainTextEdit*>("1000")->toPlainText(); }
     QStringList Roster() const {

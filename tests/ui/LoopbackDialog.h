@@ -1,7 +1,9 @@
 #pragma once
 
+#include "tests/support/LoopbackAddress.h"
 #include "ui/CTavrinDlg.h"
 
+#include <string>
 #include <utility>
 
 namespace kestrane::test {
@@ -16,6 +18,16 @@ public:
                    const char* broadcastTarget = "127.0.0.1")
         : CTavrinDlg(std::move(windowServices)), port(loopbackPort),
           broadcastHost(broadcastTarget) {}
+    /// With no instance lock and no browser.
+    LoopbackDialog(MessageQueue& queue, ToneSink& tones, TrayIcon& tray, UiBridge& bridge,
+                   int loopbackPort, const char* broadcastTarget = "127.0.0.1")
+        : LoopbackDialog(Services{.queue = queue,
+                                  .tones = tones,
+                                  .tray = tray,
+                                  .bridge = bridge,
+                                  .instanceLock = nullptr,
+                                  .openUrl = {}},
+                         loopbackPort, broadcastTarget) {}
 
 protected:
     bool StartNetwork() override { return StartNetworkOn(port, broadcastHost, "PC7"); }
@@ -24,5 +36,14 @@ private:
     int port;
     const char* broadcastHost;
 };
+
+/// A peer on the LAN sending `bytes` to the listener of a LoopbackDialog on `port`.
+inline void SendToWindow(int port, const std::string& bytes) {
+    const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = LoopbackAddress("127.0.0.2", port);
+    ::sendto(descriptor, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&address),
+             sizeof address);
+    ::close(descriptor);
+}
 
 } // namespace kestrane::test

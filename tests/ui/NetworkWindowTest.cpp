@@ -37,7 +37,7 @@ public:
     explicit LanObserver(int port) : descriptor(socket(AF_INET, SOCK_DGRAM, 0)) {
         int enable = 1;
         setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &enable, sizeof enable);
-        sockaddr_in address = Address("127.0.0.1", port);
+        sockaddr_in address = LoopbackAddress("127.0.0.1", port);
         bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
     ~LanObserver() { close(descriptor); }
@@ -59,26 +59,9 @@ public:
         return {};
     }
 
-    static sockaddr_in Address(const char* host, int port) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        inet_pton(AF_INET, host, &address.sin_addr);
-        return address;
-    }
-
 private:
     int descriptor;
 };
-
-/// A peer on the LAN, sending to the window's listener.
-void SendToWindow(int port, const std::string& bytes) {
-    int descriptor = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address = LanObserver::Address("127.0.0.2", port);
-    sendto(descriptor, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
-           sizeof address);
-    close(descriptor);
-}
 
 class NoTray : public TrayIcon {
 public:
@@ -98,13 +81,7 @@ protected:
     }
 
     void Open() {
-        dialog = std::make_unique<LoopbackDialog>(CTavrinDlg::Services{.queue = queue,
-                                                                       .tones = tones,
-                                                                       .tray = tray,
-                                                                       .bridge = *bridge,
-                                                                       .instanceLock = nullptr,
-                                                                       .openUrl = {}},
-                                                  port);
+        dialog = std::make_unique<LoopbackDialog>(queue, tones, tray, *bridge, port);
         dialog->timer.stop();
         dialog->show();
         ASSERT_EQ(everyone.Next(), Datagram(1, "PC7", "ILIVE"));
@@ -239,13 +216,7 @@ TEST(NetworkWindowEnding, ASignalEndsTheProgramWithoutABoxNobodyCouldAnswer) {
     NoTray tray;
     UiBridge bridge;
     // Broadcasts that cannot go out, as on a machine without a network.
-    LoopbackDialog dialog(CTavrinDlg::Services{.queue = queue,
-                                               .tones = tones,
-                                               .tray = tray,
-                                               .bridge = bridge,
-                                               .instanceLock = nullptr,
-                                               .openUrl = {}},
-                          FreeUdpPort(), "no such host");
+    LoopbackDialog dialog(queue, tones, tray, bridge, FreeUdpPort(), "no such host");
     dialog.timer.stop();
     dialog.show();
     EXPECT_EQ(boxes, std::vector<std::string>{"IPORT Error."}); // the hello
@@ -264,13 +235,7 @@ TEST(NetworkWindowStress, EndingTheWindowWhileLinesArriveNeverHangs) {
         const int port = FreeUdpPort();
         LanObserver everyone(port);
         UiBridge bridge;
-        auto dialog = std::make_unique<LoopbackDialog>(CTavrinDlg::Services{.queue = queue,
-                                                                            .tones = tones,
-                                                                            .tray = tray,
-                                                                            .bridge = bridge,
-                                                                            .instanceLock = nullptr,
-                                                                            .openUrl = {}},
-                                                       port);
+        auto dialog = std::make_unique<LoopbackDialog>(queue, tones, tray, bridge, port);
         dialog->timer.stop();
         dialog->show();
         std::atomic<bool> sending{true};

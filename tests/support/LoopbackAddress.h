@@ -6,8 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace kestrane::bench {
+namespace kestrane::test {
 
+/// `host` (an address on the loopback network, 127.0.0.0/8) and `port`; port 0
+/// lets bind pick one. Header-only, so benchmarks built without the tests use it too.
 inline sockaddr_in LoopbackAddress(const char* host, int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -27,4 +29,4 @@ inline int FreeUdpPort() {
     return ntohs(address.sin_port);
 }
 
-} // namespace kestrane::bench
+} // namespace kestrane::test
