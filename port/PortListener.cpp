@@ -7,6 +7,7 @@
 #include "port/SocketCalls.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -36,6 +37,15 @@ constexpr short READABLE_EVENTS = POLLIN | POLLERR | POLLHUP | POLLNVAL;
 void EndBorrowingNode(PortConnection* node) {
     node->socket = PORT_NO_SOCKET;
     node->Release();
+}
+
+/// Writes the dotted IPv4 address a datagram came from into `peerName`, or
+/// leaves it empty when the sender is not an IPv4 address.
+void NameSender(const sockaddr_in& sender, socklen_t length, char* peerName) {
+    peerName[0] = '\0';
+    if (length >= sizeof sender && sender.sin_family == AF_INET) {
+        inet_ntop(AF_INET, &sender.sin_addr, peerName, PORT_PEER_NAME_LENGTH + 1);
+    }
 }
 
 /// Reverses a singly linked list; the pending list is newest first.
@@ -435,13 +445,20 @@ int PortListener::ReceiveInto(PortConnection* node) {
     // buffer fails here instead of arriving cut short. On a stream it would
     // throw the bytes away instead.
     int flags = mode == LISTEN_UDP ? MSG_TRUNC : 0;
-    ssize_t received =
-        RetryInterrupted([&] { return ::recv(node->socket, buffer, sizeof buffer, flags); });
+    sockaddr_in sender{};
+    socklen_t senderLength = sizeof sender;
+    ssize_t received = RetryInterrupted([&] {
+        return ::recvfrom(node->socket, buffer, sizeof buffer, flags,
+                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    });
     if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         return 0; // nothing to take yet
     }
     if (received < 1 || received > static_cast<ssize_t>(sizeof buffer)) {
         return -1;
+    }
+    if (mode == LISTEN_UDP) {
+        NameSender(sender, senderLength, node->peerName);
     }
     node->StoreReception(buffer, static_cast<int>(received));
     dataReady.store(true);

@@ -92,7 +92,7 @@ protected:
     int port = 0;
 };
 
-TEST_F(PortListenerUdpTest, DatagramArrivesAsNodeWithTerminatedDataAndNoIdOrPeer) {
+TEST_F(PortListenerUdpTest, DatagramArrivesAsNodeWithTerminatedDataTheSenderAndNoId) {
     std::string bytes("twenty bytes\0of data", 20);
     ASSERT_TRUE(peer.SendTo(port, bytes));
     ASSERT_TRUE(record.WaitForCount(1));
@@ -103,7 +103,7 @@ TEST_F(PortListenerUdpTest, DatagramArrivesAsNodeWithTerminatedDataAndNoIdOrPeer
     EXPECT_EQ(reception.bytes, bytes);
     EXPECT_TRUE(reception.terminated);
     EXPECT_EQ(reception.id, 0u);
-    EXPECT_EQ(reception.peerName, "");
+    EXPECT_EQ(reception.peerName, "127.0.0.1");
     EXPECT_EQ(reception.socket, listener->socket);
     EXPECT_NE(fcntl(listener->socket, F_GETFD), -1)
         << "the node must not close the borrowed socket";
