@@ -89,7 +89,8 @@ int CTavrinApp::InitInstance(int argc, char** argv, MessageQueue& queue) {
                                            .tray = tray,
                                            .bridge = bridge,
                                            .instanceLock = instanceLock.get(),
-                                           .openUrl = {}});
+                                           .openUrl = {},
+                                           .lookUpAddress = {}});
     SignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &SignalWatcher::TerminationRequested, &dialog,
                      &CTavrinDlg::EndSession);

@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
                                  .tray = tray,
                                  .bridge = bridge,
                                  .instanceLock = nullptr,
-                                 .openUrl = {}});
+                                 .openUrl = {},
+                                 .lookUpAddress = {}});
     dialog.timer.stop();
     dialog.networkStarted = true; // shown as the user sees it, not taken off the screen
     dialog.show();

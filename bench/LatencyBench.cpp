@@ -107,10 +107,12 @@ public:
                 LineClock& lineClock)
         : inner(innerWindow), bridge(uiBridge), clock(lineClock) {}
 
-    void AddPeer(const std::string& name) override { inner.AddPeer(name); }
+    void AddPeer(const std::string& name, const std::string& address) override {
+        inner.AddPeer(name, address);
+    }
     void RemovePeer(const std::string& name) override { inner.RemovePeer(name); }
-    void ShowText(const kestrane::ChatMessage& message) override {
-        inner.ShowText(message);
+    void ShowText(const kestrane::ChatMessage& message, const std::string& address) override {
+        inner.ShowText(message, address);
         bridge.Post([this, text = std::string(message.GetText())] { clock.Arrived(text); });
     }
     void ReportDroppedLines(std::uint64_t lines) override { inner.ReportDroppedLines(lines); }

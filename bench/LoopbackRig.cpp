@@ -10,7 +10,8 @@ LoopbackRig::LoopbackRig(int port, std::string ownName, bool onScreen,
                                                                    .tray = tray,
                                                                    .bridge = bridge,
                                                                    .instanceLock = nullptr,
-                                                                   .openUrl = {}},
+                                                                   .openUrl = {},
+                                                                   .lookUpAddress = {}},
                                               port, std::move(ownName), std::move(decorate))) {}
 
 } // namespace kestrane::bench

@@ -25,10 +25,9 @@ LoopbackWindow::~LoopbackWindow() {
     SetIncomingHandler(nullptr);
 }
 
-bool LoopbackWindow::StartNetwork() {
-    if (!StartNetworkOn(port, "127.0.0.1", name)) {
-        return false;
-    }
+void LoopbackWindow::StartNetwork() {
+    OpenNetwork(port, "127.0.0.1");
+    CompleteNetworkStart(name);
     if (decorate) {
         decorator = decorate(*chatWindow);
         // The first handler stays alive: the dispatcher may still be in it.
@@ -37,7 +36,6 @@ bool LoopbackWindow::StartNetwork() {
             std::make_unique<IncomingHandler>(*decorator, *chatSender, LineBudget::Unlimited()));
         SetIncomingHandler(incomingHandler.get());
     }
-    return true;
 }
 
 } // namespace kestrane::bench

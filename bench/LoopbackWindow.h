@@ -27,7 +27,7 @@ public:
     ~LoopbackWindow() override;
 
 protected:
-    bool StartNetwork() override;
+    void StartNetwork() override;
 
 private:
     int port;

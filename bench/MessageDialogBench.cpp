@@ -48,7 +48,7 @@ double Microseconds(Clock::time_point start) {
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
-kestrane::SendResult SendNothing(const std::string& /*host*/, const QString& /*text*/) {
+kestrane::SendResult SendNothing(const kestrane::HistoryEntry& /*entry*/, const QString& /*text*/) {
     return kestrane::SendResult::Sent;
 }
 

@@ -1,6 +1,7 @@
 #include "chat/ChatSender.h"
 
 #include "platform/MessageBox.h"
+#include "port/HostLookup.h"
 #include "port/PortConnection.h"
 
 #include <array>
@@ -38,12 +39,19 @@ SendResult ChatSender::BroadcastText(std::string_view line) {
     return ComposeAndSend(broadcastHost, CHAT_TEXT, line);
 }
 
-SendResult ChatSender::SendText(std::string_view host, std::string_view line) {
-    return ComposeAndSend(std::string(host).c_str(), CHAT_TEXT, line);
+SendResult ChatSender::SendText(std::string_view address, std::string_view line) {
+    return SendToAddress(address, line);
 }
 
-SendResult ChatSender::SendReply(std::string_view host, std::string_view text) {
-    return ComposeAndSend(std::string(host).c_str(), CHAT_TEXT, text);
+SendResult ChatSender::SendReply(std::string_view address, std::string_view text) {
+    return SendToAddress(address, text);
+}
+
+SendResult ChatSender::SendToAddress(std::string_view address, std::string_view text) {
+    if (!IsDottedAddress(address)) {
+        return SendResult::Unreachable;
+    }
+    return ComposeAndSend(std::string(address).c_str(), CHAT_TEXT, text);
 }
 
 SendResult ChatSender::SendLeaving(bool reportFailure) {
@@ -56,6 +64,12 @@ int ChatSender::LongestText() const {
 
 SendResult ChatSender::ComposeAndSend(const char* host, std::uint8_t type, std::string_view text,
                                       bool reportFailure) {
+    if (connection == nullptr) {
+        return SendResult::NoConnection;
+    }
+    if (OwnName().empty()) {
+        return SendResult::NoName;
+    }
     std::array<char, CHAT_MAX_DATAGRAM> datagram;
     int count = ComposeDatagram(datagram, type, OwnName(), text);
     if (count < 0) {

@@ -13,13 +13,16 @@ class PortConnection;
 
 enum class SendResult {
     Sent,
-    Failed,      // the send failed; the "IPORT Error." box was shown
-    TooLong,     // the datagram would exceed what a receiver accepts; nothing was sent
-    NoConnection // the network is not started; nothing was sent
+    Failed,       // the send failed; the "IPORT Error." box was shown
+    TooLong,      // the datagram would exceed what a receiver accepts; nothing was sent
+    NoConnection, // the network is not started; nothing was sent
+    NoName,       // the own name is not known yet; nothing was sent
+    Unreachable   // the recipient has no address to send to; nothing was sent
 };
 
 /// Every datagram this copy sends goes through here: the hello, the online
-/// answers, the user's lines and replies, and the leaving notice.
+/// answers, the user's lines and replies, and the leaving notice. Nothing goes
+/// out before the own name is published: a datagram must say who sent it.
 ///
 /// The connection is shared by the UI thread and the listener's dispatcher
 /// thread. One lock is held over each aim-and-send pair, so no datagram goes out
@@ -47,8 +50,11 @@ public:
     /// Answers every hello by broadcast, so a newcomer always learns of this copy.
     SendResult AnswerHello();
     SendResult BroadcastText(std::string_view line);
-    SendResult SendText(std::string_view host, std::string_view line);
-    SendResult SendReply(std::string_view host, std::string_view text);
+    /// Lines to one host and replies go to a dotted IPv4 `address`, never to a
+    /// name: a name lookup may wait for seconds, and it would hold the lock
+    /// that the dispatcher's online answers need. Other text is Unreachable.
+    SendResult SendText(std::string_view address, std::string_view line);
+    SendResult SendReply(std::string_view address, std::string_view text);
     /// Without `reportFailure` a failed send shows no box: the program may be
     /// ending where nobody can dismiss one (a termination signal, logoff).
     SendResult SendLeaving(bool reportFailure = true);
@@ -57,10 +63,12 @@ public:
     int LongestText() const;
 
 private:
-    /// Aims at `host` (broadcast when null) and sends `count` bytes of `datagram`.
+    /// Aims at `host` (broadcast when null; otherwise a dotted address or the
+    /// tests' loopback host) and sends `count` bytes of `datagram`.
     SendResult AimAndSend(const char* host, const char* datagram, int count, bool reportFailure);
     SendResult ComposeAndSend(const char* host, std::uint8_t type, std::string_view text,
                               bool reportFailure = true);
+    SendResult SendToAddress(std::string_view address, std::string_view text);
 
     PortConnection* connection;
     const int port;

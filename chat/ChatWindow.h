@@ -14,13 +14,15 @@ class ChatWindow {
 public:
     virtual ~ChatWindow() = default;
 
-    /// Lists `name` unless the roster already holds it (whole name, any case).
-    virtual void AddPeer(const std::string& name) = 0;
+    /// Lists `name` unless the roster already holds it (whole name, any case),
+    /// and notes that it spoke from `address` (dotted IPv4; empty when unknown).
+    virtual void AddPeer(const std::string& name, const std::string& address) = 0;
     /// Removes the roster entry that is `name` (whole name, any case), if any.
     virtual void RemovePeer(const std::string& name) = 0;
-    /// Logs, queues and signals a line from another host. `message` is valid
-    /// only during the call; an implementation that acts later copies it.
-    virtual void ShowText(const ChatMessage& message) = 0;
+    /// Logs, queues and signals a line from another host, which came from
+    /// `address`. `message` is valid only during the call; an implementation
+    /// that acts later copies it.
+    virtual void ShowText(const ChatMessage& message, const std::string& address) = 0;
     /// Tells the user that `lines` lines from the network were dropped unseen.
     virtual void ReportDroppedLines(std::uint64_t lines) = 0;
 };

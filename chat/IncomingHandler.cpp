@@ -22,7 +22,7 @@ std::atomic<IncomingHandler*> incomingHandler{nullptr};
 IncomingHandler::IncomingHandler(ChatWindow& chatWindow, ChatSender& chatSender, LineBudget budget)
     : window(chatWindow), sender(chatSender), lineBudget(std::move(budget)) {}
 
-void IncomingHandler::Handle(const char* data, int count) {
+void IncomingHandler::Handle(const char* data, int count, const std::string& address) {
     if (data == nullptr) {
         return;
     }
@@ -34,7 +34,7 @@ void IncomingHandler::Handle(const char* data, int count) {
     std::string_view ownName = sender.OwnName();
     auto addPeer = [&] {
         if (MayListPeer(senderName, ownName)) {
-            window.AddPeer(senderName);
+            window.AddPeer(senderName, address);
         }
     };
     switch (message->GetAction()) {
@@ -48,7 +48,7 @@ void IncomingHandler::Handle(const char* data, int count) {
         }
         ReportDroppedLines();
         addPeer();
-        window.ShowText(*message);
+        window.ShowText(*message, address);
         break;
     case ACTION_GREET:
         addPeer();
@@ -77,7 +77,7 @@ void IncomingHandler::ReportDroppedLines() {
 std::int32_t OnDatagram(PortConnection* node) {
     IncomingHandler* handler = incomingHandler.load();
     if (node != nullptr && handler != nullptr) {
-        handler->Handle(node->GetData(), node->GetDataLength());
+        handler->Handle(node->GetData(), node->GetDataLength(), node->GetPeerName());
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "chat/LineBudget.h"
 
 #include <cstdint>
+#include <string>
 
 namespace kestrane {
 
@@ -19,8 +20,9 @@ class IncomingHandler {
 public:
     IncomingHandler(ChatWindow& window, ChatSender& sender, LineBudget budget = LineBudget());
 
-    /// Handles one reception of `count` bytes; null data is ignored.
-    void Handle(const char* data, int count);
+    /// Handles one reception of `count` bytes that came from `address` (dotted
+    /// IPv4, or empty when unknown); null data is ignored.
+    void Handle(const char* data, int count, const std::string& address = {});
 
 private:
     void ReportDroppedLines();

@@ -8,23 +8,6 @@
 
 namespace kestrane {
 
-namespace {
-
-std::string CanonicalNameOf(const char* hostName) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(hostName, nullptr, &hints, &found) != 0 || found == nullptr) {
-        return hostName;
-    }
-    std::string canonical = found->ai_canonname != nullptr ? found->ai_canonname : hostName;
-    freeaddrinfo(found);
-    return canonical;
-}
-
-} // namespace
-
 std::string OwnNameFromCanonical(std::string_view canonicalName) {
     std::string name(canonicalName);
     if (name.size() > static_cast<std::size_t>(CHAT_NAME_WIDTH)) {
@@ -41,12 +24,25 @@ std::string OwnNameFromCanonical(std::string_view canonicalName) {
     return name;
 }
 
-std::optional<std::string> LookUpOwnName() {
+std::optional<std::string> LocalHostName() {
     char hostName[256] = {};
     if (gethostname(hostName, sizeof hostName - 1) != 0) {
         return std::nullopt;
     }
-    return OwnNameFromCanonical(CanonicalNameOf(hostName));
+    return hostName;
+}
+
+std::string CanonicalNameOf(const std::string& hostName) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(hostName.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        return hostName;
+    }
+    std::string canonical = found->ai_canonname != nullptr ? found->ai_canonname : hostName;
+    freeaddrinfo(found);
+    return canonical;
 }
 
 } // namespace kestrane

@@ -13,9 +13,12 @@ namespace kestrane {
 /// datagram where it was composed.
 std::string OwnNameFromCanonical(std::string_view canonicalName);
 
-/// The local host's own name: gethostname, then its canonical name from the
-/// resolver (the host name itself when the resolver does not know it).
-/// Empty when gethostname fails. Thread-safe.
-std::optional<std::string> LookUpOwnName();
+/// The local host's name as gethostname gives it; empty when that fails.
+std::optional<std::string> LocalHostName();
+
+/// The resolver's canonical name for `hostName`, or `hostName` itself when the
+/// resolver does not know it. May wait on the network for as long as the
+/// resolver takes: never call it on the UI thread. Thread-safe.
+std::string CanonicalNameOf(const std::string& hostName);
 
 } // namespace kestrane

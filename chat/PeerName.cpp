@@ -34,6 +34,12 @@ bool IsSamePeerName(std::string_view first, std::string_view second) {
                       [](char a, char b) { return LowerAscii(a) == LowerAscii(b); });
 }
 
+std::string PeerNameKey(std::string_view name) {
+    std::string key(name);
+    std::transform(key.begin(), key.end(), key.begin(), LowerAscii);
+    return key;
+}
+
 bool MayListPeer(std::string_view name, std::string_view ownName) {
     return !name.empty() && name != ownName;
 }

@@ -5,7 +5,6 @@
 #include "ui/DialogBuilder.h"
 #include "ui/HistoryEntry.h"
 #include "ui/MessageQueue.h"
-#include "ui/NetworkText.h"
 #include "ui/ResourceIcons.h"
 
 #include <QLabel>
@@ -170,14 +169,6 @@ bool CMessageDlg::EraseCurrent() {
     return true;
 }
 
-std::string CMessageDlg::ReplyHost() const {
-    const HistoryEntry& entry = queue.entries[static_cast<std::size_t>(queue.current)];
-    if (!entry.senderBytes.empty()) {
-        return entry.senderBytes;
-    }
-    return EncodeNetworkText(entry.GetSender()).toStdString();
-}
-
 void CMessageDlg::OnReply() {
     ReadControls();
     if (!HasEntryOnShow()) {
@@ -185,7 +176,8 @@ void CMessageDlg::OnReply() {
         OnHide();
         return;
     }
-    const SendResult result = sendReply(ReplyHost(), replyText + QStringLiteral("\r\n"));
+    const HistoryEntry& entry = queue.entries[static_cast<std::size_t>(queue.current)];
+    const SendResult result = sendReply(entry, replyText + QStringLiteral("\r\n"));
     if (result != SendResult::Sent) {
         // The entry stays queued and the typed line stays for another try.
         ReportUnsent(result);
@@ -205,7 +197,12 @@ void CMessageDlg::ReportUnsent(SendResult result) {
         text = QStringLiteral("The reply is too long to send. Shorten it and press Reply again.");
         break;
     case SendResult::NoConnection:
+    case SendResult::NoName:
         text = QStringLiteral("The reply was not sent: the network is not started.");
+        break;
+    case SendResult::Unreachable:
+        text = QStringLiteral("This line came from no known address, so it cannot be answered. "
+                              "Skip removes it.");
         break;
     case SendResult::Sent:
     case SendResult::Failed: // the sender has shown its own box

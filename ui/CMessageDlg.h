@@ -14,6 +14,7 @@ class QPushButton;
 
 namespace kestrane {
 
+class HistoryEntry;
 class MessageQueue;
 class ToneSink;
 
@@ -27,9 +28,8 @@ class ToneSink;
 /// or the reply sender. UI thread only.
 class CMessageDlg : public QDialog {
 public:
-    /// Sends a reply (CR LF already appended) to the host named by its bytes as
-    /// they came on the wire.
-    using ReplySender = std::function<SendResult(const std::string& host, const QString& text)>;
+    /// Sends a reply (CR LF already appended) to the sender of `entry`.
+    using ReplySender = std::function<SendResult(const HistoryEntry& entry, const QString& text)>;
 
     /// Opens on `queue.current`, which the opener sets to the entry to show.
     CMessageDlg(MessageQueue& queue, ToneSink& tones, ReplySender sendReply,
@@ -75,8 +75,6 @@ private:
     void ShowEntry();
     /// Removes the entry on show and selects the next; false when the queue is empty.
     bool EraseCurrent();
-    /// The wire name of the entry on show.
-    std::string ReplyHost() const;
     void Beep();
     void ReportUnsent(SendResult result);
 

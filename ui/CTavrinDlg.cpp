@@ -7,10 +7,12 @@
 #include "platform/MessageBox.h"
 #include "platform/SingleInstanceLock.h"
 #include "platform/ToneSink.h"
+#include "port/HostLookup.h"
 #include "port/port.h"
 #include "res/DialogTemplate.h"
 #include "res/StringTable.h"
 #include "ui/AutoProxyLink.h"
+#include "ui/BoundedLookup.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CMessageDlg.h"
 #include "ui/ChatWindowBridge.h"
@@ -80,6 +82,13 @@ bool IsEscape(QEvent* event) {
     return static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
 }
 
+std::optional<std::string> ResolveAddress(const std::string& name) {
+    if (std::optional<in_addr_t> address = LookUpHostAddress(name.c_str())) {
+        return DottedAddress(*address);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
@@ -87,6 +96,10 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
     if (!services.openUrl) {
         services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     }
+    if (!services.lookUpAddress) {
+        services.lookUpAddress = ResolveAddress;
+    }
+    lookups = std::make_unique<BoundedLookup>();
     mainDialog = this;
     DialogBuilder::Build(*this, *FindDialogTemplate(IDD_TAVRIN_DIALOG));
     roster = Control<QComboBox>(*this, IDC_ROSTER);
@@ -218,7 +231,7 @@ void CTavrinDlg::DestroyWindow() {
     services.bridge.Close();
 }
 
-int CTavrinDlg::OnChatMessage(const ChatMessage& message) {
+int CTavrinDlg::OnChatMessage(const ChatMessage& message, const std::string& address) {
     HistoryEntry entry;
     ReadControls(); // a half-typed line survives the write below
     const QString sender = DecodeNetworkText(message.sender);
@@ -229,6 +242,7 @@ int CTavrinDlg::OnChatMessage(const ChatMessage& message) {
     entry.AppendText(text);
     entry.SetSender(sender);
     entry.senderBytes = message.sender;
+    entry.senderAddress = address;
     if (std::string_view(message.sender) != ownName) {
         services.queue.Append(entry);
         if (hidden) {
@@ -246,20 +260,23 @@ int CTavrinDlg::OnChatMessage(const ChatMessage& message) {
     return 1;
 }
 
-bool CTavrinDlg::DeliverChatMessage(const ChatMessage& message) {
+bool CTavrinDlg::DeliverChatMessage(const ChatMessage& message, const std::string& address) {
     auto copy = std::make_shared<const ChatMessage>(message);
-    return services.bridge.Post([this, copy] { OnChatMessage(*copy); });
+    return services.bridge.Post([this, copy, address] { OnChatMessage(*copy, address); });
 }
 
 void CTavrinDlg::ShowDroppedLines(std::uint64_t lines) {
+    const QString count = lines == 1 ? QStringLiteral("1 incoming line was")
+                                     : QStringLiteral("%1 incoming lines were").arg(lines);
+    AppendNote(count + QStringLiteral(" dropped: lines came faster than they can be shown"));
+}
+
+void CTavrinDlg::AppendNote(const QString& note) {
     if (windowDestroyed) {
         return;
     }
     ReadControls();
-    const QString count = lines == 1 ? QStringLiteral("1 incoming line was")
-                                     : QStringLiteral("%1 incoming lines were").arg(lines);
-    logText += QStringLiteral("*** ") + count +
-               QStringLiteral(" dropped: lines came faster than they can be shown ***\r\n");
+    logText += QStringLiteral("*** ") + note + QStringLiteral(" ***\r\n");
     WriteControls();
 }
 
@@ -276,62 +293,124 @@ void CTavrinDlg::WriteControls() {
     logControl->Write(logText);
 }
 
+CTavrinDlg::Recipient CTavrinDlg::SelectedRecipient() const {
+    Recipient recipient;
+    recipient.index = roster->currentIndex();
+    if (recipient.index > 0) {
+        recipient.name = RosterName(recipient.index);
+        recipient.address = peerAddresses.AddressOf(recipient.name).value_or(std::string());
+    }
+    return recipient;
+}
+
 void CTavrinDlg::OnSend() {
-    const int index = roster->currentIndex();
+    // Taken before anything can run the event loop: a box may let the roster
+    // change under a send that is under way.
+    const Recipient recipient = SelectedRecipient();
     ReadControls();
-    if (index < 0) {
+    if (recipient.index < 0) {
         ShowMessageBox("Choose who gets the line: a host in the list, or << Broadcast >> for "
                        "everybody.",
                        kBoxCaption);
         return;
     }
     const QString line = messageText + QStringLiteral("\r\n");
-    const SendResult result = SendText(line);
-    const QString recipient = index == 0 ? QStringLiteral("BROADCAST message ")
-                                         : QStringLiteral("to ") + roster->itemText(index);
+    if (recipient.index > 0 && recipient.address.empty() && recipient.name != ownName) {
+        LookUpAndSend(recipient, line);
+        return;
+    }
+    FinishSend(recipient, line);
+}
+
+void CTavrinDlg::LookUpAndSend(Recipient recipient, const QString& line) {
+    if (lookups->Waiting() > 0) {
+        ShowMessageBox("Kestrane is still looking for the address of a host. The line stays in "
+                       "the message line: send it again in a moment.",
+                       kBoxCaption);
+        return;
+    }
+    const std::string name = recipient.name;
+    lookups->Start([lookUp = services.lookUpAddress, name] { return lookUp(name); }, kLookupLimit,
+                   [this, recipient, line](std::optional<std::string> address) mutable {
+                       if (windowDestroyed) {
+                           return;
+                       }
+                       if (!address) {
+                           ReportUnsent(SendResult::Unreachable, recipient.name);
+                           return;
+                       }
+                       recipient.address = *address;
+                       FinishSend(recipient, line);
+                   });
+}
+
+void CTavrinDlg::FinishSend(const Recipient& recipient, const QString& line) {
+    const SendResult result = SendText(recipient, line);
+    const QString target = recipient.index == 0
+                               ? QStringLiteral("BROADCAST message ")
+                               : QStringLiteral("to ") + DecodeNetworkText(recipient.name);
     if (result == SendResult::Failed) {
         // The typed line stays, so the user can send it again.
-        logText += QStringLiteral("Not sent ") + recipient + QStringLiteral(": ") + line;
+        ReadControls();
+        logText += QStringLiteral("Not sent ") + target + QStringLiteral(": ") + line;
         WriteControls();
         return;
     }
     if (result != SendResult::Sent) {
-        ReportUnsent(result);
+        ReportUnsent(result, recipient.name);
         return;
     }
-    logText += QStringLiteral("Sent ") + recipient + QStringLiteral(": ") + line;
-    messageText.clear();
+    ReadControls();
+    logText += QStringLiteral("Sent ") + target + QStringLiteral(": ") + line;
+    if (messageText + QStringLiteral("\r\n") == line) {
+        messageText.clear();
+    }
     WriteControls();
 }
 
-void CTavrinDlg::ReportUnsent(SendResult result) {
-    if (result == SendResult::TooLong) {
+void CTavrinDlg::ReportUnsent(SendResult result, const std::string& host) {
+    switch (result) {
+    case SendResult::TooLong: {
         const int longest = chatSender != nullptr ? chatSender->LongestText() : 0;
         ShowMessageBox("This line is too long to send: a message holds at most " +
                            std::to_string(longest) + " bytes, line end included.",
                        kBoxCaption);
-    } else if (result == SendResult::NoConnection) {
+        break;
+    }
+    case SendResult::NoConnection:
         ShowMessageBox("The network is not started, so nothing can be sent.", kBoxCaption);
+        break;
+    case SendResult::NoName:
+        ShowMessageBox("The network is still starting. The line stays in the message line: send "
+                       "it again in a moment.",
+                       kBoxCaption);
+        break;
+    case SendResult::Unreachable:
+        ShowMessageBox(host + " cannot be reached: it has not been heard from, and the name did "
+                              "not resolve within a second. The line was not sent.",
+                       kBoxCaption);
+        break;
+    case SendResult::Sent:
+    case SendResult::Failed:
+        break;
     }
 }
 
-SendResult CTavrinDlg::SendText(const QString& line) {
-    const int index = roster->currentIndex();
+SendResult CTavrinDlg::SendText(const Recipient& recipient, const QString& line) {
     if (chatSender == nullptr) {
         return SendResult::NoConnection;
     }
     const QByteArray bytes = EncodeNetworkText(line);
-    if (index == 0) {
+    if (recipient.index == 0) {
         return chatSender->BroadcastText(bytes.toStdString());
     }
-    const std::string host = RosterName(index);
     ReadControls();
-    if (host == ownName) {
+    if (recipient.name == ownName) {
         logText += DecodeNetworkText(ownName) + QStringLiteral(" : ") + line;
         WriteControls();
         return SendResult::Sent;
     }
-    const SendResult result = chatSender->SendText(host, bytes.toStdString());
+    const SendResult result = chatSender->SendText(recipient.address, bytes.toStdString());
     if (result == SendResult::Sent) {
         logText += line;
         WriteControls();
@@ -339,12 +418,12 @@ SendResult CTavrinDlg::SendText(const QString& line) {
     return result;
 }
 
-bool CTavrinDlg::StartNetwork() {
-    return StartNetworkOn(CHAT_PORT, nullptr, LookUpOwnName());
+void CTavrinDlg::StartNetwork() {
+    OpenNetwork(CHAT_PORT, nullptr);
+    LearnOwnName();
 }
 
-bool CTavrinDlg::StartNetworkOn(int port, const char* broadcastHost,
-                                const std::optional<std::string>& name) {
+void CTavrinDlg::OpenNetwork(int port, const char* broadcastHost) {
     PortStartup();
     if (CreatePortConnection(broadcastHost, port, PORT_MODE_UDP, nullptr, nullptr, &connection) !=
         0) {
@@ -360,24 +439,72 @@ bool CTavrinDlg::StartNetworkOn(int port, const char* broadcastHost,
                            " is in use by another program. Lines can still be sent.",
                        kBoxCaption);
     }
+}
+
+void CTavrinDlg::LearnOwnName() {
+    const std::optional<std::string> hostName = LocalHostName();
+    if (!hostName) {
+        CompleteNetworkStart(std::nullopt);
+        return;
+    }
+    // The canonical name may take a dead name server many seconds; the window,
+    // the tray and the signals stay live meanwhile.
+    lookups->Start([hostName] { return std::optional(CanonicalNameOf(*hostName)); }, kLookupLimit,
+                   [this, hostName](std::optional<std::string> canonical) {
+                       if (!canonical) {
+                           AppendNote(
+                               QStringLiteral("The resolver did not give this computer's full "
+                                              "name within a second: Kestrane calls itself %1")
+                                   .arg(DecodeNetworkText(OwnNameFromCanonical(*hostName))));
+                       }
+                       CompleteNetworkStart(OwnNameFromCanonical(canonical.value_or(*hostName)));
+                   });
+}
+
+void CTavrinDlg::CompleteNetworkStart(const std::optional<std::string>& name) {
+    if (windowDestroyed || networkStarted) {
+        return;
+    }
     if (!name) {
         ShowMessageBox("gethostname( .. ) returned error.", "ERROR");
         // Ends the program through the dialog, so the threads stop in order.
         QMetaObject::invokeMethod(
             this, [this] { done(QDialog::Rejected); }, Qt::QueuedConnection);
-        return false;
+        return;
     }
     ownName = *name;
-    chatSender->PublishOwnName(ownName);
-    chatSender->SendHello();
-    return true;
+    if (chatSender != nullptr) {
+        chatSender->PublishOwnName(ownName);
+        chatSender->SendHello();
+    }
+    networkStarted = true;
+    roster->insertItem(0, kBroadcastEntry);
+    roster->setCurrentIndex(0);
+    WriteControls();
+    if (!trayIconAdded) {
+        trayIconAdded = true;
+        TrayAdd(services.tray);
+    }
+    // Hidden once the show that is under way has finished; not HideToTray, so
+    // the flags wait for the first tick. After that tick (a slow resolver) the
+    // window is where the user put it.
+    if (hideOnFirstTick) {
+        QMetaObject::invokeMethod(this, &CTavrinDlg::LeaveScreen, Qt::QueuedConnection);
+    }
 }
 
-SendResult CTavrinDlg::SendReply(const std::string& host, const QString& text) {
+SendResult CTavrinDlg::SendReply(const HistoryEntry& entry, const QString& text) {
     if (chatSender == nullptr) {
         return SendResult::NoConnection;
     }
-    return chatSender->SendReply(host, EncodeNetworkText(text).toStdString());
+    std::string address = entry.senderAddress;
+    if (address.empty() && !entry.senderBytes.empty()) {
+        address = peerAddresses.AddressOf(entry.senderBytes).value_or(std::string());
+    }
+    if (address.empty()) {
+        return SendResult::Unreachable;
+    }
+    return chatSender->SendReply(address, EncodeNetworkText(text).toStdString());
 }
 
 int CTavrinDlg::SendLeaving() {
@@ -393,9 +520,15 @@ std::string CTavrinDlg::RosterName(int index) const {
                            : roster->itemText(index).toStdString();
 }
 
-void CTavrinDlg::AddPeer(const std::string& name) {
+void CTavrinDlg::AddPeer(const std::string& name, const std::string& address) {
     if (windowDestroyed || !MayListPeer(name, ownName)) {
         return;
+    }
+    if (const std::optional<std::string> before = peerAddresses.Note(name, address)) {
+        // Nothing proves who sent a datagram: the user should see a name move.
+        AppendNote(QStringLiteral("%1 now speaks from %2, no longer from %3")
+                       .arg(DecodeNetworkText(name), QString::fromStdString(address),
+                            QString::fromStdString(*before)));
     }
     // Index 0 is the broadcast entry whatever a host calls itself.
     int place = roster->count() > 0 ? 1 : 0;
@@ -417,6 +550,7 @@ void CTavrinDlg::RemovePeer(const std::string& name) {
     }
     for (int index = 1; index < roster->count(); ++index) {
         if (IsSamePeerName(RosterName(index), name)) {
+            peerAddresses.Forget(name);
             const bool wasSelected = roster->currentIndex() == index;
             roster->removeItem(index);
             if (wasSelected) {
@@ -432,7 +566,7 @@ void CTavrinDlg::RemovePeer(const std::string& name) {
 void CTavrinDlg::RunMessageDialog() {
     CMessageDlg dialog(
         services.queue, services.tones,
-        [this](const std::string& host, const QString& text) { return SendReply(host, text); },
+        [this](const HistoryEntry& entry, const QString& text) { return SendReply(entry, text); },
         nullptr);
     dialog.exec();
 }
@@ -487,23 +621,11 @@ void CTavrinDlg::showEvent(QShowEvent* event) {
 }
 
 void CTavrinDlg::OnShowWindow() {
-    if (networkStarted) {
+    if (networkStarted || networkStarting) {
         return;
     }
-    if (!StartNetwork()) {
-        return;
-    }
-    networkStarted = true;
-    roster->insertItem(0, kBroadcastEntry);
-    roster->setCurrentIndex(0);
-    WriteControls();
-    if (!trayIconAdded) {
-        trayIconAdded = true;
-        TrayAdd(services.tray);
-    }
-    // Hidden once the show that is under way has finished; not HideToTray, so
-    // the flags wait for the first tick.
-    QMetaObject::invokeMethod(this, &CTavrinDlg::LeaveScreen, Qt::QueuedConnection);
+    networkStarting = true;
+    StartNetwork();
 }
 
 void CTavrinDlg::HideToTray() {

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "chat/ChatSender.h"
+#include "chat/PeerAddressBook.h"
 #include "ui/LogText.h"
 
 #include <QDialog>
 #include <QIcon>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,8 +24,10 @@ class QUrl;
 namespace kestrane {
 
 class AutoProxyLink;
+class BoundedLookup;
 class ChatMessage;
 class ChatWindowBridge;
+class HistoryEntry;
 class IncomingHandler;
 class LogControl;
 class MessageQueue;
@@ -52,7 +56,20 @@ public:
         UiBridge& bridge;                           // closed when the window is destroyed
         SingleInstanceLock* instanceLock = nullptr; // freed when the window is destroyed
         std::function<void(const QUrl&)> openUrl;   // default: the desktop's handler
+        /// The dotted address of a host name, or nothing; runs on a thread of
+        /// its own. Default: the resolver.
+        std::function<std::optional<std::string>(const std::string& name)> lookUpAddress;
     };
+
+    /// Who a line from the message line goes to, taken when Send is pressed.
+    struct Recipient {
+        int index = -1;      // in the roster; 0 is everybody
+        std::string name;    // the host's name as it came on the wire
+        std::string address; // where it last spoke from; empty when never heard
+    };
+
+    /// How long the window waits for a resolver before going on without it.
+    static constexpr std::chrono::milliseconds kLookupLimit{1000};
 
     /// Command id of "&About Kestrane..." in the window's menus.
     static constexpr unsigned IDM_ABOUTBOX = 16;
@@ -76,24 +93,31 @@ public:
     void done(int result) override;
 
     /// Incoming text, on the UI thread: log, queue, tones, unread flag.
-    int OnChatMessage(const ChatMessage& message);
+    /// `address` is where it came from, and where a reply goes.
+    int OnChatMessage(const ChatMessage& message, const std::string& address = {});
     /// Hands a copy of `message` to OnChatMessage on the UI thread, after the
     /// calls posted before it, without waiting for it (UiBridge::Post). False,
     /// without handling it, once the window is destroyed. Safe to call from any thread.
-    bool DeliverChatMessage(const ChatMessage& message);
+    bool DeliverChatMessage(const ChatMessage& message, const std::string& address);
     /// Notes in the log that `lines` lines from the network were dropped unseen.
     void ShowDroppedLines(std::uint64_t lines);
 
+    /// Sends the message line to the selected recipient. A host never heard
+    /// from is looked up first, off the UI thread; the line stays in the
+    /// message line until it is sent.
     void OnSend();
     /// Lists a host unless the roster holds it already (whole name, any case);
-    /// the broadcast entry stays first. Nothing happens once the window is destroyed.
-    void AddPeer(const std::string& name);
+    /// the broadcast entry stays first. Notes the `address` it spoke from, and
+    /// logs it when a listed name speaks from another address than before.
+    /// Nothing happens once the window is destroyed.
+    void AddPeer(const std::string& name, const std::string& address = {});
     /// Removes the host's entry (whole name, any case), never the broadcast
     /// entry; when it was selected, nothing is selected afterwards.
     void RemovePeer(const std::string& name);
-    /// Sends a reply line (CR LF already appended) to `host`, named by its bytes
-    /// as they came on the wire. Logs nothing and leaves the roster alone.
-    virtual SendResult SendReply(const std::string& host, const QString& text);
+    /// Sends a reply line (CR LF already appended) to where `entry` came from
+    /// (or, without that, where its sender last spoke from). Logs nothing and
+    /// leaves the roster alone.
+    virtual SendResult SendReply(const HistoryEntry& entry, const QString& text);
     void OnHelp();
     void OnSysCommand(unsigned id);
     void HideToTray();
@@ -125,6 +149,7 @@ public:
     bool unreadPending = false;
     bool trayIconAdded = false;
     bool hideOnFirstTick = true;
+    bool networkStarting = false; // the own name is being looked up
     bool networkStarted = false;
 
     /// Ticks every 500 ms from construction until the first tick has put the
@@ -132,19 +157,21 @@ public:
     QTimer timer;
 
 protected:
-    /// Starts the listener and the connection, learns the own name and sends
-    /// the hello; true when the window may go on to the tray.
-    virtual bool StartNetwork();
-    /// Sends a line (CR LF appended) to the selected recipient: by broadcast at
-    /// index 0, else to the selected host; a line to the own name is only logged.
-    virtual SendResult SendText(const QString& line);
+    /// Starts the listener and the connection, then learns the own name off the
+    /// UI thread; CompleteNetworkStart follows once it is known.
+    virtual void StartNetwork();
+    /// Sends a line (CR LF appended) to `recipient`: by broadcast at index 0,
+    /// else to the host's address; a line to the own name is only logged.
+    virtual SendResult SendText(const Recipient& recipient, const QString& line);
     /// Broadcasts the leaving notice; its result is not looked at.
     virtual int SendLeaving();
-    /// Network start on `port`, with "broadcasts" aimed at `broadcastHost` when
-    /// not null (tests aim them at loopback) and the own name given; without a
-    /// name (gethostname failed) the user is told and the program ends.
-    bool StartNetworkOn(int port, const char* broadcastHost,
-                        const std::optional<std::string>& name);
+    /// Opens the listener and the connection on `port`, with "broadcasts"
+    /// aimed at `broadcastHost` when not null (tests aim them at loopback).
+    void OpenNetwork(int port, const char* broadcastHost);
+    /// The rest of network start, once the own name is known: the hello, the
+    /// broadcast entry, the tray. Without a name (gethostname failed) the user
+    /// is told and the program ends. Nothing happens once the window is destroyed.
+    void CompleteNetworkStart(const std::optional<std::string>& name);
     /// Shows the newest queued entry in the message dialog and returns when the
     /// user is done with it. The message dialog arrives with a later change.
     virtual void RunMessageDialog();
@@ -176,7 +203,14 @@ private:
 
     /// The roster entry's name as it came on the wire.
     std::string RosterName(int index) const;
-    void ReportUnsent(SendResult result);
+    Recipient SelectedRecipient() const;
+    /// Sends `line` and logs the outcome; the message line clears only when
+    /// the line went out and the user has not typed another meanwhile.
+    void FinishSend(const Recipient& recipient, const QString& line);
+    void LookUpAndSend(Recipient recipient, const QString& line);
+    void LearnOwnName();
+    void AppendNote(const QString& note);
+    void ReportUnsent(SendResult result, const std::string& host);
 
     Services services;
     QLineEdit* messageLine = nullptr;
@@ -184,6 +218,8 @@ private:
     std::unique_ptr<LogControl> logControl;
     bool windowDestroyed = false;
     bool endingSession = false; // ended by a signal or logoff: no box can be answered
+    PeerAddressBook peerAddresses;
+    std::unique_ptr<BoundedLookup> lookups;
 };
 
 /// The one main window, for code that reaches it without a reference (the

@@ -8,8 +8,8 @@ namespace kestrane {
 ChatWindowBridge::ChatWindowBridge(CTavrinDlg& mainWindow, UiBridge& uiBridge)
     : window(mainWindow), bridge(uiBridge) {}
 
-void ChatWindowBridge::AddPeer(const std::string& name) {
-    bridge.Post([this, name] { window.AddPeer(name); });
+void ChatWindowBridge::AddPeer(const std::string& name, const std::string& address) {
+    bridge.Post([this, name, address] { window.AddPeer(name, address); });
 }
 
 void ChatWindowBridge::RemovePeer(const std::string& name) {
@@ -20,8 +20,8 @@ void ChatWindowBridge::ReportDroppedLines(std::uint64_t lines) {
     bridge.Post([this, lines] { window.ShowDroppedLines(lines); });
 }
 
-void ChatWindowBridge::ShowText(const ChatMessage& message) {
-    window.DeliverChatMessage(message);
+void ChatWindowBridge::ShowText(const ChatMessage& message, const std::string& address) {
+    window.DeliverChatMessage(message, address);
 }
 
 } // namespace kestrane

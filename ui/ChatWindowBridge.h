@@ -16,9 +16,9 @@ class ChatWindowBridge : public ChatWindow {
 public:
     ChatWindowBridge(CTavrinDlg& window, UiBridge& bridge);
 
-    void AddPeer(const std::string& name) override;
+    void AddPeer(const std::string& name, const std::string& address) override;
     void RemovePeer(const std::string& name) override;
-    void ShowText(const ChatMessage& message) override;
+    void ShowText(const ChatMessage& message, const std::string& address) override;
     void ReportDroppedLines(std::uint64_t lines) override;
 
 private:

@@ -26,8 +26,11 @@ public:
     QString sender;
     QString text = QStringLiteral(">");
     bool flag = false; // carried along by copies; nothing reads it
-    /// The sender's name as it came on the wire, for addressing a reply exactly.
+    /// The sender's name as it came on the wire.
     std::string senderBytes;
+    /// The dotted IPv4 address the line came from, where a reply goes; empty
+    /// when unknown.
+    std::string senderAddress;
 };
 
 } // namespace kestrane

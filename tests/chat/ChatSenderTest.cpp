@@ -70,11 +70,23 @@ TEST_F(ChatSenderTest, LongestLineFitsAndOneMoreIsRefusedUnsent) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(ChatSenderTest, FailedSendShowsTheBoxAndSaysSo) {
-    // An unresolvable name gives the broadcast address without permission to
-    // broadcast, so the kernel refuses the send locally.
-    EXPECT_EQ(sender->SendText("no such host", "x\r\n"), SendResult::Failed);
+TEST_F(ChatSenderTest, NamesAreNeverLookedUpAndAFailedSendShowsTheBox) {
+    // A name could wait on a dead resolver under the send lock: it is refused.
+    EXPECT_EQ(sender->SendText("PC2", "x\r\n"), SendResult::Unreachable);
+    EXPECT_EQ(sender->SendReply("", "x\r\n"), SendResult::Unreachable);
+    EXPECT_TRUE(boxes.empty());
+    // The broadcast address without permission to broadcast: the kernel refuses.
+    EXPECT_EQ(sender->SendText("255.255.255.255", "x\r\n"), SendResult::Failed);
     EXPECT_EQ(boxes, std::vector<std::string>{"IPORT Error."});
+}
+
+TEST_F(ChatSenderTest, NothingGoesOutBeforeTheOwnNameIsKnown) {
+    ChatSender nameless(connection, everyone.Port(), "127.0.0.1");
+    EXPECT_EQ(nameless.SendHello(), SendResult::NoName);
+    EXPECT_EQ(nameless.AnswerHello(), SendResult::NoName);
+    EXPECT_EQ(nameless.SendLeaving(), SendResult::NoName);
+    EXPECT_EQ(sender->BroadcastText("marker\r\n"), SendResult::Sent);
+    EXPECT_EQ(everyone.ReceiveOne(2000), "\x04" + Field("PC7") + "marker\r\n");
 }
 
 TEST_F(ChatSenderTest, OwnNameIsPublishedOnce) {

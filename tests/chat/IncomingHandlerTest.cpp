@@ -22,10 +22,12 @@ std::string Datagram(char type, const std::string& name, const std::string& text
 // Called on the dispatcher thread in the listener test, read on the test's.
 class RecordingWindow : public ChatWindow {
 public:
-    void AddPeer(const std::string& name) override { Record("add " + name); }
+    void AddPeer(const std::string& name, const std::string& address) override {
+        Record("add " + name + From(address));
+    }
     void RemovePeer(const std::string& name) override { Record("remove " + name); }
-    void ShowText(const ChatMessage& message) override {
-        Record(std::string("show ") + message.sender + " " + message.GetText());
+    void ShowText(const ChatMessage& message, const std::string& address) override {
+        Record(std::string("show ") + message.sender + From(address) + " " + message.GetText());
     }
     void ReportDroppedLines(std::uint64_t lines) override {
         Record("dropped " + std::to_string(lines));
@@ -36,6 +38,9 @@ public:
     }
 
 private:
+    static std::string From(const std::string& address) {
+        return address.empty() ? "" : " from " + address;
+    }
     void Record(std::string call) {
         std::lock_guard guard(mutex);
         calls.push_back(std::move(call));
@@ -59,8 +64,8 @@ protected:
         sender.reset();
         connection->Release();
     }
-    void Receive(const std::string& bytes) {
-        handler->Handle(bytes.data(), static_cast<int>(bytes.size()));
+    void Receive(const std::string& bytes, const std::string& address = {}) {
+        handler->Handle(bytes.data(), static_cast<int>(bytes.size()), address);
     }
 
     test::LoopbackSocket everyone;
@@ -70,11 +75,14 @@ protected:
     std::unique_ptr<IncomingHandler> handler;
 };
 
-TEST_F(IncomingHandlerTest, TextFromAnotherHostAddsItThenShowsIt) {
-    Receive(Datagram(4, "PC2", "hello\r\n"));
-    Receive(Datagram(3, "PC3", "alt\r\n"));
-    EXPECT_EQ(window.Calls(), (std::vector<std::string>{"add PC2", "show PC2 hello\r\n", "add PC3",
-                                                        "show PC3 alt\r\n"}));
+TEST_F(IncomingHandlerTest, TextFromAnotherHostAddsItThenShowsItWithWhereItCameFrom) {
+    Receive(Datagram(4, "PC2", "hello\r\n"), "10.0.0.2");
+    Receive(Datagram(3, "PC3", "alt\r\n"), "10.0.0.3");
+    Receive(Datagram(2, "PC4", "*** Online ***\r\n"), "10.0.0.4");
+    EXPECT_EQ(window.Calls(),
+              (std::vector<std::string>{"add PC2 from 10.0.0.2", "show PC2 from 10.0.0.2 hello\r\n",
+                                        "add PC3 from 10.0.0.3", "show PC3 from 10.0.0.3 alt\r\n",
+                                        "add PC4 from 10.0.0.4"}));
 }
 
 TEST_F(IncomingHandlerTest, OwnTextAndOwnAnswerComeBackUnseen) {
@@ -138,7 +146,8 @@ TEST_F(IncomingHandlerTest, ListenerCallbackReachesTheHandlerAndAlwaysGoesOn) {
     }
     listener->Release();
     SetIncomingHandler(nullptr);
-    EXPECT_EQ(window.Calls(), std::vector<std::string>{"add PC9"});
+    // The listener names each reception's sender by its address.
+    EXPECT_EQ(window.Calls(), std::vector<std::string>{"add PC9 from 127.0.0.1"});
     EXPECT_EQ(PortStopCounter.load(), 0);
 }
 

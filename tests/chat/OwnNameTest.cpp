@@ -1,5 +1,6 @@
 #include "chat/OwnName.h"
 
+#include "chat/PeerAddressBook.h"
 #include "chat/PeerName.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,23 @@ TEST(PeerName, RosterOrderPutsSymbolsThenDigitsThenLettersIgnoringCase) {
     EXPECT_TRUE(PeerNameLess("alpha", "BETA"));
     EXPECT_TRUE(PeerNameLess("PC1", "PC10"));
     EXPECT_FALSE(PeerNameLess("pc1", "PC1"));
+}
+
+TEST(PeerAddressBook, LatestAddressWinsAndAMoveIsReportedOnceUnderTheRosterMatch) {
+    PeerAddressBook book;
+    EXPECT_EQ(book.Note("PC2", "10.0.0.2"), std::nullopt); // first heard: no move
+    EXPECT_EQ(book.Note("pc2", "10.0.0.2"), std::nullopt); // same host, same place
+    EXPECT_EQ(book.AddressOf("Pc2"), "10.0.0.2");
+    EXPECT_EQ(book.AddressOf("PC20"), std::nullopt); // whole names only
+    EXPECT_EQ(book.Note("PC20", "10.0.0.20"), std::nullopt);
+    EXPECT_EQ(book.Note("PC2", "10.0.0.9"), "10.0.0.2");
+    EXPECT_EQ(book.Note("PC2", "10.0.0.9"), std::nullopt);
+    EXPECT_EQ(book.AddressOf("PC2"), "10.0.0.9");
+    EXPECT_EQ(book.Note("PC2", ""), std::nullopt); // an unknown source changes nothing
+    EXPECT_EQ(book.AddressOf("PC2"), "10.0.0.9");
+    book.Forget("pc2");
+    EXPECT_EQ(book.AddressOf("PC2"), std::nullopt);
+    EXPECT_EQ(book.AddressOf("PC20"), "10.0.0.20");
 }
 
 } // namespace

@@ -37,7 +37,7 @@ public:
     using CTavrinDlg::CTavrinDlg;
 
 protected:
-    bool StartNetwork() override { return true; }
+    void StartNetwork() override { CompleteNetworkStart(std::string()); }
     int SendLeaving() override { return 0; }
     void RunMessageDialog() override {}
 };
@@ -64,7 +64,8 @@ struct Window {
                                            .tray = tray,
                                            .bridge = bridge,
                                            .instanceLock = nullptr,
-                                           .openUrl = {}}};
+                                           .openUrl = {},
+                                           .lookUpAddress = {}}};
     ChatSender sender{nullptr}; // answers go nowhere
     ChatWindowBridge windowBridge{dialog, bridge};
     // Every line reaches the window, however fast the inputs come.

@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
                                  .tray = tray,
                                  .bridge = bridge,
                                  .instanceLock = nullptr,
-                                 .openUrl = {}});
+                                 .openUrl = {},
+                                 .lookUpAddress = {}});
     dialog.timer.stop();
     // Without a tray the first tick minimizes the window, which shows it: keep
     // that show from starting the network, since this probe runs on the

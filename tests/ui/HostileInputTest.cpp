@@ -97,7 +97,7 @@ TEST_F(HostileInputTest, MarkupAndControlsShowAsTheyCameEverywhere) {
 
     queue.current = 0;
     CMessageDlg box(queue, tones,
-                    [](const std::string&, const QString&) { return SendResult::Sent; });
+                    [](const HistoryEntry&, const QString&) { return SendResult::Sent; });
     auto* label = box.findChild<QLabel*>("1008");
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->textFormat(), Qt::PlainText);

@@ -3,10 +3,19 @@
 #include "tests/support/LoopbackAddress.h"
 #include "ui/CTavrinDlg.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 
 namespace kestrane::test {
+
+/// The resolver of a LAN that knows no host names: only localhost resolves.
+inline std::optional<std::string> LoopbackNames(const std::string& name) {
+    if (name == "localhost") {
+        return "127.0.0.1";
+    }
+    return std::nullopt;
+}
 
 /// The main window with its real network on loopback and the own name PC7:
 /// its listener is bound to `loopbackPort` on all addresses (peers reach it
@@ -26,20 +35,27 @@ public:
                                   .tray = tray,
                                   .bridge = bridge,
                                   .instanceLock = nullptr,
-                                  .openUrl = {}},
+                                  .openUrl = {},
+                                  .lookUpAddress = LoopbackNames},
                          loopbackPort, broadcastTarget) {}
 
 protected:
-    bool StartNetwork() override { return StartNetworkOn(port, broadcastHost, "PC7"); }
+    void StartNetwork() override {
+        OpenNetwork(port, broadcastHost);
+        CompleteNetworkStart("PC7");
+    }
 
 private:
     int port;
     const char* broadcastHost;
 };
 
-/// A peer on the LAN sending `bytes` to the listener of a LoopbackDialog on `port`.
-inline void SendToWindow(int port, const std::string& bytes) {
+/// A peer on the LAN sending `bytes` to the listener of a LoopbackDialog on
+/// `port`, from the loopback address `from`.
+inline void SendToWindow(int port, const std::string& bytes, const char* from = "127.0.0.1") {
     const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in source = LoopbackAddress(from, 0);
+    ::bind(descriptor, reinterpret_cast<const sockaddr*>(&source), sizeof source);
     const sockaddr_in address = LoopbackAddress("127.0.0.2", port);
     ::sendto(descriptor, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&address),
              sizeof address);

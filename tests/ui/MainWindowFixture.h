@@ -29,14 +29,16 @@ public:
     int sendCount = 0;
     SendResult sendResult = SendResult::Sent;
     QString lastLine;
+    Recipient lastRecipient;
     int messageDialogRuns = 0;
 
 protected:
     // No network in widget tests: the first show does only its window steps.
-    bool StartNetwork() override { return true; }
-    SendResult SendText(const QString& line) override {
+    void StartNetwork() override { CompleteNetworkStart(std::string()); }
+    SendResult SendText(const Recipient& recipient, const QString& line) override {
         ++sendCount;
         lastLine = line;
+        lastRecipient = recipient;
         return sendResult;
     }
     void RunMessageDialog() override { ++messageDialogRuns; }
@@ -52,13 +54,14 @@ inline ChatMessage MakeMessage(const std::string& sender, const std::string& tex
 class MainWindowFixture : public testing::Test {
 protected:
     void SetUp() override {
-        dialog = std::make_unique<TestDialog>(CTavrinDlg::Services{
-            .queue = queue,
-            .tones = tones,
-            .tray = tray,
-            .bridge = bridge,
-            .instanceLock = nullptr,
-            .openUrl = [this](const QUrl& url) { openedUrls.push_back(url); }});
+        dialog = std::make_unique<TestDialog>(
+            CTavrinDlg::Services{.queue = queue,
+                                 .tones = tones,
+                                 .tray = tray,
+                                 .bridge = bridge,
+                                 .instanceLock = nullptr,
+                                 .openUrl = [this](const QUrl& url) { openedUrls.push_back(url); },
+                                 .lookUpAddress = {}});
         // Ticks come only when a test calls OnTimer.
         dialog->timer.stop();
     }

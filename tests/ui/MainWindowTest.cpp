@@ -108,12 +108,12 @@ TEST_F(IncomingTextTest, NetworkTextIsPlainAndDecoded) {
 TEST_F(IncomingTextTest, DeliveryFromAnotherThreadRunsOnTheUiThread) {
     const ChatMessage message = MakeMessage("PC2", "from afar\r\n");
     bool delivered = false;
-    std::thread dispatcher([&] { delivered = dialog->DeliverChatMessage(message); });
+    std::thread dispatcher([&] { delivered = dialog->DeliverChatMessage(message, "10.0.0.2"); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return queue.Size() == 1; }));
     dispatcher.join();
     EXPECT_TRUE(delivered);
     dialog->DestroyWindow();
-    std::thread late([&] { delivered = dialog->DeliverChatMessage(message); });
+    std::thread late([&] { delivered = dialog->DeliverChatMessage(message, "10.0.0.2"); });
     late.join();
     EXPECT_FALSE(delivered);
     EXPECT_EQ(queue.Size(), 1);

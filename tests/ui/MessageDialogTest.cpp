@@ -62,11 +62,11 @@ protected:
     }
 
     std::unique_ptr<CMessageDlg> Open() {
-        return std::make_unique<CMessageDlg>(queue, tones,
-                                             [this](const std::string& host, const QString& text) {
-                                                 replies.push_back({host, text});
-                                                 return replyResult;
-                                             });
+        return std::make_unique<CMessageDlg>(
+            queue, tones, [this](const HistoryEntry& entry, const QString& text) {
+                replies.push_back({entry.senderBytes, text});
+                return replyResult;
+            });
     }
 
     /// Runs the dialog modally with `actions` queued; kStillOpen when they left it open.

@@ -4,6 +4,7 @@
 #include "tests/support/RecordingToneSink.h"
 #include "tests/ui/LoopbackDialog.h"
 #include "ui/CTavrinDlg.h"
+#include "ui/HistoryEntry.h"
 #include "ui/MessageQueue.h"
 #include "ui/TrayIcon.h"
 #include "ui/UiBridge.h"
@@ -34,10 +35,11 @@ std::string Datagram(char type, const std::string& name, const std::string& text
 // sends to localhost. Peers reach the window's listener through 127.0.0.2.
 class LanObserver {
 public:
-    explicit LanObserver(int port) : descriptor(socket(AF_INET, SOCK_DGRAM, 0)) {
+    explicit LanObserver(int port, const char* host = "127.0.0.1")
+        : descriptor(socket(AF_INET, SOCK_DGRAM, 0)) {
         int enable = 1;
         setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &enable, sizeof enable);
-        sockaddr_in address = LoopbackAddress("127.0.0.1", port);
+        sockaddr_in address = LoopbackAddress(host, port);
         bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
     ~LanObserver() { close(descriptor); }
@@ -124,9 +126,11 @@ TEST_F(NetworkWindowTest, SendTableLogsWhatWentWhere) {
     Type("to all");
     EXPECT_EQ(everyone.Next(), Datagram(4, "PC7", "to all\r\n"));
 
+    // A host never heard from is looked up first; the line goes once it is found.
     dialog->AddPeer("localhost");
     dialog->roster->setCurrentIndex(1);
     Type("to one");
+    EXPECT_EQ(Typed(), "to one");
     EXPECT_EQ(everyone.Next(), Datagram(4, "PC7", "to one\r\n"));
 
     dialog->roster->addItem("PC7"); // listed before the own name was known
@@ -155,14 +159,51 @@ TEST_F(NetworkWindowTest, LinesThatCannotGoStayTypedWithAClearReason) {
     EXPECT_NE(boxes[1].find("too long"), std::string::npos);
     EXPECT_EQ(Typed(), tooLong);
 
-    dialog->AddPeer("no such host");
+    dialog->AddPeer("PC9", "255.255.255.255"); // no permission to broadcast there
     dialog->roster->setCurrentIndex(1);
     Type("lost");
     ASSERT_EQ(boxes.size(), 3u);
     EXPECT_EQ(boxes[2], "IPORT Error.");
     EXPECT_EQ(Typed(), "lost");
-    EXPECT_EQ(dialog->logText.Text(), "Not sent to no such host: lost\r\n");
-    EXPECT_EQ(everyone.Next(300), "");
+    EXPECT_EQ(dialog->logText.Text(), "Not sent to PC9: lost\r\n");
+
+    dialog->AddPeer("PC8"); // never heard from, and the name does not resolve
+    dialog->roster->setCurrentIndex(1);
+    Type("lost");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.size() == 4; }));
+    EXPECT_NE(boxes[3].find("PC8 cannot be reached"), std::string::npos) << boxes[3];
+    EXPECT_EQ(Typed(), "lost");
+
+    dialog->roster->setCurrentIndex(0);
+    Type("marker");
+    EXPECT_EQ(everyone.Next(), Datagram(4, "PC7", "marker\r\n")) << "nothing else went out";
+}
+
+TEST_F(NetworkWindowTest, LinesAndRepliesGoWhereTheSenderSpokeFrom) {
+    LanObserver first(port, "127.0.0.3");
+    LanObserver second(port, "127.0.0.4");
+    SendToWindow(port, Datagram(4, "PC2", "from three\r\n"), "127.0.0.3");
+    SendToWindow(port, Datagram(4, "", "nameless\r\n"), "127.0.0.3");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return queue.Size() == 2; }));
+    dialog->roster->setCurrentIndex(1);
+    Type("to two");
+    EXPECT_EQ(first.Next(), Datagram(4, "PC7", "to two\r\n"));
+
+    // The name moves: the log says so, lines follow it, and a queued line is
+    // answered where it came from.
+    SendToWindow(port, Datagram(1, "pc2", "ILIVE"), "127.0.0.4");
+    EXPECT_EQ(everyone.Next(), Datagram(2, "PC7", "*** Online ***\r\n"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->logText.Text().contains("now speaks"); }));
+    EXPECT_TRUE(dialog->logText.Text().endsWith(
+        "*** pc2 now speaks from 127.0.0.4, no longer from 127.0.0.3 ***\r\n"));
+    Type("followed");
+    EXPECT_EQ(second.Next(), Datagram(4, "PC7", "followed\r\n"));
+    EXPECT_EQ(dialog->SendReply(queue.entries[0], QStringLiteral("re\r\n")), SendResult::Sent);
+    EXPECT_EQ(dialog->SendReply(queue.entries[1], QStringLiteral("anon\r\n")), SendResult::Sent);
+    EXPECT_EQ(first.Next(), Datagram(4, "PC7", "re\r\n"));
+    EXPECT_EQ(first.Next(), Datagram(4, "PC7", "anon\r\n"));
+    EXPECT_EQ(dialog->SendReply(HistoryEntry(), QStringLiteral("x\r\n")), SendResult::Unreachable);
+    EXPECT_EQ(dialog->roster->count(), 2);
 }
 
 TEST_F(NetworkWindowTest, PeersComeAndGoFromTheWire) {
@@ -216,7 +257,7 @@ TEST(NetworkWindowEnding, ASignalEndsTheProgramWithoutABoxNobodyCouldAnswer) {
     NoTray tray;
     UiBridge bridge;
     // Broadcasts that cannot go out, as on a machine without a network.
-    LoopbackDialog dialog(queue, tones, tray, bridge, FreeUdpPort(), "no such host");
+    LoopbackDialog dialog(queue, tones, tray, bridge, FreeUdpPort(), "255.255.255.255");
     dialog.timer.stop();
     dialog.show();
     EXPECT_EQ(boxes, std::vector<std::string>{"IPORT Error."}); // the hello
