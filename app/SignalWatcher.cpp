@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <unistd.h>
 
 namespace kestrane {
@@ -16,13 +17,23 @@ int readDescriptor = -1; // main thread only
 static_assert(std::atomic<int>::is_always_lock_free);
 
 constexpr int kWatchedSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// What each watched signal did before, put back at the end. Main thread only.
+struct sigaction previousActions[std::size(kWatchedSignals)] = {};
 
-void SetHandler(int signalNumber, void (*handler)(int)) {
+void SetHandler(int signalNumber, void (*handler)(int), struct sigaction* previous) {
     struct sigaction action = {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(signalNumber, &action, nullptr);
+    sigaction(signalNumber, &action, previous);
+}
+
+// A hangup that the starter ignored ("nohup kestrane &") stays ignored, so the
+// program outlives the terminal it was started from.
+bool InheritedIgnore(int signalNumber) {
+    struct sigaction current = {};
+    return signalNumber == SIGHUP && sigaction(signalNumber, nullptr, &current) == 0 &&
+           current.sa_handler == SIG_IGN;
 }
 
 } // namespace
@@ -37,8 +48,13 @@ void SignalWatcher::CatchSignals() {
     }
     readDescriptor = descriptors[0];
     writeDescriptor.store(descriptors[1]);
-    for (const int signalNumber : kWatchedSignals) {
-        SetHandler(signalNumber, &SignalWatcher::Handle);
+    for (std::size_t index = 0; index < std::size(kWatchedSignals); ++index) {
+        const int signalNumber = kWatchedSignals[index];
+        if (InheritedIgnore(signalNumber)) {
+            sigaction(signalNumber, nullptr, &previousActions[index]);
+            continue;
+        }
+        SetHandler(signalNumber, &SignalWatcher::Handle, &previousActions[index]);
     }
 }
 
@@ -55,8 +71,8 @@ SignalWatcher::~SignalWatcher() {
     if (readDescriptor < 0) {
         return;
     }
-    for (const int signalNumber : kWatchedSignals) {
-        SetHandler(signalNumber, SIG_DFL);
+    for (std::size_t index = 0; index < std::size(kWatchedSignals); ++index) {
+        sigaction(kWatchedSignals[index], &previousActions[index], nullptr);
     }
     delete notifier;
     close(writeDescriptor.exchange(-1));

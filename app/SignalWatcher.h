@@ -8,8 +8,8 @@ namespace kestrane {
 
 /// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the UI thread. The
 /// handler only writes the signal number into a pipe; everything else happens
-/// when the event loop reads it. One object per process; made and destroyed
-/// on the UI thread.
+/// when the event loop reads it. A SIGHUP that the starter ignored stays
+/// ignored. One object per process; made and destroyed on the UI thread.
 class SignalWatcher : public QObject {
     Q_OBJECT
 
@@ -21,7 +21,7 @@ public:
 
     /// Catches the signals if that has not happened yet and reports them.
     explicit SignalWatcher(QObject* parent = nullptr);
-    /// Puts the default handlers back and closes the pipe.
+    /// Puts back what the signals did before and closes the pipe.
     ~SignalWatcher() override;
     SignalWatcher(const SignalWatcher&) = delete;
     SignalWatcher& operator=(const SignalWatcher&) = delete;
