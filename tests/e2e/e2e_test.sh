@@ -130,6 +130,7 @@ await_status() {
 line_to_all="Hello everybody, this is A"
 reply_text="Thanks A, B here"
 line_to_b="Only for B"
+line_unresolved="Found you without a name server"
 leaving='***Leaveing channel'
 
 step_1() {
@@ -355,6 +356,73 @@ step_7() {
     verify "and its icon is gone" no_windows "$automated"
 }
 
+# A signal ends a copy within 1 s; a sanitizer build, many times slower, is
+# given 5 s.
+signal_bound=1
+ldd "$program" | grep -qE 'lib[at]san' && signal_bound=5
+
+# Ends A with SIGTERM; STATUS is its exit status, or 255 when it had not ended
+# within the bound.
+terminate_a() {
+    kill -TERM "$a"
+    await_status "$a" "$signal_bound"
+}
+
+a_terminated_after() {
+    copy_start 1
+    a=$COPY_PID
+    sleep "$1"
+    terminate_a
+}
+
+step_8() {
+    lan_dead_resolver 1
+    copy_start 1
+    a=$COPY_PID
+    verify "with a name server that never answers, A says hello within 2 s" \
+        wait_until 2 peer_saw_exactly 4 1 PC1.LAN.TEST ILIVE || return 1
+    verify "it settles into the tray" wait_until 10 in_tray "$a" || return 1
+    sleep 1 # past the first timer tick
+    click_icon "$a" 1
+    verify "a left click shows A's window" wait_until 3 main_window_shown "$a" || return 1
+    focus_window "$(main_window "$a")" || return 1
+    # The focus starts on the roster: End chooses its last entry, B, which
+    # answered A's hello; Tab goes on to the message line.
+    keys End Tab
+    type_text "$line_unresolved"
+    keys Return
+    verify "B got the line, sent where B spoke from" \
+        wait_until 5 log_holds "$b" "PC1.LAN.TEST : $line_unresolved" || return 1
+    verify "the peer did not see it" \
+        peer_saw_exactly 0 4 PC1.LAN.TEST "$line_unresolved\\r\\n" || return 1
+    terminate_a
+    verify "SIGTERM ended A within 1 s with status 0" test "$STATUS" -eq 0 || return 1
+    verify "with its leaving notice" \
+        wait_until 5 peer_saw_exactly 4 7 PC1.LAN.TEST "$leaving" || return 1
+
+    a_terminated_after 1
+    verify "SIGTERM 1 s after start ended A within 1 s with status 0" test "$STATUS" -eq 0 ||
+        return 1
+    verify "with its leaving notice" \
+        wait_until 5 peer_saw_exactly 5 7 PC1.LAN.TEST "$leaving" || return 1
+
+    # Now only the dead name server could give A's full name: A waits for it
+    # about a second, then calls itself by its host name.
+    lan_forget_name 1
+    copy_start 1
+    a=$COPY_PID
+    verify "a host unknown to its hosts file says hello by its host name within 2 s" \
+        wait_until 2 peer_saw_exactly 1 1 PC1 ILIVE || return 1
+    terminate_a
+    verify "SIGTERM ended it within 1 s with status 0" test "$STATUS" -eq 0 || return 1
+    verify "with its leaving notice" wait_until 5 peer_saw_exactly 1 7 PC1 "$leaving" || return 1
+    a_terminated_after 0.5
+    verify "SIGTERM while it waits for its name ends it within 1 s with status 0" \
+        test "$STATUS" -eq 0 || return 1
+    verify "without a word on the wire, since it had not said hello" \
+        peer_saw_exactly 1 1 PC1 ILIVE
+}
+
 desktop_up "$work/desktop" || exit 1
 for host in 1 2; do
     host_prepare "$host"
@@ -371,6 +439,7 @@ step 4 "a right click on B's icon opens the line; a reply goes to A alone" step_
 step 5 "A sends a line to B alone, chosen in the roster" step_5
 step 6 "A's close button ends it; A starts again, once" step_6
 step 7 "a create call on A's session bus starts A for automation" step_7
+step 8 "with a dead name server A starts, reaches B and ends at once" step_8
 
 if ((failed > 0)); then
     for host in 1 2; do

@@ -1,10 +1,15 @@
 # A virtual LAN of test hosts in network namespaces, to be sourced by test
 # scripts. Nothing is added to the machine's own namespace: the bridge lives in
 # a namespace of its own, and every host gets a veth on it, an address in
-# 10.77.0.0/24, a default route (a send to 255.255.255.255 needs one), a UTS
-# host name pcN and an /etc/netns hosts file so names resolve both ways.
+# 10.77.0.0/24, a default route (a send to 255.255.255.255 needs one) and a UTS
+# host name pcN. Names resolve as on a LAN of desktops with no name service:
+# each host's hosts file knows only itself (127.0.1.1 pcN.lan.test pcN, as
+# Debian writes it), and its resolver says at once that other names do not
+# exist (nameserver 127.0.0.1, where nothing answers).
 #
 #   lan_up HOSTS         makes hosts 1..HOSTS; tears everything down at exit
+#   lan_dead_resolver N  makes host N's resolver one that never answers
+#   lan_forget_name N    makes host N's hosts file forget the host's own name
 #   lan_run N CMD...     runs CMD in host N under its own host name
 #   lan_spawn N CMD...   the same in the background; $! is then CMD's pid
 #   lan_down             removes every namespace and /etc/netns entry made
@@ -25,18 +30,14 @@ lan_up() {
     ip netns add "$bridge"
     ip -n "$bridge" link add br0 type bridge
     ip -n "$bridge" link set br0 up
-    local hosts_file
-    hosts_file=$(mktemp)
-    echo "127.0.0.1 localhost" >"$hosts_file"
-    for ((i = 1; i <= LAN_HOSTS; i++)); do
-        echo "10.77.0.$i pc$i.lan.test pc$i" >>"$hosts_file"
-    done
     for ((i = 1; i <= LAN_HOSTS; i++)); do
         local host
         host=$(lan_namespace "$i")
         ip netns add "$host"
         mkdir -p "/etc/netns/$host"
-        cp "$hosts_file" "/etc/netns/$host/hosts"
+        printf '127.0.0.1 localhost\n127.0.1.1 pc%s.lan.test pc%s\n' "$i" "$i" \
+            >"/etc/netns/$host/hosts"
+        echo "nameserver 127.0.0.1" >"/etc/netns/$host/resolv.conf"
         ip -n "$bridge" link add "p$i" type veth peer name eth0 netns "$host"
         ip -n "$bridge" link set "p$i" master br0 up
         ip -n "$host" link set lo up
@@ -44,7 +45,19 @@ lan_up() {
         ip -n "$host" link set eth0 up
         ip -n "$host" route add default dev eth0
     done
-    rm -f "$hosts_file"
+}
+
+# A laptop off its network keeps its old resolver: 10.77.0.250 is on the LAN
+# but nobody answers there, so every lookup the hosts file cannot answer waits
+# about 10 s.
+lan_dead_resolver() {
+    printf 'nameserver 10.77.0.250\noptions timeout:5 attempts:2\n' \
+        >"/etc/netns/$(lan_namespace "$1")/resolv.conf"
+}
+
+# A host renamed without its hosts file: only the resolver could know its name.
+lan_forget_name() {
+    echo "127.0.0.1 localhost" >"/etc/netns/$(lan_namespace "$1")/hosts"
 }
 
 lan_run() {
