@@ -1,0 +1,66 @@
+#pragma once
+
+#include "tests/support/LoopbackAddress.h"
+
+#include <QTest>
+#include <poll.h>
+#include <string>
+
+namespace kestrane::test {
+
+/// A chat datagram as a peer composes it: type, name right-aligned in 32, text.
+inline std::string Datagram(char type, const std::string& name, const std::string& text) {
+    return std::string(1, type) + std::string(32 - name.size(), ' ') + name + text;
+}
+
+/// A host of the LAN on a loopback address: a UDP socket bound to `host` and
+/// `port` (0: any free port), shared with other sockets on that port. Owns its
+/// descriptor.
+class UdpPeer {
+public:
+    explicit UdpPeer(const char* host = "127.0.0.1", int port = 0)
+        : descriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        int enable = 1;
+        setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &enable, sizeof enable);
+        sockaddr_in address = LoopbackAddress(host, port);
+        bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t size = sizeof address;
+        getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size);
+        boundPort = ntohs(address.sin_port);
+    }
+    ~UdpPeer() { ::close(descriptor); }
+    UdpPeer(const UdpPeer&) = delete;
+    UdpPeer& operator=(const UdpPeer&) = delete;
+
+    int Port() const { return boundPort; }
+    bool SendTo(int port, const std::string& bytes, const char* host = "127.0.0.1") const {
+        const sockaddr_in address = LoopbackAddress(host, port);
+        return ::sendto(descriptor, bytes.data(), bytes.size(), 0,
+                        reinterpret_cast<const sockaddr*>(&address),
+                        sizeof address) == static_cast<ssize_t>(bytes.size());
+    }
+    /// The next datagram, running the UI thread's events while it waits;
+    /// empty when none came within `milliseconds`.
+    std::string Next(int milliseconds = 2000) const {
+        std::string bytes;
+        QTest::qWaitFor(
+            [&] {
+                pollfd watched{descriptor, POLLIN, 0};
+                if (poll(&watched, 1, 0) != 1) {
+                    return false;
+                }
+                bytes.resize(8192);
+                const ssize_t count = recv(descriptor, bytes.data(), bytes.size(), 0);
+                bytes.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+                return true;
+            },
+            milliseconds);
+        return bytes;
+    }
+
+private:
+    int descriptor;
+    int boundPort = 0;
+};
+
+} // namespace kestrane::test
