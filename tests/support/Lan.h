@@ -43,7 +43,7 @@ public:
     /// empty when none came within `milliseconds`.
     std::string Next(int milliseconds = 2000) const {
         std::string bytes;
-        QTest::qWaitFor(
+        static_cast<void>(QTest::qWaitFor(
             [&] {
                 pollfd watched{descriptor, POLLIN, 0};
                 if (poll(&watched, 1, 0) != 1) {
@@ -54,7 +54,7 @@ public:
                 bytes.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
                 return true;
             },
-            milliseconds);
+            milliseconds));
         return bytes;
     }
 
