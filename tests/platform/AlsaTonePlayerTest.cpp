@@ -7,11 +7,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <mutex>
 #include <unistd.h>
 #include <vector>
@@ -75,11 +73,10 @@ TEST(AlsaTonePlayer, ChimeSoundsItsFrequenciesInOneStream) {
     snd_config_update_free_global();
     ASSERT_TRUE(played);
 
-    std::ifstream file(home / "chime.raw", std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+    std::vector<std::int16_t> samples(std::filesystem::file_size(home / "chime.raw") / 2);
+    std::ifstream(home / "chime.raw", std::ios::binary)
+        .read(reinterpret_cast<char*>(samples.data()), std::streamsize(samples.size() * 2));
     std::filesystem::remove_all(home);
-    std::vector<std::int16_t> samples(bytes.size() / sizeof(std::int16_t));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(std::int16_t));
     const std::size_t perTone = AlsaTonePlayer::sampleRate / 10; // the chime's tones are 100 ms
     ASSERT_EQ(samples.size(), kChime.size() * perTone);
     for (std::size_t tone = 0; tone < kChime.size(); ++tone) {
