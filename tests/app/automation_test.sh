@@ -2,15 +2,15 @@
 # The automation object's lifetime with the real program, offscreen in host 1
 # of a virtual LAN with a session bus of its own; host 2 records the wire. A
 # stand-alone start writes the activation file; a create call then starts the
-# program through it, and releasing the object, or the client leaving the bus,
-# ends that copy with its leaving notice. (The close button of a copy held by
-# a client is the end-to-end test's, which has windows.)
+# program through it, and the release, the client leaving the bus or the bus
+# going away ends that copy with its leaving notice. (The close button of a
+# held copy is the end-to-end test's, which has windows.)
 #   automation_test.sh PROGRAM
 set -uo pipefail
 
 here=$(dirname "$(realpath "$0")")
 source "$here/../lan/virtual-lan.sh"
-lan_require dbus-run-session python3-dbus
+lan_require dbus-run-session dbus-send python3-dbus
 LAN_PREFIX="kstauto$$"
 lan_up 2
 # Users' paths have blanks: the bus must read this one back as one word.
@@ -53,5 +53,13 @@ if check "a second create call starts it again" activate; then
     { wait "$client"; } 2>/dev/null
     check "the client leaving the bus ends the program" wait_until 5 gone "$activated"
     check "with its leaving notice" wait_until 5 said_goodbye 3
+fi
+if check "a third create call starts it again" activate; then
+    # The session ends and takes its bus with it, without a word.
+    kill -KILL "$(host_run 1 dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus \
+        /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID string:org.freedesktop.DBus |
+        awk '{print $2}')"
+    check "losing the session bus ends the program" wait_until 5 gone "$activated"
+    check "with its leaving notice" wait_until 5 said_goodbye 4
 fi
 tally automation || { tail -n 20 "$LAN_WORK/client.log" "$(host_home 1)"/*.log; exit 1; }
