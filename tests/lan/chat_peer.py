@@ -1,71 +1,86 @@
 #!/usr/bin/python3
-"""A small protocol peer for the LAN tests: records every datagram on the chat
-port, and sends datagrams of the chat format.
+"""A protocol peer for the tests on the virtual LAN, and their reader of sound.
 
-  chat_peer.py record FILE            appends each datagram as a hex line until killed
-  chat_peer.py send TO TYPE NAME TEXT sends one datagram (TO: an address, or 'broadcast')
-  chat_peer.py expect FILE TYPE NAME TEXT SECONDS
-                                      waits until FILE holds that datagram; exits 1 if it never comes
-  chat_peer.py count FILE TYPE NAME TEXT
-                                      prints how many times FILE holds that datagram
-In TEXT, a literal \r\n stands for CR LF.
+  chat_peer.py record FILE             appends each datagram on the chat port as a hex line
+  chat_peer.py send TO TYPE NAME TEXT  sends one datagram (TO: an address or 'broadcast')
+  chat_peer.py hex TYPE NAME TEXT      prints that datagram as record writes it
+  chat_peer.py flood TO SECONDS        sends TO a mix of every kind of datagram, as fast as it can
+  chat_peer.py chime WAV               prints the tones in WAV; exits 1 unless 300, 500, 800 Hz
+In TEXT, a literal \\r\\n stands for CR LF.
 """
 import socket
 import sys
 import time
-
-CHAT_PORT = 9000
+import wave
 
 
 def datagram(kind, name, text):
-    return bytes([kind]) + name.rjust(32).encode() + text.encode()
+    if isinstance(text, str):
+        name, text = name.encode(), text.replace("\\r\\n", "\r\n").encode()
+    return bytes([int(kind)]) + name.rjust(32, b" ") + text
 
 
 def record(path):
     receiver = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     receiver.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    receiver.bind(("0.0.0.0", CHAT_PORT))
+    receiver.bind(("0.0.0.0", 9000))
     with open(path, "a", buffering=1) as out:
         print("ready", file=out)
         while True:
-            data = receiver.recv(65536)
-            print(data.hex(), file=out)
+            print(receiver.recv(65536).hex(), file=out)
 
 
-def unescape(text):
-    return text.replace("\\r\\n", "\r\n")
+def sender(to):
+    result = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    result.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+    result.connect(("255.255.255.255" if to == "broadcast" else to, 9000))
+    return result
 
 
 def send(to, kind, name, text):
-    sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sender.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
-    address = "255.255.255.255" if to == "broadcast" else to
-    sender.sendto(datagram(int(kind), name, unescape(text)), (address, CHAT_PORT))
+    sender(to).send(datagram(kind, name, text))
 
 
-def count(path, kind, name, text):
-    wanted = datagram(int(kind), name, unescape(text)).hex()
-    with open(path) as recorded:
-        return sum(1 for line in recorded if line.strip() == wanted)
+def hex_line(kind, name, text):
+    print(datagram(kind, name, text).hex())
 
 
-def expect(path, kind, name, text, seconds):
+def flood(to, seconds):
+    mix = [(1, b"FLOOD1", b"ILIVE"), (9, b"FLOOD4", b"unknown"), (4, b"FLOOD5", b""),
+           (4, b"FLOOD6", b"L" * (4096 - 33)), (3, b"FLOOD7", b"M" * (5000 - 33))]
+    # Hostile names: markup, control characters, a NUL in the field, invalid UTF-8, all blanks.
+    for name in (b"FLOOD2", b"<b>x</b>", b'<img src="http://192.0.2.1/x">', b"bell\a\x1b[31m\x7f",
+                 b"ab\0<i>hidden</i>", b"bad\xc3\x28\xff\xfe", b" " * 32):
+        mix += [(2, name, b"*** Online ***\r\n"), (4, name, b"<b>hi</b>\r\n"), (7, name, b"***Leaveing channel")]
+    mix = [datagram(*fields) for fields in mix] + [b""]
+    out, sent, failed = sender(to), 0, 0
     deadline = time.monotonic() + float(seconds)
     while time.monotonic() < deadline:
-        if count(path, kind, name, text) > 0:
-            return 0
-        time.sleep(0.05)
-    return 1
+        for data in mix:
+            try:
+                out.send(data)
+                sent += 1
+            except OSError:  # refused while the copy was not listening, or a full queue
+                failed += 1
+    print(f"flood: sent {sent} datagrams ({failed} sends failed)")
+
+
+def chime(path):
+    with wave.open(path) as sound:
+        rate, channels, width = sound.getframerate(), sound.getnchannels(), sound.getsampwidth()
+        frames = sound.readframes(sound.getnframes())
+    signs = [frames[i + width - 1] >= 128 for i in range(0, len(frames), width * channels)]
+    # Each 100 ms slice: a sine crosses zero twice a period, 20 crossings a slice per 100 Hz.
+    tenth = rate // 10
+    found = [5 * sum(a != b for a, b in zip(signs[i:i + tenth], signs[i + 1:i + tenth]))
+             for i in range(0, len(signs) - tenth + 1, tenth)]
+    print("tones found (Hz):", found)
+    return 0 if len(found) == 3 and all(abs(f - e) <= 10 for f, e in zip(found, (300, 500, 800))) else 1
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "record":
-        record(sys.argv[2])
-    elif sys.argv[1] == "send":
-        send(*sys.argv[2:6])
-    elif sys.argv[1] == "expect":
-        sys.exit(expect(*sys.argv[2:7]))
-    elif sys.argv[1] == "count":
-        print(count(*sys.argv[2:6]))
-    else:
+    command = {"record": record, "send": send, "hex": hex_line, "flood": flood, "chime": chime}.get(
+        sys.argv[1] if len(sys.argv) > 1 else "")
+    if command is None or len(sys.argv) - 2 != command.__code__.co_argcount:
         sys.exit(__doc__)
+    sys.exit(command(*sys.argv[2:]))

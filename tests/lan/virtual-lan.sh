@@ -1,42 +1,43 @@
-# A virtual LAN of test hosts in network namespaces, to be sourced by test
-# scripts. Nothing is added to the machine's own namespace: the bridge lives in
-# a namespace of its own, and every host gets a veth on it, an address in
-# 10.77.0.0/24, a default route (a send to 255.255.255.255 needs one) and a UTS
-# host name pcN. Names resolve as on a LAN of desktops with no name service:
-# each host's hosts file knows only itself (127.0.1.1 pcN.lan.test pcN, as
-# Debian writes it), and its resolver says at once that other names do not
-# exist (nameserver 127.0.0.1, where nothing answers).
-#
-#   lan_up HOSTS         makes hosts 1..HOSTS; tears everything down at exit
-#   lan_dead_resolver N  makes host N's resolver one that never answers
-#   lan_forget_name N    makes host N's hosts file forget the host's own name
-#   lan_run N CMD...     runs CMD in host N under its own host name
-#   lan_spawn N CMD...   the same in the background; $! is then CMD's pid
-#   lan_down             removes every namespace and /etc/netns entry made
-#   process_counts PID   "D descriptors, T threads" that PID holds now
-#
-# LAN_PREFIX names the namespaces (unique per run).
+# A virtual LAN of test hosts in network namespaces, and the helpers of the
+# tests that run the program on it; sourced by them and by scripts. The bridge
+# has a namespace of its own; host N has 10.77.0.N/24, a default route (a send
+# to 255.255.255.255 needs one) and the host name pcN. As on a LAN of desktops,
+# its hosts file knows only itself (127.0.1.1 pcN.lan.test pcN, as Debian
+# writes it) and its resolver says at once that other names do not exist.
+#   lan_up HOSTS; lan_run N CMD; lan_spawn N CMD ($! is CMD); host_prepare N;
+#   copy_start N [ARGS] ($KESTRANE in host N, on $DISPLAY or offscreen: COPY_PID);
+#   end_copy PID [SIGNAL] (STATUS); check TEXT CMD; tally NAME; wait_until S CMD
 
-LAN_PREFIX=${LAN_PREFIX:-kst$$}
-LAN_HOSTS=0
+LAN_PREFIX=${LAN_PREFIX:-kst$$} LAN_HOSTS=0 LAN_WORK="" KESTRANE=${KESTRANE:-}
+LAN_TOOLS=$(dirname "$(realpath "${BASH_SOURCE[0]}")") LAN_PASSED=0 LAN_FAILED=0
 
 lan_namespace() { echo "${LAN_PREFIX}h$1"; }
 
+# CI runs as root with every tool installed: there a skip would hide a failure.
+lan_require() {
+    local missing=() tool
+    unshare --net true 2>/dev/null || missing+=("root (network namespaces)")
+    for tool in ip unshare "$@"; do
+        command -v "$tool" >/dev/null || { [[ $tool == python3-dbus ]] &&
+            /usr/bin/python3 -c 'import dbus' 2>/dev/null; } || missing+=("$tool")
+    done
+    ((${#missing[@]} == 0)) && return 0
+    echo "skipped: needs ${missing[*]} (scripts/install-deps installs the tools)"
+    [[ -z ${CI:-} ]] || { echo "FAIL - in CI this test must run" && exit 1; }
+    exit 77
+}
+
 lan_up() {
-    LAN_HOSTS=$1
+    LAN_HOSTS=$1 LAN_WORK=$(mktemp -d)
     trap lan_down EXIT
     trap 'exit 130' INT TERM
-    local bridge="${LAN_PREFIX}br"
-    ip netns add "$bridge"
-    ip -n "$bridge" link add br0 type bridge
-    ip -n "$bridge" link set br0 up
+    local bridge="${LAN_PREFIX}br" host i
+    ip netns add "$bridge" && ip -n "$bridge" link add br0 type bridge && ip -n "$bridge" link set br0 up
     for ((i = 1; i <= LAN_HOSTS; i++)); do
-        local host
         host=$(lan_namespace "$i")
         ip netns add "$host"
         mkdir -p "/etc/netns/$host"
-        printf '127.0.0.1 localhost\n127.0.1.1 pc%s.lan.test pc%s\n' "$i" "$i" \
-            >"/etc/netns/$host/hosts"
+        printf '127.0.0.1 localhost\n127.0.1.1 pc%s.lan.test pc%s\n' "$i" "$i" >"/etc/netns/$host/hosts"
         echo "nameserver 127.0.0.1" >"/etc/netns/$host/resolv.conf"
         ip -n "$bridge" link add "p$i" type veth peer name eth0 netns "$host"
         ip -n "$bridge" link set "p$i" master br0 up
@@ -47,61 +48,101 @@ lan_up() {
     done
 }
 
-# A laptop off its network keeps its old resolver: 10.77.0.250 is on the LAN
-# but nobody answers there, so every lookup the hosts file cannot answer waits
-# about 10 s.
-lan_dead_resolver() {
-    printf 'nameserver 10.77.0.250\noptions timeout:5 attempts:2\n' \
-        >"/etc/netns/$(lan_namespace "$1")/resolv.conf"
-}
-
-# A host renamed without its hosts file: only the resolver could know its name.
-lan_forget_name() {
-    echo "127.0.0.1 localhost" >"/etc/netns/$(lan_namespace "$1")/hosts"
-}
-
-lan_run() {
-    local index=$1
-    shift
-    ip netns exec "$(lan_namespace "$index")" \
-        unshare -u sh -c 'hostname "$0"; exec "$@"' "pc$index" "$@"
-}
-
-lan_spawn() {
-    local index=$1
-    shift
-    # One simple command in the background: ip, unshare and sh each exec the
-    # next, so $! ends up naming CMD itself.
-    ip netns exec "$(lan_namespace "$index")" \
-        unshare -u sh -c 'hostname "$0"; exec "$@"' "pc$index" "$@" &
-}
-
-process_counts() {
-    echo "$(find "/proc/$1/fd" -mindepth 1 -maxdepth 1 | wc -l) descriptors," \
-        "$(find "/proc/$1/task" -mindepth 1 -maxdepth 1 | wc -l) threads"
-}
+lan_run() { ip netns exec "$(lan_namespace "$1")" unshare -u sh -c 'hostname "$0"; exec "$@"' "pc$1" "${@:2}"; }
+# One simple command: ip, unshare and sh each exec the next, so $! names CMD.
+lan_spawn() { ip netns exec "$(lan_namespace "$1")" unshare -u sh -c 'hostname "$0"; exec "$@"' "pc$1" "${@:2}" & }
 
 lan_down() {
-    local pids
+    local host pids i
     for ((i = 1; i <= LAN_HOSTS; i++)); do
-        local host
         host=$(lan_namespace "$i")
         # Whatever still runs inside a test host is ours: end it before the host goes.
-        pids=$(ip netns pids "$host" 2>/dev/null || true)
-        if [[ -n $pids ]]; then
-            kill -KILL $pids 2>/dev/null
-            wait $pids 2>/dev/null
-        fi
+        pids=$(ip netns pids "$host" 2>/dev/null)
+        [[ -n $pids ]] && kill -KILL $pids 2>/dev/null && { wait $pids; } 2>/dev/null
         ip netns delete "$host" 2>/dev/null
         rm -rf "/etc/netns/$host"
     done
     ip netns delete "${LAN_PREFIX}br" 2>/dev/null
-    LAN_HOSTS=0
-    return 0
+    [[ -n $LAN_WORK ]] && rm -rf "$LAN_WORK"
+    LAN_HOSTS=0 LAN_WORK=""
 }
 
-# True when this machine can make a virtual LAN: root, ip and unshare.
-lan_available() {
-    [[ $EUID -eq 0 ]] && command -v ip >/dev/null && command -v unshare >/dev/null &&
-        ip netns list >/dev/null 2>&1
+host_home() { echo "$LAN_WORK/h$1"; }
+
+# A chime opens the sound device once, writing sound.wav, then sound.wav.0001...
+host_prepare() {
+    local home
+    home=$(host_home "$1")
+    mkdir -p "$home/run" "$home/data/dbus-1/services" && chmod 700 "$home/run"
+    [[ ${2:-} == real-sound ]] || cat >"$home/.asoundrc" <<ALSA
+pcm.!default { type file slave.pcm "null" file "$home/sound.wav" format "wav" truncate false }
+ALSA
 }
+
+# Nothing leaks into a host but the display and the sanitizers' settings.
+host_environment() {
+    local home name
+    home=$(host_home "$1")
+    HOST_ENV=(PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 HOME="$home" XDG_RUNTIME_DIR="$home/run"
+        XDG_DATA_HOME="$home/data" DBUS_SESSION_BUS_ADDRESS="$(cat "$home/bus.address" 2>/dev/null || echo disabled:)")
+    for name in DISPLAY XAUTHORITY ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS; do
+        [[ -n ${!name:-} ]] && HOST_ENV+=("$name=${!name}")
+    done
+    [[ -n ${DISPLAY:-} ]] || HOST_ENV+=(QT_QPA_PLATFORM=offscreen)
+}
+
+# The bus outlives the copies, so it can start one through the activation file.
+host_bus_up() {
+    local home
+    home=$(host_home "$1")
+    host_environment "$1"
+    lan_spawn "$1" env -i "${HOST_ENV[@]}" dbus-run-session -- sh -c \
+        'echo "$DBUS_SESSION_BUS_ADDRESS" >"$0.new" && mv "$0.new" "$0" && exec sleep infinity' \
+        "$home/bus.address" >"$home/bus.log" 2>&1
+    wait_until 10 test -s "$home/bus.address" || { echo "no session bus: $(cat "$home/bus.log")" >&2 && return 1; }
+}
+
+copy_start() {
+    host_environment "$1"
+    lan_spawn "$1" env -i "${HOST_ENV[@]}" "$KESTRANE" "${@:2}" >>"$(host_home "$1")/program.log" 2>&1
+    COPY_PID=$!
+}
+
+host_run() { host_environment "$1" && lan_run "$1" env -i "${HOST_ENV[@]}" "${@:2}"; }
+
+# A process that has ended, even if its parent has not reaped it yet.
+gone() { [[ $(awk '{print $3}' "/proc/$1/stat" 2>/dev/null || echo Z) == Z ]]; }
+
+# Polls CMD every 100 ms for at most SECONDS (a whole number).
+wait_until() {
+    local deadline=$((${EPOCHREALTIME/./} + $1 * 1000000))
+    until "${@:2}"; do ((${EPOCHREALTIME/./} < deadline)) && sleep 0.1 || return 1; done
+}
+
+# A signal ends a copy within 1 s; a sanitizer build, many times slower, gets 5 s.
+end_copy() {
+    LAN_SIGNAL_BOUND=$(ldd "$KESTRANE" | grep -qE 'lib[at]san' && echo 5 || echo 1)
+    STATUS=255 && kill "-${2:-TERM}" "$1" 2>/dev/null
+    if wait_until "$LAN_SIGNAL_BOUND" gone "$1"; then wait "$1"; STATUS=$?; else kill -KILL "$1"; fi
+}
+
+# Qt keeps the threads of its image work for 30 s after use, as many as ran at
+# once, each with an event descriptor: they are left out of the count.
+process_counts() {
+    local pooled
+    pooled=$(grep -lx 'Thread (pooled)' /proc/"$1"/task/*/comm | wc -l)
+    echo "$(($(ls "/proc/$1/fd" | wc -l) - pooled)) descriptors, $(($(ls "/proc/$1/task" | wc -l) - pooled)) threads"
+}
+
+peer() { /usr/bin/python3 "$LAN_TOOLS/chat_peer.py" "$@"; }
+# How many times the record FILE holds the datagram TYPE NAME TEXT.
+peer_count() { grep -cxF "$(peer hex "${@:2}")" "$1"; }
+# Datagrams come from a test host, never from the machine's own namespace.
+peer_send() { lan_run "$1" /usr/bin/python3 "$LAN_TOOLS/chat_peer.py" send "${@:2}"; }
+peer_record() { lan_spawn "$1" /usr/bin/python3 "$LAN_TOOLS/chat_peer.py" record "$2" && wait_until 5 test -s "$2"; }
+
+check() {
+    if "${@:2}"; then echo "ok - $1" && LAN_PASSED=$((LAN_PASSED + 1)) && return 0; fi
+    echo "FAIL - $1" && LAN_FAILED=$((LAN_FAILED + 1)) && return 1
+}
+tally() { echo "$1: $LAN_PASSED passed, $LAN_FAILED failed" && ((LAN_FAILED == 0)); }
