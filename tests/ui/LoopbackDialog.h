@@ -1,65 +1,132 @@
 #pragma once
 
-#include "tests/support/LoopbackAddress.h"
+#include "platform/MessageBox.h"
+#include "tests/support/Fakes.h"
 #include "ui/CTavrinDlg.h"
+#include "ui/MessageQueue.h"
+#include "ui/UiBridge.h"
 
-#include <optional>
-#include <string>
-#include <utility>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <cstdio>
+#include <future>
+#include <thread>
+
+// Lan.h drops the [[nodiscard]] result of QTest::qWaitFor.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-result"
+#include "tests/support/Lan.h"
+#pragma GCC diagnostic pop
 
 namespace kestrane::test {
 
-/// The resolver of a LAN that knows no host names: only localhost resolves.
-inline std::optional<std::string> LoopbackNames(const std::string& name) {
-    if (name == "localhost") {
-        return "127.0.0.1";
+/// What `peer`, bound to `address`, got before a marker sent to it now: whatever
+/// else was on its way has arrived by then.
+inline std::string Received(const UdpPeer& peer, const char* address) {
+    UdpPeer().SendTo(peer.Port(), "marker", address);
+    std::string got, next;
+    while ((next = peer.Next()) != "marker" && !next.empty()) {
+        got += next;
     }
-    return std::nullopt;
+    return next.empty() ? "<no marker>" : got;
 }
 
-/// The main window with its real network on loopback and the own name PC7:
-/// its listener is bound to `loopbackPort` on all addresses (peers reach it
-/// through 127.0.0.2), and its "broadcasts" go to `broadcastTarget` on the same
-/// port instead of the broadcast address.
+/// Runs `body`, ending the whole run when it takes longer than `seconds`: a hang fails.
+inline void WithinSeconds(int seconds, const std::function<void()>& body) {
+    std::promise<void> finished;
+    std::thread watchdog([seconds, done = finished.get_future()] {
+        if (done.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
+            std::fprintf(stderr, "Hung for %d s\n", seconds);
+            std::abort();
+        }
+    });
+    body();
+    finished.set_value();
+    watchdog.join();
+}
+
+/// The main window as PC7 on loopback. Its listener takes `port` on every
+/// address, so peers reach it through 127.0.0.2; its "broadcasts" go to
+/// 127.0.0.1 on that port.
 class LoopbackDialog : public CTavrinDlg {
 public:
-    LoopbackDialog(Services windowServices, int loopbackPort,
-                   const char* broadcastTarget = "127.0.0.1")
-        : CTavrinDlg(std::move(windowServices)), port(loopbackPort),
-          broadcastHost(broadcastTarget) {}
-    /// With no instance lock and no browser.
-    LoopbackDialog(MessageQueue& queue, ToneSink& tones, TrayIcon& tray, UiBridge& bridge,
-                   int loopbackPort, const char* broadcastTarget = "127.0.0.1")
-        : LoopbackDialog(Services{.queue = queue,
-                                  .tones = tones,
-                                  .tray = tray,
-                                  .bridge = bridge,
-                                  .instanceLock = nullptr,
-                                  .openUrl = {},
-                                  .lookUpAddress = LoopbackNames},
-                         loopbackPort, broadcastTarget) {}
+    LoopbackDialog(Services services, int loopbackPort)
+        : CTavrinDlg(std::move(services)), port(loopbackPort) {}
 
 protected:
     void StartNetwork() override {
-        OpenNetwork(port, broadcastHost);
+        OpenNetwork(port, "127.0.0.1");
         CompleteNetworkStart("PC7");
     }
 
 private:
     int port;
-    const char* broadcastHost;
 };
 
-/// A peer on the LAN sending `bytes` to the listener of a LoopbackDialog on
-/// `port`, from the loopback address `from`.
-inline void SendToWindow(int port, const std::string& bytes, const char* from = "127.0.0.1") {
-    const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in source = LoopbackAddress(from, 0);
-    ::bind(descriptor, reinterpret_cast<const sockaddr*>(&source), sizeof source);
-    const sockaddr_in address = LoopbackAddress("127.0.0.2", port);
-    ::sendto(descriptor, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&address),
-             sizeof address);
-    ::close(descriptor);
-}
+/// A LoopbackDialog, started and in the tray (or `onScreen`), with all it uses:
+/// `everyone` on 127.0.0.1, a resolver that knows only localhost, message boxes
+/// recorded instead of shown, and ticks only when a test calls OnTimer.
+struct LoopbackWindow {
+    explicit LoopbackWindow(bool onScreen = false) {
+        dialog->timer.stop();
+        dialog->hideOnFirstTick = !onScreen;
+        dialog->show();
+        EXPECT_EQ(everyone.Next(), Datagram(1, "PC7", "ILIVE"));
+        if (!onScreen) {
+            dialog->OnTimer();
+        }
+    }
+    ~LoopbackWindow() {
+        dialog.reset();
+        SetMessageBoxHook(previousHook);
+    }
+    /// Sends `datagram` from a peer at `from`, and returns once the window has
+    /// handled it: our own hello behind it is answered, and the UI thread has
+    /// run what came before that.
+    void Receive(const std::string& datagram, const char* from = "127.0.0.3") {
+        const UdpPeer peer(from);
+        peer.SendTo(port, datagram, "127.0.0.2");
+        peer.SendTo(port, Datagram(1, "PC7", "ILIVE"), "127.0.0.2");
+        EXPECT_EQ(everyone.Next(), Datagram(2, "PC7", "*** Online ***\r\n"));
+        std::atomic<bool> ran{false};
+        std::thread caller([&] { ran = bridge.Call([] {}); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ran.load(); }));
+        caller.join();
+    }
+    QString Log() const { return dialog->findChild<QPlainTextEdit*>("1000")->toPlainText(); }
+    QLineEdit* MessageLine() const { return dialog->findChild<QLineEdit*>("1001"); }
+    QString Roster() const {
+        QStringList names;
+        for (int index = 0; index < dialog->roster->count(); ++index) {
+            names << dialog->roster->itemText(index);
+        }
+        return names.join('|');
+    }
+
+    int port = FreeUdpPort();
+    UdpPeer everyone{"127.0.0.1", port};
+    MessageQueue queue;
+    RecordingToneSink tones;
+    FakeTray tray;
+    UiBridge bridge;
+    std::string boxes;
+    MessageBoxHook previousHook =
+        SetMessageBoxHook([this](const std::string& text, const std::string&) { boxes += text; });
+    std::unique_ptr<LoopbackDialog> dialog = std::make_unique<LoopbackDialog>(
+        CTavrinDlg::Services{queue,
+                             tones,
+                             tray,
+                             bridge,
+                             nullptr,
+                             {},
+                             [](const std::string& name) -> std::optional<std::string> {
+                                 if (name == "localhost") {
+                                     return "127.0.0.1";
+                                 }
+                                 return std::nullopt;
+                             }},
+        port);
+};
 
 } // namespace kestrane::test
