@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <cstdio>
 #include <future>
+#include <gtest/gtest.h>
 #include <thread>
 
 // Lan.h drops the [[nodiscard]] result of QTest::qWaitFor.
@@ -18,6 +19,10 @@
 #pragma GCC diagnostic ignored "-Wunused-result"
 #include "tests/support/Lan.h"
 #pragma GCC diagnostic pop
+
+QT_BEGIN_NAMESPACE
+void PrintTo(const QString& text, std::ostream* out); // with the tests' main
+QT_END_NAMESPACE
 
 namespace kestrane::test {
 
@@ -51,8 +56,8 @@ inline void WithinSeconds(int seconds, const std::function<void()>& body) {
 /// 127.0.0.1 on that port.
 class LoopbackDialog : public CTavrinDlg {
 public:
-    LoopbackDialog(Services services, int loopbackPort)
-        : CTavrinDlg(std::move(services)), port(loopbackPort) {}
+    LoopbackDialog(Services windowServices, int loopbackPort)
+        : CTavrinDlg(std::move(windowServices)), port(loopbackPort) {}
 
 protected:
     void StartNetwork() override {

@@ -125,10 +125,10 @@ TEST(MainWindowTest, LinesGoWhereTheHostLastSpokeFromOrStayTypedWithAReason) {
         SCOPED_TRACE(row.select.toStdString() + ": " + row.line.left(9).toStdString());
         lan.boxes.clear();
         lan.dialog->roster->setCurrentIndex(lan.dialog->roster->findText(row.select));
+        const QString logBefore = lan.Log();
         if (!row.later.empty()) {
             lan.Receive(row.later, "127.0.0.4");
         }
-        const QString logBefore = lan.Log();
         lan.MessageLine()->setText(row.line);
         lan.dialog->findChild<QPushButton*>("6")->click();
         ASSERT_TRUE(QTest::qWaitFor([&] { return lan.Log() != logBefore || !lan.boxes.empty(); }));
@@ -137,7 +137,9 @@ TEST(MainWindowTest, LinesGoWhereTheHostLastSpokeFromOrStayTypedWithAReason) {
                   row.box);
         EXPECT_EQ(lan.MessageLine()->text(), row.box.empty() ? "" : row.line);
         for (const auto& [peer, address] :
-             {std::pair{&lan.everyone, "127.0.0.1"}, {&three, "127.0.0.3"}, {&four, "127.0.0.4"}}) {
+             {std::pair<const UdpPeer*, const char*>{&lan.everyone, "127.0.0.1"},
+              {&three, "127.0.0.3"},
+              {&four, "127.0.0.4"}}) {
             EXPECT_EQ(Received(*peer, address),
                       row.to == std::string(address)
                           ? Datagram(4, "PC7", row.line.toStdString() + "\r\n")
@@ -162,7 +164,7 @@ TEST(MainWindowTest, TrayBlinksAndItsClicksShowTheWindowOrTheNewestLineInPlainTe
     EXPECT_NE(lan.tray.Icon().icon().pixmap(16).toImage(), normal);
     QString opened;
     QTimer::singleShot(0, [&] {
-        if (auto* message = qobject_cast<CMessageDlg*>(QApplication::activeModalWidget())) {
+        if (auto* message = dynamic_cast<CMessageDlg*>(QApplication::activeModalWidget())) {
             const auto* label = message->findChild<QLabel*>("1008");
             opened = label->text() +
                      (label->textFormat() == Qt::PlainText ? " plain, " : " rich, ") +
