@@ -9,10 +9,9 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <cstdio>
-#include <future>
 #include <gtest/gtest.h>
 #include <thread>
+#include <unistd.h>
 
 // Lan.h drops the [[nodiscard]] result of QTest::qWaitFor.
 #pragma GCC diagnostic push
@@ -26,8 +25,7 @@ QT_END_NAMESPACE
 
 namespace kestrane::test {
 
-/// What `peer`, bound to `address`, got before a marker sent to it now: whatever
-/// else was on its way has arrived by then.
+/// What `peer`, bound to `address`, got before a marker sent to it now.
 inline std::string Received(const UdpPeer& peer, const char* address) {
     UdpPeer().SendTo(peer.Port(), "marker", address);
     std::string got, next;
@@ -37,41 +35,35 @@ inline std::string Received(const UdpPeer& peer, const char* address) {
     return next.empty() ? "<no marker>" : got;
 }
 
-/// Runs `body`, ending the whole run when it takes longer than `seconds`: a hang fails.
-inline void WithinSeconds(int seconds, const std::function<void()>& body) {
-    std::promise<void> finished;
-    std::thread watchdog([seconds, done = finished.get_future()] {
-        if (done.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
-            std::fprintf(stderr, "Hung for %d s\n", seconds);
-            std::abort();
-        }
-    });
-    body();
-    finished.set_value();
-    watchdog.join();
-}
+/// Ends the run (SIGALRM) when a test hangs, rather than letting it stall.
+struct Watchdog {
+    explicit Watchdog(unsigned seconds) { alarm(seconds); }
+    ~Watchdog() { alarm(0); }
+};
 
-/// The main window as PC7 on loopback. Its listener takes `port` on every
-/// address, so peers reach it through 127.0.0.2; its "broadcasts" go to
-/// 127.0.0.1 on that port.
+/// The main window as PC7 on loopback: its listener takes `port` on every
+/// address (peers reach it through 127.0.0.2), its "broadcasts" go to
+/// 127.0.0.1 on that port, and the message dialog is only counted.
 class LoopbackDialog : public CTavrinDlg {
 public:
     LoopbackDialog(Services windowServices, int loopbackPort)
         : CTavrinDlg(std::move(windowServices)), port(loopbackPort) {}
+    int messageDialogRuns = 0;
 
 protected:
     void StartNetwork() override {
         OpenNetwork(port, "127.0.0.1");
         CompleteNetworkStart("PC7");
     }
+    void RunMessageDialog() override { ++messageDialogRuns; }
 
 private:
     int port;
 };
 
-/// A LoopbackDialog, started and in the tray (or `onScreen`), with all it uses:
+/// A LoopbackDialog, started and in the tray (or `onScreen`), with what it uses:
 /// `everyone` on 127.0.0.1, a resolver that knows only localhost, message boxes
-/// recorded instead of shown, and ticks only when a test calls OnTimer.
+/// recorded rather than shown, and ticks only when a test calls OnTimer.
 struct LoopbackWindow {
     explicit LoopbackWindow(bool onScreen = false) {
         dialog->timer.stop();
@@ -86,9 +78,9 @@ struct LoopbackWindow {
         dialog.reset();
         SetMessageBoxHook(previousHook);
     }
-    /// Sends `datagram` from a peer at `from`, and returns once the window has
-    /// handled it: our own hello behind it is answered, and the UI thread has
-    /// run what came before that.
+    /// Sends `datagram` from `from` and returns once the window has handled
+    /// it: our own hello behind it is answered, then the UI thread runs what
+    /// the listener handed it before.
     void Receive(const std::string& datagram, const char* from = "127.0.0.3") {
         const UdpPeer peer(from);
         peer.SendTo(port, datagram, "127.0.0.2");
@@ -101,12 +93,12 @@ struct LoopbackWindow {
     }
     QString Log() const { return dialog->findChild<QPlainTextEdit*>("1000")->toPlainText(); }
     QLineEdit* MessageLine() const { return dialog->findChild<QLineEdit*>("1001"); }
-    QString Roster() const {
+    QString Roster() const { // the broadcast entry as "*"
         QStringList names;
         for (int index = 0; index < dialog->roster->count(); ++index) {
             names << dialog->roster->itemText(index);
         }
-        return names.join('|');
+        return names.join('|').replace("<< Broadcast >>", "*");
     }
 
     int port = FreeUdpPort();
@@ -125,11 +117,10 @@ struct LoopbackWindow {
                              bridge,
                              nullptr,
                              {},
-                             [](const std::string& name) -> std::optional<std::string> {
-                                 if (name == "localhost") {
-                                     return "127.0.0.1";
-                                 }
-                                 return std::nullopt;
+                             [](const std::string& name) {
+                                 return name == "localhost"
+                                            ? std::optional<std::string>("127.0.0.1")
+                                            : std::nullopt;
                              }},
         port);
 };

@@ -1,89 +1,77 @@
-#include "tests/support/Fakes.h"
+#include "tests/ui/LoopbackDialog.h"
 #include "ui/CMessageDlg.h"
 #include "ui/HistoryEntry.h"
-#include "ui/MessageQueue.h"
 
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QTest>
-#include <gtest/gtest.h>
+#include <QWindow>
 
 namespace kestrane::test {
 namespace {
 
 TEST(MessageDialogTest, StepsSkipsAndRepliesWalkTheQueue) {
+    const QString newest = "PC4 <b>[*]"; // names show as they came
     MessageQueue queue;
-    for (int number = 1; number <= 5; ++number) {
+    for (const QString& sender : {QString("PC1"), QString("PC2"), QString("PC3"), newest}) {
         HistoryEntry entry;
-        entry.SetSender(QStringLiteral("PC%1").arg(number));
-        entry.senderAddress = "10.0.0." + std::to_string(number);
+        entry.SetSender(sender);
+        entry.senderAddress = "10.0.0." + sender.mid(2, 1).toStdString();
         queue.Append(entry);
     }
-    queue.current = 4;
+    queue.current = 3;
     RecordingToneSink tones;
     QString replies;
-    SendResult result = SendResult::Sent;
+    bool replySent = true;
     CMessageDlg dialog(queue, tones, [&](const HistoryEntry& entry, const QString& text) {
-        replies += QString::fromStdString(entry.senderAddress) + " " + text;
-        return result;
+        replies += entry.senderAddress.c_str() + (" " + text);
+        return replySent ? SendResult::Sent : SendResult::Failed;
     });
     auto* replyLine = dialog.findChild<QLineEdit*>("1009");
-    QStringList tabOrder;
-    for (QWidget* widget = replyLine->nextInFocusChain(); widget != replyLine;
-         widget = widget->nextInFocusChain()) {
-        if (auto* button = qobject_cast<QPushButton*>(widget)) {
-            tabOrder << button->text();
-        }
+    QString tabOrder; // the buttons, as Tab reaches them from the reply line
+    for (QWidget* widget = replyLine; (widget = widget->nextInFocusChain()) != replyLine;) {
+        tabOrder +=
+            widget->inherits("QPushButton") ? static_cast<QPushButton*>(widget)->text() : "";
     }
-    EXPECT_EQ(tabOrder.join(' '), "Hide << >> Skip Reply");
+    EXPECT_EQ(tabOrder, "Hide<<>>SkipReply");
     dialog.show();
-
-    enum Action { Newer, Older, Skip, Reply, Enter, Hide, Escape, Open };
-    struct {
-        Action action;
-        QString typed;
-        SendResult result;
-        QString shown;  // the sender on show and the reply line; empty once closed
-        QString queued; // the senders' numbers
-        std::size_t beeps;
-        QString replied; // by this step
-    } const steps[] = {{Newer, "", SendResult::Sent, "PC5", "12345", 1, ""},
-                       {Skip, "", SendResult::Sent, "PC4", "1234", 1, ""},
-                       {Older, "", SendResult::Sent, "PC3", "1234", 1, ""},
-                       {Skip, "", SendResult::Sent, "PC2", "124", 1, ""},
-                       {Older, "", SendResult::Sent, "PC1", "124", 1, ""},
-                       {Older, "typed", SendResult::Sent, "PC1 typed", "124", 2, ""},
-                       {Skip, "", SendResult::Sent, "PC4", "24", 2, ""},
-                       {Reply, "no", SendResult::Failed, "PC4 no", "24", 2, "10.0.0.4 no\r\n"},
-                       {Reply, "yes", SendResult::Sent, "PC2", "2", 2, "10.0.0.4 yes\r\n"},
-                       {Hide, "", SendResult::Sent, "", "2", 2, ""},
-                       {Open, "", SendResult::Sent, "PC2", "2", 2, ""},
-                       {Escape, "", SendResult::Sent, "", "2", 2, ""},
-                       {Open, "", SendResult::Sent, "PC2", "2", 2, ""},
-                       {Enter, "ok", SendResult::Sent, "", "", 2, "10.0.0.2 ok\r\n"}};
-    for (const auto& step : steps) {
-        SCOPED_TRACE(&step - steps);
+    EXPECT_EQ(dialog.windowHandle()->title(), "Message from " + newest);
+    EXPECT_EQ(dialog.findChild<QLabel*>("1008")->textFormat(), Qt::PlainText);
+    // Action (a button, Enter or Esc), line typed first, whether a reply goes out, then the
+    // sender on show and the reply line (empty once closed), the senders left, beeps, replies.
+    const std::tuple<QString, QString, bool, QString, QString, std::size_t, QString> steps[] = {
+        {"<<", "", true, newest, "1234", 1, ""},
+        {"Hide", "", true, "", "1234", 1, ""},
+        {"Esc", "", true, "", "1234", 1, ""},
+        {"Skip", "", true, "PC3", "123", 1, ""},
+        {">>", "", true, "PC2", "123", 1, ""},
+        {"Skip", "", true, "PC1", "13", 1, ""},
+        {">>", "half", true, "PC1 half", "13", 2, ""},
+        {"Skip", "", true, "PC3", "3", 2, ""},
+        {"Reply", "no", false, "PC3 no", "3", 2, "10.0.0.3 no\r\n"},
+        {"Enter", "ok", true, "", "", 2, "10.0.0.3 ok\r\n"}};
+    for (const auto& [action, typed, sent, shown, queued, beeps, replied] : steps) {
+        SCOPED_TRACE(action.toStdString() + " " + shown.toStdString());
         replies.clear();
-        result = step.result;
-        replyLine->setText(step.typed);
-        const char* buttons[] = {"1010", "1011", "1012", "1005", "", "1013"};
-        if (step.action == Enter || step.action == Escape) {
-            QTest::keyClick(replyLine, step.action == Enter ? Qt::Key_Return : Qt::Key_Escape);
-        } else if (step.action == Open) {
-            dialog.show();
-        } else {
-            dialog.findChild<QPushButton*>(buttons[step.action])->click();
+        replySent = sent;
+        dialog.show();
+        replyLine->setText(typed);
+        if (action == "Enter" || action == "Esc") {
+            QTest::keyClick(replyLine, action == "Enter" ? Qt::Key_Return : Qt::Key_Escape);
         }
-        QString queued;
+        for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+            if (button->text() == action) {
+                button->click();
+            }
+        }
+        QString left;
         for (const HistoryEntry& entry : queue.entries) {
-            queued += entry.GetSender().back();
+            left += entry.GetSender()[2];
         }
-        const QString shown = dialog.findChild<QLabel*>("1008")->text() + " " + replyLine->text();
-        EXPECT_EQ(dialog.isVisible() ? shown.trimmed() : "", step.shown);
-        EXPECT_EQ(queued, step.queued);
-        EXPECT_EQ(tones.Requests().size(), step.beeps);
-        EXPECT_EQ(replies, step.replied);
+        const QString onShow = dialog.findChild<QLabel*>("1008")->text() + " " + replyLine->text();
+        EXPECT_EQ(dialog.isVisible() ? onShow.trimmed() : "", shown);
+        EXPECT_EQ(left, queued);
+        EXPECT_EQ(tones.Requests().size(), beeps);
+        EXPECT_EQ(replies, replied);
     }
 }
 
