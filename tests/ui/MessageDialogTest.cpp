@@ -10,15 +10,16 @@ namespace kestrane::test {
 namespace {
 
 TEST(MessageDialogTest, StepsSkipsAndRepliesWalkTheQueue) {
-    const QString newest = "PC4 <b>[*]"; // names show as they came
+    const QString newest = "PC5 <b>[*]"; // names show as they came
     MessageQueue queue;
-    for (const QString& sender : {QString("PC1"), QString("PC2"), QString("PC3"), newest}) {
+    for (const QString& sender :
+         {QString("PC1"), QString("PC2"), QString("PC3"), QString("PC4"), newest}) {
         HistoryEntry entry;
         entry.SetSender(sender);
         entry.senderAddress = "10.0.0." + sender.mid(2, 1).toStdString();
         queue.Append(entry);
     }
-    queue.current = 3;
+    queue.current = 4;
     RecordingToneSink tones;
     QString replies;
     bool replySent = true;
@@ -39,16 +40,18 @@ TEST(MessageDialogTest, StepsSkipsAndRepliesWalkTheQueue) {
     // Action (a button, Enter or Esc), line typed first, whether a reply goes out, then the
     // sender on show and the reply line (empty once closed), the senders left, beeps, replies.
     const std::tuple<QString, QString, bool, QString, QString, std::size_t, QString> steps[] = {
-        {"<<", "", true, newest, "1234", 1, ""},
-        {"Hide", "", true, "", "1234", 1, ""},
-        {"Esc", "", true, "", "1234", 1, ""},
-        {"Skip", "", true, "PC3", "123", 1, ""},
-        {">>", "", true, "PC2", "123", 1, ""},
-        {"Skip", "", true, "PC1", "13", 1, ""},
-        {">>", "half", true, "PC1 half", "13", 2, ""},
-        {"Skip", "", true, "PC3", "3", 2, ""},
-        {"Reply", "no", false, "PC3 no", "3", 2, "10.0.0.3 no\r\n"},
-        {"Enter", "ok", true, "", "", 2, "10.0.0.3 ok\r\n"}};
+        {"<<", "", true, newest, "12345", 1, ""},
+        {"Hide", "", true, "", "12345", 1, ""},
+        {"Esc", "", true, "", "12345", 1, ""},
+        {"Skip", "", true, "PC4", "1234", 1, ""},
+        {">>", "", true, "PC3", "1234", 1, ""},
+        {"Skip", "", true, "PC2", "124", 1, ""},
+        {">>", "", true, "PC1", "124", 1, ""},
+        {">>", "half", true, "PC1 half", "124", 2, ""},
+        {"Skip", "", true, "PC4", "24", 2, ""},
+        {"Reply", "no", false, "PC4 no", "24", 2, "10.0.0.4 no\r\n"},
+        {"Enter", "ok", true, "PC2", "2", 2, "10.0.0.4 ok\r\n"},
+        {"Reply", "yes", true, "", "", 2, "10.0.0.2 yes\r\n"}};
     for (const auto& [action, typed, sent, shown, queued, beeps, replied] : steps) {
         SCOPED_TRACE(action.toStdString() + " " + shown.toStdString());
         replies.clear();
