@@ -1,0 +1,330 @@
+#include "platform/MessageBox.h"
+#include "tests/support/Fakes.h"
+#include "tests/ui/LanMarker.h"
+#include "ui/CMessageDlg.h"
+#include "ui/CTavrinDlg.h"
+#include "ui/HistoryEntry.h"
+#include "ui/MessageQueue.h"
+#include "ui/UiBridge.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QWindow>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+QT_BEGIN_NAMESPACE
+void PrintTo(const QString& text, std::ostream* out); // with the tests' main
+QT_END_NAMESPACE
+
+namespace kestrane::test {
+namespace {
+
+// Ends the run (SIGALRM) when a test hangs, rather than letting it stall.
+struct Watchdog {
+    explicit Watchdog(unsigned seconds) { alarm(seconds); }
+    ~Watchdog() { alarm(0); }
+};
+
+// The main window as PC7 on loopback: its listener takes `port` on every address (peers
+// reach it through 127.0.0.2), its "broadcasts" go to 127.0.0.1, and the message dialog
+// is only counted.
+struct LoopbackDialog : CTavrinDlg {
+    LoopbackDialog(Services windowServices, int loopbackPort)
+        : CTavrinDlg(std::move(windowServices)), port(loopbackPort) {}
+    void StartNetwork() override {
+        OpenNetwork(port, "127.0.0.1");
+        CompleteNetworkStart("PC7");
+    }
+    void RunMessageDialog() override { ++messageDialogRuns; }
+    const int port;
+    int messageDialogRuns = 0;
+};
+
+std::optional<std::string> LoopbackNames(const std::string& name) {
+    return name == "localhost" ? std::optional<std::string>("127.0.0.1") : std::nullopt;
+}
+
+// A LoopbackDialog, started, in the tray unless `onScreen`, with what it uses: `everyone`
+// on 127.0.0.1, a resolver that knows only localhost, boxes recorded, ticks only on call.
+struct LoopbackWindow {
+    explicit LoopbackWindow(bool onScreen = false) {
+        dialog->timer.stop();
+        dialog->hideOnFirstTick = !onScreen;
+        dialog->show();
+        EXPECT_EQ(everyone.Next(), Datagram(1, "PC7", "ILIVE"));
+        if (!onScreen) {
+            dialog->OnTimer();
+        }
+    }
+    ~LoopbackWindow() {
+        dialog.reset();
+        SetMessageBoxHook(previousHook);
+    }
+    // Returns once the window has handled `datagram` from `from`: our own hello sent behind
+    // it is answered, and the UI thread then runs what the listener posted before that.
+    void Receive(const std::string& datagram, const char* from = "127.0.0.3") {
+        const UdpPeer peer(from);
+        peer.SendTo(port, datagram, "127.0.0.2");
+        peer.SendTo(port, Datagram(1, "PC7", "ILIVE"), "127.0.0.2");
+        EXPECT_EQ(everyone.Next(), Datagram(2, "PC7", "*** Online ***\r\n"));
+        std::atomic<bool> ran{false};
+        std::thread caller([&] { ran = bridge.Call([] {}); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ran.load(); }));
+        caller.join();
+    }
+    QString Log() const { return dialog->findChild<QPlainTextEdit*>("1000")->toPlainText(); }
+    QLineEdit* MessageLine() const { return dialog->findChild<QLineEdit*>("1001"); }
+    QString Roster() const { // the broadcast entry as "*"
+        QStringList names;
+        for (int index = 0; index < dialog->roster->count(); ++index) {
+            names << dialog->roster->itemText(index);
+        }
+        return names.join('|').replace("<< Broadcast >>", "*");
+    }
+
+    int port = FreeUdpPort();
+    UdpPeer everyone{"127.0.0.1", port};
+    MessageQueue queue;
+    RecordingToneSink tones;
+    FakeTray tray;
+    UiBridge bridge;
+    std::string boxes;
+    MessageBoxHook previousHook =
+        SetMessageBoxHook([this](const std::string& text, const std::string&) { boxes += text; });
+    std::unique_ptr<LoopbackDialog> dialog = std::make_unique<LoopbackDialog>(
+        CTavrinDlg::Services{queue, tones, tray, bridge, nullptr, {}, LoopbackNames}, port);
+};
+
+TEST(MainWindowTest, IncomingLinesReachLogRosterQueueTonesAndTray) {
+    // On screen or not, a datagram from 127.0.0.3; then the log, the roster, the queue, the
+    // chimes, and the unread flag with the icon after each of two ticks.
+    const std::tuple<bool, std::string, QString, QString, QString, std::size_t, QString> rows[] = {
+        {true, Datagram(3, "PC2", "caf\xe9\r\n"), "PC2 : caf\u00e9\n", "*|PC2",
+         "PC2 >caf\u00e9\r\n 127.0.0.3", 0, "unread 128 128"},
+        {false, Datagram(4, "<b>X</b>\a", "<i>hi</i>\r\n"), "<b>X</b>\a : <i>hi</i>\n",
+         "*|<b>X</b>\a", "<b>X</b>\a ><i>hi</i>\r\n 127.0.0.3", 1, "unread 128 134"},
+        {false, Datagram(4, "PC7", "mine\r\n"), "", "*", "", 0, "read 128 128"}};
+    for (const auto& [onScreen, datagram, log, roster, queued, chimes, tray] : rows) {
+        SCOPED_TRACE(datagram);
+        LoopbackWindow lan(onScreen);
+        lan.MessageLine()->setText("half typed");
+        lan.Receive(datagram);
+        QString entries;
+        for (const HistoryEntry& entry : lan.queue.entries) {
+            entries +=
+                entry.GetSender() + " " + entry.GetText() + " " + entry.senderAddress.c_str();
+        }
+        QString ticks = lan.dialog->unreadPending ? "unread" : "read";
+        for (int tick = 0; tick < 2; ++tick) {
+            lan.dialog->OnTimer();
+            ticks += " " + QString::number(lan.tray.ShownIconId());
+        }
+        EXPECT_EQ(lan.Log(), log);
+        EXPECT_EQ(lan.Roster(), roster);
+        EXPECT_EQ(entries, queued);
+        EXPECT_EQ(lan.tones.Requests(), std::vector(chimes, kChime));
+        EXPECT_EQ(ticks, tray);
+        EXPECT_EQ(lan.MessageLine()->text(), "half typed");
+    }
+}
+
+TEST(MainWindowTest, LinesGoWhereTheHostLastSpokeFromOrStayTypedWithAReason) {
+    LoopbackWindow lan(true);
+    const UdpPeer three("127.0.0.3", lan.port);
+    const UdpPeer four("127.0.0.4", lan.port);
+    lan.Receive(Datagram(4, "PC2", "hi\r\n"));
+    lan.dialog->roster->addItem("PC7"); // listed before the own name was known
+    for (const char* unheard : {"PC9", "localhost", "!bang"}) {
+        lan.dialog->AddPeer(unheard);
+    }
+    lan.dialog->AddPeer("PC8", "127.255.255.255"); // the kernel refuses to send there
+    EXPECT_EQ(lan.Roster(), "*|!bang|localhost|PC2|PC7|PC8|PC9");
+    // A datagram from 127.0.0.4 once the host is chosen, the host, the line, where it arrives,
+    // what the log gains, how the box starts.
+    const std::tuple<std::string, QString, QString, std::string, QString, std::string> rows[] = {
+        {"", "*", "to all", "127.0.0.1", "Sent BROADCAST message : to all\n", ""},
+        {"", "PC2", "to two", "127.0.0.3", "to two\nSent to PC2: to two\n", ""},
+        {Datagram(2, "pc2", "x"), "PC2", "moved", "127.0.0.4",
+         "*** pc2 now speaks from 127.0.0.4, no longer from 127.0.0.3 ***\nmoved\n"
+         "Sent to PC2: moved\n",
+         ""},
+        {"", "PC7", "to me", "", "PC7 : to me\nSent to PC7: to me\n", ""},
+        {"", "localhost", "found", "127.0.0.1", "found\nSent to localhost: found\n", ""},
+        {"", "PC8", "lost", "", "Not sent to PC8: lost\n", "IPORT Error."},
+        {"", "*", QString(5000, 'x'), "", "", "This line is too long"},
+        {Datagram(7, "pc9", "x"), "PC9", "lost", "", "", "Choose who gets the line"}};
+    for (const auto& [later, select, line, to, logged, box] : rows) {
+        SCOPED_TRACE(select.toStdString() + ": " + line.left(9).toStdString());
+        lan.boxes.clear();
+        lan.dialog->roster->setCurrentIndex(lan.Roster().split('|').indexOf(select));
+        const QString before = lan.Log();
+        if (!later.empty()) {
+            lan.Receive(later, "127.0.0.4");
+        }
+        lan.MessageLine()->setText(line);
+        lan.dialog->findChild<QPushButton*>("6")->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return lan.Log() != before || !lan.boxes.empty(); }));
+        EXPECT_EQ(lan.Log().mid(before.size()), logged);
+        EXPECT_EQ(lan.boxes.substr(0, box.empty() ? lan.boxes.size() : box.size()), box);
+        EXPECT_EQ(lan.MessageLine()->text(), box.empty() ? "" : line);
+        const std::string sent = Datagram(4, "PC7", line.toStdString() + "\r\n");
+        EXPECT_EQ(Received(lan.everyone, "127.0.0.1"), to == "127.0.0.1" ? sent : "");
+        EXPECT_EQ(Received(three, "127.0.0.3"), to == "127.0.0.3" ? sent : "");
+        EXPECT_EQ(Received(four, "127.0.0.4"), to == "127.0.0.4" ? sent : "");
+    }
+    // A reply goes where its line came from, though PC2 has moved since.
+    EXPECT_EQ(lan.dialog->SendReply(lan.queue.entries[0], "re\r\n"), SendResult::Sent);
+    EXPECT_EQ(Received(three, "127.0.0.3"), Datagram(4, "PC7", "re\r\n"));
+}
+
+TEST(MainWindowTest, TrayBlinksAndItsClicksShowTheWindowOrTheNewestLine) {
+    LoopbackWindow lan;
+    lan.Receive(Datagram(4, "PC2", "one\r\n"));
+    lan.Receive(Datagram(4, "PC3", "two\r\n"));
+    lan.dialog->OnTimer();
+    const QImage normal = lan.tray.Icon().icon().pixmap(16).toImage();
+    lan.dialog->OnTimer();
+    EXPECT_NE(lan.tray.Icon().icon().pixmap(16).toImage(), normal);
+    EXPECT_EQ(lan.tray.Icon().toolTip(), "Kestrane");
+    emit lan.tray.Icon().activated(QSystemTrayIcon::Context);
+    EXPECT_EQ(lan.dialog->messageDialogRuns, 1);
+    EXPECT_EQ(lan.queue.current, 1);
+    EXPECT_TRUE(lan.dialog->hidden && !lan.dialog->unreadPending);
+    lan.Receive(Datagram(4, "PC2", "three\r\n"));
+    emit lan.tray.Icon().activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(lan.dialog->isVisible() && !lan.dialog->hidden && !lan.dialog->unreadPending);
+    lan.dialog->HideToTray();
+    lan.queue.entries.clear();
+    emit lan.tray.Icon().activated(QSystemTrayIcon::Context);
+    EXPECT_TRUE(lan.dialog->isVisible() && !lan.dialog->hidden);
+    EXPECT_EQ(lan.dialog->messageDialogRuns, 1);
+}
+
+TEST(MainWindowTest, EndingFiftyTimesWhileLinesArriveSaysGoodbyeAndTakesNoMore) {
+    const Watchdog watchdog(120);
+    for (int round = 0; round < 50; ++round) {
+        LoopbackWindow lan;
+        std::atomic<bool> sending{true};
+        std::thread peer([&] { // hosts coming online keep the window busy beyond the budget
+            const UdpPeer flood("127.0.0.3");
+            while (sending) {
+                flood.SendTo(lan.port, Datagram(4, "PC2", "flood\r\n"), "127.0.0.2");
+                flood.SendTo(lan.port, Datagram(2, "PC3", "x"), "127.0.0.2");
+            }
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return lan.queue.Size() > 0; }));
+        QTest::qWait(round % 10);
+        if (round % 2 == 0) {
+            lan.dialog->close(); // the close button
+        } else if (round % 4 == 1) {
+            lan.dialog.reset();
+        } else { // the session ends with the About box open: the second runs inside its loop
+            QTimer::singleShot(0, [&] { lan.dialog->OnSysCommand(CTavrinDlg::IDM_ABOUTBOX); });
+            QTimer::singleShot(0, [&] { lan.dialog->EndSession(); });
+            EXPECT_EQ(lan.dialog->DoModal(), QDialog::Rejected);
+            EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        }
+        const int handled = lan.queue.Size();
+        EXPECT_EQ(Received(lan.everyone, "127.0.0.1"), Datagram(7, "PC7", "***Leaveing channel"));
+        EXPECT_EQ(lan.queue.Size(), handled) << round;
+        sending = false;
+        peer.join();
+    }
+}
+
+TEST(MessageDialogTest, StepsSkipsAndRepliesWalkTheQueue) {
+    MessageQueue queue;
+    for (const char* sender : {"PC1", "PC2", "PC3", "PC4", "PC5 <b>[*]"}) {
+        HistoryEntry entry;
+        entry.SetSender(sender);
+        entry.senderAddress = std::string("10.0.0.") + sender[2];
+        queue.Append(entry);
+    }
+    queue.current = 4;
+    RecordingToneSink tones;
+    QString replies;
+    bool replySent = true;
+    CMessageDlg dialog(queue, tones, [&](const HistoryEntry& entry, const QString& text) {
+        replies += entry.senderAddress.c_str() + (" " + text);
+        return replySent ? SendResult::Sent : SendResult::Failed;
+    });
+    auto* replyLine = dialog.findChild<QLineEdit*>("1009");
+    auto* label = dialog.findChild<QLabel*>("1008");
+    QString tabOrder; // the buttons, as Tab reaches them from the reply line
+    for (QWidget* widget = replyLine; (widget = widget->nextInFocusChain()) != replyLine;) {
+        tabOrder +=
+            widget->inherits("QPushButton") ? static_cast<QPushButton*>(widget)->text() : "";
+    }
+    EXPECT_EQ(tabOrder, "Hide<<>>SkipReply");
+    dialog.show(); // names show as they came
+    EXPECT_EQ(dialog.windowHandle()->title(), "Message from PC5 <b>[*]");
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    // A button, Enter or Esc, the line typed first, whether a reply goes out; then the
+    // sender on show, the reply line and the senders left; a beep and the reply sent.
+    const std::tuple<QString, QString, bool, QString, QString> steps[] = {
+        {"<<", "", true, "PC5 <b>[*] [12345]", "beep"},
+        {"Hide", "", true, "closed [12345]", ""},
+        {"Esc", "", true, "closed [12345]", ""},
+        {"Skip", "", true, "PC4 [1234]", ""},
+        {">>", "", true, "PC3 [1234]", ""},
+        {"Skip", "", true, "PC2 [124]", ""},
+        {">>", "", true, "PC1 [124]", ""},
+        {">>", "half", true, "PC1 half [124]", "beep"},
+        {"Skip", "", true, "PC4 [24]", ""},
+        {"Reply", "no", false, "PC4 no [24]", "10.0.0.4 no\r\n"},
+        {"Enter", "ok", true, "PC2 [2]", "10.0.0.4 ok\r\n"},
+        {"Reply", "yes", true, "closed []", "10.0.0.2 yes\r\n"}};
+    for (const auto& [action, typed, sent, shown, effect] : steps) {
+        SCOPED_TRACE(action.toStdString() + " " + shown.toStdString());
+        const std::size_t beeps = tones.Requests().size();
+        replies.clear();
+        replySent = sent;
+        dialog.show();
+        replyLine->setText(typed);
+        if (action == "Enter" || action == "Esc") {
+            QTest::keyClick(replyLine, action == "Enter" ? Qt::Key_Return : Qt::Key_Escape);
+        }
+        for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+            if (button->text() == action) {
+                button->click();
+            }
+        }
+        QString left;
+        for (const HistoryEntry& entry : queue.entries) {
+            left += entry.GetSender()[2];
+        }
+        const QString onShow = (label->text() + " " + replyLine->text()).trimmed();
+        EXPECT_EQ((dialog.isVisible() ? onShow : "closed") + " [" + left + "]", shown);
+        EXPECT_EQ((tones.Requests().size() > beeps ? "beep" : "") + replies, effect);
+    }
+}
+
+TEST(UiBridgeTest, CallsRunInOrderAndClosingReleasesTheWaitingOneUnrun) {
+    const Watchdog watchdog(60);
+    for (int round = 0; round < 20; ++round) {
+        UiBridge bridge;
+        std::vector<int> ran;         // steps as they ran, odd ones called; UI thread only
+        std::atomic<int> reported{0}; // calls that said they ran
+        std::thread caller([&] {
+            for (int step = 0; step < 200; step += 2) {
+                bridge.Post([&ran, step] { ran.push_back(step); });
+                reported += bridge.Call([&ran, step] { ran.push_back(step + 1); }) ? 1 : 0;
+            }
+        });
+        // Serve some, then close while the UI thread serves no more.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ran.size() > round * 4U; }));
+        bridge.Close();
+        caller.join();
+        EXPECT_TRUE(std::ranges::is_sorted(ran));
+        EXPECT_EQ(std::ranges::count_if(ran, [](int step) { return step % 2 == 1; }), reported);
+    }
+}
+
+} // namespace
+} // namespace kestrane::test
