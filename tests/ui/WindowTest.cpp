@@ -1,0 +1,264 @@
+#include "platform/MessageBox.h"
+#include "tests/support/Fakes.h"
+#include "tests/ui/LanMarker.h"
+#include "ui/CMessageDlg.h"
+#include "ui/CTavrinDlg.h"
+#include "ui/HistoryEntry.h"
+#include "ui/MessageQueue.h"
+#include "ui/UiBridge.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QWindow>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kestrane::test {
+namespace {
+
+// The main window as PC7 on loopback: peers reach its listener through 127.0.0.2, its
+// "broadcasts" go to 127.0.0.1, and its message dialog is only counted.
+struct LoopbackDialog : CTavrinDlg {
+    LoopbackDialog(Services windowServices, int loopbackPort)
+        : CTavrinDlg(std::move(windowServices)), port(loopbackPort) {}
+    void StartNetwork() override {
+        OpenNetwork(port, "127.0.0.1");
+        CompleteNetworkStart("PC7");
+    }
+    void RunMessageDialog() override { ++messageDialogRuns; }
+    const int port;
+    int messageDialogRuns = 0;
+};
+
+std::optional<std::string> LoopbackNames(const std::string& name) {
+    return name == "localhost" ? std::optional<std::string>("127.0.0.1") : std::nullopt;
+}
+
+// A LoopbackDialog, started, in the tray unless `onScreen`, with what it uses: `everyone`
+// on 127.0.0.1, a resolver that knows only localhost, boxes recorded, ticks only on call.
+struct LoopbackWindow {
+    explicit LoopbackWindow(bool onScreen = false) {
+        dialog->hideOnFirstTick = !onScreen;
+        dialog->show();
+        EXPECT_EQ(everyone.Next(), Datagram(1, "PC7", "ILIVE"));
+        dialog->OnTimer(); // the first tick puts it in the tray unless on screen
+    }
+    ~LoopbackWindow() {
+        dialog.reset();
+        SetMessageBoxHook(previousHook);
+    }
+    // Returns once `datagram` from `from` is handled: our hello sent behind it is answered.
+    void Receive(const std::string& datagram, const char* from = "127.0.0.3") {
+        const UdpPeer peer(from);
+        peer.SendTo(port, datagram, "127.0.0.2");
+        peer.SendTo(port, Datagram(1, "PC7", "ILIVE"), "127.0.0.2");
+        EXPECT_EQ(everyone.Next(), Datagram(2, "PC7", "*** Online ***\r\n"));
+        QCoreApplication::processEvents(); // the bridge's wake-up is pending by then
+        dialog->timer.stop();              // a line restarts it; ticks come from the test
+    }
+    QString Log() const { return dialog->findChild<QPlainTextEdit*>("1000")->toPlainText(); }
+    QLineEdit* MessageLine() const { return dialog->findChild<QLineEdit*>("1001"); }
+    QString Roster() const { // the broadcast entry as "*"
+        QStringList names;
+        for (int index = 0; index < dialog->roster->count(); ++index) {
+            names << dialog->roster->itemText(index);
+        }
+        return names.join(", ").replace("<< Broadcast >>", "*");
+    }
+
+    int port = FreeUdpPort();
+    UdpPeer everyone{"127.0.0.1", port};
+    MessageQueue queue;
+    RecordingToneSink tones;
+    FakeTray tray;
+    UiBridge bridge;
+    std::string boxes;
+    MessageBoxHook previousHook =
+        SetMessageBoxHook([this](const std::string& text, const std::string&) { boxes += text; });
+    std::unique_ptr<LoopbackDialog> dialog = std::make_unique<LoopbackDialog>(
+        CTavrinDlg::Services{queue, tones, tray, bridge, nullptr, {}, LoopbackNames}, port);
+};
+
+TEST(MainWindowTest, IncomingLinesReachLogRosterQueueTonesAndTray) {
+    // On screen or not, a datagram from 127.0.0.3; then the log, the roster, the queue, the
+    // chimes, the unread flag and icon at two ticks, dialogs run by a right click, a left click.
+    const std::tuple<bool, std::string, std::string> rows[] = {
+        {true, Datagram(3, "PC2", "caf\xe9\r\n"),
+         "PC2 : caf\u00e9\n | *, PC2 | PC2 >caf\u00e9\r\n 127.0.0.3 | 0 | unread 128 128 steady"
+         " | 0 shown | shown, read"},
+        {false, Datagram(4, "<b>X</b>\a", "<i>hi</i>\r\n"),
+         "<b>X</b>\a : <i>hi</i>\n | *, <b>X</b>\a | <b>X</b>\a ><i>hi</i>\r\n 127.0.0.3 | 1 | "
+         "unread 128 134 blinks | 1 hidden | shown, read"},
+        {false, Datagram(4, "PC7", "mine\r\n"),
+         " | * |  | 0 | read 128 128 steady | 0 shown | shown, read"}};
+    for (const auto& [onScreen, datagram, effects] : rows) {
+        SCOPED_TRACE(datagram);
+        LoopbackWindow lan(onScreen);
+        lan.Receive(datagram);
+        QString seen = lan.Log() + " | " + lan.Roster() + " | ";
+        for (const HistoryEntry& entry : lan.queue.entries) {
+            seen += entry.GetSender() + " " + entry.GetText() + " " + entry.senderAddress.c_str();
+        }
+        seen += QString(" | %1 | ").arg(std::ranges::count(lan.tones.Requests(), kChime)) +
+                (lan.dialog->unreadPending ? "unread" : "read");
+        lan.dialog->OnTimer();
+        const QImage icon = lan.tray.Icon().icon().pixmap(16).toImage();
+        seen += " " + QString::number(lan.tray.ShownIconId());
+        lan.dialog->OnTimer();
+        seen += " " + QString::number(lan.tray.ShownIconId()) +
+                (icon == lan.tray.Icon().icon().pixmap(16).toImage() ? " steady" : " blinks");
+        emit lan.tray.Icon().activated(QSystemTrayIcon::Context);
+        seen += QString(" | %1 ").arg(lan.dialog->messageDialogRuns) +
+                (lan.dialog->isVisible() ? "shown" : "hidden");
+        emit lan.tray.Icon().activated(QSystemTrayIcon::Trigger);
+        seen += lan.dialog->isVisible() && !lan.dialog->unreadPending ? " | shown, read" : " | ?";
+        EXPECT_EQ(seen.toStdString(), effects);
+    }
+}
+
+TEST(MainWindowTest, LinesGoWhereTheHostLastSpokeFromOrStayTypedWithAReason) {
+    LoopbackWindow lan(true);
+    const UdpPeer three("127.0.0.3", lan.port);
+    const UdpPeer four("127.0.0.4", lan.port);
+    lan.Receive(Datagram(4, "PC2", "hi\r\n"));
+    lan.dialog->roster->addItem("PC7"); // listed before the own name was known
+    for (const char* unheard : {"PC9", "localhost", "!bang"}) {
+        lan.dialog->AddPeer(unheard);
+    }
+    lan.dialog->AddPeer("PC8", "127.255.255.255"); // the kernel refuses to send there
+    EXPECT_EQ(lan.Roster().toStdString(), "*, !bang, localhost, PC2, PC7, PC8, PC9");
+    // A datagram from 127.0.0.4 once the host is chosen, the host, the line, where it arrives,
+    // what the log gains, how the box starts.
+    const std::tuple<std::string, QString, QString, std::string, std::string, std::string> rows[] =
+        {{"", "*", "to all", "127.0.0.1", "Sent BROADCAST message : to all\n", ""},
+         {"", "PC2", "to two", "127.0.0.3", "to two\nSent to PC2: to two\n", ""},
+         {Datagram(2, "pc2", "x"), "PC2", "moved", "127.0.0.4",
+          "*** pc2 now speaks from 127.0.0.4, no longer from 127.0.0.3 ***\nmoved\n"
+          "Sent to PC2: moved\n",
+          ""},
+         {"", "PC7", "to me", "", "PC7 : to me\nSent to PC7: to me\n", ""},
+         {"", "localhost", "found", "127.0.0.1", "found\nSent to localhost: found\n", ""},
+         {"", "PC8", "lost", "", "Not sent to PC8: lost\n", "IPORT Error."},
+         {"", "*", QString(5000, 'x'), "", "", "This line is too long"},
+         {Datagram(7, "pc9", "x"), "PC9", "lost", "", "", "Choose who gets the line"}};
+    for (const auto& [later, select, line, to, logged, box] : rows) {
+        SCOPED_TRACE(select.toStdString() + ": " + line.left(9).toStdString());
+        lan.boxes.clear();
+        lan.dialog->roster->setCurrentIndex(lan.Roster().split(", ").indexOf(select));
+        const QString before = lan.Log();
+        if (!later.empty()) {
+            lan.Receive(later, "127.0.0.4");
+        }
+        lan.MessageLine()->setText(line);
+        lan.dialog->findChild<QPushButton*>("6")->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return lan.Log() != before || !lan.boxes.empty(); }));
+        EXPECT_EQ(lan.Log().mid(before.size()).toStdString(), logged);
+        EXPECT_EQ(lan.boxes.substr(0, box.empty() ? lan.boxes.size() : box.size()), box);
+        EXPECT_EQ(lan.MessageLine()->text().toStdString(), box.empty() ? "" : line.toStdString());
+        const std::string sent = Datagram(4, "PC7", line.toStdString() + "\r\n");
+        EXPECT_EQ(Received(lan.everyone, "127.0.0.1"), to == "127.0.0.1" ? sent : "");
+        EXPECT_EQ(Received(three, "127.0.0.3"), to == "127.0.0.3" ? sent : "");
+        EXPECT_EQ(Received(four, "127.0.0.4"), to == "127.0.0.4" ? sent : "");
+    }
+    // A reply goes where its line came from, though PC2 has moved since.
+    EXPECT_EQ(lan.dialog->SendReply(lan.queue.entries[0], "re\r\n"), SendResult::Sent);
+    EXPECT_EQ(Received(three, "127.0.0.3"), Datagram(4, "PC7", "re\r\n"));
+}
+
+TEST(MainWindowTest, EndingFiftyTimesWhileLinesArriveSaysGoodbyeAndTakesNoMore) {
+    alarm(120); // a hang ends the run (SIGALRM) rather than stalling it
+    for (int round = 0; round < 50; ++round) {
+        LoopbackWindow lan;
+        std::atomic<bool> sending{true};
+        std::thread peer([&] {
+            for (const UdpPeer flood("127.0.0.3"); sending;) {
+                flood.SendTo(lan.port, Datagram(4, "PC2", "flood\r\n"), "127.0.0.2");
+            }
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return lan.queue.Size() > 0; }));
+        QTest::qWait(round % 10);
+        if (round % 2 == 0) {
+            lan.dialog->close(); // the close button
+        } else {
+            lan.dialog.reset();
+        }
+        const int handled = lan.queue.Size();
+        EXPECT_EQ(Received(lan.everyone, "127.0.0.1"), Datagram(7, "PC7", "***Leaveing channel"));
+        EXPECT_EQ(lan.queue.Size(), handled) << round;
+        sending = false;
+        peer.join();
+    }
+    alarm(0);
+}
+
+TEST(MessageDialogTest, StepsSkipsAndRepliesWalkTheQueue) {
+    MessageQueue queue;
+    for (const char* sender : {"PC1", "PC2", "PC3", "PC4", "PC5 <b>[*]"}) {
+        HistoryEntry entry;
+        entry.SetSender(sender);
+        entry.senderAddress = std::string("10.0.0.") + sender[2];
+        queue.Append(entry);
+    }
+    queue.current = 4;
+    RecordingToneSink tones;
+    QString replies; // the stand-in sender refuses a reply that says no
+    CMessageDlg dialog(queue, tones, [&](const HistoryEntry& entry, const QString& text) {
+        replies += entry.senderAddress.c_str() + (" " + text);
+        return text.startsWith("no") ? SendResult::Failed : SendResult::Sent;
+    });
+    auto* replyLine = dialog.findChild<QLineEdit*>("1009");
+    auto* label = dialog.findChild<QLabel*>("1008");
+    // Tab goes from the reply line to Hide, then to "<<".
+    EXPECT_EQ(replyLine->nextInFocusChain()->nextInFocusChain(),
+              dialog.findChild<QWidget*>("1010"));
+    dialog.show(); // names show as they came
+    EXPECT_EQ(dialog.windowHandle()->title().toStdString(), "Message from PC5 <b>[*]");
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    // A button, Enter or Esc, the line typed first; then the sender on show, the reply line
+    // and the senders left; a beep and the reply sent.
+    const std::tuple<QString, QString, std::string, std::string> steps[] = {
+        {"<<", "", "PC5 <b>[*] [12345]", "beep"},
+        {"Hide", "", "closed [12345]", ""},
+        {"Esc", "", "closed [12345]", ""},
+        {"Skip", "", "PC4 [1234]", ""},
+        {">>", "", "PC3 [1234]", ""},
+        {"Skip", "", "PC2 [124]", ""},
+        {">>", "", "PC1 [124]", ""},
+        {">>", "half", "PC1 half [124]", "beep"},
+        {"Skip", "", "PC4 [24]", ""},
+        {"Reply", "no", "PC4 no [24]", "10.0.0.4 no\r\n"},
+        {"Enter", "ok", "PC2 [2]", "10.0.0.4 ok\r\n"},
+        {"Reply", "yes", "closed []", "10.0.0.2 yes\r\n"}};
+    for (const auto& [action, typed, shown, effect] : steps) {
+        SCOPED_TRACE(action.toStdString() + " " + shown);
+        const std::size_t beeps = tones.Requests().size();
+        replies.clear();
+        dialog.show();
+        replyLine->setText(typed);
+        if (action == "Enter" || action == "Esc") {
+            QTest::keyClick(replyLine, action == "Enter" ? Qt::Key_Return : Qt::Key_Escape);
+        }
+        for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+            if (button->text() == action) {
+                button->click();
+            }
+        }
+        QString left;
+        for (const HistoryEntry& entry : queue.entries) {
+            left += entry.GetSender()[2];
+        }
+        const QString onShow = (label->text() + " " + replyLine->text()).trimmed();
+        EXPECT_EQ(((dialog.isVisible() ? onShow : "closed") + " [" + left + "]").toStdString(),
+                  shown);
+        EXPECT_EQ(((tones.Requests().size() > beeps ? "beep" : "") + replies).toStdString(),
+                  effect);
+    }
+}
+
+} // namespace
+} // namespace kestrane::test
