@@ -6,7 +6,7 @@
 #include "chat/PeerName.h"
 #include "port/PortConnection.h"
 #include "port/PortLibrary.h"
-#include "tests/ui/LanMarker.h"
+#include "tests/support/Lan.h"
 
 #include <functional>
 #include <gtest/gtest.h>

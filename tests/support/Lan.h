@@ -63,4 +63,15 @@ private:
     int boundPort = 0;
 };
 
+/// What `peer`, bound to `address`, got before a marker sent to it now: the
+/// way to check that nothing else arrived.
+inline std::string Received(const UdpPeer& peer, const char* address) {
+    UdpPeer().SendTo(peer.Port(), "marker", address);
+    std::string got, next;
+    while ((next = peer.Next()) != "marker" && !next.empty()) {
+        got += next;
+    }
+    return next.empty() ? "<no marker>" : got;
+}
+
 } // namespace kestrane::test

@@ -1,3 +1,4 @@
+#include "tests/support/PrivateNetwork.h"
 #include "tests/support/ResourceBalance.h"
 #include "ui/QtThreadSanitizerOptions.h"
 
@@ -5,45 +6,14 @@
 #include <QDBusConnection>
 #include <QThreadPool>
 #include <cstdlib>
-#include <cstring>
 #include <gtest/gtest.h>
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-QT_BEGIN_NAMESPACE
-// Failures print text rather than bytes.
-void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-QT_END_NAMESPACE
-
-namespace {
-
-// A network namespace of the run's own with its loopback up, where one can be
-// made: a test that broadcasts by mistake reaches nobody.
-void EnterPrivateNetwork() {
-    if (unshare(CLONE_NEWNET) != 0) {
-        return;
-    }
-    const int control = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    if (ioctl(control, SIOCGIFFLAGS, &request) == 0) {
-        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-        ioctl(control, SIOCSIFFLAGS, &request);
-    }
-    close(control);
-}
-
-} // namespace
 
 // The main of the one test binary: widgets offscreen (test discovery at build
 // time has no display), and a run that must end holding no more descriptors
 // or threads than it began with.
 int main(int argc, char** argv) {
-    EnterPrivateNetwork();
+    // A test that broadcasts by mistake reaches nobody.
+    kestrane::test::EnterPrivateNetwork();
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,41 +1,36 @@
 #include "tests/support/ResourceBalance.h"
 
-#include "tests/support/ProcessCounts.h"
-
-#include <algorithm>
 #include <chrono>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
-#include <string>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 
 namespace kestrane::test {
 namespace {
 
-// What each entry of /proc/self/<directory> is: thread names or descriptor
-// targets, for a failure message.
-std::string Describe(const std::string& directory) {
-    std::string listing;
-    const std::string path = "/proc/self/" + directory;
-    if (DIR* entries = opendir(path.c_str())) {
-        while (const dirent* entry = readdir(entries)) {
-            const std::string item = path + "/" + entry->d_name;
-            std::string what;
-            if (entry->d_name[0] == '.') {
-                continue;
-            }
-            if (directory == "task") {
-                std::getline(std::ifstream(item + "/comm"), what);
-            } else {
-                char target[256] = {};
-                what.assign(target, std::max<ssize_t>(
-                                        0, readlink(item.c_str(), target, sizeof target - 1)));
-            }
-            listing += "\n  " + std::string(entry->d_name) + ": " + what;
+// Each entry of /proc/self/<directory>, with what it is: a thread's name or a
+// descriptor's target, for the failure message.
+std::vector<std::string> Entries(const std::string& directory) {
+    std::vector<std::string> entries;
+    std::error_code ignored;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/" + directory, ignored)) {
+        std::string what;
+        if (directory == "task") {
+            std::getline(std::ifstream(entry.path() / "comm"), what);
+        } else {
+            what = std::filesystem::read_symlink(entry.path(), ignored).string();
         }
-        closedir(entries);
+        entries.push_back(entry.path().filename().string() + ": " + what);
+    }
+    return entries;
+}
+
+std::string Listed(const std::vector<std::string>& entries) {
+    std::string listing;
+    for (const std::string& entry : entries) {
+        listing += "\n  " + entry;
     }
     return listing;
 }
@@ -49,8 +44,8 @@ void ResourceBalance::SetUp() {
     // ThreadSanitizer starts a thread of its own, for good, when the program
     // makes its first thread: one made here has it running before the count.
     std::thread([] {}).join();
-    descriptorsAtStart = OpenDescriptorCount();
-    threadsAtStart = ThreadCount();
+    descriptorsAtStart = Entries("fd").size();
+    threadsAtStart = Entries("task").size();
 }
 
 void ResourceBalance::TearDown() {
@@ -59,13 +54,12 @@ void ResourceBalance::TearDown() {
     }
     // A thread that was told to end may still be on its way out.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while ((ThreadCount() > threadsAtStart || OpenDescriptorCount() > descriptorsAtStart) &&
+    while ((Entries("task").size() > threadsAtStart || Entries("fd").size() > descriptorsAtStart) &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_LE(OpenDescriptorCount(), descriptorsAtStart)
-        << "file descriptors left open:" << Describe("fd");
-    EXPECT_LE(ThreadCount(), threadsAtStart) << "threads left running:" << Describe("task");
+    EXPECT_LE(Entries("fd").size(), descriptorsAtStart) << "descriptors:" << Listed(Entries("fd"));
+    EXPECT_LE(Entries("task").size(), threadsAtStart) << "threads:" << Listed(Entries("task"));
 }
 
 } // namespace kestrane::test

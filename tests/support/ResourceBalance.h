@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace kestrane::test {
 
@@ -20,8 +22,8 @@ public:
 
 private:
     std::function<void()> settle;
-    int descriptorsAtStart = 0;
-    int threadsAtStart = 0;
+    std::size_t descriptorsAtStart = 0;
+    std::size_t threadsAtStart = 0;
 };
 
 } // namespace kestrane::test

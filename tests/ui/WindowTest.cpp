@@ -1,6 +1,6 @@
 #include "platform/MessageBox.h"
 #include "tests/support/Fakes.h"
-#include "tests/ui/LanMarker.h"
+#include "tests/support/Lan.h"
 #include "ui/CMessageDlg.h"
 #include "ui/CTavrinDlg.h"
 #include "ui/HistoryEntry.h"
