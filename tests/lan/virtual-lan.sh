@@ -27,7 +27,21 @@ lan_require() {
     exit 77
 }
 
+# A run ended outright (a ctest time-out kills it) cannot take its LAN down:
+# each run removes the test namespaces of runs that no longer live.
+lan_sweep() {
+    local name pids
+    for name in $(ip netns list | awk '{print $1}'); do
+        [[ $name =~ ^kst.*[a-z]([0-9]+)(br|h[0-9]+)$ && ! -d /proc/${BASH_REMATCH[1]} ]] || continue
+        pids=$(ip netns pids "$name" 2>/dev/null)
+        [[ -n $pids ]] && kill -KILL $pids 2>/dev/null
+        ip netns delete "$name" 2>/dev/null
+        rm -rf "/etc/netns/$name"
+    done
+}
+
 lan_up() {
+    lan_sweep
     LAN_HOSTS=$1 LAN_WORK=$(mktemp -d)
     trap lan_down EXIT
     trap 'exit 130' INT TERM
