@@ -40,18 +40,14 @@ SendResult ChatSender::BroadcastText(std::string_view line) {
 }
 
 SendResult ChatSender::SendText(std::string_view address, std::string_view line) {
-    return SendToAddress(address, line);
-}
-
-SendResult ChatSender::SendReply(std::string_view address, std::string_view text) {
-    return SendToAddress(address, text);
-}
-
-SendResult ChatSender::SendToAddress(std::string_view address, std::string_view text) {
     if (!IsDottedAddress(address)) {
         return SendResult::Unreachable;
     }
-    return ComposeAndSend(std::string(address).c_str(), CHAT_TEXT, text);
+    return ComposeAndSend(std::string(address).c_str(), CHAT_TEXT, line);
+}
+
+SendResult ChatSender::SendReply(std::string_view address, std::string_view text) {
+    return SendText(address, text);
 }
 
 SendResult ChatSender::SendLeaving(bool reportFailure) {

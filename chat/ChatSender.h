@@ -68,7 +68,6 @@ private:
     SendResult AimAndSend(const char* host, const char* datagram, int count, bool reportFailure);
     SendResult ComposeAndSend(const char* host, std::uint8_t type, std::string_view text,
                               bool reportFailure = true);
-    SendResult SendToAddress(std::string_view address, std::string_view text);
 
     PortConnection* connection;
     const int port;
