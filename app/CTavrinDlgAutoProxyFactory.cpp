@@ -120,7 +120,16 @@ void CTavrinDlgAutoProxyFactory::CheckConnection() {
     connectionCheck.stop();
     nameClaimed = false;
     classObjectExported = false;
-    ReleaseObject();
+    if (object != nullptr) {
+        ReleaseObject();
+        return;
+    }
+    // Started for a client that never made its object: with the bus gone none
+    // ever will, and the copy would hold the port and the lock unseen.
+    if (!served) {
+        served = true;
+        lastObjectReleased();
+    }
 }
 
 } // namespace kestrane

@@ -28,8 +28,9 @@ public:
     static constexpr const char* kClassPath = "/Tavrin/Application";
     static constexpr const char* kObjectPath = "/Tavrin/Application/Object1";
 
-    /// `lastObjectReleased` runs from the event loop when the object has gone;
-    /// never from the destructor.
+    /// `lastObjectReleased` runs from the event loop when the object has gone,
+    /// or when the bus went away before any object was made; never from the
+    /// destructor.
     explicit CTavrinDlgAutoProxyFactory(std::function<void()> lastObjectReleased);
     /// Revokes the registration and destroys the object if it is still held.
     ~CTavrinDlgAutoProxyFactory() override;

@@ -54,12 +54,25 @@ if check "a second create call starts it again" activate; then
     check "the client leaving the bus ends the program" wait_until 5 gone "$activated"
     check "with its leaving notice" wait_until 5 said_goodbye 3
 fi
+bus_pid_of() {
+    host_run 1 dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus \
+        /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID "string:$1" | awk '{print $2}'
+}
+# The session ends and takes its bus with it, without a word.
+end_session() { kill -KILL "$(bus_pid_of org.freedesktop.DBus)" && rm "$(host_home 1)/bus.address"; }
 if check "a third create call starts it again" activate; then
-    # The session ends and takes its bus with it, without a word.
-    kill -KILL "$(host_run 1 dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus \
-        /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID string:org.freedesktop.DBus |
-        awk '{print $2}')"
+    end_session
     check "losing the session bus ends the program" wait_until 5 gone "$activated"
     check "with its leaving notice" wait_until 5 said_goodbye 4
+fi
+# A look at the name (as a bus browser takes) starts a copy that never gets a client.
+introspected() {
+    host_run 1 dbus-send --session --print-reply --dest=Tavrin.Application /Tavrin/Application \
+        org.freedesktop.DBus.Introspectable.Introspect >/dev/null && activated=$(bus_pid_of Tavrin.Application)
+}
+if host_bus_up 1 && check "an introspection call starts it too" introspected; then
+    end_session
+    check "losing the bus before any object was made ends it" wait_until 5 gone "$activated"
+    check "with its leaving notice" wait_until 5 said_goodbye 5
 fi
 tally automation || { tail -n 20 "$LAN_WORK/client.log" "$(host_home 1)"/*.log; exit 1; }
