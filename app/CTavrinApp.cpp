@@ -37,6 +37,9 @@ public:
 CTavrinApp::CTavrinApp(const char* lockName)
     : instanceLock(std::make_unique<SingleInstanceLock>(lockName)) {
     if (instanceLock->AlreadyExists()) {
+        // Nothing on the wire, but the person who started this copy sees the
+        // running one, which may be hidden (started for automation).
+        instanceLock->CallHolder();
         std::exit(1);
     }
     // From here on a termination signal closes the program properly, even

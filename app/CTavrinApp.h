@@ -16,7 +16,8 @@ class SingleInstanceLock;
 class CTavrinApp {
 public:
     /// Takes the single-instance lock `lockName`; when another copy holds it,
-    /// the process ends here with status 1, having shown and sent nothing.
+    /// that copy is asked to bring its window forward, and the process ends
+    /// here with status 1, having shown and sent nothing.
     explicit CTavrinApp(const char* lockName = "TavrinMutex");
     ~CTavrinApp();
     CTavrinApp(const CTavrinApp&) = delete;

@@ -23,14 +23,17 @@ socklen_t AbstractAddress(const std::string& name, sockaddr_un& address) {
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 }
 
+constexpr int kCallBacklog = 4;
+
 } // namespace
 
-SingleInstanceLock::SingleInstanceLock(const std::string& name) {
-    sockaddr_un address;
-    socklen_t length = AbstractAddress(name + "." + std::to_string(::getuid()), address);
-    // CLOEXEC: a program started from ours must not keep the name alive after we close it.
-    int candidate = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (length == 0 || candidate < 0) {
+SingleInstanceLock::SingleInstanceLock(const std::string& name)
+    : addressLength(AbstractAddress(name + "." + std::to_string(::getuid()), address)) {
+    // CLOEXEC: a program started from ours must not keep the name alive after
+    // we close it. NONBLOCK: a call that went away before it was taken must
+    // not stall the UI thread in accept.
+    int candidate = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (addressLength == 0 || candidate < 0) {
         // Without a lock the program runs as if it were the first copy, as it
         // would if the named mutex could not be made.
         if (candidate >= 0) {
@@ -38,7 +41,9 @@ SingleInstanceLock::SingleInstanceLock(const std::string& name) {
         }
         return;
     }
-    if (::bind(candidate, reinterpret_cast<sockaddr*>(&address), length) == 0) {
+    if (::bind(candidate, reinterpret_cast<const sockaddr*>(&address), addressLength) == 0) {
+        // Calls wait in the backlog until the holder's event loop takes them.
+        ::listen(candidate, kCallBacklog);
         descriptor = candidate;
         return;
     }
@@ -59,6 +64,38 @@ void SingleInstanceLock::Close() {
         ::close(descriptor);
         descriptor = -1;
     }
+}
+
+bool SingleInstanceLock::CallHolder() const {
+    if (addressLength == 0) {
+        return false;
+    }
+    const int caller = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (caller < 0) {
+        return false;
+    }
+    // The connection itself is the message; a full backlog refuses it at once.
+    const bool called =
+        ::connect(caller, reinterpret_cast<const sockaddr*>(&address), addressLength) == 0;
+    ::close(caller);
+    return called;
+}
+
+bool SingleInstanceLock::TakeCall() {
+    if (descriptor < 0) {
+        return false;
+    }
+    const int call = ::accept4(descriptor, nullptr, nullptr, SOCK_CLOEXEC);
+    if (call < 0) {
+        return false;
+    }
+    // An abstract name is open to every user in the namespace.
+    ucred caller{};
+    socklen_t size = sizeof caller;
+    const bool ours = ::getsockopt(call, SOL_SOCKET, SO_PEERCRED, &caller, &size) == 0 &&
+                      caller.uid == ::getuid();
+    ::close(call);
+    return ours;
 }
 
 } // namespace kestrane

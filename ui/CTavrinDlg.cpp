@@ -38,6 +38,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QUrl>
 #include <string_view>
 
@@ -113,6 +114,21 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
     connect(&timer, &QTimer::timeout, this, &CTavrinDlg::OnTimer);
     timer.start();
     roster->setFocus();
+    ListenForOtherCopies();
+}
+
+void CTavrinDlg::ListenForOtherCopies() {
+    if (services.instanceLock == nullptr || services.instanceLock->Descriptor() < 0) {
+        return;
+    }
+    instanceCalls = std::make_unique<QSocketNotifier>(services.instanceLock->Descriptor(),
+                                                      QSocketNotifier::Read);
+    // One call per wake-up: the notifier fires again while more are waiting.
+    connect(instanceCalls.get(), &QSocketNotifier::activated, this, [this] {
+        if (services.instanceLock->TakeCall()) {
+            ComeForward();
+        }
+    });
 }
 
 CTavrinDlg::~CTavrinDlg() {
@@ -225,6 +241,7 @@ void CTavrinDlg::DestroyWindow() {
     timer.stop();
     TrayRemove(services.tray);
     SendLeaving();
+    instanceCalls.reset();
     if (services.instanceLock != nullptr) {
         services.instanceLock->Close();
     }
@@ -668,6 +685,15 @@ void CTavrinDlg::OnTrayLeftClick() {
     BringToFront();
     TraySetNormal(services.tray);
     unreadPending = false;
+}
+
+void CTavrinDlg::ComeForward() {
+    if (windowDestroyed) {
+        return;
+    }
+    // Started moments ago, the window stays up instead of going to the tray.
+    hideOnFirstTick = false;
+    OnTrayLeftClick();
 }
 
 void CTavrinDlg::OnTrayRightClick() {

@@ -19,6 +19,7 @@ class QComboBox;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
+class QSocketNotifier;
 class QUrl;
 
 namespace kestrane {
@@ -118,6 +119,9 @@ public:
     /// (or, without that, where its sender last spoke from). Logs nothing and
     /// leaves the roster alone.
     virtual SendResult SendReply(const HistoryEntry& entry, const QString& text);
+    /// Another copy of the program was started: shows this window as a left
+    /// click on the icon does, so the person sees the copy that runs.
+    void ComeForward();
     void OnHelp();
     void OnSysCommand(unsigned id);
     void HideToTray();
@@ -190,6 +194,7 @@ protected:
 
 private:
     void ConnectControls();
+    void ListenForOtherCopies();
     void AddAboutItem(QMenu& menu);
     void ShowLogMenu(const QPoint& position);
     void OnShowWindow();
@@ -220,6 +225,8 @@ private:
     bool endingSession = false; // ended by a signal or logoff: no box can be answered
     PeerAddressBook peerAddresses;
     std::unique_ptr<BoundedLookup> lookups;
+    /// Calls from copies started while this one runs; gone before the lock closes.
+    std::unique_ptr<QSocketNotifier> instanceCalls;
 };
 
 /// The one main window, for code that reaches it without a reference (the
