@@ -61,7 +61,8 @@ for entry in "$menu_entry" "$root/usr/share/kestrane/autostart/kestrane.desktop"
 done
 check "the menu lists it among chat programs" grep -qx "Categories=Network;Chat;InstantMessaging;" "$menu_entry"
 metainfo=$root/usr/share/metainfo/org.example.Kestrane.metainfo.xml
-check "the metainfo is valid and launches the menu entry" eval 'appstreamcli validate --no-net "$metainfo" &&
+check "the metainfo is valid, launches the menu entry and names the licence" eval 'appstreamcli validate --no-net "$metainfo" &&
+    grep -q "<project_license>MIT</project_license>" "$metainfo" &&
     grep -q "<launchable type=\"desktop-id\">kestrane.desktop</launchable>" "$metainfo"'
 check "the manual page renders without a warning" test -z "$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings \
     -E UTF-8 -l "$root/usr/share/man/man1/kestrane.1.gz" 2>&1 >/dev/null)"
