@@ -195,6 +195,15 @@ private:
     void OnShowWindow();
     void OnTrayLeftClick();
     void OnTrayRightClick();
+    /// Without a notification area: the user restored the minimized window.
+    void OnRestored();
+    /// Shows the newest queued line in the message dialog; when the user is
+    /// done with it, every line counts as read.
+    void ReadNewestLine();
+    /// The user has seen what came: no unread line, the title says so.
+    void SetAllRead();
+    /// The title counts the lines that came since the user last looked.
+    void ShowUnreadCount();
     /// Takes the window off the screen: hidden behind the tray icon, or
     /// minimized on a desktop without a notification area.
     void LeaveScreen();
@@ -220,6 +229,8 @@ private:
     bool endingSession = false; // ended by a signal or logoff: no box can be answered
     PeerAddressBook peerAddresses;
     std::unique_ptr<BoundedLookup> lookups;
+    int queueSizeSeen = 0;        // the queue's length when the user last looked
+    bool readingMessages = false; // the message dialog is open or about to open
 };
 
 /// The one main window, for code that reaches it without a reference (the
