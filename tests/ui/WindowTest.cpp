@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QWindow>
 #include <gtest/gtest.h>
 #include <thread>
@@ -168,6 +170,39 @@ TEST(MainWindowTest, LinesGoWhereTheHostLastSpokeFromOrStayTypedWithAReason) {
     // A reply goes where its line came from, though PC2 has moved since.
     EXPECT_EQ(lan.dialog->SendReply(lan.queue.entries[0], "re\r\n"), SendResult::Sent);
     EXPECT_EQ(Received(three, "127.0.0.3"), Datagram(4, "PC7", "re\r\n"));
+}
+
+TEST(MainWindowTest, TheLogKeepsItsLastLinesAndTheViewWhereTheUserPutIt) {
+    LoopbackWindow lan(true);
+    QPlainTextEdit& edit = *lan.dialog->findChild<QPlainTextEdit*>("1000"); // lines unwrapped,
+    QScrollBar* bar = edit.verticalScrollBar(); // so the scroll bar counts lines
+    const std::string cut = "*** Older lines were removed: the log keeps the last 10,000 ***|line ";
+    // Lines added once the user put the view's top on a line (-1: left it; 0: at the end) and
+    // selected the tenth below; then the first two lines, the lines, the line on top, the
+    // selection.
+    const std::tuple<int, int, std::string> steps[] = {
+        {10999, -1, "line 0|line 1|10999|end|"},
+        {1, 10500, cut + "1000|10001|line 10500|line 10510"},
+        {1000, -1, cut + "2000|10001|line 10500|line 10510"},
+        {1, 0, cut + "2000|10002|end|line 10510"}};
+    for (int next = 0; const auto& [added, view, state] : steps) {
+        if (view > 0) {
+            edit.setTextCursor(QTextCursor(edit.document()->findBlockByNumber(view + 10)));
+            edit.moveCursor(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        }
+        bar->setValue(view < 0 ? bar->value() : view > 0 ? view : bar->maximum());
+        for (const int end = next + added; next < end; lan.dialog->WriteControls()) {
+            lan.dialog->logText += QStringLiteral("line %1\r\n").arg(next++);
+        }
+        const QString top = edit.document()->findBlockByNumber(bar->value()).text();
+        EXPECT_EQ((edit.toPlainText().section('\n', 0, 1).replace('\n', '|') +
+                   QString("|%1|").arg(lan.dialog->logText.Text().count("\r\n")) +
+                   (bar->value() == bar->maximum() ? "end" : top) + "|" +
+                   edit.textCursor().selectedText())
+                      .toStdString(),
+                  state);
+        EXPECT_EQ(edit.toPlainText().replace('\n', "\r\n"), lan.dialog->logText.Text());
+    }
 }
 
 TEST(MainWindowTest, EndingFiftyTimesWhileLinesArriveSaysGoodbyeAndTakesNoMore) {
