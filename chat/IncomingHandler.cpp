@@ -43,10 +43,11 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
             break;
         }
         if (!lineBudget.Admit(static_cast<std::size_t>(count))) {
-            ++droppedLines;
+            if (droppedLines.fetch_add(1) == 0) {
+                window.LinesDropped();
+            }
             break;
         }
-        ReportDroppedLines();
         addPeer();
         window.ShowText(*message, address);
         break;
@@ -64,13 +65,6 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
         break;
     case ACTION_IGNORE:
         break;
-    }
-}
-
-void IncomingHandler::ReportDroppedLines() {
-    if (droppedLines > 0) {
-        window.ReportDroppedLines(droppedLines);
-        droppedLines = 0;
     }
 }
 

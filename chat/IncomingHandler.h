@@ -2,6 +2,7 @@
 
 #include "chat/LineBudget.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -13,9 +14,9 @@ class PortConnection;
 
 /// Acts on each received datagram: answers hellos, keeps the roster and hands
 /// text from other hosts to the main window. Lines beyond `budget` are dropped
-/// before the window sees them, sender and all; the window hears how many with
-/// the next line it is given. Runs on the listener's dispatcher thread. Does not
-/// own the window or the sender.
+/// before the window sees them, sender and all; the window is told when drops
+/// begin and takes their count when it reports them. Handle runs on the
+/// listener's dispatcher thread. Does not own the window or the sender.
 class IncomingHandler {
 public:
     IncomingHandler(ChatWindow& window, ChatSender& sender, LineBudget budget = LineBudget());
@@ -24,13 +25,15 @@ public:
     /// IPv4, or empty when unknown); null data is ignored.
     void Handle(const char* data, int count, const std::string& address = {});
 
-private:
-    void ReportDroppedLines();
+    /// The lines dropped since the last call; each drop is counted by one call
+    /// only. Safe to call from any thread.
+    std::uint64_t TakeDroppedLines() { return droppedLines.exchange(0); }
 
+private:
     ChatWindow& window;
     ChatSender& sender;
     LineBudget lineBudget;
-    std::uint64_t droppedLines = 0; // since the window last heard of drops
+    std::atomic<std::uint64_t> droppedLines{0};
 };
 
 /// The listener's receive callback: hands each node's bytes to the handler set

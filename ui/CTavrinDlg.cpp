@@ -40,6 +40,7 @@
 #include <QPushButton>
 #include <QUrl>
 #include <string_view>
+#include <utility>
 
 namespace kestrane {
 
@@ -78,6 +79,12 @@ QUrl ManualUrl() {
     return QUrl::fromLocalFile(programDir.filePath(QStringLiteral("kestrane.html")));
 }
 
+// "1 incoming line was", "2 incoming lines were".
+QString LinesWere(std::uint64_t lines, const char* kind) {
+    return lines == 1 ? QStringLiteral("1 %1 line was").arg(QLatin1String(kind))
+                      : QStringLiteral("%1 %2 lines were").arg(lines).arg(QLatin1String(kind));
+}
+
 bool IsEscape(QEvent* event) {
     return static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
 }
@@ -112,6 +119,9 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
     timer.setInterval(kTickMilliseconds);
     connect(&timer, &QTimer::timeout, this, &CTavrinDlg::OnTimer);
     timer.start();
+    dropReport.setSingleShot(true);
+    dropReport.setInterval(kDropReportDelay);
+    connect(&dropReport, &QTimer::timeout, this, &CTavrinDlg::ReportDroppedLines);
     roster->setFocus();
 }
 
@@ -244,7 +254,10 @@ int CTavrinDlg::OnChatMessage(const ChatMessage& message, const std::string& add
     entry.senderBytes = message.sender;
     entry.senderAddress = address;
     if (std::string_view(message.sender) != ownName) {
-        services.queue.Append(entry);
+        if (services.queue.Append(entry)) {
+            ++droppedUnread;
+            ReportDroppedLinesSoon();
+        }
         if (hidden) {
             services.tones.Play(kChime);
             if (!services.tray.IsAvailable()) {
@@ -266,9 +279,25 @@ bool CTavrinDlg::DeliverChatMessage(const ChatMessage& message, const std::strin
 }
 
 void CTavrinDlg::ShowDroppedLines(std::uint64_t lines) {
-    const QString count = lines == 1 ? QStringLiteral("1 incoming line was")
-                                     : QStringLiteral("%1 incoming lines were").arg(lines);
-    AppendNote(count + QStringLiteral(" dropped: lines came faster than they can be shown"));
+    AppendNote(LinesWere(lines, "incoming") +
+               QStringLiteral(" dropped: lines came faster than they can be shown"));
+}
+
+void CTavrinDlg::ReportDroppedLinesSoon() {
+    if (!dropReport.isActive()) {
+        dropReport.start();
+    }
+}
+
+void CTavrinDlg::ReportDroppedLines() {
+    // The handler's count is taken whole, so no drop is noted twice or lost.
+    if (const std::uint64_t lines = incomingHandler ? incomingHandler->TakeDroppedLines() : 0) {
+        ShowDroppedLines(lines);
+    }
+    if (droppedUnread > 0) {
+        AppendNote(LinesWere(std::exchange(droppedUnread, 0), "unread") +
+                   QStringLiteral(" dropped: the queue keeps the newest 1,000"));
+    }
 }
 
 void CTavrinDlg::AppendNote(const QString& note) {

@@ -74,6 +74,9 @@ public:
     /// Command id of "&About Kestrane..." in the window's menus.
     static constexpr unsigned IDM_ABOUTBOX = 16;
 
+    /// Longest wait from the first of a run of dropped lines to the log's note of them.
+    static constexpr std::chrono::milliseconds kDropReportDelay{500};
+
     explicit CTavrinDlg(Services services, QWidget* parent = nullptr);
     ~CTavrinDlg() override;
     CTavrinDlg(const CTavrinDlg&) = delete;
@@ -101,6 +104,10 @@ public:
     bool DeliverChatMessage(const ChatMessage& message, const std::string& address);
     /// Notes in the log that `lines` lines from the network were dropped unseen.
     void ShowDroppedLines(std::uint64_t lines);
+    /// Lines were dropped, from the network or from the full unread queue: the
+    /// log notes how many within kDropReportDelay, one note for all dropped
+    /// meanwhile, whether or not another line comes.
+    void ReportDroppedLinesSoon();
 
     /// Sends the message line to the selected recipient. A host never heard
     /// from is looked up first, off the UI thread; the line stays in the
@@ -210,6 +217,8 @@ private:
     void LookUpAndSend(Recipient recipient, const QString& line);
     void LearnOwnName();
     void AppendNote(const QString& note);
+    /// Notes the lines dropped since the last report, if any.
+    void ReportDroppedLines();
     void ReportUnsent(SendResult result, const std::string& host);
 
     Services services;
@@ -220,6 +229,10 @@ private:
     bool endingSession = false; // ended by a signal or logoff: no box can be answered
     PeerAddressBook peerAddresses;
     std::unique_ptr<BoundedLookup> lookups;
+
+    // The bounds on what the network can make the window hold.
+    QTimer dropReport;               // single shot; runs while dropped lines wait for their note
+    std::uint64_t droppedUnread = 0; // entries the full queue dropped, not noted yet
 };
 
 /// The one main window, for code that reaches it without a reference (the

@@ -1,3 +1,4 @@
+#include "chat/ChatMessage.h"
 #include "platform/MessageBox.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/Lan.h"
@@ -203,6 +204,41 @@ TEST(MainWindowTest, TheLogKeepsItsLastLinesAndTheViewWhereTheUserPutIt) {
                   state);
         EXPECT_EQ(edit.toPlainText().replace('\n', "\r\n"), lan.dialog->logText.Text());
     }
+}
+
+TEST(MainWindowTest, AFullQueueKeepsTheEntryOnShowAndDroppedLinesAreNotedWithoutALineAfter) {
+    LoopbackWindow lan(true);
+    const std::string line = Datagram(4, "PC2", "x\r\n");
+    const ChatMessage message(line.data(), static_cast<int>(line.size()));
+    // The entry on show when two lines come to a full queue; then the entries, the two oldest and
+    // the one on show. One note tells of both drops; then a flood beyond the line budget.
+    const std::string rows[] = {"-1 1000 E2 E3 -", "0 1000 E0 E3 E0", "500 1000 E2 E3 E500",
+                                "999 1000 E2 E3 E999"};
+    for (int notes = 1; const std::string& row : rows) {
+        lan.queue.entries.assign(MessageQueue::kMostEntries, {});
+        for (int entry = 0; HistoryEntry & queued : lan.queue.entries) {
+            queued.sender = QString("E%1").arg(entry++);
+        }
+        lan.queue.current = std::stoi(row);
+        lan.dialog->OnChatMessage(message);
+        lan.dialog->OnChatMessage(message);
+        const auto& entries = lan.queue.entries;
+        const int onShow = lan.queue.current;
+        EXPECT_EQ(QString("%1 %2 %3 %4 %5")
+                      .arg(std::stoi(row))
+                      .arg(entries.size())
+                      .arg(entries[0].sender, entries[1].sender,
+                           onShow < 0 ? "-" : entries[onShow].sender)
+                      .toStdString(),
+                  row);
+        ASSERT_TRUE(QTest::qWaitFor([&, count = notes++] {
+            return lan.Log().count("2 unread lines were dropped: the queue keeps") == count;
+        }));
+    }
+    for (int flood = 0; flood < 300; ++flood) { // more than the 200 lines shown at once
+        UdpPeer("127.0.0.3").SendTo(lan.port, line, "127.0.0.2");
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lan.Log().contains("incoming lines were dropped"); }));
 }
 
 TEST(MainWindowTest, EndingFiftyTimesWhileLinesArriveSaysGoodbyeAndTakesNoMore) {
