@@ -553,24 +553,32 @@ void CTavrinDlg::AddPeer(const std::string& name, const std::string& address) {
     if (windowDestroyed || !MayListPeer(name, ownName)) {
         return;
     }
+    // Index 0 is the broadcast entry whatever a host calls itself.
+    int place = roster->count() > 0 ? 1 : 0;
+    bool listed = false;
+    for (int index = place; index < roster->count() && !listed; ++index) {
+        const std::string listedName = RosterName(index);
+        listed = IsSamePeerName(listedName, name);
+        if (PeerNameLess(listedName, name)) {
+            place = index + 1;
+        }
+    }
+    if (!listed && roster->count() - (networkStarted ? 1 : 0) >= kMostHosts) {
+        if (!std::exchange(rosterFullNoted, true)) {
+            AppendNote(QStringLiteral("The list of hosts is full: new names are not listed (it "
+                                      "holds at most 1,024)"));
+        }
+        return;
+    }
+    if (!listed) {
+        roster->insertItem(place, DecodeNetworkText(name), QByteArray::fromStdString(name));
+    }
     if (const std::optional<std::string> before = peerAddresses.Note(name, address)) {
         // Nothing proves who sent a datagram: the user should see a name move.
         AppendNote(QStringLiteral("%1 now speaks from %2, no longer from %3")
                        .arg(DecodeNetworkText(name), QString::fromStdString(address),
                             QString::fromStdString(*before)));
     }
-    // Index 0 is the broadcast entry whatever a host calls itself.
-    int place = roster->count() > 0 ? 1 : 0;
-    for (int index = place; index < roster->count(); ++index) {
-        const std::string listed = RosterName(index);
-        if (IsSamePeerName(listed, name)) {
-            return;
-        }
-        if (PeerNameLess(listed, name)) {
-            place = index + 1;
-        }
-    }
-    roster->insertItem(place, DecodeNetworkText(name), QByteArray::fromStdString(name));
 }
 
 void CTavrinDlg::RemovePeer(const std::string& name) {
@@ -582,6 +590,7 @@ void CTavrinDlg::RemovePeer(const std::string& name) {
             peerAddresses.Forget(name);
             const bool wasSelected = roster->currentIndex() == index;
             roster->removeItem(index);
+            rosterFullNoted = false;
             if (wasSelected) {
                 // Qt would select a neighbour; a line must never go to a host
                 // the user did not choose.

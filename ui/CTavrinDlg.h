@@ -74,6 +74,8 @@ public:
     /// Command id of "&About Kestrane..." in the window's menus.
     static constexpr unsigned IDM_ABOUTBOX = 16;
 
+    /// Most hosts the roster lists, the broadcast entry aside.
+    static constexpr int kMostHosts = 1024;
     /// Longest wait from the first of a run of dropped lines to the log's note of them.
     static constexpr std::chrono::milliseconds kDropReportDelay{500};
 
@@ -116,7 +118,9 @@ public:
     /// Lists a host unless the roster holds it already (whole name, any case);
     /// the broadcast entry stays first. Notes the `address` it spoke from, and
     /// logs it when a listed name speaks from another address than before.
-    /// Nothing happens once the window is destroyed.
+    /// With kMostHosts listed a new name is neither listed nor noted, and the
+    /// log says so once until a host is removed. Nothing happens once the
+    /// window is destroyed.
     void AddPeer(const std::string& name, const std::string& address = {});
     /// Removes the host's entry (whole name, any case), never the broadcast
     /// entry; when it was selected, nothing is selected afterwards.
@@ -233,6 +237,7 @@ private:
     // The bounds on what the network can make the window hold.
     QTimer dropReport;               // single shot; runs while dropped lines wait for their note
     std::uint64_t droppedUnread = 0; // entries the full queue dropped, not noted yet
+    bool rosterFullNoted = false;    // a host was refused since the roster was last not full
 };
 
 /// The one main window, for code that reaches it without a reference (the

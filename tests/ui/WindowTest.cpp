@@ -241,6 +241,30 @@ TEST(MainWindowTest, AFullQueueKeepsTheEntryOnShowAndDroppedLinesAreNotedWithout
     ASSERT_TRUE(QTest::qWaitFor([&] { return lan.Log().contains("incoming lines were dropped"); }));
 }
 
+TEST(MainWindowTest, TheRosterListsAtMost1024HostsAndSaysOnceWhenItIsFull) {
+    LoopbackWindow lan(true);
+    for (int host = 0; host < CTavrinDlg::kMostHosts; ++host) {
+        lan.dialog->AddPeer(QString("H%1").arg(host, 4, 10, QChar('0')).toStdString());
+    }
+    // A host that speaks from 127.0.0.3 (+) or leaves; then the hosts listed, the notes that the
+    // list is full, and whether a reply reaches the host: the address book holds listed hosts only.
+    const std::string rows[] = {"+X 1024 1 0", "+Y 1024 1 0", "-H0000 1023 1 0", "+X 1024 1 1",
+                                "+Y 1024 2 0"};
+    for (const std::string& row : rows) {
+        HistoryEntry from; // with no address of its own
+        from.senderBytes = row.substr(1, row.find(' ') - 1);
+        row[0] == '+' ? lan.dialog->AddPeer(from.senderBytes, "127.0.0.3")
+                      : lan.dialog->RemovePeer(from.senderBytes);
+        EXPECT_EQ(QString("%1 %2 %3 %4")
+                      .arg(row.substr(0, row.find(' ')).c_str())
+                      .arg(lan.dialog->roster->count() - 1)
+                      .arg(lan.Log().count("The list of hosts is full"))
+                      .arg(lan.dialog->SendReply(from, "x") == SendResult::Sent)
+                      .toStdString(),
+                  row);
+    }
+}
+
 TEST(MainWindowTest, EndingFiftyTimesWhileLinesArriveSaysGoodbyeAndTakesNoMore) {
     alarm(120); // a hang ends the run (SIGALRM) rather than stalling it
     for (int round = 0; round < 50; ++round) {
