@@ -19,8 +19,10 @@ std::atomic<IncomingHandler*> incomingHandler{nullptr};
 
 } // namespace
 
-IncomingHandler::IncomingHandler(ChatWindow& chatWindow, ChatSender& chatSender, LineBudget budget)
-    : window(chatWindow), sender(chatSender), lineBudget(std::move(budget)) {}
+IncomingHandler::IncomingHandler(ChatWindow& chatWindow, ChatSender& chatSender, LineBudget budget,
+                                 HelloAnswerBudget answers)
+    : window(chatWindow), sender(chatSender), lineBudget(std::move(budget)),
+      helloAnswers(std::move(answers)) {}
 
 void IncomingHandler::Handle(const char* data, int count, const std::string& address) {
     if (data == nullptr) {
@@ -53,7 +55,9 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
         break;
     case ACTION_GREET:
         addPeer();
-        sender.AnswerHello();
+        if (helloAnswers.Admit(address)) {
+            sender.AnswerHello();
+        }
         break;
     case ACTION_ADD_PEER:
         addPeer();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chat/HelloAnswerBudget.h"
 #include "chat/LineBudget.h"
 
 #include <atomic>
@@ -12,14 +13,15 @@ class ChatSender;
 class ChatWindow;
 class PortConnection;
 
-/// Acts on each received datagram: answers hellos, keeps the roster and hands
-/// text from other hosts to the main window. Lines beyond `budget` are dropped
-/// before the window sees them, sender and all; the window is told when drops
-/// begin and takes their count when it reports them. Handle runs on the
-/// listener's dispatcher thread. Does not own the window or the sender.
+/// Acts on each received datagram: answers hellos within `answers`, keeps the
+/// roster and hands text from other hosts to the main window. Lines beyond
+/// `budget` are dropped before the window sees them, sender and all; the window
+/// is told when drops begin and takes their count when it reports them. Handle
+/// runs on the listener's dispatcher thread. Does not own the window or the sender.
 class IncomingHandler {
 public:
-    IncomingHandler(ChatWindow& window, ChatSender& sender, LineBudget budget = LineBudget());
+    IncomingHandler(ChatWindow& window, ChatSender& sender, LineBudget budget = LineBudget(),
+                    HelloAnswerBudget answers = HelloAnswerBudget());
 
     /// Handles one reception of `count` bytes that came from `address` (dotted
     /// IPv4, or empty when unknown); null data is ignored.
@@ -33,6 +35,7 @@ private:
     ChatWindow& window;
     ChatSender& sender;
     LineBudget lineBudget;
+    HelloAnswerBudget helloAnswers;
     std::atomic<std::uint64_t> droppedLines{0};
 };
 

@@ -63,8 +63,11 @@ struct ChatTrafficTest : testing::Test {
 
 TEST_F(ChatTrafficTest, EachDatagramIsReadAndActedOnWithinTheLineBudget) {
     LineBudget::Clock::time_point now{};
-    RecordingWindow window; // 1 line a second, 8 at once: the eight lines below pass, then none
-    IncomingHandler handler(window, sender, LineBudget({1, 8, 1e6, 1e6}, [&] { return now; }));
+    // 1 line a second, 8 at once: the eight lines below pass, then none until a second has
+    // passed; hellos from one address: 2 answered at once.
+    RecordingWindow window;
+    IncomingHandler handler(window, sender, LineBudget({1, 8, 1e6, 1e6}, [&] { return now; }),
+                            HelloAnswerBudget({1, 2, 9}, [&] { return now; }));
     const std::string online = Datagram(2, "PC7", "*** Online ***\r\n");
     const std::string pc2 = "+PC2@10.0.0.2 PC2@10.0.0.2: ";
     const std::string n32(32, 'N');
@@ -72,6 +75,7 @@ TEST_F(ChatTrafficTest, EachDatagramIsReadAndActedOnWithinTheLineBudget) {
     const std::tuple<std::string, int, std::string, std::string> cases[] = {
         {Datagram(1, "PC2", "ILIVE"), 0, "+PC2@10.0.0.2 ", online},
         {Datagram(1, "PC7", "ILIVE"), 0, "", online},
+        {Datagram(1, "PC3", "ILIVE"), 0, "+PC3@10.0.0.2 ", ""},
         {Datagram(2, "PC2", "x"), 0, "+PC2@10.0.0.2 ", ""},
         {Datagram(7, "PC2", "x"), 0, "-PC2", ""},
         {Datagram(5, "PC2", "x"), 0, "", ""},
@@ -100,6 +104,21 @@ TEST_F(ChatTrafficTest, EachDatagramIsReadAndActedOnWithinTheLineBudget) {
     }
     EXPECT_EQ(handler.TakeDroppedLines(), 2u); // the window takes the count once
     EXPECT_EQ(handler.TakeDroppedLines(), 0u);
+}
+
+TEST(ChatTest, HelloAnswersAreLimitedPerAddressInABoundedTable) {
+    HelloAnswerBudget::Clock::time_point now{};
+    HelloAnswerBudget answers({1, 2, 2}, [&] { return now; }); // 1 a second, 2 at once, 2 addresses
+    // Address, milliseconds passed before its hello, answered. A new address puts out the one
+    // heard from least lately, which comes back with a full budget.
+    const std::tuple<const char*, int, bool> hellos[] = {
+        {"A", 0, true}, {"A", 0, true},  {"A", 0, false}, {"A", 500, false}, {"A", 500, true},
+        {"B", 0, true}, {"A", 0, false}, {"C", 0, true},  {"B", 0, true},    {"A", 0, true}};
+    for (const auto& [address, waited, answered] : hellos) {
+        now += std::chrono::milliseconds(waited);
+        EXPECT_EQ(answers.Admit(address), answered) << address << " after " << waited << " ms";
+        EXPECT_LE(answers.Sources(), 2u);
+    }
 }
 
 TEST_F(ChatTrafficTest, EachSendIsComposedAndAimedOrRefused) {
