@@ -249,6 +249,11 @@ int CTavrinDlg::OnChatMessage(const ChatMessage& message, const std::string& add
     logText += sender;
     logText += " : ";
     logText += text;
+    // A line that came without a line end gets one in the log: the next line
+    // cannot run on from it, and the log's bound counts it.
+    if (!text.endsWith(QLatin1Char('\n')) && !text.endsWith(QLatin1Char('\r'))) {
+        logText += "\r\n";
+    }
     entry.AppendText(text);
     entry.SetSender(sender);
     entry.senderBytes = message.sender;

@@ -5,10 +5,11 @@
 
 namespace kestrane {
 
-/// The chat log's text (lines end in CR LF). It grows by appending and keeps
-/// the last kKeptLines lines: once kTrimBatch more have come, the oldest go in
-/// one batch and a note at the top says so. Any other change replaces it whole
-/// and is counted, so the log control can tell an extension, which it shows by
+/// The chat log's text. Lines end in CR LF; a lone CR or LF ends one too, as
+/// the control shows it. The text grows by appending and keeps its last
+/// kKeptLines lines: once kTrimBatch more have come, the oldest go in one batch
+/// and a note at the top says so. Any other change replaces it whole and is
+/// counted, so the log control can tell an extension, which it shows by
 /// removing what was trimmed and appending the tail, from a new text, without
 /// comparing the two. UI thread only.
 class LogText {
@@ -20,7 +21,7 @@ public:
     struct Trimmed {
         qsizetype note = 0;           // characters of the note at the top; 0 before the first trim
         std::uint64_t characters = 0; // removed from below the note, in all
-        std::uint64_t lineBreaks = 0; // in those, a CR LF, a lone CR or a lone LF each counting one
+        std::uint64_t lineBreaks = 0; // line ends in those: CR LF, a lone CR or a lone LF
     };
 
     LogText& operator+=(const QString& more);
@@ -39,7 +40,7 @@ private:
 
     QString text;
     std::uint64_t replacements = 0;
-    qsizetype lines = 0; // line ends below the note
+    qsizetype lines = 0; // line ends below the note, as the control shows them
     Trimmed trimmed;
 };
 
