@@ -558,25 +558,15 @@ void CTavrinDlg::AddPeer(const std::string& name, const std::string& address) {
     if (windowDestroyed || !MayListPeer(name, ownName)) {
         return;
     }
-    // Index 0 is the broadcast entry whatever a host calls itself.
-    int place = roster->count() > 0 ? 1 : 0;
-    bool listed = false;
-    for (int index = place; index < roster->count() && !listed; ++index) {
-        const std::string listedName = RosterName(index);
-        listed = IsSamePeerName(listedName, name);
-        if (PeerNameLess(listedName, name)) {
-            place = index + 1;
+    if (const std::optional<int> place = RosterPlace(name)) {
+        if (roster->count() - (networkStarted ? 1 : 0) >= kMostHosts) {
+            if (!std::exchange(rosterFullNoted, true)) {
+                AppendNote(QStringLiteral("The list of hosts is full: new names are not listed "
+                                          "(it holds at most 1,024)"));
+            }
+            return;
         }
-    }
-    if (!listed && roster->count() - (networkStarted ? 1 : 0) >= kMostHosts) {
-        if (!std::exchange(rosterFullNoted, true)) {
-            AppendNote(QStringLiteral("The list of hosts is full: new names are not listed (it "
-                                      "holds at most 1,024)"));
-        }
-        return;
-    }
-    if (!listed) {
-        roster->insertItem(place, DecodeNetworkText(name), QByteArray::fromStdString(name));
+        roster->insertItem(*place, DecodeNetworkText(name), QByteArray::fromStdString(name));
     }
     if (const std::optional<std::string> before = peerAddresses.Note(name, address)) {
         // Nothing proves who sent a datagram: the user should see a name move.
@@ -584,6 +574,21 @@ void CTavrinDlg::AddPeer(const std::string& name, const std::string& address) {
                        .arg(DecodeNetworkText(name), QString::fromStdString(address),
                             QString::fromStdString(*before)));
     }
+}
+
+std::optional<int> CTavrinDlg::RosterPlace(const std::string& name) const {
+    // Index 0 is the broadcast entry whatever a host calls itself.
+    int place = roster->count() > 0 ? 1 : 0;
+    for (int index = place; index < roster->count(); ++index) {
+        const std::string listed = RosterName(index);
+        if (IsSamePeerName(listed, name)) {
+            return std::nullopt;
+        }
+        if (PeerNameLess(listed, name)) {
+            place = index + 1;
+        }
+    }
+    return place;
 }
 
 void CTavrinDlg::RemovePeer(const std::string& name) {

@@ -214,6 +214,8 @@ private:
 
     /// The roster entry's name as it came on the wire.
     std::string RosterName(int index) const;
+    /// Where `name` goes in the roster, in order; nothing when it is listed.
+    std::optional<int> RosterPlace(const std::string& name) const;
     Recipient SelectedRecipient() const;
     /// Sends `line` and logs the outcome; the message line clears only when
     /// the line went out and the user has not typed another meanwhile.
