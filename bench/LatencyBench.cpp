@@ -115,7 +115,7 @@ public:
         inner.ShowText(message, address);
         bridge.Post([this, text = std::string(message.GetText())] { clock.Arrived(text); });
     }
-    void ReportDroppedLines(std::uint64_t lines) override { inner.ReportDroppedLines(lines); }
+    void LinesDropped() override { inner.LinesDropped(); }
 
 private:
     kestrane::ChatWindow& inner;

@@ -54,9 +54,11 @@ kestrane::SendResult SendNothing(const kestrane::HistoryEntry& /*entry*/, const 
 
 // One queue length: the queue, a dialog kept open on it, and the samples.
 struct Case {
+    // Filled through the vector: past the 1,000 entries Append keeps, so the
+    // cost shows against a length ten times what the window ever queues.
     explicit Case(int queued) : nextNumber(queued) {
         for (int number = 0; number < queued; ++number) {
-            queue.Append(MakeEntry(number));
+            queue.entries.push_back(MakeEntry(number));
         }
     }
 
@@ -84,7 +86,7 @@ struct Case {
         dialog->OnSkip();
         QCoreApplication::processEvents();
         samples.push_back(Microseconds(start));
-        queue.Append(MakeEntry(nextNumber++));
+        queue.entries.push_back(MakeEntry(nextNumber++));
     }
 
     kestrane::MessageQueue queue;

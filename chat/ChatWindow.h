@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 namespace kestrane {
@@ -23,8 +22,11 @@ public:
     /// `address`. `message` is valid only during the call; an implementation
     /// that acts later copies it.
     virtual void ShowText(const ChatMessage& message, const std::string& address) = 0;
-    /// Tells the user that `lines` lines from the network were dropped unseen.
-    virtual void ReportDroppedLines(std::uint64_t lines) = 0;
+    /// Lines from the network are being dropped unseen: called when the
+    /// handler's count of them leaves zero. The window reports them, soon and
+    /// without waiting for another line, taking the count from the handler
+    /// (IncomingHandler::TakeDroppedLines).
+    virtual void LinesDropped() = 0;
 };
 
 } // namespace kestrane

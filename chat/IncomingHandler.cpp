@@ -19,8 +19,10 @@ std::atomic<IncomingHandler*> incomingHandler{nullptr};
 
 } // namespace
 
-IncomingHandler::IncomingHandler(ChatWindow& chatWindow, ChatSender& chatSender, LineBudget budget)
-    : window(chatWindow), sender(chatSender), lineBudget(std::move(budget)) {}
+IncomingHandler::IncomingHandler(ChatWindow& chatWindow, ChatSender& chatSender, LineBudget budget,
+                                 HelloAnswerBudget answers)
+    : window(chatWindow), sender(chatSender), lineBudget(std::move(budget)),
+      helloAnswers(std::move(answers)) {}
 
 void IncomingHandler::Handle(const char* data, int count, const std::string& address) {
     if (data == nullptr) {
@@ -43,16 +45,19 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
             break;
         }
         if (!lineBudget.Admit(static_cast<std::size_t>(count))) {
-            ++droppedLines;
+            if (droppedLines.fetch_add(1) == 0) {
+                window.LinesDropped();
+            }
             break;
         }
-        ReportDroppedLines();
         addPeer();
         window.ShowText(*message, address);
         break;
     case ACTION_GREET:
         addPeer();
-        sender.AnswerHello();
+        if (helloAnswers.Admit(address)) {
+            sender.AnswerHello();
+        }
         break;
     case ACTION_ADD_PEER:
         addPeer();
@@ -64,13 +69,6 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
         break;
     case ACTION_IGNORE:
         break;
-    }
-}
-
-void IncomingHandler::ReportDroppedLines() {
-    if (droppedLines > 0) {
-        window.ReportDroppedLines(droppedLines);
-        droppedLines = 0;
     }
 }
 

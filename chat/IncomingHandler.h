@@ -1,7 +1,9 @@
 #pragma once
 
+#include "chat/HelloAnswerBudget.h"
 #include "chat/LineBudget.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -11,26 +13,30 @@ class ChatSender;
 class ChatWindow;
 class PortConnection;
 
-/// Acts on each received datagram: answers hellos, keeps the roster and hands
-/// text from other hosts to the main window. Lines beyond `budget` are dropped
-/// before the window sees them, sender and all; the window hears how many with
-/// the next line it is given. Runs on the listener's dispatcher thread. Does not
-/// own the window or the sender.
+/// Acts on each received datagram: answers hellos within `answers`, keeps the
+/// roster and hands text from other hosts to the main window. Lines beyond
+/// `budget` are dropped before the window sees them, sender and all; the window
+/// is told when drops begin and takes their count when it reports them. Handle
+/// runs on the listener's dispatcher thread. Does not own the window or the sender.
 class IncomingHandler {
 public:
-    IncomingHandler(ChatWindow& window, ChatSender& sender, LineBudget budget = LineBudget());
+    IncomingHandler(ChatWindow& window, ChatSender& sender, LineBudget budget = LineBudget(),
+                    HelloAnswerBudget answers = HelloAnswerBudget());
 
     /// Handles one reception of `count` bytes that came from `address` (dotted
     /// IPv4, or empty when unknown); null data is ignored.
     void Handle(const char* data, int count, const std::string& address = {});
 
-private:
-    void ReportDroppedLines();
+    /// The lines dropped since the last call; each drop is counted by one call
+    /// only. Safe to call from any thread.
+    std::uint64_t TakeDroppedLines() { return droppedLines.exchange(0); }
 
+private:
     ChatWindow& window;
     ChatSender& sender;
     LineBudget lineBudget;
-    std::uint64_t droppedLines = 0; // since the window last heard of drops
+    HelloAnswerBudget helloAnswers;
+    std::atomic<std::uint64_t> droppedLines{0};
 };
 
 /// The listener's receive callback: hands each node's bytes to the handler set

@@ -11,7 +11,8 @@ namespace kestrane {
 /// name, ASCII letter case aside) to the dotted IPv4 address of its latest
 /// datagram. Lines to one host go there, so they reach it on a LAN whose
 /// resolver does not know the hosts' names. Names are believed as they come:
-/// nothing proves who sent a datagram. UI thread only.
+/// nothing proves who sent a datagram. The main window notes only the hosts
+/// its roster lists, so the book is no larger than the roster. UI thread only.
 class PeerAddressBook {
 public:
     /// Records that `name` spoke from `address`. Returns the address it spoke

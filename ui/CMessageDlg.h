@@ -23,7 +23,8 @@ class ToneSink;
 ///
 /// It keeps only the index of the entry on show, never a reference into the
 /// queue, so lines the main window appends while it is open (they go to the
-/// end) cannot invalidate what it shows. Opening and each action touch one
+/// end, and a full queue drops another entry than the one on show, moving
+/// `current` with it) cannot invalidate what it shows. Opening and each action touch one
 /// entry, whatever the queue's length. Does not own the queue, the tone sink
 /// or the reply sender. UI thread only.
 class CMessageDlg : public QDialog {

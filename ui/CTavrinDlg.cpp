@@ -41,6 +41,7 @@
 #include <QSocketNotifier>
 #include <QUrl>
 #include <string_view>
+#include <utility>
 
 namespace kestrane {
 
@@ -79,6 +80,12 @@ QUrl ManualUrl() {
     return QUrl::fromLocalFile(programDir.filePath(QStringLiteral("kestrane.html")));
 }
 
+// "1 incoming line was", "2 incoming lines were".
+QString LinesWere(std::uint64_t lines, const char* kind) {
+    return lines == 1 ? QStringLiteral("1 %1 line was").arg(QLatin1String(kind))
+                      : QStringLiteral("%1 %2 lines were").arg(lines).arg(QLatin1String(kind));
+}
+
 bool IsEscape(QEvent* event) {
     return static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
 }
@@ -113,6 +120,9 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
     timer.setInterval(kTickMilliseconds);
     connect(&timer, &QTimer::timeout, this, &CTavrinDlg::OnTimer);
     timer.start();
+    dropReport.setSingleShot(true);
+    dropReport.setInterval(kDropReportDelay);
+    connect(&dropReport, &QTimer::timeout, this, &CTavrinDlg::ReportDroppedLines);
     roster->setFocus();
     ListenForOtherCopies();
 }
@@ -259,12 +269,22 @@ int CTavrinDlg::OnChatMessage(const ChatMessage& message, const std::string& add
     logText += sender;
     logText += " : ";
     logText += text;
+    // A line that came without a line end gets one in the log: the next line
+    // cannot run on from it, and the log's bound counts it.
+    if (!text.endsWith(QLatin1Char('\n')) && !text.endsWith(QLatin1Char('\r'))) {
+        logText += "\r\n";
+    }
     entry.AppendText(text);
     entry.SetSender(sender);
     entry.senderBytes = message.sender;
     entry.senderAddress = address;
     if (std::string_view(message.sender) != ownName) {
-        services.queue.Append(entry);
+        if (services.queue.Append(entry)) {
+            ++droppedUnread;
+            ReportDroppedLinesSoon();
+        }
+        // Counted, not taken from the queue's length, which stops at its bound.
+        ++unreadCount;
         if (hidden) {
             services.tones.Play(kChime);
             if (!services.tray.IsAvailable()) {
@@ -286,9 +306,25 @@ bool CTavrinDlg::DeliverChatMessage(const ChatMessage& message, const std::strin
 }
 
 void CTavrinDlg::ShowDroppedLines(std::uint64_t lines) {
-    const QString count = lines == 1 ? QStringLiteral("1 incoming line was")
-                                     : QStringLiteral("%1 incoming lines were").arg(lines);
-    AppendNote(count + QStringLiteral(" dropped: lines came faster than they can be shown"));
+    AppendNote(LinesWere(lines, "incoming") +
+               QStringLiteral(" dropped: lines came faster than they can be shown"));
+}
+
+void CTavrinDlg::ReportDroppedLinesSoon() {
+    if (!dropReport.isActive()) {
+        dropReport.start();
+    }
+}
+
+void CTavrinDlg::ReportDroppedLines() {
+    // The handler's count is taken whole, so no drop is noted twice or lost.
+    if (const std::uint64_t lines = incomingHandler ? incomingHandler->TakeDroppedLines() : 0) {
+        ShowDroppedLines(lines);
+    }
+    if (droppedUnread > 0) {
+        AppendNote(LinesWere(std::exchange(droppedUnread, 0), "unread") +
+                   QStringLiteral(" dropped: the queue keeps the newest 1,000"));
+    }
 }
 
 void CTavrinDlg::AppendNote(const QString& note) {
@@ -544,24 +580,37 @@ void CTavrinDlg::AddPeer(const std::string& name, const std::string& address) {
     if (windowDestroyed || !MayListPeer(name, ownName)) {
         return;
     }
+    if (const std::optional<int> place = RosterPlace(name)) {
+        if (roster->count() - (networkStarted ? 1 : 0) >= kMostHosts) {
+            if (!std::exchange(rosterFullNoted, true)) {
+                AppendNote(QStringLiteral("The list of hosts is full: new names are not listed "
+                                          "(it holds at most 1,024)"));
+            }
+            return;
+        }
+        roster->insertItem(*place, DecodeNetworkText(name), QByteArray::fromStdString(name));
+    }
     if (const std::optional<std::string> before = peerAddresses.Note(name, address)) {
         // Nothing proves who sent a datagram: the user should see a name move.
         AppendNote(QStringLiteral("%1 now speaks from %2, no longer from %3")
                        .arg(DecodeNetworkText(name), QString::fromStdString(address),
                             QString::fromStdString(*before)));
     }
+}
+
+std::optional<int> CTavrinDlg::RosterPlace(const std::string& name) const {
     // Index 0 is the broadcast entry whatever a host calls itself.
     int place = roster->count() > 0 ? 1 : 0;
     for (int index = place; index < roster->count(); ++index) {
         const std::string listed = RosterName(index);
         if (IsSamePeerName(listed, name)) {
-            return;
+            return std::nullopt;
         }
         if (PeerNameLess(listed, name)) {
             place = index + 1;
         }
     }
-    roster->insertItem(place, DecodeNetworkText(name), QByteArray::fromStdString(name));
+    return place;
 }
 
 void CTavrinDlg::RemovePeer(const std::string& name) {
@@ -573,6 +622,7 @@ void CTavrinDlg::RemovePeer(const std::string& name) {
             peerAddresses.Forget(name);
             const bool wasSelected = roster->currentIndex() == index;
             roster->removeItem(index);
+            rosterFullNoted = false;
             if (wasSelected) {
                 // Qt would select a neighbour; a line must never go to a host
                 // the user did not choose.
@@ -733,13 +783,13 @@ void CTavrinDlg::ReadNewestLine() {
 
 void CTavrinDlg::SetAllRead() {
     unreadPending = false;
-    queueSizeSeen = services.queue.Size();
+    unreadCount = 0;
     ShowUnreadCount();
 }
 
 void CTavrinDlg::ShowUnreadCount() {
     const QString title = QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption);
-    const int unread = unreadPending ? services.queue.Size() - queueSizeSeen : 0;
+    const int unread = unreadPending ? unreadCount : 0;
     setWindowTitle(unread > 0 ? QStringLiteral("%1 (%2 unread)").arg(title).arg(unread) : title);
 }
 

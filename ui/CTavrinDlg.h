@@ -75,6 +75,11 @@ public:
     /// Command id of "&About Kestrane..." in the window's menus.
     static constexpr unsigned IDM_ABOUTBOX = 16;
 
+    /// Most hosts the roster lists, the broadcast entry aside.
+    static constexpr int kMostHosts = 1024;
+    /// Longest wait from the first of a run of dropped lines to the log's note of them.
+    static constexpr std::chrono::milliseconds kDropReportDelay{500};
+
     explicit CTavrinDlg(Services services, QWidget* parent = nullptr);
     ~CTavrinDlg() override;
     CTavrinDlg(const CTavrinDlg&) = delete;
@@ -102,6 +107,10 @@ public:
     bool DeliverChatMessage(const ChatMessage& message, const std::string& address);
     /// Notes in the log that `lines` lines from the network were dropped unseen.
     void ShowDroppedLines(std::uint64_t lines);
+    /// Lines were dropped, from the network or from the full unread queue: the
+    /// log notes how many within kDropReportDelay, one note for all dropped
+    /// meanwhile, whether or not another line comes.
+    void ReportDroppedLinesSoon();
 
     /// Sends the message line to the selected recipient. A host never heard
     /// from is looked up first, off the UI thread; the line stays in the
@@ -110,7 +119,9 @@ public:
     /// Lists a host unless the roster holds it already (whole name, any case);
     /// the broadcast entry stays first. Notes the `address` it spoke from, and
     /// logs it when a listed name speaks from another address than before.
-    /// Nothing happens once the window is destroyed.
+    /// With kMostHosts listed a new name is neither listed nor noted, and the
+    /// log says so once until a host is removed. Nothing happens once the
+    /// window is destroyed.
     void AddPeer(const std::string& name, const std::string& address = {});
     /// Removes the host's entry (whole name, any case), never the broadcast
     /// entry; when it was selected, nothing is selected afterwards.
@@ -217,6 +228,8 @@ private:
 
     /// The roster entry's name as it came on the wire.
     std::string RosterName(int index) const;
+    /// Where `name` goes in the roster, in order; nothing when it is listed.
+    std::optional<int> RosterPlace(const std::string& name) const;
     Recipient SelectedRecipient() const;
     /// Sends `line` and logs the outcome; the message line clears only when
     /// the line went out and the user has not typed another meanwhile.
@@ -224,6 +237,8 @@ private:
     void LookUpAndSend(Recipient recipient, const QString& line);
     void LearnOwnName();
     void AppendNote(const QString& note);
+    /// Notes the lines dropped since the last report, if any.
+    void ReportDroppedLines();
     void ReportUnsent(SendResult result, const std::string& host);
 
     Services services;
@@ -236,8 +251,13 @@ private:
     std::unique_ptr<BoundedLookup> lookups;
     /// Calls from copies started while this one runs; gone before the lock closes.
     std::unique_ptr<QSocketNotifier> instanceCalls;
-    int queueSizeSeen = 0;        // the queue's length when the user last looked
+    int unreadCount = 0;          // lines queued since the user last looked
     bool readingMessages = false; // the message dialog is open or about to open
+
+    // The bounds on what the network can make the window hold.
+    QTimer dropReport;               // single shot; runs while dropped lines wait for their note
+    std::uint64_t droppedUnread = 0; // entries the full queue dropped, not noted yet
+    bool rosterFullNoted = false;    // a host was refused since the roster was last not full
 };
 
 /// The one main window, for code that reaches it without a reference (the

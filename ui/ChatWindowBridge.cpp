@@ -16,8 +16,8 @@ void ChatWindowBridge::RemovePeer(const std::string& name) {
     bridge.Post([this, name] { window.RemovePeer(name); });
 }
 
-void ChatWindowBridge::ReportDroppedLines(std::uint64_t lines) {
-    bridge.Post([this, lines] { window.ShowDroppedLines(lines); });
+void ChatWindowBridge::LinesDropped() {
+    bridge.Post([this] { window.ReportDroppedLinesSoon(); });
 }
 
 void ChatWindowBridge::ShowText(const ChatMessage& message, const std::string& address) {

@@ -4,6 +4,7 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <algorithm>
 
 namespace kestrane {
 namespace {
@@ -21,20 +22,34 @@ QString FromDisplay(QString text) {
     return text;
 }
 
+// Where a text of `size` characters ends, counted over everything appended
+// since the last replacement, trimmed or not (the note aside).
+std::uint64_t EndOf(qsizetype size, const LogText::Trimmed& trim) {
+    return trim.characters + static_cast<std::uint64_t>(size - trim.note);
+}
+
 } // namespace
 
-LogControl::LogControl(QPlainTextEdit& control) : edit(control) {}
+LogControl::LogControl(QPlainTextEdit& control) : edit(control) {
+    // An undo history would keep every line ever written, and with it the
+    // document's whole past text.
+    edit.setUndoRedoEnabled(false);
+}
 
 void LogControl::Write(const LogText& log) {
-    const bool extends = shownSize >= 0 && log.Replacements() == shownReplacements &&
-                         log.Size() >= shownSize && edit.document()->revision() == shownRevision;
-    if (extends) {
+    const QScrollBar* bar = edit.verticalScrollBar();
+    bool toEnd = bar->value() == bar->maximum();
+    if (Extends(log)) {
+        RemoveTrimmed(log, !toEnd);
         AppendTail(log);
     } else {
         Replace(log);
+        toEnd = true;
     }
     Remember(log);
-    ScrollToEnd();
+    if (toEnd) {
+        ScrollToEnd();
+    }
 }
 
 void LogControl::Read(LogText& log) const {
@@ -44,15 +59,45 @@ void LogControl::Read(LogText& log) const {
     log = FromDisplay(edit.toPlainText());
 }
 
+bool LogControl::Extends(const LogText& log) const {
+    if (shownSize < 0 || log.Replacements() != shownReplacements ||
+        edit.document()->revision() != shownRevision) {
+        return false;
+    }
+    // The log still holds the end of what the control shows: it trimmed no further.
+    const std::uint64_t shownEnd = EndOf(shownSize, shownTrim);
+    return log.Trim().characters <= shownEnd && shownEnd <= EndOf(log.Size(), log.Trim());
+}
+
 void LogControl::Replace(const LogText& log) {
     edit.setPlainText(ToDisplay(log.Text()));
 }
 
-void LogControl::AppendTail(const LogText& log) {
-    if (log.Size() == shownSize) {
+void LogControl::RemoveTrimmed(const LogText& log, bool keepView) {
+    const LogText::Trimmed& trim = log.Trim();
+    if (trim.characters == shownTrim.characters) {
         return;
     }
-    QString tail = log.Text().sliced(shownSize);
+    // The note is one line; it goes with the lines and comes back on top.
+    const int blocks =
+        (shownTrim.note > 0 ? 1 : 0) + static_cast<int>(trim.lineBreaks - shownTrim.lineBreaks);
+    QScrollBar* bar = edit.verticalScrollBar();
+    const int top = bar->value(); // the top block: the control does not wrap lines
+    QTextCursor cursor(edit.document());
+    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, blocks);
+    cursor.insertText(ToDisplay(log.Text().first(trim.note)));
+    if (keepView) {
+        bar->setValue(std::max(0, top - blocks + 1));
+    }
+}
+
+void LogControl::AppendTail(const LogText& log) {
+    const qsizetype shown = log.Trim().note + static_cast<qsizetype>(EndOf(shownSize, shownTrim) -
+                                                                     log.Trim().characters);
+    if (log.Size() == shown) {
+        return;
+    }
+    QString tail = log.Text().sliced(shown);
     // A CR LF split across two writes: the CR already broke the line.
     if (shownEndsInCarriageReturn && tail.startsWith(QLatin1Char('\n'))) {
         tail.remove(0, 1);
@@ -65,6 +110,7 @@ void LogControl::AppendTail(const LogText& log) {
 void LogControl::Remember(const LogText& log) {
     shownSize = log.Size();
     shownReplacements = log.Replacements();
+    shownTrim = log.Trim();
     shownRevision = edit.document()->revision();
     shownEndsInCarriageReturn = log.Text().endsWith(QLatin1Char('\r'));
 }

@@ -7,8 +7,9 @@
 
 namespace kestrane {
 
-/// The received lines the user has not dealt with yet, oldest first, and the
-/// index of the one the message dialog shows. UI thread only.
+/// The received lines the user has not dealt with yet, oldest first, at most
+/// kMostEntries of them, and the index of the one the message dialog shows.
+/// UI thread only.
 class MessageQueue {
 public:
     MessageQueue() = default;
@@ -16,8 +17,13 @@ public:
     MessageQueue& operator=(const MessageQueue&) = delete;
     virtual ~MessageQueue() = default;
 
-    /// Copies `entry` to the end; `current` stays where it is.
-    void Append(const HistoryEntry& entry);
+    static constexpr int kMostEntries = 1000;
+
+    /// Copies `entry` to the end. A full queue drops its oldest entry first, or
+    /// the next oldest while the oldest is `current`: the message dialog never
+    /// loses the entry it shows, and `current` stays on it. True when an entry
+    /// was dropped.
+    bool Append(const HistoryEntry& entry);
     int Size() const { return static_cast<int>(entries.size()); }
 
     // Fields, in the order of the design.

@@ -41,7 +41,7 @@ struct RecordingWindow : ChatWindow {
     void ShowText(const ChatMessage& line, const std::string& at) override {
         log += std::string(line.sender) + "@" + at + ": " + line.GetText();
     }
-    void ReportDroppedLines(std::uint64_t lines) override { log += std::to_string(lines) + "! "; }
+    void LinesDropped() override { log += "! "; }
     std::string log;
 };
 
@@ -63,8 +63,11 @@ struct ChatTrafficTest : testing::Test {
 
 TEST_F(ChatTrafficTest, EachDatagramIsReadAndActedOnWithinTheLineBudget) {
     LineBudget::Clock::time_point now{};
-    RecordingWindow window; // 1 line a second, 8 at once: the eight lines below pass, then one
-    IncomingHandler handler(window, sender, LineBudget({1, 8, 1e6, 1e6}, [&] { return now; }));
+    // 1 line a second, 8 at once: the eight lines below pass, then none until a second has
+    // passed; hellos from one address: 2 answered at once.
+    RecordingWindow window;
+    IncomingHandler handler(window, sender, LineBudget({1, 8, 1e6, 1e6}, [&] { return now; }),
+                            HelloAnswerBudget({1, 2, 9}, [&] { return now; }));
     const std::string online = Datagram(2, "PC7", "*** Online ***\r\n");
     const std::string pc2 = "+PC2@10.0.0.2 PC2@10.0.0.2: ";
     const std::string n32(32, 'N');
@@ -72,6 +75,7 @@ TEST_F(ChatTrafficTest, EachDatagramIsReadAndActedOnWithinTheLineBudget) {
     const std::tuple<std::string, int, std::string, std::string> cases[] = {
         {Datagram(1, "PC2", "ILIVE"), 0, "+PC2@10.0.0.2 ", online},
         {Datagram(1, "PC7", "ILIVE"), 0, "", online},
+        {Datagram(1, "PC3", "ILIVE"), 0, "+PC3@10.0.0.2 ", ""},
         {Datagram(2, "PC2", "x"), 0, "+PC2@10.0.0.2 ", ""},
         {Datagram(7, "PC2", "x"), 0, "-PC2", ""},
         {Datagram(5, "PC2", "x"), 0, "", ""},
@@ -85,8 +89,9 @@ TEST_F(ChatTrafficTest, EachDatagramIsReadAndActedOnWithinTheLineBudget) {
          "+P@10.0.0.2 P@10.0.0.2: hi", ""},
         {Datagram(4, "PC7", "").substr(0, 32), 0, "+PC@10.0.0.2 PC@10.0.0.2: ", ""},
         {"\x04", 0, "@10.0.0.2: ", ""},
+        {Datagram(4, "PC2", "hi"), 0, "! ", ""},
         {Datagram(4, "PC2", "hi"), 0, "", ""},
-        {Datagram(4, "PC2", "hi"), 1000, "1! " + pc2 + "hi", ""}};
+        {Datagram(4, "PC2", "hi"), 1000, pc2 + "hi", ""}};
     for (const auto& [datagram, waited, calls, answer] : cases) {
         SCOPED_TRACE(datagram.substr(0, 40));
         window.log.clear();
@@ -96,6 +101,23 @@ TEST_F(ChatTrafficTest, EachDatagramIsReadAndActedOnWithinTheLineBudget) {
         handler.Handle(bytes.data(), static_cast<int>(bytes.size()), "10.0.0.2");
         EXPECT_EQ(window.log, calls);
         EXPECT_EQ(Received(everyone, "127.0.0.1"), answer);
+    }
+    EXPECT_EQ(handler.TakeDroppedLines(), 2u); // the window takes the count once
+    EXPECT_EQ(handler.TakeDroppedLines(), 0u);
+}
+
+TEST(ChatTest, HelloAnswersAreLimitedPerAddressInABoundedTable) {
+    HelloAnswerBudget::Clock::time_point now{};
+    HelloAnswerBudget answers({1, 2, 2}, [&] { return now; }); // 1 a second, 2 at once, 2 addresses
+    // Address, milliseconds passed before its hello, answered. A new address puts out the one
+    // heard from least lately, which comes back with a full budget.
+    const std::tuple<const char*, int, bool> hellos[] = {
+        {"A", 0, true}, {"A", 0, true},  {"A", 0, false}, {"A", 500, false}, {"A", 500, true},
+        {"B", 0, true}, {"A", 0, false}, {"C", 0, true},  {"B", 0, true},    {"A", 0, true}};
+    for (const auto& [address, waited, answered] : hellos) {
+        now += std::chrono::milliseconds(waited);
+        EXPECT_EQ(answers.Admit(address), answered) << address << " after " << waited << " ms";
+        EXPECT_LE(answers.Sources(), 2u);
     }
 }
 

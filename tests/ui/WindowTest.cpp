@@ -1,3 +1,4 @@
+#include "chat/ChatMessage.h"
 #include "platform/MessageBox.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/Lan.h"
@@ -13,6 +14,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QWindow>
 #include <gtest/gtest.h>
 #include <thread>
@@ -203,6 +206,100 @@ TEST(MainWindowTest, LinesGoWhereTheHostLastSpokeFromOrStayTypedWithAReason) {
     // A reply goes where its line came from, though PC2 has moved since.
     EXPECT_EQ(lan.dialog->SendReply(lan.queue.entries[0], "re\r\n"), SendResult::Sent);
     EXPECT_EQ(Received(three, "127.0.0.3"), Datagram(4, "PC7", "re\r\n"));
+}
+
+TEST(MainWindowTest, TheLogKeepsItsLastLinesAndTheViewWhereTheUserPutIt) {
+    LoopbackWindow lan(true);
+    auto& edit = *lan.dialog->findChild<QPlainTextEdit*>("1000"); // unwrapped: a scroll step a line
+    QScrollBar* bar = edit.verticalScrollBar();
+    const std::string cut = "*** Older lines were removed: the log keeps the last 10,000 ***|line ";
+    // Lines, ending in CR LF or CR, added once the user put the view's top on a line (-1: left it;
+    // 0: at the end) and selected the tenth below; then the first lines, the lines, the line on
+    // top, the selection.
+    const std::tuple<int, int, std::string> steps[] = {
+        {10999, -1, "line 0|line 1|10999|end|"},
+        {1, 10500, cut + "1000|10001|line 10500|line 10510"},
+        {1000, -1, cut + "2000|10001|line 10500|line 10510"},
+        {1, 0, cut + "2000|10002|end|line 10510"}};
+    for (int next = 0; const auto& [added, view, state] : steps) {
+        if (view > 0) {
+            edit.setTextCursor(edit.document()->find(QString("line %1").arg(view + 10)));
+        }
+        bar->setValue(view < 0 ? bar->value() : view > 0 ? view : bar->maximum());
+        for (const int end = next + added; next < end; ++next, lan.dialog->WriteControls()) {
+            lan.dialog->logText += QString("line %1").arg(next) + (next % 2 ? "\r" : "\r\n");
+        }
+        const QString shown = edit.toPlainText();
+        const QString top = bar->value() == bar->maximum()
+                                ? "end"
+                                : edit.document()->findBlockByNumber(bar->value()).text();
+        EXPECT_EQ(QString("%1|%2|%3|%4")
+                      .arg(shown.section('\n', 0, 1).replace('\n', '|'))
+                      .arg(shown.count('\n'))
+                      .arg(top, edit.textCursor().selectedText())
+                      .toStdString(),
+                  state);
+        EXPECT_TRUE(QString(lan.dialog->logText.Text()).replace("\r\n", "\n").replace('\r', '\n') ==
+                    shown); // the control shows the log as it is
+    }
+}
+
+TEST(MainWindowTest, AFullQueueKeepsTheEntryOnShowAndDroppedLinesAreNotedWithoutALineAfter) {
+    LoopbackWindow lan(true);
+    const std::string line = Datagram(4, "PC2", "x"); // ended in the log all the same
+    const ChatMessage message(line.data(), static_cast<int>(line.size()));
+    // The entry on show when two lines come to a full queue; then the entries, the two oldest and
+    // the one on show. One note tells of both drops; then a flood beyond the line budget.
+    for (int notes = 1;
+         const std::string row : {"-1 1000 E2 E3 -", "0 1000 E0 E3 E0", "5 1000 E2 E3 E5"}) {
+        lan.queue.entries.assign(MessageQueue::kMostEntries, {});
+        for (int entry = 0; HistoryEntry & queued : lan.queue.entries) {
+            queued.sender = QString("E%1").arg(entry++);
+        }
+        lan.queue.current = std::stoi(row);
+        lan.dialog->OnChatMessage(message);
+        lan.dialog->OnChatMessage(message);
+        EXPECT_TRUE(lan.Log().endsWith("PC2 : x\nPC2 : x\n"));
+        const auto& entries = lan.queue.entries;
+        const int onShow = lan.queue.current;
+        EXPECT_EQ(QString("%1 %2 %3 %4 %5")
+                      .arg(row.substr(0, row.find(' ')).c_str())
+                      .arg(entries.size())
+                      .arg(entries[0].sender, entries[1].sender,
+                           onShow < 0 ? "-" : entries[onShow].sender)
+                      .toStdString(),
+                  row);
+        ASSERT_TRUE(QTest::qWaitFor([&, count = notes++] {
+            return lan.Log().count("2 unread lines were dropped: the queue keeps") == count;
+        }));
+    }
+    for (int flood = 0; flood < 300; ++flood) { // more than the 200 lines shown at once
+        UdpPeer("127.0.0.3").SendTo(lan.port, line, "127.0.0.2");
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lan.Log().contains("incoming lines were dropped"); }));
+}
+
+TEST(MainWindowTest, TheRosterListsAtMost1024HostsAndSaysOnceWhenItIsFull) {
+    LoopbackWindow lan(true);
+    for (int host = 0; host < CTavrinDlg::kMostHosts; ++host) {
+        lan.dialog->AddPeer("H" + std::to_string(1000 + host));
+    }
+    // A host that speaks from 127.0.0.3 (+) or leaves; then the hosts listed, the notes that the
+    // list is full, whether a reply reaches the host: the address book holds listed hosts only.
+    for (const std::string row :
+         {"+X 1024 1 0", "+Y 1024 1 0", "-H1000 1023 1 0", "+X 1024 1 1", "+Y 1024 2 0"}) {
+        HistoryEntry from; // with no address of its own
+        from.senderBytes = row.substr(1, row.find(' ') - 1);
+        row[0] == '+' ? lan.dialog->AddPeer(from.senderBytes, "127.0.0.3")
+                      : lan.dialog->RemovePeer(from.senderBytes);
+        EXPECT_EQ(QString("%1 %2 %3 %4")
+                      .arg(row.substr(0, row.find(' ')).c_str())
+                      .arg(lan.dialog->roster->count() - 1)
+                      .arg(lan.Log().count("The list of hosts is full"))
+                      .arg(lan.dialog->SendReply(from, "x") == SendResult::Sent)
+                      .toStdString(),
+                  row);
+    }
 }
 
 TEST(MainWindowTest, EndingFiftyTimesWhileLinesArriveSaysGoodbyeAndTakesNoMore) {
