@@ -80,8 +80,8 @@ public:
     PortNotifyCallback exceptionCallback = nullptr;
     std::atomic<std::int32_t> readerRunning{0};
     std::thread readerThread; // holds the thread's handle and id
-    /// A TCP client's host, an accepted connection's dotted address (or
-    /// "Unknown"), a UDP reception's sender as a dotted IPv4 address.
+    /// A TCP client's host; an accepted connection's peer, or a UDP
+    /// reception's sender, as a dotted IPv4 address.
     char peerName[PORT_PEER_NAME_LENGTH + 1] = {};
     std::uint32_t id = 0;
     std::unique_ptr<char[]> data;
