@@ -380,6 +380,7 @@ bool FileFetcher::FetchFile(BeneathFolder& folder, const std::string& partPath, 
                        (reply->count != 0 && reply->count != held)) {
                 error = address + " answered with something this version does not know.";
             } else {
+                resumedBytes += reply->count;
                 if (reply->count != held) {
                     // The bytes held were not this file's start.
                     doneBytes -= held;

@@ -49,6 +49,8 @@ public:
     /// File bytes held so far, resumed ones included, and all of them.
     std::atomic<std::uint64_t> doneBytes{0};
     std::atomic<std::uint64_t> totalBytes{0};
+    /// Bytes kept from earlier attempts, as the sender confirmed them.
+    std::atomic<std::uint64_t> resumedBytes{0};
     /// The names the offer's top-level entries took in the folder.
     std::vector<std::string> placedNames;
 

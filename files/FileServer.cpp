@@ -6,7 +6,9 @@
 #include "port/port.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -182,6 +184,13 @@ void FileServer::StartServing(int socket, std::string peer, std::string line) {
     Serving& started = *serving;
     servings.push_back(std::move(serving));
     started.thread = std::thread([this, &started, peer = std::move(peer), line = std::move(line)] {
+        // sendfile has no MSG_NOSIGNAL: a receiver that went away must fail
+        // the call, not end the process. Blocked here, the signal stays with
+        // this thread and goes when it ends.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         Serve(started, peer, line);
         ::close(started.socket);
         started.done = true;
