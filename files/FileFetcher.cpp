@@ -361,7 +361,7 @@ bool FileFetcher::FetchFile(BeneathFolder& folder, const std::string& partPath, 
     ::fstat(file, &status);
     std::uint64_t held = static_cast<std::uint64_t>(status.st_size);
     Sha256 hash;
-    if (held > entry.size || !hash.AddFile(file, held)) {
+    if (held > entry.size || !hash.AddFile(file, held, &cancelled)) {
         held = 0;
         hash.Finish();
     }

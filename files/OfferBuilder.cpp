@@ -80,10 +80,10 @@ bool OfferBuilder::AddFile(const std::string& source, const std::string& path,
     struct stat status {};
     std::optional<std::string> digest;
     if (file >= 0 && ::fstat(file, &status) == 0) {
-        digest = Sha256::OfFile(file, static_cast<std::uint64_t>(status.st_size));
+        digest = Sha256::OfFile(file, static_cast<std::uint64_t>(status.st_size), &stop);
     }
     if (!digest) {
-        error = CannotRead(source);
+        error = stop ? "Cancelled." : CannotRead(source);
         if (file >= 0) {
             ::close(file);
         }

@@ -2,6 +2,7 @@
 
 #include "files/FileServer.h"
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ public:
                std::string& error);
 
     std::vector<std::string> skipped;
+    /// Set from any thread: Build stops soon after, failing.
+    std::atomic<bool> stop{false};
 
 private:
     bool AddFile(const std::string& source, const std::string& path, FileServer::Offer& offer,

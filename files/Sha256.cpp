@@ -48,9 +48,12 @@ std::string Sha256::Peek() const {
     return copy.Finish();
 }
 
-bool Sha256::AddFile(int descriptor, std::uint64_t count) {
+bool Sha256::AddFile(int descriptor, std::uint64_t count, const std::atomic<bool>* stop) {
     std::vector<char> buffer(std::min<std::uint64_t>(count, kReadSize));
     for (std::uint64_t done = 0; done < count;) {
+        if (stop != nullptr && *stop) {
+            return false;
+        }
         const std::size_t want = std::min<std::uint64_t>(buffer.size(), count - done);
         const ssize_t got = ::pread(descriptor, buffer.data(), want, static_cast<off_t>(done));
         if (got < 0 && errno == EINTR) {
@@ -65,9 +68,10 @@ bool Sha256::AddFile(int descriptor, std::uint64_t count) {
     return true;
 }
 
-std::optional<std::string> Sha256::OfFile(int descriptor, std::uint64_t size) {
+std::optional<std::string> Sha256::OfFile(int descriptor, std::uint64_t size,
+                                          const std::atomic<bool>* stop) {
     Sha256 hash;
-    if (!hash.AddFile(descriptor, size)) {
+    if (!hash.AddFile(descriptor, size, stop)) {
         return std::nullopt;
     }
     return hash.Finish();

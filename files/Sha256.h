@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -28,11 +29,12 @@ public:
     std::string Peek() const;
 
     /// Adds the first `count` bytes of the open file `descriptor` (read from
-    /// its start, without moving its offset). False when the file is shorter
-    /// or cannot be read.
-    bool AddFile(int descriptor, std::uint64_t count);
+    /// its start, without moving its offset). False when the file is shorter,
+    /// cannot be read, or `stop` was set meanwhile.
+    bool AddFile(int descriptor, std::uint64_t count, const std::atomic<bool>* stop = nullptr);
     /// The digest of a whole file, or nothing when it cannot be read.
-    static std::optional<std::string> OfFile(int descriptor, std::uint64_t size);
+    static std::optional<std::string> OfFile(int descriptor, std::uint64_t size,
+                                             const std::atomic<bool>* stop = nullptr);
 
 private:
     struct Free {
