@@ -31,6 +31,7 @@ inline constexpr unsigned STYLE_NO_PREFIX = 1u << 10;
 inline constexpr unsigned DIALOG_SYSTEM_MENU = 1u << 0;
 inline constexpr unsigned DIALOG_MODAL_FRAME = 1u << 1;
 inline constexpr unsigned DIALOG_APP_WINDOW = 1u << 2;
+inline constexpr unsigned DIALOG_MINIMIZE_BOX = 1u << 3;
 
 /// A control without an id of its own.
 inline constexpr int CONTROL_NO_ID = -1;

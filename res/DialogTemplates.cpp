@@ -45,7 +45,9 @@ constexpr std::array kTemplates{
     DialogTemplate{IDD_ABOUTBOX, "About Kestrane", "Tahoma", 10, 235, 55,
                    DIALOG_SYSTEM_MENU | DIALOG_MODAL_FRAME, kAboutControls},
     DialogTemplate{IDD_TAVRIN_DIALOG, "Kestrane", "Courier New", 10, 313, 199,
-                   DIALOG_SYSTEM_MENU | DIALOG_MODAL_FRAME | DIALOG_APP_WINDOW, kMainControls},
+                   DIALOG_SYSTEM_MENU | DIALOG_MODAL_FRAME | DIALOG_APP_WINDOW |
+                       DIALOG_MINIMIZE_BOX,
+                   kMainControls},
     DialogTemplate{IDD_MESSAGE_DIALOG, "Got message from", "Tahoma", 10, 371, 117,
                    DIALOG_SYSTEM_MENU | DIALOG_MODAL_FRAME, kMessageControls},
 };

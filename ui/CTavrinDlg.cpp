@@ -162,7 +162,10 @@ void CTavrinDlg::ConnectControls() {
     connect(Control<QPushButton>(*this, IDC_HIDE), &QPushButton::clicked, this,
             &CTavrinDlg::HideToTray);
     connect(Control<QPushButton>(*this, ID_HELP), &QPushButton::clicked, this, &CTavrinDlg::OnHelp);
-    connect(&services.tray.Icon(), &QSystemTrayIcon::activated, this, &CTavrinDlg::OnTrayNotify);
+    // Queued: a StatusNotifierItem panel's call is answered before a click runs
+    // the message dialog's loop, not when the dialog closes.
+    connect(&services.tray.Icon(), &QSystemTrayIcon::activated, this, &CTavrinDlg::OnTrayNotify,
+            Qt::QueuedConnection);
     logView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(logView, &QWidget::customContextMenuRequested, this, &CTavrinDlg::ShowLogMenu);
     // Esc is seen before any control acts on it.
@@ -649,7 +652,7 @@ void CTavrinDlg::HideToTray() {
     TraySetNormal(services.tray);
     LeaveScreen();
     hidden = true;
-    unreadPending = false;
+    SetAllRead();
 }
 
 void CTavrinDlg::OnTimer() {
@@ -663,6 +666,7 @@ void CTavrinDlg::OnTimer() {
     }
     if (hidden && unreadPending) {
         TrayBlink(services.tray);
+        ShowUnreadCount();
     } else if (!hideOnFirstTick) {
         // Idle in the tray: no tick until a line makes the icon blink.
         timer.stop();
@@ -670,9 +674,10 @@ void CTavrinDlg::OnTimer() {
 }
 
 void CTavrinDlg::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
+    // A StatusNotifierItem panel's secondary action (its middle click) comes as MiddleClick.
     if (reason == QSystemTrayIcon::Trigger) {
         OnTrayLeftClick();
-    } else if (reason == QSystemTrayIcon::Context) {
+    } else if (reason == QSystemTrayIcon::Context || reason == QSystemTrayIcon::MiddleClick) {
         OnTrayRightClick();
     }
 }
@@ -684,7 +689,7 @@ void CTavrinDlg::OnTrayLeftClick() {
     }
     BringToFront();
     TraySetNormal(services.tray);
-    unreadPending = false;
+    SetAllRead();
 }
 
 void CTavrinDlg::ComeForward() {
@@ -697,7 +702,7 @@ void CTavrinDlg::ComeForward() {
 }
 
 void CTavrinDlg::OnTrayRightClick() {
-    if (!hidden) {
+    if (!hidden || readingMessages) {
         BringToFront();
         return;
     }
@@ -711,19 +716,56 @@ void CTavrinDlg::OnTrayRightClick() {
     }
     hidden = false;
     TraySetNormal(services.tray);
-    RunMessageDialog();
+    ReadNewestLine();
     hidden = true;
-    unreadPending = false;
     BringToFront();
+}
+
+void CTavrinDlg::ReadNewestLine() {
+    readingMessages = true;
+    services.queue.current = services.queue.Size() - 1;
+    if (!windowDestroyed) {
+        RunMessageDialog();
+    }
+    readingMessages = false;
+    SetAllRead();
+}
+
+void CTavrinDlg::SetAllRead() {
+    unreadPending = false;
+    queueSizeSeen = services.queue.Size();
+    ShowUnreadCount();
+}
+
+void CTavrinDlg::ShowUnreadCount() {
+    const QString title = QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption);
+    const int unread = unreadPending ? services.queue.Size() - queueSizeSeen : 0;
+    setWindowTitle(unread > 0 ? QStringLiteral("%1 (%2 unread)").arg(title).arg(unread) : title);
 }
 
 void CTavrinDlg::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isVisible()) {
+        return;
+    }
+    // Only a minimize that comes from the window system is the user's: the
+    // program's own (LeaveScreen) leaves the flags alone.
+    if (isMinimized() && !hidden && event->spontaneous()) {
+        HideToTray();
+    } else if (!isMinimized() && hidden && !services.tray.IsAvailable()) {
+        OnRestored();
+    }
+}
+
+void CTavrinDlg::OnRestored() {
     // Without a notification area the taskbar is the way back: restoring the
-    // minimized window there counts as the click on the icon.
-    if (event->type() == QEvent::WindowStateChange && hidden && !isMinimized() && isVisible() &&
-        !services.tray.IsAvailable()) {
-        OnTrayLeftClick();
+    // minimized window counts as the left click, and opens the newest unread
+    // line as the right click does, once the restore is done.
+    const bool unread = unreadPending && services.queue.Size() > 0;
+    OnTrayLeftClick();
+    if (unread && !readingMessages) {
+        readingMessages = true;
+        QMetaObject::invokeMethod(this, &CTavrinDlg::ReadNewestLine, Qt::QueuedConnection);
     }
 }
 

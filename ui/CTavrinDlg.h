@@ -200,6 +200,15 @@ private:
     void OnShowWindow();
     void OnTrayLeftClick();
     void OnTrayRightClick();
+    /// Without a notification area: the user restored the minimized window.
+    void OnRestored();
+    /// Shows the newest queued line in the message dialog; when the user is
+    /// done with it, every line counts as read.
+    void ReadNewestLine();
+    /// The user has seen what came: no unread line, the title says so.
+    void SetAllRead();
+    /// The title counts the lines that came since the user last looked.
+    void ShowUnreadCount();
     /// Takes the window off the screen: hidden behind the tray icon, or
     /// minimized on a desktop without a notification area.
     void LeaveScreen();
@@ -227,6 +236,8 @@ private:
     std::unique_ptr<BoundedLookup> lookups;
     /// Calls from copies started while this one runs; gone before the lock closes.
     std::unique_ptr<QSocketNotifier> instanceCalls;
+    int queueSizeSeen = 0;        // the queue's length when the user last looked
+    bool readingMessages = false; // the message dialog is open or about to open
 };
 
 /// The one main window, for code that reaches it without a reference (the

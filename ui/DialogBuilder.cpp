@@ -53,9 +53,15 @@ QWidget* MakeIcon(const ControlTemplate& control, QWidget* parent) {
 }
 
 Qt::WindowFlags DialogFlags(unsigned styles) {
-    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    // An application window, unlike a dialog, is no transient of the program's
+    // other windows: window managers give it a taskbar entry and let it minimize.
+    Qt::WindowFlags flags = Has(styles, DIALOG_APP_WINDOW) ? Qt::Window : Qt::Dialog;
+    flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
     if (Has(styles, DIALOG_SYSTEM_MENU)) {
         flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    }
+    if (Has(styles, DIALOG_MINIMIZE_BOX)) {
+        flags |= Qt::WindowMinimizeButtonHint;
     }
     return flags;
 }

@@ -8,13 +8,20 @@ namespace {
 
 constexpr int kTrayIconSize = 16;
 constexpr qsizetype kLongestTip = 63;
+constexpr int kAvailabilityLifetimeMs = 1000;
 
 } // namespace
 
 TrayIcon::TrayIcon() = default;
 
 bool TrayIcon::IsAvailable() const {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    // With a StatusNotifierItem panel each answer costs Qt a new session-bus
+    // connection (milliseconds): lines that come while hidden ask it once a second at most.
+    if (availabilityKnown.hasExpired()) {
+        available = QSystemTrayIcon::isSystemTrayAvailable();
+        availabilityKnown.setRemainingTime(kAvailabilityLifetimeMs);
+    }
+    return available;
 }
 
 bool TrayIcon::Notify(TrayOperation operation, int id, int iconId, const char* tip) {

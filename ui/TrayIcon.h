@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QSystemTrayIcon>
 
 namespace kestrane {
@@ -22,7 +23,8 @@ public:
     TrayIcon(const TrayIcon&) = delete;
     TrayIcon& operator=(const TrayIcon&) = delete;
 
-    /// Whether the desktop has a notification area right now. Overridden in tests.
+    /// Whether the desktop has a notification area, as it was within the last
+    /// second. Overridden in tests.
     virtual bool IsAvailable() const;
 
     /// Adds, changes or removes the icon with `iconId` (0: none) and `tip`
@@ -41,6 +43,8 @@ public:
 
 private:
     QSystemTrayIcon icon;
+    mutable bool available = false;
+    mutable QDeadlineTimer availabilityKnown; // expired: ask Qt again
     bool added = false;
     int shownIconId = 0;
 };

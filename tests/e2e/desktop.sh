@@ -26,7 +26,7 @@ desktop_up() {
         # Its own bus kept away: with a StatusNotifier watcher there Qt would not use XEmbed.
         ip netns exec "$bridge" env DISPLAY="$DISPLAY" DBUS_SESSION_BUS_ADDRESS=disabled: trayer --edge bottom \
             --align right --widthtype request --height 32 --transparent false >>"$1/trayer.log" 2>&1 &
-        DESKTOP_PIDS+=($!)
+        DESKTOP_PIDS+=($!) DESKTOP_TRAY=$!
         wait_until 10 tray_settled "$!"
         ! gone "$!" && tray_panel_shown && return 0
     done
@@ -40,12 +40,26 @@ tray_settled() { gone "$1" || tray_panel_shown; }
 desktop_use() { mkdir -p "$1"; }
 
 # A bare wait would wait for every child: only with pids to end.
-desktop_down() { ((${#DESKTOP_PIDS[@]} == 0)) || { kill "${DESKTOP_PIDS[@]}" && wait "${DESKTOP_PIDS[@]}"; } 2>/dev/null; }
+desktop_down() { ((${#DESKTOP_PIDS[@]} == 0)) || { kill "${DESKTOP_PIDS[@]}"; wait "${DESKTOP_PIDS[@]}"; } 2>/dev/null; }
+
+# The tray goes and a window manager comes: IceWM, with a taskbar but no tray of
+# its own, that will not minimize a dialog, as many do not. Without one,
+# windows are found by their parents: a step that needs it comes last.
+desktop_window_manager() {
+    { kill "$DESKTOP_TRAY" && wait "$DESKTOP_TRAY"; } 2>/dev/null
+    mkdir -p "$1/.icewm" && echo TaskBarEnableSystemTray=0 >"$1/.icewm/preferences"
+    ip netns exec "${LAN_PREFIX}br" env DISPLAY="$DISPLAY" HOME="$1" icewm >"$1/icewm.log" 2>&1 &
+    DESKTOP_PIDS+=($!)
+    wait_until 10 eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
+}
 
 # Windows are found by the _NET_WM_PID of the copy that made them.
 windows_of() { xdotool search --pid "$1" 2>/dev/null; }
-is_top_level() { xwininfo -id "$1" -tree 2>/dev/null | grep -q 'Parent window id: .*(the root window)'; }
-is_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+# A window manager puts top-level windows in frames of its own, and marks them.
+is_top_level() { xwininfo -id "$1" -tree 2>/dev/null | grep -q 'Parent window id: .*(the root window)' ||
+    xprop -id "$1" WM_STATE 2>/dev/null | grep -q 'window state'; }
+is_iconic() { xprop -id "$1" WM_STATE 2>/dev/null | grep -q 'window state: Iconic'; }
+is_viewable() { [[ -n $1 ]] && xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 window_name() { xdotool getwindowname "$1" 2>/dev/null; }
 
 # The top-level window of copy PID whose name matches the regex NAME.
@@ -56,7 +70,7 @@ window_named() {
     done
     return 1
 }
-main_window() { window_named "$1" '^Kestrane$'; }
+main_window() { window_named "$1" '^Kestrane( \([0-9]+ unread\))?$'; }
 
 # With no window manager, the only window of the program whose parent is not
 # the root window is the icon the tray embedded.

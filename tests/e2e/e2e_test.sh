@@ -12,7 +12,7 @@ source "$here/../lan/virtual-lan.sh"
 source "$here/desktop.sh"
 KESTRANE=$(realpath "$1")
 artifacts=$(realpath -m "$2")
-lan_require Xvfb xdpyinfo trayer xdotool xclip xwininfo import dbus-run-session python3-dbus
+lan_require Xvfb xdpyinfo trayer icewm xdotool xclip xwininfo xprop import dbus-run-session gdbus python3-dbus python3-gi
 rm -f "$artifacts"/*.png "$artifacts"/*.log
 mkdir -p "$artifacts"
 LAN_PREFIX="kste2e$$"
@@ -256,6 +256,62 @@ step_8() {
         check "A said nothing on the wire, since it had not said hello" saw 1 1 PC1 ILIVE
 }
 
+# The notification area of KDE Plasma or GNOME with AppIndicator: a panel on A's
+# session bus records A's item and its icons, and the test calls the item as it would.
+panel_log="$LAN_WORK/panel.log"
+item_call() { host_run 1 gdbus call --session --timeout 3 --dest "$item" --object-path "$item_path" --method "$@"; }
+panel_click() { item_call "org.kde.StatusNotifierItem.$1" 0 0 >/dev/null; }
+tip_holds() { item_call org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem ToolTip | grep -qw "$1"; }
+# Since line MARK of the record, the icon changed at least four times, between two images.
+blinks_since() {
+    local icons
+    icons=$(tail -n +"$1" "$panel_log" | grep '^icon')
+    (($(wc -l <<<"$icons") >= 4 && $(sort -u <<<"$icons" | wc -l) == 2))
+}
+# The message dialog of the copy PID shows the line from PC3; Esc closes it, the line stays queued.
+opens_the_line() {
+    local pid=$1 dialog
+    wait_until 5 eval 'dialog=$(window_named $pid "^Message from PC3$") && is_viewable $dialog' &&
+        focus_window "$dialog" && keys Escape && wait_until 3 eval '! is_viewable $dialog'
+}
+
+step_9() {
+    local method mark
+    host_environment 1
+    lan_spawn 1 env -i "${HOST_ENV[@]}" /usr/bin/python3 "$here/status_notifier_host.py" "$panel_log"
+    wait_until 5 grep -qsx watching "$panel_log" && copy_start 1 && a=$COPY_PID
+    check "A's icon goes to a StatusNotifierItem panel" wait_until 10 grep -qs '^item' "$panel_log" || return 1
+    read -r _ item item_path < <(grep -m1 '^item' "$panel_log")
+    check "with the tip Kestrane" tip_holds Kestrane &&
+        check "A settles hidden, with no icon in trayer" wait_until 10 eval 'main_window_hidden $a && ! tray_icon $a' || return 1
+    sleep 1 # past the first timer tick
+    mark=$(($(wc -l <"$panel_log") + 1))
+    peer_send 3 10.77.0.1 4 PC3 'Over D-Bus\r\n'
+    check "a line makes the icon blink" wait_until 5 blinks_since "$mark" || return 1
+    for method in ContextMenu SecondaryActivate; do
+        check "the panel's $method is answered at once" panel_click "$method" &&
+            check "and opens the line over A's hidden window" eval 'opens_the_line $a && main_window_hidden $a' || return 1
+    done
+    panel_click Activate
+    check "the panel's Activate shows A's window" wait_until 3 main_window_shown "$a"
+}
+
+step_10() {
+    local window
+    end_copy "$b" && desktop_window_manager "$LAN_WORK/desktop" && copy_start 2 && b=$COPY_PID
+    check "without a tray, B settles minimized" wait_until 10 eval 'is_iconic "$(main_window "$b")"' || return 1
+    window=$(main_window "$b")
+    sleep 1 # past the first timer tick
+    xdotool windowactivate --sync "$window" 2>/dev/null
+    check "the window manager restores it" main_window_shown "$b" &&
+        check "and minimizes it" eval 'xdotool windowminimize --sync $window && wait_until 3 is_iconic $window' || return 1
+    peer_send 3 10.77.0.2 4 PC3 'While you were away\r\n'
+    check "a line makes its title count it" wait_until 3 eval '[[ $(window_name $window) == "Kestrane (1 unread)" ]]'
+    xdotool windowactivate --sync "$window" 2>/dev/null
+    check "restored, B opens the line" opens_the_line "$b" &&
+        check "over its window, titled Kestrane again" eval 'main_window_shown $b && [[ $(window_name $window) == Kestrane ]]'
+}
+
 desktop_up "$LAN_WORK/desktop" || exit 1
 host_prepare 1
 host_prepare 2
@@ -271,6 +327,8 @@ step 5 "A sends a line to B alone, chosen in the roster"
 step 6 "A's close button ends it"
 step 7 "a create call on A's session bus starts A; a start by hand shows it; its close button only hides it"
 step 8 "with a dead name server A starts, reaches B and ends at once"
+step 9 "on a StatusNotifierItem panel A's icon shows the window, blinks and opens lines"
+step 10 "without a tray, under a window manager, B minimizes; restored, it opens an unread line"
 
 if ((${#failed_steps[@]})); then
     for log in "$LAN_WORK"/h[12]/*.log; do name=${log#"$LAN_WORK"/} && cp "$log" "$artifacts/${name/\//-}"; done

@@ -18,8 +18,8 @@ lan_require() {
     local missing=() tool
     unshare --net true 2>/dev/null || missing+=("root (network namespaces)")
     for tool in ip unshare "$@"; do
-        command -v "$tool" >/dev/null || { [[ $tool == python3-dbus ]] &&
-            /usr/bin/python3 -c 'import dbus' 2>/dev/null; } || missing+=("$tool")
+        command -v "$tool" >/dev/null || { [[ $tool == python3-* ]] &&
+            /usr/bin/python3 -c "import ${tool#python3-}" 2>/dev/null; } || missing+=("$tool")
     done
     ((${#missing[@]} == 0)) && return 0
     echo "skipped: needs ${missing[*]} (scripts/install-deps installs the tools)"

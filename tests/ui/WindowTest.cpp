@@ -42,7 +42,8 @@ std::optional<std::string> LoopbackNames(const std::string& name) {
 // A LoopbackDialog, started, in the tray unless `onScreen`, with what it uses: `everyone`
 // on 127.0.0.1, a resolver that knows only localhost, boxes recorded, ticks only on call.
 struct LoopbackWindow {
-    explicit LoopbackWindow(bool onScreen = false) {
+    explicit LoopbackWindow(bool onScreen = false, bool trayAvailable = true) {
+        tray.available = trayAvailable;
         dialog->hideOnFirstTick = !onScreen;
         dialog->show();
         EXPECT_EQ(everyone.Next(), Datagram(1, "PC7", "ILIVE"));
@@ -51,6 +52,10 @@ struct LoopbackWindow {
     ~LoopbackWindow() {
         dialog.reset();
         SetMessageBoxHook(previousHook);
+    }
+    void Click(QSystemTrayIcon::ActivationReason reason) {
+        emit tray.Icon().activated(reason);
+        QCoreApplication::processEvents();
     }
     // Returns once `datagram` from `from` is handled: our hello sent behind it is answered.
     void Receive(const std::string& datagram, const char* from = "127.0.0.3") {
@@ -112,12 +117,42 @@ TEST(MainWindowTest, IncomingLinesReachLogRosterQueueTonesAndTray) {
         lan.dialog->OnTimer();
         seen += " " + QString::number(lan.tray.ShownIconId()) +
                 (icon == lan.tray.Icon().icon().pixmap(16).toImage() ? " steady" : " blinks");
-        emit lan.tray.Icon().activated(QSystemTrayIcon::Context);
+        lan.Click(QSystemTrayIcon::Context);
         seen += QString(" | %1 ").arg(lan.dialog->messageDialogRuns) +
                 (lan.dialog->isVisible() ? "shown" : "hidden");
-        emit lan.tray.Icon().activated(QSystemTrayIcon::Trigger);
+        lan.Click(QSystemTrayIcon::Trigger);
         seen += lan.dialog->isVisible() && !lan.dialog->unreadPending ? " | shown, read" : " | ?";
         EXPECT_EQ(seen.toStdString(), effects);
+    }
+}
+
+TEST(MainWindowTest, AwayWithoutATrayTheTitleCountsLinesAndRestoringOpensTheNewest) {
+    // A tray or not, on screen (a line seen, then minimized by the user) or not, lines that
+    // come while away: the title at each, then after a restore (or a panel's secondary action
+    // on the icon) the message dialogs run, the entry opened and the title.
+    const std::tuple<bool, bool, int, std::string> rows[] = {
+        {false, false, 2, "Kestrane (1 unread), Kestrane (2 unread), 1 on 1, Kestrane"},
+        {false, true, 1, "Kestrane (1 unread), 1 on 1, Kestrane"},
+        {false, false, 0, "0 on -1, Kestrane"},
+        {true, false, 2, "Kestrane (1 unread), Kestrane (2 unread), 1 on 1, Kestrane"}};
+    for (const auto& [trayAvailable, onScreen, lines, effects] : rows) {
+        LoopbackWindow lan(onScreen, trayAvailable);
+        QCoreApplication::processEvents(); // the window system has caught up
+        if (onScreen) {
+            lan.Receive(Datagram(4, "PC2", "seen\r\n"));
+            lan.dialog->windowHandle()->setWindowStates(Qt::WindowMinimized);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return lan.dialog->hidden; }));
+        }
+        QString seen;
+        for (int line = 0; line < lines; ++line) {
+            lan.Receive(Datagram(4, "PC2", "x\r\n"));
+            lan.dialog->OnTimer();
+            seen += lan.dialog->windowTitle() + ", ";
+        }
+        trayAvailable ? lan.Click(QSystemTrayIcon::MiddleClick) : lan.dialog->showNormal();
+        QCoreApplication::processEvents();
+        seen += QString("%1 on %2, ").arg(lan.dialog->messageDialogRuns).arg(lan.queue.current);
+        EXPECT_EQ((seen + lan.dialog->windowTitle()).toStdString(), effects);
     }
 }
 
