@@ -23,6 +23,9 @@ public:
     /// `address`. `message` is valid only during the call; an implementation
     /// that acts later copies it.
     virtual void ShowText(const ChatMessage& message, const std::string& address) = 0;
+    /// Hands on a file-transfer notice from another host, which came from
+    /// `address`; copied, as ShowText's message is.
+    virtual void ShowFileNotice(const ChatMessage& message, const std::string& address) = 0;
     /// Tells the user that `lines` lines from the network were dropped unseen.
     virtual void ReportDroppedLines(std::uint64_t lines) = 0;
 };

@@ -105,12 +105,12 @@ void CTransfersDlg::AddButtons(int row, int id, bool waiting, bool active) {
         connect(button, &QPushButton::clicked, this, action);
     };
     if (waiting) {
-        add(QStringLiteral("Accept"),
+        add(QStringLiteral("&Accept"),
             [this, id] { transfers.Accept(id, FileTransfers::DefaultFolder()); });
-        add(QStringLiteral("Accept into..."), [this, id] { AcceptInto(id); });
-        add(QStringLiteral("Decline"), [this, id] { transfers.Decline(id); });
+        add(QStringLiteral("Accept &into..."), [this, id] { AcceptInto(id); });
+        add(QStringLiteral("&Decline"), [this, id] { transfers.Decline(id); });
     } else if (active) {
-        add(QStringLiteral("Cancel"), [this, id] { transfers.Cancel(id); });
+        add(QStringLiteral("&Cancel"), [this, id] { transfers.Cancel(id); });
     }
     table->setCellWidget(row, kActions, buttons);
 }

@@ -76,7 +76,8 @@ FileTransfers::~FileTransfers() {
 
 bool FileTransfers::Open() {
     std::string error;
-    if (server->Open(port, error)) {
+    if (open || server->Open(port, error)) {
+        open = true;
         return true;
     }
     hooks.note(
@@ -154,7 +155,24 @@ std::uint64_t FileTransfers::DoneBytes(const Transfer& transfer) const {
 void FileTransfers::End(Transfer& transfer, State state, const QString& message) {
     transfer.state = state;
     transfer.message = message;
+    ForgetOldEnded();
     emit Changed();
+}
+
+void FileTransfers::ForgetOldEnded() {
+    auto ended = [](const Transfer& transfer) {
+        return transfer.state == State::Done || transfer.state == State::Failed ||
+               transfer.state == State::Declined || transfer.state == State::Cancelled;
+    };
+    auto count = std::count_if(transfers.begin(), transfers.end(), ended);
+    for (auto at = transfers.begin(); count > kMostEnded && at != transfers.end();) {
+        if (ended(*at)) {
+            at = transfers.erase(at);
+            --count;
+        } else {
+            ++at;
+        }
+    }
 }
 
 void FileTransfers::SendNotice(const Transfer& transfer, const std::string& text) {
@@ -249,6 +267,17 @@ void FileTransfers::OnNotice(const QString& peer, const std::string& address,
     if (known != nullptr) {
         return; // the same offer again
     }
+    // Offers cost nothing to send: a host must not bury the list in them.
+    if (WaitingCount() >= kMostWaiting) {
+        if (!toldTooMany) {
+            toldTooMany = true;
+            hooks.note(QStringLiteral("Offers of files are ignored until some of the %1 waiting "
+                                      "ones are answered")
+                           .arg(kMostWaiting));
+        }
+        return;
+    }
+    toldTooMany = false;
     Transfer offer;
     offer.id = nextId++;
     offer.incoming = true;

@@ -66,6 +66,12 @@ public:
 
     /// Opens the server's TCP port; false, with a note, when it cannot.
     bool Open();
+    bool IsOpen() const { return open; }
+    /// Offers from others that may wait for the person at once; later ones
+    /// are ignored until some are answered.
+    static constexpr int kMostWaiting = 64;
+    /// Ended transfers kept in the list; older ones go.
+    static constexpr int kMostEnded = 100;
 
     /// Offers `paths` to the host `peer` at `address`: the files are read for
     /// their SHA-256 first, then the offer goes out.
@@ -100,6 +106,7 @@ private:
     void Finish(int id, bool arrived, const std::string& error);
     void SendNotice(const Transfer& transfer, const std::string& text);
     void End(Transfer& transfer, State state, const QString& message);
+    void ForgetOldEnded();
 
     Hooks hooks;
     int port;
@@ -112,6 +119,8 @@ private:
     std::vector<Worker> workers;
     std::shared_ptr<Owner> owner;
     int nextId = 1;
+    bool open = false;
+    bool toldTooMany = false;
 };
 
 } // namespace kestrane
