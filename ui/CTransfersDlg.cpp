@@ -86,7 +86,8 @@ void CTransfersDlg::Rebuild() {
         table->setItem(row, kWhat, what);
         auto* bar = new QProgressBar;
         bar->setRange(0, 1000);
-        bar->setFormat(StateText(transfer.state) + QStringLiteral(" %p%"));
+        bar->setFormat(StateText(transfer.state) +
+                       (IsActive(transfer.state) ? QStringLiteral(" %p%") : QString()));
         table->setCellWidget(row, kProgress, bar);
         table->setItem(row, kFigures, new QTableWidgetItem(transfer.message));
         AddButtons(row, transfer.id, transfer.state == FileTransfers::State::Waiting,
