@@ -116,6 +116,9 @@ public:
         bridge.Post([this, text = std::string(message.GetText())] { clock.Arrived(text); });
     }
     void LinesDropped() override { inner.LinesDropped(); }
+    void ShowFileNotice(const kestrane::ChatMessage& message, const std::string& address) override {
+        inner.ShowFileNotice(message, address);
+    }
 
 private:
     kestrane::ChatWindow& inner;

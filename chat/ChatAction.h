@@ -9,6 +9,7 @@ enum ChatAction : int {
     ACTION_REMOVE_PEER = 3,
     ACTION_ADD_PEER = 4,
     ACTION_IGNORE = 5,
+    ACTION_FILE_NOTICE = 6,
 };
 
 } // namespace kestrane

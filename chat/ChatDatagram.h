@@ -28,6 +28,9 @@ inline constexpr std::uint8_t CHAT_ONLINE = 2;
 inline constexpr std::uint8_t CHAT_TEXT_ALT = 3; // never sent; shown like CHAT_TEXT
 inline constexpr std::uint8_t CHAT_TEXT = 4;
 inline constexpr std::uint8_t CHAT_LEAVING = 7;
+/// A file-transfer notice: the first code above those of the original chat,
+/// which ignores it (the text's format is in files/FileNotice.h).
+inline constexpr std::uint8_t CHAT_FILES = 8;
 
 /// Fixed texts. Receivers never read them, but peers send exactly these, spelling
 /// included.

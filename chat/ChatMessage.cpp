@@ -62,6 +62,8 @@ ChatAction ChatMessage::GetAction() const {
         return ACTION_SHOW_TEXT;
     case CHAT_LEAVING:
         return ACTION_REMOVE_PEER;
+    case CHAT_FILES:
+        return ACTION_FILE_NOTICE;
     default:
         return ACTION_IGNORE;
     }

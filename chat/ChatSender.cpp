@@ -46,6 +46,13 @@ SendResult ChatSender::SendText(std::string_view address, std::string_view line)
     return ComposeAndSend(std::string(address).c_str(), CHAT_TEXT, line);
 }
 
+SendResult ChatSender::SendFileNotice(std::string_view address, std::string_view text) {
+    if (!IsDottedAddress(address)) {
+        return SendResult::Unreachable;
+    }
+    return ComposeAndSend(std::string(address).c_str(), CHAT_FILES, text);
+}
+
 SendResult ChatSender::SendReply(std::string_view address, std::string_view text) {
     return SendText(address, text);
 }

@@ -55,6 +55,8 @@ public:
     /// that the dispatcher's online answers need. Other text is Unreachable.
     SendResult SendText(std::string_view address, std::string_view line);
     SendResult SendReply(std::string_view address, std::string_view text);
+    /// A file-transfer notice to one dotted address.
+    SendResult SendFileNotice(std::string_view address, std::string_view text);
     /// Without `reportFailure` a failed send shows no box: the program may be
     /// ending where nobody can dismiss one (a termination signal, logoff).
     SendResult SendLeaving(bool reportFailure = true);

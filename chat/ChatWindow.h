@@ -22,6 +22,9 @@ public:
     /// `address`. `message` is valid only during the call; an implementation
     /// that acts later copies it.
     virtual void ShowText(const ChatMessage& message, const std::string& address) = 0;
+    /// Hands on a file-transfer notice from another host, which came from
+    /// `address`; copied, as ShowText's message is.
+    virtual void ShowFileNotice(const ChatMessage& message, const std::string& address) = 0;
     /// Lines from the network are being dropped unseen: called when the
     /// handler's count of them leaves zero. The window reports them, soon and
     /// without waiting for another line, taking the count from the handler

@@ -67,6 +67,12 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
             window.RemovePeer(senderName);
         }
         break;
+    case ACTION_FILE_NOTICE:
+        // Notices cost the window as lines do, and share their budget.
+        if (senderName != ownName && lineBudget.Admit(static_cast<std::size_t>(count))) {
+            window.ShowFileNotice(*message, address);
+        }
+        break;
     case ACTION_IGNORE:
         break;
     }

@@ -1,18 +1,11 @@
 #include "port/HostLookup.h"
 
 #include <arpa/inet.h>
-#include <atomic>
 #include <cstring>
 #include <netdb.h>
 #include <sys/socket.h>
 
 namespace kestrane {
-
-namespace {
-
-std::atomic<ReverseLookup> reverseLookup{HasReverseEntry};
-
-} // namespace
 
 std::optional<in_addr_t> LookUpHostAddress(const char* host) {
     // Dotted text never reaches the resolver, so aiming at a known address
@@ -52,23 +45,6 @@ std::string DottedAddress(in_addr_t address) {
 bool IsDottedAddress(std::string_view text) {
     in_addr numeric{};
     return inet_pton(AF_INET, std::string(text).c_str(), &numeric) == 1;
-}
-
-bool HasReverseEntry(in_addr_t address) {
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = address;
-    char name[NI_MAXHOST];
-    return getnameinfo(reinterpret_cast<const sockaddr*>(&peer), sizeof peer, name, sizeof name,
-                       nullptr, 0, NI_NAMEREQD) == 0;
-}
-
-void SetReverseLookup(ReverseLookup lookup) {
-    reverseLookup.store(lookup != nullptr ? lookup : HasReverseEntry);
-}
-
-bool PeerHasReverseEntry(in_addr_t address) {
-    return reverseLookup.load()(address);
 }
 
 } // namespace kestrane

@@ -22,18 +22,4 @@ std::string DottedAddress(in_addr_t address);
 /// True when `text` is a dotted IPv4 address.
 bool IsDottedAddress(std::string_view text);
 
-/// True when `address` (network byte order) has a name in a reverse lookup.
-using ReverseLookup = bool (*)(in_addr_t address);
-
-/// The resolver's reverse lookup (getnameinfo with NI_NAMEREQD). Thread-safe.
-bool HasReverseEntry(in_addr_t address);
-
-/// Replaces the reverse lookup that listeners use to name accepted peers, so
-/// that tests can stand in for a resolver; null restores HasReverseEntry.
-/// Safe to call from any thread.
-void SetReverseLookup(ReverseLookup lookup);
-
-/// Looks `address` up through the reverse lookup in force. Thread-safe.
-bool PeerHasReverseEntry(in_addr_t address);
-
 } // namespace kestrane

@@ -38,10 +38,8 @@ PortConnection* PortAcceptor::Accept(PortSocket listening, int openConnections) 
 }
 
 void PortAcceptor::NamePeer(const sockaddr_in& address, char* peerName) {
-    char dotted[INET_ADDRSTRLEN] = {};
-    bool named = PeerHasReverseEntry(address.sin_addr.s_addr) &&
-                 inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted) != nullptr;
-    std::snprintf(peerName, PORT_PEER_NAME_LENGTH + 1, "%s", named ? dotted : UNKNOWN_PEER);
+    std::snprintf(peerName, PORT_PEER_NAME_LENGTH + 1, "%s",
+                  DottedAddress(address.sin_addr.s_addr).c_str());
 }
 
 } // namespace kestrane

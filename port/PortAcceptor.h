@@ -11,18 +11,15 @@ namespace kestrane {
 /// Runs on the listener's poll thread.
 class PortAcceptor {
 public:
-    /// Peer name of a connection whose address has no reverse entry.
-    static constexpr const char* UNKNOWN_PEER = "<<Unknown>>";
-
     /// Accepts one connection from `listening`. Null when nothing could be
     /// accepted, when the new socket's options cannot be set, or when
     /// `openConnections` already reached PORT_MAX_CONNECTIONS; a socket that was
     /// accepted is closed then. The connection takes the next id.
     static PortConnection* Accept(PortSocket listening, int openConnections);
 
-    /// Writes the dotted text of `address` into `peerName` when the address has
-    /// a reverse entry, else UNKNOWN_PEER. The name found is not kept: the
-    /// lookup only decides between the two.
+    /// Writes the dotted text of `address` into `peerName`. No reverse lookup:
+    /// on a LAN without name service it would name every peer alike, and a
+    /// dead resolver would hold the poll thread for seconds per connection.
     static void NamePeer(const sockaddr_in& address, char* peerName);
 };
 

@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -39,26 +40,37 @@ std::optional<in_addr_t> StreamAddressOf(const char* host) {
 }
 
 /// connect() that rides out a signal: after EINTR the connection goes on in
-/// the background, so its outcome is awaited rather than asked for again.
-int ConnectRetrying(PortSocket socket, const sockaddr_in& address) {
-    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        return 0;
+/// the background, so its outcome is awaited rather than asked for again. With
+/// a `limit`, the socket connects without blocking and the wait is bounded.
+/// 0, or -1 with errno saying why.
+int ConnectRetrying(PortSocket socket, const sockaddr_in& address,
+                    std::chrono::milliseconds limit) {
+    const int flags = ::fcntl(socket, F_GETFL);
+    if (limit.count() > 0) {
+        ::fcntl(socket, F_SETFL, flags | O_NONBLOCK);
     }
-    if (errno != EINTR) {
-        return -1;
+    int result = ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    if (result != 0 && (errno == EINTR || errno == EINPROGRESS)) {
+        pollfd watched{socket, POLLOUT, 0};
+        const int waited = RetryInterrupted([&] {
+            return ::poll(&watched, 1, limit.count() > 0 ? static_cast<int>(limit.count()) : -1);
+        });
+        int error = waited == 0 ? ETIMEDOUT : 0;
+        socklen_t size = sizeof error;
+        if (waited > 0) {
+            getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size);
+        }
+        result = waited < 0 || error != 0 ? -1 : 0;
+        errno = waited < 0 ? errno : error;
     }
-    pollfd watched{socket, POLLOUT, 0};
-    if (RetryInterrupted([&] { return ::poll(&watched, 1, -1); }) < 0) {
-        return -1;
-    }
-    int error = 0;
-    socklen_t size = sizeof error;
-    getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size);
-    return error == 0 ? 0 : -1;
+    const int saved = errno;
+    ::fcntl(socket, F_SETFL, flags);
+    errno = saved;
+    return result;
 }
 
 /// Options, address and connect for a new stream socket: 0, or -1.
-int ConnectStream(PortSocket socket, const char* host, int port) {
+int ConnectStream(PortSocket socket, const char* host, int port, std::chrono::milliseconds limit) {
     if (SetIntOption(socket, SO_REUSEADDR, 1) != 0) {
         return -1;
     }
@@ -74,7 +86,7 @@ int ConnectStream(PortSocket socket, const char* host, int port) {
         SetIntOption(socket, SO_RCVBUF, PORT_STREAM_BUFFER_SIZE) != 0) {
         return -1;
     }
-    return ConnectRetrying(socket, address);
+    return ConnectRetrying(socket, address, limit);
 }
 
 } // namespace
@@ -144,12 +156,15 @@ int PortConnection::Connect(const char* host, int port) {
     }
     PortSocket made = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (made < 0) {
+        connectError = errno;
         return -1;
     }
-    if (ConnectStream(made, host, port) != 0) {
+    if (ConnectStream(made, host, port, connectLimit) != 0) {
+        connectError = errno;
         ::close(made);
         return -1;
     }
+    connectError = 0;
     socket = made;
     CopyPeerName(peerName, host);
     next = nullptr;

@@ -3,6 +3,7 @@
 #include "port/PortTypes.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <netinet/in.h>
@@ -80,12 +81,18 @@ public:
     PortNotifyCallback exceptionCallback = nullptr;
     std::atomic<std::int32_t> readerRunning{0};
     std::thread readerThread; // holds the thread's handle and id
-    /// A TCP client's host, an accepted connection's dotted address (or
-    /// "Unknown"), a UDP reception's sender as a dotted IPv4 address.
+    /// A TCP client's host; an accepted connection's peer, or a UDP
+    /// reception's sender, as a dotted IPv4 address.
     char peerName[PORT_PEER_NAME_LENGTH + 1] = {};
     std::uint32_t id = 0;
     std::unique_ptr<char[]> data;
     std::int32_t length = 0;
+    /// The longest that Connect waits for the peer; zero waits as long as the
+    /// system does, minutes for a host whose firewall drops the request.
+    std::chrono::milliseconds connectLimit{0};
+    /// Why the last Connect failed, as an errno value (ECONNREFUSED,
+    /// ETIMEDOUT, ...); 0 after a success.
+    int connectError = 0;
 
 private:
     ~PortConnection();

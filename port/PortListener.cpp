@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -148,6 +149,25 @@ int PortListener::CloseConnection(std::uint32_t connectionId) {
         }
     }
     return -1;
+}
+
+PortSocket PortListener::TakeConnection(std::uint32_t connectionId) {
+    std::lock_guard guard(lock);
+    for (PortConnection* connection = connections; connection != nullptr;
+         connection = connection->next) {
+        if (connection->id == connectionId && mode == LISTEN_TCP_KEEP) {
+            const PortSocket taken = ::fcntl(connection->socket, F_DUPFD_CLOEXEC, 0);
+            if (taken < 0) {
+                return PORT_NO_SOCKET;
+            }
+            Unlink(connection);
+            loans.Close(connection->socket, false);
+            connection->socket = PORT_NO_SOCKET;
+            connection->Release();
+            return taken;
+        }
+    }
+    return PORT_NO_SOCKET;
 }
 
 int PortListener::OpenBoundSocket(int type, int port) {

@@ -49,6 +49,12 @@ public:
     /// Safe to call from any thread, and from the accept and disconnect callbacks;
     /// never ends a connection while the poll thread is working on it.
     virtual int CloseConnection(std::uint32_t id);
+    /// Takes the open connection with `id` off the listener without closing
+    /// it: the caller owns the returned descriptor (a duplicate of the
+    /// connection's socket, close-on-exec, still non-blocking), or gets -1
+    /// when there is no such connection. Safe to call from any thread and from
+    /// the receive callback; LISTEN_TCP_KEEP only.
+    virtual PortSocket TakeConnection(std::uint32_t id);
 
     // Fields, in the order of the design.
     PortConnection* connections = nullptr; // guarded by lock; the sockets are owned

@@ -40,12 +40,14 @@ void SocketLoans::Return(PortSocket socket) {
     loans.pop_back();
 }
 
-void SocketLoans::Close(PortSocket socket) {
+void SocketLoans::Close(PortSocket socket, bool shutDown) {
     if (socket == PORT_NO_SOCKET) {
         return;
     }
     if (Loan* loan = Find(socket)) {
-        ::shutdown(socket, SHUT_RDWR);
+        if (shutDown) {
+            ::shutdown(socket, SHUT_RDWR);
+        }
         loan->closed = true;
         return;
     }

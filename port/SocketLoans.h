@@ -31,8 +31,9 @@ public:
     /// has closed and no other copy names it.
     void Return(PortSocket socket);
     /// Closes the socket of a closing connection, or, while copies name it,
-    /// shuts it down and holds its close back.
-    void Close(PortSocket socket);
+    /// shuts it down (unless `shutDown` is false: the connection lives on
+    /// through another descriptor) and holds its close back.
+    void Close(PortSocket socket, bool shutDown = true);
     /// Number of sockets whose close is held back.
     int HeldCount() const;
 

@@ -25,6 +25,11 @@ constexpr std::array kMainControls{
     ControlTemplate{6, ControlKind::PushButton, "&Send", 256, 161, 23, 14,
                     STYLE_TAB_STOP | STYLE_DEFAULT_BUTTON},
     ControlTemplate{57670, ControlKind::PushButton, "H&elp", 283, 161, 23, 14, STYLE_TAB_STOP},
+    ControlTemplate{1020, ControlKind::PushButton, "Send &file...", 7, 197, 70, 14, STYLE_TAB_STOP},
+    ControlTemplate{1021, ControlKind::PushButton, "Send f&older...", 81, 197, 70, 14,
+                    STYLE_TAB_STOP},
+    ControlTemplate{1022, ControlKind::PushButton, "&Transfers...", 236, 197, 70, 14,
+                    STYLE_TAB_STOP},
     ControlTemplate{1000, ControlKind::Edit, nullptr, 7, 7, 299, 150, kTextBox},
 };
 
@@ -44,7 +49,7 @@ constexpr std::array kMessageControls{
 constexpr std::array kTemplates{
     DialogTemplate{IDD_ABOUTBOX, "About Kestrane", "Tahoma", 10, 235, 55,
                    DIALOG_SYSTEM_MENU | DIALOG_MODAL_FRAME, kAboutControls},
-    DialogTemplate{IDD_TAVRIN_DIALOG, "Kestrane", "Courier New", 10, 313, 199,
+    DialogTemplate{IDD_TAVRIN_DIALOG, "Kestrane", "Courier New", 10, 313, 217,
                    DIALOG_SYSTEM_MENU | DIALOG_MODAL_FRAME | DIALOG_APP_WINDOW |
                        DIALOG_MINIMIZE_BOX,
                    kMainControls},

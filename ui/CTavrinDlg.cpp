@@ -15,8 +15,10 @@
 #include "ui/BoundedLookup.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CMessageDlg.h"
+#include "ui/CTransfersDlg.h"
 #include "ui/ChatWindowBridge.h"
 #include "ui/DialogBuilder.h"
+#include "ui/FileTransfers.h"
 #include "ui/HistoryEntry.h"
 #include "ui/LogControl.h"
 #include "ui/MessageQueue.h"
@@ -31,11 +33,14 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDropEvent>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSocketNotifier>
@@ -56,6 +61,9 @@ constexpr int IDC_ROSTER = 1002;
 constexpr int IDC_SEND = 6;
 constexpr int IDC_HIDE = 7;
 constexpr int ID_HELP = 57670;
+constexpr int IDC_SEND_FILE = 1020;
+constexpr int IDC_SEND_FOLDER = 1021;
+constexpr int IDC_TRANSFERS = 1022;
 const QString kBroadcastEntry = QStringLiteral("<< Broadcast >>");
 const std::string kBoxCaption = "Kestrane";
 
@@ -172,6 +180,15 @@ void CTavrinDlg::ConnectControls() {
     connect(Control<QPushButton>(*this, IDC_HIDE), &QPushButton::clicked, this,
             &CTavrinDlg::HideToTray);
     connect(Control<QPushButton>(*this, ID_HELP), &QPushButton::clicked, this, &CTavrinDlg::OnHelp);
+    connect(Control<QPushButton>(*this, IDC_SEND_FILE), &QPushButton::clicked, this,
+            [this] { OnSendFiles(false); });
+    connect(Control<QPushButton>(*this, IDC_SEND_FOLDER), &QPushButton::clicked, this,
+            [this] { OnSendFiles(true); });
+    connect(Control<QPushButton>(*this, IDC_TRANSFERS), &QPushButton::clicked, this,
+            &CTavrinDlg::OpenTransfers);
+    // Files dropped anywhere on the window are offered to the chosen host.
+    setAcceptDrops(true);
+    logView->viewport()->installEventFilter(this);
     // Queued: a StatusNotifierItem panel's call is answered before a click runs
     // the message dialog's loop, not when the dialog closes.
     connect(&services.tray.Icon(), &QSystemTrayIcon::activated, this, &CTavrinDlg::OnTrayNotify,
@@ -253,6 +270,9 @@ void CTavrinDlg::DestroyWindow() {
     windowDestroyed = true;
     timer.stop();
     TrayRemove(services.tray);
+    // Offers are withdrawn, and transfers stopped, before the goodbye.
+    delete transfersDialog;
+    fileTransfers.reset();
     SendLeaving();
     instanceCalls.reset();
     if (services.instanceLock != nullptr) {
@@ -487,6 +507,15 @@ void CTavrinDlg::OpenNetwork(int port, const char* broadcastHost) {
     }
     chatSender = std::make_unique<ChatSender>(connection, port, broadcastHost);
     chatWindow = std::make_unique<ChatWindowBridge>(*this, services.bridge);
+    // The server opens with the first offer: until then nothing listens on TCP.
+    fileTransfers = std::make_unique<FileTransfers>(
+        FileTransfers::Hooks{.sendNotice =
+                                 [this](const std::string& address, const std::string& text) {
+                                     return chatSender->SendFileNotice(address, text);
+                                 },
+                             .note = [this](const QString& note) { AppendNote(note); },
+                             .alert = [this] { AlertOffer(); }},
+        port);
     incomingHandler = std::make_unique<IncomingHandler>(*chatWindow, *chatSender);
     SetIncomingHandler(incomingHandler.get());
     if (CreatePortListener(LISTEN_UDP, port, OnDatagram, nullptr, nullptr, &listener) != 0) {
@@ -674,6 +703,9 @@ void CTavrinDlg::ShowLogMenu(const QPoint& position) {
 }
 
 bool CTavrinDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (TakeFileDrop(event)) {
+        return true;
+    }
     // Esc hides, in any control, and never ends the dialog; its key-up goes nowhere.
     if (event->type() == QEvent::KeyPress && IsEscape(event)) {
         HideToTray();
@@ -683,6 +715,125 @@ bool CTavrinDlg::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QDialog::eventFilter(watched, event);
+}
+
+bool CTavrinDlg::TakeFileDrop(QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) {
+        return false;
+    }
+    auto* drop = static_cast<QDropEvent*>(event);
+    QStringList paths;
+    for (const QUrl& url : drop->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            paths << url.toLocalFile();
+        }
+    }
+    if (paths.isEmpty()) {
+        return false;
+    }
+    drop->acceptProposedAction();
+    if (type == QEvent::Drop) {
+        // After the drop has been answered: boxes may follow.
+        QMetaObject::invokeMethod(
+            this, [this, paths] { OfferFiles(paths); }, Qt::QueuedConnection);
+    }
+    return true;
+}
+
+void CTavrinDlg::OnSendFiles(bool folder) {
+    const Recipient recipient = SelectedRecipient();
+    if (!MayOfferFilesTo(recipient)) {
+        return;
+    }
+    const QString to = DecodeNetworkText(recipient.name);
+    QStringList paths;
+    if (folder) {
+        const QString chosen = QFileDialog::getExistingDirectory(
+            this, QStringLiteral("Send a folder to %1").arg(to), QDir::homePath());
+        if (!chosen.isEmpty()) {
+            paths << chosen;
+        }
+    } else {
+        paths = QFileDialog::getOpenFileNames(this, QStringLiteral("Send files to %1").arg(to),
+                                              QDir::homePath());
+    }
+    if (!paths.isEmpty()) {
+        OfferFiles(paths);
+    }
+}
+
+bool CTavrinDlg::MayOfferFilesTo(const Recipient& recipient) {
+    if (recipient.index <= 0) {
+        ShowMessageBox("Choose the host to send the files to in the list: files go to one host "
+                       "at a time.",
+                       kBoxCaption);
+        return false;
+    }
+    if (recipient.name == ownName) {
+        ShowMessageBox("These files are on this computer already.", kBoxCaption);
+        return false;
+    }
+    if (recipient.address.empty()) {
+        ShowMessageBox(recipient.name + " has not been heard from, so its address is unknown: "
+                                        "files go only to hosts that answered.",
+                       kBoxCaption);
+        return false;
+    }
+    return fileTransfers != nullptr;
+}
+
+void CTavrinDlg::OfferFiles(const QStringList& paths) {
+    // Taken again: the roster may have changed while a file dialog was open.
+    const Recipient recipient = SelectedRecipient();
+    if (windowDestroyed || !MayOfferFilesTo(recipient)) {
+        return;
+    }
+    if (!fileTransfers->Open()) {
+        ShowMessageBox("Files cannot be sent from here: TCP port " + std::to_string(CHAT_PORT) +
+                           " is in use by another program.",
+                       kBoxCaption);
+        return;
+    }
+    fileTransfers->Offer(DecodeNetworkText(recipient.name), recipient.address, paths);
+    OpenTransfers();
+}
+
+void CTavrinDlg::OpenTransfers() {
+    if (fileTransfers == nullptr || windowDestroyed) {
+        return;
+    }
+    if (transfersDialog == nullptr) {
+        transfersDialog = new CTransfersDlg(*fileTransfers, this);
+        transfersDialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    transfersDialog->show();
+    transfersDialog->raise();
+    transfersDialog->activateWindow();
+}
+
+void CTavrinDlg::OnFileNotice(const ChatMessage& message, const std::string& address) {
+    if (windowDestroyed || fileTransfers == nullptr) {
+        return;
+    }
+    AddPeer(message.sender, address);
+    fileTransfers->OnNotice(DecodeNetworkText(message.sender), address,
+                            std::string(message.GetText()));
+}
+
+void CTavrinDlg::AlertOffer() {
+    if (!hidden) {
+        OpenTransfers();
+        return;
+    }
+    services.tones.Play(kChime);
+    if (!services.tray.IsAvailable()) {
+        QApplication::alert(this);
+    }
+    unreadPending = true;
+    if (!windowDestroyed && !timer.isActive()) {
+        timer.start();
+    }
 }
 
 void CTavrinDlg::showEvent(QShowEvent* event) {
@@ -733,6 +884,8 @@ void CTavrinDlg::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
 }
 
 void CTavrinDlg::OnTrayLeftClick() {
+    // Offers that came while hidden are the first thing to see.
+    const bool offersWait = fileTransfers != nullptr && fileTransfers->WaitingCount() > 0;
     if (hidden) {
         ShowOnScreen();
         hidden = false;
@@ -740,6 +893,9 @@ void CTavrinDlg::OnTrayLeftClick() {
     BringToFront();
     TraySetNormal(services.tray);
     SetAllRead();
+    if (offersWait) {
+        OpenTransfers();
+    }
 }
 
 void CTavrinDlg::ComeForward() {

@@ -6,6 +6,8 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QPointer>
+#include <QStringList>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <chrono>
@@ -26,6 +28,8 @@ namespace kestrane {
 
 class AutoProxyLink;
 class BoundedLookup;
+class CTransfersDlg;
+class FileTransfers;
 class ChatMessage;
 class ChatWindowBridge;
 class HistoryEntry;
@@ -134,6 +138,14 @@ public:
     /// click on the icon does, so the person sees the copy that runs.
     void ComeForward();
     void OnHelp();
+    /// Asks for files (or a folder) to offer to the host chosen in the roster.
+    void OnSendFiles(bool folder);
+    /// Offers `paths` to the host chosen in the roster.
+    void OfferFiles(const QStringList& paths);
+    /// Shows the file transfers, which the window owns.
+    void OpenTransfers();
+    /// A file-transfer notice from `address`, on the UI thread.
+    void OnFileNotice(const ChatMessage& message, const std::string& address);
     void OnSysCommand(unsigned id);
     void HideToTray();
     void OnTimer();
@@ -205,6 +217,11 @@ protected:
 
 private:
     void ConnectControls();
+    /// Takes the drag and drop of local files on any part of the window.
+    bool TakeFileDrop(QEvent* event);
+    bool MayOfferFilesTo(const Recipient& recipient);
+    /// An offer came: heard and seen as a line is while hidden, shown at once otherwise.
+    void AlertOffer();
     void ListenForOtherCopies();
     void AddAboutItem(QMenu& menu);
     void ShowLogMenu(const QPoint& position);
@@ -251,8 +268,11 @@ private:
     std::unique_ptr<BoundedLookup> lookups;
     /// Calls from copies started while this one runs; gone before the lock closes.
     std::unique_ptr<QSocketNotifier> instanceCalls;
-    int unreadCount = 0;          // lines queued since the user last looked
-    bool readingMessages = false; // the message dialog is open or about to open
+    /// From network start until the window is destroyed.
+    std::unique_ptr<FileTransfers> fileTransfers;
+    QPointer<CTransfersDlg> transfersDialog; // deletes itself when closed
+    int unreadCount = 0;                     // lines queued since the user last looked
+    bool readingMessages = false;            // the message dialog is open or about to open
 
     // The bounds on what the network can make the window hold.
     QTimer dropReport;               // single shot; runs while dropped lines wait for their note

@@ -1,5 +1,6 @@
 #include "ui/ChatWindowBridge.h"
 
+#include "chat/ChatMessage.h"
 #include "ui/CTavrinDlg.h"
 #include "ui/UiBridge.h"
 
@@ -22,6 +23,11 @@ void ChatWindowBridge::LinesDropped() {
 
 void ChatWindowBridge::ShowText(const ChatMessage& message, const std::string& address) {
     window.DeliverChatMessage(message, address);
+}
+
+void ChatWindowBridge::ShowFileNotice(const ChatMessage& message, const std::string& address) {
+    auto copy = std::make_shared<const ChatMessage>(message);
+    bridge.Post([this, copy, address] { window.OnFileNotice(*copy, address); });
 }
 
 } // namespace kestrane

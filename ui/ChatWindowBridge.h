@@ -19,6 +19,7 @@ public:
     void AddPeer(const std::string& name, const std::string& address) override;
     void RemovePeer(const std::string& name) override;
     void ShowText(const ChatMessage& message, const std::string& address) override;
+    void ShowFileNotice(const ChatMessage& message, const std::string& address) override;
     void LinesDropped() override;
 
 private:

@@ -42,6 +42,9 @@ struct RecordingWindow : ChatWindow {
         log += std::string(line.sender) + "@" + at + ": " + line.GetText();
     }
     void LinesDropped() override { log += "! "; }
+    void ShowFileNotice(const ChatMessage& notice, const std::string& at) override {
+        log += "files@" + at + ": " + notice.GetText();
+    }
     std::string log;
 };
 
@@ -91,7 +94,9 @@ TEST_F(ChatTrafficTest, EachDatagramIsReadAndActedOnWithinTheLineBudget) {
         {"\x04", 0, "@10.0.0.2: ", ""},
         {Datagram(4, "PC2", "hi"), 0, "! ", ""},
         {Datagram(4, "PC2", "hi"), 0, "", ""},
-        {Datagram(4, "PC2", "hi"), 1000, pc2 + "hi", ""}};
+        {Datagram(4, "PC2", "hi"), 1000, pc2 + "hi", ""},
+        {Datagram(8, "PC2", "FILES/1"), 2000, "files@10.0.0.2: FILES/1", ""},
+        {Datagram(8, "PC7", "FILES/1"), 0, "", ""}};
     for (const auto& [datagram, waited, calls, answer] : cases) {
         SCOPED_TRACE(datagram.substr(0, 40));
         window.log.clear();
@@ -131,6 +136,9 @@ TEST_F(ChatTrafficTest, EachSendIsComposedAndAimedOrRefused) {
         {[&] { return sender.BroadcastText(longest); }, Sent, Datagram(4, "PC7", longest), ""},
         {[&] { return sender.BroadcastText(longest + "x"); }, TooLong, "", ""},
         {[&] { return sender.SendReply("PC2", "x"); }, Unreachable, "", ""},
+        {[&] { return sender.SendFileNotice("127.0.0.3", "n"); }, Sent, "",
+         Datagram(8, "PC7", "n")},
+        {[&] { return sender.SendFileNotice("PC2", "n"); }, Unreachable, "", ""},
         {[&] { return ChatSender(connection, 0, nullptr).SendLeaving(); }, NoName, "", ""},
         {[&] { return sender.SendReply("127.255.255.255", "x"); }, Failed, "", ""}};
     for (const auto& [send, result, toEveryone, toHost] : cases) {

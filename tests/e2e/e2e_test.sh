@@ -93,18 +93,19 @@ step_2() {
     place_window "$window" 16 16
     check "A's window takes the keyboard focus" focus_window "$window" || return 1
     # The focus starts on the roster; one Tab reaches the message line, and
-    # six go round the six controls back to it (Tab selects its text, End keeps it).
+    # nine go round the nine controls back to it (Tab selects its text, End keeps it).
     keys Tab
     type_text "${line_to_all%%,*}"
-    keys Tab Tab Tab Tab Tab Tab End
+    keys Tab Tab Tab Tab Tab Tab Tab Tab Tab End
     type_text ",${line_to_all#*,}"
     shot a-typing
     keys Return
     check "the peer got the line by broadcast, byte for byte" within 5 1 4 PC1.LAN.TEST "$line_to_all\\r\\n" &&
         check "B got it (it chimed)" wait_until 5 chimes_at_least 2 1 &&
         check "Enter sent it once" saw 1 4 PC1.LAN.TEST "$line_to_all\\r\\n" || return 1
-    # From the message line, four Tabs reach the log (Hide, Send, Help, log).
-    keys Tab Tab Tab Tab
+    # From the message line, seven Tabs reach the log (Hide, Send, Help, the
+    # three file buttons, log).
+    keys Tab Tab Tab Tab Tab Tab Tab
     log=$(copy_focused_text)
     check "A's log holds the sent line, once" shows "$log" "Sent BROADCAST message : $line_to_all"
 }
@@ -163,6 +164,34 @@ step_5() {
     check "a left click on B's icon shows its window" wait_until 3 main_window_shown "$b" || return 1
     place_window "$(main_window "$b")" 640 560
     check "B's log shows A's line" log_holds "$b" "PC1.LAN.TEST : $line"
+}
+
+# A, whose roster has B chosen, sends a file; B, on the screen, accepts it.
+step_files() {
+    local file="$LAN_WORK/report-1.bin" picker transfers
+    head -c 3000000 /dev/urandom >"$file"
+    check "A's window takes the keyboard focus" focus_window "$(main_window "$a")" || return 1
+    keys alt+f
+    check "Send file... asks which files, for B" \
+        wait_until 5 eval 'picker=$(window_named "$a" "^Send files to PC2.LAN.TEST$")' &&
+        check "the file dialog takes the keyboard focus" focus_window "$picker" || return 1
+    type_text "$file"
+    keys Return
+    check "the offer shows B its transfers at once" \
+        wait_until 10 eval 'transfers=$(window_named "$b" "file transfers$")' &&
+        check "B's transfers take the keyboard focus" focus_window "$transfers" || return 1
+    shot b-offered
+    keys alt+a
+    check "accepted, the file arrives in B's Downloads byte for byte" \
+        wait_until 20 cmp -s "$file" "$(host_home 2)/Downloads/report-1.bin" || return 1
+    focus_window "$transfers" && keys Escape
+    check "Esc closes B's transfers" wait_until 3 eval '! is_viewable "$transfers"' &&
+        check "B's log says it arrived whole" \
+            wait_until 5 log_holds "$b" '"report-1.bin" from PC1.LAN.TEST arrived whole' &&
+        check "A's transfers opened with the offer" \
+            eval 'transfers=$(window_named "$a" "file transfers$")' || return 1
+    focus_window "$transfers" && keys Escape
+    check "A's log says it was offered" log_holds "$a" 'Offered "report-1.bin" (1 item'
 }
 
 step_6() {
@@ -225,8 +254,9 @@ step_8() {
         check "it settles into the tray" wait_until 10 in_tray "$a" || return 1
     sleep 1 # past the first timer tick
     click_icon "$a" 1
-    check "a left click shows A's window" wait_until 3 main_window_shown "$a" &&
-        check "A's window takes the keyboard focus" focus_window "$(main_window "$a")" || return 1
+    check "a left click shows A's window" wait_until 3 main_window_shown "$a" || return 1
+    place_window "$(main_window "$a")" 16 16 # clear of B's log
+    check "A's window takes the keyboard focus" focus_window "$(main_window "$a")" || return 1
     # The focus starts on the roster: End chooses B, which answered A's hello.
     keys End Tab
     type_text "$line"
@@ -324,6 +354,7 @@ step 2 "a left click shows A; a line typed there goes to everybody once"
 step 3 "B, hidden, chimes and its icon blinks"
 step 4 "a right click on B's icon opens the line; a reply goes to A alone"
 step 5 "A sends a line to B alone, chosen in the roster"
+step files "A sends B a file through its window; B accepts it"
 step 6 "A's close button ends it"
 step 7 "a create call on A's session bus starts A; a start by hand shows it; its close button only hides it"
 step 8 "with a dead name server A starts, reaches B and ends at once"

@@ -1,6 +1,7 @@
 #include "port/port.h"
 
 #include <QTest>
+#include <arpa/inet.h>
 #include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -186,6 +187,16 @@ TEST_F(PortLibrary, OnceModeClosesAfterOneReception) {
     ASSERT_EQ(client->Send("abc", 3), 3);
     EXPECT_TRUE(ClosedByPeer(client));
     EXPECT_EQ(Received().size(), 1u);
+    // A peer that no resolver names is named by its address all the same.
+    const int raw = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{AF_INET, 0, {inet_addr("127.0.0.9")}, {}};
+    sockaddr_in to{AF_INET, htons(static_cast<std::uint16_t>(port)), {inet_addr("127.0.0.1")}, {}};
+    ASSERT_EQ(bind(raw, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+    ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    ASSERT_EQ(send(raw, "d", 1, 0), 1);
+    ASSERT_TRUE(QTest::qWaitFor([] { return Received().size() == 2; }));
+    EXPECT_EQ(Received()[1].peerName, "127.0.0.9");
+    close(raw);
 }
 
 // CloseConnection runs while the poll thread serves what the clients just sent.

@@ -1,0 +1,70 @@
+#include "files/FileNotice.h"
+
+#include "files/OfferToken.h"
+#include "files/TransferText.h"
+
+namespace kestrane {
+namespace {
+
+constexpr std::string_view kVersion = "FILES/1";
+constexpr std::string_view kOffer = "OFFER";
+constexpr std::string_view kDecline = "DECLINE";
+constexpr std::string_view kWithdraw = "WITHDRAW";
+
+std::string_view WithoutLineEnd(std::string_view text) {
+    if (text.ends_with("\r\n")) {
+        text.remove_suffix(2);
+    }
+    return text;
+}
+
+} // namespace
+
+std::optional<FileNotice> FileNotice::Parse(std::string_view text) {
+    const auto words = TransferText::Words(WithoutLineEnd(text));
+    if (words.size() < 3 || words[0] != kVersion || !OfferToken::IsToken(words[2])) {
+        return std::nullopt;
+    }
+    FileNotice notice;
+    notice.token = std::string(words[2]);
+    if (words[1] == kDecline || words[1] == kWithdraw) {
+        if (words.size() != 3) {
+            return std::nullopt;
+        }
+        notice.kind = words[1] == kDecline ? Kind::Decline : Kind::Withdraw;
+        return notice;
+    }
+    if (words[1] != kOffer || words.size() != 6) {
+        return std::nullopt;
+    }
+    const auto entries = TransferText::ParseCount(words[3]);
+    const auto bytes = TransferText::ParseCount(words[4]);
+    auto title = TransferText::DecodeWord(words[5]);
+    if (!entries || *entries == 0 || !bytes || !title || title->empty() ||
+        title->size() > kLongestTitle) {
+        return std::nullopt;
+    }
+    notice.entries = *entries;
+    notice.bytes = *bytes;
+    notice.title = std::move(*title);
+    return notice;
+}
+
+std::string FileNotice::Compose() const {
+    std::string text(kVersion);
+    switch (kind) {
+    case Kind::Offer:
+        text += ' ' + std::string(kOffer) + ' ' + token + ' ' + std::to_string(entries) + ' ' +
+                std::to_string(bytes) + ' ' + TransferText::EncodeWord(title);
+        break;
+    case Kind::Decline:
+        text += ' ' + std::string(kDecline) + ' ' + token;
+        break;
+    case Kind::Withdraw:
+        text += ' ' + std::string(kWithdraw) + ' ' + token;
+        break;
+    }
+    return text + "\r\n";
+}
+
+} // namespace kestrane

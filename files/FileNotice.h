@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrane {
+
+/// The text of a file-transfer datagram (type DATAGRAM_FILES, chat layout):
+/// an offer from the sender, a decline from the receiver, or a withdrawal of
+/// an offer by its sender. One line, CR LF at its end:
+///   FILES/1 OFFER <token> <entries> <bytes> <title>
+///   FILES/1 DECLINE <token>
+///   FILES/1 WITHDRAW <token>
+class FileNotice {
+public:
+    enum class Kind { Offer, Decline, Withdraw };
+
+    /// The longest title, decoded: a file name's limit on Linux.
+    static constexpr std::size_t kLongestTitle = 255;
+
+    /// Any bytes; nothing when they are not a notice this version knows.
+    static std::optional<FileNotice> Parse(std::string_view text);
+    std::string Compose() const;
+
+    Kind kind = Kind::Offer;
+    std::string token;         // OfferToken text
+    std::uint64_t entries = 0; // offer only: files and folders listed
+    std::uint64_t bytes = 0;   // offer only: the files' sizes added up
+    std::string title;         // offer only: what the person sees, e.g. the first name
+};
+
+} // namespace kestrane

@@ -1,0 +1,125 @@
+#include "files/OfferBuilder.h"
+
+#include "files/SafeRelativePath.h"
+#include "files/Sha256.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrane {
+namespace {
+
+std::string NameOf(const std::string& source) {
+    std::string trimmed = source;
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+        trimmed.pop_back();
+    }
+    return trimmed.substr(trimmed.rfind('/') + 1);
+}
+
+std::string CannotRead(const std::string& source) {
+    return "\"" + SafeRelativePath::Printable(source) +
+           "\" cannot be read: " + std::strerror(errno) + ".";
+}
+
+} // namespace
+
+bool OfferBuilder::Build(const std::vector<std::string>& chosen, FileServer::Offer& offer,
+                         std::string& error) {
+    for (const std::string& source : chosen) {
+        const std::string name = NameOf(source);
+        const bool taken =
+            std::any_of(offer.manifest.entries.begin(), offer.manifest.entries.end(),
+                        [&](const ManifestEntry& entry) { return entry.path == name; });
+        if (taken) {
+            error = "Two of the chosen items are called \"" + SafeRelativePath::Printable(name) +
+                    "\"; send them one at a time.";
+            return false;
+        }
+        if (!AddItem(source, name, offer, error)) {
+            return false;
+        }
+    }
+    if (offer.manifest.entries.empty()) {
+        error = "There is nothing to send: links and special files are never sent.";
+        return false;
+    }
+    if (auto problem = offer.manifest.Problem()) {
+        error = "This cannot be offered: " + *problem + ".";
+        return false;
+    }
+    return true;
+}
+
+bool OfferBuilder::AddItem(const std::string& source, const std::string& path,
+                           FileServer::Offer& offer, std::string& error) {
+    struct stat status {};
+    if (::lstat(source.c_str(), &status) != 0) {
+        error = CannotRead(source);
+        return false;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return AddFolder(source, path, offer, error);
+    }
+    if (S_ISREG(status.st_mode)) {
+        return AddFile(source, path, offer, error);
+    }
+    skipped.push_back(source);
+    return true;
+}
+
+bool OfferBuilder::AddFile(const std::string& source, const std::string& path,
+                           FileServer::Offer& offer, std::string& error) {
+    const int file = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    struct stat status {};
+    std::optional<std::string> digest;
+    if (file >= 0 && ::fstat(file, &status) == 0) {
+        digest = Sha256::OfFile(file, static_cast<std::uint64_t>(status.st_size), &stop);
+    }
+    if (!digest) {
+        error = stop ? "Cancelled." : CannotRead(source);
+        if (file >= 0) {
+            ::close(file);
+        }
+        return false;
+    }
+    ::close(file);
+    offer.manifest.entries.push_back(
+        {false, static_cast<std::uint64_t>(status.st_size), *digest, path});
+    offer.sources.push_back(source);
+    return true;
+}
+
+bool OfferBuilder::AddFolder(const std::string& source, const std::string& path,
+                             FileServer::Offer& offer, std::string& error) {
+    offer.manifest.entries.push_back({true, 0, {}, path});
+    offer.sources.emplace_back();
+    std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(source.c_str()), ::closedir);
+    if (folder == nullptr) {
+        error = CannotRead(source);
+        return false;
+    }
+    std::vector<std::string> names;
+    while (const dirent* item = ::readdir(folder.get())) {
+        const std::string name = item->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    // The same folder always makes the same offer.
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        if (!AddItem(source + '/' + name, path + '/' + name, offer, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace kestrane

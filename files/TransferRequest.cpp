@@ -1,0 +1,79 @@
+#include "files/TransferRequest.h"
+
+#include "files/OfferToken.h"
+#include "files/TransferText.h"
+
+namespace kestrane {
+
+std::optional<TransferRequest> TransferRequest::Parse(std::string_view line) {
+    const auto words = TransferText::Words(line);
+    if (line.size() >= kLongestLine || words.size() < 2 || !OfferToken::IsToken(words[1])) {
+        return std::nullopt;
+    }
+    TransferRequest request;
+    request.token = std::string(words[1]);
+    if (words[0] == "LIST" && words.size() == 2) {
+        return request;
+    }
+    if (words[0] != "GET" || words.size() != 5 || !TransferText::IsDigest(words[4])) {
+        return std::nullopt;
+    }
+    const auto index = TransferText::ParseCount(words[2]);
+    const auto offset = TransferText::ParseCount(words[3]);
+    if (!index || !offset) {
+        return std::nullopt;
+    }
+    request.kind = Kind::Get;
+    request.index = *index;
+    request.offset = *offset;
+    request.heldDigest = std::string(words[4]);
+    return request;
+}
+
+std::string TransferRequest::Compose() const {
+    if (kind == Kind::List) {
+        return "LIST " + token + '\n';
+    }
+    return "GET " + token + ' ' + std::to_string(index) + ' ' + std::to_string(offset) + ' ' +
+           heldDigest + '\n';
+}
+
+std::optional<TransferReply> TransferReply::Parse(std::string_view line) {
+    TransferReply reply;
+    if (line.size() >= kLongestLine) {
+        return std::nullopt;
+    }
+    if (line.starts_with("ERR ")) {
+        reply.text = std::string(line.substr(4));
+        return reply;
+    }
+    const auto words = TransferText::Words(line);
+    const auto count = words.size() == 2 ? TransferText::ParseCount(words[1]) : std::nullopt;
+    if (!count || (words[0] != "OK" && words[0] != "FROM")) {
+        return std::nullopt;
+    }
+    reply.kind = words[0] == "OK" ? Kind::Ok : Kind::From;
+    reply.count = *count;
+    return reply;
+}
+
+std::string TransferReply::Compose() const {
+    switch (kind) {
+    case Kind::Ok:
+        return "OK " + std::to_string(count) + '\n';
+    case Kind::From:
+        return "FROM " + std::to_string(count) + '\n';
+    case Kind::Error:
+        break;
+    }
+    // The text is the sender's own; a line end inside would cut the reply.
+    std::string shown = text.substr(0, kLongestLine - 6);
+    for (char& character : shown) {
+        if (static_cast<unsigned char>(character) < 0x20) {
+            character = ' ';
+        }
+    }
+    return "ERR " + shown + '\n';
+}
+
+} // namespace kestrane

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrane {
+
+/// What a receiver asks the sender on a stream connection, one line ending
+/// in LF, the first thing it sends:
+///   LIST <token>                              the offer's manifest
+///   GET <token> <index> <offset> <digest>     one file's bytes from `offset`,
+///                                             `digest` being the SHA-256 of
+///                                             the `offset` bytes already held
+class TransferRequest {
+public:
+    enum class Kind { List, Get };
+
+    /// A request line is never longer than this, LF included.
+    static constexpr std::size_t kLongestLine = 256;
+
+    /// One line without its LF; nothing when malformed.
+    static std::optional<TransferRequest> Parse(std::string_view line);
+    /// The line, LF included.
+    std::string Compose() const;
+
+    Kind kind = Kind::List;
+    std::string token;
+    std::uint64_t index = 0;  // GET: the manifest entry, from 0
+    std::uint64_t offset = 0; // GET: bytes the receiver holds already
+    std::string heldDigest;   // GET: SHA-256 of those bytes
+};
+
+/// The sender's first line in answer, LF at its end:
+///   OK <entries>     the manifest's lines follow (LIST)
+///   FROM <start>     the file's bytes from `start` to its end follow (GET);
+///                    `start` is 0 when the bytes held are not the file's
+///   ERR <text>       refused, for the person; the connection then closes
+class TransferReply {
+public:
+    enum class Kind { Ok, From, Error };
+
+    static constexpr std::size_t kLongestLine = 1024;
+
+    /// One line without its LF; nothing when malformed.
+    static std::optional<TransferReply> Parse(std::string_view line);
+    std::string Compose() const;
+
+    Kind kind = Kind::Error;
+    std::uint64_t count = 0; // OK: entries; FROM: start
+    std::string text;        // ERR
+};
+
+} // namespace kestrane

@@ -1,0 +1,140 @@
+#include "files/FileManifest.h"
+#include "files/FileNotice.h"
+#include "files/OfferToken.h"
+#include "files/SafeRelativePath.h"
+#include "files/TransferRequest.h"
+#include "files/TransferText.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrane::test {
+namespace {
+
+using namespace std::string_literals;
+
+const std::string kToken(32, 'a');
+const std::string kDigest(64, 'e');
+
+TEST(FilesTest, OnlyNamesThatStayInsideTheirFolderAreSafe) {
+    const std::pair<std::string, bool> paths[] = {
+        {"a", true},
+        {"Fotos/Été 2026/..x .jpg", true},
+        {".hidden/.x", true},
+        {std::string(255, 'n') + "/b", true},
+        {"", false},
+        {"/etc/passwd", false},
+        {"a/../../b", false},
+        {"..", false},
+        {"a/.", false},
+        {"a//b", false},
+        {"a/", false},
+        {"a\\..\\b", false},
+        {"a\0b"s, false},
+        {"a\nb", false},
+        {"a\x7f", false},
+        {std::string(256, 'n'), false},
+        {std::string(2049, 'n') + "/" + std::string(2047, 'n'), false},
+        {"\xc0\xaf", false},
+        {"\xed\xa0\x80", false},
+        {"\xc2\x85", false},
+        {"\xff", false},
+        {"\xf4\x90\x80\x80", false},
+        {"\xe2\x82", false}};
+    for (const auto& [path, safe] : paths) {
+        EXPECT_EQ(!SafeRelativePath::Problem(path), safe) << SafeRelativePath::Printable(path);
+    }
+    EXPECT_EQ(SafeRelativePath::Printable("a\nb/\xff"), "a?b/?");
+}
+
+TEST(FilesTest, WordsCarryEveryByteAndRefuseBrokenEscapes) {
+    std::string everyByte;
+    for (int byte = 0; byte < 256; ++byte) {
+        everyByte += static_cast<char>(byte);
+    }
+    const std::string word = TransferText::EncodeWord(everyByte);
+    EXPECT_EQ(word.find_first_of(" \r\n\0"s), std::string::npos);
+    EXPECT_EQ(TransferText::DecodeWord(word), everyByte);
+    for (const char* broken : {"%", "a%4", "%GG", "%4g"}) {
+        EXPECT_FALSE(TransferText::DecodeWord(broken)) << broken;
+    }
+    for (const char* count : {"", "01", "-1", "+1", "1 ", "18446744073709551616"}) {
+        EXPECT_FALSE(TransferText::ParseCount(count)) << count;
+    }
+    EXPECT_EQ(TransferText::ParseCount("18446744073709551615"), UINT64_MAX);
+}
+
+TEST(FilesTest, NoticesRoundTripAndAnythingElseIsNoNotice) {
+    FileNotice offer{FileNotice::Kind::Offer, kToken, 3, 5'000'000'000, "My photos"};
+    const std::string text = offer.Compose();
+    EXPECT_EQ(text, "FILES/1 OFFER " + kToken + " 3 5000000000 My%20photos\r\n");
+    const auto parsed = FileNotice::Parse(text);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->title, "My photos");
+    EXPECT_EQ(parsed->bytes, 5'000'000'000u);
+    EXPECT_EQ(FileNotice::Parse("FILES/1 DECLINE " + kToken)->kind, FileNotice::Kind::Decline);
+    for (const std::string& bad : std::vector<std::string>{
+             "FILES/2 DECLINE " + kToken, "FILES/1 DECLINE " + kToken + " x",
+             "FILES/1 DECLINE " + std::string(32, 'A'), "FILES/1 OFFER " + kToken + " 0 0 t",
+             "FILES/1 OFFER " + kToken + " 1 1 ", "FILES/1 OFFER " + kToken + " 1 1 t u",
+             "FILES/1 OFFER " + kToken + " 1 1 " + std::string(256, 't'), "FILES/1 OFFER"}) {
+        EXPECT_FALSE(FileNotice::Parse(bad)) << bad;
+    }
+}
+
+TEST(FilesTest, ManifestsRoundTripAndUnmakeableOnesAreRefused) {
+    FileManifest manifest;
+    manifest.entries = {{true, 0, "", "Photos"}, {false, 7, kDigest, "Photos/a b.jpg"}};
+    const std::string text = manifest.Compose();
+    EXPECT_EQ(text, "D Photos\nF 7 " + kDigest + " Photos/a%20b.jpg\n");
+    EXPECT_EQ(FileManifest::ParseEntry("F 7 " + kDigest + " Photos/a%20b.jpg"),
+              manifest.entries[1]);
+    EXPECT_FALSE(manifest.Problem());
+    for (const std::string& bad :
+         std::vector<std::string>{"F 7 " + kDigest, "F 07 " + kDigest + " a", "F 7 x a", "D",
+                                  "D a b", "X a", "F 7 " + kDigest + " a%"}) {
+        EXPECT_FALSE(FileManifest::ParseEntry(bad)) << bad;
+    }
+    const std::pair<std::vector<ManifestEntry>, std::string> refused[] = {
+        {{}, "it lists 0 entries; an offer lists 1 to 100000"},
+        {{{false, 1, kDigest, "../x"}},
+         "the name \"../x\" is refused: it names \"..\", which leads out "
+         "of its folder"},
+        {{{true, 0, "", "a"}, {false, 1, kDigest, "a"}}, "it lists \"a\" twice"},
+        {{{false, 1, kDigest, "a"}, {false, 1, kDigest, "a/b"}}, "\"a/b\" lies inside a file"},
+        {{{false, UINT64_MAX, kDigest, "a"}, {false, 1, kDigest, "b"}},
+         "its sizes add up to more than any disk holds"}};
+    for (const auto& [entries, problem] : refused) {
+        manifest.entries = entries;
+        EXPECT_EQ(manifest.Problem().value_or("none"), problem);
+    }
+}
+
+TEST(FilesTest, RequestsAndRepliesRoundTripAndMalformedOnesAreRefused) {
+    const TransferRequest get{TransferRequest::Kind::Get, kToken, 2, 4'294'967'296, kDigest};
+    const std::string line = get.Compose();
+    const auto parsed = TransferRequest::Parse(std::string_view(line).substr(0, line.size() - 1));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->offset, 4'294'967'296u);
+    EXPECT_EQ(TransferRequest::Parse("LIST " + kToken)->kind, TransferRequest::Kind::List);
+    for (const std::string& bad : std::vector<std::string>{
+             "LIST", "LIST " + kToken + " ", "GET " + kToken + " 1 2",
+             "GET " + kToken + " 1 2 " + std::string(64, 'E'), "PUT " + kToken}) {
+        EXPECT_FALSE(TransferRequest::Parse(bad)) << bad;
+    }
+    EXPECT_EQ(TransferReply::Parse("FROM 9")->count, 9u);
+    EXPECT_EQ(TransferReply::Parse("ERR no such offer")->text, "no such offer");
+    EXPECT_FALSE(TransferReply::Parse("OK"));
+    EXPECT_EQ((TransferReply{TransferReply::Kind::Error, 0, "a\nb"}.Compose()), "ERR a b\n");
+}
+
+TEST(FilesTest, TokensAreRandomAndMatchOnlyThemselves) {
+    const auto first = OfferToken::Make();
+    ASSERT_TRUE(first && OfferToken::IsToken(*first));
+    EXPECT_NE(first, OfferToken::Make());
+    EXPECT_TRUE(OfferToken::Matches(*first, *first));
+    EXPECT_FALSE(OfferToken::Matches(*first, kToken));
+    EXPECT_FALSE(OfferToken::Matches(*first, first->substr(1)));
+}
+
+} // namespace
+} // namespace kestrane::test
