@@ -1,4 +1,4 @@
-#include "files/OfferToken.h"
+#include "chat/OfferToken.h"
 
 #include <array>
 #include <cstddef>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "files/FileManifest.h"
+#include "chat/FileManifest.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "files/SafeRelativePath.h"
+#include "chat/SafeRelativePath.h"
 
 #include <cstdint>
 

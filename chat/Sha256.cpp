@@ -1,4 +1,4 @@
-#include "files/Sha256.h"
+#include "chat/Sha256.h"
 
 #include <algorithm>
 #include <array>

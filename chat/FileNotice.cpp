@@ -1,7 +1,7 @@
-#include "files/FileNotice.h"
+#include "chat/FileNotice.h"
 
-#include "files/OfferToken.h"
-#include "files/TransferText.h"
+#include "chat/OfferToken.h"
+#include "chat/TransferText.h"
 
 namespace kestrane {
 namespace {

@@ -1,7 +1,7 @@
-#include "files/FileManifest.h"
+#include "chat/FileManifest.h"
 
-#include "files/SafeRelativePath.h"
-#include "files/TransferText.h"
+#include "chat/SafeRelativePath.h"
+#include "chat/TransferText.h"
 
 #include <limits>
 #include <unordered_map>

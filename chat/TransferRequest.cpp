@@ -1,7 +1,7 @@
-#include "files/TransferRequest.h"
+#include "chat/TransferRequest.h"
 
-#include "files/OfferToken.h"
-#include "files/TransferText.h"
+#include "chat/OfferToken.h"
+#include "chat/TransferText.h"
 
 namespace kestrane {
 

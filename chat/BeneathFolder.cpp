@@ -1,4 +1,4 @@
-#include "files/BeneathFolder.h"
+#include "chat/BeneathFolder.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
-#include "files/FileServer.h"
+#include "chat/FileServer.h"
 
-#include "files/OfferToken.h"
-#include "files/Sha256.h"
-#include "files/TransferRequest.h"
+#include "chat/OfferToken.h"
+#include "chat/Sha256.h"
+#include "chat/TransferRequest.h"
 #include "port/port.h"
 
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "files/TransferText.h"
+#include "chat/TransferText.h"
 
 #include <charconv>
 

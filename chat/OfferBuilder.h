@@ -1,6 +1,6 @@
 #pragma once
 
-#include "files/FileServer.h"
+#include "chat/FileServer.h"
 
 #include <atomic>
 #include <string>
