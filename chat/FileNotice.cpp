@@ -3,12 +3,15 @@
 #include "chat/OfferToken.h"
 #include "chat/TransferText.h"
 
+#include <utility>
+
 namespace kestrane {
 namespace {
 
 constexpr std::string_view kVersion = "FILES/1";
 constexpr std::string_view kOffer = "OFFER";
 constexpr std::string_view kDecline = "DECLINE";
+constexpr std::string_view kReceived = "RECEIVED";
 constexpr std::string_view kWithdraw = "WITHDRAW";
 
 std::string_view WithoutLineEnd(std::string_view text) {
@@ -27,12 +30,16 @@ std::optional<FileNotice> FileNotice::Parse(std::string_view text) {
     }
     FileNotice notice;
     notice.token = std::string(words[2]);
-    if (words[1] == kDecline || words[1] == kWithdraw) {
-        if (words.size() != 3) {
-            return std::nullopt;
+    for (const auto& [kind, word] : {std::pair{Kind::Decline, kDecline},
+                                     {Kind::Received, kReceived},
+                                     {Kind::Withdraw, kWithdraw}}) {
+        if (words[1] == word) {
+            if (words.size() != 3) {
+                return std::nullopt;
+            }
+            notice.kind = kind;
+            return notice;
         }
-        notice.kind = words[1] == kDecline ? Kind::Decline : Kind::Withdraw;
-        return notice;
     }
     if (words[1] != kOffer || words.size() != 6) {
         return std::nullopt;
@@ -59,6 +66,9 @@ std::string FileNotice::Compose() const {
         break;
     case Kind::Decline:
         text += ' ' + std::string(kDecline) + ' ' + token;
+        break;
+    case Kind::Received:
+        text += ' ' + std::string(kReceived) + ' ' + token;
         break;
     case Kind::Withdraw:
         text += ' ' + std::string(kWithdraw) + ' ' + token;

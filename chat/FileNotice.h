@@ -8,14 +8,15 @@
 namespace kestrane {
 
 /// The text of a file-transfer datagram (type DATAGRAM_FILES, chat layout):
-/// an offer from the sender, a decline from the receiver, or a withdrawal of
-/// an offer by its sender. One line, CR LF at its end:
+/// an offer from the sender, a decline or a receipt from the receiver, or a
+/// withdrawal of an offer by its sender. One line, CR LF at its end:
 ///   FILES/1 OFFER <token> <entries> <bytes> <title>
 ///   FILES/1 DECLINE <token>
+///   FILES/1 RECEIVED <token>
 ///   FILES/1 WITHDRAW <token>
 class FileNotice {
 public:
-    enum class Kind { Offer, Decline, Withdraw };
+    enum class Kind { Offer, Decline, Received, Withdraw };
 
     /// The longest title, decoded: a file name's limit on Linux.
     static constexpr std::size_t kLongestTitle = 255;

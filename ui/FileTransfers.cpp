@@ -143,11 +143,11 @@ int FileTransfers::WaitingCount() const {
 }
 
 std::uint64_t FileTransfers::DoneBytes(const Transfer& transfer) const {
-    if (!transfer.incoming) {
-        return std::min(server->SentBytes(transfer.token), transfer.bytes);
-    }
     if (transfer.state == State::Done) {
         return transfer.bytes;
+    }
+    if (!transfer.incoming) {
+        return std::min(server->SentBytes(transfer.token), transfer.bytes);
     }
     return transfer.fetcher != nullptr ? transfer.fetcher->doneBytes.load() : 0;
 }
@@ -246,12 +246,19 @@ void FileTransfers::OnNotice(const QString& peer, const std::string& address,
     if (!notice) {
         return;
     }
-    if (notice->kind == FileNotice::Kind::Decline) {
+    if (notice->kind == FileNotice::Kind::Decline || notice->kind == FileNotice::Kind::Received) {
         Transfer* offered = FindByToken(notice->token, address, false);
-        if (offered != nullptr && offered->state == State::Offered) {
-            server->Withdraw(offered->token);
+        if (offered == nullptr || offered->state != State::Offered) {
+            return;
+        }
+        // Either way the offer has served its purpose: nothing more is served.
+        server->Withdraw(offered->token);
+        if (notice->kind == FileNotice::Kind::Decline) {
             hooks.note(QStringLiteral("%1 declined %2").arg(peer, Quoted(offered->title)));
             End(*offered, State::Declined, QStringLiteral("Declined"));
+        } else {
+            hooks.note(QStringLiteral("%1 received %2 whole").arg(peer, Quoted(offered->title)));
+            End(*offered, State::Done, QStringLiteral("Received by %1").arg(peer));
         }
         return;
     }
@@ -339,6 +346,8 @@ void FileTransfers::Finish(int id, bool arrived, const std::string& error) {
         QStringLiteral("in %1 as %2").arg(transfer->folder, names.join(QStringLiteral(", ")));
     hooks.note(QStringLiteral("%1 from %2 arrived whole, %3")
                    .arg(Quoted(transfer->title), transfer->peer, where));
+    SendNotice(*transfer,
+               FileNotice{FileNotice::Kind::Received, transfer->token, 0, 0, {}}.Compose());
     End(*transfer, State::Done, QStringLiteral("Arrived %1").arg(where));
 }
 

@@ -72,6 +72,9 @@ TEST(FilesTest, NoticesRoundTripAndAnythingElseIsNoNotice) {
     EXPECT_EQ(parsed->title, "My photos");
     EXPECT_EQ(parsed->bytes, 5'000'000'000u);
     EXPECT_EQ(FileNotice::Parse("FILES/1 DECLINE " + kToken)->kind, FileNotice::Kind::Decline);
+    const FileNotice receipt{FileNotice::Kind::Received, kToken, 0, 0, {}};
+    EXPECT_EQ(receipt.Compose(), "FILES/1 RECEIVED " + kToken + "\r\n");
+    EXPECT_EQ(FileNotice::Parse(receipt.Compose())->kind, FileNotice::Kind::Received);
     for (const std::string& bad : std::vector<std::string>{
              "FILES/2 DECLINE " + kToken, "FILES/1 DECLINE " + kToken + " x",
              "FILES/1 DECLINE " + std::string(32, 'A'), "FILES/1 OFFER " + kToken + " 0 0 t",
