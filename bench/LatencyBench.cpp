@@ -4,13 +4,16 @@
 // handler has appended the line and the dispatcher has its answer. In the same
 // run the same datagrams go to a plain blocking recv loop, the raw UDP one-way
 // time. The window sits in the tray, as the program does; a shorter second
-// series keeps it on screen, where every line is also painted. Runs in a
-// network namespace of its own when it can (root).
+// series keeps it on screen, where every line is also painted; a third keeps it
+// in the tray while a file moves through the same UI thread (both ends of a
+// loopback transfer and the transfers dialog). Runs in a network namespace of
+// its own when it can (root).
 //   kestrane_latency_bench           the full run: 10,000 lines each way
 //   kestrane_latency_bench --short   a quick run that only checks it works
 #include "bench/BenchStatistics.h"
 #include "bench/DatagramTap.h"
 #include "bench/LoopbackRig.h"
+#include "bench/LoopbackTransfer.h"
 #include "chat/ChatWindow.h"
 #include "chat/chat.h"
 #include "tests/support/LoopbackAddress.h"
@@ -19,6 +22,7 @@
 #include "ui/UiBridge.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <charconv>
 #include <chrono>
@@ -239,6 +243,28 @@ Figures MeasureWindow(bool onScreen, int lines, int blocks, RawReceiver* raw, Fi
     return figures;
 }
 
+/// The window in the tray while `transfer` runs; false when no round of the
+/// transfer arrived whole.
+bool MeasureDuringTransfer(kestrane::bench::LoopbackTransfer& transfer, int lines, int blocks,
+                           Figures& figures) {
+    transfer.Start();
+    figures = MeasureWindow(false, lines, blocks, nullptr, nullptr);
+    transfer.Stop();
+    // A short series may end before the first round does.
+    QElapsedTimer waited;
+    waited.start();
+    while (transfer.ArrivedBytes() == 0 && transfer.Failure().isEmpty() &&
+           waited.elapsed() < 60'000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
+    if (transfer.ArrivedBytes() == 0) {
+        std::fprintf(stderr, "no file arrived during the transfer series: %s\n",
+                     qPrintable(transfer.Failure()));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -257,6 +283,11 @@ int main(int argc, char** argv) {
     const Figures inTray = MeasureWindow(false, lines, quick ? 2 : 5, &raw, &rawFigures);
     rawFigures.samples = rawClock.Samples();
     const Figures onScreen = MeasureWindow(true, onScreenLines, 1, nullptr, nullptr);
+    Figures duringTransfer;
+    kestrane::bench::LoopbackTransfer transfer(kestrane::test::FreeUdpPort(), quick ? 4 : 256);
+    if (!MeasureDuringTransfer(transfer, lines / 2, quick ? 1 : 5, duringTransfer)) {
+        return 1;
+    }
 
     const double above =
         kestrane::bench::Median(inTray.samples) - kestrane::bench::Median(rawFigures.samples);
@@ -266,8 +297,15 @@ int main(int argc, char** argv) {
     Report("raw UDP one-way (blocking recv)", rawFigures);
     Report("window in the tray: sendto to line logged", inTray);
     Report("window on screen: the same", onScreen);
+    Report("in the tray, a file transfer running", duringTransfer);
     std::printf("  %d lines each, %d on screen; median above raw: %.1f us (target at most 150); "
                 "p99 %.1f us (target under 2000)\n",
                 lines, onScreenLines, above, kestrane::bench::Percentile(inTray.samples, 99));
+    std::printf("  while a file moved through the window's thread at %.0f MB/s (%.0f MiB): "
+                "median %.2f times the idle one (target at most 2)\n",
+                static_cast<double>(transfer.ArrivedBytes()) / transfer.Seconds() / 1e6,
+                static_cast<double>(transfer.ArrivedBytes()) / (1 << 20),
+                kestrane::bench::Median(duringTransfer.samples) /
+                    kestrane::bench::Median(inTray.samples));
     return 0;
 }

@@ -1,0 +1,95 @@
+#include "bench/LoopbackTransfer.h"
+
+#include <QDir>
+#include <QFile>
+#include <random>
+#include <vector>
+
+namespace kestrane::bench {
+namespace {
+
+constexpr char kPeer[] = "BENCH";
+// Both ends on one host: each sees the other at the loopback address.
+constexpr char kAddress[] = "127.0.0.1";
+
+/// Posts `text` to `to` as a notice from the other end, as the network would.
+FileTransfers::Hooks PostingTo(FileTransfers& to) {
+    return {.sendNotice =
+                [&to](const std::string& /*address*/, const std::string& text) {
+                    QMetaObject::invokeMethod(
+                        &to, [&to, text] { to.OnNotice(kPeer, kAddress, text); },
+                        Qt::QueuedConnection);
+                    return SendResult::Sent;
+                },
+            .note = [](const QString&) {},
+            .alert = [] {}};
+}
+
+void WriteRandomFile(const QString& path, int mebibytes) {
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    std::mt19937_64 random(9000);
+    std::vector<std::uint64_t> block(1 << 17); // 1 MiB
+    for (int written = 0; written < mebibytes; ++written) {
+        for (auto& word : block) {
+            word = random();
+        }
+        file.write(reinterpret_cast<const char*>(block.data()),
+                   static_cast<qint64>(block.size() * sizeof block[0]));
+    }
+}
+
+} // namespace
+
+LoopbackTransfer::LoopbackTransfer(int tcpPort, int mebibytes)
+    : source(folder.filePath(QStringLiteral("payload.bin"))),
+      into(folder.filePath(QStringLiteral("in"))), sender(PostingTo(receiver), tcpPort),
+      receiver(PostingTo(sender), tcpPort), view(receiver) {
+    WriteRandomFile(source, mebibytes);
+    QObject::connect(&receiver, &FileTransfers::Changed, &receiver,
+                     [this] { OnReceiverChanged(); });
+}
+
+void LoopbackTransfer::Start() {
+    started = lastArrival = std::chrono::steady_clock::now();
+    if (!sender.Open()) {
+        failure = QStringLiteral("the sending end could not open its TCP port");
+        return;
+    }
+    view.show();
+    OfferRound();
+}
+
+double LoopbackTransfer::Seconds() const {
+    return std::chrono::duration<double>(lastArrival - started).count();
+}
+
+void LoopbackTransfer::OfferRound() {
+    QDir(into).removeRecursively();
+    QDir().mkpath(into);
+    sender.Offer(kPeer, kAddress, {source});
+}
+
+void LoopbackTransfer::OnReceiverChanged() {
+    for (const FileTransfers::Transfer& transfer : receiver.Transfers()) {
+        if (transfer.state == FileTransfers::State::Waiting &&
+            accepted.insert(transfer.id).second) {
+            // Accepting changes the list under this loop: after it returns.
+            QMetaObject::invokeMethod(
+                &receiver, [this, id = transfer.id] { receiver.Accept(id, into); },
+                Qt::QueuedConnection);
+        } else if (transfer.state == FileTransfers::State::Failed && failure.isEmpty()) {
+            failure = transfer.message;
+        } else if (transfer.state == FileTransfers::State::Done &&
+                   counted.insert(transfer.id).second) {
+            arrivedBytes += transfer.bytes;
+            lastArrival = std::chrono::steady_clock::now();
+            if (!stopping) {
+                QMetaObject::invokeMethod(
+                    &receiver, [this] { OfferRound(); }, Qt::QueuedConnection);
+            }
+        }
+    }
+}
+
+} // namespace kestrane::bench
