@@ -107,6 +107,7 @@ void FileServer::Add(Offer offer) {
 void FileServer::Withdraw(const std::string& token) {
     std::lock_guard guard(mutex);
     offers.erase(token);
+    sent.erase(token);
     for (const auto& serving : servings) {
         if (serving->token == token) {
             ::shutdown(serving->socket, SHUT_RDWR);
@@ -305,7 +306,9 @@ void FileServer::ServeFile(Serving& serving, const Offer& offer, std::uint64_t i
 
 void FileServer::CountSent(const std::string& token, std::uint64_t bytes) {
     std::lock_guard guard(mutex);
-    sent[token] += bytes;
+    if (offers.contains(token)) { // a withdrawn offer is forgotten whole
+        sent[token] += bytes;
+    }
 }
 
 } // namespace kestrane

@@ -50,7 +50,8 @@ public:
     void Add(Offer offer);
     /// Ends the offer; what is being sent from it is cut off.
     void Withdraw(const std::string& token);
-    /// File bytes of the offer sent so far, all connections together.
+    /// File bytes of the offer sent so far, all connections together; 0 once
+    /// it is withdrawn.
     std::uint64_t SentBytes(const std::string& token) const;
 
 private:
