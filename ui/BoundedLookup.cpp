@@ -26,9 +26,7 @@ void BoundedLookup::Start(Lookup lookup, std::chrono::milliseconds limit, Answer
         std::optional<std::string> found = lookup();
         std::lock_guard guard(shared->lock);
         if (BoundedLookup* target = shared->lookup) {
-            QMetaObject::invokeMethod(
-                target, [target, request, found] { target->Finish(request, found); },
-                Qt::QueuedConnection);
+            target->bridge.Post([target, request, found] { target->Finish(request, found); });
         }
     }).detach();
 }

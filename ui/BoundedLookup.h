@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/UiBridge.h"
+
 #include <QObject>
 #include <chrono>
 #include <functional>
@@ -43,6 +45,9 @@ private:
     void Finish(int request, std::optional<std::string> answer);
 
     std::shared_ptr<Owner> owner;
+    // Answers come through it rather than Qt's event queue, whose hand-off
+    // ThreadSanitizer cannot see; it closes with this object.
+    UiBridge bridge;
     std::map<int, Answer> answers; // UI thread only
     int nextRequest = 0;
 };

@@ -112,7 +112,7 @@ void FileTransfers::Run(std::function<void()> work) {
 void FileTransfers::Later(const std::shared_ptr<Owner>& shared, std::function<void()> then) {
     std::lock_guard guard(shared->lock);
     if (shared->transfers != nullptr) {
-        QMetaObject::invokeMethod(shared->transfers, std::move(then), Qt::QueuedConnection);
+        shared->transfers->bridge.Post(std::move(then));
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/ChatSender.h"
+#include "ui/UiBridge.h"
 
 #include <QObject>
 #include <QString>
@@ -118,6 +119,9 @@ private:
     };
     std::vector<Worker> workers;
     std::shared_ptr<Owner> owner;
+    // Work done comes back through it rather than Qt's event queue, whose
+    // hand-off ThreadSanitizer cannot see; it closes with this object.
+    UiBridge bridge;
     int nextId = 1;
     bool open = false;
     bool toldTooMany = false;
