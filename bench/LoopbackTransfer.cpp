@@ -51,43 +51,45 @@ LoopbackTransfer::LoopbackTransfer(int tcpPort, int mebibytes)
 }
 
 void LoopbackTransfer::Start() {
-    started = lastArrival = std::chrono::steady_clock::now();
     if (!sender.Open()) {
         failure = QStringLiteral("the sending end could not open its TCP port");
         return;
     }
+    QDir().mkpath(into);
     view.show();
-    OfferRound();
+    sender.Offer(kPeer, kAddress, {source});
+}
+
+bool LoopbackTransfer::IsMoving() const {
+    for (const FileTransfers::Transfer& transfer : receiver.Transfers()) {
+        if (transfer.state == FileTransfers::State::Running && receiver.DoneBytes(transfer) > 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 double LoopbackTransfer::Seconds() const {
-    return std::chrono::duration<double>(lastArrival - started).count();
-}
-
-void LoopbackTransfer::OfferRound() {
-    QDir(into).removeRecursively();
-    QDir().mkpath(into);
-    sender.Offer(kPeer, kAddress, {source});
+    return std::chrono::duration<double>(arrival - accepting).count();
 }
 
 void LoopbackTransfer::OnReceiverChanged() {
     for (const FileTransfers::Transfer& transfer : receiver.Transfers()) {
-        if (transfer.state == FileTransfers::State::Waiting &&
-            accepted.insert(transfer.id).second) {
+        if (transfer.state == FileTransfers::State::Waiting && !accepted) {
+            accepted = true;
             // Accepting changes the list under this loop: after it returns.
             QMetaObject::invokeMethod(
-                &receiver, [this, id = transfer.id] { receiver.Accept(id, into); },
+                &receiver,
+                [this, id = transfer.id] {
+                    accepting = std::chrono::steady_clock::now();
+                    receiver.Accept(id, into);
+                },
                 Qt::QueuedConnection);
         } else if (transfer.state == FileTransfers::State::Failed && failure.isEmpty()) {
             failure = transfer.message;
-        } else if (transfer.state == FileTransfers::State::Done &&
-                   counted.insert(transfer.id).second) {
-            arrivedBytes += transfer.bytes;
-            lastArrival = std::chrono::steady_clock::now();
-            if (!stopping) {
-                QMetaObject::invokeMethod(
-                    &receiver, [this] { OfferRound(); }, Qt::QueuedConnection);
-            }
+        } else if (transfer.state == FileTransfers::State::Done && arrivedBytes == 0) {
+            arrivedBytes = transfer.bytes;
+            arrival = std::chrono::steady_clock::now();
         }
     }
 }
