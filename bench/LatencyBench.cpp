@@ -10,6 +10,8 @@
 // its own when it can (root).
 //   kestrane_latency_bench           the full run: 10,000 lines each way
 //   kestrane_latency_bench --short   a quick run that only checks it works
+//   kestrane_latency_bench --on-screen   only the window on screen, 20,000
+//                                        lines, for a profiler
 #include "bench/BenchStatistics.h"
 #include "bench/DatagramTap.h"
 #include "bench/LoopbackRig.h"
@@ -24,13 +26,18 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPlainTextEdit>
+#include <QTextBlock>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,13 +71,24 @@ public:
                 std::errc()) {
             return;
         }
-        std::lock_guard guard(mutex);
-        if (recording) {
-            samples.push_back(static_cast<double>(arrived - stamp) / 1000.0);
+        bool counted = false;
+        {
+            std::lock_guard guard(mutex);
+            counted = recording;
+            if (recording) {
+                samples.push_back(static_cast<double>(arrived - stamp) / 1000.0);
+            }
+            ++arrivals;
+            changed.notify_all();
         }
-        ++arrivals;
-        changed.notify_all();
+        if (logged && counted) {
+            logged(stamp);
+        }
     }
+
+    /// Called with the stamp of each line recorded as it arrives, on the
+    /// arriving thread; set before the first line.
+    std::function<void(std::int64_t stamp)> logged;
 
     /// Waits until `count` lines have arrived in all; false on time-out.
     bool WaitFor(long count) {
@@ -194,8 +212,58 @@ private:
     std::thread loop;
 };
 
+/// Times each line from its sendto to the end of the first repaint of the log
+/// that shows it; a repaint shows every line up to the last one the control
+/// holds. UI thread only.
+class PaintClock : public QObject {
+public:
+    explicit PaintClock(QPlainTextEdit& log) : edit(log) {
+        edit.viewport()->installEventFilter(this);
+    }
+
+    void Logged(std::int64_t stamp) { unpainted.push_back(stamp); }
+    std::vector<double> samples;
+
+protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            // Runs once the repaint and the flush that follows it are done.
+            QMetaObject::invokeMethod(
+                this, [this, shown = NewestShown()] { Painted(shown); }, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    std::int64_t NewestShown() const {
+        for (QTextBlock block = edit.document()->lastBlock(); block.isValid();
+             block = block.previous()) {
+            const QString text = block.text();
+            const qsizetype at = text.indexOf(QLatin1String(STAMP.data(), STAMP.size()));
+            if (at >= 0) {
+                return text.mid(at + static_cast<qsizetype>(STAMP.size()))
+                    .section(' ', 0, 0)
+                    .toLongLong();
+            }
+        }
+        return 0;
+    }
+
+    void Painted(std::int64_t shown) {
+        const std::int64_t now = Now();
+        while (!unpainted.empty() && unpainted.front() <= shown) {
+            samples.push_back(static_cast<double>(now - unpainted.front()) / 1000.0);
+            unpainted.pop_front();
+        }
+    }
+
+    QPlainTextEdit& edit;
+    std::deque<std::int64_t> unpainted;
+};
+
 struct Figures {
     std::vector<double> samples;
+    std::vector<double> painted; // on screen only: sendto to the line painted
     long lost = 0;
 };
 
@@ -205,6 +273,16 @@ void Report(const char* name, const Figures& figures) {
                 kestrane::bench::Median(figures.samples),
                 kestrane::bench::Percentile(figures.samples, 99),
                 kestrane::bench::Largest(figures.samples), figures.lost);
+}
+
+/// Runs the event loop until `done` or `seconds` have passed; false then.
+template <typename Done> bool RunUntil(Done done, int seconds) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < seconds * 1000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return done();
 }
 
 /// Sends `lines` lines to a window in its own rig, in `blocks` blocks, each
@@ -219,6 +297,11 @@ Figures MeasureWindow(bool onScreen, int lines, int blocks, RawReceiver* raw, Fi
     });
     bridge = &rig.Bridge();
     rig.Window().show();
+    std::optional<PaintClock> paintClock;
+    if (onScreen) {
+        paintClock.emplace(*rig.Window().findChild<QPlainTextEdit*>(QStringLiteral("1000")));
+        windowClock.logged = [&paintClock](std::int64_t stamp) { paintClock->Logged(stamp); };
+    }
 
     // The lines go out from a thread of their own while the UI thread runs its
     // event loop, as in the program; raw and window blocks alternate, so a
@@ -240,17 +323,11 @@ Figures MeasureWindow(bool onScreen, int lines, int blocks, RawReceiver* raw, Fi
     loop.exec();
     sender.join();
     figures.samples = windowClock.Samples();
-    return figures;
-}
-
-/// Runs the event loop until `done` or `seconds` have passed; false then.
-template <typename Done> bool RunUntil(Done done, int seconds) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done() && waited.elapsed() < seconds * 1000) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (paintClock) {
+        RunUntil([] { return false; }, 1); // the last lines' repaint
+        figures.painted = paintClock->samples;
     }
-    return done();
+    return figures;
 }
 
 /// The window in the tray while `transfer` moves its file, from its first
@@ -276,6 +353,12 @@ int main(int argc, char** argv) {
     const bool quick = argc > 1 && std::strcmp(argv[1], "--short") == 0;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--on-screen") == 0) {
+        const Figures onScreen = MeasureWindow(true, 20000, 1, nullptr, nullptr);
+        Report("window on screen", onScreen);
+        Report("the same, to the line painted", Figures{onScreen.painted, {}, 0});
+        return 0;
+    }
 
     const int lines = quick ? 400 : 10000;
     const int onScreenLines = quick ? 100 : 2000;
@@ -302,6 +385,7 @@ int main(int argc, char** argv) {
     Report("raw UDP one-way (blocking recv)", rawFigures);
     Report("window in the tray: sendto to line logged", inTray);
     Report("window on screen: the same", onScreen);
+    Report("window on screen: sendto to line painted", Figures{onScreen.painted, {}, 0});
     Report("in the tray, a file transfer running", duringTransfer);
     std::printf("  %d lines each, %d on screen; median above raw: %.1f us (target at most 150); "
                 "p99 %.1f us (target under 2000)\n",

@@ -2,9 +2,11 @@
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <algorithm>
+#include <utility>
 
 namespace kestrane {
 namespace {
@@ -34,9 +36,31 @@ LogControl::LogControl(QPlainTextEdit& control) : edit(control) {
     // An undo history would keep every line ever written, and with it the
     // document's whole past text.
     edit.setUndoRedoEnabled(false);
+    frame.setSingleShot(true);
+    frame.setTimerType(Qt::PreciseTimer);
+    frame.callOnTimeout([this] { Flush(); });
 }
 
 void LogControl::Write(const LogText& log) {
+    waiting = &log;
+    if (frame.isActive()) {
+        return;
+    }
+    const auto sinceShown = std::chrono::steady_clock::now() - lastShown;
+    frame.start(sinceShown >= kFrame
+                    ? std::chrono::milliseconds(0)
+                    : std::chrono::ceil<std::chrono::milliseconds>(kFrame - sinceShown));
+}
+
+void LogControl::Flush() {
+    frame.stop();
+    if (const LogText* log = std::exchange(waiting, nullptr)) {
+        Show(*log);
+        lastShown = std::chrono::steady_clock::now();
+    }
+}
+
+void LogControl::Show(const LogText& log) {
     const QScrollBar* bar = edit.verticalScrollBar();
     bool toEnd = bar->value() == bar->maximum();
     if (Extends(log)) {
@@ -53,7 +77,7 @@ void LogControl::Write(const LogText& log) {
 }
 
 void LogControl::Read(LogText& log) const {
-    if (shownSize >= 0 && edit.document()->revision() == shownRevision) {
+    if (waiting != nullptr || (shownSize >= 0 && edit.document()->revision() == shownRevision)) {
         return;
     }
     log = FromDisplay(edit.toPlainText());
@@ -83,8 +107,11 @@ void LogControl::RemoveTrimmed(const LogText& log, bool keepView) {
         (shownTrim.note > 0 ? 1 : 0) + static_cast<int>(trim.lineBreaks - shownTrim.lineBreaks);
     QScrollBar* bar = edit.verticalScrollBar();
     const int top = bar->value(); // the top block: the control does not wrap lines
+    // Selected by position: moving the cursor block by block lays each one out.
     QTextCursor cursor(edit.document());
-    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, blocks);
+    const QTextBlock first = edit.document()->findBlockByNumber(blocks);
+    cursor.setPosition(first.isValid() ? first.position() : edit.document()->characterCount() - 1,
+                       QTextCursor::KeepAnchor);
     cursor.insertText(ToDisplay(log.Text().first(trim.note)));
     if (keepView) {
         bar->setValue(std::max(0, top - blocks + 1));

@@ -2,6 +2,8 @@
 
 #include "ui/LogText.h"
 
+#include <QTimer>
+#include <chrono>
 #include <cstdint>
 
 class QPlainTextEdit;
@@ -13,18 +15,30 @@ namespace kestrane {
 /// lines the log trimmed from its front leave the control as blocks, so a line
 /// costs the same however long the log is. The view follows the newest line
 /// only while it is at the end, so a user reading further up stays there, and
-/// a selection survives. Does not own the control. UI thread only.
+/// a selection survives. Writes are shown at most once a frame, so a burst of
+/// lines costs one layout and one repaint, not one each; the first write after
+/// a quiet frame is shown as soon as the event loop runs. Does not own the
+/// control. UI thread only.
 class LogControl {
 public:
+    /// The longest a write waits: with the repaint after it, a line is on
+    /// screen within a 16 ms frame of its arrival.
+    static constexpr std::chrono::milliseconds kFrame{10};
+
     explicit LogControl(QPlainTextEdit& control);
 
-    /// Makes the control show `log`.
+    /// Makes the control show `log` within kFrame. `log` must live until then.
     void Write(const LogText& log);
+    /// Shows at once what waits.
+    void Flush();
+    bool IsWaiting() const { return waiting != nullptr; }
     /// Copies the control's text into `log` (CR LF line ends), unless the control
-    /// still shows exactly what the last Write put there.
+    /// still shows exactly what the last write put there. While a write waits
+    /// the log is newer than the control, and stays as it is.
     void Read(LogText& log) const;
 
 private:
+    void Show(const LogText& log);
     bool Extends(const LogText& log) const;
     void Replace(const LogText& log);
     /// Removes what the log trimmed since the last Write; the line at the top
@@ -35,6 +49,9 @@ private:
     void ScrollToEnd();
 
     QPlainTextEdit& edit;
+    QTimer frame;
+    const LogText* waiting = nullptr;
+    std::chrono::steady_clock::time_point lastShown;
     qsizetype shownSize = -1; // characters of the log the control shows; -1: none yet
     std::uint64_t shownReplacements = 0;
     LogText::Trimmed shownTrim;

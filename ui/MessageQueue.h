@@ -3,7 +3,7 @@
 #include "ui/HistoryEntry.h"
 
 #include <cstdint>
-#include <vector>
+#include <deque>
 
 namespace kestrane {
 
@@ -27,7 +27,8 @@ public:
     int Size() const { return static_cast<int>(entries.size()); }
 
     // Fields, in the order of the design.
-    std::vector<HistoryEntry> entries;
+    // A deque: a full queue drops from its front once a line.
+    std::deque<HistoryEntry> entries;
     std::int32_t current = -1;
 };
 
