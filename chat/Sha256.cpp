@@ -1,5 +1,7 @@
 #include "chat/Sha256.h"
 
+#include "platform/OnDemandLibrary.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -26,36 +28,25 @@ struct Crypto {
     decltype(&EVP_DigestFinal_ex) finish;
 };
 
-[[noreturn]] void NoCrypto() {
-    std::fprintf(stderr, "kestrane: %s\n", dlerror());
-    std::abort();
-}
-
-template <typename Function> void Resolve(void* library, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(dlsym(library, name));
-    if (function == nullptr) {
-        NoCrypto();
-    }
-}
-
 // libcrypto is opened at the first digest rather than linked: loading it costs
 // a copy 1.4 MiB (its relocations and symbol tables), and most copies never
 // send or fetch a file. The package depends on it, so it is always there.
 const Crypto& LoadCrypto() {
     static const Crypto crypto = [] {
-        void* library = dlopen("libcrypto.so." OPENSSL_MSTR(OPENSSL_SHLIB_VERSION), RTLD_NOW);
-        if (library == nullptr) {
-            NoCrypto();
+        OnDemandLibrary library("libcrypto.so." OPENSSL_MSTR(OPENSSL_SHLIB_VERSION));
+        Crypto found{};
+        library.Find("EVP_MD_CTX_new", found.newContext);
+        library.Find("EVP_MD_CTX_free", found.freeContext);
+        library.Find("EVP_MD_CTX_copy_ex", found.copyContext);
+        library.Find("EVP_sha256", found.sha256);
+        library.Find("EVP_DigestInit_ex", found.init);
+        library.Find("EVP_DigestUpdate", found.update);
+        library.Find("EVP_DigestFinal_ex", found.finish);
+        if (!library.Complete()) {
+            std::fprintf(stderr, "kestrane: %s\n", dlerror());
+            std::abort();
         }
-        Crypto loaded{};
-        Resolve(library, "EVP_MD_CTX_new", loaded.newContext);
-        Resolve(library, "EVP_MD_CTX_free", loaded.freeContext);
-        Resolve(library, "EVP_MD_CTX_copy_ex", loaded.copyContext);
-        Resolve(library, "EVP_sha256", loaded.sha256);
-        Resolve(library, "EVP_DigestInit_ex", loaded.init);
-        Resolve(library, "EVP_DigestUpdate", loaded.update);
-        Resolve(library, "EVP_DigestFinal_ex", loaded.finish);
-        return loaded;
+        return found;
     }();
     return crypto;
 }
