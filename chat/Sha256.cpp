@@ -1,8 +1,13 @@
 #include "chat/Sha256.h"
 
+#include "platform/OnDemandLibrary.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 #include <vector>
@@ -12,27 +17,61 @@ namespace {
 
 constexpr std::size_t kReadSize = 1 << 20;
 
+// The few functions of OpenSSL's digests that a Sha256 calls.
+struct Crypto {
+    decltype(&EVP_MD_CTX_new) newContext;
+    decltype(&EVP_MD_CTX_free) freeContext;
+    decltype(&EVP_MD_CTX_copy_ex) copyContext;
+    decltype(&EVP_sha256) sha256;
+    decltype(&EVP_DigestInit_ex) init;
+    decltype(&EVP_DigestUpdate) update;
+    decltype(&EVP_DigestFinal_ex) finish;
+};
+
+// libcrypto is opened at the first digest rather than linked: loading it costs
+// a copy 1.4 MiB (its relocations and symbol tables), and most copies never
+// send or fetch a file. The package depends on it, so it is always there.
+const Crypto& LoadCrypto() {
+    static const Crypto crypto = [] {
+        OnDemandLibrary library("libcrypto.so." OPENSSL_MSTR(OPENSSL_SHLIB_VERSION));
+        Crypto found{};
+        library.Find("EVP_MD_CTX_new", found.newContext);
+        library.Find("EVP_MD_CTX_free", found.freeContext);
+        library.Find("EVP_MD_CTX_copy_ex", found.copyContext);
+        library.Find("EVP_sha256", found.sha256);
+        library.Find("EVP_DigestInit_ex", found.init);
+        library.Find("EVP_DigestUpdate", found.update);
+        library.Find("EVP_DigestFinal_ex", found.finish);
+        if (!library.Complete()) {
+            std::fprintf(stderr, "kestrane: %s\n", dlerror());
+            std::abort();
+        }
+        return found;
+    }();
+    return crypto;
+}
+
 } // namespace
 
 void Sha256::Free::operator()(evp_md_ctx_st* doomed) const {
-    EVP_MD_CTX_free(doomed);
+    LoadCrypto().freeContext(doomed);
 }
 
-Sha256::Sha256() : context(EVP_MD_CTX_new()) {
-    EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr);
+Sha256::Sha256() : context(LoadCrypto().newContext()) {
+    LoadCrypto().init(context.get(), LoadCrypto().sha256(), nullptr);
 }
 
 Sha256::~Sha256() = default;
 
 void Sha256::Add(const void* bytes, std::size_t count) {
-    EVP_DigestUpdate(context.get(), bytes, count);
+    LoadCrypto().update(context.get(), bytes, count);
 }
 
 std::string Sha256::Finish() {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), digest.data(), &length);
-    EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr);
+    LoadCrypto().finish(context.get(), digest.data(), &length);
+    LoadCrypto().init(context.get(), LoadCrypto().sha256(), nullptr);
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string text;
     for (unsigned int at = 0; at < length; ++at) {
@@ -44,7 +83,7 @@ std::string Sha256::Finish() {
 
 std::string Sha256::Peek() const {
     Sha256 copy;
-    EVP_MD_CTX_copy_ex(copy.context.get(), context.get());
+    LoadCrypto().copyContext(copy.context.get(), context.get());
     return copy.Finish();
 }
 

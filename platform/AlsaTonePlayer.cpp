@@ -1,5 +1,7 @@
 #include "platform/AlsaTonePlayer.h"
 
+#include "platform/OnDemandLibrary.h"
+
 #include <algorithm>
 #include <alsa/asoundlib.h>
 #include <array>
@@ -86,19 +88,52 @@ private:
 
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
-// ALSA prints its errors to stderr unless a handler takes them; the handler is
-// process-wide, and nothing of ours wants ALSA's messages.
-void SilenceAlsaErrors() {
-    static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(IgnoreAlsaError); });
+// The functions of ALSA that a chime calls.
+struct Alsa {
+    decltype(&snd_lib_error_set_handler) setErrorHandler;
+    decltype(&snd_pcm_open) open;
+    decltype(&snd_pcm_nonblock) nonblock;
+    decltype(&snd_pcm_set_params) setParams;
+    decltype(&snd_pcm_writei) write;
+    decltype(&snd_pcm_recover) recover;
+    decltype(&snd_pcm_drain) drain;
+    decltype(&snd_pcm_drop) drop;
+    decltype(&snd_pcm_close) close;
+    bool loaded;
+};
+
+// ALSA is opened at the first chime rather than linked, which would cost every
+// copy its relocations at start. Without it, as without a sound device, chimes
+// are silent. ALSA prints its errors to stderr unless a handler takes them; the
+// handler is process-wide, and nothing of ours wants ALSA's messages.
+const Alsa& LoadAlsa() {
+    static const Alsa alsa = [] {
+        OnDemandLibrary library("libasound.so.2");
+        Alsa found{};
+        library.Find("snd_lib_error_set_handler", found.setErrorHandler);
+        library.Find("snd_pcm_open", found.open);
+        library.Find("snd_pcm_nonblock", found.nonblock);
+        library.Find("snd_pcm_set_params", found.setParams);
+        library.Find("snd_pcm_writei", found.write);
+        library.Find("snd_pcm_recover", found.recover);
+        library.Find("snd_pcm_drain", found.drain);
+        library.Find("snd_pcm_drop", found.drop);
+        library.Find("snd_pcm_close", found.close);
+        found.loaded = library.Complete();
+        if (found.loaded) {
+            found.setErrorHandler(IgnoreAlsaError);
+        }
+        return found;
+    }();
+    return alsa;
 }
 
-bool WriteChunk(snd_pcm_t* pcm, const std::int16_t* samples, std::size_t count) {
+bool WriteChunk(const Alsa& alsa, snd_pcm_t* pcm, const std::int16_t* samples, std::size_t count) {
     while (count > 0) {
-        snd_pcm_sframes_t written = snd_pcm_writei(pcm, samples, count);
+        snd_pcm_sframes_t written = alsa.write(pcm, samples, count);
         if (written < 0) {
             // Recovers from an underrun, a suspend or EINTR; anything else ends the stream.
-            if (snd_pcm_recover(pcm, static_cast<int>(written), 1) < 0) {
+            if (alsa.recover(pcm, static_cast<int>(written), 1) < 0) {
                 return false;
             }
             continue;
@@ -109,7 +144,7 @@ bool WriteChunk(snd_pcm_t* pcm, const std::int16_t* samples, std::size_t count) 
     return true;
 }
 
-bool WriteStream(snd_pcm_t* pcm, const std::vector<Tone>& tones,
+bool WriteStream(const Alsa& alsa, snd_pcm_t* pcm, const std::vector<Tone>& tones,
                  const std::atomic<bool>& stopping) {
     ToneSamples source(tones);
     std::array<std::int16_t, chunkSamples> chunk{};
@@ -118,7 +153,7 @@ bool WriteStream(snd_pcm_t* pcm, const std::vector<Tone>& tones,
         if (count == 0) {
             return true;
         }
-        if (!WriteChunk(pcm, chunk.data(), count)) {
+        if (!WriteChunk(alsa, pcm, chunk.data(), count)) {
             return false;
         }
     }
@@ -176,23 +211,23 @@ void AlsaTonePlayer::Run() {
 
 bool AlsaTonePlayer::WriteToDefaultDevice(const std::vector<Tone>& tones,
                                           const std::atomic<bool>& stopping) {
-    SilenceAlsaErrors();
+    const Alsa& alsa = LoadAlsa();
     snd_pcm_t* pcm = nullptr;
     // Opened non-blocking so that a device held by another program fails at
     // once instead of waiting for it; writes then block to pace the stream.
-    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+    if (!alsa.loaded || alsa.open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
         return false;
     }
-    bool played = snd_pcm_nonblock(pcm, 0) == 0 &&
-                  snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1,
-                                     sampleRate, 1, latencyMicroseconds) == 0 &&
-                  WriteStream(pcm, tones, stopping);
+    bool played = alsa.nonblock(pcm, 0) == 0 &&
+                  alsa.setParams(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1,
+                                 sampleRate, 1, latencyMicroseconds) == 0 &&
+                  WriteStream(alsa, pcm, tones, stopping);
     if (played) {
-        snd_pcm_drain(pcm);
+        alsa.drain(pcm);
     } else {
-        snd_pcm_drop(pcm);
+        alsa.drop(pcm);
     }
-    snd_pcm_close(pcm);
+    alsa.close(pcm);
     return played;
 }
 

@@ -28,6 +28,7 @@
 #include "ui/UiBridge.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -981,6 +982,13 @@ void CTavrinDlg::LeaveScreen() {
     }
     if (services.tray.IsAvailable()) {
         hide();
+        // Qt repaints a window whole when it shows again, so a hidden one need
+        // not keep its image: in the tray, where the window spends most of its
+        // life, that image would hold a shared-memory segment of the window's
+        // size (1 MiB) in this process and in the X server.
+        if (QBackingStore* store = backingStore()) {
+            store->resize(QSize(0, 0));
+        }
     } else {
         showMinimized();
     }

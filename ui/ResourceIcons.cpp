@@ -2,8 +2,7 @@
 
 #include "res/DialogTemplate.h"
 
-#include <QPainter>
-#include <QSvgRenderer>
+#include <QImageReader>
 
 namespace kestrane {
 
@@ -11,12 +10,11 @@ QPixmap ResourceIcons::Render(int iconId, int size) {
     if (iconId != IDR_MAINFRAME && iconId != IDI_BLINK) {
         return {};
     }
-    QSvgRenderer renderer(QStringLiteral(":/kestrane/icons/%1.svg").arg(iconId));
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    renderer.render(&painter);
-    return pixmap;
+    QImageReader reader(QStringLiteral(":/kestrane/icons/%1-%2.png").arg(iconId).arg(size), "png");
+    // Qt's own PNG code reads a format named outright; guessing it would load
+    // every image format plugin first (and Qt's SVG module with one of them).
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
 }
 
 QIcon ResourceIcons::WindowIcon() {
