@@ -251,6 +251,9 @@ bool FileFetcher::Place(const FileManifest& manifest, BeneathFolder& folder,
 
 bool FileFetcher::Fetch(const FileManifest& manifest, const std::string& folderPath,
                         std::string& error) {
+    if (!Sha256::Usable(error)) {
+        return false;
+    }
     BeneathFolder folder(folderPath);
     if (!folder.IsOpen()) {
         error =

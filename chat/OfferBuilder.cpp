@@ -32,6 +32,9 @@ std::string CannotRead(const std::string& source) {
 
 bool OfferBuilder::Build(const std::vector<std::string>& chosen, FileServer::Offer& offer,
                          std::string& error) {
+    if (!Sha256::Usable(error)) {
+        return false;
+    }
     for (const std::string& source : chosen) {
         const std::string name = NameOf(source);
         const bool taken =

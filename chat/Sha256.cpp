@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <openssl/evp.h>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -30,9 +31,11 @@ struct Crypto {
 
 // libcrypto is opened at the first digest rather than linked: loading it costs
 // a copy 1.4 MiB (its relocations and symbol tables), and most copies never
-// send or fetch a file. The package depends on it, so it is always there.
-const Crypto& LoadCrypto() {
-    static const Crypto crypto = [] {
+// send or fetch a file. The package depends on it. Null, with the loader's
+// reason, when it cannot be opened.
+const Crypto* TryLoadCrypto(std::string* error) {
+    static std::string reason;
+    static const std::optional<Crypto> crypto = []() -> std::optional<Crypto> {
         OnDemandLibrary library("libcrypto.so." OPENSSL_MSTR(OPENSSL_SHLIB_VERSION));
         Crypto found{};
         library.Find("EVP_MD_CTX_new", found.newContext);
@@ -43,15 +46,32 @@ const Crypto& LoadCrypto() {
         library.Find("EVP_DigestUpdate", found.update);
         library.Find("EVP_DigestFinal_ex", found.finish);
         if (!library.Complete()) {
-            std::fprintf(stderr, "kestrane: %s\n", dlerror());
-            std::abort();
+            const char* why = dlerror();
+            reason = why != nullptr ? why : "libcrypto is incomplete";
+            return std::nullopt;
         }
         return found;
     }();
-    return crypto;
+    if (!crypto && error != nullptr) {
+        *error = "SHA-256 is not available: " + reason + ".";
+    }
+    return crypto ? &*crypto : nullptr;
+}
+
+// Past a successful Usable: a Sha256 is made only then.
+const Crypto& LoadCrypto() {
+    const Crypto* crypto = TryLoadCrypto(nullptr);
+    if (crypto == nullptr) {
+        std::abort();
+    }
+    return *crypto;
 }
 
 } // namespace
+
+bool Sha256::Usable(std::string& error) {
+    return TryLoadCrypto(&error) != nullptr;
+}
 
 void Sha256::Free::operator()(evp_md_ctx_st* doomed) const {
     LoadCrypto().freeContext(doomed);

@@ -15,6 +15,10 @@ namespace kestrane {
 /// instructions where there are any). One thread at a time.
 class Sha256 {
 public:
+    /// Whether the digests can be computed: the library opens at the first
+    /// call. A caller checks it before making a Sha256; `error` says why not.
+    static bool Usable(std::string& error);
+
     Sha256();
     ~Sha256();
     Sha256(const Sha256&) = delete;
