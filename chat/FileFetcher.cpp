@@ -31,7 +31,7 @@ std::mutex reservedMutex;
 std::set<std::string> reservedNames; // guarded by reservedMutex; folder + '\0' + name
 
 std::string Quoted(std::string_view name) {
-    return "\"" + SafeRelativePath::Printable(name) + "\"";
+    return SafeRelativePath::Quoted(name);
 }
 
 std::string ConnectProblem(int error, const std::string& address, int port) {

@@ -52,7 +52,7 @@ std::optional<std::string> FileManifest::Problem() const {
     std::unordered_map<std::string_view, bool> isFolder;
     std::uint64_t total = 0;
     for (const ManifestEntry& entry : entries) {
-        const std::string shown = "\"" + SafeRelativePath::Printable(entry.path) + "\"";
+        const std::string shown = SafeRelativePath::Quoted(entry.path);
         if (auto problem = SafeRelativePath::Problem(entry.path)) {
             return "the name " + shown + " is refused: " + *problem;
         }
@@ -69,7 +69,7 @@ std::optional<std::string> FileManifest::Problem() const {
              slash = entry.path.find('/', slash + 1)) {
             const auto parent = isFolder.find(std::string_view(entry.path).substr(0, slash));
             if (parent != isFolder.end() && !parent->second) {
-                return "\"" + SafeRelativePath::Printable(entry.path) + "\" lies inside a file";
+                return SafeRelativePath::Quoted(entry.path) + " lies inside a file";
             }
         }
     }

@@ -24,8 +24,8 @@ std::string NameOf(const std::string& source) {
 }
 
 std::string CannotRead(const std::string& source) {
-    return "\"" + SafeRelativePath::Printable(source) +
-           "\" cannot be read: " + std::strerror(errno) + ".";
+    const int reason = errno; // before anything that may change it
+    return SafeRelativePath::Quoted(source) + " cannot be read: " + std::strerror(reason) + ".";
 }
 
 } // namespace

@@ -92,4 +92,12 @@ std::string SafeRelativePath::Printable(std::string_view path) {
     return printable;
 }
 
+std::string SafeRelativePath::Quoted(std::string_view path) {
+    // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) about "\"" + string.
+    std::string quoted(1, '"');
+    quoted += Printable(path);
+    quoted += '"';
+    return quoted;
+}
+
 } // namespace kestrane

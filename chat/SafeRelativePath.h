@@ -20,6 +20,8 @@ public:
     static std::optional<std::string> Problem(std::string_view path);
     /// The path with its parts' control characters shown as "?", for messages.
     static std::string Printable(std::string_view path);
+    /// Printable(path) in double quotes.
+    static std::string Quoted(std::string_view path);
 
 private:
     static std::optional<std::string> PartProblem(std::string_view part);
