@@ -611,7 +611,7 @@ void CTavrinDlg::AddPeer(const std::string& name, const std::string& address) {
         return;
     }
     if (const std::optional<int> place = RosterPlace(name)) {
-        if (roster->count() - (networkStarted ? 1 : 0) >= kMostHosts) {
+        if (roster->count() - FirstHostIndex() >= kMostHosts) {
             if (!std::exchange(rosterFullNoted, true)) {
                 AppendNote(QStringLiteral("The list of hosts is full: new names are not listed "
                                           "(it holds at most 1,024)"));
@@ -628,9 +628,14 @@ void CTavrinDlg::AddPeer(const std::string& name, const std::string& address) {
     }
 }
 
+int CTavrinDlg::FirstHostIndex() const {
+    // Index 0 is the broadcast entry whatever a host calls itself, once the
+    // network has started; hosts heard from before that are listed from 0.
+    return networkStarted ? 1 : 0;
+}
+
 std::optional<int> CTavrinDlg::RosterPlace(const std::string& name) const {
-    // Index 0 is the broadcast entry whatever a host calls itself.
-    int place = roster->count() > 0 ? 1 : 0;
+    int place = FirstHostIndex();
     for (int index = place; index < roster->count(); ++index) {
         const std::string listed = RosterName(index);
         if (IsSamePeerName(listed, name)) {
@@ -647,7 +652,7 @@ void CTavrinDlg::RemovePeer(const std::string& name) {
     if (windowDestroyed || name.empty()) {
         return;
     }
-    for (int index = 1; index < roster->count(); ++index) {
+    for (int index = FirstHostIndex(); index < roster->count(); ++index) {
         if (IsSamePeerName(RosterName(index), name)) {
             peerAddresses.Forget(name);
             const bool wasSelected = roster->currentIndex() == index;

@@ -245,6 +245,8 @@ private:
 
     /// The roster entry's name as it came on the wire.
     std::string RosterName(int index) const;
+    /// Where hosts begin in the roster: after the broadcast entry once there is one.
+    int FirstHostIndex() const;
     /// Where `name` goes in the roster, in order; nothing when it is listed.
     std::optional<int> RosterPlace(const std::string& name) const;
     Recipient SelectedRecipient() const;

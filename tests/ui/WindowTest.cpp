@@ -34,6 +34,7 @@ struct LoopbackDialog : CTavrinDlg {
         CompleteNetworkStart("PC7");
     }
     void RunMessageDialog() override { ++messageDialogRuns; }
+    using CTavrinDlg::CompleteNetworkStart;
     const int port;
     int messageDialogRuns = 0;
 };
@@ -284,6 +285,35 @@ TEST(MainWindowTest, AFullQueueKeepsTheEntryOnShowAndDroppedLinesAreNotedWithout
         UdpPeer("127.0.0.3").SendTo(lan.port, line, "127.0.0.2");
     }
     ASSERT_TRUE(QTest::qWaitFor([&] { return lan.Log().contains("incoming lines were dropped"); }));
+}
+
+TEST(MainWindowTest, HostsHeardBeforeTheOwnNameIsKnownAreListedOnceAndLeave) {
+    // A slow resolver: hosts speak before the broadcast entry is in the roster.
+    MessageQueue queue;
+    RecordingToneSink tones;
+    FakeTray tray;
+    UiBridge bridge;
+    LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames}, FreeUdpPort());
+    QStringList seen;
+    auto roster = [&] {
+        QStringList names;
+        for (int index = 0; index < dialog.roster->count(); ++index) {
+            names << dialog.roster->itemText(index);
+        }
+        seen << names.join(",");
+    };
+    for (const char* name : {"PC3", "PC1", "PC3", "PC1"}) {
+        dialog.AddPeer(name, "10.0.0.1");
+    }
+    roster();
+    dialog.CompleteNetworkStart("PC7");
+    dialog.AddPeer("PC1", "10.0.0.1");
+    roster();
+    dialog.RemovePeer("PC1");
+    dialog.RemovePeer("PC3");
+    roster();
+    EXPECT_EQ(seen.join(" | ").toStdString(),
+              "PC1,PC3 | << Broadcast >>,PC1,PC3 | << Broadcast >>");
 }
 
 TEST(MainWindowTest, TheRosterListsAtMost1024HostsAndSaysOnceWhenItIsFull) {
