@@ -29,7 +29,7 @@ public:
     std::uint64_t ArrivedBytes() const { return arrivedBytes; }
     /// From the acceptance to the arrival.
     double Seconds() const;
-    /// Why a round failed; empty while none did.
+    /// Why the transfer failed; empty while it has not.
     const QString& Failure() const { return failure; }
 
 private:

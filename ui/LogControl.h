@@ -29,15 +29,14 @@ public:
 
     /// Makes the control show `log` within kFrame. `log` must live until then.
     void Write(const LogText& log);
-    /// Shows at once what waits.
-    void Flush();
-    bool IsWaiting() const { return waiting != nullptr; }
     /// Copies the control's text into `log` (CR LF line ends), unless the control
     /// still shows exactly what the last write put there. While a write waits
     /// the log is newer than the control, and stays as it is.
     void Read(LogText& log) const;
 
 private:
+    /// Shows what waits: the frame's end.
+    void Flush();
     void Show(const LogText& log);
     bool Extends(const LogText& log) const;
     void Replace(const LogText& log);
