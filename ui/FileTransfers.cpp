@@ -1,10 +1,10 @@
 #include "ui/FileTransfers.h"
 
-#include "chat/FileFetcher.h"
-#include "chat/FileNotice.h"
-#include "chat/FileServer.h"
-#include "chat/OfferBuilder.h"
-#include "chat/OfferToken.h"
+#include "files/FileFetcher.h"
+#include "files/FileNotice.h"
+#include "files/FileServer.h"
+#include "files/OfferBuilder.h"
+#include "files/OfferToken.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "chat/Sha256.h"
+#include "files/Sha256.h"
 
 #include "platform/OnDemandLibrary.h"
 

@@ -1,4 +1,4 @@
-#include "chat/BeneathFolder.h"
+#include "files/BeneathFolder.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "chat/SafeRelativePath.h"
+#include "files/SafeRelativePath.h"
 
 #include <cstdint>
 

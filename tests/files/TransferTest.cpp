@@ -1,8 +1,8 @@
-#include "chat/FileFetcher.h"
-#include "chat/FileServer.h"
-#include "chat/OfferBuilder.h"
-#include "chat/OfferToken.h"
-#include "chat/Sha256.h"
+#include "files/FileFetcher.h"
+#include "files/FileServer.h"
+#include "files/OfferBuilder.h"
+#include "files/OfferToken.h"
+#include "files/Sha256.h"
 #include "tests/support/LoopbackAddress.h"
 
 #include <filesystem>

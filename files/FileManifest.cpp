@@ -1,7 +1,7 @@
-#include "chat/FileManifest.h"
+#include "files/FileManifest.h"
 
-#include "chat/SafeRelativePath.h"
-#include "chat/TransferText.h"
+#include "files/SafeRelativePath.h"
+#include "files/TransferText.h"
 
 #include <limits>
 #include <unordered_map>

@@ -1,9 +1,9 @@
-#include "chat/FileManifest.h"
-#include "chat/FileNotice.h"
-#include "chat/OfferToken.h"
-#include "chat/SafeRelativePath.h"
-#include "chat/TransferRequest.h"
-#include "chat/TransferText.h"
+#include "files/FileManifest.h"
+#include "files/FileNotice.h"
+#include "files/OfferToken.h"
+#include "files/SafeRelativePath.h"
+#include "files/TransferRequest.h"
+#include "files/TransferText.h"
 
 #include <gtest/gtest.h>
 

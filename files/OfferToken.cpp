@@ -1,4 +1,4 @@
-#include "chat/OfferToken.h"
+#include "files/OfferToken.h"
 
 #include <array>
 #include <cstddef>

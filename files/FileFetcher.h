@@ -1,6 +1,6 @@
 #pragma once
 
-#include "chat/FileManifest.h"
+#include "files/FileManifest.h"
 
 #include <atomic>
 #include <chrono>

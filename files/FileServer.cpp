@@ -1,8 +1,8 @@
-#include "chat/FileServer.h"
+#include "files/FileServer.h"
 
-#include "chat/OfferToken.h"
-#include "chat/Sha256.h"
-#include "chat/TransferRequest.h"
+#include "files/OfferToken.h"
+#include "files/Sha256.h"
+#include "files/TransferRequest.h"
 #include "port/port.h"
 
 #include <cerrno>

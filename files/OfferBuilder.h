@@ -1,6 +1,6 @@
 #pragma once
 
-#include "chat/FileServer.h"
+#include "files/FileServer.h"
 
 #include <atomic>
 #include <string>

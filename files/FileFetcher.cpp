@@ -1,9 +1,9 @@
-#include "chat/FileFetcher.h"
+#include "files/FileFetcher.h"
 
-#include "chat/BeneathFolder.h"
-#include "chat/SafeRelativePath.h"
-#include "chat/Sha256.h"
-#include "chat/TransferRequest.h"
+#include "files/BeneathFolder.h"
+#include "files/SafeRelativePath.h"
+#include "files/Sha256.h"
+#include "files/TransferRequest.h"
 #include "port/PortConnection.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "chat/FileNotice.h"
+#include "files/FileNotice.h"
 
-#include "chat/OfferToken.h"
-#include "chat/TransferText.h"
+#include "files/OfferToken.h"
+#include "files/TransferText.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
-#include "chat/TransferRequest.h"
+#include "files/TransferRequest.h"
 
-#include "chat/OfferToken.h"
-#include "chat/TransferText.h"
+#include "files/OfferToken.h"
+#include "files/TransferText.h"
 
 namespace kestrane {
 

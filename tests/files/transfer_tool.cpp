@@ -4,9 +4,9 @@
 // "serve" prints "ready" once it listens on TCP port 9000, and the bytes it
 // sent when it ends; "fetch" prints the bytes it held before and after, or
 // the error, and exits 1 on failure.
-#include "chat/FileFetcher.h"
-#include "chat/FileServer.h"
-#include "chat/OfferBuilder.h"
+#include "files/FileFetcher.h"
+#include "files/FileServer.h"
+#include "files/OfferBuilder.h"
 
 #include <iostream>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "chat/TransferText.h"
+#include "files/TransferText.h"
 
 #include <charconv>
 

@@ -1,7 +1,7 @@
-#include "chat/OfferBuilder.h"
+#include "files/OfferBuilder.h"
 
-#include "chat/SafeRelativePath.h"
-#include "chat/Sha256.h"
+#include "files/SafeRelativePath.h"
+#include "files/Sha256.h"
 
 #include <algorithm>
 #include <cerrno>
