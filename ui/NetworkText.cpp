@@ -36,6 +36,20 @@ QString DecodeNetworkText(std::string_view bytes) {
     return DecodeWindows1252(bytes);
 }
 
+QString OneLineText(const QString& text) {
+    QString line = text;
+    for (QChar& character : line) {
+        const char16_t unit = character.unicode();
+        const bool directionControl =
+            (unit >= 0x202A && unit <= 0x202E) || (unit >= 0x2066 && unit <= 0x2069);
+        const bool lineSeparator = unit == 0x2028 || unit == 0x2029;
+        if (character.category() == QChar::Other_Control || directionControl || lineSeparator) {
+            character = QLatin1Char(' ');
+        }
+    }
+    return line;
+}
+
 QByteArray EncodeNetworkText(const QString& text) {
     return text.toUtf8();
 }

@@ -10,6 +10,12 @@ namespace kestrane {
 /// Windows-1252, which is what peers on Windows send. Never fails.
 QString DecodeNetworkText(std::string_view bytes);
 
+/// Network text for one line of the window's own text (a log note, a title,
+/// a name in a list): control characters, CR and LF included, and the
+/// direction overrides that could make it read as something else, become
+/// spaces, so a peer can never start a line of its own.
+QString OneLineText(const QString& text);
+
 /// The user's text as the bytes that go on the wire (UTF-8).
 QByteArray EncodeNetworkText(const QString& text);
 
