@@ -1,9 +1,9 @@
 // Hello storm: a whole LAN greets at once. Hellos from N distinct names, each
-// from an address of its own (the window answers a few hellos a second per
-// address), go back to back to a running main window (offscreen, network on
-// loopback in a network namespace of its own when it can, root); each must
-// come back as an online answer and end up in the roster, up to the roster's
-// 1,024 hosts. 20 storms of 250, 5 of 1,000, then larger storms until one
+// from an address of its own, go back to back to a running main window
+// (offscreen, network on loopback in a network namespace of its own when it
+// can, root); each must end up in the roster, up to the roster's 1,024 hosts.
+// The window answers only a few hellos a second in all, so the answers are
+// counted, not required. 20 storms of 250, 5 of 1,000, then larger storms until one
 // loses something: the largest storm with no loss.
 //   kestrane_storm_bench           the full run
 //   kestrane_storm_bench --short   a quick run that only checks it works
@@ -123,7 +123,7 @@ struct Storm {
     long bufferDrops = 0;
     double settledMs = 0;
     int Listable() const { return std::min(size, kestrane::CTavrinDlg::kMostHosts); }
-    bool Lossless() const { return answers == size && listed == Listable(); }
+    bool Lossless() const { return listed == Listable(); }
 };
 
 // SO_RCVBUF asked of the listener's socket after network start; 0 leaves it.
@@ -186,7 +186,7 @@ Storm RunStorm(int size, int round) {
             listed = nowListed;
             lastChange = settled = now;
         }
-        return (answers >= size && listed >= storm.Listable()) || now - lastChange > QUIET_TIME ||
+        return listed >= storm.Listable() || now - lastChange > QUIET_TIME ||
                now - start > STORM_TIME_LIMIT;
     });
     storm.answers = answers;

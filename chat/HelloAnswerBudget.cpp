@@ -6,21 +6,26 @@
 namespace kestrane {
 
 HelloAnswerBudget::HelloAnswerBudget(Limits budgetLimits, std::function<Clock::time_point()> clock)
-    : limits(budgetLimits), now(std::move(clock)) {}
+    : limits(budgetLimits), now(std::move(clock)), everyone{now(), limits.allAnswerBurst} {}
+
+void HelloAnswerBudget::Bucket::Refill(Clock::time_point current, double perSecond, double burst) {
+    const std::chrono::duration<double> elapsed = current - lastRefill;
+    if (elapsed.count() > 0) { // a clock that stands still or steps back adds nothing
+        lastRefill = current;
+        answers = std::min(burst, answers + elapsed.count() * perSecond);
+    }
+}
 
 bool HelloAnswerBudget::Admit(const std::string& address) {
     const Clock::time_point current = now();
-    Source& source = Find(address, current);
-    const std::chrono::duration<double> elapsed = current - source.lastRefill;
-    if (elapsed.count() > 0) { // a clock that stands still or steps back adds nothing
-        source.lastRefill = current;
-        source.answers = std::min(limits.answerBurst,
-                                  source.answers + elapsed.count() * limits.answersPerSecond);
-    }
-    if (source.answers < 1) {
+    Bucket& source = Find(address, current).bucket;
+    source.Refill(current, limits.answersPerSecond, limits.answerBurst);
+    everyone.Refill(current, limits.allAnswersPerSecond, limits.allAnswerBurst);
+    if (source.answers < 1 || everyone.answers < 1) {
         return false;
     }
     source.answers -= 1;
+    everyone.answers -= 1;
     return true;
 }
 
@@ -34,7 +39,7 @@ HelloAnswerBudget::Source& HelloAnswerBudget::Find(const std::string& address,
         byAddress.erase(sources.back().address);
         sources.pop_back();
     }
-    sources.push_front({address, current, limits.answerBurst});
+    sources.push_front({address, {current, limits.answerBurst}});
     byAddress.emplace(address, sources.begin());
     return sources.front();
 }

@@ -9,10 +9,13 @@
 
 namespace kestrane {
 
-/// How many hellos from one source address are answered per second: a token
-/// bucket per address. Every copy on the LAN answers a hello by broadcast, so
-/// without it one host could make all of them broadcast as fast as it sends
-/// hellos. The table keeps the most recently heard addresses only; one that
+/// How many hellos are answered per second: a token bucket per source address,
+/// and one more over all of them. Every copy on the LAN answers a hello by
+/// broadcast, so one answer reaches everybody: without the overall bucket a
+/// host sending hellos from ever new (or forged) addresses would get a fresh
+/// burst for each and make all copies broadcast as fast as it sends. The
+/// per-address bucket keeps one busy host from using up the overall budget
+/// alone. The table keeps the most recently heard addresses only; one that
 /// drops out has been quiet longer than the others, and comes back with a full
 /// bucket, so a storm of forged addresses cannot grow it. Used by one thread
 /// (the listener's dispatcher).
@@ -21,32 +24,43 @@ public:
     using Clock = std::chrono::steady_clock;
 
     struct Limits {
-        double answersPerSecond;
-        double answerBurst;      // answers at once after a quiet spell
+        double answersPerSecond; // from one address
+        double answerBurst;      // from one address, at once after a quiet spell
+        double allAnswersPerSecond;
+        double allAnswerBurst;
         std::size_t mostSources; // addresses the table holds
     };
-    static constexpr Limits kDefaultLimits{
-        .answersPerSecond = 5, .answerBurst = 10, .mostSources = 4096};
+    static constexpr Limits kDefaultLimits{.answersPerSecond = 5,
+                                           .answerBurst = 10,
+                                           .allAnswersPerSecond = 5,
+                                           .allAnswerBurst = 10,
+                                           .mostSources = 4096};
 
     explicit HelloAnswerBudget(Limits limits = kDefaultLimits,
                                std::function<Clock::time_point()> now = Clock::now);
 
     /// True when a hello from `address` may be answered now, and takes the
-    /// answer from that address's budget.
+    /// answer from that address's budget and from the overall one. A hello
+    /// refused by either takes nothing from the other.
     bool Admit(const std::string& address);
     /// Addresses in the table.
     std::size_t Sources() const { return sources.size(); }
 
 private:
-    struct Source {
-        std::string address;
+    struct Bucket {
         Clock::time_point lastRefill;
         double answers;
+        void Refill(Clock::time_point current, double perSecond, double burst);
+    };
+    struct Source {
+        std::string address;
+        Bucket bucket;
     };
     Source& Find(const std::string& address, Clock::time_point current);
 
     Limits limits;
     std::function<Clock::time_point()> now;
+    Bucket everyone;
     std::list<Source> sources; // the most recently heard first
     std::unordered_map<std::string, std::list<Source>::iterator> byAddress;
 };

@@ -67,10 +67,10 @@ struct ChatTrafficTest : testing::Test {
 TEST_F(ChatTrafficTest, EachDatagramIsReadAndActedOnWithinTheLineBudget) {
     LineBudget::Clock::time_point now{};
     // 1 line a second, 8 at once: the eight lines below pass, then none until a second has
-    // passed; hellos from one address: 2 answered at once.
+    // passed; hellos from one address: 2 answered at once, whatever the overall budget.
     RecordingWindow window;
     IncomingHandler handler(window, sender, LineBudget({1, 8, 1e6, 1e6}, [&] { return now; }),
-                            HelloAnswerBudget({1, 2, 9}, [&] { return now; }));
+                            HelloAnswerBudget({1, 2, 1e6, 1e6, 9}, [&] { return now; }));
     const std::string online = Datagram(2, "PC7", "*** Online ***\r\n");
     const std::string pc2 = "+PC2@10.0.0.2 PC2@10.0.0.2: ";
     const std::string n32(32, 'N');
@@ -111,14 +111,16 @@ TEST_F(ChatTrafficTest, EachDatagramIsReadAndActedOnWithinTheLineBudget) {
     EXPECT_EQ(handler.TakeDroppedLines(), 0u);
 }
 
-TEST(ChatTest, HelloAnswersAreLimitedPerAddressInABoundedTable) {
+TEST(ChatTest, HelloAnswersAreLimitedPerAddressAndInAllInABoundedTable) {
     HelloAnswerBudget::Clock::time_point now{};
-    HelloAnswerBudget answers({1, 2, 2}, [&] { return now; }); // 1 a second, 2 at once, 2 addresses
+    // From one address 1 a second, 2 at once; in all 2 a second, 3 at once; 2 addresses.
+    HelloAnswerBudget answers({1, 2, 2, 3, 2}, [&] { return now; });
     // Address, milliseconds passed before its hello, answered. A new address puts out the one
-    // heard from least lately, which comes back with a full budget.
+    // heard from least lately, and adds nothing to the overall budget.
     const std::tuple<const char*, int, bool> hellos[] = {
-        {"A", 0, true}, {"A", 0, true},  {"A", 0, false}, {"A", 500, false}, {"A", 500, true},
-        {"B", 0, true}, {"A", 0, false}, {"C", 0, true},  {"B", 0, true},    {"A", 0, true}};
+        {"A", 0, true},   {"A", 0, true},   {"A", 0, false}, {"A", 500, false}, {"A", 500, true},
+        {"B", 0, true},   {"A", 0, false},  {"C", 0, true},  {"B", 0, false},   {"D", 0, false},
+        {"B", 500, true}, {"A", 500, true}, {"A", 0, false}};
     for (const auto& [address, waited, answered] : hellos) {
         now += std::chrono::milliseconds(waited);
         EXPECT_EQ(answers.Admit(address), answered) << address << " after " << waited << " ms";
