@@ -37,9 +37,9 @@ public:
 CTavrinApp::CTavrinApp(const char* lockName)
     : instanceLock(std::make_unique<SingleInstanceLock>(lockName)) {
     if (instanceLock->AlreadyExists()) {
-        // Nothing on the wire, but the person who started this copy sees the
-        // running one, which may be hidden (started for automation).
-        instanceLock->CallHolder();
+        // Nothing on the wire; the check itself called the running copy, so
+        // the person who started this one sees it, even when it is hidden
+        // (started for automation).
         std::exit(1);
     }
     // From here on a termination signal closes the program properly, even

@@ -23,32 +23,67 @@ socklen_t AbstractAddress(const std::string& name, sockaddr_un& address) {
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 }
 
-constexpr int kCallBacklog = 4;
+// The listener's user as the kernel recorded it at listen(), read on a
+// connected socket; a connection from ourselves is trusted only then.
+bool PeerIsThisUser(int connected) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(connected, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+           peer.uid == ::getuid();
+}
+
+constexpr int kCallBacklog = 16;
 
 } // namespace
 
-SingleInstanceLock::SingleInstanceLock(const std::string& name)
-    : addressLength(AbstractAddress(name + "." + std::to_string(::getuid()), address)) {
+SingleInstanceLock::SingleInstanceLock(const std::string& name) {
+    const std::string base = name + "." + std::to_string(::getuid());
+    for (int index = 0; index < kMostNames; ++index) {
+        sockaddr_un address{};
+        const socklen_t length =
+            AbstractAddress(index == 0 ? base : base + "." + std::to_string(index), address);
+        if (length != 0 && TryName(address, length)) {
+            return;
+        }
+    }
+    // Without a lock the program runs as if it were the first copy, as it
+    // would if the named mutex could not be made.
+}
+
+bool SingleInstanceLock::TryName(const sockaddr_un& address, socklen_t length) {
     // CLOEXEC: a program started from ours must not keep the name alive after
     // we close it. NONBLOCK: a call that went away before it was taken must
-    // not stall the UI thread in accept.
-    int candidate = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (addressLength == 0 || candidate < 0) {
-        // Without a lock the program runs as if it were the first copy, as it
-        // would if the named mutex could not be made.
-        if (candidate >= 0) {
-            ::close(candidate);
-        }
-        return;
+    // not stall the UI thread in accept, and a holder that never accepts must
+    // not stall our start in connect.
+    const int candidate = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (candidate < 0) {
+        return false;
     }
-    if (::bind(candidate, reinterpret_cast<const sockaddr*>(&address), addressLength) == 0) {
+    const auto* target = reinterpret_cast<const sockaddr*>(&address);
+    if (::bind(candidate, target, length) == 0) {
         // Calls wait in the backlog until the holder's event loop takes them.
-        ::listen(candidate, kCallBacklog);
-        descriptor = candidate;
-        return;
+        if (::listen(candidate, kCallBacklog) == 0) {
+            descriptor = candidate;
+            return true;
+        }
+        ::close(candidate);
+        return false;
     }
-    alreadyExists = errno == EADDRINUSE;
+    const bool inUse = errno == EADDRINUSE;
     ::close(candidate);
+    if (!inUse) {
+        return false;
+    }
+    // The connection is the call: the holder comes forward when it takes it.
+    // A name nobody listens on, or whose backlog is full, cannot be checked
+    // and so is not counted as ours.
+    const int caller = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (caller < 0) {
+        return false;
+    }
+    alreadyExists = ::connect(caller, target, length) == 0 && PeerIsThisUser(caller);
+    ::close(caller);
+    return alreadyExists;
 }
 
 SingleInstanceLock::~SingleInstanceLock() {
@@ -66,21 +101,6 @@ void SingleInstanceLock::Close() {
     }
 }
 
-bool SingleInstanceLock::CallHolder() const {
-    if (addressLength == 0) {
-        return false;
-    }
-    const int caller = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (caller < 0) {
-        return false;
-    }
-    // The connection itself is the message; a full backlog refuses it at once.
-    const bool called =
-        ::connect(caller, reinterpret_cast<const sockaddr*>(&address), addressLength) == 0;
-    ::close(caller);
-    return called;
-}
-
 bool SingleInstanceLock::TakeCall() {
     if (descriptor < 0) {
         return false;
@@ -90,10 +110,7 @@ bool SingleInstanceLock::TakeCall() {
         return false;
     }
     // An abstract name is open to every user in the namespace.
-    ucred caller{};
-    socklen_t size = sizeof caller;
-    const bool ours = ::getsockopt(call, SOL_SOCKET, SO_PEERCRED, &caller, &size) == 0 &&
-                      caller.uid == ::getuid();
+    const bool ours = PeerIsThisUser(call);
     ::close(call);
     return ours;
 }

@@ -9,24 +9,30 @@ namespace kestrane {
 /// A named lock that at most one process of a user holds at a time, within one
 /// network namespace: an abstract Unix socket named "<name>.<uid>". Process
 /// death frees it. The holder listens on the socket, so a copy that finds the
-/// lock taken can call the holder (to bring its window forward). Owns the
-/// socket that holds the name. UI thread only.
+/// lock taken can call the holder (to bring its window forward).
+///
+/// An abstract name has no owner: any local user can bind it first. A copy
+/// that finds the name taken asks the kernel who listens there (SO_PEERCRED);
+/// a process of another user does not count, and the lock moves on to
+/// "<name>.<uid>.1", ".2", ... so that such a squatter cannot keep the user's
+/// copy from starting. Owns the socket that holds the name. UI thread only.
 class SingleInstanceLock {
 public:
-    /// Tries to take the lock. AlreadyExists() tells whether another process held it.
+    /// Names tried before giving up; then the program runs without the lock.
+    static constexpr int kMostNames = 8;
+
+    /// Tries to take the lock. When a process of this user holds it, that
+    /// process has been called (AlreadyExists() is true).
     explicit SingleInstanceLock(const std::string& name);
     ~SingleInstanceLock();
     SingleInstanceLock(const SingleInstanceLock&) = delete;
     SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
 
-    /// True when another process held the lock at construction.
+    /// True when another process of this user held the lock at construction.
     bool AlreadyExists() const;
     /// Frees the lock, if this object holds it. Called again, does nothing.
     void Close();
 
-    /// Lets the holder know that another copy wanted to start. False when no
-    /// holder took the call (none, or one that does not listen).
-    bool CallHolder() const;
     /// The held socket, readable while a call waits; -1 when nothing is held.
     int Descriptor() const { return descriptor; }
     /// Takes one waiting call without blocking: true when one came from a
@@ -34,8 +40,10 @@ public:
     bool TakeCall();
 
 private:
-    sockaddr_un address{};
-    socklen_t addressLength = 0;
+    /// Takes `address`, or finds it held by this user and calls the holder:
+    /// true either way. False when it is held by someone else or unusable.
+    bool TryName(const sockaddr_un& address, socklen_t length);
+
     int descriptor = -1;
     bool alreadyExists = false;
 };
