@@ -3,8 +3,8 @@
 #include "app/ActivationFile.h"
 #include "app/AutomationReleaseRule.h"
 #include "app/CTavrinDlgAutoProxyFactory.h"
-#include "app/CommandLine.h"
 #include "app/SignalWatcher.h"
+#include "app/StartOptions.h"
 #include "platform/AlsaTonePlayer.h"
 #include "platform/MessageBox.h"
 #include "platform/SingleInstanceLock.h"
@@ -17,7 +17,6 @@
 
 #include <QApplication>
 #include <QDBusConnection>
-#include <cstdlib>
 
 namespace kestrane {
 namespace {
@@ -34,18 +33,7 @@ public:
 
 } // namespace
 
-CTavrinApp::CTavrinApp(const char* lockName)
-    : instanceLock(std::make_unique<SingleInstanceLock>(lockName)) {
-    if (instanceLock->AlreadyExists()) {
-        // Nothing on the wire; the check itself called the running copy, so
-        // the person who started this one sees it, even when it is hidden
-        // (started for automation).
-        std::exit(1);
-    }
-    // From here on a termination signal closes the program properly, even
-    // before its window exists.
-    SignalWatcher::CatchSignals();
-}
+CTavrinApp::CTavrinApp(const char* instanceLockName) : lockName(instanceLockName) {}
 
 CTavrinApp::~CTavrinApp() {
     // Reached with the application alive only when exit() was called from
@@ -63,6 +51,18 @@ CTavrinApp::~CTavrinApp() {
 }
 
 int CTavrinApp::Run(int argc, char** argv, MessageQueue& queue) {
+    // Taken at the start of main rather than during static construction, so
+    // that --help and --version answer while a copy runs.
+    instanceLock = std::make_unique<SingleInstanceLock>(lockName);
+    if (instanceLock->AlreadyExists()) {
+        // Nothing on the wire; the check itself called the running copy, so
+        // the person who started this one sees it, even when it is hidden
+        // (started for automation).
+        return 1;
+    }
+    // From here on a termination signal closes the program properly, even
+    // before its window exists.
+    SignalWatcher::CatchSignals();
     application = std::make_unique<QApplication>(argc, argv);
     // Hidden in the tray the program has no visible window; closing the About
     // box then must not end it.
@@ -102,9 +102,8 @@ int CTavrinApp::InitInstance(int argc, char** argv, MessageQueue& queue) {
 }
 
 void CTavrinApp::StartAutomation(int argc, char** argv, CTavrinDlgAutoProxyFactory& classFactory) {
-    CommandLine commandLine(argc, argv);
     // Failures are ignored: without a session bus automation is simply unavailable.
-    if (commandLine.FindOption("Embedding") || commandLine.FindOption("Automation")) {
+    if (StartOptions(argc, argv).ForAutomation()) {
         userControl = false;
         classFactory.RegisterRunning(QDBusConnection::sessionBus());
     } else {

@@ -15,16 +15,18 @@ class SingleInstanceLock;
 /// Owns the QApplication and the instance lock. Main (UI) thread only.
 class CTavrinApp {
 public:
-    /// Takes the single-instance lock `lockName`; when another copy holds it,
-    /// that copy is asked to bring its window forward, and the process ends
-    /// here with status 1, having shown and sent nothing.
+    /// `lockName` names the single-instance lock that Run takes.
     explicit CTavrinApp(const char* lockName = "TavrinMutex");
     ~CTavrinApp();
     CTavrinApp(const CTavrinApp&) = delete;
     CTavrinApp& operator=(const CTavrinApp&) = delete;
 
-    /// Makes the QApplication, starts up and runs the main window until it
-    /// ends. Returns the process's exit status.
+    /// Takes the single-instance lock first: when another copy of this user
+    /// holds it, that copy is asked to bring its window forward, and the
+    /// process ends here with status 1, having shown and sent nothing. Then
+    /// makes the QApplication, starts up and runs the main window until it
+    /// ends. Returns the process's exit status. The command line has been
+    /// checked (StartOptions) before.
     int Run(int argc, char** argv, MessageQueue& queue);
 
     /// False once "Embedding" or "Automation" was given: the program was
@@ -34,10 +36,11 @@ public:
 private:
     /// Start-up after the QApplication exists; the exit status.
     int InitInstance(int argc, char** argv, MessageQueue& queue);
-    /// Takes the automation options out of the command line; serves the class
+    /// Looks for the automation options on the command line; serves the class
     /// object when one is given, else refreshes the activation file.
     void StartAutomation(int argc, char** argv, CTavrinDlgAutoProxyFactory& classFactory);
 
+    const char* lockName;
     std::unique_ptr<SingleInstanceLock> instanceLock;
     std::unique_ptr<QApplication> application;
     bool userControl = true;

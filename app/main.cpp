@@ -1,4 +1,5 @@
 #include "app/CTavrinApp.h"
+#include "app/StartOptions.h"
 #include "ui/MessageQueue.h"
 #include "ui/QtThreadSanitizerOptions.h"
 
@@ -6,14 +7,20 @@
 
 namespace kestrane {
 
-// Constructed in this order before main runs: the single-instance check comes
-// first, so a second copy ends before anything else exists.
+// Constructed before main runs; neither does anything yet. main checks the
+// command line, then Run takes the single-instance lock before anything else.
 CTavrinApp theApp;
 MessageQueue messageQueue;
 
 } // namespace kestrane
 
 int main(int argc, char** argv) {
+    // --help, --version and unknown options are answered before the lock, Qt
+    // or the network is touched.
+    if (const kestrane::StartOptions options(argc, argv);
+        options.GetRequest() != kestrane::StartOptions::Request::Run) {
+        return options.Answer();
+    }
     // The log holds megabytes of text, which Qt now and then copies whole. With
     // a fixed threshold such buffers are mapped on their own and unmapped when
     // freed; glibc's sliding one would carve them from the heap after the first

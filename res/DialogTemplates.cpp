@@ -1,4 +1,5 @@
 #include "res/DialogTemplate.h"
+#include "res/Version.h"
 
 #include <array>
 
@@ -11,8 +12,8 @@ constexpr unsigned kTextBox = STYLE_TAB_STOP | STYLE_BORDER | STYLE_MULTI_LINE |
 
 constexpr std::array kAboutControls{
     ControlTemplate{CONTROL_NO_ID, ControlKind::StaticIcon, "128", 11, 13, 20, 20, 0},
-    ControlTemplate{CONTROL_NO_ID, ControlKind::StaticText, "Kestrane Version 1.0", 40, 12, 119, 8,
-                    STYLE_NO_PREFIX},
+    ControlTemplate{CONTROL_NO_ID, ControlKind::StaticText, "Kestrane Version " KESTRANE_VERSION,
+                    40, 12, 119, 8, STYLE_NO_PREFIX},
     ControlTemplate{1, ControlKind::PushButton, "OK", 178, 7, 50, 14,
                     STYLE_TAB_STOP | STYLE_GROUP | STYLE_DEFAULT_BUTTON},
 };

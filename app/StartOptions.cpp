@@ -1,0 +1,120 @@
+#include "app/StartOptions.h"
+
+#include "app/CommandLine.h"
+#include "res/Version.h"
+
+#include <array>
+#include <cstdio>
+#include <string_view>
+
+namespace kestrane {
+namespace {
+
+constexpr std::string_view kUsage =
+    "Usage: kestrane [-Embedding | -Automation]\n"
+    "Serverless chat for one local network: broadcasts on UDP port 9000 as it starts.\n"
+    "\n"
+    "  -Embedding, -Automation  start for an automation client on the D-Bus session bus\n"
+    "                           (also after \"/\"; any word that begins with one counts)\n"
+    "  -h, --help               print this and exit\n"
+    "  -v, --version            print the version and exit\n"
+    "\n"
+    "Qt's own options (-platform, -display, -style, -session, ...) are passed to Qt.\n"
+    "See kestrane(1).\n";
+
+struct QtOption {
+    std::string_view name;
+    bool takesValue;
+};
+
+// The options QGuiApplication and QApplication take out of the command line.
+constexpr std::array kQtOptions{
+    QtOption{"platform", true},        QtOption{"platformpluginpath", true},
+    QtOption{"platformtheme", true},   QtOption{"plugin", true},
+    QtOption{"qwindowgeometry", true}, QtOption{"qwindowicon", true},
+    QtOption{"qwindowtitle", true},    QtOption{"session", true},
+    QtOption{"display", true},         QtOption{"geometry", true},
+    QtOption{"style", true},           QtOption{"stylesheet", true},
+    QtOption{"qmljsdebugger", false},  QtOption{"reverse", false},
+    QtOption{"widgetcount", false}};
+
+// Qt's option named by `argument` ("-name", "--name" or "-name=value"), if any.
+const QtOption* FindQtOption(std::string_view argument) {
+    argument.remove_prefix(argument.starts_with("--") ? 2 : 1);
+    const std::string_view name = argument.substr(0, argument.find('='));
+    for (const QtOption& option : kQtOptions) {
+        if (option.name == name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+bool HoldsAutomationSwitch(const std::string& argument) {
+    CommandLine line(argument);
+    return line.FindOption("Embedding") || line.FindOption("Automation");
+}
+
+} // namespace
+
+StartOptions::StartOptions(int argc, char** argv) {
+    Read(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+}
+
+StartOptions::StartOptions(const std::vector<std::string>& arguments) {
+    Read(arguments);
+}
+
+void StartOptions::Read(const std::vector<std::string>& arguments) {
+    std::string text;
+    for (const std::string& argument : arguments) {
+        text += (text.empty() ? "" : " ") + argument;
+    }
+    // The designed order: "Embedding" first, "Automation" only without it.
+    CommandLine line(text);
+    forAutomation = line.FindOption("Embedding") || line.FindOption("Automation");
+
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        if (argument == "-h" || argument == "--help") {
+            request = Request::Help;
+            return;
+        }
+        if (argument == "-v" || argument == "--version") {
+            request = Request::Version;
+            return;
+        }
+        if (!argument.starts_with('-') || HoldsAutomationSwitch(argument)) {
+            continue;
+        }
+        const QtOption* qtOption = FindQtOption(argument);
+        if (qtOption == nullptr) {
+            request = Request::Unknown;
+            unknownOption = argument;
+            return;
+        }
+        if (qtOption->takesValue && argument.find('=') == std::string::npos) {
+            ++index; // its value, whatever it looks like
+        }
+    }
+}
+
+int StartOptions::Answer() const {
+    switch (request) {
+    case Request::Help:
+        std::fputs(kUsage.data(), stdout);
+        return 0;
+    case Request::Version:
+        std::fputs("kestrane " KESTRANE_VERSION "\n", stdout);
+        return 0;
+    case Request::Unknown:
+        std::fprintf(stderr, "kestrane: unknown option '%s'\nTry 'kestrane --help'.\n",
+                     unknownOption.c_str());
+        return 2;
+    case Request::Run:
+        break;
+    }
+    return 0;
+}
+
+} // namespace kestrane
