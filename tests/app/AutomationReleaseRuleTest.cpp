@@ -14,8 +14,8 @@ namespace kestrane {
 namespace {
 
 TEST(AutomationReleaseRule, TheLastReleaseEndsAStartForAutomationUnlessADialogIsOpen) {
-    // Started by the user, About box open, window enabled; whether the window is destroyed.
-    // Every release leaves the user in control.
+    // Started by the user, About box open, window enabled; window destroyed. Each release
+    // leaves the user in control.
     const std::tuple<bool, bool, bool, bool> rows[] = {{true, false, true, false},
                                                        {false, false, true, true},
                                                        {false, true, true, false},

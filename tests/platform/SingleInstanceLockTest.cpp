@@ -1,11 +1,10 @@
 #include "platform/SingleInstanceLock.h"
 
-#include <cstddef>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
-#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,80 +13,66 @@ namespace {
 
 // A socket on the abstract name `name`, listening or connected; -1 on failure.
 int AbstractSocket(const std::string& name, bool listening) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
     std::memcpy(address.sun_path + 1, name.data(), name.size());
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
     const auto* target = reinterpret_cast<const sockaddr*>(&address);
-    const bool done = listening ? ::bind(socket, target, length) == 0 && ::listen(socket, 4) == 0
-                                : ::connect(socket, target, length) == 0;
-    return done ? socket : -1;
+    const auto length = static_cast<socklen_t>(sizeof address.sun_family + 1 + name.size());
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    return (listening ? ::bind(socket, target, length) == 0 && ::listen(socket, 4) == 0
+                      : ::connect(socket, target, length) == 0)
+               ? socket
+               : -1;
 }
 
-// A process of user 65534 that has run `act` (true when it succeeded) and lives, with what
-// it holds, until this object goes.
+// A process of user 65534 that has run `act` ('y' when it succeeded) and lives, with what it
+// holds, until this object goes.
 struct OtherUser {
     explicit OtherUser(const std::function<bool()>& act) {
-        int ready[2], hold[2];
+        int ready[2];
         EXPECT_EQ(pipe(ready), 0);
-        EXPECT_EQ(pipe(hold), 0);
         if ((child = fork()) == 0) {
-            close(hold[1]);
             acted = setgid(65534) == 0 && setuid(65534) == 0 && act() ? 'y' : 'n';
-            if (write(ready[1], &acted, 1) == 1) {
-                while (read(hold[0], &acted, 1) > 0) {
-                }
-            }
-            _exit(0);
+            _exit(write(ready[1], &acted, 1) == 1 ? pause() : 1);
         }
         EXPECT_EQ(read(ready[0], &acted, 1), 1);
-        for (const int end : {ready[0], ready[1], hold[0]}) {
-            close(end);
-        }
-        release = hold[1];
+        close(ready[0]);
+        close(ready[1]);
     }
     ~OtherUser() {
-        close(release); // the child ends, and what it holds is freed
+        kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
     }
     pid_t child = -1;
-    int release = -1;
     char acted = '?';
 };
 
 TEST(SingleInstanceLock, OneHolderPerUserIsCalledOnlyByItsUserAndNotInherited) {
     const std::string name = "KestraneTestLock." + std::to_string(getpid());
     const std::string ownName = name + "." + std::to_string(getuid());
+    if (getuid() != 0) {
+        GTEST_SKIP() << "acting as another user needs root";
+    }
     {
         SingleInstanceLock first(name);
         ASSERT_FALSE(first.AlreadyExists());
         EXPECT_NE(fcntl(first.Descriptor(), F_GETFD) & FD_CLOEXEC, 0);
+        // Another user gets a lock of its own, and its call is taken but not answered; a
+        // second copy of ours finds the lock held, and its check is the call.
+        const OtherUser other([&] {
+            return !SingleInstanceLock(name).AlreadyExists() && AbstractSocket(ownName, false) >= 0;
+        });
+        EXPECT_EQ(other.acted, 'y');
         EXPECT_FALSE(first.TakeCall());
-        // Another user gets a lock of its own, and its call is taken but not answered;
-        // a second copy of ours finds the lock held, and its check is the call.
-        if (getuid() == 0) {
-            OtherUser other([&] {
-                const SingleInstanceLock its(name);
-                return !its.AlreadyExists() && AbstractSocket(ownName, false) >= 0;
-            });
-            EXPECT_EQ(other.acted, 'y');
-            EXPECT_FALSE(first.TakeCall());
-        }
         EXPECT_TRUE(SingleInstanceLock(name).AlreadyExists());
         EXPECT_TRUE(first.TakeCall());
         EXPECT_FALSE(first.TakeCall());
-        first.Close();
-        EXPECT_FALSE(SingleInstanceLock(name).AlreadyExists());
     }
-    if (getuid() != 0) {
-        GTEST_SKIP() << "acting as another user needs root";
-    }
-    // A name squatted by another user holds nobody back; the copy that starts anyway
-    // still keeps a second one of ours out.
+    EXPECT_FALSE(SingleInstanceLock(name).AlreadyExists());
+    // A name squatted by another user holds nobody back; the copy that starts anyway still
+    // keeps a second one of ours out.
     const OtherUser squatter([&] { return AbstractSocket(ownName, true) >= 0; });
     ASSERT_EQ(squatter.acted, 'y');
-    SingleInstanceLock first(name);
+    const SingleInstanceLock first(name);
     EXPECT_FALSE(first.AlreadyExists());
     EXPECT_GE(first.Descriptor(), 0);
     EXPECT_TRUE(SingleInstanceLock(name).AlreadyExists());
