@@ -23,8 +23,9 @@ socklen_t AbstractAddress(const std::string& name, sockaddr_un& address) {
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 }
 
-// The listener's user as the kernel recorded it at listen(), read on a
-// connected socket; a connection from ourselves is trusted only then.
+// Whether the process at the other end of a connected Unix socket runs as
+// this user: the kernel records a listener's credentials at listen() and a
+// caller's at connect(), so neither side can claim another user's.
 bool PeerIsThisUser(int connected) {
     ucred peer{};
     socklen_t size = sizeof peer;
