@@ -259,11 +259,11 @@ std::optional<FileManifest> FileFetcher::ReadManifest(PortConnection& connection
     }
     if (reply->count == 0 || reply->count > FileManifest::kMostEntries ||
         (offeredEntries && reply->count != *offeredEntries)) {
-        error = "The offer is refused: its list has " + std::to_string(reply->count) + " entries" +
-                (offeredEntries
-                     ? ", its notice said " + std::to_string(*offeredEntries)
-                     : "; an offer lists 1 to " + std::to_string(FileManifest::kMostEntries)) +
-                ".";
+        error =
+            "The offer is refused: its list says " + std::to_string(reply->count) + " entries, " +
+            (offeredEntries ? "its notice said " + std::to_string(*offeredEntries)
+                            : "an offer lists 1 to " + std::to_string(FileManifest::kMostEntries)) +
+            ".";
         return std::nullopt;
     }
     // Each entry is checked as it comes, so a hostile list costs no more

@@ -296,6 +296,10 @@ TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
         }
         fs::remove(root / "in/f.part");
     }
+    FakeSender sender(good, "", 0ms, 0);
+    std::string error;
+    EXPECT_FALSE(FileFetcher("127.0.0.1", sender.port, std::string(32, 'a')).List(error, 2));
+    EXPECT_NE(error.find("list says 1 entries, its notice said 2"), std::string::npos) << error;
 }
 
 } // namespace
