@@ -88,7 +88,7 @@ TEST(FilesTest, NoticesRoundTripAndAnythingElseIsNoNotice) {
              "FILES/1 OFFER " + kToken + " 0 0 t", "FILES/1 OFFER " + kToken + " 1 1 ",
              "FILES/1 OFFER " + kToken + " 1 1 t u",
              "FILES/1 OFFER " + kToken + " 1 1 " + std::string(256, 't'), "FILES/1 OFFER",
-             decline + "\r\n" + decline, decline + "\n", decline + "\r\n" + decline + "\r"}) {
+             "FILES/1 OFFER " + kToken + " 1 1 a\r\nb", "FILES/1 OFFER " + kToken + " 1 1 a\nb"}) {
         EXPECT_FALSE(FileNotice::Parse(bad + "\r\n")) << bad;
     }
     EXPECT_FALSE(FileNotice::Parse(decline));
