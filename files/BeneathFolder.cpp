@@ -7,9 +7,23 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace kestrane {
+namespace {
+
+constexpr const char* kMarkName = "user.kestrane.part";
+constexpr std::size_t kLongestMark = 256;
+
+// Closes `file`, keeping the errno of what went before.
+void CloseKeepingError(int file) {
+    const int saved = errno;
+    ::close(file);
+    errno = saved;
+}
+
+} // namespace
 
 BeneathFolder::BeneathFolder(const std::string& folder)
     : descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
@@ -36,6 +50,31 @@ int BeneathFolder::OpenFile(const std::string& path) const {
     return OpenBeneath(path, O_RDWR | O_CREAT, 0666);
 }
 
+int BeneathFolder::MakeFile(const std::string& path) const {
+    return OpenBeneath(path, O_RDWR | O_CREAT | O_EXCL, 0666);
+}
+
+int BeneathFolder::OpenExisting(const std::string& path, bool folder) const {
+    // O_NONBLOCK: a pipe put under the name must not hold the open.
+    const int file = OpenBeneath(path, O_RDONLY | O_NONBLOCK | (folder ? O_DIRECTORY : 0), 0);
+    struct stat status {};
+    if (file >= 0 && (::fstat(file, &status) != 0 || S_ISDIR(status.st_mode) != folder ||
+                      (!folder && !S_ISREG(status.st_mode)))) {
+        ::close(file);
+        errno = EEXIST;
+        return -1;
+    }
+    return file;
+}
+
+bool BeneathFolder::MakeFolder(const std::string& name) const {
+    if (name.find('/') != std::string::npos) {
+        errno = EINVAL;
+        return false;
+    }
+    return ::mkdirat(descriptor, name.c_str(), 0777) == 0;
+}
+
 bool BeneathFolder::MakeFolders(const std::string& path) const {
     std::size_t end = 0;
     do {
@@ -50,9 +89,7 @@ bool BeneathFolder::MakeFolders(const std::string& path) const {
         }
         const std::string leaf = slash == std::string::npos ? part : part.substr(slash + 1);
         const bool made = ::mkdirat(parent, leaf.c_str(), 0777) == 0 || errno == EEXIST;
-        const int saved = errno;
-        ::close(parent);
-        errno = saved;
+        CloseKeepingError(parent);
         // A name that exists must be a folder reached without a link.
         if (!made) {
             return false;
@@ -80,14 +117,72 @@ bool BeneathFolder::RemoveFile(const std::string& path) const {
         return false;
     }
     const bool removed = ::unlinkat(parent, path.substr(slash + 1).c_str(), 0) == 0;
-    const int saved = errno;
-    ::close(parent);
-    errno = saved;
+    CloseKeepingError(parent);
     return removed;
 }
 
 bool BeneathFolder::Rename(const std::string& from, const std::string& to) const {
-    return ::renameat2(descriptor, from.c_str(), descriptor, to.c_str(), RENAME_NOREPLACE) == 0;
+    if (noReplaceFlag) {
+        if (::renameat2(descriptor, from.c_str(), descriptor, to.c_str(), RENAME_NOREPLACE) == 0) {
+            return true;
+        }
+        // Network and stacked file systems refuse the flag with EINVAL.
+        if (errno != EINVAL) {
+            return false;
+        }
+    }
+    struct stat status {};
+    if (::fstatat(descriptor, from.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        // A new link never replaces a name; then the old name goes.
+        if (::linkat(descriptor, from.c_str(), descriptor, to.c_str(), 0) != 0) {
+            return false;
+        }
+        ::unlinkat(descriptor, from.c_str(), 0);
+        return true;
+    }
+    // A folder cannot be linked: claim the name with an empty folder of our
+    // own, which a plain rename may replace (it never replaces one that holds
+    // anything).
+    if (::mkdirat(descriptor, to.c_str(), 0700) != 0) {
+        return false;
+    }
+    if (::renameat(descriptor, from.c_str(), descriptor, to.c_str()) == 0) {
+        return true;
+    }
+    const int saved = errno;
+    ::unlinkat(descriptor, to.c_str(), AT_REMOVEDIR);
+    errno = saved;
+    return false;
+}
+
+bool BeneathFolder::Sync(const std::string& path) const {
+    const int file = OpenBeneath(path, O_RDONLY | O_NONBLOCK, 0);
+    if (file < 0) {
+        return false;
+    }
+    const bool synced = ::fsync(file) == 0;
+    CloseKeepingError(file);
+    return synced;
+}
+
+bool BeneathFolder::SetMark(int file, const std::string& value) {
+    return ::fsetxattr(file, kMarkName, value.data(), value.size(), 0) == 0;
+}
+
+std::optional<std::string> BeneathFolder::MarkOf(int file) {
+    char value[kLongestMark];
+    const ssize_t size = ::fgetxattr(file, kMarkName, value, sizeof value);
+    if (size < 0) {
+        return std::nullopt;
+    }
+    return std::string(value, static_cast<std::size_t>(size));
+}
+
+void BeneathFolder::ClearMark(int file) {
+    ::fremovexattr(file, kMarkName);
 }
 
 std::optional<std::uint64_t> BeneathFolder::FreeBytes() const {

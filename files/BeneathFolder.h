@@ -20,6 +20,14 @@ public:
     bool IsOpen() const { return descriptor >= 0; }
     /// A file for reading and writing, made when missing; -1 with errno.
     int OpenFile(const std::string& path) const;
+    /// A file for reading and writing that this call makes; -1 with errno
+    /// (EEXIST when the name is taken).
+    int MakeFile(const std::string& path) const;
+    /// An existing folder, or file, for reading; -1 with errno.
+    int OpenExisting(const std::string& path, bool folder) const;
+    /// Makes a folder directly in this one; false with errno (EEXIST when the
+    /// name is taken).
+    bool MakeFolder(const std::string& name) const;
     /// Makes the folder and its missing parents; false with errno.
     bool MakeFolders(const std::string& path) const;
     bool Exists(const std::string& path) const;
@@ -28,8 +36,22 @@ public:
     /// Renames within the folder, never over an existing name; false with errno
     /// (EEXIST when the new name is taken).
     bool Rename(const std::string& from, const std::string& to) const;
+    /// Flushes a file or folder ("." for this one) to the disk; false with errno.
+    bool Sync(const std::string& path) const;
     /// Bytes free for this user on the folder's file system.
     std::optional<std::uint64_t> FreeBytes() const;
+
+    /// Kestrane's mark on a working file or folder it made: the extended
+    /// attribute user.kestrane.part, holding what it was made for. Where the
+    /// file system keeps no user attributes nothing carries a mark, so nothing
+    /// there is ever taken for Kestrane's own.
+    static bool SetMark(int file, const std::string& value);
+    static std::optional<std::string> MarkOf(int file);
+    static void ClearMark(int file);
+
+    /// False makes Rename do without RENAME_NOREPLACE, as it must on file
+    /// systems that refuse it (tests set it).
+    bool noReplaceFlag = true;
 
 private:
     int OpenBeneath(const std::string& path, int flags, unsigned mode) const;

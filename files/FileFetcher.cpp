@@ -20,10 +20,13 @@ namespace {
 
 constexpr int kReceiveBuffer = 4 << 20;
 constexpr std::size_t kChunk = 1 << 20;
-// An encoded path may take three bytes for each of its 4,096.
-constexpr std::size_t kLongestReplyLine = 16 * 1024;
 constexpr int kMostNumbers = 9999;
 constexpr std::chrono::milliseconds kExtraBytesWait{200};
+constexpr std::string_view kPart = ".part";
+// A top-level name leaves room for kPart after it.
+constexpr std::size_t kLongestWorkingName = SafeRelativePath::kLongestPart - kPart.size();
+// What follows a name's last '.' is an extension up to this long, dot included.
+constexpr std::size_t kLongestExtension = 16;
 
 // Final names being written by any fetcher of this process, so that two
 // offers of one name never share a .part.
@@ -52,17 +55,20 @@ std::string ConnectProblem(int error, const std::string& address, int port) {
            std::strerror(error) + ".";
 }
 
-// "name (n).ext" for a file, "name (n)" for a folder or a name without an extension.
+// "name (n).ext" for a file, "name (n)" for a folder or a name without an
+// extension; the name part is cut so that the whole leaves room for ".part".
 std::string Numbered(const std::string& name, int number, bool folder) {
-    if (number == 0) {
-        return name;
+    std::size_t dot = folder ? std::string::npos : name.rfind('.');
+    if (dot == 0 || (dot != std::string::npos && name.size() - dot > kLongestExtension)) {
+        dot = std::string::npos;
     }
-    const std::size_t dot = folder ? std::string::npos : name.rfind('.');
-    const std::string suffix = " (" + std::to_string(number) + ")";
-    if (dot == std::string::npos || dot == 0) {
-        return name + suffix;
-    }
-    return name.substr(0, dot) + suffix + name.substr(dot);
+    const std::string suffix = number == 0 ? "" : " (" + std::to_string(number) + ")";
+    const std::string_view extension =
+        dot == std::string::npos ? std::string_view() : std::string_view(name).substr(dot);
+    const std::string_view stem = std::string_view(name).substr(0, dot);
+    return std::string(SafeRelativePath::Cut(stem, kLongestWorkingName - suffix.size() -
+                                                       extension.size())) +
+           suffix + std::string(extension);
 }
 
 std::string TopName(const std::string& path) {
@@ -71,6 +77,12 @@ std::string TopName(const std::string& path) {
 
 bool AllZero(const char* bytes, std::size_t count) {
     return count > 0 && bytes[0] == 0 && std::memcmp(bytes, bytes + 1, count - 1) == 0;
+}
+
+std::chrono::milliseconds Left(std::chrono::steady_clock::time_point deadline) {
+    return std::max(std::chrono::milliseconds(0),
+                    std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now()));
 }
 
 } // namespace
@@ -140,94 +152,161 @@ int FileFetcher::ReceiveSome(PortConnection& connection, char* buffer, int capac
         buffered.erase(0, static_cast<std::size_t>(count));
         return count;
     }
+    return ReceiveNew(connection, buffer, capacity, limit);
+}
+
+int FileFetcher::ReceiveNew(PortConnection& connection, char* buffer, int capacity,
+                            std::chrono::milliseconds limit) {
+    const auto left = Left(deadline);
+    const bool late = left <= limit;
+    limit = std::min(limit, left);
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limit);
     timeval timeout{static_cast<time_t>(seconds.count()),
                     static_cast<suseconds_t>((limit - seconds).count() * 1000)};
-    const auto started = std::chrono::steady_clock::now();
+    const auto waited = std::chrono::steady_clock::now();
     int size = capacity;
     if (connection.Receive(buffer, &size, &timeout) == 0) {
         return size;
     }
     // Receive tells an end from a silence only by the time it took.
-    return std::chrono::steady_clock::now() - started >= limit ? -1 : 0;
+    if (std::chrono::steady_clock::now() - waited < limit) {
+        return kEnded;
+    }
+    return late ? kLate : kSilent;
 }
 
-std::optional<std::string> FileFetcher::ReadLine(PortConnection& connection, std::string& error) {
+std::string FileFetcher::Allowed() const {
+    return std::to_string(
+        std::chrono::duration_cast<std::chrono::seconds>(deadline - started).count());
+}
+
+// Why a request ended early, for the person, after ReceiveSome said so.
+std::string FileFetcher::Stopped(int outcome, std::chrono::milliseconds limit) const {
+    if (cancelled) {
+        return "Cancelled.";
+    }
+    if (outcome == kLate) {
+        return address + " was too slow: the request did not finish within the " + Allowed() +
+               " s it may take.";
+    }
+    if (outcome == kSilent) {
+        return address + " sent nothing for " +
+               std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) +
+               " s.";
+    }
+    return {};
+}
+
+std::optional<std::string> FileFetcher::ReadLine(PortConnection& connection, std::size_t longest,
+                                                 std::string& error) {
     char chunk[4096];
     for (;;) {
         const std::size_t end = buffered.find('\n');
-        if (end != std::string::npos) {
+        if (end != std::string::npos && end <= longest) {
             std::string line = buffered.substr(0, end);
             buffered.erase(0, end + 1);
             return line;
         }
-        if (buffered.size() > kLongestReplyLine) {
+        if (end != std::string::npos || buffered.size() > longest) {
             error = address + " sent a line longer than the protocol allows.";
             return std::nullopt;
         }
-        timeval timeout{stallLimit.count(), 0};
-        int size = sizeof chunk;
-        if (connection.Receive(chunk, &size, &timeout) != 0) {
-            error = cancelled ? "Cancelled."
+        const int count = ReceiveNew(connection, chunk, sizeof chunk, stallLimit);
+        if (count <= 0) {
+            error = count != kEnded || cancelled ? Stopped(count, stallLimit)
                     : buffered.empty()
                         ? address + " closed the connection without answering: its offer has "
                                     "ended, or was made to another computer."
                         : address + " ended the connection in the middle of a line.";
             return std::nullopt;
         }
-        buffered.append(chunk, static_cast<std::size_t>(size));
+        buffered.append(chunk, static_cast<std::size_t>(count));
     }
 }
 
-std::optional<FileManifest> FileFetcher::List(std::string& error) {
+std::optional<FileManifest> FileFetcher::List(std::string& error,
+                                              std::optional<std::uint64_t> offeredEntries) {
+    started = std::chrono::steady_clock::now();
+    deadline = started + overallLimit;
     PortConnection* connection = Connect(error);
     if (connection == nullptr) {
         return std::nullopt;
     }
-    std::optional<FileManifest> result;
     const TransferRequest request{TransferRequest::Kind::List, token, 0, 0, {}};
-    std::optional<std::string> line;
-    if (SendRequest(*connection, request.Compose(), error) &&
-        (line = ReadLine(*connection, error))) {
-        const auto reply = TransferReply::Parse(*line);
-        if (!reply || reply->kind == TransferReply::Kind::From ||
-            (reply->kind == TransferReply::Kind::Ok && reply->count > FileManifest::kMostEntries)) {
-            error = address + " answered with something this version does not know.";
-        } else if (reply->kind == TransferReply::Kind::Error) {
-            error = address + " says: " + SafeRelativePath::Printable(reply->text);
-        } else {
-            FileManifest manifest;
-            for (std::uint64_t at = 0; at < reply->count; ++at) {
-                line = ReadLine(*connection, error);
-                auto entry = line ? FileManifest::ParseEntry(*line) : std::nullopt;
-                if (!entry) {
-                    error = line ? address + " sent a malformed list of files." : error;
-                    break;
-                }
-                manifest.entries.push_back(std::move(*entry));
-            }
-            if (manifest.entries.size() == reply->count) {
-                if (auto problem = manifest.Problem()) {
-                    error = "The offer is refused: " + *problem + ".";
-                } else {
-                    result = std::move(manifest);
-                }
-            }
-        }
+    std::optional<FileManifest> result;
+    if (SendRequest(*connection, request.Compose(), error)) {
+        result = ReadManifest(*connection, offeredEntries, error);
     }
     Disconnect(connection);
     return result;
 }
 
+std::optional<FileManifest> FileFetcher::ReadManifest(PortConnection& connection,
+                                                      std::optional<std::uint64_t> offeredEntries,
+                                                      std::string& error) {
+    auto line = ReadLine(connection, TransferReply::kLongestLine, error);
+    const auto reply = line ? TransferReply::Parse(*line) : std::nullopt;
+    if (!line) {
+        return std::nullopt;
+    }
+    if (reply && reply->kind == TransferReply::Kind::Error) {
+        error = address + " says: " + SafeRelativePath::Printable(reply->text);
+        return std::nullopt;
+    }
+    if (!reply || reply->kind != TransferReply::Kind::Ok) {
+        error = address + " answered with something this version does not know.";
+        return std::nullopt;
+    }
+    if (reply->count == 0 || reply->count > FileManifest::kMostEntries ||
+        (offeredEntries && reply->count != *offeredEntries)) {
+        error =
+            "The offer is refused: its list says " + std::to_string(reply->count) + " entries, " +
+            (offeredEntries ? "its notice said " + std::to_string(*offeredEntries)
+                            : "an offer lists 1 to " + std::to_string(FileManifest::kMostEntries)) +
+            ".";
+        return std::nullopt;
+    }
+    // Each entry is checked as it comes, so a hostile list costs no more
+    // than the first entry that breaks a rule.
+    FileManifest manifest;
+    while (manifest.entries.size() < reply->count) {
+        line = ReadLine(connection, FileManifest::kLongestLine, error);
+        if (!line) {
+            return std::nullopt;
+        }
+        auto entry = FileManifest::ParseEntry(*line);
+        if (!entry) {
+            error = address + " sent a malformed list of files.";
+            return std::nullopt;
+        }
+        if (auto problem = manifest.Add(std::move(*entry), line->size() + 1)) {
+            error = "The offer is refused: " + *problem + ".";
+            return std::nullopt;
+        }
+    }
+    return manifest;
+}
+
 bool FileFetcher::Place(const FileManifest& manifest, BeneathFolder& folder,
                         std::vector<Placement>& placements, std::string& error) {
-    std::map<std::string, bool> tops; // name -> is a folder
-    for (const ManifestEntry& entry : manifest.entries) {
+    // Kestrane's mark on a working name: a file's SHA-256, or for a folder the
+    // SHA-256 of the lines of everything in it.
+    std::map<std::string, std::size_t> tops; // name -> its placement
+    std::map<std::string, Sha256> folderHashes;
+    for (std::uint64_t index = 0; index < manifest.entries.size(); ++index) {
+        const ManifestEntry& entry = manifest.entries[index];
         const std::string top = TopName(entry.path);
         const bool isFolder = entry.folder || top != entry.path;
-        if (tops.emplace(top, isFolder).second) {
-            placements.push_back({top, {}, isFolder});
+        if (tops.emplace(top, placements.size()).second) {
+            placements.push_back({top, {}, isFolder, entry.digest, false, false, {}});
         }
+        placements[tops[top]].entries.push_back(index);
+        if (isFolder) {
+            folderHashes[top].Add(FileManifest::Line(entry));
+        }
+    }
+    for (auto& [top, hash] : folderHashes) {
+        placements[tops[top]].mark = hash.Finish();
     }
     std::lock_guard guard(reservedMutex);
     for (Placement& placement : placements) {
@@ -238,14 +317,59 @@ bool FileFetcher::Place(const FileManifest& manifest, BeneathFolder& folder,
                         " is taken in the folder.";
                 return false;
             }
-            const std::string candidate = Numbered(placement.name, number, placement.folder);
-            const std::string key = folderKey + '\0' + candidate;
-            if (!folder.Exists(candidate) && reservedNames.insert(key).second) {
-                placement.finalName = candidate;
+            placement.finalName = Numbered(placement.name, number, placement.folder);
+            if (folder.Exists(placement.finalName) || !Usable(folder, placement) ||
+                !reservedNames.insert(folderKey + '\0' + placement.finalName).second) {
+                placement.finalName.clear();
             }
         }
         placedNames.push_back(placement.finalName);
     }
+    return true;
+}
+
+// A working name that is there counts as taken unless Kestrane made it for
+// this very entry: a person's own "notes.txt.part" is never touched.
+bool FileFetcher::Usable(BeneathFolder& folder, Placement& placement) const {
+    const std::string part = WorkingName(placement);
+    if (!folder.Exists(part)) {
+        placement.resume = false;
+        return true;
+    }
+    const int existing = folder.OpenExisting(part, placement.folder);
+    placement.resume = existing >= 0 && BeneathFolder::MarkOf(existing) == placement.mark;
+    if (existing >= 0) {
+        ::close(existing);
+    }
+    return placement.resume;
+}
+
+std::string FileFetcher::WorkingName(const Placement& placement) {
+    return placement.finalName + std::string(kPart);
+}
+
+std::string FileFetcher::PartPath(const Placement& placement, const ManifestEntry& entry) {
+    return WorkingName(placement) + entry.path.substr(placement.name.size());
+}
+
+bool FileFetcher::MakeTop(BeneathFolder& folder, Placement& placement, std::string& error) {
+    const std::string part = WorkingName(placement);
+    if (!placement.resume && !folder.MakeFolder(part)) {
+        error = "The folder " + Quoted(part) + " cannot be made: " + std::strerror(errno) + ".";
+        return false;
+    }
+    const int made = folder.OpenExisting(part, true);
+    const bool ours =
+        made >= 0 && (placement.resume ? BeneathFolder::MarkOf(made) == placement.mark
+                                       : (BeneathFolder::SetMark(made, placement.mark), true));
+    if (made >= 0) {
+        ::close(made);
+    }
+    if (!ours) {
+        error = "The folder " + Quoted(part) + " changed while it was being used.";
+        return false;
+    }
+    placement.made = true;
     return true;
 }
 
@@ -264,24 +388,17 @@ bool FileFetcher::Fetch(const FileManifest& manifest, const std::string& folderP
     folderKey = folderPath;
     std::vector<Placement> placements;
     bool whole = Place(manifest, folder, placements, error);
-    std::map<std::string, Placement*> byTop;
-    for (Placement& placement : placements) {
-        byTop[placement.name] = &placement;
-    }
-    auto partPathOf = [&](const ManifestEntry& entry) {
-        const Placement& placement = *byTop[TopName(entry.path)];
-        return placement.folder
-                   ? placement.finalName + ".part" + entry.path.substr(placement.name.size())
-                   : placement.finalName + ".part";
-    };
     if (whole) {
         std::uint64_t held = 0;
-        for (const ManifestEntry& entry : manifest.entries) {
-            struct stat status {};
-            if (!entry.folder &&
-                ::stat((folderPath + '/' + partPathOf(entry)).c_str(), &status) == 0) {
-                held +=
-                    std::min<std::uint64_t>(static_cast<std::uint64_t>(status.st_size), entry.size);
+        for (const Placement& placement : placements) {
+            for (const std::uint64_t index : placement.entries) {
+                const ManifestEntry& entry = manifest.entries[index];
+                struct stat status {};
+                if (placement.resume && !entry.folder &&
+                    ::stat((folderPath + '/' + PartPath(placement, entry)).c_str(), &status) == 0) {
+                    held += std::min<std::uint64_t>(static_cast<std::uint64_t>(status.st_size),
+                                                    entry.size);
+                }
             }
         }
         const std::uint64_t needed = totalBytes - std::min(held, totalBytes.load());
@@ -293,19 +410,24 @@ bool FileFetcher::Fetch(const FileManifest& manifest, const std::string& folderP
             whole = false;
         }
     }
-    // Entries run in order; a top-level entry whose last part arrived before
-    // a failure still takes its name.
-    std::map<std::string, std::uint64_t> lastIndex;
-    for (std::uint64_t index = 0; index < manifest.entries.size(); ++index) {
-        lastIndex[TopName(manifest.entries[index].path)] = index;
+    std::vector<Placement*> placementOf(manifest.entries.size());
+    for (Placement& placement : placements) {
+        for (const std::uint64_t index : placement.entries) {
+            placementOf[index] = &placement;
+        }
     }
     std::uint64_t reached = 0;
     for (; whole && reached < manifest.entries.size(); ++reached) {
         const ManifestEntry& entry = manifest.entries[reached];
-        const std::string partPath = partPathOf(entry);
-        if (byTop[TopName(entry.path)]->folder) {
+        Placement& placement = *placementOf[reached];
+        const std::string partPath = PartPath(placement, entry);
+        if (placement.folder) {
             const std::string parent =
                 entry.folder ? partPath : partPath.substr(0, partPath.rfind('/'));
+            if (!placement.made && !MakeTop(folder, placement, error)) {
+                whole = false;
+                break;
+            }
             if (!folder.MakeFolders(parent)) {
                 error = "The folder " + Quoted(parent) +
                         " cannot be made: " + std::strerror(errno) + ".";
@@ -313,69 +435,139 @@ bool FileFetcher::Fetch(const FileManifest& manifest, const std::string& folderP
                 break;
             }
         }
-        if (!entry.folder && !FetchFile(folder, partPath, reached, entry, error)) {
+        if (!entry.folder && !FetchFile(folder, placement, partPath, reached, entry, error)) {
             whole = false;
             break;
         }
     }
+    // Entries run in order; a top-level entry whose last part arrived before
+    // a failure still takes its name.
     for (Placement& placement : placements) {
-        if (lastIndex[placement.name] < reached) {
+        if (placement.entries.back() < reached) {
             std::string renameError;
-            if (!Finish(folder, placement, renameError)) {
+            if (!Finish(folder, manifest, placement, renameError)) {
                 error = whole ? renameError : error;
                 whole = false;
             }
         }
     }
     std::lock_guard guard(reservedMutex);
-    for (const Placement& placement : placements) {
-        reservedNames.erase(folderKey + '\0' + placement.finalName);
+    for (std::size_t at = 0; at < placedNames.size(); ++at) {
+        reservedNames.erase(folderKey + '\0' + placedNames[at]);
+        placedNames[at] = placements[at].finalName;
     }
     return whole;
 }
 
-bool FileFetcher::Finish(BeneathFolder& folder, Placement& placement, std::string& error) {
-    const std::string part = placement.finalName + ".part";
-    for (int number = 0; number <= kMostNumbers; ++number) {
+// Everything reaches the disk before the name is taken, and the name after,
+// so that after a power cut an arrived file is whole. Kestrane's marks go
+// once the name is taken.
+bool FileFetcher::Finish(BeneathFolder& folder, const FileManifest& manifest, Placement& placement,
+                         std::string& error) {
+    const std::string part = WorkingName(placement);
+    bool synced = folder.Sync(part);
+    for (std::size_t at = 0; placement.folder && synced && at < placement.entries.size(); ++at) {
+        const ManifestEntry& entry = manifest.entries[placement.entries[at]];
+        synced = !entry.folder || folder.Sync(PartPath(placement, entry));
+    }
+    // The name Place chose; when that was taken meanwhile, the first free
+    // one, never beside a working name of another's.
+    bool renamed = synced && folder.Rename(part, placement.finalName);
+    int failure = renamed ? 0 : errno;
+    for (int number = 0; failure == EEXIST && number <= kMostNumbers; ++number) {
         const std::string candidate = Numbered(placement.name, number, placement.folder);
-        if (candidate != placement.finalName && folder.Exists(candidate)) {
+        if (folder.Exists(candidate) || folder.Exists(candidate + std::string(kPart))) {
             continue;
         }
-        if (folder.Rename(part, candidate)) {
+        renamed = folder.Rename(part, candidate);
+        failure = renamed ? 0 : errno;
+        if (renamed) {
             placement.finalName = candidate;
-            return true;
-        }
-        if (errno != EEXIST) {
-            break;
         }
     }
-    error = Quoted(part) + " arrived whole but cannot take its name: " + std::strerror(errno) + ".";
-    return false;
-}
-
-bool FileFetcher::FetchFile(BeneathFolder& folder, const std::string& partPath, std::uint64_t index,
-                            const ManifestEntry& entry, std::string& error) {
-    const int file = folder.OpenFile(partPath);
-    if (file < 0) {
-        error = Quoted(partPath) + " cannot be written: " + std::strerror(errno) + ".";
+    if (renamed && !folder.Sync(".")) {
+        failure = errno;
+    }
+    if (failure != 0) {
+        error = Quoted(part) +
+                " arrived whole but cannot take its name: " + std::strerror(failure) + ".";
         return false;
     }
+    for (const std::uint64_t index : placement.entries) {
+        const ManifestEntry& entry = manifest.entries[index];
+        const std::string path = placement.finalName + entry.path.substr(placement.name.size());
+        const int file = entry.folder ? -1 : folder.OpenExisting(path, false);
+        if (file >= 0) {
+            BeneathFolder::ClearMark(file);
+            ::close(file);
+        }
+    }
+    if (placement.folder) {
+        const int top = folder.OpenExisting(placement.finalName, true);
+        if (top >= 0) {
+            BeneathFolder::ClearMark(top);
+            ::close(top);
+        }
+    }
+    return true;
+}
+
+// The working file for `entry`, and in `held` and `hash` the bytes of it
+// that may be kept: only what Kestrane wrote for this entry.
+int FileFetcher::OpenPart(BeneathFolder& folder, const Placement& placement,
+                          const std::string& partPath, const ManifestEntry& entry, Sha256& hash,
+                          std::uint64_t& held, std::string& error) {
+    const bool fresh = !placement.folder && !placement.resume;
+    const int file = fresh ? folder.MakeFile(partPath) : folder.OpenFile(partPath);
+    if (file < 0) {
+        error = Quoted(partPath) + " cannot be written: " + std::strerror(errno) + ".";
+        return -1;
+    }
+    // Inside a working folder of Kestrane's everything is its own; a
+    // top-level working file it resumes must still carry its mark.
+    const bool marked = BeneathFolder::MarkOf(file) == entry.digest;
+    if (!placement.folder && placement.resume && !marked) {
+        ::close(file);
+        error = Quoted(partPath) + " changed while it was being used.";
+        return -1;
+    }
+    if (!marked) {
+        BeneathFolder::SetMark(file, entry.digest);
+    }
     struct stat status {};
-    ::fstat(file, &status);
-    std::uint64_t held = static_cast<std::uint64_t>(status.st_size);
-    Sha256 hash;
+    held = marked && ::fstat(file, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
     if (held > entry.size || !hash.AddFile(file, held, &cancelled)) {
         held = 0;
         hash.Finish();
     }
+    return file;
+}
+
+bool FileFetcher::FetchFile(BeneathFolder& folder, const Placement& placement,
+                            const std::string& partPath, std::uint64_t index,
+                            const ManifestEntry& entry, std::string& error) {
+    Sha256 hash;
+    std::uint64_t held = 0;
+    const int file = OpenPart(folder, placement, partPath, entry, hash, held, error);
+    if (file < 0) {
+        return false;
+    }
     doneBytes += held;
+    // A sender may take its time, but not for ever: the limit grows with
+    // what is left at the least rate (capped where the clock would overflow).
+    const std::uint64_t needed =
+        leastRate == 0 ? UINT32_MAX
+                       : std::min<std::uint64_t>((entry.size - held) / leastRate, UINT32_MAX);
+    started = std::chrono::steady_clock::now();
+    deadline = started + overallLimit + std::chrono::seconds(needed);
     PortConnection* connection = Connect(error);
     bool arrived = false;
+    std::uint64_t position = held;
     if (connection != nullptr) {
         const TransferRequest request{TransferRequest::Kind::Get, token, index, held, hash.Peek()};
         std::optional<std::string> line;
         if (SendRequest(*connection, request.Compose(), error) &&
-            (line = ReadLine(*connection, error))) {
+            (line = ReadLine(*connection, TransferReply::kLongestLine, error))) {
             const auto reply = TransferReply::Parse(*line);
             if (reply && reply->kind == TransferReply::Kind::Error) {
                 error = address + " says: " + SafeRelativePath::Printable(reply->text);
@@ -388,9 +580,15 @@ bool FileFetcher::FetchFile(BeneathFolder& folder, const std::string& partPath, 
                     // The bytes held were not this file's start.
                     doneBytes -= held;
                     hash.Finish();
-                    ::ftruncate(file, 0);
                 }
-                arrived = Stream(*connection, file, reply->count, entry, hash, error);
+                // Nothing past the start may stay, whatever put it there: the
+                // bytes that come are checked, holes would keep what was.
+                position = reply->count;
+                if (::ftruncate(file, static_cast<off_t>(position)) != 0) {
+                    error = Quoted(partPath) + " cannot be written: " + std::strerror(errno) + ".";
+                } else {
+                    arrived = Stream(*connection, file, position, entry, hash, error);
+                }
             }
         }
         Disconnect(connection);
@@ -402,7 +600,12 @@ bool FileFetcher::FetchFile(BeneathFolder& folder, const std::string& partPath, 
                                      "removed and starts over when offered again.";
         arrived = false;
     }
+    if (arrived && ::fsync(file) != 0) {
+        error = Quoted(partPath) + " cannot be written: " + std::strerror(errno) + ".";
+        arrived = false;
+    }
     // An empty .part holds no progress worth keeping.
+    struct stat status {};
     if (!arrived && ::fstat(file, &status) == 0 && status.st_size == 0) {
         folder.RemoveFile(partPath);
     }
@@ -410,24 +613,26 @@ bool FileFetcher::FetchFile(BeneathFolder& folder, const std::string& partPath, 
     return arrived;
 }
 
-bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t start,
+bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t& position,
                          const ManifestEntry& entry, Sha256& hash, std::string& error) {
     std::vector<char> buffer(kChunk);
-    std::uint64_t position = start;
+    bool whole = true;
     bool extra = false;
-    while (position < entry.size) {
+    while (whole && position < entry.size) {
         const int count =
             ReceiveSome(connection, buffer.data(), static_cast<int>(buffer.size()), stallLimit);
         if (count <= 0 || cancelled) {
+            const std::string why =
+                count == kLate ? " came too slowly: not within the " + Allowed() + " s it may take"
+                : count == kSilent
+                    ? " stalled: nothing came for " + std::to_string(stallLimit.count()) + " s"
+                    : " was cut off";
             error = cancelled ? "Cancelled; what arrived is kept and resumes when offered again."
-                              : Quoted(entry.path) +
-                                    (count < 0 ? " stalled: nothing came for " +
-                                                     std::to_string(stallLimit.count()) + " s"
-                                               : " was cut off") +
-                                    " after " + std::to_string(position) + " of " +
-                                    std::to_string(entry.size) +
+                              : Quoted(entry.path) + why + " after " + std::to_string(position) +
+                                    " of " + std::to_string(entry.size) +
                                     " bytes. What arrived is kept and resumes when offered again.";
-            return false;
+            whole = false;
+            break;
         }
         const auto bytes =
             std::min<std::uint64_t>(static_cast<std::uint64_t>(count), entry.size - position);
@@ -435,22 +640,27 @@ bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t sta
             ::pwrite(file, buffer.data(), bytes, static_cast<off_t>(position)) !=
                 static_cast<ssize_t>(bytes)) {
             error = Quoted(entry.path) + " cannot be written: " + std::strerror(errno) + ".";
-            return false;
+            whole = false;
+            break;
         }
         hash.Add(buffer.data(), bytes);
         position += bytes;
         doneBytes += bytes;
         extra = bytes < static_cast<std::uint64_t>(count);
     }
-    // Holes at the end still count towards the size.
-    ::ftruncate(file, static_cast<off_t>(entry.size));
+    // Runs of zeros were skipped, not written: the size says they arrived,
+    // at the end as much as in between, and on failure too.
+    if (::ftruncate(file, static_cast<off_t>(position)) != 0 && whole) {
+        error = Quoted(entry.path) + " cannot be written: " + std::strerror(errno) + ".";
+        whole = false;
+    }
     char next = 0;
-    if (extra || ReceiveSome(connection, &next, 1, kExtraBytesWait) > 0) {
+    if (whole && (extra || ReceiveSome(connection, &next, 1, kExtraBytesWait) > 0)) {
         error = address + " sent more bytes of " + Quoted(entry.path) + " than it offered (" +
                 std::to_string(entry.size) + ").";
         return false;
     }
-    return true;
+    return whole;
 }
 
 } // namespace kestrane

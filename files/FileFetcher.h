@@ -19,11 +19,14 @@ class Sha256;
 /// The receiving end of one offer: asks the sender (a FileServer) for the
 /// manifest, then for each file, over stream connections of the port library,
 /// and writes into a folder the person chose. A file is written to NAME.part
-/// (a folder to NAME.part/) and takes its name only once every byte arrived
-/// and its SHA-256 matches the manifest's; a name that exists gets " (1)",
-/// " (2)", ..., so nothing is ever overwritten. Bytes held from an earlier
-/// attempt are kept when the sender finds them to be the start of the same
-/// file, so a cut transfer resumes. Runs of zeros are left as holes.
+/// (a folder to NAME.part/) and takes its name only once every byte arrived,
+/// its SHA-256 matches the manifest's and it is on the disk; a name that
+/// exists gets " (1)", " (2)", ..., so nothing is ever overwritten. A
+/// NAME.part counts as a taken name too, unless Kestrane made it for the same
+/// entry (BeneathFolder's mark says so): then the bytes it holds are kept when
+/// the sender finds them to be the start of the same file, so a cut transfer
+/// resumes. A top-level name is shortened so that NAME.part fits in 255
+/// bytes. Runs of zeros are left as holes.
 ///
 /// List and Fetch block: run them on a worker thread. Cancel and the figures:
 /// any thread.
@@ -32,11 +35,18 @@ public:
     /// How long a connection may take to open, and to bring the next bytes.
     static constexpr std::chrono::seconds kConnectLimit{10};
     static constexpr std::chrono::seconds kStallLimit{30};
+    /// How long a LIST may take in all; a GET may take as long again, and
+    /// what its bytes need at kLeastRate bytes a second.
+    static constexpr std::chrono::seconds kOverallLimit{60};
+    static constexpr std::uint64_t kLeastRate = 16 * 1024;
 
     FileFetcher(std::string address, int port, std::string token);
 
-    /// The offer's manifest, checked to be safe to make; nothing is written.
-    std::optional<FileManifest> List(std::string& error);
+    /// The offer's manifest, checked entry by entry as it arrives to be safe
+    /// to make; nothing is written. With `offeredEntries` (the offer's count),
+    /// a manifest of another count is refused before its entries are read.
+    std::optional<FileManifest> List(std::string& error,
+                                     std::optional<std::uint64_t> offeredEntries = {});
     /// Fetches every entry into `folder`; true when all arrived whole. On
     /// failure `error` says why, for the person, and what arrived is kept.
     bool Fetch(const FileManifest& manifest, const std::string& folder, std::string& error);
@@ -45,6 +55,8 @@ public:
 
     /// How long a sender may stay silent before the transfer is given up.
     std::chrono::seconds stallLimit = kStallLimit;
+    std::chrono::seconds overallLimit = kOverallLimit;
+    std::uint64_t leastRate = kLeastRate;
 
     /// File bytes held so far, resumed ones included, and all of them.
     std::atomic<std::uint64_t> doneBytes{0};
@@ -60,29 +72,60 @@ private:
         std::string name; // as offered
         std::string finalName;
         bool folder = false;
+        std::string mark;                   // what Kestrane's mark on its working name holds
+        bool resume = false;                // its working name holds earlier work for it
+        bool made = false;                  // its working name is there
+        std::vector<std::uint64_t> entries; // its own and those inside, by index
     };
+
+    /// What ReceiveSome returns when no byte came.
+    static constexpr int kEnded = 0;
+    static constexpr int kSilent = -1;
+    static constexpr int kLate = -2;
 
     PortConnection* Connect(std::string& error);
     bool SendRequest(PortConnection& connection, const std::string& line, std::string& error);
-    std::optional<std::string> ReadLine(PortConnection& connection, std::string& error);
-    /// Bytes received (from what came after the last line first), 0 when the
-    /// connection ended, -1 when nothing came within `limit`.
+    /// A line of at most `longest` bytes, without its LF.
+    std::optional<std::string> ReadLine(PortConnection& connection, std::size_t longest,
+                                        std::string& error);
+    /// Bytes received (from what came after the last line first), else
+    /// kEnded, kSilent (nothing within `limit`) or kLate (the deadline passed).
     int ReceiveSome(PortConnection& connection, char* buffer, int capacity,
                     std::chrono::milliseconds limit);
+    /// The same, from the connection only.
+    int ReceiveNew(PortConnection& connection, char* buffer, int capacity,
+                   std::chrono::milliseconds limit);
+    /// The seconds the request under way may take in all.
+    std::string Allowed() const;
+    std::string Stopped(int outcome, std::chrono::milliseconds limit) const;
+    std::optional<FileManifest> ReadManifest(PortConnection& connection,
+                                             std::optional<std::uint64_t> offeredEntries,
+                                             std::string& error);
     void Disconnect(PortConnection* connection);
     bool Place(const FileManifest& manifest, BeneathFolder& folder,
                std::vector<Placement>& placements, std::string& error);
-    bool FetchFile(BeneathFolder& folder, const std::string& partPath, std::uint64_t index,
-                   const ManifestEntry& entry, std::string& error);
-    bool Stream(PortConnection& connection, int file, std::uint64_t start,
+    bool Usable(BeneathFolder& folder, Placement& placement) const;
+    bool MakeTop(BeneathFolder& folder, Placement& placement, std::string& error);
+    bool FetchFile(BeneathFolder& folder, const Placement& placement, const std::string& partPath,
+                   std::uint64_t index, const ManifestEntry& entry, std::string& error);
+    int OpenPart(BeneathFolder& folder, const Placement& placement, const std::string& partPath,
+                 const ManifestEntry& entry, Sha256& hash, std::uint64_t& held, std::string& error);
+    bool Stream(PortConnection& connection, int file, std::uint64_t& position,
                 const ManifestEntry& entry, Sha256& hash, std::string& error);
-    bool Finish(BeneathFolder& folder, Placement& placement, std::string& error);
+    bool Finish(BeneathFolder& folder, const FileManifest& manifest, Placement& placement,
+                std::string& error);
+    /// The working name of a top-level entry, and the working path of an
+    /// entry, beneath the folder.
+    static std::string WorkingName(const Placement& placement);
+    static std::string PartPath(const Placement& placement, const ManifestEntry& entry);
 
     std::string address;
     int port;
     std::string token;
-    std::string folderKey; // the folder Fetch writes into
-    std::string buffered;  // bytes received after the last line read
+    std::string folderKey;                          // the folder Fetch writes into
+    std::string buffered;                           // bytes received after the last line read
+    std::chrono::steady_clock::time_point started;  // of the request under way
+    std::chrono::steady_clock::time_point deadline; // for it
     std::atomic<bool> cancelled{false};
     std::mutex socketMutex;
     int socketInUse = -1; // guarded by socketMutex

@@ -4,17 +4,20 @@
 #include "files/TransferText.h"
 
 #include <limits>
-#include <unordered_map>
 
 namespace kestrane {
+
+std::string FileManifest::Line(const ManifestEntry& entry) {
+    const std::string path = TransferText::EncodeWord(entry.path);
+    return (entry.folder ? "D " + path
+                         : "F " + std::to_string(entry.size) + ' ' + entry.digest + ' ' + path) +
+           '\n';
+}
 
 std::string FileManifest::Compose() const {
     std::string text;
     for (const ManifestEntry& entry : entries) {
-        const std::string path = TransferText::EncodeWord(entry.path);
-        text += entry.folder ? "D " + path
-                             : "F " + std::to_string(entry.size) + ' ' + entry.digest + ' ' + path;
-        text += '\n';
+        text += Line(entry);
     }
     return text;
 }
@@ -42,36 +45,49 @@ std::optional<ManifestEntry> FileManifest::ParseEntry(std::string_view line) {
     return entry;
 }
 
+std::optional<std::string> FileManifest::Add(ManifestEntry entry, std::size_t lineBytes) {
+    const std::string shown = SafeRelativePath::Quoted(entry.path);
+    if (entries.size() >= kMostEntries) {
+        return "it lists more than " + std::to_string(kMostEntries) + " entries";
+    }
+    if (lineBytes > kLongestText - textBytes) {
+        return "its list is longer than " + std::to_string(kLongestText) + " bytes";
+    }
+    if (auto problem = SafeRelativePath::Problem(entry.path)) {
+        return "the name " + shown + " is refused: " + *problem;
+    }
+    // Only the nearest folder needs looking up: it was checked the same way.
+    const std::size_t slash = entry.path.rfind('/');
+    if (slash != std::string::npos) {
+        const auto parent = listed.find(entry.path.substr(0, slash));
+        if (parent == listed.end()) {
+            return shown + " comes before the folder that holds it";
+        }
+        if (!parent->second) {
+            return shown + " lies inside a file";
+        }
+    }
+    if (entry.size > std::numeric_limits<std::uint64_t>::max() - addedBytes) {
+        return "its sizes add up to more than any disk holds";
+    }
+    if (!listed.emplace(entry.path, entry.folder).second) {
+        return "it lists " + shown + " twice";
+    }
+    addedBytes += entry.size;
+    textBytes += lineBytes;
+    entries.push_back(std::move(entry));
+    return std::nullopt;
+}
+
 std::optional<std::string> FileManifest::Problem() const {
-    if (entries.empty() || entries.size() > kMostEntries) {
-        return "it lists " + std::to_string(entries.size()) + " entries; an offer lists 1 to " +
-               std::to_string(kMostEntries);
-    }
-    // Every path, and whether it is a folder: a file must not stand where
-    // another entry needs a folder, and nothing may come twice.
-    std::unordered_map<std::string_view, bool> isFolder;
-    std::uint64_t total = 0;
+    FileManifest checked;
     for (const ManifestEntry& entry : entries) {
-        const std::string shown = SafeRelativePath::Quoted(entry.path);
-        if (auto problem = SafeRelativePath::Problem(entry.path)) {
-            return "the name " + shown + " is refused: " + *problem;
+        if (auto problem = checked.Add(entry, Line(entry).size())) {
+            return problem;
         }
-        if (!isFolder.emplace(entry.path, entry.folder).second) {
-            return "it lists " + shown + " twice";
-        }
-        if (entry.size > std::numeric_limits<std::uint64_t>::max() - total) {
-            return "its sizes add up to more than any disk holds";
-        }
-        total += entry.size;
     }
-    for (const ManifestEntry& entry : entries) {
-        for (std::size_t slash = entry.path.find('/'); slash != std::string::npos;
-             slash = entry.path.find('/', slash + 1)) {
-            const auto parent = isFolder.find(std::string_view(entry.path).substr(0, slash));
-            if (parent != isFolder.end() && !parent->second) {
-                return SafeRelativePath::Quoted(entry.path) + " lies inside a file";
-            }
-        }
+    if (entries.empty()) {
+        return "it lists no entries";
     }
     return std::nullopt;
 }

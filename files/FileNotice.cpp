@@ -1,6 +1,7 @@
 #include "files/FileNotice.h"
 
 #include "files/OfferToken.h"
+#include "files/SafeRelativePath.h"
 #include "files/TransferText.h"
 
 #include <utility>
@@ -14,9 +15,15 @@ constexpr std::string_view kDecline = "DECLINE";
 constexpr std::string_view kReceived = "RECEIVED";
 constexpr std::string_view kWithdraw = "WITHDRAW";
 
-std::string_view WithoutLineEnd(std::string_view text) {
-    if (text.ends_with("\r\n")) {
-        text.remove_suffix(2);
+// The one line, without its CR LF; nothing when the text is not one line
+// ending in CR LF.
+std::optional<std::string_view> OneLine(std::string_view text) {
+    if (!text.ends_with("\r\n")) {
+        return std::nullopt;
+    }
+    text.remove_suffix(2);
+    if (text.find_first_of("\r\n") != std::string_view::npos) {
+        return std::nullopt;
     }
     return text;
 }
@@ -24,7 +31,11 @@ std::string_view WithoutLineEnd(std::string_view text) {
 } // namespace
 
 std::optional<FileNotice> FileNotice::Parse(std::string_view text) {
-    const auto words = TransferText::Words(WithoutLineEnd(text));
+    const auto line = OneLine(text);
+    if (!line) {
+        return std::nullopt;
+    }
+    const auto words = TransferText::Words(*line);
     if (words.size() < 3 || words[0] != kVersion || !OfferToken::IsToken(words[2])) {
         return std::nullopt;
     }
@@ -62,7 +73,8 @@ std::string FileNotice::Compose() const {
     switch (kind) {
     case Kind::Offer:
         text += ' ' + std::string(kOffer) + ' ' + token + ' ' + std::to_string(entries) + ' ' +
-                std::to_string(bytes) + ' ' + TransferText::EncodeWord(title);
+                std::to_string(bytes) + ' ' +
+                TransferText::EncodeWord(SafeRelativePath::Cut(title, kLongestTitle));
         break;
     case Kind::Decline:
         text += ' ' + std::string(kDecline) + ' ' + token;

@@ -21,8 +21,11 @@ public:
     /// The longest title, decoded: a file name's limit on Linux.
     static constexpr std::size_t kLongestTitle = 255;
 
-    /// Any bytes; nothing when they are not a notice this version knows.
+    /// Any bytes; nothing when they are not one line ending in CR LF that
+    /// holds a notice this version knows.
     static std::optional<FileNotice> Parse(std::string_view text);
+    /// The line, CR LF included; a title longer than kLongestTitle is cut
+    /// to fit, or the receiver would drop the offer.
     std::string Compose() const;
 
     Kind kind = Kind::Offer;

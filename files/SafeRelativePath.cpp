@@ -100,4 +100,15 @@ std::string SafeRelativePath::Quoted(std::string_view path) {
     return quoted;
 }
 
+std::string_view SafeRelativePath::Cut(std::string_view text, std::size_t most) {
+    if (text.size() <= most) {
+        return text;
+    }
+    // Step back over continuation bytes (10xxxxxx) to where a character starts.
+    while (most > 0 && (static_cast<unsigned char>(text[most]) & 0xC0) == 0x80) {
+        --most;
+    }
+    return text.substr(0, most);
+}
+
 } // namespace kestrane

@@ -22,6 +22,9 @@ public:
     static std::string Printable(std::string_view path);
     /// Printable(path) in double quotes.
     static std::string Quoted(std::string_view path);
+    /// The start of `text`, at most `most` bytes, never cut inside a UTF-8
+    /// character.
+    static std::string_view Cut(std::string_view text, std::size_t most);
 
 private:
     static std::optional<std::string> PartProblem(std::string_view part);

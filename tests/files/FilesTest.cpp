@@ -71,17 +71,27 @@ TEST(FilesTest, NoticesRoundTripAndAnythingElseIsNoNotice) {
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->title, "My photos");
     EXPECT_EQ(parsed->bytes, 5'000'000'000u);
-    EXPECT_EQ(FileNotice::Parse("FILES/1 DECLINE " + kToken)->kind, FileNotice::Kind::Decline);
+    EXPECT_EQ(FileNotice::Parse("FILES/1 DECLINE " + kToken + "\r\n")->kind,
+              FileNotice::Kind::Decline);
     const FileNotice receipt{FileNotice::Kind::Received, kToken, 0, 0, {}};
     EXPECT_EQ(receipt.Compose(), "FILES/1 RECEIVED " + kToken + "\r\n");
     EXPECT_EQ(FileNotice::Parse(receipt.Compose())->kind, FileNotice::Kind::Received);
-    for (const std::string& bad : std::vector<std::string>{
-             "FILES/2 DECLINE " + kToken, "FILES/1 DECLINE " + kToken + " x",
-             "FILES/1 DECLINE " + std::string(32, 'A'), "FILES/1 OFFER " + kToken + " 0 0 t",
-             "FILES/1 OFFER " + kToken + " 1 1 ", "FILES/1 OFFER " + kToken + " 1 1 t u",
-             "FILES/1 OFFER " + kToken + " 1 1 " + std::string(256, 't'), "FILES/1 OFFER"}) {
-        EXPECT_FALSE(FileNotice::Parse(bad)) << bad;
+    // A title too long to receive is cut, never inside a character.
+    offer.title.clear();
+    for (int at = 0; at < 150; ++at) {
+        offer.title += "\xc3\xa9";
     }
+    EXPECT_EQ(FileNotice::Parse(offer.Compose())->title, offer.title.substr(0, 254));
+    const std::string decline = "FILES/1 DECLINE " + kToken;
+    for (const std::string& bad : std::vector<std::string>{
+             "FILES/2 DECLINE " + kToken, decline + " x", "FILES/1 DECLINE " + std::string(32, 'A'),
+             "FILES/1 OFFER " + kToken + " 0 0 t", "FILES/1 OFFER " + kToken + " 1 1 ",
+             "FILES/1 OFFER " + kToken + " 1 1 t u",
+             "FILES/1 OFFER " + kToken + " 1 1 " + std::string(256, 't'), "FILES/1 OFFER",
+             "FILES/1 OFFER " + kToken + " 1 1 a\r\nb", "FILES/1 OFFER " + kToken + " 1 1 a\nb"}) {
+        EXPECT_FALSE(FileNotice::Parse(bad + "\r\n")) << bad;
+    }
+    EXPECT_FALSE(FileNotice::Parse(decline));
 }
 
 TEST(FilesTest, ManifestsRoundTripAndUnmakeableOnesAreRefused) {
@@ -97,13 +107,27 @@ TEST(FilesTest, ManifestsRoundTripAndUnmakeableOnesAreRefused) {
                                   "D a b", "X a", "F 7 " + kDigest + " a%"}) {
         EXPECT_FALSE(FileManifest::ParseEntry(bad)) << bad;
     }
+    // Folders 15 deep, then long names in the deepest, past the list's cap.
+    std::vector<ManifestEntry> longList;
+    std::string deep;
+    for (int depth = 0; depth < 15; ++depth) {
+        deep += (depth == 0 ? "" : "/") + std::string(254, 'd');
+        longList.push_back({true, 0, "", deep});
+    }
+    for (int file = 0; longList.size() < 8200; ++file) {
+        longList.push_back(
+            {false, 1, kDigest, deep + '/' + std::string(240, 'f') + std::to_string(file)});
+    }
     const std::pair<std::vector<ManifestEntry>, std::string> refused[] = {
-        {{}, "it lists 0 entries; an offer lists 1 to 100000"},
+        {{}, "it lists no entries"},
         {{{false, 1, kDigest, "../x"}},
          "the name \"../x\" is refused: it names \"..\", which leads out "
          "of its folder"},
         {{{true, 0, "", "a"}, {false, 1, kDigest, "a"}}, "it lists \"a\" twice"},
         {{{false, 1, kDigest, "a"}, {false, 1, kDigest, "a/b"}}, "\"a/b\" lies inside a file"},
+        {{{false, 1, kDigest, "a/b"}, {true, 0, "", "a"}},
+         "\"a/b\" comes before the folder that holds it"},
+        {longList, "its list is longer than 33554432 bytes"},
         {{{false, UINT64_MAX, kDigest, "a"}, {false, 1, kDigest, "b"}},
          "its sizes add up to more than any disk holds"}};
     for (const auto& [entries, problem] : refused) {

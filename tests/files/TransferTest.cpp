@@ -1,3 +1,4 @@
+#include "files/BeneathFolder.h"
 #include "files/FileFetcher.h"
 #include "files/FileServer.h"
 #include "files/OfferBuilder.h"
@@ -10,6 +11,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/xattr.h>
 #include <thread>
 
 namespace kestrane::test {
@@ -39,6 +41,11 @@ std::string DigestOf(const std::string& bytes) {
     Sha256 hash;
     hash.Add(bytes);
     return hash.Finish();
+}
+
+// Marks `file` as Kestrane's working file for what has the SHA-256 `digest`.
+void Mark(const fs::path& file, const std::string& digest) {
+    ASSERT_EQ(::setxattr(file.c_str(), "user.kestrane.part", digest.data(), digest.size(), 0), 0);
 }
 
 // Every name under `folder`, as relative paths.
@@ -78,9 +85,9 @@ TEST_F(Transfer, FoldersArriveWholeBesideWhatIsThereAndCutFilesResume) {
     fs::create_symlink("/etc", root / "out/Photos/link");
     Write(root / "out/big.bin", big);
     Write(root / "in/Photos/mine.txt", "mine");
-    // An earlier attempt left the first megabyte; another left a wrong start.
+    // An earlier attempt left the first megabyte.
     Write(root / "in/big.bin.part", big.substr(0, 1'000'000));
-    Write(root / "in/Photos (1).part/sub/deeper/x.bin", "wrong");
+    Mark(root / "in/big.bin.part", DigestOf(big));
 
     FileServer server;
     std::string error;
@@ -106,6 +113,88 @@ TEST_F(Transfer, FoldersArriveWholeBesideWhatIsThereAndCutFilesResume) {
     EXPECT_EQ(fetcher.doneBytes, fetcher.totalBytes);
 }
 
+TEST_F(Transfer, WorkingFilesAreResumedOnlyWhenMadeForTheFileAndNamesFitLinux) {
+    // Holes inside and at the end, where stale bytes could hide.
+    const std::string offered = Bytes(200'000, 4) + std::string(300'000, '\0') + Bytes(100'000, 5) +
+                                std::string(200'000, '\0');
+    std::string accented = "x", accentedShort;
+    for (int at = 0; at < 125; ++at) {
+        accented += "\xc3\xa9";
+    }
+    accentedShort = accented.substr(0, 245) + ".txt";
+    accented += ".txt";
+    const struct {
+        std::string name, before; // before: what the folder held: "f.bin" or "f.bin.part"
+        std::string held;         // its bytes; "/" for a folder
+        std::string mark;         // the digest it is marked with
+        std::string placed;
+    } cases[] = {
+        {"f.bin", "f.bin", "mine", "", "f (1).bin"},
+        {"f.bin", "f.bin.part", "mine", "", "f (1).bin"},
+        {"f.bin", "f.bin.part", "/", "", "f (1).bin"},
+        {"f.bin", "f.bin.part", "other", DigestOf("other"), "f (1).bin"},
+        {"f.bin", "f.bin.part", Bytes(900'000, 6), DigestOf(offered), "f.bin"},
+        {"f.bin", "f.bin.part", Bytes(1000, 6), DigestOf(offered), "f.bin"},
+        {std::string(251, 'n') + ".bin", "", "", "", std::string(246, 'n') + ".bin"},
+        {accented, "", "", "", accentedShort},
+    };
+    FileServer server;
+    std::string error;
+    ASSERT_TRUE(server.Open(0, error)) << error;
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.placed + " after " + item.before + item.mark);
+        fs::remove_all(root);
+        fs::create_directories(root / "in");
+        Write(root / "out" / item.name, offered);
+        if (item.held == "/") {
+            fs::create_directories(root / "in" / item.before);
+        } else if (!item.before.empty()) {
+            Write(root / "in" / item.before, item.held);
+        }
+        if (!item.mark.empty()) {
+            Mark(root / "in" / item.before, item.mark);
+        }
+        FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}};
+        ASSERT_TRUE(OfferBuilder().Build({root / "out" / item.name}, offer, error)) << error;
+        server.Add(offer);
+        FileFetcher fetcher("127.0.0.1", server.Port(), offer.token);
+        ASSERT_TRUE(Fetch(server.Port(), offer.token, error, &fetcher)) << error;
+        EXPECT_EQ(fetcher.placedNames, std::vector<std::string>{item.placed});
+        EXPECT_TRUE(Read(root / "in" / item.placed) == offered) << "not as offered";
+        if (item.mark.empty() && item.held != "/" && !item.before.empty()) {
+            EXPECT_EQ(Read(root / "in" / item.before), item.held);
+        }
+    }
+}
+
+TEST_F(Transfer, RenamesNeverReplaceANameWithOrWithoutTheFileSystemsHelp) {
+    for (const bool noReplaceFlag : {true, false}) {
+        for (const bool folder : {false, true}) {
+            for (const std::string taken : {"file", "empty folder"}) {
+                SCOPED_TRACE(std::to_string(noReplaceFlag) +
+                             (folder ? " folder over " : " file over ") + taken);
+                fs::remove_all(root / "in");
+                Write(root / (folder ? "in/from/x" : "in/from"), "new");
+                if (taken == "file") {
+                    Write(root / "in/taken", "old");
+                } else {
+                    fs::create_directories(root / "in/taken");
+                }
+                BeneathFolder beneath(root / "in");
+                beneath.noReplaceFlag = noReplaceFlag;
+                EXPECT_FALSE(beneath.Rename("from", "taken"));
+                EXPECT_EQ(errno, EEXIST);
+                EXPECT_TRUE(beneath.Rename("from", "free"));
+                EXPECT_EQ(Tree(root / "in"),
+                          (std::set<std::string>{"taken", "free", folder ? "free/x" : "free"}));
+                EXPECT_EQ(fs::is_directory(root / "in/taken") ? "" : Read(root / "in/taken"),
+                          taken == "file" ? "old" : "");
+                EXPECT_EQ(Read(root / (folder ? "in/free/x" : "in/free")), "new");
+            }
+        }
+    }
+}
+
 TEST_F(Transfer, OffersServeOnlyTheirOwnHostWhileTheyLive) {
     Write(root / "out/a", "a");
     FileServer server;
@@ -128,11 +217,12 @@ TEST_F(Transfer, OffersServeOnlyTheirOwnHostWhileTheyLive) {
 }
 
 // A sender that answers LIST with `list` and GET with `file`, then waits
-// `linger` before it closes.
+// `linger` before it closes; it sends the answer to the request that starts
+// with `slow` a byte at a time, 300 ms apart.
 using namespace std::chrono_literals;
 
 struct FakeSender {
-    FakeSender(std::string list, std::string file, std::chrono::milliseconds linger) {
+    FakeSender(std::string list, std::string file, std::chrono::milliseconds linger, char slow) {
         listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address = LoopbackAddress("127.0.0.1", 0);
         socklen_t size = sizeof address;
@@ -145,7 +235,12 @@ struct FakeSender {
                 char request[256] = {};
                 ::recv(connection, request, sizeof request, 0);
                 const std::string& reply = request[0] == 'L' ? list : file;
-                ::send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
+                for (std::size_t at = 0, step = request[0] == slow ? 1 : reply.size();
+                     at < reply.size() &&
+                     ::send(connection, reply.data() + at, step, MSG_NOSIGNAL) > 0;
+                     at += step) {
+                    std::this_thread::sleep_for(request[0] == slow ? 300ms : 0ms);
+                }
                 std::this_thread::sleep_for(request[0] == 'L' ? 0ms : linger);
                 ::close(connection);
             }
@@ -167,25 +262,31 @@ TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
     const struct {
         std::string list, file;
         std::chrono::milliseconds linger;
+        char slow;
         std::string error, part; // part: what f.part holds afterwards
     } cases[] = {
-        {"OK 1\nF 1 " + digest + " ../f\n", "", 0ms, "\"../f\" is refused", "-"},
-        {"OK 1\nF 1 " + digest + " /etc/f\n", "", 0ms, "absolute path", "-"},
-        {"OK 2\nD d\nF 1 " + digest + " d/..\n", "", 0ms, "leads out", "-"},
-        {"OK 1\nF 1152921504606846976 " + digest + " f\n", "", 0ms, "more bytes, but the disk",
+        {"OK 2\nF 1 " + digest + " ../f\n", "", 0ms, 0, "\"../f\" is refused", "-"},
+        {"OK 1\nF 1 " + digest + " /etc/f\n", "", 0ms, 0, "absolute path", "-"},
+        {"OK 2\nD d\nF 1 " + digest + " d/..\n", "", 0ms, 0, "leads out", "-"},
+        {"OK 1\nF 1152921504606846976 " + digest + " f\n", "", 0ms, 0, "more bytes, but the disk",
          "-"},
-        {good, "FROM 0\n01234", 0ms, "was cut off after 5 of 10 bytes", "01234"},
-        {good, "FROM 0\n0123456789x", 0ms, "sent more bytes of \"f\" than it offered",
+        {good, "FROM 0\n01234", 0ms, 0, "was cut off after 5 of 10 bytes", "01234"},
+        {good, "FROM 0\n" + std::string(5, 0), 0ms, 0, "was cut off after 5 of 10",
+         std::string(5, 0)},
+        {good, "FROM 0\n0123456789x", 0ms, 0, "sent more bytes of \"f\" than it offered",
          "0123456789"},
-        {good, "FROM 0\n0123456780", 0ms, "SHA-256 differs", "-"},
-        {good, "FROM 0\n012", 1500ms, "stalled: nothing came for 1 s after 3 of 10", "012"},
-        {good, "ERR no more", 0ms, "in the middle of a line", "-"},
+        {good, "FROM 0\n0123456780", 0ms, 0, "SHA-256 differs", "-"},
+        {good, "FROM 0\n012", 1500ms, 0, "stalled: nothing came for 1 s after 3 of 10", "012"},
+        {good, "ERR no more", 0ms, 0, "in the middle of a line", "-"},
+        {good, "", 0ms, 'L', "within the 2 s it may take", "-"},
+        {good, "FROM 0\n0123456789", 0ms, 'G', "within the 2 s it may take", "-"},
     };
     for (const auto& hostile : cases) {
         SCOPED_TRACE(hostile.error);
-        FakeSender sender(hostile.list, hostile.file, hostile.linger);
+        FakeSender sender(hostile.list, hostile.file, hostile.linger, hostile.slow);
         FileFetcher fetcher("127.0.0.1", sender.port, std::string(32, 'a'));
         fetcher.stallLimit = 1s;
+        fetcher.overallLimit = 2s;
         std::string error;
         EXPECT_FALSE(Fetch(sender.port, std::string(32, 'a'), error, &fetcher));
         EXPECT_NE(error.find(hostile.error), std::string::npos) << error;
@@ -195,6 +296,10 @@ TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
         }
         fs::remove(root / "in/f.part");
     }
+    FakeSender sender(good, "", 0ms, 0);
+    std::string error;
+    EXPECT_FALSE(FileFetcher("127.0.0.1", sender.port, std::string(32, 'a')).List(error, 2));
+    EXPECT_NE(error.find("list says 1 entries, its notice said 2"), std::string::npos) << error;
 }
 
 } // namespace

@@ -21,10 +21,29 @@ head -c 65536 /dev/urandom | dd of="$out/Tree/a/sparse.img" bs=1 seek=$((4 * 102
 printf 'end' | dd of="$out/Tree/a/sparse.img" bs=1 seek=$((4 * 1024 ** 3 + 1024 ** 2 + 14)) conv=notrunc status=none
 token=0123456789abcdef0123456789abcdef
 
+# Polls CMD every 100 ms while PROGRESS (a command) prints something new at
+# least every STALL seconds: a busy machine makes it wait longer, a hung tool
+# fails it.
+wait_moving() {
+    local stall=$1 progress=$2 last="" now moved=${EPOCHREALTIME/./}
+    until "${@:3}"; do
+        now=$($progress)
+        [[ $now == "$last" ]] || { last=$now && moved=${EPOCHREALTIME/./}; }
+        ((${EPOCHREALTIME/./} - moved < stall * 1000000)) || return 1
+        sleep 0.1
+    done
+}
+# Bytes read so far by what runs in host 1 (the sender reading its files).
+host1_reads() {
+    local pid
+    for pid in $(ip netns pids "$(lan_namespace 1)"); do grep ^rchar "/proc/$pid/io"; done 2>/dev/null
+}
+part_size() { stat -c %s "$in/cut.bin.part" 2>/dev/null; }
+
 # Serves PATH... from host 1 to host 2 until the tool's stdin closes.
 serve() {
     exec {SERVER_IN}> >(lan_run 1 "$TOOL" serve 10.77.0.2 "$token" "$@" >"$LAN_WORK/serve.log" 2>&1)
-    wait_until 30 grep -q ready "$LAN_WORK/serve.log"
+    wait_moving 10 host1_reads grep -q ready "$LAN_WORK/serve.log"
 }
 fetch() { lan_run 2 "$TOOL" fetch 10.77.0.1 "$token" "$in" "$@" >>"$LAN_WORK/fetch.log" 2>&1; }
 
@@ -46,7 +65,7 @@ serve "$out/cut.bin"
 fetch 2 &
 fetching=$!
 part_grows() { (($(stat -c %s "$in/cut.bin.part" 2>/dev/null || echo 0) > 5000000)); }
-check "the transfer is under way" wait_until 20 part_grows
+check "the transfer is under way" wait_moving 10 part_size part_grows
 ip -n "$(lan_namespace 2)" link set eth0 down
 stalled() { ! wait "$fetching" && grep -q "stalled: nothing came for 2 s" "$LAN_WORK/fetch.log"; }
 check "a link that goes down stalls it, with a message" stalled
