@@ -170,10 +170,17 @@ void CTransfersDlg::UpdateButtons() {
 
 void CTransfersDlg::Rebuild() {
     const FileTransfers::Transfer* chosen = Chosen();
-    const int chosenId = chosen != nullptr ? chosen->id : 0;
+    int chosenId = chosen != nullptr ? chosen->id : 0;
+    const auto& list = transfers.Transfers();
+    // With nothing chosen the newest offer is: its answer is then one
+    // deliberate key away (Alt+A, Alt+D), and never Enter.
+    for (const FileTransfers::Transfer& transfer : list) {
+        if (chosen == nullptr && transfer.state == FileTransfers::State::Waiting) {
+            chosenId = transfer.id;
+        }
+    }
     const QSignalBlocker quiet(table); // the buttons follow once, at the end
     table->clearSelection();
-    const auto& list = transfers.Transfers();
     table->setRowCount(static_cast<int>(list.size()));
     for (int row = 0; row < static_cast<int>(list.size()); ++row) {
         const FileTransfers::Transfer& transfer = list[static_cast<std::size_t>(row)];

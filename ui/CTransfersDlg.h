@@ -20,8 +20,9 @@ namespace kestrane {
 /// left, one row each, and below the list the buttons that act on the row
 /// chosen: Accept, "Accept into..." and Decline for an offer waiting for an
 /// answer, Cancel for one under way, Open and "Show in folder" for one that
-/// arrived; "Clear finished" forgets the ended ones. No button is a default
-/// one: Enter answers no offer. A window of its own, not modal. UI thread only.
+/// arrived; "Clear finished" forgets the ended ones. With nothing chosen, the
+/// newest waiting offer is. No button is a default one: Enter answers no
+/// offer. A window of its own, not modal. UI thread only.
 class CTransfersDlg : public QDialog {
     Q_OBJECT
 
