@@ -235,7 +235,8 @@ bool CTavrinDlg::CanClose() {
         LeaveScreen();
         return false;
     }
-    return true;
+    // Asked only of the person: a signal or the session's end closes through done().
+    return fileTransfers == nullptr || CTransfersDlg::MayQuit(*fileTransfers, this);
 }
 
 void CTavrinDlg::accept() {
@@ -259,9 +260,7 @@ void CTavrinDlg::done(int result) {
 void CTavrinDlg::closeEvent(QCloseEvent* event) {
     // The dialog ends (and hides) through reject(); a refused close leaves it be.
     event->ignore();
-    if (CanClose()) {
-        reject();
-    }
+    reject();
 }
 
 void CTavrinDlg::DestroyWindow() {
@@ -810,7 +809,7 @@ void CTavrinDlg::OpenTransfers() {
         return;
     }
     if (transfersDialog == nullptr) {
-        transfersDialog = new CTransfersDlg(*fileTransfers, this);
+        transfersDialog = new CTransfersDlg(*fileTransfers, services.openUrl, this);
         transfersDialog->setAttribute(Qt::WA_DeleteOnClose);
     }
     transfersDialog->show();

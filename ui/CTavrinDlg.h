@@ -96,7 +96,8 @@ public:
     /// session): open modal dialogs of the program end first.
     void EndSession();
 
-    /// False, hiding the window, while an automation object holds the program.
+    /// False, hiding the window, while an automation object holds the program;
+    /// false also when file transfers run and the person, asked, keeps them running.
     bool CanClose();
     void accept() override;
     void reject() override;

@@ -1,20 +1,25 @@
 #include "ui/CTransfersDlg.h"
 
 #include "ui/FileTransfers.h"
+#include "ui/UiMessageBox.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTableWidget>
+#include <QTextDocument>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace kestrane {
 namespace {
 
-enum Column { kWho, kWhat, kProgress, kFigures, kActions, kColumns };
+enum Column { kWho, kWhat, kSize, kProgress, kFigures, kColumns };
 constexpr int kRefreshMilliseconds = 500;
 
 QString Size(std::uint64_t bytes) {
@@ -43,29 +48,56 @@ QString StateText(FileTransfers::State state) {
     return {};
 }
 
-bool IsActive(FileTransfers::State state) {
-    return state == FileTransfers::State::Preparing || state == FileTransfers::State::Offered ||
-           state == FileTransfers::State::Running;
+// Qt shows a tooltip that looks like HTML as rich text, and a peer's words
+// reach the tooltips: they go in as a paragraph of plain text, whatever they hold.
+QString PlainToolTip(const QString& text) {
+    return text.isEmpty() ? QString() : Qt::convertFromPlainText(text);
 }
 
 } // namespace
 
-CTransfersDlg::CTransfersDlg(FileTransfers& fileTransfers, QWidget* parent)
-    : QDialog(parent), transfers(fileTransfers) {
+CTransfersDlg::CTransfersDlg(FileTransfers& fileTransfers, OpenUrl urlOpener, QWidget* parent)
+    : QDialog(parent), transfers(fileTransfers), openUrl(std::move(urlOpener)) {
+    if (!openUrl) {
+        openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    }
     setWindowTitle(QStringLiteral("Kestrane: file transfers"));
     setWindowFlag(Qt::WindowMinimizeButtonHint);
     table = new QTableWidget(0, kColumns, this);
     table->setHorizontalHeaderLabels({QStringLiteral("Host"), QStringLiteral("Files"),
-                                      QStringLiteral("Progress"),
-                                      QStringLiteral("Bytes, rate, time left"), QString()});
+                                      QStringLiteral("Size"), QStringLiteral("Progress"),
+                                      QStringLiteral("Bytes, rate, time left")});
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->horizontalHeader()->setStretchLastSection(true);
     table->verticalHeader()->hide();
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setSelectionMode(QAbstractItemView::NoSelection);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table);
+    // Below the list, so that they never scroll away however many rows there are.
+    auto* bar = new QHBoxLayout;
+    layout->addLayout(bar);
+    acceptButton = AddButton(*bar, "accept", QStringLiteral("&Accept"), [this](const auto& chosen) {
+        transfers.Accept(chosen.id, FileTransfers::DefaultFolder());
+    });
+    acceptIntoButton = AddButton(*bar, "acceptInto", QStringLiteral("Accept &into..."),
+                                 [this](const auto& chosen) { AcceptInto(chosen.id); });
+    declineButton = AddButton(*bar, "decline", QStringLiteral("&Decline"),
+                              [this](const auto& chosen) { transfers.Decline(chosen.id); });
+    cancelButton = AddButton(*bar, "cancel", QStringLiteral("&Cancel"),
+                             [this](const auto& chosen) { transfers.Cancel(chosen.id); });
+    openButton = AddButton(*bar, "open", QStringLiteral("&Open"), [this](const auto& chosen) {
+        openUrl(QUrl::fromLocalFile(chosen.placed));
+    });
+    showFolderButton =
+        AddButton(*bar, "showFolder", QStringLiteral("&Show in folder"),
+                  [this](const auto& chosen) { openUrl(QUrl::fromLocalFile(chosen.folder)); });
+    bar->addStretch();
+    clearButton = AddButton(*bar, "clearFinished", QStringLiteral("Clear &finished"), nullptr);
+    connect(clearButton, &QPushButton::clicked, &transfers, &FileTransfers::ClearEnded);
     resize(760, 300);
+    connect(table, &QTableWidget::itemSelectionChanged, this, &CTransfersDlg::UpdateButtons);
     connect(&transfers, &FileTransfers::Changed, this, &CTransfersDlg::Rebuild);
     refresh.setInterval(kRefreshMilliseconds);
     connect(&refresh, &QTimer::timeout, this, &CTransfersDlg::Refresh);
@@ -73,47 +105,110 @@ CTransfersDlg::CTransfersDlg(FileTransfers& fileTransfers, QWidget* parent)
     Rebuild();
 }
 
-void CTransfersDlg::Rebuild() {
+bool CTransfersDlg::MayQuit(const FileTransfers& fileTransfers, QWidget* parent) {
+    const int active = fileTransfers.ActiveCount();
+    if (active == 0) {
+        return true;
+    }
+    const QString question =
+        active == 1
+            ? QStringLiteral("A file transfer is under way. Quitting ends it.")
+            : QStringLiteral("%1 file transfers are under way. Quitting ends them.").arg(active);
+    return AskQuestion(parent, question, QStringLiteral("&Quit anyway"),
+                       QStringLiteral("&Keep running"));
+}
+
+QPushButton* CTransfersDlg::AddButton(QBoxLayout& bar, const char* name, const QString& text,
+                                      std::function<void(const FileTransfers::Transfer&)> action) {
+    auto* button = new QPushButton(text, this);
+    button->setObjectName(QLatin1String(name));
+    // A dialog's buttons default to answering Enter; an offer is answered only on purpose.
+    button->setAutoDefault(false);
+    bar.addWidget(button);
+    if (action) {
+        connect(button, &QPushButton::clicked, this, [this, action = std::move(action)] {
+            if (const FileTransfers::Transfer* chosen = Chosen()) {
+                action(*chosen);
+            }
+        });
+    }
+    return button;
+}
+
+const FileTransfers::Transfer* CTransfersDlg::Chosen() const {
+    const QList<QTableWidgetItem*> chosen = table->selectedItems();
+    if (chosen.isEmpty()) {
+        return nullptr;
+    }
+    const int id = table->item(chosen.front()->row(), kWho)->data(Qt::UserRole).toInt();
+    for (const FileTransfers::Transfer& transfer : transfers.Transfers()) {
+        if (transfer.id == id) {
+            return &transfer;
+        }
+    }
+    return nullptr;
+}
+
+void CTransfersDlg::UpdateButtons() {
+    const FileTransfers::Transfer* chosen = Chosen();
+    const FileTransfers::State state =
+        chosen != nullptr ? chosen->state : FileTransfers::State::Failed;
+    const bool waiting = chosen != nullptr && state == FileTransfers::State::Waiting;
+    const bool arrived = chosen != nullptr && chosen->incoming &&
+                         state == FileTransfers::State::Done && !chosen->placed.isEmpty();
+    acceptButton->setEnabled(waiting);
+    acceptIntoButton->setEnabled(waiting);
+    declineButton->setEnabled(waiting);
+    cancelButton->setEnabled(chosen != nullptr && FileTransfers::IsActive(state));
+    openButton->setEnabled(arrived);
+    showFolderButton->setEnabled(arrived);
     const auto& list = transfers.Transfers();
+    clearButton->setEnabled(std::any_of(list.begin(), list.end(), [](const auto& transfer) {
+        return FileTransfers::HasEnded(transfer.state);
+    }));
+}
+
+void CTransfersDlg::Rebuild() {
+    const FileTransfers::Transfer* chosen = Chosen();
+    int chosenId = chosen != nullptr ? chosen->id : 0;
+    const auto& list = transfers.Transfers();
+    // With nothing chosen the newest offer is: its answer is then one
+    // deliberate key away (Alt+A, Alt+D), and never Enter.
+    for (const FileTransfers::Transfer& transfer : list) {
+        if (chosen == nullptr && transfer.state == FileTransfers::State::Waiting) {
+            chosenId = transfer.id;
+        }
+    }
+    const QSignalBlocker quiet(table); // the buttons follow once, at the end
+    table->clearSelection();
     table->setRowCount(static_cast<int>(list.size()));
     for (int row = 0; row < static_cast<int>(list.size()); ++row) {
         const FileTransfers::Transfer& transfer = list[static_cast<std::size_t>(row)];
         const QString who =
             (transfer.incoming ? QStringLiteral("from ") : QStringLiteral("to ")) + transfer.peer;
-        table->setItem(row, kWho, new QTableWidgetItem(who));
+        auto* whoItem = new QTableWidgetItem(who);
+        whoItem->setData(Qt::UserRole, transfer.id);
+        table->setItem(row, kWho, whoItem);
         auto* what = new QTableWidgetItem(transfer.title);
-        what->setToolTip(transfer.message);
+        what->setToolTip(PlainToolTip(transfer.message));
         table->setItem(row, kWhat, what);
+        const bool sized = transfer.state != FileTransfers::State::Preparing;
+        table->setItem(row, kSize, new QTableWidgetItem(sized ? Size(transfer.bytes) : QString()));
         auto* bar = new QProgressBar;
         bar->setRange(0, 1000);
-        bar->setFormat(StateText(transfer.state) +
-                       (IsActive(transfer.state) ? QStringLiteral(" %p%") : QString()));
+        bar->setFormat(StateText(transfer.state) + (FileTransfers::IsActive(transfer.state)
+                                                        ? QStringLiteral(" %p%")
+                                                        : QString()));
         table->setCellWidget(row, kProgress, bar);
-        table->setItem(row, kFigures, new QTableWidgetItem(transfer.message));
-        AddButtons(row, transfer.id, transfer.state == FileTransfers::State::Waiting,
-                   IsActive(transfer.state));
+        auto* figures = new QTableWidgetItem(transfer.message);
+        figures->setToolTip(PlainToolTip(transfer.message));
+        table->setItem(row, kFigures, figures);
+        if (transfer.id == chosenId) {
+            table->selectRow(row);
+        }
     }
+    UpdateButtons();
     Refresh();
-}
-
-void CTransfersDlg::AddButtons(int row, int id, bool waiting, bool active) {
-    auto* buttons = new QWidget;
-    auto* layout = new QHBoxLayout(buttons);
-    layout->setContentsMargins(2, 0, 2, 0);
-    auto add = [&](const QString& text, auto action) {
-        auto* button = new QPushButton(text);
-        layout->addWidget(button);
-        connect(button, &QPushButton::clicked, this, action);
-    };
-    if (waiting) {
-        add(QStringLiteral("&Accept"),
-            [this, id] { transfers.Accept(id, FileTransfers::DefaultFolder()); });
-        add(QStringLiteral("Accept &into..."), [this, id] { AcceptInto(id); });
-        add(QStringLiteral("&Decline"), [this, id] { transfers.Decline(id); });
-    } else if (active) {
-        add(QStringLiteral("&Cancel"), [this, id] { transfers.Cancel(id); });
-    }
-    table->setCellWidget(row, kActions, buttons);
 }
 
 void CTransfersDlg::AcceptInto(int id) {
@@ -131,10 +226,11 @@ void CTransfersDlg::Refresh() {
         const FileTransfers::Transfer& transfer = list[static_cast<std::size_t>(row)];
         const std::uint64_t done = transfers.DoneBytes(transfer);
         if (auto* bar = qobject_cast<QProgressBar*>(table->cellWidget(row, kProgress))) {
-            bar->setValue(transfer.bytes == 0 ? (done == 0 && IsActive(transfer.state) ? 0 : 1000)
-                                              : static_cast<int>(done * 1000 / transfer.bytes));
+            bar->setValue(transfer.bytes == 0
+                              ? (done == 0 && FileTransfers::IsActive(transfer.state) ? 0 : 1000)
+                              : static_cast<int>(done * 1000 / transfer.bytes));
         }
-        if (!IsActive(transfer.state) || transfer.bytes == 0) {
+        if (!FileTransfers::IsActive(transfer.state) || transfer.bytes == 0) {
             continue;
         }
         Sample& sample = samples[transfer.id];

@@ -5,6 +5,7 @@
 #include "files/FileServer.h"
 #include "files/OfferBuilder.h"
 #include "files/OfferToken.h"
+#include "ui/NetworkText.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -142,6 +143,20 @@ int FileTransfers::WaitingCount() const {
                       [](const Transfer& t) { return t.state == State::Waiting; }));
 }
 
+int FileTransfers::ActiveCount() const {
+    return static_cast<int>(std::count_if(transfers.begin(), transfers.end(),
+                                          [](const Transfer& t) { return IsActive(t.state); }));
+}
+
+bool FileTransfers::IsActive(State state) {
+    return state == State::Preparing || state == State::Offered || state == State::Running;
+}
+
+bool FileTransfers::HasEnded(State state) {
+    return state == State::Done || state == State::Failed || state == State::Declined ||
+           state == State::Cancelled;
+}
+
 std::uint64_t FileTransfers::DoneBytes(const Transfer& transfer) const {
     if (transfer.state == State::Done) {
         return transfer.bytes;
@@ -160,10 +175,7 @@ void FileTransfers::End(Transfer& transfer, State state, const QString& message)
 }
 
 void FileTransfers::ForgetOldEnded() {
-    auto ended = [](const Transfer& transfer) {
-        return transfer.state == State::Done || transfer.state == State::Failed ||
-               transfer.state == State::Declined || transfer.state == State::Cancelled;
-    };
+    auto ended = [](const Transfer& transfer) { return HasEnded(transfer.state); };
     auto count = std::count_if(transfers.begin(), transfers.end(), ended);
     for (auto at = transfers.begin(); count > kMostEnded && at != transfers.end();) {
         if (ended(*at)) {
@@ -173,6 +185,11 @@ void FileTransfers::ForgetOldEnded() {
             ++at;
         }
     }
+}
+
+void FileTransfers::ClearEnded() {
+    std::erase_if(transfers, [](const Transfer& transfer) { return HasEnded(transfer.state); });
+    emit Changed();
 }
 
 void FileTransfers::SendNotice(const Transfer& transfer, const std::string& text) {
@@ -191,7 +208,7 @@ void FileTransfers::Offer(const QString& peer, const std::string& address,
     }
     Transfer transfer;
     transfer.id = nextId++;
-    transfer.peer = peer;
+    transfer.peer = OneLineText(peer);
     transfer.address = address;
     transfer.token = *token;
     transfer.title = QFileInfo(paths.front()).fileName();
@@ -214,9 +231,10 @@ void FileTransfers::Offer(const QString& peer, const std::string& address,
                 return;
             }
             if (!built) {
-                End(*made, State::Failed, QString::fromStdString(error));
-                hooks.note(QStringLiteral("Nothing was offered to %1: %2")
-                               .arg(made->peer, QString::fromStdString(error)));
+                // Noted first: ending may forget older rows, and move this one.
+                const QString reason = OneLineText(QString::fromStdString(error));
+                hooks.note(QStringLiteral("Nothing was offered to %1: %2").arg(made->peer, reason));
+                End(*made, State::Failed, reason);
                 return;
             }
             made->entries = offer->manifest.entries.size();
@@ -240,12 +258,14 @@ void FileTransfers::Offer(const QString& peer, const std::string& address,
     emit Changed();
 }
 
-void FileTransfers::OnNotice(const QString& peer, const std::string& address,
+void FileTransfers::OnNotice(const QString& sender, const std::string& address,
                              const std::string& text) {
     const std::optional<FileNotice> notice = FileNotice::Parse(text);
     if (!notice) {
         return;
     }
+    // Names and titles go into log notes and the list: a peer must not start a line there.
+    const QString peer = OneLineText(sender);
     if (notice->kind == FileNotice::Kind::Decline || notice->kind == FileNotice::Kind::Received) {
         Transfer* offered = FindByToken(notice->token, address, false);
         if (offered == nullptr || offered->state != State::Offered) {
@@ -272,34 +292,50 @@ void FileTransfers::OnNotice(const QString& peer, const std::string& address,
         return;
     }
     if (known != nullptr) {
-        return; // the same offer again
-    }
-    // Offers cost nothing to send: a host must not bury the list in them.
-    if (WaitingCount() >= kMostWaiting) {
-        if (!toldTooMany) {
-            toldTooMany = true;
-            hooks.note(QStringLiteral("Offers of files are ignored until some of the %1 waiting "
-                                      "ones are answered")
-                           .arg(kMostWaiting));
+        if (known->state == State::Waiting) {
+            known->heard = ++offersHeard; // the same offer again
         }
         return;
     }
-    toldTooMany = false;
+    MakeRoomForOffer(address);
     Transfer offer;
     offer.id = nextId++;
     offer.incoming = true;
     offer.peer = peer;
     offer.address = address;
     offer.token = notice->token;
-    offer.title = QString::fromUtf8(notice->title);
+    offer.title = OneLineText(DecodeNetworkText(notice->title));
     offer.entries = notice->entries;
     offer.bytes = notice->bytes;
     offer.state = State::Waiting;
+    offer.heard = ++offersHeard;
     hooks.note(QStringLiteral("%1 offers %2 (%3, %4): Transfers... accepts or declines it")
                    .arg(peer, Quoted(offer.title), Items(offer.entries), Size(offer.bytes)));
     transfers.push_back(std::move(offer));
     emit Changed();
     hooks.alert();
+}
+
+void FileTransfers::MakeRoomForOffer(const std::string& address) {
+    // Offers cost nothing to send: neither one host nor a crowd of forged ones
+    // may keep a newcomer out for ever, so the stalest waiting offer makes room.
+    auto waitingFrom = [&address](const Transfer& transfer, bool anyHost) {
+        return transfer.state == State::Waiting && (anyHost || transfer.address == address);
+    };
+    const bool hostFull = std::count_if(transfers.begin(), transfers.end(), [&](const auto& t) {
+                              return waitingFrom(t, false);
+                          }) >= kMostWaitingPerHost;
+    if (!hostFull && WaitingCount() < kMostWaiting) {
+        return;
+    }
+    Transfer* stalest = nullptr;
+    for (Transfer& transfer : transfers) {
+        if (waitingFrom(transfer, !hostFull) &&
+            (stalest == nullptr || transfer.heard < stalest->heard)) {
+            stalest = &transfer;
+        }
+    }
+    End(*stalest, State::Cancelled, QStringLiteral("Dropped unanswered: too many offers came"));
 }
 
 void FileTransfers::Accept(int id, const QString& folder) {
@@ -332,15 +368,21 @@ void FileTransfers::Finish(int id, bool arrived, const std::string& error) {
         return;
     }
     if (!arrived) {
-        hooks.note(
-            QStringLiteral("%1 from %2 did not arrive: %3")
-                .arg(Quoted(transfer->title), transfer->peer, QString::fromStdString(error)));
-        End(*transfer, State::Failed, QString::fromStdString(error));
+        // The reason may quote what the sender answered.
+        const QString reason = OneLineText(DecodeNetworkText(error));
+        hooks.note(QStringLiteral("%1 from %2 did not arrive: %3")
+                       .arg(Quoted(transfer->title), transfer->peer, reason));
+        End(*transfer, State::Failed, reason);
         return;
     }
     QStringList names;
     for (const std::string& name : transfer->fetcher->placedNames) {
-        names << Quoted(QString::fromUtf8(name));
+        names << Quoted(OneLineText(DecodeNetworkText(name)));
+    }
+    if (!transfer->fetcher->placedNames.empty()) {
+        transfer->placed = QDir(transfer->folder)
+                               .filePath(QFile::decodeName(QByteArray::fromStdString(
+                                   transfer->fetcher->placedNames.front())));
     }
     const QString where =
         QStringLiteral("in %1 as %2").arg(transfer->folder, names.join(QStringLiteral(", ")));

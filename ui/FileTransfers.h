@@ -54,8 +54,10 @@ public:
         std::uint64_t entries = 0;
         std::uint64_t bytes = 0;
         State state = State::Preparing;
-        QString message; // how it ended, or what went wrong
-        QString folder;  // incoming: where it goes
+        QString message;         // how it ended, or what went wrong
+        QString folder;          // incoming: where it goes
+        QString placed;          // incoming, arrived: the path of its first top-level entry
+        std::uint64_t heard = 0; // waiting: when its offer was last heard, in offers heard
         std::shared_ptr<FileFetcher> fetcher;
         std::shared_ptr<OfferBuilder> builder;
     };
@@ -68,9 +70,11 @@ public:
     /// Opens the server's TCP port; false, with a note, when it cannot.
     bool Open();
     bool IsOpen() const { return open; }
-    /// Offers from others that may wait for the person at once; later ones
-    /// are ignored until some are answered.
+    /// Offers from others that may wait for the person at once, from all
+    /// hosts and from one address. A newcomer beyond either drops the waiting
+    /// offer heard least recently (of that address, when it is the one full).
     static constexpr int kMostWaiting = 64;
+    static constexpr int kMostWaitingPerHost = 4;
     /// Ended transfers kept in the list; older ones go.
     static constexpr int kMostEnded = 100;
 
@@ -82,12 +86,18 @@ public:
     void Accept(int id, const QString& folder);
     void Decline(int id);
     void Cancel(int id);
+    /// Forgets the transfers that have ended.
+    void ClearEnded();
 
     const std::vector<Transfer>& Transfers() const { return transfers; }
     /// Bytes done of a transfer, for its progress.
     std::uint64_t DoneBytes(const Transfer& transfer) const;
     /// Offers from others that wait for the person.
     int WaitingCount() const;
+    /// Transfers that quitting would cut off: being prepared, offered or received.
+    int ActiveCount() const;
+    static bool IsActive(State state);
+    static bool HasEnded(State state);
     /// The folder offers go into unless the person chooses another.
     static QString DefaultFolder();
 
@@ -108,6 +118,8 @@ private:
     void SendNotice(const Transfer& transfer, const std::string& text);
     void End(Transfer& transfer, State state, const QString& message);
     void ForgetOldEnded();
+    /// Drops a waiting offer when one more from `address` would pass a bound.
+    void MakeRoomForOffer(const std::string& address);
 
     Hooks hooks;
     int port;
@@ -123,8 +135,8 @@ private:
     // hand-off ThreadSanitizer cannot see; it closes with this object.
     UiBridge bridge;
     int nextId = 1;
+    std::uint64_t offersHeard = 0;
     bool open = false;
-    bool toldTooMany = false;
 };
 
 } // namespace kestrane

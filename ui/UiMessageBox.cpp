@@ -4,11 +4,15 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QThread>
 #include <cstdio>
+#include <utility>
 
 namespace kestrane {
 namespace {
+
+QuestionHook questionHook; // UI thread only
 
 void ShowBoxNow(const std::string& text, const std::string& caption) {
     QMessageBox box(QMessageBox::Warning, QString::fromStdString(caption),
@@ -18,6 +22,25 @@ void ShowBoxNow(const std::string& text, const std::string& caption) {
 }
 
 } // namespace
+
+bool AskQuestion(QWidget* parent, const QString& question, const QString& yes, const QString& no) {
+    if (questionHook) {
+        return questionHook(question);
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Kestrane"), question,
+                    QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* yesButton = box.addButton(yes, QMessageBox::AcceptRole);
+    QPushButton* noButton = box.addButton(no, QMessageBox::RejectRole);
+    box.setDefaultButton(noButton);
+    box.setEscapeButton(noButton);
+    box.exec();
+    return box.clickedButton() == yesButton;
+}
+
+QuestionHook SetQuestionHook(QuestionHook hook) {
+    return std::exchange(questionHook, std::move(hook));
+}
 
 MessageBoxHook MakeUiMessageBoxHook(UiBridge& bridge) {
     return [&bridge](const std::string& text, const std::string& caption) {

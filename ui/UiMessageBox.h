@@ -2,6 +2,11 @@
 
 #include "platform/MessageBox.h"
 
+#include <QString>
+#include <functional>
+
+class QWidget;
+
 namespace kestrane {
 
 class UiBridge;
@@ -12,5 +17,15 @@ class UiBridge;
 /// (the main window is gone) the text goes to stderr instead and nobody waits.
 /// `bridge` must outlive the hook's installation.
 MessageBoxHook MakeUiMessageBoxHook(UiBridge& bridge);
+
+/// Asks `question` in a plain-text modal box over `parent` with the answers
+/// `yes` and `no`; true for `yes`. Esc, closing the box, or the box ended
+/// from outside (end of session) answer `no`. UI thread only.
+bool AskQuestion(QWidget* parent, const QString& question, const QString& yes, const QString& no);
+
+/// Answers questions in place of the person (tests): true for `yes`.
+using QuestionHook = std::function<bool(const QString& question)>;
+/// Installs `hook` (or removes it, when empty) and returns the previous one. UI thread only.
+QuestionHook SetQuestionHook(QuestionHook hook);
 
 } // namespace kestrane

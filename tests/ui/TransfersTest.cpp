@@ -1,0 +1,186 @@
+#include "files/FileFetcher.h"
+#include "files/FileNotice.h"
+#include "files/OfferToken.h"
+#include "tests/support/LoopbackAddress.h"
+#include "ui/CTransfersDlg.h"
+#include "ui/NetworkText.h"
+#include "ui/UiMessageBox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextDocument>
+#include <QUrl>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace kestrane::test {
+namespace {
+
+using State = FileTransfers::State;
+
+int FreeTcpPort() { // as FreeUdpPort
+    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = LoopbackAddress("127.0.0.1", 0);
+    socklen_t size = sizeof address;
+    bind(descriptor, reinterpret_cast<sockaddr*>(&address), size);
+    getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(descriptor);
+    return ntohs(address.sin_port);
+}
+
+// FileTransfers on 127.0.0.1:`port`, with the notices it sends and the notes it writes recorded.
+struct Recorded {
+    explicit Recorded(int serverPort = FreeTcpPort())
+        : port(serverPort), transfers({[this](const std::string&, const std::string& text) {
+                                           sent.push_back(text);
+                                           return SendResult::Sent;
+                                       },
+                                       [this](const QString& note) { notes << note; }, [] {}},
+                                      port) {}
+    void Hear(const std::string& address, const std::string& title, const QString& peer = "PC2",
+              FileNotice::Kind kind = FileNotice::Kind::Offer, std::string token = {}) {
+        token = token.empty() ? *OfferToken::Make() : token;
+        transfers.OnNotice(peer, address, FileNotice{kind, token, 1, 2048, title}.Compose());
+    }
+    // Offers a file of its own to 127.0.0.1, and returns the notice once the offer is out.
+    std::string OfferFile(const QString& name) {
+        EXPECT_TRUE(transfers.Open());
+        std::ofstream(QFile::encodeName(folder.filePath(name)).toStdString()) << "hello";
+        transfers.Offer("PC7", "127.0.0.1", {folder.filePath(name)});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !sent.empty(); }, 5000));
+        return sent.empty() ? std::string() : sent.back();
+    }
+    QString Titles(State state) const {
+        QString titles;
+        for (const auto& transfer : transfers.Transfers()) {
+            titles += transfer.state == state ? transfer.title + ' ' : QString();
+        }
+        return titles.trimmed();
+    }
+    const int port;
+    std::vector<std::string> sent;
+    QStringList notes;
+    QTemporaryDir folder;
+    FileTransfers transfers;
+};
+
+TEST(TransfersTest, OfferEndsOnlyOnAnswerFromItsRecipient) {
+    const std::tuple<FileNotice::Kind, std::string, State> rows[] = {
+        {FileNotice::Kind::Decline, "127.0.0.1", State::Declined},
+        {FileNotice::Kind::Received, "127.0.0.1", State::Done},
+        {FileNotice::Kind::Decline, "127.0.0.5", State::Offered},
+        {FileNotice::Kind::Received, "127.0.0.5", State::Offered}};
+    for (const auto& [kind, from, state] : rows) {
+        SCOPED_TRACE(from + " " + std::to_string(static_cast<int>(kind)));
+        Recorded sender;
+        const std::string token = FileNotice::Parse(sender.OfferFile("a.txt"))->token;
+        sender.Hear(from, {}, "PC2", kind, token);
+        EXPECT_EQ(sender.transfers.Transfers().front().state, state);
+        std::string error; // what was ended is no longer served
+        EXPECT_EQ(FileFetcher("127.0.0.1", sender.port, token).List(error).has_value(),
+                  state == State::Offered);
+    }
+}
+
+TEST(TransfersTest, WaitingOffersAreBoundedAndNewcomersStillGetIn) {
+    // Hosts 10.1.0.N offer `each` files ("N.i"), the first perhaps again; then a newcomer.
+    const std::tuple<int, int, bool, QString> rows[] = {
+        {1, 5, false, "0.0"}, {64, 1, false, "0.0"}, {64, 1, true, "1.0"}, {16, 4, false, "0.0"}};
+    for (const auto& [hosts, each, again, dropped] : rows) {
+        SCOPED_TRACE(dropped.toStdString() + " " + std::to_string(hosts));
+        Recorded receiver;
+        for (int offer = 0; offer < hosts * each; ++offer) {
+            const std::string host = std::to_string(offer / each);
+            receiver.Hear("10.1.0." + host, host + "." + std::to_string(offer % each));
+        }
+        const auto& first = receiver.transfers.Transfers().front();
+        if (again) {
+            receiver.Hear(first.address, "0.0", "PC2", FileNotice::Kind::Offer, first.token);
+        }
+        receiver.Hear("10.2.0.1", "new");
+        EXPECT_EQ(receiver.Titles(State::Cancelled), dropped);
+        EXPECT_TRUE(receiver.Titles(State::Waiting).endsWith("new"));
+        EXPECT_EQ(receiver.transfers.WaitingCount(), std::min(hosts * each, 64));
+    }
+}
+
+// What a tooltip shows: Qt renders one that looks like HTML as rich text.
+QString Shown(const QString& toolTip) {
+    QTextDocument document;
+    document.setHtml(toolTip);
+    return Qt::mightBeRichText(toolTip) ? document.toPlainText() : toolTip;
+}
+
+TEST(TransfersTest, NetworkTextIsShownAsOnePlainLine) {
+    // A peer's name and title, in notes, the list and tooltips once the peer withdraws.
+    const std::pair<QString, std::string> rows[] = {{"PC2\r\n*** PC9 joined", "a.txt"},
+                                                    {"PC2", "a.txt\r\n*** PC9 left\x07"},
+                                                    {"<img src=\"nowhere.png\">&amp;", "<b>a</b>"}};
+    for (const auto& [peer, title] : rows) {
+        SCOPED_TRACE(peer.toStdString() + title);
+        Recorded receiver;
+        receiver.Hear("10.1.0.1", title, peer);
+        receiver.Hear("10.1.0.1", {}, peer, FileNotice::Kind::Withdraw,
+                      receiver.transfers.Transfers().front().token);
+        CTransfersDlg dialog(receiver.transfers);
+        const auto* table = dialog.findChild<QTableWidget*>();
+        QStringList shown = receiver.notes;
+        for (int column = 0; column < table->columnCount(); ++column) {
+            if (const QTableWidgetItem* item = table->item(0, column)) {
+                shown << item->text() << Shown(item->toolTip());
+            }
+        }
+        EXPECT_FALSE(shown.join('|').contains(QRegularExpression("[\\x00-\\x1f]")));
+        EXPECT_EQ(Shown(table->item(0, 1)->toolTip()), "Withdrawn by " + OneLineText(peer));
+    }
+}
+
+TEST(TransfersTest, ViewActsOnTheChosenRowWithButtonsThatStayInSight) {
+    Recorded sender;
+    Recorded receiver(sender.port);
+    for (int host = 0; host < 40; ++host) {
+        receiver.Hear("127.1.0." + std::to_string(host), "forged");
+    }
+    receiver.transfers.OnNotice("PC7", "127.0.0.1", sender.OfferFile("report.txt"));
+    std::vector<QUrl> opened;
+    CTransfersDlg dialog(receiver.transfers, [&](const QUrl& url) { opened.push_back(url); });
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    auto* table = dialog.findChild<QTableWidget*>();
+    auto click = [&](const char* name) {
+        auto* button = dialog.findChild<QPushButton*>(name);
+        EXPECT_FALSE(button->visibleRegion().isEmpty()) << name;
+        QTest::mouseClick(button, Qt::LeftButton);
+    };
+    EXPECT_EQ(table->item(40, 2)->text(), QLocale::system().formattedDataSize(5));
+    table->selectRow(39); // choosing a row is not answering it
+    QTest::keyClick(table, Qt::Key_Return);
+    EXPECT_EQ(receiver.transfers.WaitingCount(), 41);
+    click("decline");
+    receiver.transfers.Accept(receiver.transfers.Transfers().back().id, receiver.folder.path());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.Titles(State::Done) == "report.txt"; }));
+    table->selectRow(40);
+    click("open");
+    click("showFolder");
+    const QDir folder(receiver.folder.path());
+    EXPECT_EQ(opened, (std::vector{QUrl::fromLocalFile(folder.filePath("report.txt")),
+                                   QUrl::fromLocalFile(folder.path())}));
+    click("clearFinished");
+    EXPECT_EQ(table->rowCount(), 39);
+    int asked = 0; // waiting offers do not keep the program; an offer out does
+    const QuestionHook previous = SetQuestionHook([&](const QString&) { return ++asked > 1; });
+    EXPECT_TRUE(CTransfersDlg::MayQuit(receiver.transfers, nullptr));
+    sender.OfferFile("report.txt");
+    EXPECT_FALSE(CTransfersDlg::MayQuit(sender.transfers, nullptr));
+    EXPECT_TRUE(CTransfersDlg::MayQuit(sender.transfers, nullptr));
+    SetQuestionHook(previous);
+}
+
+} // namespace
+} // namespace kestrane::test
