@@ -48,10 +48,10 @@ std::optional<std::string> LoopbackNames(const std::string& name) {
 struct LoopbackWindow {
     explicit LoopbackWindow(bool onScreen = false, bool trayAvailable = true) {
         tray.available = trayAvailable;
-        dialog->hideOnFirstTick = !onScreen;
+        dialog->presence->hideOnFirstTick = !onScreen;
         dialog->show();
         EXPECT_EQ(everyone.Next(), Datagram(1, "PC7", "ILIVE"));
-        dialog->OnTimer(); // the first tick puts it in the tray unless on screen
+        dialog->presence->OnTimer(); // the first tick puts it in the tray unless on screen
     }
     ~LoopbackWindow() {
         dialog.reset();
@@ -68,7 +68,7 @@ struct LoopbackWindow {
         peer.SendTo(port, Datagram(1, "PC7", "ILIVE"), "127.0.0.2");
         EXPECT_EQ(everyone.Next(), Datagram(2, "PC7", "*** Online ***\r\n"));
         QCoreApplication::processEvents(); // the bridge's wake-up is pending by then
-        dialog->timer.stop();              // a line restarts it; ticks come from the test
+        dialog->presence->timer.stop();    // a line restarts it; ticks come from the test
     }
     // The log control, once it shows the log: it is written a frame after the log.
     QString Log() const {
@@ -122,18 +122,19 @@ TEST(MainWindowTest, IncomingLinesReachLogRosterQueueTonesAndTray) {
             seen += entry.GetSender() + " " + entry.GetText() + " " + entry.senderAddress.c_str();
         }
         seen += QString(" | %1 | ").arg(std::ranges::count(lan.tones.Requests(), kChime)) +
-                (lan.dialog->unreadPending ? "unread" : "read");
-        lan.dialog->OnTimer();
+                (lan.dialog->presence->unreadPending ? "unread" : "read");
+        lan.dialog->presence->OnTimer();
         const QImage icon = lan.tray.Icon().icon().pixmap(16).toImage();
         seen += " " + QString::number(lan.tray.ShownIconId());
-        lan.dialog->OnTimer();
+        lan.dialog->presence->OnTimer();
         seen += " " + QString::number(lan.tray.ShownIconId()) +
                 (icon == lan.tray.Icon().icon().pixmap(16).toImage() ? " steady" : " blinks");
         lan.Click(QSystemTrayIcon::Context);
         seen += QString(" | %1 ").arg(lan.dialog->messageDialogRuns) +
                 (lan.dialog->isVisible() ? "shown" : "hidden");
         lan.Click(QSystemTrayIcon::Trigger);
-        seen += lan.dialog->isVisible() && !lan.dialog->unreadPending ? " | shown, read" : " | ?";
+        seen += lan.dialog->isVisible() && !lan.dialog->presence->unreadPending ? " | shown, read"
+                                                                                : " | ?";
         EXPECT_EQ(seen.toStdString(), effects);
     }
 }
@@ -153,12 +154,12 @@ TEST(MainWindowTest, AwayWithoutATrayTheTitleCountsLinesAndRestoringOpensTheNewe
         if (onScreen) {
             lan.Receive(Datagram(4, "PC2", "seen\r\n"));
             lan.dialog->windowHandle()->setWindowStates(Qt::WindowMinimized);
-            ASSERT_TRUE(QTest::qWaitFor([&] { return lan.dialog->hidden; }));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return lan.dialog->presence->hidden; }));
         }
         QString seen;
         for (int line = 0; line < lines; ++line) {
             lan.Receive(Datagram(4, "PC2", "x\r\n"));
-            lan.dialog->OnTimer();
+            lan.dialog->presence->OnTimer();
             seen += lan.dialog->windowTitle() + ", ";
         }
         trayAvailable ? lan.Click(QSystemTrayIcon::MiddleClick) : lan.dialog->showNormal();
