@@ -117,7 +117,7 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
         *this, services.tray, services.tones, services.queue,
         TrayPresence::Hooks{.readLines = [this] { RunMessageDialog(); },
                             .offersWaiting = [this] { return offers->WaitingCount() > 0; },
-                            .showOffers = [this] { offers->OpenTransfers(); }});
+                            .showOffers = [this] { offers->OpenTransfers(false); }});
     offers = std::make_unique<FileOffers>(
         *this, ownName, *presence,
         FileOffers::Hooks{.chosenHost = [this] { return SelectedRecipient(); },
@@ -279,7 +279,8 @@ void CTavrinDlg::DestroyWindow() {
 int CTavrinDlg::OnChatMessage(const ChatMessage& message, const std::string& address) {
     HistoryEntry entry;
     ReadControls(); // a half-typed line survives the write below
-    const QString sender = DecodeNetworkText(message.sender);
+    // The name ends no line of the log; the text's own line end does.
+    const QString sender = NetworkName(message.sender);
     const QString text = DecodeNetworkText(message.GetText());
     logText += sender;
     logText += " : ";
@@ -408,7 +409,7 @@ void CTavrinDlg::FinishSend(const Recipient& recipient, const QString& line) {
     const SendResult result = SendText(recipient, line);
     const QString target = recipient.index == 0
                                ? QStringLiteral("BROADCAST message ")
-                               : QStringLiteral("to ") + DecodeNetworkText(recipient.name);
+                               : QStringLiteral("to ") + NetworkName(recipient.name);
     if (result == SendResult::Failed) {
         // The typed line stays, so the user can send it again.
         ReadControls();
@@ -466,7 +467,7 @@ SendResult CTavrinDlg::SendText(const Recipient& recipient, const QString& line)
     }
     ReadControls();
     if (recipient.name == ownName) {
-        logText += DecodeNetworkText(ownName) + QStringLiteral(" : ") + line;
+        logText += NetworkName(ownName) + QStringLiteral(" : ") + line;
         WriteControls();
         return SendResult::Sent;
     }
@@ -516,7 +517,7 @@ void CTavrinDlg::LearnOwnName() {
                            AppendNote(
                                QStringLiteral("The resolver did not give this computer's full "
                                               "name within a second: Kestrane calls itself %1")
-                                   .arg(DecodeNetworkText(OwnNameFromCanonical(*hostName))));
+                                   .arg(NetworkName(OwnNameFromCanonical(*hostName))));
                        }
                        CompleteNetworkStart(OwnNameFromCanonical(canonical.value_or(*hostName)));
                    });

@@ -8,6 +8,7 @@
 #include "ui/NetworkText.h"
 #include "ui/TrayPresence.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QDropEvent>
@@ -77,7 +78,7 @@ void FileOffers::OnSendFiles(bool folder) {
     if (!MayOfferFilesTo(recipient)) {
         return;
     }
-    const QString to = DecodeNetworkText(recipient.name);
+    const QString to = NetworkName(recipient.name);
     QStringList paths;
     if (folder) {
         const QString chosen = QFileDialog::getExistingDirectory(
@@ -126,11 +127,11 @@ void FileOffers::OfferFiles(const QStringList& paths) {
                        kBoxCaption);
         return;
     }
-    fileTransfers->Offer(DecodeNetworkText(recipient.name), recipient.address, paths);
+    fileTransfers->Offer(NetworkName(recipient.name), recipient.address, paths);
     OpenTransfers();
 }
 
-void FileOffers::OpenTransfers() {
+void FileOffers::OpenTransfers(bool takeFocus) {
     if (fileTransfers == nullptr) {
         return;
     }
@@ -138,22 +139,26 @@ void FileOffers::OpenTransfers() {
         transfersDialog = new CTransfersDlg(*fileTransfers, &window);
         transfersDialog->setAttribute(Qt::WA_DeleteOnClose);
     }
+    transfersDialog->setAttribute(Qt::WA_ShowWithoutActivating, !takeFocus);
     transfersDialog->show();
     transfersDialog->raise();
-    transfersDialog->activateWindow();
+    if (takeFocus) {
+        transfersDialog->activateWindow();
+    }
 }
 
 void FileOffers::OnFileNotice(const ChatMessage& message, const std::string& address) {
     if (fileTransfers == nullptr) {
         return;
     }
-    fileTransfers->OnNotice(DecodeNetworkText(message.sender), address,
-                            std::string(message.GetText()));
+    fileTransfers->OnNotice(NetworkName(message.sender), address, std::string(message.GetText()));
 }
 
 void FileOffers::AlertOffer() {
+    // Opening the view here would take the keyboard from a person typing a
+    // line, and Enter would answer an offer nobody chose.
     if (!presence.hidden) {
-        OpenTransfers();
+        QApplication::alert(&window);
         return;
     }
     presence.NoteUnread(false);

@@ -56,14 +56,16 @@ public:
     bool TakeFileDrop(QEvent* event);
     /// A file-transfer notice from `address`.
     void OnFileNotice(const ChatMessage& message, const std::string& address);
-    /// Shows the file transfers.
-    void OpenTransfers();
+    /// Shows the file transfers; with `takeFocus` (the person asked for them)
+    /// they take the keyboard, else it stays where the person is typing.
+    void OpenTransfers(bool takeFocus = true);
     /// Offers from others that wait for the person.
     int WaitingCount() const;
 
 private:
     bool MayOfferFilesTo(const Recipient& recipient);
-    /// An offer came: heard and seen as a line is while hidden, shown at once otherwise.
+    /// An offer came: heard and seen as a line is while hidden; otherwise the
+    /// log's note and the taskbar tell of it, and the person opens it when ready.
     void AlertOffer();
 
     QDialog& window;

@@ -61,7 +61,7 @@ void TrayPresence::NoteUnread(bool line) {
         // Counted, not taken from the queue's length, which stops at its bound.
         ++unreadCount;
     }
-    if (hidden) {
+    if (hidden || readingMessages) {
         tones.Play(kChime);
         if (!tray.IsAvailable()) {
             QApplication::alert(&window);
@@ -148,6 +148,9 @@ void TrayPresence::OnTrayRightClick() {
     TraySetNormal(tray);
     ReadNewestLine();
     hidden = true;
+    if (unreadPending && !stopped) {
+        timer.start(); // lines the dialog did not show
+    }
     BringToFront();
 }
 
@@ -158,7 +161,9 @@ void TrayPresence::ReadNewestLine() {
         hooks.readLines();
     }
     readingMessages = false;
-    SetAllRead();
+    unreadCount = queue.Unseen();
+    unreadPending = unreadCount > 0;
+    ShowUnreadCount();
 }
 
 void TrayPresence::SetAllRead() {

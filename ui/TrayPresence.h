@@ -71,7 +71,7 @@ private:
     /// Without a notification area: the user restored the minimized window.
     void OnRestored();
     /// Shows the newest queued line in the message dialog; when the user is
-    /// done with it, every line counts as read.
+    /// done with it, the lines it did not show (they came meanwhile) stay unread.
     void ReadNewestLine();
     /// The user has seen what came: no unread line, the title says so.
     void SetAllRead();
