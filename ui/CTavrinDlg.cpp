@@ -447,8 +447,9 @@ void CTavrinDlg::ReportUnsent(SendResult result, const std::string& host) {
                        kBoxCaption);
         break;
     case SendResult::Unreachable:
-        ShowMessageBox(host + " cannot be reached: it has not been heard from, and the name did "
-                              "not resolve within a second. The line was not sent.",
+        ShowMessageBox(NetworkName(host).toStdString() +
+                           " cannot be reached: it has not been heard from, and the name did "
+                           "not resolve within a second. The line was not sent.",
                        kBoxCaption);
         break;
     case SendResult::Sent:

@@ -107,8 +107,9 @@ bool FileOffers::MayOfferFilesTo(const Recipient& recipient) {
         return false;
     }
     if (recipient.address.empty()) {
-        ShowMessageBox(recipient.name + " has not been heard from, so its address is unknown: "
-                                        "files go only to hosts that answered.",
+        ShowMessageBox(NetworkName(recipient.name).toStdString() +
+                           " has not been heard from, so its address is unknown: "
+                           "files go only to hosts that answered.",
                        kBoxCaption);
         return false;
     }
