@@ -114,12 +114,13 @@ void TrayPresence::OnTrayLeftClick() {
         ShowOnScreen();
         hidden = false;
     }
-    BringToFront();
-    TraySetNormal(tray);
-    SetAllRead();
     if (offersWait) {
         hooks.showOffers();
     }
+    // Last, so the keyboard goes to the window the person asked for.
+    BringToFront();
+    TraySetNormal(tray);
+    SetAllRead();
 }
 
 void TrayPresence::ComeForward() {

@@ -4,6 +4,7 @@
 #include "tests/support/Lan.h"
 #include "ui/CMessageDlg.h"
 #include "ui/CTavrinDlg.h"
+#include "ui/CTransfersDlg.h"
 #include "ui/HistoryEntry.h"
 #include "ui/MessageQueue.h"
 #include "ui/NetworkText.h"
@@ -391,6 +392,12 @@ TEST(MainWindowTest, AnOfferLeavesTheKeyboardWithThePersonTyping) {
     ASSERT_TRUE(lan.Log().contains("PC2 offers"));
     QCoreApplication::processEvents();
     EXPECT_EQ(QApplication::focusWidget(), lan.MessageLine());
+    // Waiting when the window comes back, the offer shows; the keyboard stays with the window.
+    lan.dialog->HideToTray();
+    lan.Click(QSystemTrayIcon::Trigger);
+    const auto* view = lan.dialog->findChild<CTransfersDlg*>();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view != nullptr && view->isVisible(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == lan.dialog.get(); }));
 }
 
 TEST(NetworkTextTest, OneLineTextLeavesNothingThatEndsOrTurnsALine) {
