@@ -177,8 +177,8 @@ protected:
     /// broadcast entry, the tray. Without a name (gethostname failed) the user
     /// is told and the program ends. Nothing happens once the window is destroyed.
     void CompleteNetworkStart(const std::optional<std::string>& name);
-    /// Shows the newest queued entry in the message dialog and returns when the
-    /// user is done with it. The message dialog arrives with a later change.
+    /// Shows the queue's entry at `current` in the message dialog and returns
+    /// when the user is done with it.
     virtual void RunMessageDialog();
 
     // Network objects, made at network start. The handler is reached by the
