@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
                                  .instanceLock = nullptr,
                                  .openUrl = {},
                                  .lookUpAddress = {}});
-    dialog.timer.stop();
+    dialog.presence->timer.stop();
     dialog.networkStarted = true; // shown as the user sees it, not taken off the screen
     dialog.show();
 

@@ -49,7 +49,7 @@ struct Window {
         dialog.show(); // network start: the broadcast entry
         dialog.hide(); // off the screen, as behind the tray: nothing to paint
         dialog.ownName = "PC7";
-        dialog.hidden = true; // lines chime and flag the taskbar, as behind the tray
+        dialog.presence->hidden = true; // lines chime and flag the taskbar, as behind the tray
         sender.PublishOwnName("PC7");
         SetIncomingHandler(&handler);
     }

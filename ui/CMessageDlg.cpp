@@ -5,6 +5,7 @@
 #include "ui/DialogBuilder.h"
 #include "ui/HistoryEntry.h"
 #include "ui/MessageQueue.h"
+#include "ui/NetworkText.h"
 #include "ui/ResourceIcons.h"
 
 #include <QLabel>
@@ -60,9 +61,7 @@ CMessageDlg::CMessageDlg(MessageQueue& messageQueue, ToneSink& toneSink, ReplySe
     replyLine = Control<QLineEdit>(*this, IDC_REPLY_LINE);
     ConnectControls();
     if (HasEntryOnShow()) {
-        const HistoryEntry& entry = queue.entries[static_cast<std::size_t>(queue.current)];
-        senderText = entry.GetSender();
-        messageBody = entry.GetText();
+        ShowEntry();
     }
     // Set once: stepping to other senders' entries leaves the title alone.
     setWindowTitle(PlainTitle(QStringLiteral("Message from ") + senderText));
@@ -120,8 +119,9 @@ bool CMessageDlg::HasEntryOnShow() const {
 
 void CMessageDlg::ShowEntry() {
     const HistoryEntry& entry = queue.entries[static_cast<std::size_t>(queue.current)];
-    senderText = entry.GetSender();
+    senderText = OneLineText(entry.GetSender());
     messageBody = entry.GetText();
+    queue.MarkShown(queue.current);
     replyText.clear();
     WriteControls();
 }

@@ -6,7 +6,6 @@
 #include "chat/chat.h"
 #include "platform/MessageBox.h"
 #include "platform/SingleInstanceLock.h"
-#include "platform/ToneSink.h"
 #include "port/HostLookup.h"
 #include "port/port.h"
 #include "res/DialogTemplate.h"
@@ -15,33 +14,27 @@
 #include "ui/BoundedLookup.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CMessageDlg.h"
-#include "ui/CTransfersDlg.h"
 #include "ui/ChatWindowBridge.h"
 #include "ui/DialogBuilder.h"
-#include "ui/FileTransfers.h"
+#include "ui/FileOffers.h"
 #include "ui/HistoryEntry.h"
 #include "ui/LogControl.h"
 #include "ui/MessageQueue.h"
 #include "ui/NetworkText.h"
 #include "ui/ResourceIcons.h"
-#include "ui/TrayIcon.h"
 #include "ui/UiBridge.h"
 
 #include <QApplication>
-#include <QBackingStore>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QDropEvent>
 #include <QEventLoop>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSocketNotifier>
@@ -55,7 +48,6 @@ CTavrinDlg* mainDialog = nullptr;
 
 namespace {
 
-constexpr int kTickMilliseconds = 500;
 constexpr int IDC_LOG = 1000;
 constexpr int IDC_MESSAGE = 1001;
 constexpr int IDC_ROSTER = 1002;
@@ -65,11 +57,7 @@ constexpr int ID_HELP = 57670;
 constexpr int IDC_SEND_FILE = 1020;
 constexpr int IDC_SEND_FOLDER = 1021;
 constexpr int IDC_TRANSFERS = 1022;
-const QString kBroadcastEntry = QStringLiteral("<< Broadcast >>");
 const std::string kBoxCaption = "Kestrane";
-
-// The three rising tones of an unread line.
-const std::vector<Tone> kChime{{300, 100}, {500, 100}, {800, 100}};
 
 template <typename Widget> Widget* Control(QDialog& dialog, int id) {
     return dialog.findChild<Widget*>(QString::number(id), Qt::FindDirectChildrenOnly);
@@ -123,12 +111,25 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
     messageLine = Control<QLineEdit>(*this, IDC_MESSAGE);
     logView = Control<QPlainTextEdit>(*this, IDC_LOG);
     logControl = std::make_unique<LogControl>(*logView);
+    hosts =
+        std::make_unique<HostRoster>(*roster, [this](const QString& note) { AppendNote(note); });
+    presence = std::make_unique<TrayPresence>(
+        *this, services.tray, services.tones, services.queue,
+        TrayPresence::Hooks{.readLines = [this] { RunMessageDialog(); },
+                            .offersWaiting = [this] { return offers->WaitingCount() > 0; },
+                            .showOffers = [this] { offers->OpenTransfers(false); }});
+    offers = std::make_unique<FileOffers>(
+        *this, ownName, *presence,
+        FileOffers::Hooks{.chosenHost = [this] { return SelectedRecipient(); },
+                          .note = [this](const QString& note) { AppendNote(note); },
+                          .sendNotice =
+                              [this](const std::string& address, const std::string& text) {
+                                  return chatSender->SendFileNotice(address, text);
+                              },
+                          .openUrl = services.openUrl});
     ConnectControls();
     WriteControls();
     setWindowIcon(icon);
-    timer.setInterval(kTickMilliseconds);
-    connect(&timer, &QTimer::timeout, this, &CTavrinDlg::OnTimer);
-    timer.start();
     dropReport.setSingleShot(true);
     dropReport.setInterval(kDropReportDelay);
     connect(&dropReport, &QTimer::timeout, this, &CTavrinDlg::ReportDroppedLines);
@@ -182,18 +183,14 @@ void CTavrinDlg::ConnectControls() {
             &CTavrinDlg::HideToTray);
     connect(Control<QPushButton>(*this, ID_HELP), &QPushButton::clicked, this, &CTavrinDlg::OnHelp);
     connect(Control<QPushButton>(*this, IDC_SEND_FILE), &QPushButton::clicked, this,
-            [this] { OnSendFiles(false); });
+            [this] { offers->OnSendFiles(false); });
     connect(Control<QPushButton>(*this, IDC_SEND_FOLDER), &QPushButton::clicked, this,
-            [this] { OnSendFiles(true); });
+            [this] { offers->OnSendFiles(true); });
     connect(Control<QPushButton>(*this, IDC_TRANSFERS), &QPushButton::clicked, this,
-            &CTavrinDlg::OpenTransfers);
+            [this] { offers->OpenTransfers(); });
     // Files dropped anywhere on the window are offered to the chosen host.
     setAcceptDrops(true);
     logView->viewport()->installEventFilter(this);
-    // Queued: a StatusNotifierItem panel's call is answered before a click runs
-    // the message dialog's loop, not when the dialog closes.
-    connect(&services.tray.Icon(), &QSystemTrayIcon::activated, this, &CTavrinDlg::OnTrayNotify,
-            Qt::QueuedConnection);
     logView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(logView, &QWidget::customContextMenuRequested, this, &CTavrinDlg::ShowLogMenu);
     // Esc is seen before any control acts on it.
@@ -232,11 +229,11 @@ void CTavrinDlg::EndSession() {
 
 bool CTavrinDlg::CanClose() {
     if (autoProxy != nullptr) {
-        LeaveScreen();
+        presence->LeaveScreen();
         return false;
     }
     // Asked only of the person: a signal or the session's end closes through done().
-    return fileTransfers == nullptr || CTransfersDlg::MayQuit(*fileTransfers, this);
+    return offers->MayQuit();
 }
 
 void CTavrinDlg::accept() {
@@ -268,11 +265,9 @@ void CTavrinDlg::DestroyWindow() {
         return;
     }
     windowDestroyed = true;
-    timer.stop();
-    TrayRemove(services.tray);
+    presence->Stop();
     // Offers are withdrawn, and transfers stopped, before the goodbye.
-    delete transfersDialog;
-    fileTransfers.reset();
+    offers->Stop();
     SendLeaving();
     instanceCalls.reset();
     if (services.instanceLock != nullptr) {
@@ -284,7 +279,8 @@ void CTavrinDlg::DestroyWindow() {
 int CTavrinDlg::OnChatMessage(const ChatMessage& message, const std::string& address) {
     HistoryEntry entry;
     ReadControls(); // a half-typed line survives the write below
-    const QString sender = DecodeNetworkText(message.sender);
+    // The name ends no line of the log; the text's own line end does.
+    const QString sender = NetworkName(message.sender);
     const QString text = DecodeNetworkText(message.GetText());
     logText += sender;
     logText += " : ";
@@ -303,18 +299,7 @@ int CTavrinDlg::OnChatMessage(const ChatMessage& message, const std::string& add
             ++droppedUnread;
             ReportDroppedLinesSoon();
         }
-        // Counted, not taken from the queue's length, which stops at its bound.
-        ++unreadCount;
-        if (hidden) {
-            services.tones.Play(kChime);
-            if (!services.tray.IsAvailable()) {
-                QApplication::alert(this);
-            }
-        }
-        unreadPending = true;
-        if (hidden && !windowDestroyed && !timer.isActive()) {
-            timer.start();
-        }
+        presence->NoteUnread(true);
     }
     WriteControls();
     return 1;
@@ -373,8 +358,8 @@ CTavrinDlg::Recipient CTavrinDlg::SelectedRecipient() const {
     Recipient recipient;
     recipient.index = roster->currentIndex();
     if (recipient.index > 0) {
-        recipient.name = RosterName(recipient.index);
-        recipient.address = peerAddresses.AddressOf(recipient.name).value_or(std::string());
+        recipient.name = hosts->NameAt(recipient.index);
+        recipient.address = hosts->AddressOf(recipient.name).value_or(std::string());
     }
     return recipient;
 }
@@ -424,7 +409,7 @@ void CTavrinDlg::FinishSend(const Recipient& recipient, const QString& line) {
     const SendResult result = SendText(recipient, line);
     const QString target = recipient.index == 0
                                ? QStringLiteral("BROADCAST message ")
-                               : QStringLiteral("to ") + DecodeNetworkText(recipient.name);
+                               : QStringLiteral("to ") + NetworkName(recipient.name);
     if (result == SendResult::Failed) {
         // The typed line stays, so the user can send it again.
         ReadControls();
@@ -462,8 +447,9 @@ void CTavrinDlg::ReportUnsent(SendResult result, const std::string& host) {
                        kBoxCaption);
         break;
     case SendResult::Unreachable:
-        ShowMessageBox(host + " cannot be reached: it has not been heard from, and the name did "
-                              "not resolve within a second. The line was not sent.",
+        ShowMessageBox(NetworkName(host).toStdString() +
+                           " cannot be reached: it has not been heard from, and the name did "
+                           "not resolve within a second. The line was not sent.",
                        kBoxCaption);
         break;
     case SendResult::Sent:
@@ -482,7 +468,7 @@ SendResult CTavrinDlg::SendText(const Recipient& recipient, const QString& line)
     }
     ReadControls();
     if (recipient.name == ownName) {
-        logText += DecodeNetworkText(ownName) + QStringLiteral(" : ") + line;
+        logText += NetworkName(ownName) + QStringLiteral(" : ") + line;
         WriteControls();
         return SendResult::Sent;
     }
@@ -507,15 +493,7 @@ void CTavrinDlg::OpenNetwork(int port, const char* broadcastHost) {
     }
     chatSender = std::make_unique<ChatSender>(connection, port, broadcastHost);
     chatWindow = std::make_unique<ChatWindowBridge>(*this, services.bridge);
-    // The server opens with the first offer: until then nothing listens on TCP.
-    fileTransfers = std::make_unique<FileTransfers>(
-        FileTransfers::Hooks{.sendNotice =
-                                 [this](const std::string& address, const std::string& text) {
-                                     return chatSender->SendFileNotice(address, text);
-                                 },
-                             .note = [this](const QString& note) { AppendNote(note); },
-                             .alert = [this] { AlertOffer(); }},
-        port);
+    offers->Start(port);
     incomingHandler = std::make_unique<IncomingHandler>(*chatWindow, *chatSender);
     SetIncomingHandler(incomingHandler.get());
     if (CreatePortListener(LISTEN_UDP, port, OnDatagram, nullptr, nullptr, &listener) != 0) {
@@ -540,7 +518,7 @@ void CTavrinDlg::LearnOwnName() {
                            AppendNote(
                                QStringLiteral("The resolver did not give this computer's full "
                                               "name within a second: Kestrane calls itself %1")
-                                   .arg(DecodeNetworkText(OwnNameFromCanonical(*hostName))));
+                                   .arg(NetworkName(OwnNameFromCanonical(*hostName))));
                        }
                        CompleteNetworkStart(OwnNameFromCanonical(canonical.value_or(*hostName)));
                    });
@@ -563,19 +541,9 @@ void CTavrinDlg::CompleteNetworkStart(const std::optional<std::string>& name) {
         chatSender->SendHello();
     }
     networkStarted = true;
-    roster->insertItem(0, kBroadcastEntry);
-    roster->setCurrentIndex(0);
+    hosts->ListBroadcast();
     WriteControls();
-    if (!trayIconAdded) {
-        trayIconAdded = true;
-        TrayAdd(services.tray);
-    }
-    // Hidden once the show that is under way has finished; not HideToTray, so
-    // the flags wait for the first tick. After that tick (a slow resolver) the
-    // window is where the user put it.
-    if (hideOnFirstTick) {
-        QMetaObject::invokeMethod(this, &CTavrinDlg::LeaveScreen, Qt::QueuedConnection);
-    }
+    presence->OnNetworkStarted();
 }
 
 SendResult CTavrinDlg::SendReply(const HistoryEntry& entry, const QString& text) {
@@ -584,7 +552,7 @@ SendResult CTavrinDlg::SendReply(const HistoryEntry& entry, const QString& text)
     }
     std::string address = entry.senderAddress;
     if (address.empty() && !entry.senderBytes.empty()) {
-        address = peerAddresses.AddressOf(entry.senderBytes).value_or(std::string());
+        address = hosts->AddressOf(entry.senderBytes).value_or(std::string());
     }
     if (address.empty()) {
         return SendResult::Unreachable;
@@ -599,71 +567,15 @@ int CTavrinDlg::SendLeaving() {
     return chatSender->SendLeaving(!endingSession) == SendResult::Sent ? 0 : -1;
 }
 
-std::string CTavrinDlg::RosterName(int index) const {
-    const QVariant bytes = roster->itemData(index);
-    return bytes.isValid() ? bytes.toByteArray().toStdString()
-                           : roster->itemText(index).toStdString();
-}
-
 void CTavrinDlg::AddPeer(const std::string& name, const std::string& address) {
-    if (windowDestroyed || !MayListPeer(name, ownName)) {
-        return;
+    if (!windowDestroyed && MayListPeer(name, ownName)) {
+        hosts->Add(name, address);
     }
-    if (const std::optional<int> place = RosterPlace(name)) {
-        if (roster->count() - FirstHostIndex() >= kMostHosts) {
-            if (!std::exchange(rosterFullNoted, true)) {
-                AppendNote(QStringLiteral("The list of hosts is full: new names are not listed "
-                                          "(it holds at most 1,024)"));
-            }
-            return;
-        }
-        roster->insertItem(*place, DecodeNetworkText(name), QByteArray::fromStdString(name));
-    }
-    if (const std::optional<std::string> before = peerAddresses.Note(name, address)) {
-        // Nothing proves who sent a datagram: the user should see a name move.
-        AppendNote(QStringLiteral("%1 now speaks from %2, no longer from %3")
-                       .arg(DecodeNetworkText(name), QString::fromStdString(address),
-                            QString::fromStdString(*before)));
-    }
-}
-
-int CTavrinDlg::FirstHostIndex() const {
-    // Index 0 is the broadcast entry whatever a host calls itself, once the
-    // network has started; hosts heard from before that are listed from 0.
-    return networkStarted ? 1 : 0;
-}
-
-std::optional<int> CTavrinDlg::RosterPlace(const std::string& name) const {
-    int place = FirstHostIndex();
-    for (int index = place; index < roster->count(); ++index) {
-        const std::string listed = RosterName(index);
-        if (IsSamePeerName(listed, name)) {
-            return std::nullopt;
-        }
-        if (PeerNameLess(listed, name)) {
-            place = index + 1;
-        }
-    }
-    return place;
 }
 
 void CTavrinDlg::RemovePeer(const std::string& name) {
-    if (windowDestroyed || name.empty()) {
-        return;
-    }
-    for (int index = FirstHostIndex(); index < roster->count(); ++index) {
-        if (IsSamePeerName(RosterName(index), name)) {
-            peerAddresses.Forget(name);
-            const bool wasSelected = roster->currentIndex() == index;
-            roster->removeItem(index);
-            rosterFullNoted = false;
-            if (wasSelected) {
-                // Qt would select a neighbour; a line must never go to a host
-                // the user did not choose.
-                roster->setCurrentIndex(-1);
-            }
-            return;
-        }
+    if (!windowDestroyed && !name.empty()) {
+        hosts->Remove(name);
     }
 }
 
@@ -708,7 +620,7 @@ void CTavrinDlg::ShowLogMenu(const QPoint& position) {
 }
 
 bool CTavrinDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (TakeFileDrop(event)) {
+    if (offers->TakeFileDrop(event)) {
         return true;
     }
     // Esc hides, in any control, and never ends the dialog; its key-up goes nowhere.
@@ -722,123 +634,12 @@ bool CTavrinDlg::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-bool CTavrinDlg::TakeFileDrop(QEvent* event) {
-    const QEvent::Type type = event->type();
-    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) {
-        return false;
-    }
-    auto* drop = static_cast<QDropEvent*>(event);
-    QStringList paths;
-    for (const QUrl& url : drop->mimeData()->urls()) {
-        if (url.isLocalFile()) {
-            paths << url.toLocalFile();
-        }
-    }
-    if (paths.isEmpty()) {
-        return false;
-    }
-    drop->acceptProposedAction();
-    if (type == QEvent::Drop) {
-        // After the drop has been answered: boxes may follow.
-        QMetaObject::invokeMethod(
-            this, [this, paths] { OfferFiles(paths); }, Qt::QueuedConnection);
-    }
-    return true;
-}
-
-void CTavrinDlg::OnSendFiles(bool folder) {
-    const Recipient recipient = SelectedRecipient();
-    if (!MayOfferFilesTo(recipient)) {
-        return;
-    }
-    const QString to = DecodeNetworkText(recipient.name);
-    QStringList paths;
-    if (folder) {
-        const QString chosen = QFileDialog::getExistingDirectory(
-            this, QStringLiteral("Send a folder to %1").arg(to), QDir::homePath());
-        if (!chosen.isEmpty()) {
-            paths << chosen;
-        }
-    } else {
-        paths = QFileDialog::getOpenFileNames(this, QStringLiteral("Send files to %1").arg(to),
-                                              QDir::homePath());
-    }
-    if (!paths.isEmpty()) {
-        OfferFiles(paths);
-    }
-}
-
-bool CTavrinDlg::MayOfferFilesTo(const Recipient& recipient) {
-    if (recipient.index <= 0) {
-        ShowMessageBox("Choose the host to send the files to in the list: files go to one host "
-                       "at a time.",
-                       kBoxCaption);
-        return false;
-    }
-    if (recipient.name == ownName) {
-        ShowMessageBox("These files are on this computer already.", kBoxCaption);
-        return false;
-    }
-    if (recipient.address.empty()) {
-        ShowMessageBox(recipient.name + " has not been heard from, so its address is unknown: "
-                                        "files go only to hosts that answered.",
-                       kBoxCaption);
-        return false;
-    }
-    return fileTransfers != nullptr;
-}
-
-void CTavrinDlg::OfferFiles(const QStringList& paths) {
-    // Taken again: the roster may have changed while a file dialog was open.
-    const Recipient recipient = SelectedRecipient();
-    if (windowDestroyed || !MayOfferFilesTo(recipient)) {
-        return;
-    }
-    if (!fileTransfers->Open()) {
-        ShowMessageBox("Files cannot be sent from here: TCP port " + std::to_string(CHAT_PORT) +
-                           " is in use by another program.",
-                       kBoxCaption);
-        return;
-    }
-    fileTransfers->Offer(DecodeNetworkText(recipient.name), recipient.address, paths);
-    OpenTransfers();
-}
-
-void CTavrinDlg::OpenTransfers() {
-    if (fileTransfers == nullptr || windowDestroyed) {
-        return;
-    }
-    if (transfersDialog == nullptr) {
-        transfersDialog = new CTransfersDlg(*fileTransfers, services.openUrl, this);
-        transfersDialog->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    transfersDialog->show();
-    transfersDialog->raise();
-    transfersDialog->activateWindow();
-}
-
 void CTavrinDlg::OnFileNotice(const ChatMessage& message, const std::string& address) {
-    if (windowDestroyed || fileTransfers == nullptr) {
+    if (windowDestroyed) {
         return;
     }
     AddPeer(message.sender, address);
-    fileTransfers->OnNotice(DecodeNetworkText(message.sender), address,
-                            std::string(message.GetText()));
-}
-
-void CTavrinDlg::AlertOffer() {
-    if (!hidden) {
-        OpenTransfers();
-        return;
-    }
-    services.tones.Play(kChime);
-    if (!services.tray.IsAvailable()) {
-        QApplication::alert(this);
-    }
-    unreadPending = true;
-    if (!windowDestroyed && !timer.isActive()) {
-        timer.start();
-    }
+    offers->OnFileNotice(message, address);
 }
 
 void CTavrinDlg::showEvent(QShowEvent* event) {
@@ -855,161 +656,17 @@ void CTavrinDlg::OnShowWindow() {
 }
 
 void CTavrinDlg::HideToTray() {
-    TraySetNormal(services.tray);
-    LeaveScreen();
-    hidden = true;
-    SetAllRead();
-}
-
-void CTavrinDlg::OnTimer() {
-    if (hideOnFirstTick) {
-        hideOnFirstTick = false;
-        HideToTray();
-        if (!trayIconAdded) {
-            trayIconAdded = true;
-            TrayAdd(services.tray);
-        }
-    }
-    if (hidden && unreadPending) {
-        TrayBlink(services.tray);
-        ShowUnreadCount();
-    } else if (!hideOnFirstTick) {
-        // Idle in the tray: no tick until a line makes the icon blink.
-        timer.stop();
-    }
-}
-
-void CTavrinDlg::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
-    // A StatusNotifierItem panel's secondary action (its middle click) comes as MiddleClick.
-    if (reason == QSystemTrayIcon::Trigger) {
-        OnTrayLeftClick();
-    } else if (reason == QSystemTrayIcon::Context || reason == QSystemTrayIcon::MiddleClick) {
-        OnTrayRightClick();
-    }
-}
-
-void CTavrinDlg::OnTrayLeftClick() {
-    // Offers that came while hidden are the first thing to see.
-    const bool offersWait = fileTransfers != nullptr && fileTransfers->WaitingCount() > 0;
-    if (hidden) {
-        ShowOnScreen();
-        hidden = false;
-    }
-    BringToFront();
-    TraySetNormal(services.tray);
-    SetAllRead();
-    if (offersWait) {
-        OpenTransfers();
-    }
+    presence->HideToTray();
 }
 
 void CTavrinDlg::ComeForward() {
-    if (windowDestroyed) {
-        return;
-    }
-    // Started moments ago, the window stays up instead of going to the tray.
-    hideOnFirstTick = false;
-    OnTrayLeftClick();
-}
-
-void CTavrinDlg::OnTrayRightClick() {
-    if (!hidden || readingMessages) {
-        BringToFront();
-        return;
-    }
-    const int count = services.queue.Size();
-    services.queue.current = count - 1;
-    if (count == 0) {
-        ShowOnScreen();
-        BringToFront();
-        hidden = false;
-        return;
-    }
-    hidden = false;
-    TraySetNormal(services.tray);
-    ReadNewestLine();
-    hidden = true;
-    BringToFront();
-}
-
-void CTavrinDlg::ReadNewestLine() {
-    readingMessages = true;
-    services.queue.current = services.queue.Size() - 1;
-    if (!windowDestroyed) {
-        RunMessageDialog();
-    }
-    readingMessages = false;
-    SetAllRead();
-}
-
-void CTavrinDlg::SetAllRead() {
-    unreadPending = false;
-    unreadCount = 0;
-    ShowUnreadCount();
-}
-
-void CTavrinDlg::ShowUnreadCount() {
-    const QString title = QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption);
-    const int unread = unreadPending ? unreadCount : 0;
-    setWindowTitle(unread > 0 ? QStringLiteral("%1 (%2 unread)").arg(title).arg(unread) : title);
+    presence->ComeForward();
 }
 
 void CTavrinDlg::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange || !isVisible()) {
-        return;
-    }
-    // Only a minimize that comes from the window system is the user's: the
-    // program's own (LeaveScreen) leaves the flags alone.
-    if (isMinimized() && !hidden && event->spontaneous()) {
-        HideToTray();
-    } else if (!isMinimized() && hidden && !services.tray.IsAvailable()) {
-        OnRestored();
-    }
-}
-
-void CTavrinDlg::OnRestored() {
-    // Without a notification area the taskbar is the way back: restoring the
-    // minimized window counts as the left click, and opens the newest unread
-    // line as the right click does, once the restore is done.
-    const bool unread = unreadPending && services.queue.Size() > 0;
-    OnTrayLeftClick();
-    if (unread && !readingMessages) {
-        readingMessages = true;
-        QMetaObject::invokeMethod(this, &CTavrinDlg::ReadNewestLine, Qt::QueuedConnection);
-    }
-}
-
-void CTavrinDlg::LeaveScreen() {
-    if (windowDestroyed) {
-        return;
-    }
-    if (services.tray.IsAvailable()) {
-        hide();
-        // Qt repaints a window whole when it shows again, so a hidden one need
-        // not keep its image: in the tray, where the window spends most of its
-        // life, that image would hold a shared-memory segment of the window's
-        // size (1 MiB) in this process and in the X server.
-        if (QBackingStore* store = backingStore()) {
-            store->resize(QSize(0, 0));
-        }
-    } else {
-        showMinimized();
-    }
-}
-
-void CTavrinDlg::ShowOnScreen() {
-    if (isMinimized()) {
-        showNormal();
-    } else {
-        show();
-    }
-}
-
-void CTavrinDlg::BringToFront() {
-    if (isVisible()) {
-        raise();
-        activateWindow();
+    if (event->type() == QEvent::WindowStateChange && isVisible()) {
+        presence->OnWindowStateChange(event->spontaneous());
     }
 }
 

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "chat/ChatSender.h"
-#include "chat/PeerAddressBook.h"
+#include "ui/HostRoster.h"
 #include "ui/LogText.h"
+#include "ui/Recipient.h"
+#include "ui/TrayPresence.h"
 
 #include <QDialog>
 #include <QIcon>
-#include <QPointer>
 #include <QStringList>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
@@ -28,11 +28,10 @@ namespace kestrane {
 
 class AutoProxyLink;
 class BoundedLookup;
-class CTransfersDlg;
-class FileTransfers;
 class ChatMessage;
 class ChatWindowBridge;
 class HistoryEntry;
+class FileOffers;
 class IncomingHandler;
 class LogControl;
 class MessageQueue;
@@ -67,11 +66,7 @@ public:
     };
 
     /// Who a line from the message line goes to, taken when Send is pressed.
-    struct Recipient {
-        int index = -1;      // in the roster; 0 is everybody
-        std::string name;    // the host's name as it came on the wire
-        std::string address; // where it last spoke from; empty when never heard
-    };
+    using Recipient = kestrane::Recipient;
 
     /// How long the window waits for a resolver before going on without it.
     static constexpr std::chrono::milliseconds kLookupLimit{1000};
@@ -80,7 +75,7 @@ public:
     static constexpr unsigned IDM_ABOUTBOX = 16;
 
     /// Most hosts the roster lists, the broadcast entry aside.
-    static constexpr int kMostHosts = 1024;
+    static constexpr int kMostHosts = HostRoster::kMostHosts;
     /// Longest wait from the first of a run of dropped lines to the log's note of them.
     static constexpr std::chrono::milliseconds kDropReportDelay{500};
 
@@ -121,15 +116,10 @@ public:
     /// from is looked up first, off the UI thread; the line stays in the
     /// message line until it is sent.
     void OnSend();
-    /// Lists a host unless the roster holds it already (whole name, any case);
-    /// the broadcast entry stays first. Notes the `address` it spoke from, and
-    /// logs it when a listed name speaks from another address than before.
-    /// With kMostHosts listed a new name is neither listed nor noted, and the
-    /// log says so once until a host is removed. Nothing happens once the
+    /// Lists a host as HostRoster::Add does, unless it is the own name or the
     /// window is destroyed.
     void AddPeer(const std::string& name, const std::string& address = {});
-    /// Removes the host's entry (whole name, any case), never the broadcast
-    /// entry; when it was selected, nothing is selected afterwards.
+    /// Unlists a host as HostRoster::Remove does, unless the window is destroyed.
     void RemovePeer(const std::string& name);
     /// Sends a reply line (CR LF already appended) to where `entry` came from
     /// (or, without that, where its sender last spoke from). Logs nothing and
@@ -139,18 +129,10 @@ public:
     /// click on the icon does, so the person sees the copy that runs.
     void ComeForward();
     void OnHelp();
-    /// Asks for files (or a folder) to offer to the host chosen in the roster.
-    void OnSendFiles(bool folder);
-    /// Offers `paths` to the host chosen in the roster.
-    void OfferFiles(const QStringList& paths);
-    /// Shows the file transfers, which the window owns.
-    void OpenTransfers();
     /// A file-transfer notice from `address`, on the UI thread.
     void OnFileNotice(const ChatMessage& message, const std::string& address);
     void OnSysCommand(unsigned id);
     void HideToTray();
-    void OnTimer();
-    void OnTrayNotify(QSystemTrayIcon::ActivationReason reason);
 
     /// Data exchange: copies the controls' texts into the members, or the members into the
     /// controls.
@@ -172,17 +154,13 @@ public:
     AutoProxyLink* autoProxy = nullptr;
     QIcon icon;
 
-    // Notification-area state, UI thread only.
-    bool hidden = false;
-    bool unreadPending = false;
-    bool trayIconAdded = false;
-    bool hideOnFirstTick = true;
     bool networkStarting = false; // the own name is being looked up
     bool networkStarted = false;
 
-    /// Ticks every 500 ms from construction until the first tick has put the
-    /// window in the tray, then only while the icon blinks.
-    QTimer timer;
+    /// The window on the screen or behind the tray icon, and unread lines.
+    std::unique_ptr<TrayPresence> presence;
+    /// Files offered and received, and their view; their server opens with the first offer.
+    std::unique_ptr<FileOffers> offers;
 
 protected:
     /// Starts the listener and the connection, then learns the own name off the
@@ -200,8 +178,8 @@ protected:
     /// broadcast entry, the tray. Without a name (gethostname failed) the user
     /// is told and the program ends. Nothing happens once the window is destroyed.
     void CompleteNetworkStart(const std::optional<std::string>& name);
-    /// Shows the newest queued entry in the message dialog and returns when the
-    /// user is done with it. The message dialog arrives with a later change.
+    /// Shows the queue's entry at `current` in the message dialog and returns
+    /// when the user is done with it.
     virtual void RunMessageDialog();
 
     // Network objects, made at network start. The handler is reached by the
@@ -218,38 +196,10 @@ protected:
 
 private:
     void ConnectControls();
-    /// Takes the drag and drop of local files on any part of the window.
-    bool TakeFileDrop(QEvent* event);
-    bool MayOfferFilesTo(const Recipient& recipient);
-    /// An offer came: heard and seen as a line is while hidden, shown at once otherwise.
-    void AlertOffer();
     void ListenForOtherCopies();
     void AddAboutItem(QMenu& menu);
     void ShowLogMenu(const QPoint& position);
     void OnShowWindow();
-    void OnTrayLeftClick();
-    void OnTrayRightClick();
-    /// Without a notification area: the user restored the minimized window.
-    void OnRestored();
-    /// Shows the newest queued line in the message dialog; when the user is
-    /// done with it, every line counts as read.
-    void ReadNewestLine();
-    /// The user has seen what came: no unread line, the title says so.
-    void SetAllRead();
-    /// The title counts the lines that came since the user last looked.
-    void ShowUnreadCount();
-    /// Takes the window off the screen: hidden behind the tray icon, or
-    /// minimized on a desktop without a notification area.
-    void LeaveScreen();
-    void ShowOnScreen();
-    void BringToFront();
-
-    /// The roster entry's name as it came on the wire.
-    std::string RosterName(int index) const;
-    /// Where hosts begin in the roster: after the broadcast entry once there is one.
-    int FirstHostIndex() const;
-    /// Where `name` goes in the roster, in order; nothing when it is listed.
-    std::optional<int> RosterPlace(const std::string& name) const;
     Recipient SelectedRecipient() const;
     /// Sends `line` and logs the outcome; the message line clears only when
     /// the line went out and the user has not typed another meanwhile.
@@ -266,21 +216,15 @@ private:
     QPlainTextEdit* logView = nullptr;
     std::unique_ptr<LogControl> logControl;
     bool windowDestroyed = false;
-    bool endingSession = false; // ended by a signal or logoff: no box can be answered
-    PeerAddressBook peerAddresses;
+    bool endingSession = false;        // ended by a signal or logoff: no box can be answered
+    std::unique_ptr<HostRoster> hosts; // the roster's hosts and where they spoke from
     std::unique_ptr<BoundedLookup> lookups;
     /// Calls from copies started while this one runs; gone before the lock closes.
     std::unique_ptr<QSocketNotifier> instanceCalls;
-    /// From network start until the window is destroyed.
-    std::unique_ptr<FileTransfers> fileTransfers;
-    QPointer<CTransfersDlg> transfersDialog; // deletes itself when closed
-    int unreadCount = 0;                     // lines queued since the user last looked
-    bool readingMessages = false;            // the message dialog is open or about to open
 
     // The bounds on what the network can make the window hold.
     QTimer dropReport;               // single shot; runs while dropped lines wait for their note
     std::uint64_t droppedUnread = 0; // entries the full queue dropped, not noted yet
-    bool rosterFullNoted = false;    // a host was refused since the roster was last not full
 };
 
 /// The one main window, for code that reaches it without a reference (the

@@ -349,7 +349,7 @@ void FileTransfers::Accept(int id, const QString& folder) {
          bytes = offer->bytes, folderPath = QFile::encodeName(folder).toStdString(), this] {
         std::string error;
         bool arrived = false;
-        if (const auto manifest = fetcher->List(error)) {
+        if (const auto manifest = fetcher->List(error, entries)) {
             if (manifest->entries.size() != entries || manifest->TotalBytes() != bytes) {
                 error = "The offer's list does not match what its notice said; nothing was "
                         "written.";

@@ -1,5 +1,7 @@
 #include "ui/MessageQueue.h"
 
+#include <algorithm>
+
 namespace kestrane {
 
 bool MessageQueue::Append(const HistoryEntry& entry) {
@@ -12,7 +14,17 @@ bool MessageQueue::Append(const HistoryEntry& entry) {
         }
     }
     entries.push_back(entry);
+    ++unseen;
     return full;
+}
+
+int MessageQueue::Unseen() const {
+    // Skip erases only entries on show, never unseen ones; the bound guards the rest.
+    return std::min(unseen, Size());
+}
+
+void MessageQueue::MarkShown(int index) {
+    unseen = std::min(Unseen(), Size() - 1 - index);
 }
 
 } // namespace kestrane

@@ -25,11 +25,20 @@ public:
     /// was dropped.
     bool Append(const HistoryEntry& entry);
     int Size() const { return static_cast<int>(entries.size()); }
+    /// How many entries at the end the message dialog has not shown: lines
+    /// that came since it last showed the newest.
+    int Unseen() const;
+    /// The message dialog shows the entry at `index`: to get there it has
+    /// shown every entry before it that came since it last showed the newest.
+    void MarkShown(int index);
 
     // Fields, in the order of the design.
     // A deque: a full queue drops from its front once a line.
     std::deque<HistoryEntry> entries;
     std::int32_t current = -1;
+
+private:
+    int unseen = 0;
 };
 
 } // namespace kestrane

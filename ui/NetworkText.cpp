@@ -50,6 +50,10 @@ QString OneLineText(const QString& text) {
     return line;
 }
 
+QString NetworkName(std::string_view bytes) {
+    return OneLineText(DecodeNetworkText(bytes));
+}
+
 QByteArray EncodeNetworkText(const QString& text) {
     return text.toUtf8();
 }

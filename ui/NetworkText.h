@@ -16,6 +16,9 @@ QString DecodeNetworkText(std::string_view bytes);
 /// spaces, so a peer can never start a line of its own.
 QString OneLineText(const QString& text);
 
+/// A name from the network (a host's) as OneLineText of its decoded bytes.
+QString NetworkName(std::string_view bytes);
+
 /// The user's text as the bytes that go on the wire (UTF-8).
 QByteArray EncodeNetworkText(const QString& text);
 

@@ -166,7 +166,8 @@ step_5() {
     check "B's log shows A's line" log_holds "$b" "PC1.LAN.TEST : $line"
 }
 
-# A, whose roster has B chosen, sends a file; B, on the screen, accepts it.
+# A, whose roster has B chosen, sends a file; B, on the screen, opens its
+# transfers and accepts it.
 step_files() {
     local file="$LAN_WORK/report-1.bin" picker transfers
     head -c 3000000 /dev/urandom >"$file"
@@ -177,8 +178,13 @@ step_files() {
         check "the file dialog takes the keyboard focus" focus_window "$picker" || return 1
     type_text "$file"
     keys Return
-    check "the offer shows B its transfers at once" \
-        wait_until 10 eval 'transfers=$(window_named "$b" "file transfers$")' &&
+    check "B's log tells of the offer" \
+        wait_until 10 log_holds "$b" 'PC1.LAN.TEST offers "report-1.bin"' &&
+        check "and no view takes B's keyboard for it" eval '! window_named "$b" "file transfers$"' &&
+        check "B's window takes the keyboard focus" focus_window "$(main_window "$b")" || return 1
+    keys alt+t
+    check "Transfers... shows B the offer" \
+        wait_until 5 eval 'transfers=$(window_named "$b" "file transfers$")' &&
         check "B's transfers take the keyboard focus" focus_window "$transfers" || return 1
     shot b-offered
     keys alt+a

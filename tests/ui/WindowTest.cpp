@@ -4,8 +4,10 @@
 #include "tests/support/Lan.h"
 #include "ui/CMessageDlg.h"
 #include "ui/CTavrinDlg.h"
+#include "ui/CTransfersDlg.h"
 #include "ui/HistoryEntry.h"
 #include "ui/MessageQueue.h"
+#include "ui/NetworkText.h"
 #include "ui/UiBridge.h"
 
 #include <QApplication>
@@ -33,10 +35,14 @@ struct LoopbackDialog : CTavrinDlg {
         OpenNetwork(port, "127.0.0.1");
         CompleteNetworkStart("PC7");
     }
-    void RunMessageDialog() override { ++messageDialogRuns; }
+    void RunMessageDialog() override {
+        ++messageDialogRuns;
+        reading();
+    }
     using CTavrinDlg::CompleteNetworkStart;
     const int port;
     int messageDialogRuns = 0;
+    std::function<void()> reading = [] {}; // what the person does in the message dialog
 };
 
 std::optional<std::string> LoopbackNames(const std::string& name) {
@@ -48,10 +54,11 @@ std::optional<std::string> LoopbackNames(const std::string& name) {
 struct LoopbackWindow {
     explicit LoopbackWindow(bool onScreen = false, bool trayAvailable = true) {
         tray.available = trayAvailable;
-        dialog->hideOnFirstTick = !onScreen;
+        dialog->reading = [this] { queue.MarkShown(queue.current); }; // it shows what it opens on
+        dialog->presence->hideOnFirstTick = !onScreen;
         dialog->show();
         EXPECT_EQ(everyone.Next(), Datagram(1, "PC7", "ILIVE"));
-        dialog->OnTimer(); // the first tick puts it in the tray unless on screen
+        dialog->presence->OnTimer(); // the first tick puts it in the tray unless on screen
     }
     ~LoopbackWindow() {
         dialog.reset();
@@ -68,7 +75,8 @@ struct LoopbackWindow {
         peer.SendTo(port, Datagram(1, "PC7", "ILIVE"), "127.0.0.2");
         EXPECT_EQ(everyone.Next(), Datagram(2, "PC7", "*** Online ***\r\n"));
         QCoreApplication::processEvents(); // the bridge's wake-up is pending by then
-        dialog->timer.stop();              // a line restarts it; ticks come from the test
+        ticking = dialog->presence->timer.isActive();
+        dialog->presence->timer.stop(); // ticks come from the test
     }
     // The log control, once it shows the log: it is written a frame after the log.
     QString Log() const {
@@ -89,6 +97,7 @@ struct LoopbackWindow {
     }
 
     int port = FreeUdpPort();
+    bool ticking = false; // the timer ran after the last reception
     UdpPeer everyone{"127.0.0.1", port};
     MessageQueue queue;
     RecordingToneSink tones;
@@ -103,16 +112,18 @@ struct LoopbackWindow {
 
 TEST(MainWindowTest, IncomingLinesReachLogRosterQueueTonesAndTray) {
     // On screen or not, a datagram from 127.0.0.3; then the log, the roster, the queue, the
-    // chimes, the unread flag and icon at two ticks, dialogs run by a right click, a left click.
+    // chimes, the unread flag, whether the timer ticks and the icon at two ticks, a left click,
+    // then dialogs run by a right click. A name never ends a line of the log.
     const std::tuple<bool, std::string, std::string> rows[] = {
         {true, Datagram(3, "PC2", "caf\xe9\r\n"),
-         "PC2 : caf\u00e9\n | *, PC2 | PC2 >caf\u00e9\r\n 127.0.0.3 | 0 | unread 128 128 steady"
-         " | 0 shown | shown, read"},
-        {false, Datagram(4, "<b>X</b>\a", "<i>hi</i>\r\n"),
-         "<b>X</b>\a : <i>hi</i>\n | *, <b>X</b>\a | <b>X</b>\a ><i>hi</i>\r\n 127.0.0.3 | 1 | "
-         "unread 128 134 blinks | 1 hidden | shown, read"},
+         "PC2 : caf\u00e9\n | *, PC2 | PC2 >caf\u00e9\r\n 127.0.0.3 | 0 | unread idle 128 128 "
+         "steady | shown, read 128 | 0 shown"},
+        {false, Datagram(4, "<b>X</b>\r\nY\a", "<i>hi</i>\r\n"),
+         "<b>X</b>  Y  : <i>hi</i>\n | *, <b>X</b>  Y  | <b>X</b>  Y  ><i>hi</i>\r\n 127.0.0.3 | 1 "
+         "| "
+         "unread ticking 128 134 blinks | shown, read 128 | 0 shown"},
         {false, Datagram(4, "PC7", "mine\r\n"),
-         " | * |  | 0 | read 128 128 steady | 0 shown | shown, read"}};
+         " | * |  | 0 | read idle 128 128 steady | shown, read 128 | 0 shown"}};
     for (const auto& [onScreen, datagram, effects] : rows) {
         SCOPED_TRACE(datagram);
         LoopbackWindow lan(onScreen);
@@ -122,18 +133,21 @@ TEST(MainWindowTest, IncomingLinesReachLogRosterQueueTonesAndTray) {
             seen += entry.GetSender() + " " + entry.GetText() + " " + entry.senderAddress.c_str();
         }
         seen += QString(" | %1 | ").arg(std::ranges::count(lan.tones.Requests(), kChime)) +
-                (lan.dialog->unreadPending ? "unread" : "read");
-        lan.dialog->OnTimer();
+                (lan.dialog->presence->unreadPending ? "unread " : "read ") +
+                (lan.ticking ? "ticking" : "idle");
+        lan.dialog->presence->OnTimer();
         const QImage icon = lan.tray.Icon().icon().pixmap(16).toImage();
         seen += " " + QString::number(lan.tray.ShownIconId());
-        lan.dialog->OnTimer();
+        lan.dialog->presence->OnTimer();
         seen += " " + QString::number(lan.tray.ShownIconId()) +
                 (icon == lan.tray.Icon().icon().pixmap(16).toImage() ? " steady" : " blinks");
+        lan.Click(QSystemTrayIcon::Trigger);
+        seen += lan.dialog->isVisible() && !lan.dialog->presence->unreadPending ? " | shown, read "
+                                                                                : " | ? ";
+        seen += QString::number(lan.tray.ShownIconId());
         lan.Click(QSystemTrayIcon::Context);
         seen += QString(" | %1 ").arg(lan.dialog->messageDialogRuns) +
                 (lan.dialog->isVisible() ? "shown" : "hidden");
-        lan.Click(QSystemTrayIcon::Trigger);
-        seen += lan.dialog->isVisible() && !lan.dialog->unreadPending ? " | shown, read" : " | ?";
         EXPECT_EQ(seen.toStdString(), effects);
     }
 }
@@ -153,12 +167,12 @@ TEST(MainWindowTest, AwayWithoutATrayTheTitleCountsLinesAndRestoringOpensTheNewe
         if (onScreen) {
             lan.Receive(Datagram(4, "PC2", "seen\r\n"));
             lan.dialog->windowHandle()->setWindowStates(Qt::WindowMinimized);
-            ASSERT_TRUE(QTest::qWaitFor([&] { return lan.dialog->hidden; }));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return lan.dialog->presence->hidden; }));
         }
         QString seen;
         for (int line = 0; line < lines; ++line) {
             lan.Receive(Datagram(4, "PC2", "x\r\n"));
-            lan.dialog->OnTimer();
+            lan.dialog->presence->OnTimer();
             seen += lan.dialog->windowTitle() + ", ";
         }
         trayAvailable ? lan.Click(QSystemTrayIcon::MiddleClick) : lan.dialog->showNormal();
@@ -316,26 +330,84 @@ TEST(MainWindowTest, HostsHeardBeforeTheOwnNameIsKnownAreListedOnceAndLeave) {
               "PC1,PC3 | << Broadcast >>,PC1,PC3 | << Broadcast >>");
 }
 
-TEST(MainWindowTest, TheRosterListsAtMost1024HostsAndSaysOnceWhenItIsFull) {
+TEST(MainWindowTest, AFullRosterDropsTheHostHeardFromLeastRecentlyButNeverTheChosenOne) {
     LoopbackWindow lan(true);
     for (int host = 0; host < CTavrinDlg::kMostHosts; ++host) {
         lan.dialog->AddPeer("H" + std::to_string(1000 + host));
     }
+    lan.dialog->roster->setCurrentIndex(1); // H1000, heard first, is chosen
     // A host that speaks from 127.0.0.3 (+) or leaves; then the hosts listed, the notes that the
-    // list is full, whether a reply reaches the host: the address book holds listed hosts only.
+    // list is full, whether a reply reaches the host (the address book holds listed hosts only),
+    // and the first two hosts listed.
     for (const std::string row :
-         {"+X 1024 1 0", "+Y 1024 1 0", "-H1000 1023 1 0", "+X 1024 1 1", "+Y 1024 2 0"}) {
+         {"+X 1024 1 1 H1000 H1002", "+h1002 1024 1 1 H1000 H1002", "+Y 1024 1 1 H1000 H1002",
+          "-H1000 1023 1 0 H1002 H1004", "+Z 1024 1 1 H1002 H1004", "+W 1024 2 1 H1002 H1005"}) {
         HistoryEntry from; // with no address of its own
         from.senderBytes = row.substr(1, row.find(' ') - 1);
         row[0] == '+' ? lan.dialog->AddPeer(from.senderBytes, "127.0.0.3")
                       : lan.dialog->RemovePeer(from.senderBytes);
-        EXPECT_EQ(QString("%1 %2 %3 %4")
+        EXPECT_EQ(QString("%1 %2 %3 %4 %5 %6")
                       .arg(row.substr(0, row.find(' ')).c_str())
                       .arg(lan.dialog->roster->count() - 1)
                       .arg(lan.Log().count("The list of hosts is full"))
                       .arg(lan.dialog->SendReply(from, "x") == SendResult::Sent)
+                      .arg(lan.dialog->roster->itemText(1), lan.dialog->roster->itemText(2))
                       .toStdString(),
                   row);
+    }
+}
+
+TEST(MainWindowTest, ALineThatComesWhileTheMessageDialogIsOpenStaysUnreadUntilShown) {
+    // Behind the tray, a line opened by a right click; while its dialog is open another comes,
+    // and the dialog steps to it or not. Then the chimes, the title, whether the icon blinks.
+    const std::string line = Datagram(4, "PC2", "later\r\n");
+    const ChatMessage message(line.data(), static_cast<int>(line.size()));
+    for (const auto& [stepsToIt, effects] : {std::pair{false, "2, Kestrane (1 unread), ticking"},
+                                             std::pair{true, "2, Kestrane, idle"}}) {
+        LoopbackWindow lan;
+        lan.Receive(Datagram(4, "PC2", "first\r\n"));
+        lan.dialog->reading = [&, stepsToIt = stepsToIt] {
+            lan.queue.MarkShown(lan.queue.current);
+            lan.dialog->OnChatMessage(message, "127.0.0.3");
+            if (stepsToIt) {
+                lan.queue.MarkShown(lan.queue.Size() - 1);
+            }
+        };
+        lan.Click(QSystemTrayIcon::Context);
+        EXPECT_EQ(QString("%1, %2, %3")
+                      .arg(std::ranges::count(lan.tones.Requests(), kChime))
+                      .arg(lan.dialog->windowTitle(),
+                           lan.dialog->presence->timer.isActive() ? "ticking" : "idle")
+                      .toStdString(),
+                  effects);
+    }
+}
+
+TEST(MainWindowTest, AnOfferLeavesTheKeyboardWithThePersonTyping) {
+    LoopbackWindow lan(true);
+    lan.dialog->activateWindow();
+    lan.MessageLine()->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == lan.MessageLine(); }));
+    lan.Receive(Datagram(8, "PC2", "FILES/1 OFFER " + std::string(32, 'a') + " 1 5 t\r\n"));
+    ASSERT_TRUE(lan.Log().contains("PC2 offers"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), lan.MessageLine());
+    // Waiting when the window comes back, the offer shows; the keyboard stays with the window.
+    lan.dialog->HideToTray();
+    lan.Click(QSystemTrayIcon::Trigger);
+    const auto* view = lan.dialog->findChild<CTransfersDlg*>();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view != nullptr && view->isVisible(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == lan.dialog.get(); }));
+}
+
+TEST(NetworkTextTest, OneLineTextLeavesNothingThatEndsOrTurnsALine) {
+    const std::pair<QString, QString> rows[] = {
+        {"a\r\nb\tc\x1b[2J", "a  b c [2J"},
+        {u"x\u2028y\u0085z"_qs, "x y z"},
+        {u"\u202Eevil\u2066"_qs, " evil "},
+        {u"caf\u00e9 <b>\u4e2d</b>"_qs, u"caf\u00e9 <b>\u4e2d</b>"_qs}};
+    for (const auto& [text, line] : rows) {
+        EXPECT_EQ(OneLineText(text).toStdString(), line.toStdString());
     }
 }
 
@@ -380,6 +452,7 @@ TEST(MessageDialogTest, StepsSkipsAndRepliesWalkTheQueue) {
         replies += entry.senderAddress.c_str() + (" " + text);
         return text.startsWith("no") ? SendResult::Failed : SendResult::Sent;
     });
+    EXPECT_EQ(queue.Unseen(), 0); // it opened on the newest
     auto* replyLine = dialog.findChild<QLineEdit*>("1009");
     auto* label = dialog.findChild<QLabel*>("1008");
     // Tab goes from the reply line to Hide, then to "<<".
@@ -400,9 +473,10 @@ TEST(MessageDialogTest, StepsSkipsAndRepliesWalkTheQueue) {
         {">>", "", "PC1 [124]", ""},
         {">>", "half", "PC1 half [124]", "beep"},
         {"Skip", "", "PC4 [24]", ""},
-        {"Reply", "no", "PC4 no [24]", "10.0.0.4 no\r\n"},
-        {"Enter", "ok", "PC2 [2]", "10.0.0.4 ok\r\n"},
-        {"Reply", "yes", "closed []", "10.0.0.2 yes\r\n"}};
+        {">>", "", "PC2 [24]", ""},
+        {"Reply", "no", "PC2 no [24]", "10.0.0.2 no\r\n"},
+        {"Enter", "ok", "PC4 [4]", "10.0.0.2 ok\r\n"},
+        {"Reply", "yes", "closed []", "10.0.0.4 yes\r\n"}};
     for (const auto& [action, typed, shown, effect] : steps) {
         SCOPED_TRACE(action.toStdString() + " " + shown);
         const std::size_t beeps = tones.Requests().size();

@@ -1,0 +1,172 @@
+#include "ui/FileOffers.h"
+
+#include "chat/ChatMessage.h"
+#include "chat/chat.h"
+#include "platform/MessageBox.h"
+#include "ui/CTransfersDlg.h"
+#include "ui/FileTransfers.h"
+#include "ui/NetworkText.h"
+#include "ui/TrayPresence.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QMimeData>
+#include <QUrl>
+#include <utility>
+
+namespace kestrane {
+namespace {
+
+const std::string kBoxCaption = "Kestrane";
+
+} // namespace
+
+FileOffers::FileOffers(QDialog& mainWindow, const std::string& windowName,
+                       TrayPresence& trayPresence, Hooks offerHooks)
+    : window(mainWindow), ownName(windowName), presence(trayPresence),
+      hooks(std::move(offerHooks)) {}
+
+FileOffers::~FileOffers() {
+    Stop();
+}
+
+void FileOffers::Start(int port) {
+    fileTransfers = std::make_unique<FileTransfers>(
+        FileTransfers::Hooks{
+            .sendNotice = hooks.sendNotice, .note = hooks.note, .alert = [this] { AlertOffer(); }},
+        port);
+}
+
+void FileOffers::Stop() {
+    delete transfersDialog;
+    fileTransfers.reset();
+}
+
+bool FileOffers::MayQuit() {
+    return fileTransfers == nullptr || CTransfersDlg::MayQuit(*fileTransfers, &window);
+}
+
+int FileOffers::WaitingCount() const {
+    return fileTransfers != nullptr ? fileTransfers->WaitingCount() : 0;
+}
+
+bool FileOffers::TakeFileDrop(QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) {
+        return false;
+    }
+    auto* drop = static_cast<QDropEvent*>(event);
+    QStringList paths;
+    for (const QUrl& url : drop->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            paths << url.toLocalFile();
+        }
+    }
+    if (paths.isEmpty()) {
+        return false;
+    }
+    drop->acceptProposedAction();
+    if (type == QEvent::Drop) {
+        // After the drop has been answered: boxes may follow.
+        QMetaObject::invokeMethod(
+            &window, [this, paths] { OfferFiles(paths); }, Qt::QueuedConnection);
+    }
+    return true;
+}
+
+void FileOffers::OnSendFiles(bool folder) {
+    const Recipient recipient = hooks.chosenHost();
+    if (!MayOfferFilesTo(recipient)) {
+        return;
+    }
+    const QString to = NetworkName(recipient.name);
+    QStringList paths;
+    if (folder) {
+        const QString chosen = QFileDialog::getExistingDirectory(
+            &window, QStringLiteral("Send a folder to %1").arg(to), QDir::homePath());
+        if (!chosen.isEmpty()) {
+            paths << chosen;
+        }
+    } else {
+        paths = QFileDialog::getOpenFileNames(&window, QStringLiteral("Send files to %1").arg(to),
+                                              QDir::homePath());
+    }
+    if (!paths.isEmpty()) {
+        OfferFiles(paths);
+    }
+}
+
+bool FileOffers::MayOfferFilesTo(const Recipient& recipient) {
+    if (recipient.index <= 0) {
+        ShowMessageBox("Choose the host to send the files to in the list: files go to one host "
+                       "at a time.",
+                       kBoxCaption);
+        return false;
+    }
+    if (recipient.name == ownName) {
+        ShowMessageBox("These files are on this computer already.", kBoxCaption);
+        return false;
+    }
+    if (recipient.address.empty()) {
+        ShowMessageBox(NetworkName(recipient.name).toStdString() +
+                           " has not been heard from, so its address is unknown: "
+                           "files go only to hosts that answered.",
+                       kBoxCaption);
+        return false;
+    }
+    return fileTransfers != nullptr;
+}
+
+void FileOffers::OfferFiles(const QStringList& paths) {
+    // Taken again: the roster may have changed while a file dialog was open.
+    const Recipient recipient = hooks.chosenHost();
+    if (fileTransfers == nullptr || !MayOfferFilesTo(recipient)) {
+        return;
+    }
+    if (!fileTransfers->Open()) {
+        ShowMessageBox("Files cannot be sent from here: TCP port " + std::to_string(CHAT_PORT) +
+                           " is in use by another program.",
+                       kBoxCaption);
+        return;
+    }
+    fileTransfers->Offer(NetworkName(recipient.name), recipient.address, paths);
+    OpenTransfers();
+}
+
+void FileOffers::OpenTransfers(bool takeFocus) {
+    if (fileTransfers == nullptr) {
+        return;
+    }
+    if (transfersDialog == nullptr) {
+        transfersDialog = new CTransfersDlg(*fileTransfers, hooks.openUrl, &window);
+        transfersDialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    transfersDialog->setAttribute(Qt::WA_ShowWithoutActivating, !takeFocus);
+    transfersDialog->show();
+    transfersDialog->raise();
+    if (takeFocus) {
+        transfersDialog->activateWindow();
+    }
+}
+
+void FileOffers::OnFileNotice(const ChatMessage& message, const std::string& address) {
+    if (fileTransfers == nullptr) {
+        return;
+    }
+    fileTransfers->OnNotice(NetworkName(message.sender), address, std::string(message.GetText()));
+}
+
+void FileOffers::AlertOffer() {
+    // Opening the view here would take the keyboard from a person typing a
+    // line, and Enter would answer an offer nobody chose.
+    if (!presence.hidden) {
+        QApplication::alert(&window);
+        return;
+    }
+    presence.NoteUnread(false);
+}
+
+} // namespace kestrane

@@ -1,0 +1,239 @@
+#include "ui/TrayPresence.h"
+
+#include "platform/ToneSink.h"
+#include "res/DialogTemplate.h"
+#include "ui/MessageQueue.h"
+#include "ui/TrayIcon.h"
+
+#include <QApplication>
+#include <QBackingStore>
+#include <QDialog>
+#include <utility>
+#include <vector>
+
+namespace kestrane {
+namespace {
+
+constexpr int kTickMilliseconds = 500;
+
+// The three rising tones of an unread line.
+const std::vector<Tone> kChime{{300, 100}, {500, 100}, {800, 100}};
+
+} // namespace
+
+TrayPresence::TrayPresence(QDialog& mainWindow, TrayIcon& trayIcon, ToneSink& toneSink,
+                           MessageQueue& messageQueue, Hooks clickHooks)
+    : window(mainWindow), tray(trayIcon), tones(toneSink), queue(messageQueue),
+      hooks(std::move(clickHooks)) {
+    timer.setInterval(kTickMilliseconds);
+    QObject::connect(&timer, &QTimer::timeout, &window, [this] { OnTimer(); });
+    timer.start();
+    // Queued: a StatusNotifierItem panel's call is answered before a click runs
+    // the message dialog's loop, not when the dialog closes.
+    QObject::connect(
+        &tray.Icon(), &QSystemTrayIcon::activated, &window,
+        [this](QSystemTrayIcon::ActivationReason reason) { OnTrayNotify(reason); },
+        Qt::QueuedConnection);
+}
+
+void TrayPresence::OnNetworkStarted() {
+    if (!trayIconAdded) {
+        trayIconAdded = true;
+        TrayAdd(tray);
+    }
+    // Hidden once the show that is under way has finished; not HideToTray, so
+    // the flags wait for the first tick. After that tick (a slow resolver) the
+    // window is where the user put it.
+    if (hideOnFirstTick) {
+        QMetaObject::invokeMethod(
+            &window, [this] { LeaveScreen(); }, Qt::QueuedConnection);
+    }
+}
+
+void TrayPresence::Stop() {
+    stopped = true;
+    timer.stop();
+    TrayRemove(tray);
+}
+
+void TrayPresence::NoteUnread(bool line) {
+    if (line) {
+        // Counted, not taken from the queue's length, which stops at its bound.
+        ++unreadCount;
+    }
+    if (hidden || readingMessages) {
+        tones.Play(kChime);
+        if (!tray.IsAvailable()) {
+            QApplication::alert(&window);
+        }
+    }
+    unreadPending = true;
+    if (hidden && !stopped && !timer.isActive()) {
+        timer.start();
+    }
+}
+
+void TrayPresence::HideToTray() {
+    TraySetNormal(tray);
+    LeaveScreen();
+    hidden = true;
+    SetAllRead();
+}
+
+void TrayPresence::OnTimer() {
+    if (hideOnFirstTick) {
+        hideOnFirstTick = false;
+        HideToTray();
+        if (!trayIconAdded) {
+            trayIconAdded = true;
+            TrayAdd(tray);
+        }
+    }
+    if (hidden && unreadPending) {
+        TrayBlink(tray);
+        ShowUnreadCount();
+    } else if (!hideOnFirstTick) {
+        // Idle in the tray: no tick until a line makes the icon blink.
+        timer.stop();
+    }
+}
+
+void TrayPresence::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
+    // A StatusNotifierItem panel's secondary action (its middle click) comes as MiddleClick.
+    if (reason == QSystemTrayIcon::Trigger) {
+        OnTrayLeftClick();
+    } else if (reason == QSystemTrayIcon::Context || reason == QSystemTrayIcon::MiddleClick) {
+        OnTrayRightClick();
+    }
+}
+
+void TrayPresence::OnTrayLeftClick() {
+    // Offers that came while hidden are the first thing to see.
+    const bool offersWait = hooks.offersWaiting();
+    if (hidden) {
+        ShowOnScreen();
+        hidden = false;
+    }
+    if (offersWait) {
+        hooks.showOffers();
+    }
+    // Last, so the keyboard goes to the window the person asked for.
+    BringToFront();
+    TraySetNormal(tray);
+    SetAllRead();
+}
+
+void TrayPresence::ComeForward() {
+    if (stopped) {
+        return;
+    }
+    // Started moments ago, the window stays up instead of going to the tray.
+    hideOnFirstTick = false;
+    OnTrayLeftClick();
+}
+
+void TrayPresence::OnTrayRightClick() {
+    if (!hidden || readingMessages) {
+        BringToFront();
+        return;
+    }
+    const int count = queue.Size();
+    queue.current = count - 1;
+    if (count == 0) {
+        ShowOnScreen();
+        BringToFront();
+        hidden = false;
+        return;
+    }
+    hidden = false;
+    TraySetNormal(tray);
+    ReadNewestLine();
+    hidden = true;
+    if (unreadPending && !stopped) {
+        timer.start(); // lines the dialog did not show
+    }
+    BringToFront();
+}
+
+void TrayPresence::ReadNewestLine() {
+    readingMessages = true;
+    queue.current = queue.Size() - 1;
+    if (!stopped) {
+        hooks.readLines();
+    }
+    readingMessages = false;
+    unreadCount = queue.Unseen();
+    unreadPending = unreadCount > 0;
+    ShowUnreadCount();
+}
+
+void TrayPresence::SetAllRead() {
+    unreadPending = false;
+    unreadCount = 0;
+    ShowUnreadCount();
+}
+
+void TrayPresence::ShowUnreadCount() {
+    const QString title = QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption);
+    const int unread = unreadPending ? unreadCount : 0;
+    window.setWindowTitle(unread > 0 ? QStringLiteral("%1 (%2 unread)").arg(title).arg(unread)
+                                     : title);
+}
+
+void TrayPresence::OnWindowStateChange(bool byUser) {
+    // Only a minimize that comes from the window system is the user's: the
+    // program's own (LeaveScreen) leaves the flags alone.
+    if (window.isMinimized() && !hidden && byUser) {
+        HideToTray();
+    } else if (!window.isMinimized() && hidden && !tray.IsAvailable()) {
+        OnRestored();
+    }
+}
+
+void TrayPresence::OnRestored() {
+    // Without a notification area the taskbar is the way back: restoring the
+    // minimized window counts as the left click, and opens the newest unread
+    // line as the right click does, once the restore is done.
+    const bool unread = unreadPending && queue.Size() > 0;
+    OnTrayLeftClick();
+    if (unread && !readingMessages) {
+        readingMessages = true;
+        QMetaObject::invokeMethod(
+            &window, [this] { ReadNewestLine(); }, Qt::QueuedConnection);
+    }
+}
+
+void TrayPresence::LeaveScreen() {
+    if (stopped) {
+        return;
+    }
+    if (tray.IsAvailable()) {
+        window.hide();
+        // Qt repaints a window whole when it shows again, so a hidden one need
+        // not keep its image: in the tray, where the window spends most of its
+        // life, that image would hold a shared-memory segment of the window's
+        // size (1 MiB) in this process and in the X server.
+        if (QBackingStore* store = window.backingStore()) {
+            store->resize(QSize(0, 0));
+        }
+    } else {
+        window.showMinimized();
+    }
+}
+
+void TrayPresence::ShowOnScreen() {
+    if (window.isMinimized()) {
+        window.showNormal();
+    } else {
+        window.show();
+    }
+}
+
+void TrayPresence::BringToFront() {
+    if (window.isVisible()) {
+        window.raise();
+        window.activateWindow();
+    }
+}
+
+} // namespace kestrane
