@@ -105,8 +105,10 @@ private:
 
     // With mutex held.
     bool HoldsOfferFor(const std::string& address) const;
+    /// The offer whose token `presented` is, for `peer`; null and a refusal when none.
     const Offered* FindOffer(const std::string& presented, const std::string& peer,
                              std::string& refusal) const;
+    /// Why `peer` cannot be served one more request now; empty when it can.
     std::string BusyRefusal(const std::string& peer) const;
     void ReapFinished();
 

@@ -20,8 +20,8 @@ namespace kestrane {
 /// of bytes sent) it shares rather than borrows, so a serving that does not
 /// end in time can be left to end on its own.
 ///
-/// Cut, Done and the names: any thread. Start and Join: the thread that made
-/// it, once each.
+/// Cut, Done and the names: any thread. Start, then Join: once each, one
+/// thread at a time.
 class FileServing : public std::enable_shared_from_this<FileServing> {
 public:
     FileServing(int socket, std::string peer, TransferRequest request,

@@ -32,6 +32,13 @@ std::string CannotRead(const std::string& source) {
 
 bool OfferBuilder::Build(const std::vector<std::string>& chosen, FileServer::Offer& offer,
                          std::string& error) {
+    const bool built = AddChosen(chosen, offer, error);
+    folder.reset(); // the folders stay open in the offer alone
+    return built;
+}
+
+bool OfferBuilder::AddChosen(const std::vector<std::string>& chosen, FileServer::Offer& offer,
+                             std::string& error) {
     if (!Sha256::Usable(error)) {
         return false;
     }

@@ -28,6 +28,8 @@ public:
     std::atomic<bool> stop{false};
 
 private:
+    bool AddChosen(const std::vector<std::string>& chosen, FileServer::Offer& offer,
+                   std::string& error);
     // `path` is both the entry's path and where it is beneath `folder`.
     bool AddFile(const std::string& path, FileServer::Offer& offer, std::string& error);
     bool AddFolder(const std::string& path, FileServer::Offer& offer, std::string& error);
