@@ -154,6 +154,10 @@ void FileServing::ServeFile() {
     const ManifestEntry& entry = entries[index];
     const FileServer::Source& source = offer->sources[index];
     const int file = source.folder->OpenForReading(source.path);
+    if (file < 0 && (errno == EMFILE || errno == ENFILE)) {
+        SendError("the sending computer cannot open more files now; try again later");
+        return;
+    }
     struct stat status {};
     if (file < 0 || ::fstat(file, &status) != 0 || !IsAsOffered(status, source)) {
         SendError("\"" + entry.path + "\" changed or went away since it was offered");
