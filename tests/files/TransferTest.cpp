@@ -15,6 +15,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 
 namespace kestrane::test {
 namespace {
@@ -136,20 +137,20 @@ using namespace std::chrono_literals;
 // A file is served only while it is the very file that was offered, reached
 // from the folder that held it then, and never through a link.
 TEST_F(Transfer, OfferedFilesAreServedOnlyAsTheyWereOffered) {
-    const fs::path photo = root / "out/Photos/a.jpg";
+    const fs::path out = root / "out", photo = out / "Photos/a.jpg";
     const struct {
         const char* change;
         std::function<void()> make;
     } changes[] = {
-        {"its folder swapped for a link",
+        {"folder swapped for a link",
          [&] {
-             fs::rename(root / "out/Photos", root / "out/Moved");
-             fs::create_directory_symlink("Moved", root / "out/Photos");
+             fs::rename(out / "Photos", out / "M");
+             fs::create_directory_symlink("M", out / "Photos");
          }},
         {"replaced by a copy",
          [&] {
-             fs::copy_file(photo, root / "copy");
-             fs::rename(root / "copy", photo);
+             fs::copy_file(photo, out / "c");
+             fs::rename(out / "c", photo);
          }},
         {"modified", [&] { fs::last_write_time(photo, fs::last_write_time(photo) + 1s); }},
         {"a pipe in its place", [&] {
@@ -161,10 +162,10 @@ TEST_F(Transfer, OfferedFilesAreServedOnlyAsTheyWereOffered) {
     ASSERT_TRUE(server.Open(0, error)) << error;
     for (const auto& change : changes) {
         SCOPED_TRACE(change.change);
-        fs::remove_all(root / "out");
+        fs::remove_all(out);
         Write(photo, "photo");
         FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}};
-        ASSERT_TRUE(OfferBuilder().Build({root / "out/Photos"}, offer, error)) << error;
+        ASSERT_TRUE(OfferBuilder().Build({out / "Photos"}, offer, error)) << error;
         server.Add(offer);
         change.make();
         EXPECT_FALSE(Fetch(server.Port(), offer.token, error));
@@ -221,12 +222,10 @@ bool ReadsToEnd(int socket) {
 
 bool OpenHere(const fs::path& file) {
     std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-        if (fs::read_symlink(entry.path(), ignored) == file) {
-            return true;
-        }
-    }
-    return false;
+    const fs::directory_iterator open("/proc/self/fd");
+    return std::any_of(begin(open), end(open), [&](const auto& entry) {
+        return fs::read_symlink(entry.path(), ignored) == file;
+    });
 }
 
 // Withdraw (after RECEIVED, DECLINE or a cancel) and quitting end what is
@@ -257,25 +256,22 @@ TEST_F(Transfer, WithdrawAndQuitEndServingAtOnceAndNothingElse) {
             ::close(pair[1]);
         }
     }
-    const struct {
-        const char* when;
-        std::uint64_t offset; // all the file: its digest is taken first
-        bool quit;
-    } cases[] = {{"withdrawn while hashing", 8ull << 30, false},
-                 {"withdrawn while sending", 0, false},
-                 {"quit while hashing", 8ull << 30, true},
-                 {"quit while sending", 0, true}};
-    for (const auto& ending : cases) {
-        SCOPED_TRACE(ending.when);
+    const std::tuple<const char*, std::uint64_t, bool> cases[] = {
+        {"withdrawn while hashing", 8ull << 30, false}, // offset: the whole file, hashed first
+        {"withdrawn while sending", 0, false},
+        {"quit while hashing", 8ull << 30, true},
+        {"quit while sending", 0, true}};
+    for (const auto& [when, offset, quit] : cases) {
+        SCOPED_TRACE(when);
         auto server = std::make_unique<FileServer>();
         ASSERT_TRUE(server->Open(0, error)) << error;
         const FileServer::Offer offer = Unhashed(big), kept = Unhashed(big);
         server->Add(offer);
         server->Add(kept);
-        const int asked = Ask(server->Port(), Get(offer, ending.offset));
+        const int asked = Ask(server->Port(), Get(offer, offset));
         ASSERT_TRUE(QTest::qWaitFor([&] { return OpenHere(big); }));
         const auto started = std::chrono::steady_clock::now();
-        ending.quit ? server.reset() : server->Withdraw(offer.token);
+        quit ? server.reset() : server->Withdraw(offer.token);
         EXPECT_TRUE(QTest::qWaitFor([&] { return !OpenHere(big); }, 1000));
         EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
         EXPECT_TRUE(ReadsToEnd(asked));
@@ -299,19 +295,17 @@ TEST_F(Transfer, ServingsAreBoundedPerHostAndInAll) {
     const FileServer::Offer offers[] = {Unhashed(big, "127.0.0.1"), Unhashed(big, "127.0.0.2")};
     server.Add(offers[0]);
     server.Add(offers[1]);
-    const struct {
-        int host;
-        std::string answer; // its start
-    } asks[] = {{0, "FROM 0"},
-                {0, "FROM 0"},
-                {0, "ERR the sending computer is already sending 2 files to this one"},
-                {1, "FROM 0"},
-                {1, "ERR the sending computer is sending as many files as it can"}};
+    // Who asks, and how the answer starts.
+    const std::pair<int, std::string> asks[] = {
+        {0, "FROM 0"},
+        {0, "FROM 0"},
+        {0, "ERR the sending computer is already sending 2 files to this one"},
+        {1, "FROM 0"},
+        {1, "ERR the sending computer is sending as many files as it can"}};
     std::vector<int> stalled; // they never read the file
-    for (const auto& ask : asks) {
-        stalled.push_back(
-            Ask(server.Port(), Get(offers[ask.host], 0), offers[ask.host].recipient.c_str()));
-        EXPECT_EQ(FirstLine(stalled.back()).substr(0, ask.answer.size()), ask.answer);
+    for (const auto& [host, answer] : asks) {
+        stalled.push_back(Ask(server.Port(), Get(offers[host], 0), offers[host].recipient.c_str()));
+        EXPECT_EQ(FirstLine(stalled.back()).substr(0, answer.size()), answer);
     }
     std::for_each(stalled.begin(), stalled.end(), ::close);
 }
