@@ -1,17 +1,13 @@
 #include "files/FileServer.h"
 
+#include "files/FileServing.h"
 #include "files/OfferToken.h"
-#include "files/Sha256.h"
 #include "files/TransferRequest.h"
 #include "port/port.h"
 
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/sendfile.h>
+#include <algorithm>
+#include <optional>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrane {
@@ -21,58 +17,40 @@ namespace {
 // listener, which waits for the callbacks, before anything they use goes.
 std::atomic<FileServer*> activeServer{nullptr};
 
-// Sockets of accepted connections keep the listener's small buffers; a file
-// goes out faster through a larger one.
-constexpr int kSendBuffer = 4 << 20;
-// A receiver that takes nothing for this long is given up on.
-constexpr int kStallSeconds = 30;
-
-bool SendAll(int socket, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t sent = ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
-            continue;
-        }
-        if (sent <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
-    }
-    return true;
-}
-
-void SendError(int socket, const std::string& text) {
-    SendAll(socket, TransferReply{TransferReply::Kind::Error, 0, text}.Compose());
-}
-
-void PrepareForServing(int socket) {
-    ::fcntl(socket, F_SETFL, ::fcntl(socket, F_GETFL) & ~O_NONBLOCK);
-    ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
-    const timeval stall{kStallSeconds, 0};
-    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &stall, sizeof stall);
-    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &stall, sizeof stall);
-}
+// How long quitting waits for serving threads in all.
+constexpr std::chrono::seconds kLongestQuitWait{1};
 
 } // namespace
 
-FileServer::FileServer() = default;
+FileServer::FileServer() : FileServer(Limits{}) {}
+
+FileServer::FileServer(Limits servingLimits) : limits(servingLimits) {}
 
 FileServer::~FileServer() {
+    {
+        std::lock_guard guard(mutex);
+        quitting = true;
+    }
+    sweeperWake.notify_all();
+    if (sweeper.joinable()) {
+        sweeper.join();
+    }
     if (listener != nullptr) {
         ReleasePortListener(listener);
     }
     FileServer* self = this;
     activeServer.compare_exchange_strong(self, nullptr);
-    std::list<std::unique_ptr<Serving>> ending;
+    std::list<std::shared_ptr<FileServing>> ending;
     {
         std::lock_guard guard(mutex);
-        for (const auto& serving : servings) {
-            ::shutdown(serving->socket, SHUT_RDWR);
-        }
         ending.swap(servings);
     }
     for (const auto& serving : ending) {
-        serving->thread.join();
+        serving->Cut();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kLongestQuitWait;
+    for (const auto& serving : ending) {
+        serving->Join(deadline);
     }
 }
 
@@ -95,45 +73,68 @@ bool FileServer::Open(int wantedPort, std::string& error) {
     socklen_t size = sizeof address;
     ::getsockname(listener->socket, reinterpret_cast<sockaddr*>(&address), &size);
     port = ntohs(address.sin_port);
+    sweeper = std::thread(&FileServer::SweepLateConnections, this);
     return true;
 }
 
 void FileServer::Add(Offer offer) {
     std::lock_guard guard(mutex);
     const std::string token = offer.token;
-    offers[token] = std::make_shared<const Offer>(std::move(offer));
+    offers[token] = Offered{std::make_shared<const Offer>(std::move(offer)),
+                            std::make_shared<std::atomic<std::uint64_t>>(0)};
 }
 
 void FileServer::Withdraw(const std::string& token) {
-    std::lock_guard guard(mutex);
-    offers.erase(token);
-    sent.erase(token);
-    for (const auto& serving : servings) {
-        if (serving->token == token) {
-            ::shutdown(serving->socket, SHUT_RDWR);
+    std::vector<std::uint32_t> idle;
+    {
+        std::lock_guard guard(mutex);
+        const auto found = offers.find(token);
+        if (found == offers.end()) {
+            return;
         }
+        const std::string recipient = found->second.offer->recipient;
+        offers.erase(found);
+        for (const auto& serving : servings) {
+            if (serving->Token() == token) {
+                serving->Cut();
+            }
+        }
+        // A host that holds no offer any more has nothing to ask for.
+        const bool lastOffer = !HoldsOfferFor(recipient);
+        for (auto at = waiting.begin(); at != waiting.end();) {
+            if (lastOffer && at->second.peer == recipient) {
+                idle.push_back(at->first);
+                at = waiting.erase(at);
+            } else {
+                ++at;
+            }
+        }
+    }
+    for (const std::uint32_t id : idle) {
+        listener->CloseConnection(id);
     }
 }
 
 std::uint64_t FileServer::SentBytes(const std::string& token) const {
     std::lock_guard guard(mutex);
-    const auto found = sent.find(token);
-    return found == sent.end() ? 0 : found->second;
+    const auto found = offers.find(token);
+    return found == offers.end() ? 0 : found->second.sent->load();
+}
+
+std::size_t FileServer::WaitingConnections() const {
+    std::lock_guard guard(mutex);
+    return waiting.size();
 }
 
 bool FileServer::HoldsOfferFor(const std::string& address) const {
-    std::lock_guard guard(mutex);
-    for (const auto& [token, offer] : offers) {
-        if (offer->recipient == address) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(offers.begin(), offers.end(), [&](const auto& offered) {
+        return offered.second.offer->recipient == address;
+    });
 }
 
 std::int32_t FileServer::OnAccept(PortConnection* connection) {
     FileServer* server = activeServer;
-    return server != nullptr && server->HoldsOfferFor(connection->GetPeerName()) ? 1 : 0;
+    return server != nullptr && server->Admit(*connection) ? 1 : 0;
 }
 
 std::int32_t FileServer::OnReceive(PortConnection* node) {
@@ -146,16 +147,38 @@ std::int32_t FileServer::OnReceive(PortConnection* node) {
 void FileServer::OnDisconnect(PortConnection* connection) {
     if (FileServer* server = activeServer) {
         std::lock_guard guard(server->mutex);
-        server->partialLines.erase(connection->GetId());
+        server->waiting.erase(connection->GetId());
     }
+}
+
+bool FileServer::Admit(PortConnection& connection) {
+    const std::string peer = connection.GetPeerName();
+    std::lock_guard guard(mutex);
+    const auto fromPeer = std::count_if(waiting.begin(), waiting.end(), [&](const auto& entry) {
+        return entry.second.peer == peer;
+    });
+    if (!HoldsOfferFor(peer) || fromPeer >= limits.waitingPerHost) {
+        return false;
+    }
+    waiting[connection.GetId()] =
+        Waiting{peer, std::chrono::steady_clock::now() + limits.requestDeadline, {}};
+    sweeperWake.notify_one();
+    return true;
 }
 
 void FileServer::TakeRequestBytes(PortConnection& node) {
     const std::uint32_t id = node.GetId();
     std::string line;
+    std::string peer;
     {
         std::lock_guard guard(mutex);
-        std::string& partial = partialLines[id];
+        // Bytes that follow a request line, received before its connection
+        // left the listener, belong to no request.
+        const auto found = waiting.find(id);
+        if (found == waiting.end()) {
+            return;
+        }
+        std::string& partial = found->second.partialLine;
         partial.append(node.GetData(), static_cast<std::size_t>(node.GetDataLength()));
         const std::size_t end = partial.find('\n');
         if (end == std::string::npos && partial.size() < TransferRequest::kLongestLine) {
@@ -163,45 +186,47 @@ void FileServer::TakeRequestBytes(PortConnection& node) {
         }
         // Anything after the line is not part of this protocol and goes.
         line = end == std::string::npos ? std::string() : partial.substr(0, end);
-        partialLines.erase(id);
+        peer = found->second.peer;
+        waiting.erase(found);
     }
-    // The connection leaves the listener for a serving thread.
-    const int socket = listener->TakeConnection(id);
+    // The connection leaves the listener for a serving thread; it is closed
+    // instead when there is no line, or no descriptor to take it with.
+    const int socket = line.empty() ? -1 : listener->TakeConnection(id);
     if (socket < 0) {
+        listener->CloseConnection(id);
         return;
     }
-    if (line.empty()) {
-        ::close(socket);
-        return;
-    }
-    StartServing(socket, node.GetPeerName(), std::move(line));
+    StartServing(socket, peer, line);
 }
 
-void FileServer::StartServing(int socket, std::string peer, std::string line) {
-    std::lock_guard guard(mutex);
-    ReapFinished();
-    auto serving = std::make_unique<Serving>();
-    serving->socket = socket;
-    Serving& started = *serving;
-    servings.push_back(std::move(serving));
-    started.thread = std::thread([this, &started, peer = std::move(peer), line = std::move(line)] {
-        // sendfile has no MSG_NOSIGNAL: a receiver that went away must fail
-        // the call, not end the process. Blocked here, the signal stays with
-        // this thread and goes when it ends.
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-        Serve(started, peer, line);
-        ::close(started.socket);
-        started.done = true;
-    });
+void FileServer::StartServing(int socket, const std::string& peer, const std::string& line) {
+    std::string refusal = "the request is not one this version knows";
+    {
+        // Looked up and counted under the same lock that Withdraw takes, so a
+        // withdrawn offer is never served.
+        std::lock_guard guard(mutex);
+        ReapFinished();
+        const auto request = TransferRequest::Parse(line);
+        const Offered* offered = request ? FindOffer(request->token, peer, refusal) : nullptr;
+        if (offered != nullptr) {
+            refusal = BusyRefusal(peer);
+        }
+        if (offered != nullptr && refusal.empty()) {
+            auto serving = std::make_shared<FileServing>(socket, peer, *request, offered->offer,
+                                                         offered->sent);
+            if (serving->Start()) {
+                servings.push_back(std::move(serving));
+            }
+            return;
+        }
+    }
+    FileServing::Refuse(socket, refusal);
 }
 
 void FileServer::ReapFinished() {
     for (auto at = servings.begin(); at != servings.end();) {
-        if ((*at)->done) {
-            (*at)->thread.join();
+        if ((*at)->Done()) {
+            (*at)->Join(std::chrono::steady_clock::now());
             at = servings.erase(at);
         } else {
             ++at;
@@ -209,105 +234,66 @@ void FileServer::ReapFinished() {
     }
 }
 
-void FileServer::Serve(Serving& serving, const std::string& peer, const std::string& line) {
-    PrepareForServing(serving.socket);
-    const auto request = TransferRequest::Parse(line);
-    if (!request) {
-        SendError(serving.socket, "the request is not one this version knows");
-        return;
-    }
-    std::string error;
-    const std::shared_ptr<const Offer> offer = FindOffer(request->token, peer, error);
-    if (offer == nullptr) {
-        SendError(serving.socket, error);
-        return;
-    }
-    {
-        std::lock_guard guard(mutex);
-        serving.token = offer->token;
-    }
-    if (request->kind == TransferRequest::Kind::List) {
-        ServeList(serving.socket, *offer);
-    } else {
-        ServeFile(serving, *offer, request->index, request->offset, request->heldDigest);
-    }
-}
-
-std::shared_ptr<const FileServer::Offer> FileServer::FindOffer(const std::string& presented,
-                                                               const std::string& peer,
-                                                               std::string& error) const {
-    std::lock_guard guard(mutex);
+const FileServer::Offered* FileServer::FindOffer(const std::string& presented,
+                                                 const std::string& peer,
+                                                 std::string& refusal) const {
     // Every token is compared in full: the time taken tells nothing about it.
-    std::shared_ptr<const Offer> found;
-    for (const auto& [token, offer] : offers) {
+    const Offered* found = nullptr;
+    for (const auto& [token, offered] : offers) {
         if (OfferToken::Matches(token, presented)) {
-            found = offer;
+            found = &offered;
         }
     }
     if (found == nullptr) {
-        error = "this offer has ended or never existed";
-    } else if (found->recipient != peer) {
-        error = "this offer was made to another host";
+        refusal = "this offer has ended or never existed";
+    } else if (found->offer->recipient != peer) {
+        refusal = "this offer was made to another host";
         found = nullptr;
     }
     return found;
 }
 
-void FileServer::ServeList(int socket, const Offer& offer) {
-    const TransferReply header{TransferReply::Kind::Ok, offer.manifest.entries.size(), {}};
-    SendAll(socket, header.Compose() + offer.manifest.Compose());
+std::string FileServer::BusyRefusal(const std::string& peer) const {
+    const auto toPeer = std::count_if(servings.begin(), servings.end(),
+                                      [&](const auto& serving) { return serving->Peer() == peer; });
+    if (toPeer >= limits.servingsPerHost) {
+        return "the sending computer is already sending " + std::to_string(toPeer) +
+               " files to this one; try again when one has arrived";
+    }
+    if (servings.size() >= static_cast<std::size_t>(limits.servings)) {
+        return "the sending computer is sending as many files as it can at once; try again later";
+    }
+    return {};
 }
 
-void FileServer::ServeFile(Serving& serving, const Offer& offer, std::uint64_t index,
-                           std::uint64_t offset, const std::string& heldDigest) {
-    const int socket = serving.socket;
-    if (index >= offer.manifest.entries.size() || offer.manifest.entries[index].folder) {
-        SendError(socket, "the offer has no file number " + std::to_string(index));
-        return;
-    }
-    const ManifestEntry& entry = offer.manifest.entries[index];
-    const int file = ::open(offer.sources[index].c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    struct stat status {};
-    if (file < 0 || ::fstat(file, &status) != 0 ||
-        static_cast<std::uint64_t>(status.st_size) != entry.size) {
-        SendError(socket, "\"" + entry.path + "\" changed or went away since it was offered");
-        if (file >= 0) {
-            ::close(file);
+void FileServer::SweepLateConnections() {
+    std::unique_lock guard(mutex);
+    while (!quitting) {
+        const auto now = std::chrono::steady_clock::now();
+        std::vector<std::uint32_t> late;
+        std::optional<std::chrono::steady_clock::time_point> next;
+        for (auto at = waiting.begin(); at != waiting.end();) {
+            if (at->second.deadline <= now) {
+                late.push_back(at->first);
+                at = waiting.erase(at);
+            } else {
+                next = std::min(next.value_or(at->second.deadline), at->second.deadline);
+                ++at;
+            }
         }
-        return;
-    }
-    // The held bytes are kept only when they are the start of this very file.
-    std::uint64_t start = 0;
-    if (offset > 0 && offset <= entry.size) {
-        Sha256 held;
-        if (held.AddFile(file, offset) && held.Finish() == heldDigest) {
-            start = offset;
+        if (!late.empty()) {
+            // Closing takes the listener's lock, which its callbacks hold
+            // when they take this one.
+            guard.unlock();
+            for (const std::uint32_t id : late) {
+                listener->CloseConnection(id);
+            }
+            guard.lock();
+        } else if (next) {
+            sweeperWake.wait_until(guard, *next);
+        } else {
+            sweeperWake.wait(guard);
         }
-    }
-    if (!SendAll(socket, TransferReply{TransferReply::Kind::From, start, {}}.Compose())) {
-        ::close(file);
-        return;
-    }
-    off_t position = static_cast<off_t>(start);
-    while (static_cast<std::uint64_t>(position) < entry.size) {
-        const std::uint64_t left = entry.size - static_cast<std::uint64_t>(position);
-        const ssize_t count =
-            ::sendfile(socket, file, &position, std::min<std::uint64_t>(left, 1 << 30));
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            break;
-        }
-        CountSent(offer.token, static_cast<std::uint64_t>(count));
-    }
-    ::close(file);
-}
-
-void FileServer::CountSent(const std::string& token, std::uint64_t bytes) {
-    std::lock_guard guard(mutex);
-    if (offers.contains(token)) { // a withdrawn offer is forgotten whole
-        sent[token] += bytes;
     }
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "files/FileManifest.h"
+#include "files/OfferedFolder.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -14,6 +17,7 @@
 
 namespace kestrane {
 
+class FileServing;
 class PortConnection;
 class PortListener;
 
@@ -21,23 +25,47 @@ class PortListener;
 /// serves each offer's manifest and files to the one host it was offered to,
 /// while the offer lives, to whoever presents its token. Connections from
 /// hosts that hold no offer are refused when accepted. A request line, once
-/// whole, takes its connection off the listener onto a thread of its own, so a
-/// slow receiver never holds up the others. At most one server per process.
+/// whole, takes its connection off the listener onto a FileServing thread, so
+/// a slow receiver never holds up the others. At most one server per process.
+///
+/// What a host can make it hold is bounded by its Limits: connections that
+/// have not yet sent a whole request line, by host and in time, and requests
+/// served at once, by host and in all; a request beyond those is answered ERR.
 ///
 /// Add, Withdraw and the figures: any thread. The callbacks run on the
-/// listener's threads; serving runs on threads the server owns and joins.
+/// listener's threads; a sweeper thread of the server's own closes connections
+/// whose request line is late.
 class FileServer {
 public:
+    /// Where an offered file is read from, and what it was when it was hashed.
+    struct Source {
+        std::shared_ptr<const OfferedFolder> folder; // null for a folder entry
+        std::string path;                            // beneath `folder`
+        FileStamp stamp;
+    };
+
     struct Offer {
         std::string token;
         std::string recipient; // dotted IPv4 address it was offered to
         FileManifest manifest;
-        std::vector<std::string> sources; // per entry: the local file; empty for folders
+        std::vector<Source> sources; // per entry
+    };
+
+    struct Limits {
+        /// Requests served at once to one host, and to all.
+        int servingsPerHost = 4;
+        int servings = 16;
+        /// Connections of one host that have not yet sent a whole request line.
+        int waitingPerHost = 8;
+        /// How long a connection may take to send its request line.
+        std::chrono::milliseconds requestDeadline{5000};
     };
 
     FileServer();
+    explicit FileServer(Limits limits);
     /// Closes the listener and every connection being served, and waits for
-    /// the serving threads.
+    /// the serving threads, a second at most: one that has not ended by then
+    /// is left to end on its own.
     ~FileServer();
     FileServer(const FileServer&) = delete;
     FileServer& operator=(const FileServer&) = delete;
@@ -48,44 +76,59 @@ public:
     int Port() const { return port; }
 
     void Add(Offer offer);
-    /// Ends the offer; what is being sent from it is cut off.
+    /// Ends the offer: requests for it are refused and what is being sent
+    /// from it is cut off. When it was its host's last offer, that host's
+    /// connections that have not yet asked for anything are closed.
     void Withdraw(const std::string& token);
     /// File bytes of the offer sent so far, all connections together; 0 once
     /// it is withdrawn.
     std::uint64_t SentBytes(const std::string& token) const;
+    /// Connections that have not yet sent a whole request line.
+    std::size_t WaitingConnections() const;
 
 private:
-    struct Serving {
-        std::thread thread;
-        int socket = -1;
-        std::string token;
-        std::atomic<bool> done{false};
+    /// An offer and the count of its bytes sent, which its servings share.
+    struct Offered {
+        std::shared_ptr<const Offer> offer;
+        std::shared_ptr<std::atomic<std::uint64_t>> sent;
+    };
+    /// An accepted connection until its request line is whole.
+    struct Waiting {
+        std::string peer;
+        std::chrono::steady_clock::time_point deadline;
+        std::string partialLine;
     };
 
     static std::int32_t OnAccept(PortConnection* connection);
     static std::int32_t OnReceive(PortConnection* node);
     static void OnDisconnect(PortConnection* connection);
 
+    // With mutex held.
     bool HoldsOfferFor(const std::string& address) const;
-    void TakeRequestBytes(PortConnection& node);
-    void StartServing(int socket, std::string peer, std::string line);
-    void Serve(Serving& serving, const std::string& peer, const std::string& line);
-    /// The offer whose token `presented` is, for `peer`; null and a reason when none.
-    std::shared_ptr<const Offer> FindOffer(const std::string& presented, const std::string& peer,
-                                           std::string& error) const;
-    void ServeList(int socket, const Offer& offer);
-    void ServeFile(Serving& serving, const Offer& offer, std::uint64_t index, std::uint64_t offset,
-                   const std::string& heldDigest);
-    void CountSent(const std::string& token, std::uint64_t bytes);
+    /// The offer whose token `presented` is, for `peer`; null and a refusal when none.
+    const Offered* FindOffer(const std::string& presented, const std::string& peer,
+                             std::string& refusal) const;
+    /// Why `peer` cannot be served one more request now; empty when it can.
+    std::string BusyRefusal(const std::string& peer) const;
     void ReapFinished();
 
+    bool Admit(PortConnection& connection);
+    void TakeRequestBytes(PortConnection& node);
+    /// Serves `line` on `socket` on a thread of its own, or answers why not
+    /// and closes the socket.
+    void StartServing(int socket, const std::string& peer, const std::string& line);
+    void SweepLateConnections();
+
+    const Limits limits;
     PortListener* listener = nullptr;
     int port = 0;
+    std::thread sweeper;
     mutable std::mutex mutex;
-    std::map<std::string, std::shared_ptr<const Offer>> offers; // guarded by mutex
-    std::map<std::string, std::uint64_t> sent;                  // guarded by mutex
-    std::map<std::uint32_t, std::string> partialLines; // guarded by mutex; by connection id
-    std::list<std::unique_ptr<Serving>> servings;      // guarded by mutex
+    std::condition_variable sweeperWake;
+    bool quitting = false;                            // guarded by mutex
+    std::map<std::string, Offered> offers;            // guarded by mutex
+    std::map<std::uint32_t, Waiting> waiting;         // guarded by mutex; by connection id
+    std::list<std::shared_ptr<FileServing>> servings; // guarded by mutex
 };
 
 } // namespace kestrane

@@ -32,6 +32,13 @@ std::string CannotRead(const std::string& source) {
 
 bool OfferBuilder::Build(const std::vector<std::string>& chosen, FileServer::Offer& offer,
                          std::string& error) {
+    const bool built = AddChosen(chosen, offer, error);
+    folder.reset(); // the folders stay open in the offer alone
+    return built;
+}
+
+bool OfferBuilder::AddChosen(const std::vector<std::string>& chosen, FileServer::Offer& offer,
+                             std::string& error) {
     if (!Sha256::Usable(error)) {
         return false;
     }
@@ -45,7 +52,13 @@ bool OfferBuilder::Build(const std::vector<std::string>& chosen, FileServer::Off
                     "\"; send them one at a time.";
             return false;
         }
-        if (!AddItem(source, name, offer, error)) {
+        folderPath = source.substr(0, source.find_last_not_of('/') + 1 - name.size());
+        folder = OfferedFolder::Open(folderPath.empty() ? "." : folderPath);
+        if (folder == nullptr) {
+            error = CannotRead(source);
+            return false;
+        }
+        if (!AddItem(name, offer, error)) {
             return false;
         }
     }
@@ -60,33 +73,37 @@ bool OfferBuilder::Build(const std::vector<std::string>& chosen, FileServer::Off
     return true;
 }
 
-bool OfferBuilder::AddItem(const std::string& source, const std::string& path,
-                           FileServer::Offer& offer, std::string& error) {
+bool OfferBuilder::AddItem(const std::string& path, FileServer::Offer& offer, std::string& error) {
     struct stat status {};
-    if (::lstat(source.c_str(), &status) != 0) {
-        error = CannotRead(source);
+    if (!folder->Status(path, status)) {
+        error = CannotRead(folderPath + path);
         return false;
     }
     if (S_ISDIR(status.st_mode)) {
-        return AddFolder(source, path, offer, error);
+        return AddFolder(path, offer, error);
     }
     if (S_ISREG(status.st_mode)) {
-        return AddFile(source, path, offer, error);
+        return AddFile(path, offer, error);
     }
-    skipped.push_back(source);
+    skipped.push_back(folderPath + path);
     return true;
 }
 
-bool OfferBuilder::AddFile(const std::string& source, const std::string& path,
-                           FileServer::Offer& offer, std::string& error) {
-    const int file = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+bool OfferBuilder::AddFile(const std::string& path, FileServer::Offer& offer, std::string& error) {
+    const int file = folder->OpenForReading(path);
     struct stat status {};
+    const bool opened = file >= 0 && ::fstat(file, &status) == 0;
+    if (opened && !S_ISREG(status.st_mode)) {
+        ::close(file); // it became something else since it was listed
+        skipped.push_back(folderPath + path);
+        return true;
+    }
     std::optional<std::string> digest;
-    if (file >= 0 && ::fstat(file, &status) == 0) {
+    if (opened) {
         digest = Sha256::OfFile(file, static_cast<std::uint64_t>(status.st_size), &stop);
     }
     if (!digest) {
-        error = stop ? "Cancelled." : CannotRead(source);
+        error = stop ? "Cancelled." : CannotRead(folderPath + path);
         if (file >= 0) {
             ::close(file);
         }
@@ -95,21 +112,26 @@ bool OfferBuilder::AddFile(const std::string& source, const std::string& path,
     ::close(file);
     offer.manifest.entries.push_back(
         {false, static_cast<std::uint64_t>(status.st_size), *digest, path});
-    offer.sources.push_back(source);
+    offer.sources.push_back({folder, path, FileStamp::Of(status)});
     return true;
 }
 
-bool OfferBuilder::AddFolder(const std::string& source, const std::string& path,
-                             FileServer::Offer& offer, std::string& error) {
+bool OfferBuilder::AddFolder(const std::string& path, FileServer::Offer& offer,
+                             std::string& error) {
     offer.manifest.entries.push_back({true, 0, {}, path});
     offer.sources.emplace_back();
-    std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(source.c_str()), ::closedir);
-    if (folder == nullptr) {
-        error = CannotRead(source);
+    const int opened = folder->OpenFolder(path);
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(opened >= 0 ? ::fdopendir(opened) : nullptr,
+                                                ::closedir);
+    if (listing == nullptr) {
+        error = CannotRead(folderPath + path);
+        if (opened >= 0) {
+            ::close(opened);
+        }
         return false;
     }
     std::vector<std::string> names;
-    while (const dirent* item = ::readdir(folder.get())) {
+    while (const dirent* item = ::readdir(listing.get())) {
         const std::string name = item->d_name;
         if (name != "." && name != "..") {
             names.push_back(name);
@@ -118,7 +140,7 @@ bool OfferBuilder::AddFolder(const std::string& source, const std::string& path,
     // The same folder always makes the same offer.
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-        if (!AddItem(source + '/' + name, path + '/' + name, offer, error)) {
+        if (!AddItem(path + '/' + name, offer, error)) {
             return false;
         }
     }

@@ -3,6 +3,7 @@
 #include "files/FileServer.h"
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,8 @@ namespace kestrane {
 /// links are never followed (a link could lead anywhere, and loop), and like
 /// sockets, devices and pipes they are left out and named in `skipped`.
 /// Every file is read once for its SHA-256, so Build may take a while: run it
-/// off the UI thread.
+/// off the UI thread. The folder that holds each chosen item is kept open in
+/// the offer, and its files are served later from beneath it alone.
 class OfferBuilder {
 public:
     /// False, with a reason for the person, when a chosen item cannot be read
@@ -26,12 +28,17 @@ public:
     std::atomic<bool> stop{false};
 
 private:
-    bool AddFile(const std::string& source, const std::string& path, FileServer::Offer& offer,
-                 std::string& error);
-    bool AddFolder(const std::string& source, const std::string& path, FileServer::Offer& offer,
+    bool AddChosen(const std::vector<std::string>& chosen, FileServer::Offer& offer,
                    std::string& error);
-    bool AddItem(const std::string& source, const std::string& path, FileServer::Offer& offer,
-                 std::string& error);
+    // `path` is both the entry's path and where it is beneath `folder`.
+    bool AddFile(const std::string& path, FileServer::Offer& offer, std::string& error);
+    bool AddFolder(const std::string& path, FileServer::Offer& offer, std::string& error);
+    bool AddItem(const std::string& path, FileServer::Offer& offer, std::string& error);
+
+    // During Build: the folder that holds the chosen item being added, and its
+    // path as chosen (empty, or ending in '/'), to name things for the person.
+    std::shared_ptr<const OfferedFolder> folder;
+    std::string folderPath;
 };
 
 } // namespace kestrane

@@ -6,13 +6,15 @@
 #include "port/SocketCalls.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace kestrane {
 
-PortConnection* PortAcceptor::Accept(PortSocket listening, int openConnections) {
+PortConnection* PortAcceptor::Accept(PortSocket listening, int openConnections,
+                                     bool& outOfResources) {
     sockaddr_in address{};
     socklen_t size = sizeof address;
     // Accepted sockets do not inherit non-blocking mode on Linux, so it is
@@ -21,6 +23,8 @@ PortConnection* PortAcceptor::Accept(PortSocket listening, int openConnections) 
         return ::accept4(listening, reinterpret_cast<sockaddr*>(&address), &size,
                          SOCK_NONBLOCK | SOCK_CLOEXEC);
     });
+    outOfResources =
+        accepted < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM);
     if (accepted < 0) {
         return nullptr;
     }

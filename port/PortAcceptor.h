@@ -15,7 +15,9 @@ public:
     /// accepted, when the new socket's options cannot be set, or when
     /// `openConnections` already reached PORT_MAX_CONNECTIONS; a socket that was
     /// accepted is closed then. The connection takes the next id.
-    static PortConnection* Accept(PortSocket listening, int openConnections);
+    /// `outOfResources` tells whether accept itself failed for want of
+    /// descriptors or kernel memory: the waiting connection is still queued.
+    static PortConnection* Accept(PortSocket listening, int openConnections, bool& outOfResources);
 
     /// Writes the dotted text of `address` into `peerName`. No reverse lookup:
     /// on a LAN without name service it would name every peer alike, and a

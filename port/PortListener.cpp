@@ -25,6 +25,9 @@ namespace {
 constexpr int UDP_POLL_TIMEOUT_MS = 3000;
 constexpr int TCP_KEEP_POLL_TIMEOUT_MS = 1000;
 constexpr int TCP_ONCE_POLL_TIMEOUT_MS = 3000;
+// How long the stream modes leave their own socket unwatched after accept ran
+// out of descriptors or memory.
+constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
 
 // Where the listener's own socket and the wake descriptor sit in the watch
 // set; the connections follow them.
@@ -248,7 +251,9 @@ std::vector<pollfd>& PortListener::BuildWatchSet() {
     watched.clear();
     watchedIds.clear();
     short ownEvents = mode == LISTEN_TCP_KEEP ? POLLIN : POLLIN | POLLPRI;
-    watched.push_back(pollfd{socket, ownEvents, 0});
+    // A negative descriptor is passed over by poll: while accepting is paused,
+    // the connection that could not be accepted must not end every wait at once.
+    watched.push_back(pollfd{AcceptPauseLeft() > 0 ? -1 : socket, ownEvents, 0});
     watched.push_back(pollfd{wakeDescriptor, POLLIN, 0});
     // Exceptions on connections count only where they close them; watching
     // them elsewhere would make every poll return at once after urgent data.
@@ -267,6 +272,12 @@ int PortListener::UdpPollTimeout() const {
     // need not wake every few seconds to look for a stop; the time-out is
     // kept only for when that descriptor could not be made.
     return wakeDescriptor >= 0 ? -1 : UDP_POLL_TIMEOUT_MS;
+}
+
+int PortListener::AcceptPauseLeft() const {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        acceptResumes - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long>(left.count(), 0));
 }
 
 void PortListener::PollUdp() {
@@ -305,6 +316,9 @@ void PortListener::PollUdp() {
 void PortListener::PollTcp() {
     std::vector<pollfd>& set = BuildWatchSet();
     int timeout = mode == LISTEN_TCP_KEEP ? TCP_KEEP_POLL_TIMEOUT_MS : TCP_ONCE_POLL_TIMEOUT_MS;
+    if (const int paused = AcceptPauseLeft(); paused > 0) {
+        timeout = std::min(timeout, paused);
+    }
     int ready = RetryInterrupted([&] { return ::poll(set.data(), set.size(), timeout); });
     if (ready < 1 || !IsRunning()) {
         return;
@@ -365,7 +379,14 @@ int PortListener::CountConnections() {
 }
 
 void PortListener::Accept() {
-    PortConnection* connection = PortAcceptor::Accept(socket, CountConnections());
+    bool outOfResources = false;
+    PortConnection* connection = PortAcceptor::Accept(socket, CountConnections(), outOfResources);
+    if (outOfResources) {
+        // The connection stays queued and the socket readable: watching it
+        // again at once would spin at full speed until a descriptor frees.
+        starvedAccepts.fetch_add(1);
+        acceptResumes = std::chrono::steady_clock::now() + ACCEPT_PAUSE;
+    }
     if (connection == nullptr) {
         return;
     }

@@ -4,6 +4,7 @@
 #include "port/SocketLoans.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,9 @@ public:
     int pendingCount = 0;              // guarded by lock
     /// Receptions dropped at the pending list's ceiling, for tests and benchmarks.
     std::atomic<long> droppedReceptions{0};
+    /// Accepts that failed for want of descriptors or kernel memory, for tests
+    /// and benchmarks.
+    std::atomic<long> starvedAccepts{0};
     bool cleanupSockets = false;
     std::thread pollThread;
     std::thread dispatcherThread;
@@ -99,6 +103,9 @@ private:
     void RunPoll();
     void RunDispatcher();
     int UdpPollTimeout() const;
+    /// Milliseconds until the stream modes accept again after running out of
+    /// descriptors; 0 when they accept now.
+    int AcceptPauseLeft() const;
     void PollUdp();
     void PollTcp();
     /// Receives once into `node`: the count; 0 when nothing was there to take
@@ -129,10 +136,11 @@ private:
     /// Set when the dispatcher has ended; later receptions are ended at once
     /// instead of piling up on the pending list.
     std::atomic<bool> dispatcherEnded{false};
-    std::vector<pollfd> watched;                   // poll thread only
-    std::vector<std::uint32_t> watchedIds;         // poll thread only; ids of watched[2...]
-    std::vector<ReadyConnection> readyConnections; // poll thread only
-    SocketLoans loans;                             // guarded by lock
+    std::vector<pollfd> watched;                         // poll thread only
+    std::vector<std::uint32_t> watchedIds;               // poll thread only; ids of watched[2...]
+    std::vector<ReadyConnection> readyConnections;       // poll thread only
+    std::chrono::steady_clock::time_point acceptResumes; // poll thread only
+    SocketLoans loans;                                   // guarded by lock
 };
 
 } // namespace kestrane

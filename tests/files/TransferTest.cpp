@@ -4,15 +4,20 @@
 #include "files/OfferBuilder.h"
 #include "files/OfferToken.h"
 #include "files/Sha256.h"
+#include "port/PortTypes.h"
 #include "tests/support/LoopbackAddress.h"
 
+#include <QTest>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <set>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <thread>
+#include <tuple>
 
 namespace kestrane::test {
 namespace {
@@ -216,10 +221,226 @@ TEST_F(Transfer, OffersServeOnlyTheirOwnHostWhileTheyLive) {
     EXPECT_EQ(Tree(root / "in"), std::set<std::string>{});
 }
 
+using namespace std::chrono_literals;
+
+// A file is served only while it is the very file that was offered, reached
+// from the folder that held it then, and never through a link.
+TEST_F(Transfer, OfferedFilesAreServedOnlyAsTheyWereOffered) {
+    const fs::path out = root / "out", photo = out / "Photos/a.jpg";
+    const struct {
+        const char* change;
+        std::function<void()> make;
+    } changes[] = {
+        {"folder swapped for a link",
+         [&] {
+             fs::rename(out / "Photos", out / "M");
+             fs::create_directory_symlink("M", out / "Photos");
+         }},
+        {"replaced by a copy",
+         [&] {
+             fs::copy_file(photo, out / "c");
+             fs::rename(out / "c", photo);
+         }},
+        {"modified", [&] { fs::last_write_time(photo, fs::last_write_time(photo) + 1s); }},
+        {"a pipe in its place", [&] {
+             fs::remove(photo);
+             ::mkfifo(photo.c_str(), 0600);
+         }}};
+    FileServer server;
+    std::string error;
+    ASSERT_TRUE(server.Open(0, error)) << error;
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.change);
+        fs::remove_all(out);
+        Write(photo, "photo");
+        FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}};
+        ASSERT_TRUE(OfferBuilder().Build({out / "Photos"}, offer, error)) << error;
+        server.Add(offer);
+        change.make();
+        EXPECT_FALSE(Fetch(server.Port(), offer.token, error));
+        EXPECT_NE(error.find("changed or went away"), std::string::npos) << error;
+    }
+}
+
+// An offer of `file` as it is now, with a made-up digest: serving never checks
+// it, and hashing gigabytes would take seconds.
+FileServer::Offer Unhashed(const fs::path& file, const char* recipient = "127.0.0.1") {
+    struct stat status {};
+    ::stat(file.c_str(), &status);
+    FileServer::Offer offer{*OfferToken::Make(), recipient, {}, {}};
+    offer.manifest.entries.push_back(
+        {false, static_cast<std::uint64_t>(status.st_size), std::string(64, '0'), file.filename()});
+    offer.sources.push_back(
+        {OfferedFolder::Open(file.parent_path()), file.filename(), FileStamp::Of(status)});
+    return offer;
+}
+
+std::string Get(const FileServer::Offer& offer, std::uint64_t offset) {
+    return "GET " + offer.token + " 0 " + std::to_string(offset) + ' ' + std::string(64, '0') +
+           '\n';
+}
+
+// A connection from `from` (on the loopback network) that has sent `line`.
+int Ask(int port, const std::string& line, const char* from = "127.0.0.1") {
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in local = LoopbackAddress(from, 0), server = LoopbackAddress("127.0.0.1", port);
+    ::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+    ::connect(socket, reinterpret_cast<const sockaddr*>(&server), sizeof server);
+    const timeval wait{5, 0};
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    ::send(socket, line.data(), line.size(), MSG_NOSIGNAL);
+    return socket;
+}
+
+std::string FirstLine(int socket) {
+    std::string line;
+    for (char byte; ::recv(socket, &byte, 1, 0) == 1 && byte != '\n';) {
+        line += byte;
+    }
+    return line;
+}
+
+// True when the other end closes `socket` within 5 s, after what it sent.
+bool ReadsToEnd(int socket) {
+    static char sink[1 << 16];
+    ssize_t got;
+    while ((got = ::recv(socket, sink, sizeof sink, 0)) > 0) {
+    }
+    return got == 0 || errno == ECONNRESET;
+}
+
+bool OpenHere(const fs::path& file) {
+    std::error_code ignored;
+    const fs::directory_iterator open("/proc/self/fd");
+    return std::any_of(begin(open), end(open), [&](const auto& entry) {
+        return fs::read_symlink(entry.path(), ignored) == file;
+    });
+}
+
+// Withdraw (after RECEIVED, DECLINE or a cancel) and quitting end what is
+// served from an offer at once, even while the digest of the held bytes runs
+// over gigabytes, and end nothing else.
+TEST_F(Transfer, WithdrawAndQuitEndServingAtOnceAndNothingElse) {
+    const fs::path big = root / "out/big.bin";
+    Write(big, "");
+    fs::resize_file(big, 8ull << 30);
+    std::string error;
+    {
+        // A socket given the number of a serving that ended is not cut.
+        FileServer server;
+        ASSERT_TRUE(server.Open(0, error)) << error;
+        const FileServer::Offer offer = Unhashed(big);
+        server.Add(offer);
+        const int listed = Ask(server.Port(), "LIST " + offer.token + '\n');
+        EXPECT_TRUE(ReadsToEnd(listed));
+        ::close(listed);
+        int pairs[8][2];
+        for (auto& pair : pairs) {
+            ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair);
+        }
+        server.Withdraw(offer.token);
+        for (auto& pair : pairs) {
+            EXPECT_EQ(::send(pair[0], "x", 1, MSG_NOSIGNAL), 1);
+            ::close(pair[0]);
+            ::close(pair[1]);
+        }
+    }
+    const std::tuple<const char*, std::uint64_t, bool> cases[] = {
+        {"withdrawn while hashing", 8ull << 30, false}, // offset: the whole file, hashed first
+        {"withdrawn while sending", 0, false},
+        {"quit while hashing", 8ull << 30, true},
+        {"quit while sending", 0, true}};
+    for (const auto& [when, offset, quit] : cases) {
+        SCOPED_TRACE(when);
+        auto server = std::make_unique<FileServer>();
+        ASSERT_TRUE(server->Open(0, error)) << error;
+        const FileServer::Offer offer = Unhashed(big), kept = Unhashed(big);
+        server->Add(offer);
+        server->Add(kept);
+        const int asked = Ask(server->Port(), Get(offer, offset));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return OpenHere(big); }));
+        const auto started = std::chrono::steady_clock::now();
+        quit ? server.reset() : server->Withdraw(offer.token);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !OpenHere(big); }, 1000));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+        EXPECT_TRUE(ReadsToEnd(asked));
+        ::close(asked);
+        if (server != nullptr) {
+            const int again = Ask(server->Port(), Get(offer, 0));
+            EXPECT_EQ(FirstLine(again), "ERR this offer has ended or never existed");
+            ::close(again);
+        }
+    }
+}
+
+// Beyond its limits the server answers at once instead of starting a thread.
+TEST_F(Transfer, ServingsAreBoundedPerHostAndInAll) {
+    const fs::path big = root / "out/big.bin";
+    Write(big, "");
+    fs::resize_file(big, 1ull << 30);
+    FileServer server({.servingsPerHost = 2, .servings = 3});
+    std::string error;
+    ASSERT_TRUE(server.Open(0, error)) << error;
+    const FileServer::Offer offers[] = {Unhashed(big, "127.0.0.1"), Unhashed(big, "127.0.0.2")};
+    server.Add(offers[0]);
+    server.Add(offers[1]);
+    // Who asks, and how the answer starts.
+    const std::pair<int, std::string> asks[] = {
+        {0, "FROM 0"},
+        {0, "FROM 0"},
+        {0, "ERR the sending computer is already sending 2 files to this one"},
+        {1, "FROM 0"},
+        {1, "ERR the sending computer is sending as many files as it can"}};
+    std::vector<int> stalled; // they never read the file
+    for (const auto& [host, answer] : asks) {
+        stalled.push_back(Ask(server.Port(), Get(offers[host], 0), offers[host].recipient.c_str()));
+        EXPECT_EQ(FirstLine(stalled.back()).substr(0, answer.size()), answer);
+    }
+    std::for_each(stalled.begin(), stalled.end(), ::close);
+}
+
+// Before its request line a host holds a connection only a few at a time,
+// until the line's deadline, and while it holds an offer.
+TEST_F(Transfer, ConnectionsWithoutARequestAreBoundedAndGo) {
+    Write(root / "out/a", "a");
+    std::string error;
+    const FileServer::Offer first = Unhashed(root / "out/a"), second = Unhashed(root / "out/a");
+    {
+        FileServer lasting({.waitingPerHost = 2, .requestDeadline = 60s});
+        ASSERT_TRUE(lasting.Open(0, error)) << error;
+        lasting.Add(first);
+        lasting.Add(second);
+        lasting.Add(Unhashed(root / "out/a", "127.0.0.2"));
+        // Bytes after the line that arrive apart from it belong to no connection.
+        std::string trailed = "LIST " + first.token + '\n';
+        trailed.resize(PORT_BUFFER_SIZE, ' ');
+        for (int round = 0; round < 8; ++round) {
+            const int listed = Ask(lasting.Port(), trailed + "tail");
+            EXPECT_EQ(FirstLine(listed), "OK 1");
+            ::close(listed);
+        }
+        const int idle[] = {Ask(lasting.Port(), ""), Ask(lasting.Port(), ""),
+                            Ask(lasting.Port(), "")};
+        EXPECT_TRUE(ReadsToEnd(idle[2]));
+        EXPECT_EQ(lasting.WaitingConnections(), 2u);
+        lasting.Withdraw(first.token);
+        EXPECT_EQ(lasting.WaitingConnections(), 2u);
+        lasting.Withdraw(second.token);
+        EXPECT_TRUE(ReadsToEnd(idle[0]) && ReadsToEnd(idle[1]));
+        std::for_each(std::begin(idle), std::end(idle), ::close);
+    }
+    FileServer hasty({.requestDeadline = 200ms});
+    ASSERT_TRUE(hasty.Open(0, error)) << error;
+    hasty.Add(first);
+    const int late[] = {Ask(hasty.Port(), ""), Ask(hasty.Port(), "LIST ")};
+    EXPECT_TRUE(ReadsToEnd(late[0]) && ReadsToEnd(late[1]));
+    EXPECT_EQ(hasty.WaitingConnections(), 0u);
+    std::for_each(std::begin(late), std::end(late), ::close);
+}
+
 // A sender that answers LIST with `list` and GET with `file`, then waits
 // `linger` before it closes; it sends the answer to the request that starts
 // with `slow` a byte at a time, 300 ms apart.
-using namespace std::chrono_literals;
 
 struct FakeSender {
     FakeSender(std::string list, std::string file, std::chrono::milliseconds linger, char slow) {

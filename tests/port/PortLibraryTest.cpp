@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace kestrane::test {
@@ -217,6 +218,29 @@ TEST_F(PortLibrary, ServesUpToTheConnectionLimitAndCloseConnectionEndsEachOnce) 
         EXPECT_EQ(listener->CloseConnection(id), -1);
     }
     EXPECT_TRUE(ClosedByPeer(clients.front()));
+}
+
+// Out of descriptors, a connection that cannot be accepted keeps the listening
+// socket readable: the poll thread must pause, not spin, and take it later.
+TEST_F(PortLibrary, OutOfDescriptorsTheListenerPausesThenAccepts) {
+    Listen(LISTEN_TCP_KEEP);
+    const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int lowestFree = dup(client);
+    close(lowestFree);
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const rlim_t usual = std::exchange(limit.rlim_cur, static_cast<rlim_t>(lowestFree));
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    sockaddr_in to{AF_INET, htons(static_cast<std::uint16_t>(port)), {inet_addr("127.0.0.1")}, {}};
+    connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    limit.rlim_cur = usual;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    const long starved = listener->starvedAccepts;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ConnectionIds().size() == 1; }));
+    EXPECT_GE(starved, 1);
+    EXPECT_LE(starved, 20) << "at most one try a tenth of a second";
+    close(client);
 }
 
 TEST(PortConnectionIds, RunUpToTheLargestThenStartAgainAtOne) {
