@@ -1,12 +1,12 @@
 #include "files/BeneathFolder.h"
 
+#include "files/OpenBeneath.h"
+
 #include <cerrno>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -35,15 +35,7 @@ BeneathFolder::~BeneathFolder() {
 }
 
 int BeneathFolder::OpenBeneath(const std::string& path, int flags, unsigned mode) const {
-    open_how how{};
-    how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
-    how.mode = (flags & O_CREAT) != 0 ? mode : 0;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    long opened;
-    do {
-        opened = ::syscall(SYS_openat2, descriptor, path.c_str(), &how, sizeof how);
-    } while (opened < 0 && (errno == EINTR || errno == EAGAIN));
-    return static_cast<int>(opened);
+    return kestrane::OpenBeneath(descriptor, path, flags, mode);
 }
 
 int BeneathFolder::OpenFile(const std::string& path) const {

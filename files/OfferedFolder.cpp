@@ -1,9 +1,9 @@
 #include "files/OfferedFolder.h"
 
+#include "files/OpenBeneath.h"
+
 #include <cerrno>
 #include <fcntl.h>
-#include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace kestrane {
@@ -21,14 +21,7 @@ OfferedFolder::~OfferedFolder() {
 }
 
 int OfferedFolder::OpenBeneath(const std::string& path, int flags) const {
-    open_how how{};
-    how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    long opened;
-    do {
-        opened = ::syscall(SYS_openat2, descriptor, path.c_str(), &how, sizeof how);
-    } while (opened < 0 && (errno == EINTR || errno == EAGAIN));
-    return static_cast<int>(opened);
+    return kestrane::OpenBeneath(descriptor, path, flags);
 }
 
 int OfferedFolder::OpenForReading(const std::string& path) const {
