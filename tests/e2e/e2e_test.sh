@@ -187,6 +187,7 @@ step_files() {
         wait_until 5 eval 'transfers=$(window_named "$b" "file transfers$")' &&
         check "B's transfers take the keyboard focus" focus_window "$transfers" || return 1
     shot b-offered
+    import -window "$transfers" "$artifacts/transfers.png"
     keys alt+a
     check "accepted, the file arrives in B's Downloads byte for byte" \
         wait_until 20 cmp -s "$file" "$(host_home 2)/Downloads/report-1.bin" || return 1
