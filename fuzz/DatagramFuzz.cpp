@@ -37,8 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ChatAction action = message->GetAction();
     const bool shown = message->type == CHAT_TEXT || message->type == CHAT_TEXT_ALT;
     Check(shown == (action == ACTION_SHOW_TEXT));
+    Check((action == ACTION_FILE_NOTICE) == (message->type == CHAT_FILES));
     Check((action == ACTION_IGNORE) ==
           (message->type != CHAT_HELLO && message->type != CHAT_ONLINE && !shown &&
-           message->type != CHAT_LEAVING));
+           message->type != CHAT_LEAVING && message->type != CHAT_FILES));
     return 0;
 }
