@@ -4,6 +4,7 @@
 #include "files/SafeRelativePath.h"
 #include "files/Sha256.h"
 #include "files/TransferRequest.h"
+#include "files/WriteLeavingHoles.h"
 #include "port/PortConnection.h"
 
 #include <algorithm>
@@ -73,10 +74,6 @@ std::string Numbered(const std::string& name, int number, bool folder) {
 
 std::string TopName(const std::string& path) {
     return path.substr(0, path.find('/'));
-}
-
-bool AllZero(const char* bytes, std::size_t count) {
-    return count > 0 && bytes[0] == 0 && std::memcmp(bytes, bytes + 1, count - 1) == 0;
 }
 
 std::chrono::milliseconds Left(std::chrono::steady_clock::time_point deadline) {
@@ -636,9 +633,7 @@ bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t& po
         }
         const auto bytes =
             std::min<std::uint64_t>(static_cast<std::uint64_t>(count), entry.size - position);
-        if (!AllZero(buffer.data(), bytes) &&
-            ::pwrite(file, buffer.data(), bytes, static_cast<off_t>(position)) !=
-                static_cast<ssize_t>(bytes)) {
+        if (!WriteLeavingHoles(file, buffer.data(), static_cast<std::size_t>(bytes), position)) {
             error = Quoted(entry.path) + " cannot be written: " + std::strerror(errno) + ".";
             whole = false;
             break;

@@ -4,8 +4,13 @@
 #include "files/SafeRelativePath.h"
 #include "files/TransferRequest.h"
 #include "files/TransferText.h"
+#include "files/WriteLeavingHoles.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace kestrane::test {
 namespace {
@@ -161,6 +166,34 @@ TEST(FilesTest, TokensAreRandomAndMatchOnlyThemselves) {
     EXPECT_TRUE(OfferToken::Matches(*first, *first));
     EXPECT_FALSE(OfferToken::Matches(*first, kToken));
     EXPECT_FALSE(OfferToken::Matches(*first, first->substr(1)));
+}
+
+// However the bytes were cut into chunks, only the file's blocks that hold
+// data are written: a megabyte with a few bytes in it stays a hole around them.
+TEST(FilesTest, DataAmongZerosTakesOnlyTheBlocksItIsIn) {
+    const struct {
+        std::uint64_t position;
+        std::size_t at, length;
+    } cases[] = {{0, 500000, 3}, {100, 4096 * 10 + 3990, 200}, {4096, (1 << 20) - 1, 1}};
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.at);
+        std::vector<char> chunk(1 << 20, 0);
+        for (std::size_t index = 0; index < row.length; ++index) {
+            chunk[row.at + index] = static_cast<char>(index + 1);
+        }
+        std::FILE* stream = std::tmpfile();
+        const int file = ::fileno(stream);
+        ASSERT_TRUE(WriteLeavingHoles(file, chunk.data(), chunk.size(), row.position));
+        struct stat status {};
+        ::fstat(file, &status);
+        EXPECT_LE(status.st_blocks * 512, 2 * 4096);
+        std::vector<char> back(chunk.size());
+        EXPECT_GE(::pread(file, back.data(), back.size(), static_cast<off_t>(row.position)),
+                  static_cast<ssize_t>(row.length + row.at));
+        back.resize(row.at + row.length);
+        EXPECT_TRUE(std::equal(back.begin(), back.end(), chunk.begin()));
+        std::fclose(stream);
+    }
 }
 
 } // namespace
