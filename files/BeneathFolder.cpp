@@ -23,6 +23,11 @@ void CloseKeepingError(int file) {
     errno = saved;
 }
 
+// The last part of a path inside the folder: the name its parent holds.
+std::string LeafOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
 } // namespace
 
 BeneathFolder::BeneathFolder(const std::string& folder)
@@ -67,20 +72,22 @@ bool BeneathFolder::MakeFolder(const std::string& name) const {
     return ::mkdirat(descriptor, name.c_str(), 0777) == 0;
 }
 
+int BeneathFolder::OpenParent(const std::string& path) const {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? ::dup(descriptor)
+                                      : OpenBeneath(path.substr(0, slash), O_PATH | O_DIRECTORY, 0);
+}
+
 bool BeneathFolder::MakeFolders(const std::string& path) const {
     std::size_t end = 0;
     do {
         end = path.find('/', end + 1);
         const std::string part = path.substr(0, end);
-        const std::size_t slash = part.rfind('/');
-        const int parent = slash == std::string::npos
-                               ? ::dup(descriptor)
-                               : OpenBeneath(part.substr(0, slash), O_PATH | O_DIRECTORY, 0);
+        const int parent = OpenParent(part);
         if (parent < 0) {
             return false;
         }
-        const std::string leaf = slash == std::string::npos ? part : part.substr(slash + 1);
-        const bool made = ::mkdirat(parent, leaf.c_str(), 0777) == 0 || errno == EEXIST;
+        const bool made = ::mkdirat(parent, LeafOf(part).c_str(), 0777) == 0 || errno == EEXIST;
         CloseKeepingError(parent);
         // A name that exists must be a folder reached without a link.
         if (!made) {
@@ -101,14 +108,11 @@ bool BeneathFolder::Exists(const std::string& path) const {
 }
 
 bool BeneathFolder::RemoveFile(const std::string& path) const {
-    const std::size_t slash = path.rfind('/');
-    const int parent = slash == std::string::npos
-                           ? ::dup(descriptor)
-                           : OpenBeneath(path.substr(0, slash), O_PATH | O_DIRECTORY, 0);
+    const int parent = OpenParent(path);
     if (parent < 0) {
         return false;
     }
-    const bool removed = ::unlinkat(parent, path.substr(slash + 1).c_str(), 0) == 0;
+    const bool removed = ::unlinkat(parent, LeafOf(path).c_str(), 0) == 0;
     CloseKeepingError(parent);
     return removed;
 }

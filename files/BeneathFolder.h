@@ -55,6 +55,8 @@ public:
 
 private:
     int OpenBeneath(const std::string& path, int flags, unsigned mode) const;
+    /// The folder that holds `path` (this one for a top-level name), or -1.
+    int OpenParent(const std::string& path) const;
 
     int descriptor = -1;
 };
