@@ -22,7 +22,7 @@ inline constexpr int CHAT_TEXT_OFFSET = 1 + CHAT_NAME_WIDTH;
 /// Largest datagram a receiver accepts.
 inline constexpr int CHAT_MAX_DATAGRAM = PORT_BUFFER_SIZE;
 
-/// Type codes. 5, 6 and 8 and above are never sent and are ignored on receipt.
+/// Type codes. The original chat sends 1, 2, 4 and 7 and ignores every other.
 inline constexpr std::uint8_t CHAT_HELLO = 1;
 inline constexpr std::uint8_t CHAT_ONLINE = 2;
 inline constexpr std::uint8_t CHAT_TEXT_ALT = 3; // never sent; shown like CHAT_TEXT
@@ -31,6 +31,9 @@ inline constexpr std::uint8_t CHAT_LEAVING = 7;
 /// A file-transfer notice: the first code above those of the original chat,
 /// which ignores it (the text's format is in files/FileNotice.h).
 inline constexpr std::uint8_t CHAT_FILES = 8;
+/// Receipts and presence between Kestrane hosts (chat/DeliveryNotice.h), sent
+/// only to hosts that have sent one.
+inline constexpr std::uint8_t CHAT_DELIVERY = 9;
 
 /// Fixed texts. Receivers never read them, but peers send exactly these, spelling
 /// included.

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "chat/DeliveryNotice.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrane {
+
+/// The sending side of receipts: every line this copy sent to hosts that speak
+/// DELIVERY/1, until each has acknowledged it or its deadline has passed.
+///
+/// A line to one host goes as LINE id ONE, first on the next Poll, then again
+/// while no receipt came: after kFirstWait, each wait half as long again as the
+/// one before, at most kLongestWait, until kDeadline after the first send. A
+/// line to everybody has gone out by broadcast (CHAT_TEXT and ALL) before it is
+/// tracked; each expected host that has not acknowledged it after kFirstWait
+/// gets LINE id ALL by unicast, on the same schedule.
+///
+/// The outbox: a line to one host whose deadline passed stays (unless it was
+/// given with keep false) and goes again, with a new deadline, whenever that
+/// host is heard from; a receipt then makes it delivered late. Retry sends a
+/// line that was not delivered again at once.
+///
+/// Ids are "<prefix>.<n>", n counting from 1. At most kMostLines lines are
+/// tracked and at most kMostInOutbox wait in the outbox: beyond either, the
+/// oldest finished line (then the oldest in the outbox) is forgotten. Hosts are
+/// matched by name, whole and ASCII case aside. UI thread only.
+class LineReceipts {
+public:
+    using Clock = std::chrono::steady_clock;
+    using LineKey = std::uint64_t;
+
+    static constexpr std::chrono::milliseconds kFirstWait{250};
+    static constexpr std::chrono::milliseconds kLongestWait{1000};
+    static constexpr std::chrono::seconds kDeadline{10};
+    static constexpr std::size_t kMostLines = 1000;
+    static constexpr std::size_t kMostInOutbox = 200;
+
+    struct Host {
+        std::string name;    // as on the wire
+        std::string address; // dotted IPv4
+    };
+    /// A notice to send by unicast.
+    struct Datagram {
+        std::string address;
+        DeliveryNotice notice;
+    };
+    enum class State { Pending, Delivered, NotDelivered };
+    struct Status {
+        State state = State::Pending;
+        bool toEverybody = false;
+        bool late = false;     // delivered after a deadline had passed
+        bool inOutbox = false; // not delivered, and goes again when its host is heard
+        int deadlinesPassed = 0;
+        std::size_t expected = 0; // hosts asked for a receipt
+        std::size_t delivered = 0;
+        std::vector<std::string> missing; // hosts that have not acknowledged it, by name
+    };
+    /// What Poll found due.
+    struct Due {
+        std::vector<Datagram> datagrams;
+        std::vector<LineKey> changed; // lines whose Status changed
+    };
+
+    /// `idPrefix` must differ between runs of the program (a random number).
+    explicit LineReceipts(std::string idPrefix);
+
+    /// Tracks a line (CR LF included) to one host; its LINE goes out on the next Poll.
+    LineKey ToOne(const Host& host, std::string line, Clock::time_point now, bool keep = true);
+    /// Tracks a line already broadcast (CHAT_TEXT, then All with IdOf) to the
+    /// `expected` hosts. With none expected it is delivered at once.
+    LineKey ToEverybody(std::vector<Host> expected, std::string line, Clock::time_point now);
+    /// The id of a tracked line; empty once forgotten.
+    std::string IdOf(LineKey key) const;
+    /// The id the next ToOne or ToEverybody will give.
+    std::string NextId() const;
+
+    /// A receipt for `id` from the host `name`: the line whose Status it
+    /// changed, if any.
+    std::optional<LineKey> OnAck(std::string_view name, std::string_view id, Clock::time_point now);
+    /// Retransmissions due by `now`, and lines whose deadline passed.
+    Due Poll(Clock::time_point now);
+    /// When Poll next has something to do; nothing while nothing is pending.
+    std::optional<Clock::time_point> NextDue() const;
+    /// `name` was heard from `address`: its lines in the outbox go again on
+    /// the next Poll, to that address, with a new deadline.
+    void HostHeard(std::string_view name, std::string_view address, Clock::time_point now);
+    /// Sends a line that was not delivered again on the next Poll, with a new
+    /// deadline; false when it is not (or no longer) tracked, or not undelivered.
+    bool Retry(LineKey key, Clock::time_point now);
+    /// Nothing once the line is forgotten.
+    std::optional<Status> StatusOf(LineKey key) const;
+    /// Lines waiting in the outbox.
+    std::size_t InOutbox() const;
+
+private:
+    struct Tracked;
+    std::string prefix;
+    LineKey nextKey = 1;
+    std::vector<Tracked*> placeholder; // the implementation chooses its own tables
+};
+
+} // namespace kestrane

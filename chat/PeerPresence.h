@@ -1,0 +1,84 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrane {
+
+/// Which hosts speak DELIVERY/1, and whether each is still there.
+///
+/// Every copy broadcasts PRESENT right after its hello, and again as a
+/// heartbeat every kHeartbeatShortest to kHeartbeatLongest (a fresh random
+/// wait each time, so copies started together drift apart). A hello from
+/// another host is answered with one PRESENT by broadcast after a random
+/// kAnswerShortest to kAnswerLongest, and one answer covers every hello heard
+/// meanwhile, so many copies starting at once cause no storm. A peer not heard
+/// from for kProbeAfter is sent PROBE by unicast every kProbeEvery; one not
+/// heard from for kAwayAfter is away, and is back as soon as anything from it
+/// is heard. Hosts that never spoke DELIVERY/1 are not tracked: nothing tells
+/// when they go, except their leaving notice.
+///
+/// At most kMostPeers peers are tracked; a newcomer to a full table takes the
+/// place of the one heard from least recently. Names are matched whole, ASCII
+/// case aside. UI thread only.
+class PeerPresence {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    static constexpr std::chrono::seconds kHeartbeatShortest{36};
+    static constexpr std::chrono::seconds kHeartbeatLongest{44};
+    static constexpr std::chrono::milliseconds kAnswerShortest{200};
+    static constexpr std::chrono::milliseconds kAnswerLongest{2000};
+    static constexpr std::chrono::seconds kProbeAfter{45};
+    static constexpr std::chrono::seconds kProbeEvery{3};
+    static constexpr std::chrono::seconds kAwayAfter{60};
+    static constexpr std::size_t kMostPeers = 1024;
+
+    enum class Heard {
+        Nothing, // not tracked, or tracked and present before
+        NewPeer, // now known to speak DELIVERY/1
+        CameBack // was away
+    };
+    struct Peer {
+        std::string name;
+        std::string address;
+    };
+    /// What Poll found due.
+    struct Due {
+        bool broadcastPresent = false;     // a heartbeat or an answer to hellos
+        std::vector<Peer> probes;          // send PROBE to each
+        std::vector<std::string> wentAway; // by name
+    };
+
+    explicit PeerPresence(std::uint64_t seed);
+
+    /// The own hello and PRESENT went out now: the heartbeat starts.
+    void Started(Clock::time_point now);
+    /// Anything from `name` at `address`; `speaksDelivery` when it was a
+    /// DELIVERY/1 notice. A host is tracked from its first notice on.
+    Heard HeardFrom(std::string_view name, std::string_view address, bool speaksDelivery,
+                    Clock::time_point now);
+    /// Its leaving notice: no longer tracked.
+    void Left(std::string_view name);
+    /// Another host said hello: a PRESENT answer is due soon, if none is.
+    void HelloHeard(Clock::time_point now);
+
+    Due Poll(Clock::time_point now);
+    std::optional<Clock::time_point> NextDue() const;
+
+    bool SpeaksDelivery(std::string_view name) const;
+    bool IsAway(std::string_view name) const;
+    /// The tracked peers that are not away.
+    std::vector<Peer> PresentPeers() const;
+
+private:
+    std::mt19937_64 random;
+};
+
+} // namespace kestrane
