@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -100,10 +101,39 @@ public:
     std::size_t InOutbox() const;
 
 private:
-    struct Tracked;
+    struct Target {
+        Host host;
+        bool acknowledged = false;
+    };
+    struct Tracked {
+        std::string id;
+        std::string line;
+        bool toEverybody = false;
+        bool keep = true;
+        std::vector<Target> targets; // the hosts asked, each name once
+        State state = State::Pending;
+        bool late = false;
+        bool inOutbox = false;
+        int deadlinesPassed = 0;
+        // The current attempt: it begins with its first send (for a line to
+        // everybody, the broadcast), and ends at its deadline.
+        bool started = false;
+        Clock::time_point nextSend;
+        Clock::time_point deadline;
+        Clock::duration wait{};
+    };
+    using Table = std::map<LineKey, Tracked>; // oldest first; a key is its id's counter
+
+    LineKey Track(Tracked tracked);
+    void Arm(Tracked& tracked, Clock::time_point now);
+    void SendDue(Tracked& tracked, Clock::time_point now, std::vector<Datagram>& out) const;
+    void PassDeadline(Tracked& tracked);
+    void ForgetBeyond(std::size_t mostLines, std::size_t mostInOutbox);
+    Table::iterator Find(std::string_view id);
+
     std::string prefix;
     LineKey nextKey = 1;
-    std::vector<Tracked*> placeholder; // the implementation chooses its own tables
+    Table lines;
 };
 
 } // namespace kestrane

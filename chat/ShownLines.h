@@ -7,6 +7,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 namespace kestrane {
 
@@ -53,8 +54,9 @@ private:
     bool Seen(std::string_view sender, std::string_view id) const;
     void Remember(std::string_view sender, std::string_view id);
 
-    std::deque<std::string> ids;      // sender and id, oldest first
-    std::deque<PlainLine> plainLines; // oldest first
+    std::deque<std::string> ids;           // id and sender, oldest first
+    std::unordered_set<std::string> idSet; // the same keys, to look up
+    std::deque<PlainLine> plainLines;      // oldest first
 };
 
 } // namespace kestrane

@@ -1,0 +1,232 @@
+#include "chat/DeliveryNotice.h"
+#include "chat/LineReceipts.h"
+#include "chat/ShownLines.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrane::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Verdict = ShownLines::Verdict;
+using State = LineReceipts::State;
+
+TEST(DeliveryTest, NoticesRoundTripAndMalformedOnesAreRefused) {
+    const DeliveryNotice notices[] = {DeliveryNotice::Present(),
+                                      DeliveryNotice::Probe(),
+                                      DeliveryNotice::Line("a.1", false, "hi  there\r\n"),
+                                      DeliveryNotice::Line("Z_-.9", true, ""),
+                                      DeliveryNotice::All("a.2", "hi\r\n"),
+                                      DeliveryNotice::Ack(std::string(40, 'x'))};
+    for (const DeliveryNotice& notice : notices) {
+        SCOPED_TRACE(notice.Compose());
+        const auto parsed = DeliveryNotice::Parse(notice.Compose());
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(parsed->Compose(), notice.Compose());
+        EXPECT_EQ(parsed->line, notice.line);
+        EXPECT_EQ(parsed->verb, notice.verb);
+    }
+    EXPECT_EQ(DeliveryNotice::Parse("DELIVERY/1 ACK b.7 later").value().id, "b.7");
+    EXPECT_EQ(DeliveryNotice::Parse("DELIVERY/1 LINE b.7 ALL  x y").value().line, " x y");
+    EXPECT_EQ(LineDigest(""), "cbf29ce484222325");
+    EXPECT_EQ(LineDigest("baa"), "0039231913392937");
+    const std::string refused[] = {"",
+                                   "DELIVERY/2 PRESENT",
+                                   "delivery/1 PRESENT",
+                                   "DELIVERY/1",
+                                   "DELIVERY/1  PRESENT",
+                                   "DELIVERY/1 PRESENTS",
+                                   "DELIVERY/1 ACK",
+                                   "DELIVERY/1 ACK a/1",
+                                   "DELIVERY/1 ACK " + std::string(41, 'x'),
+                                   "DELIVERY/1 ALL a.1",
+                                   "DELIVERY/1 ALL a.1 0123456789ABCDEF",
+                                   "DELIVERY/1 ALL a.1 0123456789abcde",
+                                   "DELIVERY/1 ALL a.1 0123456789abcdef0",
+                                   "DELIVERY/1 LINE a.1",
+                                   "DELIVERY/1 LINE a.1 ONE",
+                                   "DELIVERY/1 LINE a.1 one hi",
+                                   "DELIVERY/1 LINE a.1 SOME hi"};
+    for (const std::string& text : refused) {
+        EXPECT_FALSE(DeliveryNotice::Parse(text)) << text;
+    }
+}
+
+// One step: 'p' a plain line shown, 'o' LINE ONE, 'l' LINE ALL, 'a' ALL notice; sender
+// "pc2" unless `other`; `seconds` passed before it; the verdict (ignored for 'p').
+struct Step {
+    char kind;
+    const char* id;
+    const char* text;
+    Verdict verdict = Verdict::Show;
+    int seconds = 0;
+    bool other = false;
+};
+
+TEST(DeliveryTest, EachLineIsShownOnceHoweverItsCopiesArrive) {
+    const std::pair<const char*, std::vector<Step>> cases[] = {
+        {"retransmitted", {{'o', "a.1", "hi"}, {'o', "a.1", "hi", Verdict::AckOnly}}},
+        {"plain then ALL", {{'p', "", "hi"}, {'a', "a.1", "hi", Verdict::AckOnly}}},
+        {"ALL first", {{'a', "a.1", "hi", Verdict::Wait}, {'l', "a.1", "hi"}}},
+        {"ALL lost", {{'p', "", "hi"}, {'l', "a.1", "hi", Verdict::AckOnly}}},
+        {"ALL again",
+         {{'p', "", "hi"},
+          {'a', "a.1", "hi", Verdict::AckOnly},
+          {'a', "a.1", "hi", Verdict::AckOnly},
+          {'l', "a.1", "hi", Verdict::AckOnly}}},
+        {"two alike",
+         {{'p', "", "hi"},
+          {'p', "", "hi"},
+          {'a', "a.1", "hi", Verdict::AckOnly},
+          {'a', "a.2", "hi", Verdict::AckOnly},
+          {'a', "a.3", "hi", Verdict::Wait}}},
+        {"ONE never claims",
+         {{'p', "", "hi"}, {'o', "a.1", "hi"}, {'a', "a.2", "hi", Verdict::AckOnly}}},
+        {"too old", {{'p', "", "hi"}, {'a', "a.1", "hi", Verdict::Wait, 31}}},
+        {"other sender",
+         {{'p', "", "hi", Verdict::Show, 0, true}, {'a', "a.1", "hi", Verdict::Wait}}},
+        {"other text", {{'p', "", "hi"}, {'l', "a.1", "ho"}}}};
+    for (const auto& [name, steps] : cases) {
+        SCOPED_TRACE(name);
+        ShownLines shown;
+        ShownLines::Clock::time_point now{};
+        for (const Step& step : steps) {
+            now += std::chrono::seconds(step.seconds);
+            const char* sender = step.other ? "pc3" : "pc2";
+            if (step.kind == 'p') {
+                shown.NotePlainLine(sender, step.text, now);
+                continue;
+            }
+            const DeliveryNotice notice =
+                step.kind == 'a' ? DeliveryNotice::All(step.id, step.text)
+                                 : DeliveryNotice::Line(step.id, step.kind == 'l', step.text);
+            EXPECT_EQ(shown.Take(sender, notice, now), step.verdict) << step.kind << step.id;
+        }
+    }
+}
+
+TEST(DeliveryTest, ShownLinesForgetTheirOldestBeyondTheirBounds) {
+    ShownLines shown;
+    const ShownLines::Clock::time_point now{};
+    for (std::size_t n = 0; n <= ShownLines::kMostIds; ++n) {
+        ASSERT_EQ(shown.Take("pc2", DeliveryNotice::Line(std::to_string(n), false, "hi"), now),
+                  Verdict::Show);
+    }
+    EXPECT_EQ(shown.Take("pc2", DeliveryNotice::Line("1", false, "hi"), now), Verdict::AckOnly);
+    EXPECT_EQ(shown.Take("pc2", DeliveryNotice::Line("0", false, "hi"), now), Verdict::Show);
+    for (std::size_t n = 0; n <= ShownLines::kMostPlainLines; ++n) {
+        shown.NotePlainLine("pc2", std::to_string(n), now);
+    }
+    EXPECT_EQ(shown.Take("pc2", DeliveryNotice::All("x.0", "0"), now), Verdict::Wait);
+    EXPECT_EQ(shown.Take("pc2", DeliveryNotice::All("x.1", "1"), now), Verdict::AckOnly);
+}
+
+struct ReceiptsTest : testing::Test {
+    /// Polls at each NextDue (and once halfway before it, when nothing may be due) until the
+    /// line's state changes (100 at most); the milliseconds since `start` of each datagram sent.
+    std::vector<double> RunUntilChange(LineReceipts::LineKey key) {
+        std::vector<double> sent;
+        for (int polls = 0; polls < 100 && receipts.StatusOf(key).value().state == State::Pending &&
+                            receipts.NextDue();
+             ++polls) {
+            const auto due = *receipts.NextDue();
+            EXPECT_TRUE(due == now || receipts.Poll(now + (due - now) / 2).datagrams.empty());
+            now = due;
+            for (const auto& datagram : receipts.Poll(now).datagrams) {
+                sent.push_back(std::chrono::duration<double, std::milli>(now - start).count());
+                last = datagram;
+            }
+        }
+        return sent;
+    }
+    LineReceipts receipts{"p"};
+    LineReceipts::Clock::time_point start{1h};
+    LineReceipts::Clock::time_point now = start;
+    LineReceipts::Datagram last;
+};
+
+TEST_F(ReceiptsTest, ALineToOneIsRetriedUntilItsDeadlineThenWaitsForItsHost) {
+    const auto key = receipts.ToOne({"Alice", "10.0.0.2"}, "hi\r\n", now);
+    const std::vector<double> schedule = {0,       250,     625,     1187.5,  2031.25, 3031.25,
+                                          4031.25, 5031.25, 6031.25, 7031.25, 8031.25, 9031.25};
+    EXPECT_EQ(RunUntilChange(key), schedule);
+    EXPECT_EQ(last.address, "10.0.0.2");
+    EXPECT_EQ(last.notice.Compose(), "DELIVERY/1 LINE p.1 ONE hi\r\n");
+    EXPECT_EQ(now - start, 10s);
+    EXPECT_EQ(receipts.StatusOf(key)->state, State::NotDelivered);
+    EXPECT_TRUE(receipts.StatusOf(key)->inOutbox);
+    EXPECT_FALSE(receipts.NextDue());
+
+    now += 1min;
+    receipts.HostHeard("ALICE", "10.0.0.9", now);
+    EXPECT_EQ(receipts.InOutbox(), 0u);
+    EXPECT_EQ(RunUntilChange(key).size(), 12u);
+    EXPECT_EQ(last.address, "10.0.0.9");
+    EXPECT_EQ(receipts.StatusOf(key)->deadlinesPassed, 2);
+    EXPECT_FALSE(receipts.OnAck("bob", "p.1", now));
+    EXPECT_FALSE(receipts.OnAck("alice", "p.01", now));
+    EXPECT_EQ(receipts.OnAck("alice", "p.1", now), key);
+    EXPECT_FALSE(receipts.OnAck("alice", "p.1", now));
+    EXPECT_EQ(receipts.StatusOf(key)->state, State::Delivered);
+    EXPECT_TRUE(receipts.StatusOf(key)->late);
+    EXPECT_FALSE(receipts.Retry(key, now));
+
+    const auto once = receipts.ToOne({"bob", "10.0.0.3"}, "yo\r\n", now, false);
+    RunUntilChange(once);
+    EXPECT_FALSE(receipts.StatusOf(once)->inOutbox);
+    receipts.HostHeard("bob", "10.0.0.3", now);
+    EXPECT_FALSE(receipts.NextDue());
+    EXPECT_TRUE(receipts.Retry(once, now));
+    EXPECT_EQ(receipts.Poll(now).datagrams.size(), 1u);
+}
+
+TEST_F(ReceiptsTest, ALineToEverybodyIsResentToTheHostsThatDidNotAcknowledgeIt) {
+    EXPECT_EQ(receipts.StatusOf(receipts.ToEverybody({}, "hi\r\n", now))->state, State::Delivered);
+    const auto key = receipts.ToEverybody({{"a", "10.0.0.1"}, {"b", "10.0.0.2"}, {"c", "10.0.0.3"}},
+                                          "hi\r\n", now);
+    EXPECT_EQ(receipts.IdOf(key), "p.2");
+    EXPECT_EQ(receipts.OnAck("A", "p.2", now), key);
+    EXPECT_EQ(RunUntilChange(key).front(), 250);
+    EXPECT_EQ(last.notice.Compose(), "DELIVERY/1 LINE p.2 ALL hi\r\n");
+    EXPECT_EQ(receipts.OnAck("b", "p.2", now), key);
+    const auto status = receipts.StatusOf(key);
+    EXPECT_EQ(status->state, State::NotDelivered);
+    EXPECT_FALSE(status->inOutbox);
+    EXPECT_EQ(status->expected, 3u);
+    EXPECT_EQ(status->delivered, 2u);
+    EXPECT_EQ(status->missing, std::vector<std::string>{"c"});
+    EXPECT_TRUE(receipts.Retry(key, now));
+    const auto resent = receipts.Poll(now).datagrams;
+    ASSERT_EQ(resent.size(), 1u);
+    EXPECT_EQ(resent[0].address, "10.0.0.3");
+}
+
+TEST_F(ReceiptsTest, TheOldestLinesAreForgottenBeyondTheBounds) {
+    for (std::size_t n = 0; n <= LineReceipts::kMostInOutbox; ++n) {
+        receipts.ToOne({"a", "10.0.0.1"}, "hi\r\n", now);
+    }
+    receipts.Poll(now);
+    receipts.Poll(now + 10s);
+    EXPECT_EQ(receipts.InOutbox(), LineReceipts::kMostInOutbox);
+    EXPECT_FALSE(receipts.StatusOf(1));
+    while (receipts.NextId() != "p." + std::to_string(LineReceipts::kMostLines + 2)) {
+        receipts.ToOne({"a", "10.0.0.1"}, "hi\r\n", now);
+    }
+    EXPECT_TRUE(receipts.OnAck("a", "p.500", now));
+    receipts.ToOne({"a", "10.0.0.1"}, "hi\r\n", now);
+    EXPECT_FALSE(receipts.StatusOf(500));
+    EXPECT_TRUE(receipts.StatusOf(2));
+    receipts.ToOne({"a", "10.0.0.1"}, "hi\r\n", now);
+    EXPECT_FALSE(receipts.StatusOf(2));
+    EXPECT_TRUE(receipts.StatusOf(3));
+    LineReceipts pending("q");
+    for (std::size_t n = 0; n <= LineReceipts::kMostLines; ++n) {
+        pending.ToOne({"a", "10.0.0.1"}, "hi\r\n", now);
+    }
+    EXPECT_FALSE(pending.StatusOf(1));
+    EXPECT_FALSE(pending.OnAck("a", "q.1", now));
+    EXPECT_TRUE(pending.StatusOf(2));
+}
+
+} // namespace
+} // namespace kestrane::test
