@@ -1,5 +1,6 @@
 // Parse and classification of one received datagram, from a heap block of
 // exactly the input's size, so AddressSanitizer sees any read past the count.
+#include "chat/DeliveryNotice.h"
 #include "chat/chat.h"
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -41,5 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check((action == ACTION_IGNORE) ==
           (message->type != CHAT_HELLO && message->type != CHAT_ONLINE && !shown &&
            message->type != CHAT_LEAVING && message->type != CHAT_FILES));
+
+    // A receipts notice is read from the datagram's bytes as they are, NULs included.
+    if (count > CHAT_TEXT_OFFSET) {
+        const std::string_view text(bytes.get() + CHAT_TEXT_OFFSET, size - CHAT_TEXT_OFFSET);
+        if (const auto notice = DeliveryNotice::Parse(text)) {
+            const auto again = DeliveryNotice::Parse(notice->Compose());
+            Check(again && again->Compose() == notice->Compose());
+            Check(notice->id.empty() || IsDeliveryId(notice->id));
+        }
+    }
     return 0;
 }
