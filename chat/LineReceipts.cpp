@@ -120,7 +120,8 @@ std::optional<LineReceipts::Clock::time_point> LineReceipts::NextDue() const {
 void LineReceipts::HostHeard(std::string_view name, std::string_view address,
                              Clock::time_point now) {
     for (auto& [key, tracked] : lines) {
-        if (tracked.state != State::Pending && !tracked.inOutbox) {
+        // Lines not yet delivered follow the host, so that a retry finds it too.
+        if (tracked.state == State::Delivered) {
             continue;
         }
         bool heard = false;

@@ -195,10 +195,11 @@ TEST_F(ReceiptsTest, ALineToEverybodyIsResentToTheHostsThatDidNotAcknowledgeIt) 
     EXPECT_EQ(status->expected, 3u);
     EXPECT_EQ(status->delivered, 2u);
     EXPECT_EQ(status->missing, std::vector<std::string>{"c"});
+    receipts.HostHeard("C", "10.0.0.30", now);
     EXPECT_TRUE(receipts.Retry(key, now));
     const auto resent = receipts.Poll(now).datagrams;
     ASSERT_EQ(resent.size(), 1u);
-    EXPECT_EQ(resent[0].address, "10.0.0.3");
+    EXPECT_EQ(resent[0].address, "10.0.0.30");
 }
 
 TEST_F(ReceiptsTest, TheOldestLinesAreForgottenBeyondTheBounds) {
