@@ -3,10 +3,12 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <optional>
 #include <random>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kestrane {
@@ -66,10 +68,12 @@ public:
                     Clock::time_point now);
     /// Its leaving notice: no longer tracked.
     void Left(std::string_view name);
-    /// Another host said hello: a PRESENT answer is due soon, if none is.
+    /// Another host said hello: a PRESENT answer is due soon, if none is. A
+    /// heartbeat that goes first is the answer. Ignored before Started.
     void HelloHeard(Clock::time_point now);
 
     Due Poll(Clock::time_point now);
+    /// When Poll next has something to do; nothing before Started with no peer.
     std::optional<Clock::time_point> NextDue() const;
 
     bool SpeaksDelivery(std::string_view name) const;
@@ -78,7 +82,32 @@ public:
     std::vector<Peer> PresentPeers() const;
 
 private:
+    struct Tracked {
+        Peer peer;
+        Clock::time_point lastHeard;
+        std::optional<Clock::time_point> lastProbe; // since it was last heard
+        bool away = false;
+    };
+    using Entries = std::list<Tracked>;
+
+    Clock::duration Draw(Clock::duration shortest, Clock::duration longest);
+    const Tracked* Find(std::string_view name) const;
+    void MakeRoom();
+    void NoteQuietDue();
+
     std::mt19937_64 random;
+    std::optional<Clock::time_point> heartbeat;
+    std::optional<Clock::time_point> answer;
+    // Both lists run from the most recently heard to the least (`now` never
+    // goes back: a steady clock). Every away peer was heard before every
+    // present one, and the probed present peers are the tail of `present`, so
+    // Poll looks at the quiet ends only.
+    Entries present;
+    Entries away;
+    std::unordered_map<std::string, Entries::iterator> byName; // PeerNameKey
+    // The next probe or away: redone when the quiet tail of `present` changes,
+    // so NextDue costs the same whatever the table holds.
+    std::optional<Clock::time_point> quietDue;
 };
 
 } // namespace kestrane

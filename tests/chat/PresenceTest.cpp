@@ -1,0 +1,159 @@
+#include "chat/PeerPresence.h"
+
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace kestrane::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Presence = PeerPresence;
+using Heard = PeerPresence::Heard;
+using Milliseconds = std::chrono::milliseconds;
+const Presence::Clock::time_point T0 = Presence::Clock::time_point{} + 1h;
+
+Milliseconds Since(Presence::Clock::time_point when) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(when - T0);
+}
+
+TEST(PresenceTest, HeartbeatComesWithinItsBoundsAndIsDrawnAfresh) {
+    std::set<Presence::Clock::duration> firstWaits;
+    for (std::uint64_t seed : {1, 2, 3, 99}) {
+        SCOPED_TRACE(seed);
+        Presence presence(seed);
+        presence.Started(T0);
+        auto sent = T0;
+        std::set<Presence::Clock::duration> waits;
+        for (int beat = 0; beat < 6; ++beat) {
+            const auto due = presence.NextDue().value();
+            ASSERT_GE(due - sent, Presence::kHeartbeatShortest);
+            ASSERT_LE(due - sent, Presence::kHeartbeatLongest);
+            EXPECT_FALSE(presence.Poll(due - 1ms).broadcastPresent);
+            EXPECT_TRUE(presence.Poll(due).broadcastPresent);
+            (beat == 0 ? firstWaits : waits).insert(due - sent);
+            sent = due;
+        }
+        EXPECT_EQ(waits.size(), 5u);
+    }
+    EXPECT_EQ(firstWaits.size(), 4u) << "copies started together drift apart at once";
+}
+
+// Polls every 2 ms from `from` to `to`, hearing a hello every `helloEvery`
+// before `hellosUntil`, and returns when PRESENT went out.
+std::vector<Milliseconds> Broadcasts(Presence& presence, Milliseconds from, Milliseconds to,
+                                     Milliseconds helloEvery = 1ms, Milliseconds hellosUntil = {}) {
+    std::vector<Milliseconds> sent;
+    for (auto at = from; at <= to; at += 2ms) {
+        if (at < hellosUntil && at % helloEvery == 0ms) {
+            presence.HelloHeard(T0 + at);
+        }
+        if (presence.Poll(T0 + at).broadcastPresent) {
+            sent.push_back(at);
+        }
+    }
+    return sent;
+}
+
+TEST(PresenceTest, OneAnswerCoversEveryHelloHeardMeanwhile) {
+    Presence early(7);
+    early.HelloHeard(T0);
+    EXPECT_FALSE(early.NextDue()) << "nothing to answer before the own start";
+    // 100 hellos in 0.2 s, before any answer can go: one answer. In 1 s: one
+    // at most every 0.2 s, the last after the last hello.
+    const std::pair<Milliseconds, std::size_t> storms[] = {{2ms, 1}, {10ms, 5}};
+    for (std::uint64_t seed : {1, 2, 3, 4}) {
+        for (const auto& [spacing, most] : storms) {
+            SCOPED_TRACE(testing::Message() << seed << " " << spacing.count());
+            Presence presence(seed);
+            presence.Started(T0 - 10s);
+            const auto sent = Broadcasts(presence, 0ms, 5s, spacing, spacing * 100);
+            ASSERT_GE(sent.size(), 1u);
+            EXPECT_LE(sent.size(), most);
+            EXPECT_GE(sent[0], 200ms);
+            EXPECT_LE(sent[0], 2000ms);
+            EXPECT_GT(sent.back(), spacing * 99);
+            EXPECT_GE(presence.NextDue().value(), T0 + sent.back() + Presence::kHeartbeatShortest);
+        }
+    }
+    // A hello just before the heartbeat: the heartbeat is the answer.
+    Presence presence(5);
+    presence.Started(T0);
+    const auto beat = Since(presence.NextDue().value());
+    presence.HelloHeard(T0 + beat - 100ms);
+    EXPECT_EQ(Broadcasts(presence, beat - 100ms, beat + 3s).size(), 1u);
+}
+
+// What Poll reported, and when: "probe ADDRESS" or "away NAME".
+using Events = std::vector<std::pair<Milliseconds, std::string>>;
+void Record(Events& events, Milliseconds at, const Presence::Due& due) {
+    for (const auto& peer : due.probes) {
+        events.emplace_back(at, "probe " + peer.address);
+    }
+    for (const auto& name : due.wentAway) {
+        events.emplace_back(at, "away " + name);
+    }
+}
+
+TEST(PresenceTest, QuietPeerIsProbedThenAwayAndBackOnAnyDatagram) {
+    const Events expected = {{45s, "probe 10.0.0.3"}, {48s, "probe 10.0.0.3"},
+                             {51s, "probe 10.0.0.3"}, {54s, "probe 10.0.0.3"},
+                             {57s, "probe 10.0.0.3"}, {60s, "away PC2"}};
+    for (bool byNextDue : {false, true}) {
+        SCOPED_TRACE(byNextDue ? "polled when due" : "polled every 250 ms");
+        Presence presence(1);
+        EXPECT_EQ(presence.HeardFrom("PC2", "10.0.0.2", false, T0 - 5s), Heard::Nothing);
+        EXPECT_FALSE(presence.SpeaksDelivery("PC2"));
+        EXPECT_EQ(presence.HeardFrom("PC2", "10.0.0.2", true, T0 - 1s), Heard::NewPeer);
+        EXPECT_EQ(presence.HeardFrom("pc2", "10.0.0.3", false, T0), Heard::Nothing);
+        EXPECT_FALSE(presence.SpeaksDelivery("PC20"));
+        Events events;
+        auto at = 0ms;
+        for (int poll = 0; poll < 400 && at <= 90s; ++poll, at += byNextDue ? 0ms : 250ms) {
+            if (byNextDue) {
+                const auto due = presence.NextDue();
+                if (!due) {
+                    break;
+                }
+                at = Since(*due);
+            }
+            Record(events, at, presence.Poll(T0 + at));
+        }
+        EXPECT_EQ(events, expected);
+        EXPECT_TRUE(presence.IsAway("pc2"));
+        EXPECT_TRUE(presence.PresentPeers().empty());
+        EXPECT_EQ(presence.HeardFrom("Pc2", "10.0.0.4", false, T0 + 91s), Heard::CameBack);
+        EXPECT_EQ(presence.HeardFrom("PC2", "10.0.0.4", true, T0 + 92s), Heard::Nothing);
+        ASSERT_EQ(presence.PresentPeers().size(), 1u);
+        EXPECT_EQ(presence.PresentPeers()[0].address, "10.0.0.4");
+        presence.Left("pC2");
+        EXPECT_FALSE(presence.SpeaksDelivery("PC2"));
+        EXPECT_FALSE(presence.NextDue());
+        EXPECT_EQ(presence.HeardFrom("PC2", "10.0.0.4", false, T0 + 93s), Heard::Nothing);
+    }
+}
+
+TEST(PresenceTest, FullTableMakesRoomByTheLeastRecentlyHeard) {
+    Presence presence(1);
+    const auto name = [](std::size_t index) { return "PC" + std::to_string(index); };
+    for (std::size_t index = 0; index + 1 < Presence::kMostPeers; ++index) {
+        presence.HeardFrom(name(index), "10.0.0.1", true,
+                           T0 + std::chrono::milliseconds(static_cast<long>(index)));
+    }
+    EXPECT_EQ(presence.Poll(T0 + 62s).wentAway.size(), Presence::kMostPeers - 1);
+    // Full now; the away peers were heard least recently, PC1 first of them.
+    EXPECT_EQ(presence.HeardFrom("FRESH", "10.0.0.2", true, T0 + 63s), Heard::NewPeer);
+    EXPECT_EQ(presence.HeardFrom("PC0", "10.0.0.1", false, T0 + 64s), Heard::CameBack);
+    EXPECT_EQ(presence.HeardFrom("NEW", "10.0.0.3", true, T0 + 65s), Heard::NewPeer);
+    EXPECT_FALSE(presence.SpeaksDelivery("PC1"));
+    for (const char* kept : {"PC0", "PC2", "FRESH", "NEW"}) {
+        EXPECT_TRUE(presence.SpeaksDelivery(kept)) << kept;
+    }
+    EXPECT_EQ(presence.HeardFrom("LAST", "10.0.0.4", true, T0 + 66s), Heard::NewPeer);
+    EXPECT_FALSE(presence.SpeaksDelivery("PC2"));
+    EXPECT_EQ(presence.PresentPeers().size(), 4u);
+}
+
+} // namespace
+} // namespace kestrane::test
