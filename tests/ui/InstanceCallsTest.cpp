@@ -1,5 +1,6 @@
 #include "ui/InstanceCalls.h"
 
+#include "app/SendCommand.h"
 #include "platform/SingleInstanceLock.h"
 
 #include <QTest>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace kestrane::test {
@@ -108,6 +110,41 @@ TEST(InstanceCalls, CallsAreCappedAndSilentOnesEndButNotThoseWaitingForTheirAnsw
     holder.requests[0].second(Outcome::NotDelivered, "");
     EXPECT_EQ(waiting.Answer(), "NOT-DELIVERED\t\n");
     EXPECT_EQ(holder.comeForward, 0);
+}
+
+TEST(SendCommand, PrintsTheAnswerAndExitsWithItsStatus) {
+    Holder holder;
+    const ScriptedSend request{.to = "pc-7", .toEverybody = false, .text = "hi there"};
+    // The answer (none: the reply is kept), what is printed on stdout and stderr, the status.
+    const std::tuple<std::optional<Outcome>, std::string, std::string, int> rows[] = {
+        {Outcome::Delivered, "DELIVERED: to pc-7\n", "", 0},
+        {Outcome::NoReceipts, "NO-RECEIPTS: to pc-7\n", "", 0},
+        {Outcome::NotDelivered, "NOT-DELIVERED: to pc-7\n", "", 1},
+        {Outcome::Refused, "", "kestrane: REFUSED: to pc-7\n", 2},
+        {std::nullopt, "",
+         "kestrane: no answer from the running copy; the line may not have been delivered.\n", 1}};
+    for (const auto& [outcome, out, err, status] : rows) {
+        SCOPED_TRACE(status);
+        holder.requests.clear();
+        std::atomic<int> exitStatus = -1;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        std::jthread client(
+            [&] { exitStatus = SendCommand::Run(request, holder.name, std::chrono::seconds(1)); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return holder.requests.size() == 1; }));
+        if (outcome && holder.requests.size() == 1) {
+            EXPECT_EQ(holder.requests[0].first.text, "hi there");
+            holder.requests[0].second(*outcome, "to pc-7");
+        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return exitStatus != -1; }));
+        client.join();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), out);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
+        EXPECT_EQ(exitStatus, status);
+    }
+    holder.calls.reset();
+    holder.lock.Close();
+    EXPECT_EQ(SendCommand::Run(request, holder.name), 2);
 }
 
 } // namespace
