@@ -91,7 +91,8 @@ bool SingleInstanceLock::TryName(const sockaddr_un& address, socklen_t length) {
     if (!inUse) {
         return false;
     }
-    // The connection is the call: the holder comes forward when it takes it.
+    // The connection is the call: the holder comes forward when it ends
+    // without a byte.
     // A name nobody listens on, or whose backlog is full, cannot be checked
     // and so is not counted as ours.
     const int caller = Connect(address, length);

@@ -9,8 +9,8 @@ namespace kestrane {
 /// A named lock that at most one process of a user holds at a time, within one
 /// network namespace: an abstract Unix socket named "<name>.<uid>". Process
 /// death frees it. The holder listens on the socket, so a copy that finds the
-/// lock taken can call the holder: a call that closes without a word brings
-/// its window forward, and `kestrane --send` talks over one (ScriptedSend).
+/// lock taken can call the holder (a call that ends without a byte brings its
+/// window forward), and so can a process of the user that has more to say.
 ///
 /// An abstract name has no owner: any local user can bind it first. A copy
 /// that finds the name taken asks the kernel who listens there (SO_PEERCRED);
