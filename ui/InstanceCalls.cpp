@@ -69,12 +69,17 @@ void InstanceCalls::Read(const std::shared_ptr<Call>& call) {
     if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
         return;
     }
-    if (count == 0 && !call->answering && !call->received.empty()) {
+    if (count == 0 && call->answering) {
+        // The caller may only have finished writing: it still gets its answer.
+        call->notifier->setEnabled(false);
+        return;
+    }
+    if (count == 0 && !call->received.empty()) {
         Answer(call, ScriptedSend::Outcome::Refused, QStringLiteral("The request has no end."));
         return;
     }
     if (count <= 0) {
-        const bool plainCall = count == 0 && !call->answering;
+        const bool plainCall = count == 0;
         Close(call);
         if (plainCall && hooks.comeForward) {
             hooks.comeForward();

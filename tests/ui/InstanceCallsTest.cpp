@@ -64,14 +64,18 @@ struct Caller {
 
 TEST(InstanceCalls, PlainCallsComeForwardRequestsAreAnsweredOnceAndBadOnesRefused) {
     Holder holder;
-    EXPECT_TRUE(SingleInstanceLock(holder.name).AlreadyExists());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return holder.comeForward == 1; }));
     {
         const Caller caller(holder.name, "SEND\tpc-7\thello there\n");
         ASSERT_TRUE(QTest::qWaitFor([&] { return holder.requests.size() == 1; }));
         const auto& [request, reply] = holder.requests[0];
         EXPECT_EQ(request.to, "pc-7");
         EXPECT_EQ(request.text, "hello there");
+        // A caller that has finished writing still gets its answer. A second start comes
+        // forward only once its call has been taken and has ended, by when the first
+        // caller's end has been seen.
+        shutdown(caller.descriptor, SHUT_WR);
+        EXPECT_TRUE(SingleInstanceLock(holder.name).AlreadyExists());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return holder.comeForward == 1; }));
         reply(Outcome::Delivered, "to pc-7\nat once");
         reply(Outcome::Refused, "again");
         EXPECT_EQ(caller.Answer(), "DELIVERED\tto pc-7 at once\n");
