@@ -15,8 +15,11 @@ class SingleInstanceLock;
 /// Owns the QApplication and the instance lock. Main (UI) thread only.
 class CTavrinApp {
 public:
+    /// The single-instance lock of the program (`kestrane --send` calls its holder).
+    static constexpr const char* kLockName = "TavrinMutex";
+
     /// `lockName` names the single-instance lock that Run takes.
-    explicit CTavrinApp(const char* lockName = "TavrinMutex");
+    explicit CTavrinApp(const char* lockName = kLockName);
     ~CTavrinApp();
     CTavrinApp(const CTavrinApp&) = delete;
     CTavrinApp& operator=(const CTavrinApp&) = delete;

@@ -12,10 +12,17 @@ namespace {
 
 constexpr std::string_view kUsage =
     "Usage: kestrane [-Embedding | -Automation]\n"
+    "       kestrane --send HOST TEXT...\n"
+    "       kestrane --send --broadcast TEXT...\n"
     "Serverless chat for one local network: broadcasts on UDP port 9000 as it starts.\n"
     "\n"
     "  -Embedding, -Automation  start for an automation client on the D-Bus session bus\n"
     "                           (also after \"/\"; any word that begins with one counts)\n"
+    "  --send HOST TEXT...      have the running copy send TEXT (the words joined by\n"
+    "                           spaces) to HOST, a host name or IPv4 address, or with\n"
+    "                           --broadcast to everybody; prints what became of it and\n"
+    "                           exits 0 when delivered, 1 when not, 2 on bad use or\n"
+    "                           when no copy runs\n"
     "  -h, --help               print this and exit\n"
     "  -v, --version            print the version and exit\n"
     "\n"
@@ -84,6 +91,10 @@ void StartOptions::Read(const std::vector<std::string>& arguments) {
             request = Request::Version;
             return;
         }
+        if (argument == "--send") {
+            ReadSend(arguments.begin() + static_cast<std::ptrdiff_t>(index) + 1, arguments.end());
+            return;
+        }
         if (!argument.starts_with('-') || HoldsAutomationSwitch(argument)) {
             continue;
         }
@@ -99,6 +110,38 @@ void StartOptions::Read(const std::vector<std::string>& arguments) {
     }
 }
 
+void StartOptions::ReadSend(std::vector<std::string>::const_iterator next,
+                            std::vector<std::string>::const_iterator end) {
+    request = Request::BadSend;
+    if (next == end) {
+        complaint = "--send needs a host, or --broadcast, and the text";
+        return;
+    }
+    sendRequest.toEverybody = *next == "--broadcast";
+    if (!sendRequest.toEverybody) {
+        sendRequest.to = *next;
+    }
+    if (++next == end) {
+        complaint = std::string("--send needs the text after ") +
+                    (sendRequest.toEverybody ? "--broadcast" : "the host");
+        return;
+    }
+    for (bool first = true; next != end; ++next, first = false) {
+        sendRequest.text += (first ? "" : " ") + *next;
+    }
+    if (!sendRequest.toEverybody &&
+        (sendRequest.to.empty() || sendRequest.to.starts_with('-') || sendRequest.to == "*")) {
+        complaint = "--send needs a host name or address, or --broadcast, before the text";
+    } else if (sendRequest.text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        complaint = "the text must be one line";
+    } else if (!sendRequest.IsWellFormed()) {
+        complaint =
+            "the host name or the text is too long, or the host name holds a control character";
+    } else {
+        request = Request::Send;
+    }
+}
+
 int StartOptions::Answer() const {
     switch (request) {
     case Request::Help:
@@ -111,7 +154,14 @@ int StartOptions::Answer() const {
         std::fprintf(stderr, "kestrane: unknown option '%s'\nTry 'kestrane --help'.\n",
                      unknownOption.c_str());
         return 2;
+    case Request::BadSend:
+        std::fprintf(stderr,
+                     "kestrane: %s\nUsage: kestrane --send HOST TEXT... | --send --broadcast "
+                     "TEXT...\n",
+                     complaint.c_str());
+        return 2;
     case Request::Run:
+    case Request::Send:
         break;
     }
     return 0;

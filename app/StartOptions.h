@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chat/ScriptedSend.h"
+
 #include <string>
 #include <vector>
 
@@ -7,7 +9,12 @@ namespace kestrane {
 
 /// What the command line asks of a start, decided before anything else
 /// exists: run (for the user or for an automation client), print the usage
-/// or the version, or refuse an option nobody knows.
+/// or the version, hand a line to the running copy (--send), or refuse an
+/// option nobody knows or a --send without what it needs.
+///
+/// "--send HOST TEXT..." and "--send --broadcast TEXT..." take every argument
+/// after them: TEXT is the rest joined by single spaces, and may be "" but not
+/// missing; CR, LF and NUL in it are refused, as is a line too long to hand over.
 ///
 /// The automation switches ("Embedding", "Automation") are matched on the
 /// whole line as CommandLine does, and an argument that holds one is never
@@ -16,7 +23,7 @@ namespace kestrane {
 /// words are ignored, as they always were.
 class StartOptions {
 public:
-    enum class Request { Run, Help, Version, Unknown };
+    enum class Request { Run, Help, Version, Send, BadSend, Unknown };
 
     StartOptions(int argc, char** argv);
     explicit StartOptions(const std::vector<std::string>& arguments);
@@ -27,18 +34,27 @@ public:
     bool ForAutomation() const { return forAutomation; }
     /// The first unknown option, when GetRequest() is Unknown.
     const std::string& UnknownOption() const { return unknownOption; }
+    /// The line to hand over, when GetRequest() is Send.
+    const ScriptedSend& SendRequest() const { return sendRequest; }
+    /// What is wrong with --send, when GetRequest() is BadSend.
+    const std::string& Complaint() const { return complaint; }
 
     /// Prints the usage, the version or the complaint about an unknown
-    /// option; returns the exit status (0, or 2 for an unknown option).
-    /// Not for Request::Run.
+    /// option or a bad --send; returns the exit status (0, or 2 for a
+    /// complaint). Not for Request::Run or Request::Send.
     int Answer() const;
 
 private:
     void Read(const std::vector<std::string>& arguments);
+    /// Reads what follows "--send".
+    void ReadSend(std::vector<std::string>::const_iterator next,
+                  std::vector<std::string>::const_iterator end);
 
     Request request = Request::Run;
     bool forAutomation = false;
     std::string unknownOption;
+    ScriptedSend sendRequest;
+    std::string complaint;
 };
 
 } // namespace kestrane

@@ -1,4 +1,5 @@
 #include "app/CTavrinApp.h"
+#include "app/SendCommand.h"
 #include "app/StartOptions.h"
 #include "ui/MessageQueue.h"
 #include "ui/QtThreadSanitizerOptions.h"
@@ -15,11 +16,14 @@ MessageQueue messageQueue;
 } // namespace kestrane
 
 int main(int argc, char** argv) {
-    // --help, --version and unknown options are answered before the lock, Qt
-    // or the network is touched.
+    // --help, --version, --send and unknown options are answered before the
+    // lock is taken or Qt or the network is touched.
     if (const kestrane::StartOptions options(argc, argv);
         options.GetRequest() != kestrane::StartOptions::Request::Run) {
-        return options.Answer();
+        return options.GetRequest() == kestrane::StartOptions::Request::Send
+                   ? kestrane::SendCommand::Run(options.SendRequest(),
+                                                kestrane::CTavrinApp::kLockName)
+                   : options.Answer();
     }
     // The log holds megabytes of text, which Qt now and then copies whole. With
     // a fixed threshold such buffers are mapped on their own and unmapped when

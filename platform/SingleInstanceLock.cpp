@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -35,14 +36,29 @@ bool PeerIsThisUser(int connected) {
 
 constexpr int kCallBacklog = 16;
 
+// A non-blocking socket connected to the listener on `address`, or -1. A
+// listener that never accepts must not stall the caller in connect.
+int Connect(const sockaddr_un& address, socklen_t length) {
+    const int caller = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (caller >= 0 &&
+        ::connect(caller, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        ::close(caller);
+        return -1;
+    }
+    return caller;
+}
+
 } // namespace
 
-SingleInstanceLock::SingleInstanceLock(const std::string& name) {
+std::string SingleInstanceLock::NameAt(const std::string& name, int index) {
     const std::string base = name + "." + std::to_string(::getuid());
+    return index == 0 ? base : base + "." + std::to_string(index);
+}
+
+SingleInstanceLock::SingleInstanceLock(const std::string& name) {
     for (int index = 0; index < kMostNames; ++index) {
         sockaddr_un address{};
-        const socklen_t length =
-            AbstractAddress(index == 0 ? base : base + "." + std::to_string(index), address);
+        const socklen_t length = AbstractAddress(NameAt(name, index), address);
         if (length != 0 && TryName(address, length)) {
             return;
         }
@@ -75,15 +91,15 @@ bool SingleInstanceLock::TryName(const sockaddr_un& address, socklen_t length) {
     if (!inUse) {
         return false;
     }
-    // The connection is the call: the holder comes forward when it takes it.
+    // The connection is the call: the holder comes forward when it ends
+    // without a byte.
     // A name nobody listens on, or whose backlog is full, cannot be checked
     // and so is not counted as ours.
-    const int caller = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (caller < 0) {
-        return false;
+    const int caller = Connect(address, length);
+    alreadyExists = caller >= 0 && PeerIsThisUser(caller);
+    if (caller >= 0) {
+        ::close(caller);
     }
-    alreadyExists = ::connect(caller, target, length) == 0 && PeerIsThisUser(caller);
-    ::close(caller);
     return alreadyExists;
 }
 
@@ -102,18 +118,40 @@ void SingleInstanceLock::Close() {
     }
 }
 
-bool SingleInstanceLock::TakeCall() {
-    if (descriptor < 0) {
-        return false;
+int SingleInstanceLock::AcceptCall() {
+    // Bounded, so that other users calling without pause cannot hold the UI
+    // thread here; the held socket stays readable for the rest.
+    for (int taken = 0; descriptor >= 0 && taken < kCallBacklog; ++taken) {
+        const int call = ::accept4(descriptor, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (call < 0) {
+            return -1;
+        }
+        // An abstract name is open to every user in the namespace.
+        if (PeerIsThisUser(call)) {
+            return call;
+        }
+        ::close(call);
     }
-    const int call = ::accept4(descriptor, nullptr, nullptr, SOCK_CLOEXEC);
-    if (call < 0) {
-        return false;
+    return -1;
+}
+
+int SingleInstanceLock::CallHolder(const std::string& name) {
+    // Every name is tried, not only those up to the first free one: the holder
+    // may have taken a later name while an earlier one was squatted, and that
+    // name may be free now.
+    for (int index = 0; index < kMostNames; ++index) {
+        sockaddr_un address{};
+        const socklen_t length = AbstractAddress(NameAt(name, index), address);
+        const int caller = length == 0 ? -1 : Connect(address, length);
+        if (caller >= 0 && PeerIsThisUser(caller) &&
+            ::fcntl(caller, F_SETFL, ::fcntl(caller, F_GETFL) & ~O_NONBLOCK) == 0) {
+            return caller;
+        }
+        if (caller >= 0) {
+            ::close(caller);
+        }
     }
-    // An abstract name is open to every user in the namespace.
-    const bool ours = PeerIsThisUser(call);
-    ::close(call);
-    return ours;
+    return -1;
 }
 
 } // namespace kestrane

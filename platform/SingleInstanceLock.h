@@ -9,7 +9,8 @@ namespace kestrane {
 /// A named lock that at most one process of a user holds at a time, within one
 /// network namespace: an abstract Unix socket named "<name>.<uid>". Process
 /// death frees it. The holder listens on the socket, so a copy that finds the
-/// lock taken can call the holder (to bring its window forward).
+/// lock taken can call the holder (a call that ends without a byte brings its
+/// window forward), and so can a process of the user that has more to say.
 ///
 /// An abstract name has no owner: any local user can bind it first. A copy
 /// that finds the name taken asks the kernel who listens there (SO_PEERCRED);
@@ -35,11 +36,21 @@ public:
 
     /// The held socket, readable while a call waits; -1 when nothing is held.
     int Descriptor() const { return descriptor; }
-    /// Takes one waiting call without blocking: true when one came from a
-    /// process of this user (other users' calls are taken and ignored).
-    bool TakeCall();
+    /// Takes one waiting call of this user without blocking and returns its
+    /// socket (non-blocking, close-on-exec; the caller owns it), or -1 when
+    /// none waits. Other users' calls are taken and closed unanswered.
+    int AcceptCall();
+
+    /// Calls the process of this user that holds the lock `name`, without
+    /// taking it: the names are walked as the constructor walks them, and the
+    /// first one whose listener runs as this user answers. Returns the
+    /// connected socket (blocking, close-on-exec; the caller owns it), or -1
+    /// when no copy of this user holds the lock.
+    static int CallHolder(const std::string& name);
 
 private:
+    /// "<name>.<uid>" for index 0, then "<name>.<uid>.<index>".
+    static std::string NameAt(const std::string& name, int index);
     /// Takes `address`, or finds it held by this user and calls the holder:
     /// true either way. False when it is held by someone else or unusable.
     bool TryName(const sockaddr_un& address, socklen_t length);

@@ -18,6 +18,7 @@
 #include "ui/DialogBuilder.h"
 #include "ui/FileOffers.h"
 #include "ui/HistoryEntry.h"
+#include "ui/InstanceCalls.h"
 #include "ui/LogControl.h"
 #include "ui/MessageQueue.h"
 #include "ui/NetworkText.h"
@@ -141,14 +142,13 @@ void CTavrinDlg::ListenForOtherCopies() {
     if (services.instanceLock == nullptr || services.instanceLock->Descriptor() < 0) {
         return;
     }
-    instanceCalls = std::make_unique<QSocketNotifier>(services.instanceLock->Descriptor(),
-                                                      QSocketNotifier::Read);
-    // One call per wake-up: the notifier fires again while more are waiting.
-    connect(instanceCalls.get(), &QSocketNotifier::activated, this, [this] {
-        if (services.instanceLock->TakeCall()) {
-            ComeForward();
-        }
-    });
+    instanceCalls = std::make_unique<InstanceCalls>(
+        *services.instanceLock,
+        InstanceCalls::Hooks{.comeForward = [this] { ComeForward(); },
+                             .sendLine =
+                                 [this](const ScriptedSend& request, InstanceCalls::Reply reply) {
+                                     SendForScript(request, std::move(reply));
+                                 }});
 }
 
 CTavrinDlg::~CTavrinDlg() {
@@ -668,6 +668,14 @@ void CTavrinDlg::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowStateChange && isVisible()) {
         presence->OnWindowStateChange(event->spontaneous());
     }
+}
+
+void CTavrinDlg::SendForScript(
+    const ScriptedSend& request,
+    std::function<void(ScriptedSend::Outcome, const QString& message)> reply) {
+    static_cast<void>(request);
+    reply(ScriptedSend::Outcome::Refused,
+          QStringLiteral("Sending from scripts is not available yet."));
 }
 
 } // namespace kestrane

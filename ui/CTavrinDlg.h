@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/ChatSender.h"
+#include "chat/ScriptedSend.h"
 #include "ui/HostRoster.h"
 #include "ui/LogText.h"
 #include "ui/Recipient.h"
@@ -33,6 +34,7 @@ class ChatWindowBridge;
 class HistoryEntry;
 class FileOffers;
 class IncomingHandler;
+class InstanceCalls;
 class LogControl;
 class MessageQueue;
 class PortConnection;
@@ -128,6 +130,10 @@ public:
     /// Another copy of the program was started: shows this window as a left
     /// click on the icon does, so the person sees the copy that runs.
     void ComeForward();
+    /// Sends a line a script handed over (`kestrane --send`) and calls `reply`
+    /// once, on the UI thread, with what became of it.
+    void SendForScript(const ScriptedSend& request,
+                       std::function<void(ScriptedSend::Outcome, const QString& message)> reply);
     void OnHelp();
     /// A file-transfer notice from `address`, on the UI thread.
     void OnFileNotice(const ChatMessage& message, const std::string& address);
@@ -220,7 +226,7 @@ private:
     std::unique_ptr<HostRoster> hosts; // the roster's hosts and where they spoke from
     std::unique_ptr<BoundedLookup> lookups;
     /// Calls from copies started while this one runs; gone before the lock closes.
-    std::unique_ptr<QSocketNotifier> instanceCalls;
+    std::unique_ptr<InstanceCalls> instanceCalls;
 
     // The bounds on what the network can make the window hold.
     QTimer dropReport;               // single shot; runs while dropped lines wait for their note

@@ -30,5 +30,38 @@ TEST(StartOptions, AutomationSwitchesHelpVersionQtAndUnknownOptionsAreToldApart)
     }
 }
 
+TEST(StartOptions, SendTakesEveryArgumentAfterItAndRefusesWhatCannotBeHandedOver) {
+    using enum StartOptions::Request;
+    // Arguments; what they ask; for Send: to everybody, the host, the text.
+    const std::tuple<std::vector<std::string>, StartOptions::Request, bool, std::string,
+                     std::string>
+        rows[] = {
+            {{"--send", "pc-7", "hello", "", "there"}, Send, false, "pc-7", "hello  there"},
+            {{"-platform", "xcb", "--send", "--broadcast", ""}, Send, true, "", ""},
+            {{"--send", "10.0.0.7", "-h", "--version"}, Send, false, "10.0.0.7", "-h --version"},
+            {{"--send", "pc", std::string(8183, 'a')}, Send, false, "pc", std::string(8183, 'a')},
+            {{"--send", "pc", std::string(8184, 'a')}, BadSend, false, "", ""},
+            {{"--help", "--send", "pc", "x"}, Help, false, "", ""},
+            {{"--send"}, BadSend, false, "", ""},
+            {{"--send", "pc-7"}, BadSend, false, "", ""},
+            {{"--send", "--broadcast"}, BadSend, false, "", ""},
+            {{"--send", "pc", "a\nb"}, BadSend, false, "", ""},
+            {{"--send", "pc", "a\rb"}, BadSend, false, "", ""},
+            {{"--send", "", "x"}, BadSend, false, "", ""},
+            {{"--send", "*", "x"}, BadSend, false, "", ""},
+            {{"--send", "-x", "hello"}, BadSend, false, "", ""}};
+    for (const auto& [arguments, request, toEverybody, to, text] : rows) {
+        const StartOptions options(arguments);
+        SCOPED_TRACE(testing::PrintToString(arguments).substr(0, 60));
+        ASSERT_EQ(options.GetRequest(), request);
+        EXPECT_EQ(options.Complaint().empty(), request != BadSend);
+        if (request == Send) {
+            EXPECT_EQ(options.SendRequest().toEverybody, toEverybody);
+            EXPECT_EQ(options.SendRequest().to, to);
+            EXPECT_EQ(options.SendRequest().text, text);
+        }
+    }
+}
+
 } // namespace
 } // namespace kestrane

@@ -24,6 +24,21 @@ int AbstractSocket(const std::string& name, bool listening) {
                : -1;
 }
 
+// Whether `lock` had a call waiting; the call is hung up.
+bool TookCall(SingleInstanceLock& lock) {
+    const int call = lock.AcceptCall();
+    return call >= 0 && close(call) == 0;
+}
+
+// Whether `name`'s holder was reached, over a blocking socket that a program started from
+// here would not inherit.
+bool CalledHolder(const std::string& name) {
+    const int call = SingleInstanceLock::CallHolder(name);
+    const bool reached = call >= 0 && (fcntl(call, F_GETFL) & O_NONBLOCK) == 0 &&
+                         (fcntl(call, F_GETFD) & FD_CLOEXEC) != 0;
+    return (call < 0 || close(call) == 0) && reached;
+}
+
 // A process of user 65534 that has run `act` ('y' when it succeeded) and lives, with what it
 // holds, until this object goes.
 struct OtherUser {
@@ -57,25 +72,31 @@ TEST(SingleInstanceLock, OneHolderPerUserIsCalledOnlyByItsUserAndNotInherited) {
         ASSERT_FALSE(first.AlreadyExists());
         EXPECT_NE(fcntl(first.Descriptor(), F_GETFD) & FD_CLOEXEC, 0);
         // Another user gets a lock of its own, and its call is taken but not answered; a
-        // second copy of ours finds the lock held, and its check is the call.
+        // second copy of ours finds the lock held, and its check is the call, as is a call to
+        // the holder that takes nothing.
         const OtherUser other([&] {
             return !SingleInstanceLock(name).AlreadyExists() && AbstractSocket(ownName, false) >= 0;
         });
         EXPECT_EQ(other.acted, 'y');
-        EXPECT_FALSE(first.TakeCall());
+        EXPECT_FALSE(TookCall(first));
         EXPECT_TRUE(SingleInstanceLock(name).AlreadyExists());
-        EXPECT_TRUE(first.TakeCall());
-        EXPECT_FALSE(first.TakeCall());
+        EXPECT_TRUE(CalledHolder(name));
+        EXPECT_TRUE(TookCall(first));
+        EXPECT_TRUE(TookCall(first));
+        EXPECT_FALSE(TookCall(first));
     }
     EXPECT_FALSE(SingleInstanceLock(name).AlreadyExists());
+    EXPECT_FALSE(CalledHolder(name));
     // A name squatted by another user holds nobody back; the copy that starts anyway still
     // keeps a second one of ours out.
     const OtherUser squatter([&] { return AbstractSocket(ownName, true) >= 0; });
     ASSERT_EQ(squatter.acted, 'y');
+    EXPECT_FALSE(CalledHolder(name));
     const SingleInstanceLock first(name);
     EXPECT_FALSE(first.AlreadyExists());
     EXPECT_GE(first.Descriptor(), 0);
     EXPECT_TRUE(SingleInstanceLock(name).AlreadyExists());
+    EXPECT_TRUE(CalledHolder(name));
 }
 
 } // namespace
