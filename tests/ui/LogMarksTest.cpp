@@ -84,7 +84,9 @@ TEST(LogMarksTest, MarksFollowTheirLinesThroughTrimsAndGoWithThemOrWithTheText) 
     MarkedLog marked;
     std::vector<std::uint64_t> numbers;
     for (int next = 0; next < 11000; ++next) {
-        numbers.push_back(marked.Send(QString("line %1").arg(next)));
+        // A peer's line with what could start blocks of the control without ending a line.
+        const QStringView hostile = next == 5000 ? u"\u2029\ufdd0\ufdd1" : u"";
+        numbers.push_back(marked.Send(QString("line %1%2").arg(next).arg(hostile)));
         if (next == 500 || next == 1200) {
             marked.marks.Set(numbers.back(), LineLook::Delivered, QString("<b>%1</b> &").arg(next));
         }
