@@ -12,10 +12,16 @@ namespace kestrane {
 namespace {
 
 // The control separates lines with "\n"; the log keeps CR LF. A lone CR or LF
-// also breaks the line.
+// also breaks the line. Nothing else may start a block of the control, or its
+// blocks would no longer be the log's lines: the paragraph separator becomes a
+// line separator, which breaks the row but not the block, and the two
+// noncharacters that the control reads as frame bounds become U+FFFD.
 QString ToDisplay(QString text) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(QChar::ParagraphSeparator, QChar::LineSeparator);
+    text.replace(QChar(0xFDD0), QChar::ReplacementCharacter);
+    text.replace(QChar(0xFDD1), QChar::ReplacementCharacter);
     return text;
 }
 

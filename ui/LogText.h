@@ -34,6 +34,12 @@ public:
     /// How many times the text was replaced rather than extended.
     std::uint64_t Replacements() const { return replacements; }
     const Trimmed& Trim() const { return trimmed; }
+    /// The number of the line that text appended next begins: line ends
+    /// appended since the last replacement, trimmed ones included. It names
+    /// that line for good, whatever is trimmed later, until a replacement.
+    std::uint64_t NextLineNumber() const {
+        return trimmed.lineBreaks + static_cast<std::uint64_t>(lines);
+    }
 
 private:
     void TrimFront();

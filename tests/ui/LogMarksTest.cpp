@@ -1,0 +1,125 @@
+#include "ui/LogMarks.h"
+
+#include "ui/LogControl.h"
+
+#include <QHelpEvent>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocumentFragment>
+#include <QToolTip>
+#include <gtest/gtest.h>
+
+namespace kestrane::test {
+namespace {
+
+// A log shown by a LogControl, marked; lines go in as the window sends them.
+struct MarkedLog {
+    MarkedLog() {
+        view.setReadOnly(true);
+        view.setLineWrapMode(QPlainTextEdit::NoWrap);
+        view.resize(400, 200);
+        view.show();
+    }
+    std::uint64_t Send(const QString& line) {
+        const std::uint64_t number = log.NextLineNumber();
+        log += line + "\r\n";
+        control.Write(log);
+        last = line;
+        return number;
+    }
+    bool Shown() {
+        return QTest::qWaitFor(
+            [&] { return view.document()->lastBlock().previous().text() == last; });
+    }
+    // The line's block brought into view, its text selected.
+    QTextCursor Find(const QString& line) {
+        const QTextCursor found = view.document()->find(QRegularExpression("^" + line + "$"));
+        view.setTextCursor(found);
+        view.ensureCursorVisible();
+        return found;
+    }
+    // What is drawn on the line after its text, as the pixels that are not the background.
+    QImage Ink(const QString& line) {
+        const QRect row = view.cursorRect(Find(line));
+        QCoreApplication::processEvents(); // the repaint: it shows what is on screen
+        const QImage shot =
+            view.screen()->grabWindow(view.winId()).toImage().copy(view.viewport()->geometry());
+        QImage ink(2 * row.height(), row.height(), QImage::Format_Grayscale8);
+        const QRgb base = view.palette().base().color().rgb();
+        for (int y = 0; y < ink.height(); ++y) {
+            for (int x = 0; x < ink.width(); ++x) {
+                ink.scanLine(y)[x] =
+                    shot.pixel(row.right() + 2 + x, row.top() + y) != base ? 255 : 0;
+            }
+        }
+        return ink;
+    }
+
+    QPlainTextEdit view;
+    QString last;
+    LogText log;
+    LogControl control{view};
+    LogMarks marks{view, log};
+};
+
+TEST(LogMarksTest, AMarkSetBeforeTheControlShowsItsLineIsDrawnInAShapeOfItsOwn) {
+    MarkedLog marked;
+    const std::uint64_t line = marked.Send("Sent to PC-7: hello");
+    marked.Send("Sent to PC-7: again");
+    marked.marks.Set(line, LineLook::Pending, "waiting");
+    ASSERT_TRUE(marked.Shown());
+    std::vector<QImage> shapes{marked.Ink("Sent to PC-7: again")};
+    for (const LineLook look : {LineLook::Pending, LineLook::Delivered, LineLook::NotDelivered,
+                                LineLook::NoReceipts, LineLook::Partly}) {
+        marked.marks.Set(line, look, "tip");
+        shapes.push_back(marked.Ink("Sent to PC-7: hello"));
+        SCOPED_TRACE(shapes.size());
+        EXPECT_EQ(std::ranges::count(shapes, shapes.back()), 1);
+    }
+}
+
+TEST(LogMarksTest, MarksFollowTheirLinesThroughTrimsAndGoWithThemOrWithTheText) {
+    MarkedLog marked;
+    std::vector<std::uint64_t> numbers;
+    for (int next = 0; next < 11000; ++next) {
+        // A peer's line with what could start blocks of the control without ending a line.
+        const QStringView hostile = next == 5000 ? u"\u2029\ufdd0\ufdd1" : u"";
+        numbers.push_back(marked.Send(QString("line %1%2").arg(next).arg(hostile)));
+        if (next == 500 || next == 1200) {
+            marked.marks.Set(numbers.back(), LineLook::Delivered, QString("<b>%1</b> &").arg(next));
+        }
+        if (next == 1500) {
+            ASSERT_TRUE(marked.Shown()); // from here the control removes what the log trims
+        }
+    }
+    ASSERT_TRUE(marked.Shown());
+    EXPECT_EQ(marked.log.Trim().lineBreaks, 1000u);
+    EXPECT_FALSE(marked.marks.LookOf(numbers[500]));
+    const QPoint point = marked.view.cursorRect(marked.Find("line 1200")).center();
+    EXPECT_EQ(marked.marks.LineAt(point), numbers[1200]);
+    QHelpEvent hover(QEvent::ToolTip, point, marked.view.viewport()->mapToGlobal(point));
+    QCoreApplication::sendEvent(marked.view.viewport(), &hover);
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText(), "<b>1200</b> &");
+    EXPECT_FALSE(marked.marks.LineAt(marked.view.cursorRect(marked.Find("\\*\\*\\*.*")).center()));
+    // The newest 2,000 stay.
+    for (std::uint64_t line = numbers[8999]; line < marked.log.NextLineNumber(); ++line) {
+        marked.marks.Set(line, LineLook::Pending, "");
+    }
+    EXPECT_EQ(QString("%1 %2 %3")
+                  .arg(marked.marks.LookOf(numbers[8999]).has_value())
+                  .arg(marked.marks.LookOf(numbers[9000]).has_value())
+                  .arg(marked.marks.LookOf(numbers[1200]).has_value())
+                  .toStdString(),
+              "0 1 0");
+    // Marks leave the document alone: the control gives back nothing new.
+    LogText copy = marked.log;
+    marked.control.Read(copy);
+    EXPECT_EQ(copy.Replacements(), marked.log.Replacements());
+    marked.log = QString("line 1200\r\n"); // a replaced log keeps none
+    EXPECT_FALSE(marked.marks.LookOf(numbers[9000]));
+}
+
+} // namespace
+} // namespace kestrane::test

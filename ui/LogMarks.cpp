@@ -1,0 +1,224 @@
+#include "ui/LogMarks.h"
+
+#include <QCoreApplication>
+#include <QHelpEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QToolTip>
+#include <algorithm>
+
+namespace kestrane {
+namespace {
+
+// Shapes in a unit square, so looks differ without colour.
+QPainterPath GlyphPath(LineLook look) {
+    QPainterPath path;
+    switch (look) {
+    case LineLook::Pending:
+    case LineLook::Partly:
+        path.addEllipse(QRectF(0.2, 0.2, 0.6, 0.6));
+        break;
+    case LineLook::Delivered:
+        path.moveTo(0.15, 0.55);
+        path.lineTo(0.4, 0.8);
+        path.lineTo(0.85, 0.2);
+        break;
+    case LineLook::NotDelivered:
+        path.moveTo(0.2, 0.2);
+        path.lineTo(0.8, 0.8);
+        path.moveTo(0.8, 0.2);
+        path.lineTo(0.2, 0.8);
+        break;
+    case LineLook::NoReceipts:
+        path.moveTo(0.2, 0.5);
+        path.lineTo(0.8, 0.5);
+        break;
+    }
+    return path;
+}
+
+QColor GlyphColor(LineLook look) {
+    switch (look) {
+    case LineLook::Delivered:
+        return QColor(0x1b, 0x7f, 0x2a);
+    case LineLook::NotDelivered:
+        return QColor(0xc0, 0x1c, 0x28);
+    case LineLook::Partly:
+        return QColor(0xb8, 0x6e, 0x00);
+    case LineLook::Pending:
+    case LineLook::NoReceipts:
+        break;
+    }
+    return QColor(0x70, 0x70, 0x70);
+}
+
+} // namespace
+
+LogMarks::LogMarks(QPlainTextEdit& logView, const LogText& logText)
+    : view(logView), log(logText), replacements(logText.Replacements()) {
+    FollowDocument();
+    connect(view.document(), &QTextDocument::contentsChanged, this, [this] { FollowDocument(); });
+    // A glyph kept inside the viewport on a long line does not move with the
+    // text, so a sideways scroll, which moves the pixels, repaints instead.
+    connect(view.horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (!marks.empty()) {
+            view.viewport()->update();
+        }
+    });
+    view.viewport()->installEventFilter(this);
+}
+
+void LogMarks::Set(std::uint64_t line, LineLook look, const QString& tip) {
+    Prune();
+    if (line < log.Trim().lineBreaks) {
+        return;
+    }
+    marks.insert_or_assign(line, Mark{look, tip});
+    while (marks.size() > kMaxMarks) {
+        marks.erase(marks.begin());
+    }
+    view.viewport()->update();
+}
+
+std::optional<std::uint64_t> LogMarks::LineAt(const QPoint& viewportPosition) const {
+    const QTextBlock block = view.cursorForPosition(viewportPosition).block();
+    const QRect rows = RowsOf(block);
+    if (viewportPosition.y() < rows.top() || viewportPosition.y() > rows.bottom()) {
+        return std::nullopt;
+    }
+    return LineOf(block);
+}
+
+std::optional<LineLook> LogMarks::LookOf(std::uint64_t line) const {
+    const Mark* mark = Find(line);
+    return mark != nullptr ? std::optional(mark->look) : std::nullopt;
+}
+
+QString LogMarks::TipOf(std::uint64_t line) const {
+    const Mark* mark = Find(line);
+    return mark != nullptr ? mark->tip : QString();
+}
+
+const LogMarks::Mark* LogMarks::Find(std::uint64_t line) const {
+    if (log.Replacements() != replacements || line < log.Trim().lineBreaks) {
+        return nullptr;
+    }
+    const auto found = marks.find(line);
+    return found != marks.end() ? &found->second : nullptr;
+}
+
+void LogMarks::Prune() {
+    if (log.Replacements() != replacements) {
+        marks.clear();
+        replacements = log.Replacements();
+    }
+    marks.erase(marks.begin(), marks.lower_bound(log.Trim().lineBreaks));
+}
+
+void LogMarks::FollowDocument() {
+    firstBlockLine =
+        static_cast<std::int64_t>(log.NextLineNumber()) - (view.document()->blockCount() - 1);
+    Prune();
+}
+
+std::optional<std::uint64_t> LogMarks::LineOf(const QTextBlock& block) const {
+    if (!block.isValid() || (!block.next().isValid() && block.length() <= 1)) {
+        return std::nullopt; // nothing yet after the last line end
+    }
+    const std::int64_t line = firstBlockLine + block.blockNumber();
+    if (line < static_cast<std::int64_t>(log.Trim().lineBreaks)) {
+        return std::nullopt; // the note on trimmed lines among them
+    }
+    return static_cast<std::uint64_t>(line);
+}
+
+QRect LogMarks::RowsOf(const QTextBlock& block) const {
+    QTextCursor cursor(block);
+    const QRect first = view.cursorRect(cursor);
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    const QRect last = view.cursorRect(cursor);
+    return QRect(QPoint(0, first.top()), QPoint(view.viewport()->width() - 1, last.bottom()));
+}
+
+bool LogMarks::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != view.viewport()) {
+        return false;
+    }
+    if (event->type() == QEvent::ToolTip) {
+        return ShowTip(event);
+    }
+    if (event->type() != QEvent::Paint || painting || marks.empty()) {
+        return false;
+    }
+    // The glyphs go over the text: the view paints first, through the same
+    // event sent again, which this filter then lets pass.
+    painting = true;
+    QCoreApplication::sendEvent(watched, event);
+    painting = false;
+    PaintMarks(static_cast<QPaintEvent*>(event)->rect());
+    return true;
+}
+
+void LogMarks::PaintMarks(const QRect& area) const {
+    QPainter painter(view.viewport());
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (QTextBlock block = view.cursorForPosition(area.topLeft()).block(); block.isValid();
+         block = block.next()) {
+        if (view.cursorRect(QTextCursor(block)).top() > area.bottom()) {
+            break;
+        }
+        const std::optional<std::uint64_t> line = LineOf(block);
+        if (const Mark* mark = line ? Find(*line) : nullptr) {
+            PaintGlyph(painter, block, mark->look);
+        }
+    }
+}
+
+// After the text of the block's last row, or at the viewport's right edge,
+// over a patch of background, when the text runs on past it.
+void LogMarks::PaintGlyph(QPainter& painter, const QTextBlock& block, LineLook look) const {
+    QTextCursor end(block);
+    end.movePosition(QTextCursor::EndOfBlock);
+    const QRect row = view.cursorRect(end);
+    const int side = row.height();
+    const int afterText = row.right() + side / 3;
+    const int lastFitting = view.viewport()->width() - side - 2;
+    const QRect box(std::min(afterText, lastFitting), row.top(), side, side);
+    if (afterText > lastFitting) {
+        painter.fillRect(box, view.palette().base());
+    }
+    painter.save();
+    painter.translate(box.topLeft());
+    painter.scale(side, side);
+    const QColor color = GlyphColor(look);
+    painter.setPen(QPen(color, 0.12, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(GlyphPath(look));
+    if (look == LineLook::Partly) {
+        painter.setBrush(color);
+        painter.drawPie(QRectF(0.2, 0.2, 0.6, 0.6), 90 * 16, 180 * 16);
+    }
+    painter.restore();
+}
+
+bool LogMarks::ShowTip(QEvent* event) const {
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QTextBlock block = view.cursorForPosition(help->pos()).block();
+    const std::optional<std::uint64_t> line = LineAt(help->pos());
+    const QString tip = line ? TipOf(*line) : QString();
+    if (tip.isEmpty()) {
+        return false;
+    }
+    // Rich text made here from escaped plain text: names from the network are in it.
+    QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(tip), view.viewport(),
+                       RowsOf(block));
+    return true;
+}
+
+} // namespace kestrane

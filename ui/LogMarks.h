@@ -1,0 +1,78 @@
+#pragma once
+
+#include "ui/LogText.h"
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <optional>
+
+class QPainter;
+class QPlainTextEdit;
+class QPoint;
+class QRect;
+class QTextBlock;
+
+namespace kestrane {
+
+/// How a line the user sent stands.
+enum class LineLook { Pending, Delivered, NotDelivered, NoReceipts, Partly };
+
+/// Marks lines of the log that a LogControl shows in `view`: a small glyph
+/// drawn after the line's text, one shape per look (a hollow circle while
+/// pending, a tick when delivered, a cross when not, a dash when the host
+/// cannot send receipts, a half-filled circle when only some hosts had it),
+/// and a tooltip in words over the line. Marks never touch the document, so
+/// the log's text, and what LogControl::Read takes back from the control, stay
+/// as they are. A line is named by the LogText::NextLineNumber() taken just
+/// before it was appended; a mark set before the control shows its line is
+/// drawn once it does. Marks of lines the log trimmed go, a replaced log drops
+/// them all, and at most kMaxMarks are kept, the oldest lines' going first.
+/// Painting costs the lines on screen, not the marks. Does not own the view or
+/// the log; both outlive it. UI thread only.
+class LogMarks : public QObject {
+public:
+    static constexpr std::size_t kMaxMarks = 2000;
+
+    LogMarks(QPlainTextEdit& view, const LogText& log);
+
+    /// Marks `line`, or changes its mark. `tip` is plain text.
+    void Set(std::uint64_t line, LineLook look, const QString& tip);
+    /// The log line the control shows at a point of its viewport, if any.
+    std::optional<std::uint64_t> LineAt(const QPoint& viewportPosition) const;
+    std::optional<LineLook> LookOf(std::uint64_t line) const;
+    /// Empty when the line has no mark.
+    QString TipOf(std::uint64_t line) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Mark {
+        LineLook look;
+        QString tip;
+    };
+
+    /// The mark of `line` unless the log has since dropped the line.
+    const Mark* Find(std::uint64_t line) const;
+    void Prune();
+    /// Runs after every change of the document: LogControl shows the whole log
+    /// as it is then, which ties the control's blocks to line numbers.
+    void FollowDocument();
+    std::optional<std::uint64_t> LineOf(const QTextBlock& block) const;
+    /// The rows of `block` in viewport coordinates.
+    QRect RowsOf(const QTextBlock& block) const;
+    void PaintMarks(const QRect& area) const;
+    void PaintGlyph(QPainter& painter, const QTextBlock& block, LineLook look) const;
+    bool ShowTip(QEvent* event) const;
+
+    QPlainTextEdit& view;
+    const LogText& log;
+    std::map<std::uint64_t, Mark> marks; // by line number
+    std::uint64_t replacements = 0;      // the log's, when the marks were last pruned
+    std::int64_t firstBlockLine = 0;     // the line number of the control's first block
+    bool painting = false;               // the view paints its text inside our filter
+};
+
+} // namespace kestrane
