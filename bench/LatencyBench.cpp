@@ -141,6 +141,11 @@ public:
     void ShowFileNotice(const kestrane::ChatMessage& message, const std::string& address) override {
         inner.ShowFileNotice(message, address);
     }
+    void ShowDeliveryNotice(const kestrane::ChatMessage& message,
+                            const std::string& address) override {
+        inner.ShowDeliveryNotice(message, address);
+    }
+    void HelloHeard() override { inner.HelloHeard(); }
 
 private:
     kestrane::ChatWindow& inner;

@@ -10,6 +10,7 @@ enum ChatAction : int {
     ACTION_ADD_PEER = 4,
     ACTION_IGNORE = 5,
     ACTION_FILE_NOTICE = 6,
+    ACTION_DELIVERY_NOTICE = 7,
 };
 
 } // namespace kestrane

@@ -64,6 +64,8 @@ ChatAction ChatMessage::GetAction() const {
         return ACTION_REMOVE_PEER;
     case CHAT_FILES:
         return ACTION_FILE_NOTICE;
+    case CHAT_DELIVERY:
+        return ACTION_DELIVERY_NOTICE;
     default:
         return ACTION_IGNORE;
     }

@@ -53,6 +53,16 @@ SendResult ChatSender::SendFileNotice(std::string_view address, std::string_view
     return ComposeAndSend(std::string(address).c_str(), CHAT_FILES, text);
 }
 
+SendResult ChatSender::SendDeliveryNotice(std::string_view address, std::string_view text) {
+    if (address.empty()) {
+        return ComposeAndSend(broadcastHost, CHAT_DELIVERY, text, false);
+    }
+    if (!IsDottedAddress(address)) {
+        return SendResult::Unreachable;
+    }
+    return ComposeAndSend(std::string(address).c_str(), CHAT_DELIVERY, text, false);
+}
+
 SendResult ChatSender::SendReply(std::string_view address, std::string_view text) {
     return SendText(address, text);
 }

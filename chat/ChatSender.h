@@ -57,6 +57,10 @@ public:
     SendResult SendReply(std::string_view address, std::string_view text);
     /// A file-transfer notice to one dotted address.
     SendResult SendFileNotice(std::string_view address, std::string_view text);
+    /// A receipts-and-presence notice to one dotted address, or by broadcast
+    /// when `address` is empty. A failure shows no box: receipts and
+    /// heartbeats are retried on their own schedule.
+    SendResult SendDeliveryNotice(std::string_view address, std::string_view text);
     /// Without `reportFailure` a failed send shows no box: the program may be
     /// ending where nobody can dismiss one (a termination signal, logoff).
     SendResult SendLeaving(bool reportFailure = true);

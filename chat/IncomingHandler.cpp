@@ -55,6 +55,9 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
         break;
     case ACTION_GREET:
         addPeer();
+        if (senderName != ownName) {
+            window.HelloHeard();
+        }
         if (helloAnswers.Admit(address)) {
             sender.AnswerHello();
         }
@@ -71,6 +74,14 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
         // Notices cost the window as lines do, and share their budget.
         if (senderName != ownName && lineBudget.Admit(static_cast<std::size_t>(count))) {
             window.ShowFileNotice(*message, address);
+        }
+        break;
+    case ACTION_DELIVERY_NOTICE:
+        // Receipts and heartbeats cost the window as lines do, and share their
+        // budget: a flood of them must not starve the UI thread either.
+        if (senderName != ownName && !senderName.empty() &&
+            lineBudget.Admit(static_cast<std::size_t>(count))) {
+            window.ShowDeliveryNotice(*message, address);
         }
         break;
     case ACTION_IGNORE:

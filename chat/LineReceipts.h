@@ -38,7 +38,7 @@ public:
     using LineKey = std::uint64_t;
 
     static constexpr std::chrono::milliseconds kFirstWait{250};
-    static constexpr std::chrono::milliseconds kLongestWait{1000};
+    static constexpr std::chrono::milliseconds kLongestWait{500};
     static constexpr std::chrono::seconds kDeadline{10};
     static constexpr std::size_t kMostLines = 1000;
     static constexpr std::size_t kMostInOutbox = 200;

@@ -38,7 +38,7 @@ public:
     static constexpr std::chrono::milliseconds kAnswerShortest{200};
     static constexpr std::chrono::milliseconds kAnswerLongest{2000};
     static constexpr std::chrono::seconds kProbeAfter{45};
-    static constexpr std::chrono::seconds kProbeEvery{3};
+    static constexpr std::chrono::seconds kProbeEvery{1};
     static constexpr std::chrono::seconds kAwayAfter{60};
     static constexpr std::size_t kMostPeers = 1024;
 

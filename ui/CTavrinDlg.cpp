@@ -19,7 +19,9 @@
 #include "ui/FileOffers.h"
 #include "ui/HistoryEntry.h"
 #include "ui/InstanceCalls.h"
+#include "ui/LineDelivery.h"
 #include "ui/LogControl.h"
+#include "ui/LogMarks.h"
 #include "ui/MessageQueue.h"
 #include "ui/NetworkText.h"
 #include "ui/ResourceIcons.h"
@@ -112,6 +114,10 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
     messageLine = Control<QLineEdit>(*this, IDC_MESSAGE);
     logView = Control<QPlainTextEdit>(*this, IDC_LOG);
     logControl = std::make_unique<LogControl>(*logView);
+    logMarks = std::make_unique<LogMarks>(*logView, logText);
+    sentLines = std::make_unique<SentLines>(
+        *logMarks, [this](const QString& note) { AppendNote(note); },
+        [this](const std::string& name) { return delivery != nullptr && delivery->IsAway(name); });
     hosts =
         std::make_unique<HostRoster>(*roster, [this](const QString& note) { AppendNote(note); });
     presence = std::make_unique<TrayPresence>(
@@ -165,6 +171,7 @@ CTavrinDlg::~CTavrinDlg() {
     SetIncomingHandler(nullptr);
     incomingHandler.reset();
     chatWindow.reset();
+    delivery.reset();
     chatSender.reset();
     if (connection != nullptr) {
         ReleasePortConnection(connection);
@@ -268,6 +275,8 @@ void CTavrinDlg::DestroyWindow() {
     presence->Stop();
     // Offers are withdrawn, and transfers stopped, before the goodbye.
     offers->Stop();
+    // Nothing is retried or probed once the goodbye is on its way.
+    delivery.reset();
     SendLeaving();
     instanceCalls.reset();
     if (services.instanceLock != nullptr) {
@@ -307,7 +316,12 @@ int CTavrinDlg::OnChatMessage(const ChatMessage& message, const std::string& add
 
 bool CTavrinDlg::DeliverChatMessage(const ChatMessage& message, const std::string& address) {
     auto copy = std::make_shared<const ChatMessage>(message);
-    return services.bridge.Post([this, copy, address] { OnChatMessage(*copy, address); });
+    return services.bridge.Post([this, copy, address] {
+        OnChatMessage(*copy, address);
+        if (delivery != nullptr && !windowDestroyed) {
+            delivery->PlainLineShown(copy->sender, copy->GetText());
+        }
+    });
 }
 
 void CTavrinDlg::ShowDroppedLines(std::uint64_t lines) {
@@ -383,30 +397,37 @@ void CTavrinDlg::OnSend() {
     FinishSend(recipient, line);
 }
 
-void CTavrinDlg::LookUpAndSend(Recipient recipient, const QString& line) {
+void CTavrinDlg::LookUpAndSend(Recipient recipient, const QString& line,
+                               const SentLines::ScriptReply& reply) {
     if (lookups->Waiting() > 0) {
-        ShowMessageBox("Kestrane is still looking for the address of a host. The line stays in "
-                       "the message line: send it again in a moment.",
-                       kBoxCaption);
+        const std::string busy = "Kestrane is still looking for the address of a host.";
+        if (reply) {
+            reply(ScriptedSend::Outcome::Refused,
+                  QString::fromStdString(busy + " Send the line again in a moment."));
+        } else {
+            ShowMessageBox(busy + " The line stays in the message line: send it again in a moment.",
+                           kBoxCaption);
+        }
         return;
     }
     const std::string name = recipient.name;
     lookups->Start([lookUp = services.lookUpAddress, name] { return lookUp(name); }, kLookupLimit,
-                   [this, recipient, line](std::optional<std::string> address) mutable {
+                   [this, recipient, line, reply](std::optional<std::string> address) mutable {
                        if (windowDestroyed) {
                            return;
                        }
                        if (!address) {
-                           ReportUnsent(SendResult::Unreachable, recipient.name);
+                           ReportUnsent(SendResult::Unreachable, recipient.name, reply);
                            return;
                        }
                        recipient.address = *address;
-                       FinishSend(recipient, line);
+                       FinishSend(recipient, line, reply);
                    });
 }
 
-void CTavrinDlg::FinishSend(const Recipient& recipient, const QString& line) {
-    const SendResult result = SendText(recipient, line);
+void CTavrinDlg::FinishSend(const Recipient& recipient, const QString& line,
+                            const SentLines::ScriptReply& reply) {
+    const SendResult result = SendText(recipient, line, !reply);
     const QString target = recipient.index == 0
                                ? QStringLiteral("BROADCAST message ")
                                : QStringLiteral("to ") + NetworkName(recipient.name);
@@ -415,56 +436,103 @@ void CTavrinDlg::FinishSend(const Recipient& recipient, const QString& line) {
         ReadControls();
         logText += QStringLiteral("Not sent ") + target + QStringLiteral(": ") + line;
         WriteControls();
+        if (reply) {
+            reply(ScriptedSend::Outcome::NotDelivered,
+                  QStringLiteral("Not sent: the network refused the datagram"));
+        }
         return;
     }
     if (result != SendResult::Sent) {
-        ReportUnsent(result, recipient.name);
+        ReportUnsent(result, recipient.name, reply);
         return;
     }
     ReadControls();
+    const std::uint64_t logLine = logText.NextLineNumber();
     logText += QStringLiteral("Sent ") + target + QStringLiteral(": ") + line;
-    if (messageText + QStringLiteral("\r\n") == line) {
+    if (!reply && messageText + QStringLiteral("\r\n") == line) {
         messageText.clear();
     }
     WriteControls();
+    TrackSent(recipient, line, logLine, reply);
 }
 
-void CTavrinDlg::ReportUnsent(SendResult result, const std::string& host) {
+void CTavrinDlg::TrackSent(const Recipient& recipient, const QString& line, std::uint64_t logLine,
+                           const SentLines::ScriptReply& reply) {
+    if (recipient.index > 0 && recipient.name == ownName) {
+        if (reply) {
+            reply(ScriptedSend::Outcome::Delivered,
+                  QStringLiteral("Shown here: that is this computer's own name"));
+        }
+        return;
+    }
+    SentLines::Sent sent{.logLine = logLine,
+                         .host = recipient.index == 0 ? std::string() : recipient.name,
+                         .text = line.chopped(2),
+                         .withoutReceipts = recipient.index == 0 ? HostsWithoutReceipts() : 0,
+                         .reply = reply};
+    const std::optional<LineDelivery::Status> status =
+        trackedSend && delivery ? delivery->StatusOf(*trackedSend) : std::nullopt;
+    if (!status || status->expected == 0) {
+        sentLines->Untracked(sent);
+        return;
+    }
+    sentLines->Track(*trackedSend, std::move(sent), *status);
+}
+
+std::size_t CTavrinDlg::HostsWithoutReceipts() const {
+    std::size_t count = 0;
+    for (const std::string& name : hosts->Names()) {
+        count += delivery == nullptr || !delivery->SpeaksDelivery(name) ? 1 : 0;
+    }
+    return count;
+}
+
+void CTavrinDlg::ReportUnsent(SendResult result, const std::string& host,
+                              const SentLines::ScriptReply& reply) {
+    std::string text;
     switch (result) {
     case SendResult::TooLong: {
         const int longest = chatSender != nullptr ? chatSender->LongestText() : 0;
-        ShowMessageBox("This line is too long to send: a message holds at most " +
-                           std::to_string(longest) + " bytes, line end included.",
-                       kBoxCaption);
+        text = "This line is too long to send: a message holds at most " + std::to_string(longest) +
+               " bytes, line end included.";
         break;
     }
     case SendResult::NoConnection:
-        ShowMessageBox("The network is not started, so nothing can be sent.", kBoxCaption);
+        text = "The network is not started, so nothing can be sent.";
         break;
     case SendResult::NoName:
-        ShowMessageBox("The network is still starting. The line stays in the message line: send "
-                       "it again in a moment.",
-                       kBoxCaption);
+        text = reply ? "The network is still starting: send the line again in a moment."
+                     : "The network is still starting. The line stays in the message line: "
+                       "send it again in a moment.";
         break;
     case SendResult::Unreachable:
-        ShowMessageBox(NetworkName(host).toStdString() +
-                           " cannot be reached: it has not been heard from, and the name did "
-                           "not resolve within a second. The line was not sent.",
-                       kBoxCaption);
+        text = NetworkName(host).toStdString() +
+               " cannot be reached: it has not been heard from, and the name did not resolve "
+               "within a second. The line was not sent.";
         break;
     case SendResult::Sent:
     case SendResult::Failed:
-        break;
+        return;
+    }
+    if (reply) {
+        reply(ScriptedSend::Outcome::Refused, QString::fromStdString(text));
+    } else {
+        ShowMessageBox(text, kBoxCaption);
     }
 }
 
-SendResult CTavrinDlg::SendText(const Recipient& recipient, const QString& line) {
+SendResult CTavrinDlg::SendText(const Recipient& recipient, const QString& line, bool keep) {
+    trackedSend.reset();
     if (chatSender == nullptr) {
         return SendResult::NoConnection;
     }
-    const QByteArray bytes = EncodeNetworkText(line);
+    const std::string bytes = EncodeNetworkText(line).toStdString();
     if (recipient.index == 0) {
-        return chatSender->BroadcastText(bytes.toStdString());
+        const SendResult result = chatSender->BroadcastText(bytes);
+        if (result == SendResult::Sent && delivery != nullptr) {
+            trackedSend = delivery->AfterBroadcast(bytes);
+        }
+        return result;
     }
     ReadControls();
     if (recipient.name == ownName) {
@@ -472,7 +540,13 @@ SendResult CTavrinDlg::SendText(const Recipient& recipient, const QString& line)
         WriteControls();
         return SendResult::Sent;
     }
-    const SendResult result = chatSender->SendText(recipient.address, bytes.toStdString());
+    // A Kestrane host gets the line with a receipt asked for, and only so.
+    if (delivery != nullptr && delivery->SpeaksDelivery(recipient.name) &&
+        IsDottedAddress(recipient.address)) {
+        trackedSend = delivery->SendToOne({recipient.name, recipient.address}, bytes, keep);
+    }
+    const SendResult result =
+        trackedSend ? SendResult::Sent : chatSender->SendText(recipient.address, bytes);
     if (result == SendResult::Sent) {
         logText += line;
         WriteControls();
@@ -492,6 +566,16 @@ void CTavrinDlg::OpenNetwork(int port, const char* broadcastHost) {
         connection = nullptr;
     }
     chatSender = std::make_unique<ChatSender>(connection, port, broadcastHost);
+    delivery = std::make_unique<LineDelivery>(
+        *chatSender,
+        LineDelivery::Hooks{
+            .show = [this](const ChatMessage& line,
+                           const std::string& address) { OnChatMessage(line, address); },
+            .changed =
+                [this](LineDelivery::LineKey key, const LineDelivery::Status& status) {
+                    sentLines->Changed(key, status);
+                },
+            .away = [this](const std::string& name, bool away) { hosts->SetAway(name, away); }});
     chatWindow = std::make_unique<ChatWindowBridge>(*this, services.bridge);
     offers->Start(port);
     incomingHandler = std::make_unique<IncomingHandler>(*chatWindow, *chatSender);
@@ -539,6 +623,7 @@ void CTavrinDlg::CompleteNetworkStart(const std::optional<std::string>& name) {
     if (chatSender != nullptr) {
         chatSender->PublishOwnName(ownName);
         chatSender->SendHello();
+        delivery->Started();
     }
     networkStarted = true;
     hosts->ListBroadcast();
@@ -557,7 +642,23 @@ SendResult CTavrinDlg::SendReply(const HistoryEntry& entry, const QString& text)
     if (address.empty()) {
         return SendResult::Unreachable;
     }
-    return chatSender->SendReply(address, EncodeNetworkText(text).toStdString());
+    const std::string bytes = EncodeNetworkText(text).toStdString();
+    if (delivery != nullptr && delivery->SpeaksDelivery(entry.senderBytes) &&
+        IsDottedAddress(address)) {
+        if (const std::optional<LineDelivery::LineKey> key =
+                delivery->SendToOne({entry.senderBytes, address}, bytes)) {
+            sentLines->Track(
+                *key,
+                {.logLine = std::nullopt,
+                 .host = entry.senderBytes,
+                 .text = text.endsWith(QStringLiteral("\r\n")) ? text.chopped(2) : text,
+                 .withoutReceipts = 0,
+                 .reply = {}},
+                *delivery->StatusOf(*key));
+            return SendResult::Sent;
+        }
+    }
+    return chatSender->SendReply(address, bytes);
 }
 
 int CTavrinDlg::SendLeaving() {
@@ -570,12 +671,18 @@ int CTavrinDlg::SendLeaving() {
 void CTavrinDlg::AddPeer(const std::string& name, const std::string& address) {
     if (!windowDestroyed && MayListPeer(name, ownName)) {
         hosts->Add(name, address);
+        if (delivery != nullptr) {
+            delivery->Heard(name, address);
+        }
     }
 }
 
 void CTavrinDlg::RemovePeer(const std::string& name) {
     if (!windowDestroyed && !name.empty()) {
         hosts->Remove(name);
+        if (delivery != nullptr) {
+            delivery->Left(name);
+        }
     }
 }
 
@@ -615,6 +722,14 @@ void CTavrinDlg::contextMenuEvent(QContextMenuEvent* event) {
 
 void CTavrinDlg::ShowLogMenu(const QPoint& position) {
     std::unique_ptr<QMenu> menu(logView->createStandardContextMenu(position));
+    if (const std::optional<std::uint64_t> line = logMarks->LineAt(position);
+        line && (logMarks->LookOf(*line) == LineLook::NotDelivered ||
+                 logMarks->LookOf(*line) == LineLook::Partly)) {
+        menu->insertAction(menu->actions().value(0),
+                           menu->addAction(QStringLiteral("Send &again"), this,
+                                           [this, line = *line] { SendAgain(line); }));
+        menu->insertSeparator(menu->actions().value(1));
+    }
     AddAboutItem(*menu);
     menu->exec(logView->viewport()->mapToGlobal(position));
 }
@@ -640,6 +755,27 @@ void CTavrinDlg::OnFileNotice(const ChatMessage& message, const std::string& add
     }
     AddPeer(message.sender, address);
     offers->OnFileNotice(message, address);
+}
+
+void CTavrinDlg::OnDeliveryNotice(const ChatMessage& message, const std::string& address) {
+    if (windowDestroyed || delivery == nullptr) {
+        return;
+    }
+    AddPeer(message.sender, address);
+    delivery->OnNotice(message, address);
+}
+
+void CTavrinDlg::OnHelloHeard() {
+    if (!windowDestroyed && delivery != nullptr) {
+        delivery->HelloHeard();
+    }
+}
+
+void CTavrinDlg::SendAgain(std::uint64_t logLine) {
+    if (const std::optional<LineDelivery::LineKey> key = sentLines->KeyAt(logLine);
+        key && delivery != nullptr) {
+        delivery->Retry(*key);
+    }
 }
 
 void CTavrinDlg::showEvent(QShowEvent* event) {
@@ -673,9 +809,32 @@ void CTavrinDlg::changeEvent(QEvent* event) {
 void CTavrinDlg::SendForScript(
     const ScriptedSend& request,
     std::function<void(ScriptedSend::Outcome, const QString& message)> reply) {
-    static_cast<void>(request);
-    reply(ScriptedSend::Outcome::Refused,
-          QStringLiteral("Sending from scripts is not available yet."));
+    if (windowDestroyed || !networkStarted || chatSender == nullptr) {
+        reply(ScriptedSend::Outcome::Refused,
+              QStringLiteral(
+                  "Kestrane's network is still starting: send the line again in a moment."));
+        return;
+    }
+    Recipient recipient{.index = 0, .name = {}, .address = {}};
+    if (!request.toEverybody) {
+        recipient.index = hosts->Find(request.to);
+        if (recipient.index > 0) {
+            recipient.name = hosts->NameAt(recipient.index);
+            recipient.address = hosts->AddressOf(recipient.name).value_or(std::string());
+        } else {
+            // Not listed: a name is looked up as the person's own send does; an
+            // address is used as it stands.
+            recipient.index = 1;
+            recipient.name = request.to;
+            recipient.address = IsDottedAddress(request.to) ? request.to : std::string();
+        }
+    }
+    const QString line = QString::fromUtf8(request.text) + QStringLiteral("\r\n");
+    if (recipient.index > 0 && recipient.address.empty() && recipient.name != ownName) {
+        LookUpAndSend(recipient, line, reply);
+        return;
+    }
+    FinishSend(recipient, line, reply);
 }
 
 } // namespace kestrane

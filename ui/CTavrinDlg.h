@@ -5,6 +5,7 @@
 #include "ui/HostRoster.h"
 #include "ui/LogText.h"
 #include "ui/Recipient.h"
+#include "ui/SentLines.h"
 #include "ui/TrayPresence.h"
 
 #include <QDialog>
@@ -35,7 +36,10 @@ class HistoryEntry;
 class FileOffers;
 class IncomingHandler;
 class InstanceCalls;
+class LineDelivery;
 class LogControl;
+class LogMarks;
+class SentLines;
 class MessageQueue;
 class PortConnection;
 class PortListener;
@@ -137,6 +141,14 @@ public:
     void OnHelp();
     /// A file-transfer notice from `address`, on the UI thread.
     void OnFileNotice(const ChatMessage& message, const std::string& address);
+    /// A receipts-and-presence notice from `address`, on the UI thread.
+    void OnDeliveryNotice(const ChatMessage& message, const std::string& address);
+    /// Another host said hello.
+    void OnHelloHeard();
+    /// Sends the line logged at `logLine` again, when it was not delivered.
+    void SendAgain(std::uint64_t logLine);
+    /// The marks on the log's lines sent.
+    const LogMarks& Marks() const { return *logMarks; }
     void OnSysCommand(unsigned id);
     void HideToTray();
 
@@ -174,7 +186,9 @@ protected:
     virtual void StartNetwork();
     /// Sends a line (CR LF appended) to `recipient`: by broadcast at index 0,
     /// else to the host's address; a line to the own name is only logged.
-    virtual SendResult SendText(const Recipient& recipient, const QString& line);
+    /// With receipts asked for, the line is tracked as trackedSend; `keep`
+    /// false leaves it out of the outbox when it is not delivered.
+    virtual SendResult SendText(const Recipient& recipient, const QString& line, bool keep = true);
     /// Broadcasts the leaving notice; its result is not looked at.
     virtual int SendLeaving();
     /// Opens the listener and the connection on `port`, with "broadcasts"
@@ -193,6 +207,8 @@ protected:
     std::unique_ptr<ChatSender> chatSender;
     std::unique_ptr<ChatWindowBridge> chatWindow;
     std::unique_ptr<IncomingHandler> incomingHandler;
+    /// Receipts, the outbox and presence; made with the sender.
+    std::unique_ptr<LineDelivery> delivery;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -209,18 +225,32 @@ private:
     Recipient SelectedRecipient() const;
     /// Sends `line` and logs the outcome; the message line clears only when
     /// the line went out and the user has not typed another meanwhile.
-    void FinishSend(const Recipient& recipient, const QString& line);
-    void LookUpAndSend(Recipient recipient, const QString& line);
+    /// A script's send answers through `reply`, and leaves the message line
+    /// and the boxes alone.
+    void FinishSend(const Recipient& recipient, const QString& line,
+                    const SentLines::ScriptReply& reply = {});
+    void LookUpAndSend(Recipient recipient, const QString& line,
+                       const SentLines::ScriptReply& reply = {});
+    /// Marks the line just logged at `logLine` and follows its receipts.
+    void TrackSent(const Recipient& recipient, const QString& line, std::uint64_t logLine,
+                   const SentLines::ScriptReply& reply);
+    /// The hosts listed that cannot confirm a line.
+    std::size_t HostsWithoutReceipts() const;
     void LearnOwnName();
     void AppendNote(const QString& note);
     /// Notes the lines dropped since the last report, if any.
     void ReportDroppedLines();
-    void ReportUnsent(SendResult result, const std::string& host);
+    void ReportUnsent(SendResult result, const std::string& host,
+                      const SentLines::ScriptReply& reply = {});
 
     Services services;
     QLineEdit* messageLine = nullptr;
     QPlainTextEdit* logView = nullptr;
     std::unique_ptr<LogControl> logControl;
+    std::unique_ptr<LogMarks> logMarks;
+    std::unique_ptr<SentLines> sentLines;
+    /// The line SendText last sent with receipts asked for.
+    std::optional<std::uint64_t> trackedSend;
     bool windowDestroyed = false;
     bool endingSession = false;        // ended by a signal or logoff: no box can be answered
     std::unique_ptr<HostRoster> hosts; // the roster's hosts and where they spoke from

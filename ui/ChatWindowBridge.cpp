@@ -30,4 +30,13 @@ void ChatWindowBridge::ShowFileNotice(const ChatMessage& message, const std::str
     bridge.Post([this, copy, address] { window.OnFileNotice(*copy, address); });
 }
 
+void ChatWindowBridge::ShowDeliveryNotice(const ChatMessage& message, const std::string& address) {
+    auto copy = std::make_shared<const ChatMessage>(message);
+    bridge.Post([this, copy, address] { window.OnDeliveryNotice(*copy, address); });
+}
+
+void ChatWindowBridge::HelloHeard() {
+    bridge.Post([this] { window.OnHelloHeard(); });
+}
+
 } // namespace kestrane

@@ -20,6 +20,8 @@ public:
     void RemovePeer(const std::string& name) override;
     void ShowText(const ChatMessage& message, const std::string& address) override;
     void ShowFileNotice(const ChatMessage& message, const std::string& address) override;
+    void ShowDeliveryNotice(const ChatMessage& message, const std::string& address) override;
+    void HelloHeard() override;
     void LinesDropped() override;
 
 private:

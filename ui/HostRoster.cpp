@@ -51,6 +51,36 @@ void HostRoster::Add(const std::string& name, const std::string& address) {
     }
 }
 
+int HostRoster::Find(const std::string& nameOrAddress) const {
+    if (const int index = IndexOf(nameOrAddress); index >= 0) {
+        return index;
+    }
+    for (int index = FirstHostIndex(); index < box.count(); ++index) {
+        if (peerAddresses.AddressOf(NameAt(index)) == nameOrAddress) {
+            return index;
+        }
+    }
+    return -1;
+}
+
+std::vector<std::string> HostRoster::Names() const {
+    std::vector<std::string> names;
+    for (int index = FirstHostIndex(); index < box.count(); ++index) {
+        names.push_back(NameAt(index));
+    }
+    return names;
+}
+
+void HostRoster::SetAway(const std::string& name, bool away) {
+    const int index = IndexOf(name);
+    if (index < 0) {
+        return;
+    }
+    // The entry's data keeps the name; only what the person reads changes.
+    box.setItemText(index,
+                    away ? NetworkName(name) + QStringLiteral(" (away)") : NetworkName(name));
+}
+
 int HostRoster::FirstHostIndex() const {
     // Index 0 is the broadcast entry whatever a host calls itself, once the
     // network has started; hosts heard from before that are listed from 0.

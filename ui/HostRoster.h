@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QComboBox;
 
@@ -41,6 +42,13 @@ public:
     std::string NameAt(int index) const;
     /// Where a listed host last spoke from.
     std::optional<std::string> AddressOf(const std::string& name) const;
+    /// The index of the host listed as `nameOrAddress` (whole name, any case),
+    /// or else of the host that last spoke from that dotted address; -1 for none.
+    int Find(const std::string& nameOrAddress) const;
+    /// The listed hosts' names as they came on the wire.
+    std::vector<std::string> Names() const;
+    /// Shows the host as away (it stopped answering) or as there again.
+    void SetAway(const std::string& name, bool away);
 
 private:
     /// Where hosts begin: after the broadcast entry once there is one.

@@ -45,6 +45,10 @@ struct RecordingWindow : ChatWindow {
     void ShowFileNotice(const ChatMessage& notice, const std::string& at) override {
         log += "files@" + at + ": " + notice.GetText();
     }
+    void ShowDeliveryNotice(const ChatMessage& notice, const std::string& at) override {
+        log += "delivery@" + at + ": " + notice.GetText() + " ";
+    }
+    void HelloHeard() override { log += "hello "; }
     std::string log;
 };
 
@@ -76,9 +80,9 @@ TEST_F(ChatTrafficTest, EachDatagramIsReadAndActedOnWithinTheLineBudget) {
     const std::string n32(32, 'N');
     // Datagram, milliseconds passed before it, what the window is told, what everyone gets.
     const std::tuple<std::string, int, std::string, std::string> cases[] = {
-        {Datagram(1, "PC2", "ILIVE"), 0, "+PC2@10.0.0.2 ", online},
+        {Datagram(1, "PC2", "ILIVE"), 0, "+PC2@10.0.0.2 hello ", online},
         {Datagram(1, "PC7", "ILIVE"), 0, "", online},
-        {Datagram(1, "PC3", "ILIVE"), 0, "+PC3@10.0.0.2 ", ""},
+        {Datagram(1, "PC3", "ILIVE"), 0, "+PC3@10.0.0.2 hello ", ""},
         {Datagram(2, "PC2", "x"), 0, "+PC2@10.0.0.2 ", ""},
         {Datagram(7, "PC2", "x"), 0, "-PC2", ""},
         {Datagram(5, "PC2", "x"), 0, "", ""},
@@ -96,7 +100,9 @@ TEST_F(ChatTrafficTest, EachDatagramIsReadAndActedOnWithinTheLineBudget) {
         {Datagram(4, "PC2", "hi"), 0, "", ""},
         {Datagram(4, "PC2", "hi"), 1000, pc2 + "hi", ""},
         {Datagram(8, "PC2", "FILES/1"), 2000, "files@10.0.0.2: FILES/1", ""},
-        {Datagram(8, "PC7", "FILES/1"), 0, "", ""}};
+        {Datagram(8, "PC7", "FILES/1"), 0, "", ""},
+        {Datagram(9, "PC2", "DELIVERY/1 PRESENT"), 0, "delivery@10.0.0.2: DELIVERY/1 PRESENT ", ""},
+        {Datagram(9, "PC7", "DELIVERY/1 PRESENT"), 0, "", ""}};
     for (const auto& [datagram, waited, calls, answer] : cases) {
         SCOPED_TRACE(datagram.substr(0, 40));
         window.log.clear();

@@ -33,6 +33,8 @@ public:
     UdpPeer& operator=(const UdpPeer&) = delete;
 
     int Port() const { return boundPort; }
+    /// Next() passes over datagrams of `type` from now on.
+    void Ignore(char type) { ignoredType = type; }
     bool SendTo(int port, const std::string& bytes, const char* host = "127.0.0.1") const {
         const sockaddr_in address = LoopbackAddress(host, port);
         return ::sendto(descriptor, bytes.data(), bytes.size(), 0,
@@ -52,7 +54,7 @@ public:
                 bytes.resize(8192);
                 const ssize_t count = recv(descriptor, bytes.data(), bytes.size(), 0);
                 bytes.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
-                return true;
+                return bytes.empty() || bytes[0] != ignoredType;
             },
             milliseconds));
         return bytes;
@@ -61,6 +63,7 @@ public:
 private:
     int descriptor;
     int boundPort = 0;
+    int ignoredType = -1;
 };
 
 /// What `peer`, bound to `address`, got before a marker sent to it now: the

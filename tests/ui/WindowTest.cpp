@@ -6,6 +6,7 @@
 #include "ui/CTavrinDlg.h"
 #include "ui/CTransfersDlg.h"
 #include "ui/HistoryEntry.h"
+#include "ui/LogMarks.h"
 #include "ui/MessageQueue.h"
 #include "ui/NetworkText.h"
 #include "ui/UiBridge.h"
@@ -53,6 +54,7 @@ std::optional<std::string> LoopbackNames(const std::string& name) {
 // on 127.0.0.1, a resolver that knows only localhost, boxes recorded, ticks only on call.
 struct LoopbackWindow {
     explicit LoopbackWindow(bool onScreen = false, bool trayAvailable = true) {
+        everyone.Ignore(9); // heartbeats and requests for receipts, by broadcast
         tray.available = trayAvailable;
         dialog->reading = [this] { queue.MarkShown(queue.current); }; // it shows what it opens on
         dialog->presence->hideOnFirstTick = !onScreen;
@@ -409,6 +411,64 @@ TEST(NetworkTextTest, OneLineTextLeavesNothingThatEndsOrTurnsALine) {
     for (const auto& [text, line] : rows) {
         EXPECT_EQ(OneLineText(text).toStdString(), line.toStdString());
     }
+}
+
+TEST(MainWindowTest, KestraneHostsConfirmLinesShownOnceAndOtherHostsGetThemAsBefore) {
+    LoopbackWindow lan(true);
+    lan.everyone.Ignore(9); // heartbeats and requests for receipts by broadcast
+    const UdpPeer kestrane("127.0.0.3", lan.port);
+    const UdpPeer plain("127.0.0.4", lan.port);
+    lan.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT"), "127.0.0.3");
+    lan.Receive(Datagram(2, "PC4", "*** Online ***\r\n"), "127.0.0.4");
+    const auto send = [&](const QString& host, const QString& line) {
+        lan.dialog->roster->setCurrentIndex(lan.Roster().split(", ").indexOf(host));
+        lan.MessageLine()->setText(line);
+        // A line to one host is echoed before its "Sent to" line, which is marked.
+        const std::uint64_t marked = lan.dialog->logText.NextLineNumber() + (host == "*" ? 0 : 1);
+        lan.dialog->findChild<QPushButton*>("6")->click();
+        return marked;
+    };
+    const auto look = [&](std::uint64_t line) { return lan.dialog->Marks().LookOf(line); };
+    const auto confirm = [&](const std::string& notice) {
+        const std::string id = notice.substr(33 + 16, notice.find(' ', 33 + 16) - 33 - 16);
+        lan.Receive(Datagram(9, "PC3", "DELIVERY/1 ACK " + id), "127.0.0.3");
+    };
+    // A Kestrane host gets the line alone, again until it confirms it; then it is delivered.
+    const std::uint64_t hi = send("PC3", "hi");
+    const std::string notice = kestrane.Next();
+    EXPECT_EQ(notice.substr(0, 49), Datagram(9, "PC7", "DELIVERY/1 LINE "));
+    EXPECT_EQ(notice.substr(notice.size() - 8), "ONE hi\r\n");
+    EXPECT_EQ(look(hi), LineLook::Pending);
+    EXPECT_EQ(kestrane.Next(), notice);
+    confirm(notice);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return look(hi) == LineLook::Delivered; }));
+    static_cast<void>(Received(kestrane, "127.0.0.3")); // copies sent before the receipt came
+    // A line that comes twice shows once, and is confirmed both times.
+    for (int copy = 0; copy < 2; ++copy) {
+        lan.Receive(Datagram(9, "PC3", "DELIVERY/1 LINE x.1 ONE yo\r\n"), "127.0.0.3");
+    }
+    const std::string ack = Datagram(9, "PC7", "DELIVERY/1 ACK x.1");
+    EXPECT_EQ(Received(kestrane, "127.0.0.3"), ack + ack);
+    EXPECT_EQ(lan.Log().count("PC3 : yo\n"), 1);
+    // Another program's host gets exactly the plain line; nothing waits for it.
+    EXPECT_EQ(look(send("PC4", "plain")), LineLook::NoReceipts);
+    EXPECT_EQ(Received(plain, "127.0.0.4"), Datagram(4, "PC7", "plain\r\n"));
+    // A Kestrane host that missed a line to everybody gets it by unicast.
+    const std::uint64_t all = send("*", "all");
+    EXPECT_EQ(lan.everyone.Next(), Datagram(4, "PC7", "all\r\n")); // as every host always got it
+    const std::string again = kestrane.Next();
+    EXPECT_EQ(again.substr(again.size() - 9), "ALL all\r\n");
+    confirm(again);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return look(all) == LineLook::Delivered; }));
+    // Unconfirmed for 10 s: not delivered, with a note; sent again, it is delivered late.
+    const std::uint64_t lost = send("PC3", "lost");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return look(lost) == LineLook::NotDelivered; }, 12000));
+    EXPECT_TRUE(lan.Log().contains("*** Not delivered to PC3: \"lost\"."));
+    static_cast<void>(Received(kestrane, "127.0.0.3")); // the copies sent meanwhile
+    lan.dialog->SendAgain(lost);
+    confirm(kestrane.Next());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return look(lost) == LineLook::Delivered; }));
+    EXPECT_TRUE(lan.dialog->Marks().TipOf(lost).startsWith("Delivered late to PC3"));
 }
 
 TEST(MainWindowTest, EndingFiftyTimesWhileLinesArriveSaysGoodbyeAndTakesNoMore) {

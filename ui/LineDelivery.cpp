@@ -1,0 +1,231 @@
+#include "ui/LineDelivery.h"
+
+#include "chat/ChatDatagram.h"
+#include "chat/ChatMessage.h"
+#include "chat/ChatSender.h"
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <utility>
+
+namespace kestrane {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// PROBE answers go by unicast to whatever address a probe claims to come
+// from: bounded, so a forged flood cannot turn this copy into a reflector.
+constexpr HelloAnswerBudget::Limits kProbeAnswerLimits{.answersPerSecond = 1,
+                                                       .answerBurst = 3,
+                                                       .allAnswersPerSecond = 10,
+                                                       .allAnswerBurst = 20,
+                                                       .mostSources = 1024};
+
+std::uint64_t RandomNumber() {
+    std::random_device device;
+    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+}
+
+// Ids differ between runs, so a copy started again is never taken for a
+// retransmission of its earlier self.
+std::string RandomIdPrefix() {
+    std::array<char, 17> digits{};
+    std::snprintf(digits.data(), digits.size(), "%016llx",
+                  static_cast<unsigned long long>(RandomNumber()));
+    return digits.data();
+}
+
+} // namespace
+
+LineDelivery::LineDelivery(ChatSender& chatSender, Hooks deliveryHooks)
+    : sender(chatSender), hooks(std::move(deliveryHooks)), receipts(RandomIdPrefix()),
+      presence(RandomNumber()), probeAnswers(kProbeAnswerLimits) {
+    timer.setSingleShot(true);
+    timer.callOnTimeout([this] { Run(); });
+}
+
+void LineDelivery::Started() {
+    started = true;
+    Send({}, DeliveryNotice::Present());
+    presence.Started(Clock::now());
+    Run();
+}
+
+void LineDelivery::Heard(const std::string& name, const std::string& address) {
+    const auto now = Clock::now();
+    if (presence.HeardFrom(name, address, false, now) == PeerPresence::Heard::CameBack) {
+        hooks.away(name, false);
+    }
+    receipts.HostHeard(name, address, now);
+    Run();
+}
+
+void LineDelivery::HelloHeard() {
+    if (started) {
+        presence.HelloHeard(Clock::now());
+        Run();
+    }
+}
+
+void LineDelivery::Left(const std::string& name) {
+    presence.Left(name);
+}
+
+void LineDelivery::PlainLineShown(const std::string& senderName, std::string_view line) {
+    shown.NotePlainLine(senderName, line, Clock::now());
+}
+
+void LineDelivery::OnNotice(const ChatMessage& message, const std::string& address) {
+    const std::optional<DeliveryNotice> notice = DeliveryNotice::Parse(message.GetText());
+    if (!notice) {
+        return;
+    }
+    const std::string name = message.sender;
+    const auto now = Clock::now();
+    if (presence.HeardFrom(name, address, true, now) == PeerPresence::Heard::CameBack) {
+        hooks.away(name, false);
+    }
+    receipts.HostHeard(name, address, now);
+    switch (notice->verb) {
+    case DeliveryNotice::Verb::Present:
+        break;
+    case DeliveryNotice::Verb::Probe:
+        if (probeAnswers.Admit(address)) {
+            Send(address, DeliveryNotice::Present());
+        }
+        break;
+    case DeliveryNotice::Verb::Line:
+    case DeliveryNotice::Verb::All:
+        switch (shown.Take(name, *notice, now)) {
+        case ShownLines::Verdict::Show: {
+            // Shown exactly as the plain datagram it stands for would be.
+            std::array<char, CHAT_MAX_DATAGRAM> datagram{};
+            const int count = ComposeText(datagram, name, notice->line);
+            if (count < 0) {
+                break;
+            }
+            hooks.show(ChatMessage(datagram.data(), count), address);
+            Acknowledge(address, notice->id);
+            break;
+        }
+        case ShownLines::Verdict::AckOnly:
+            Acknowledge(address, notice->id);
+            break;
+        case ShownLines::Verdict::Wait:
+            break;
+        }
+        break;
+    case DeliveryNotice::Verb::Ack:
+        if (const std::optional<LineKey> key = receipts.OnAck(name, notice->id, now)) {
+            Report(*key);
+        }
+        break;
+    }
+    Run();
+}
+
+bool LineDelivery::SpeaksDelivery(const std::string& name) const {
+    return presence.SpeaksDelivery(name);
+}
+
+bool LineDelivery::IsAway(const std::string& name) const {
+    return presence.IsAway(name);
+}
+
+std::optional<LineDelivery::LineKey> LineDelivery::SendToOne(const LineReceipts::Host& host,
+                                                             const std::string& line, bool keep) {
+    const std::string text = DeliveryNotice::Line(receipts.NextId(), false, line).Compose();
+    if (text.size() > static_cast<std::size_t>(sender.LongestText())) {
+        return std::nullopt;
+    }
+    const LineKey key = receipts.ToOne(host, line, Clock::now(), keep);
+    Run();
+    return key;
+}
+
+std::optional<LineDelivery::LineKey> LineDelivery::AfterBroadcast(const std::string& line) {
+    std::vector<LineReceipts::Host> expected;
+    for (PeerPresence::Peer& peer : presence.PresentPeers()) {
+        expected.push_back({std::move(peer.name), std::move(peer.address)});
+    }
+    // Retransmissions to the hosts that missed the broadcast must fit as well.
+    const std::string text = DeliveryNotice::Line(receipts.NextId(), true, line).Compose();
+    if (text.size() > static_cast<std::size_t>(sender.LongestText())) {
+        return std::nullopt;
+    }
+    const bool anyExpected = !expected.empty();
+    const std::string id = receipts.NextId();
+    const LineKey key = receipts.ToEverybody(std::move(expected), line, Clock::now());
+    if (anyExpected) {
+        Send({}, DeliveryNotice::All(id, line));
+    }
+    Run();
+    return key;
+}
+
+bool LineDelivery::Retry(LineKey key) {
+    if (!receipts.Retry(key, Clock::now())) {
+        return false;
+    }
+    Report(key);
+    Run();
+    return true;
+}
+
+std::optional<LineDelivery::Status> LineDelivery::StatusOf(LineKey key) const {
+    return receipts.StatusOf(key);
+}
+
+void LineDelivery::Send(const std::string& address, const DeliveryNotice& notice) {
+    sender.SendDeliveryNotice(address, notice.Compose());
+}
+
+void LineDelivery::Acknowledge(const std::string& address, const std::string& id) {
+    if (!address.empty()) {
+        Send(address, DeliveryNotice::Ack(id));
+    }
+}
+
+void LineDelivery::Report(LineKey key) {
+    if (const std::optional<Status> status = receipts.StatusOf(key)) {
+        hooks.changed(key, *status);
+    }
+}
+
+void LineDelivery::Run() {
+    const auto now = Clock::now();
+    LineReceipts::Due due = receipts.Poll(now);
+    for (const LineReceipts::Datagram& datagram : due.datagrams) {
+        Send(datagram.address, datagram.notice);
+    }
+    for (const LineKey key : due.changed) {
+        Report(key);
+    }
+    if (started) {
+        const PeerPresence::Due presenceDue = presence.Poll(now);
+        if (presenceDue.broadcastPresent) {
+            Send({}, DeliveryNotice::Present());
+        }
+        for (const PeerPresence::Peer& peer : presenceDue.probes) {
+            Send(peer.address, DeliveryNotice::Probe());
+        }
+        for (const std::string& name : presenceDue.wentAway) {
+            hooks.away(name, true);
+        }
+    }
+    std::optional<Clock::time_point> next = receipts.NextDue();
+    if (const std::optional<Clock::time_point> presenceNext = presence.NextDue();
+        started && presenceNext && (!next || *presenceNext < *next)) {
+        next = presenceNext;
+    }
+    if (!next) {
+        timer.stop();
+        return;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
+    timer.start(std::max(wait, std::chrono::milliseconds(0)));
+}
+
+} // namespace kestrane

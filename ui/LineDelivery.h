@@ -1,0 +1,86 @@
+#pragma once
+
+#include "chat/HelloAnswerBudget.h"
+#include "chat/LineReceipts.h"
+#include "chat/PeerPresence.h"
+#include "chat/ShownLines.h"
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrane {
+
+class ChatMessage;
+class ChatSender;
+
+/// Receipts, retries, the outbox and presence between Kestrane hosts, for the
+/// main window: drives ShownLines, LineReceipts and PeerPresence from one timer
+/// and sends their notices through the chat sender. Hosts that never sent a
+/// DELIVERY/1 notice get plain lines, as the original chat expects, and are
+/// never probed. Does not own the sender. UI thread only.
+class LineDelivery : public QObject {
+public:
+    using LineKey = LineReceipts::LineKey;
+    using Status = LineReceipts::Status;
+
+    struct Hooks {
+        /// Shows a line that came in a notice as a plain line would be shown:
+        /// logged and queued. Its receipt goes out when this returns.
+        std::function<void(const ChatMessage& line, const std::string& address)> show;
+        /// A tracked line's status changed.
+        std::function<void(LineKey key, const Status& status)> changed;
+        /// A Kestrane host went away (true) or came back (false).
+        std::function<void(const std::string& name, bool away)> away;
+    };
+
+    LineDelivery(ChatSender& sender, Hooks hooks);
+
+    /// The own hello went out: PRESENT follows it, and the heartbeat starts.
+    void Started();
+
+    /// Anything was heard from `name` at `address`.
+    void Heard(const std::string& name, const std::string& address);
+    void HelloHeard();
+    /// `name` said goodbye.
+    void Left(const std::string& name);
+    /// A plain line from `sender` was shown; a notice may claim it later.
+    void PlainLineShown(const std::string& sender, std::string_view line);
+    /// A DELIVERY notice from another host, which came from `address`.
+    void OnNotice(const ChatMessage& notice, const std::string& address);
+
+    bool SpeaksDelivery(const std::string& name) const;
+    bool IsAway(const std::string& name) const;
+    /// Sends `line` (CR LF included) to a Kestrane host with a receipt asked
+    /// for. Nothing, and nothing sent, when the line does not fit in a notice:
+    /// it then goes as a plain line.
+    std::optional<LineKey> SendToOne(const LineReceipts::Host& host, const std::string& line,
+                                     bool keep = true);
+    /// After `line` went to everybody as a plain broadcast: asks the Kestrane
+    /// hosts present for receipts.
+    std::optional<LineKey> AfterBroadcast(const std::string& line);
+    /// Sends a line that was not delivered again now.
+    bool Retry(LineKey key);
+    std::optional<Status> StatusOf(LineKey key) const;
+
+private:
+    void Send(const std::string& address, const DeliveryNotice& notice);
+    void Acknowledge(const std::string& address, const std::string& id);
+    /// Does what is due and sets the timer for what comes next.
+    void Run();
+    void Report(LineKey key);
+
+    ChatSender& sender;
+    Hooks hooks;
+    ShownLines shown;
+    LineReceipts receipts;
+    PeerPresence presence;
+    HelloAnswerBudget probeAnswers;
+    QTimer timer;
+    bool started = false;
+};
+
+} // namespace kestrane
