@@ -12,7 +12,7 @@ source "$here/../lan/virtual-lan.sh"
 source "$here/desktop.sh"
 KESTRANE=$(realpath "$1")
 artifacts=$(realpath -m "$2")
-lan_require Xvfb xdpyinfo trayer icewm xdotool xclip xwininfo xprop import dbus-run-session gdbus python3-dbus python3-gi
+lan_require nft Xvfb xdpyinfo trayer icewm xdotool xclip xwininfo xprop import dbus-run-session gdbus python3-dbus python3-gi
 rm -f "$artifacts"/*.png "$artifacts"/*.log
 mkdir -p "$artifacts"
 LAN_PREFIX="kste2e$$"
@@ -349,6 +349,65 @@ step_10() {
         check "over its window, titled Kestrane again" eval 'main_window_shown $b && [[ $(window_name $window) == Kestrane ]]'
 }
 
+# `kestrane --send` in host 1, to the copy that runs there: its output in
+# $sent, its status in $sent_status.
+send_from_a() { sent=$(host_run 1 timeout 40 "$KESTRANE" --send "$@" 2>&1) && sent_status=0 || sent_status=$?; }
+# One batch of lines through --send, ten at once; prints a line per line not delivered.
+send_lines_to_b() {
+    local i
+    for ((i = $1; i < $1 + 10; i++)); do
+        (send_from_a PC2.LAN.TEST "Line $i over a lossy link" && [[ $sent_status == 0 && $sent == DELIVERED:* ]] ||
+            echo "line $i: $sent_status $sent") &
+    done
+    wait
+}
+# 30% of the UDP datagrams into and out of host N are lost.
+lossy_link() {
+    local chain
+    lan_run "$1" nft add table inet loss || return 1
+    for chain in input output; do
+        lan_run "$1" nft add chain inet loss "$chain" "{ type filter hook $chain priority 0; }" &&
+            lan_run "$1" nft add rule inet loss "$chain" meta l4proto udp numgen random mod 100 '<' 30 counter drop ||
+            return 1
+    done
+}
+
+step_11() {
+    # A calls itself PC1 since step 8 took its full name away.
+    local failures log i once=0 killed lost
+    send_from_a PC2.LAN.TEST "Are you there?"
+    check "a line from A to B reports delivered ($sent_status: $sent)" \
+        eval '[[ $sent_status == 0 && $sent == DELIVERED:* ]]' &&
+        check "the peer did not see it" saw 0 4 PC1 'Are you there?\r\n' || return 1
+    send_from_a 10.77.0.3 "To the peer"
+    check "a line to the peer goes byte for byte, reported as without receipts ($sent_status: $sent)" \
+        eval '[[ $sent_status == 0 && $sent == *"does not send receipts"* ]]' &&
+        check "the peer got it once" within 5 1 4 PC1 'To the peer\r\n' || return 1
+    send_from_a --broadcast "To everybody"
+    check "a line to everybody is confirmed by B ($sent_status: $sent)" \
+        eval '[[ $sent_status == 0 && $sent == "DELIVERED: Delivered to all 1 Kestrane hosts listed"* ]]' &&
+        check "the peer got it once, byte for byte" within 5 1 4 PC1 'To everybody\r\n' || return 1
+    check "30% of B's datagrams are lost, both ways" lossy_link 2 || return 1
+    failures=$(for ((i = 0; i < 100; i += 10)); do send_lines_to_b $i; done)
+    lost=$(lan_run 2 nft list table inet loss | awk '/packets/ {for (i = 1; i < NF; i++) if ($i == "packets") sum += $(i + 1)} END {print sum + 0}')
+    check "with 30% loss both ways ($lost datagrams lost), 100 lines to B all report delivered" \
+        eval '((lost > 30)) && shows "$failures" ""' || return 1
+    log=$(log_of "$b")
+    for ((i = 0; i < 100; i++)); do
+        [[ $(grep -cxF "PC1 : Line $i over a lossy link" <<<"$log") == 1 ]] && once=$((once + 1))
+    done
+    check "B's log shows each of them exactly once ($once of 100)" test "$once" -eq 100
+    lan_run 2 nft delete table inet loss
+    kill -KILL "$b" && killed=$SECONDS
+    send_from_a PC2.LAN.TEST "Are you still there?"
+    check "after B is killed, the next line reports not delivered ($sent_status: $sent)" \
+        eval '[[ $sent_status == 1 && $sent == "NOT-DELIVERED: Not delivered"* ]]' &&
+        check "within the 10 s deadline" test $((SECONDS - killed)) -le 12 || return 1
+    sleep $((61 - (SECONDS - killed)))
+    send_from_a PC2.LAN.TEST "And now?"
+    check "a minute after, A counts B as away ($sent)" eval '[[ $sent == *"is away"* ]]'
+}
+
 desktop_up "$LAN_WORK/desktop" || exit 1
 host_prepare 1
 host_prepare 2
@@ -367,6 +426,7 @@ step 7 "a create call on A's session bus starts A; a start by hand shows it; its
 step 8 "with a dead name server A starts, reaches B and ends at once"
 step 9 "on a StatusNotifierItem panel A's icon shows the window, blinks and opens lines"
 step 10 "without a tray, under a window manager, B minimizes; restored, it opens an unread line"
+step 11 "A's lines to B are confirmed, on a lossy link too, each shown once; killed, B is not delivered to, then away"
 
 if ((${#failed_steps[@]})); then
     for log in "$LAN_WORK"/h[12]/*.log; do name=${log#"$LAN_WORK"/} && cp "$log" "$artifacts/${name/\//-}"; done
