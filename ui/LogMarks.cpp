@@ -1,5 +1,6 @@
 #include "ui/LogMarks.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QHelpEvent>
 #include <QPaintEvent>
@@ -10,6 +11,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QToolTip>
 #include <algorithm>
 
@@ -83,7 +85,7 @@ void LogMarks::Set(std::uint64_t line, LineLook look, const QString& tip) {
     while (marks.size() > kMaxMarks) {
         marks.erase(marks.begin());
     }
-    view.viewport()->update();
+    UpdateRowsOf(line);
 }
 
 std::optional<std::uint64_t> LogMarks::LineAt(const QPoint& viewportPosition) const {
@@ -146,6 +148,19 @@ QRect LogMarks::RowsOf(const QTextBlock& block) const {
     return QRect(QPoint(0, first.top()), QPoint(view.viewport()->width() - 1, last.bottom()));
 }
 
+// Only when the control shows the line, and only its rows: receipts for a
+// burst of lines cost a repaint of each row on screen, not of the view.
+void LogMarks::UpdateRowsOf(std::uint64_t line) const {
+    const std::int64_t number = static_cast<std::int64_t>(line) - firstBlockLine;
+    if (number < 0 || number >= view.document()->blockCount()) {
+        return;
+    }
+    const QTextBlock block = view.document()->findBlockByNumber(static_cast<int>(number));
+    if (!view.cursorRect(QTextCursor(block)).isNull()) { // null: far from the view's rows
+        view.viewport()->update(RowsOf(block));
+    }
+}
+
 bool LogMarks::eventFilter(QObject* watched, QEvent* event) {
     if (watched != view.viewport()) {
         return false;
@@ -165,46 +180,71 @@ bool LogMarks::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
-void LogMarks::PaintMarks(const QRect& area) const {
+void LogMarks::PaintMarks(const QRect& area) {
+    QTextBlock block = view.cursorForPosition(area.topLeft()).block();
+    // One position asked of the view, which walks from its top row to find it;
+    // the rows below follow from the heights of the blocks.
+    const QRect first = view.cursorRect(QTextCursor(block));
+    QPointF origin(first.left(), first.top());
+    const QAbstractTextDocumentLayout* layout = view.document()->documentLayout();
     QPainter painter(view.viewport());
-    painter.setRenderHint(QPainter::Antialiasing);
-    for (QTextBlock block = view.cursorForPosition(area.topLeft()).block(); block.isValid();
-         block = block.next()) {
-        if (view.cursorRect(QTextCursor(block)).top() > area.bottom()) {
-            break;
-        }
+    for (; block.isValid() && origin.y() <= area.bottom(); block = block.next()) {
+        const qreal height = layout->blockBoundingRect(block).height(); // lays the block out
         const std::optional<std::uint64_t> line = LineOf(block);
         if (const Mark* mark = line ? Find(*line) : nullptr) {
-            PaintGlyph(painter, block, mark->look);
+            PaintGlyph(painter, block, origin, mark->look);
         }
+        origin.ry() += height;
     }
 }
 
 // After the text of the block's last row, or at the viewport's right edge,
-// over a patch of background, when the text runs on past it.
-void LogMarks::PaintGlyph(QPainter& painter, const QTextBlock& block, LineLook look) const {
-    QTextCursor end(block);
-    end.movePosition(QTextCursor::EndOfBlock);
-    const QRect row = view.cursorRect(end);
-    const int side = row.height();
-    const int afterText = row.right() + side / 3;
+// over a patch of background, when the text runs on past it. `origin` is where
+// the block's text starts.
+void LogMarks::PaintGlyph(QPainter& painter, const QTextBlock& block, QPointF origin,
+                          LineLook look) {
+    const QTextLayout* text = block.layout();
+    if (text->lineCount() == 0) {
+        return;
+    }
+    const QTextLine row = text->lineAt(text->lineCount() - 1);
+    const int side = qRound(row.height());
+    const int afterText = qRound(origin.x() + row.naturalTextWidth()) + side / 3;
     const int lastFitting = view.viewport()->width() - side - 2;
-    const QRect box(std::min(afterText, lastFitting), row.top(), side, side);
+    const int top = qRound(origin.y() + row.y() - text->lineAt(0).y());
+    const QRect box(std::min(afterText, lastFitting), top, side, side);
     if (afterText > lastFitting) {
         painter.fillRect(box, view.palette().base());
     }
-    painter.save();
-    painter.translate(box.topLeft());
+    painter.drawPixmap(box.topLeft(), Glyph(look, side));
+}
+
+// Drawn once a size: stroking the path on every row costs more than the row's text.
+const QPixmap& LogMarks::Glyph(LineLook look, int side) {
+    const qreal ratio = view.viewport()->devicePixelRatioF();
+    if (side != glyphSide || ratio != glyphRatio) {
+        glyphs = {};
+        glyphSide = side;
+        glyphRatio = ratio;
+    }
+    QPixmap& glyph = glyphs.at(static_cast<std::size_t>(look));
+    if (!glyph.isNull()) {
+        return glyph;
+    }
+    glyph = QPixmap(QSize(side, side) * ratio);
+    glyph.setDevicePixelRatio(ratio);
+    glyph.fill(Qt::transparent);
+    QPainter painter(&glyph);
+    painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(side, side);
     const QColor color = GlyphColor(look);
     painter.setPen(QPen(color, 0.12, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.setBrush(Qt::NoBrush);
     painter.drawPath(GlyphPath(look));
     if (look == LineLook::Partly) {
         painter.setBrush(color);
         painter.drawPie(QRectF(0.2, 0.2, 0.6, 0.6), 90 * 16, 180 * 16);
     }
-    painter.restore();
+    return glyph;
 }
 
 bool LogMarks::ShowTip(QEvent* event) const {

@@ -3,7 +3,10 @@
 #include "ui/LogText.h"
 
 #include <QObject>
+#include <QPixmap>
+#include <QPointF>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -63,8 +66,10 @@ private:
     std::optional<std::uint64_t> LineOf(const QTextBlock& block) const;
     /// The rows of `block` in viewport coordinates.
     QRect RowsOf(const QTextBlock& block) const;
-    void PaintMarks(const QRect& area) const;
-    void PaintGlyph(QPainter& painter, const QTextBlock& block, LineLook look) const;
+    void UpdateRowsOf(std::uint64_t line) const;
+    void PaintMarks(const QRect& area);
+    void PaintGlyph(QPainter& painter, const QTextBlock& block, QPointF origin, LineLook look);
+    const QPixmap& Glyph(LineLook look, int side);
     bool ShowTip(QEvent* event) const;
 
     QPlainTextEdit& view;
@@ -72,7 +77,10 @@ private:
     std::map<std::uint64_t, Mark> marks; // by line number
     std::uint64_t replacements = 0;      // the log's, when the marks were last pruned
     std::int64_t firstBlockLine = 0;     // the line number of the control's first block
-    bool painting = false;               // the view paints its text inside our filter
+    std::array<QPixmap, 5> glyphs;       // by look, glyphSide pixels square at glyphRatio
+    int glyphSide = 0;
+    qreal glyphRatio = 0;
+    bool painting = false; // the view paints its text inside our filter
 };
 
 } // namespace kestrane
