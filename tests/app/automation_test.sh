@@ -28,6 +28,8 @@ copy_start 1
 check "a stand-alone start names itself in the activation file: absolute path, quoted" \
     wait_until 10 grep -qxF "Exec=\"$KESTRANE\" -Automation" "$service"
 check "and keeps the user's own lines" grep -qx '# mine' "$service"
+# A copy ended before its hello says no goodbye either: the file comes first.
+check "it says hello" wait_until 10 eval '(($(peer_count "$record" 1 PC1.LAN.TEST ILIVE) >= 1))'
 end_copy "$COPY_PID"
 check "SIGTERM ends it with its leaving notice" wait_until 5 said_goodbye 1
 
