@@ -1,0 +1,13 @@
+#include "ui/history/HistoryWindow.h"
+
+namespace kestrane {
+
+// Written in full by the next change; this keeps the build whole meanwhile.
+class HistoryWindow::Parts {};
+
+HistoryWindow::HistoryWindow(HistoryStore&, QWidget* parent)
+    : QDialog(parent), parts(std::make_unique<Parts>()) {}
+HistoryWindow::~HistoryWindow() = default;
+void HistoryWindow::Refresh() {}
+
+} // namespace kestrane
