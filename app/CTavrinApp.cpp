@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QStandardPaths>
 
 namespace kestrane {
 namespace {
@@ -93,12 +94,19 @@ int CTavrinApp::InitInstance(int argc, char** argv, MessageQueue& queue) {
                                            .bridge = bridge,
                                            .instanceLock = instanceLock.get(),
                                            .openUrl = {},
-                                           .lookUpAddress = {}});
+                                           .lookUpAddress = {},
+                                           .historyFolder = HistoryFolder()});
     SignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &SignalWatcher::TerminationRequested, &dialog,
                      &CTavrinDlg::EndSession);
     dialog.DoModal();
     return 0;
+}
+
+QString CTavrinApp::HistoryFolder() {
+    // $XDG_DATA_HOME/kestrane, or ~/.local/share/kestrane.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/kestrane");
 }
 
 void CTavrinApp::StartAutomation(int argc, char** argv, CTavrinDlgAutoProxyFactory& classFactory) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <memory>
 
 class QApplication;
@@ -42,6 +43,8 @@ private:
     /// Looks for the automation options on the command line; serves the class
     /// object when one is given, else refreshes the activation file.
     void StartAutomation(int argc, char** argv, CTavrinDlgAutoProxyFactory& classFactory);
+    /// Where the history is kept: the user's data folder.
+    static QString HistoryFolder();
 
     const char* lockName;
     std::unique_ptr<SingleInstanceLock> instanceLock;

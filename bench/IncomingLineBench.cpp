@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
                                  .bridge = bridge,
                                  .instanceLock = nullptr,
                                  .openUrl = {},
-                                 .lookUpAddress = {}});
+                                 .lookUpAddress = {},
+                                 .historyFolder = {}});
     dialog.presence->timer.stop();
     dialog.networkStarted = true; // shown as the user sees it, not taken off the screen
     dialog.show();

@@ -3,7 +3,7 @@
 namespace kestrane::bench {
 
 LoopbackRig::LoopbackRig(int port, std::string ownName, bool onScreen,
-                         LoopbackWindow::Decorate decorate)
+                         LoopbackWindow::Decorate decorate, QString historyFolder)
     : tray(!onScreen),
       window(std::make_unique<LoopbackWindow>(CTavrinDlg::Services{.queue = queue,
                                                                    .tones = tones,
@@ -11,7 +11,8 @@ LoopbackRig::LoopbackRig(int port, std::string ownName, bool onScreen,
                                                                    .bridge = bridge,
                                                                    .instanceLock = nullptr,
                                                                    .openUrl = {},
-                                                                   .lookUpAddress = {}},
+                                                                   .lookUpAddress = {},
+                                                                   .historyFolder = historyFolder},
                                               port, std::move(ownName), std::move(decorate))) {}
 
 } // namespace kestrane::bench

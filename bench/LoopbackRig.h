@@ -6,6 +6,7 @@
 #include "ui/TrayIcon.h"
 #include "ui/UiBridge.h"
 
+#include <QString>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,8 +21,9 @@ namespace kestrane::bench {
 /// still painted). The window goes first. UI thread only.
 class LoopbackRig {
 public:
+    /// With a `historyFolder`, the window keeps its history there.
     LoopbackRig(int port, std::string ownName, bool onScreen = false,
-                LoopbackWindow::Decorate decorate = {});
+                LoopbackWindow::Decorate decorate = {}, QString historyFolder = {});
     LoopbackRig(const LoopbackRig&) = delete;
     LoopbackRig& operator=(const LoopbackRig&) = delete;
 

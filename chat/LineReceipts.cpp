@@ -29,6 +29,17 @@ LineReceipts::LineKey LineReceipts::ToOne(const Host& host, std::string line, Cl
     return Track(std::move(tracked));
 }
 
+LineReceipts::LineKey LineReceipts::Restore(const Host& host, std::string id, std::string line,
+                                            Clock::time_point now) {
+    Tracked tracked;
+    tracked.id = std::move(id);
+    tracked.line = std::move(line);
+    tracked.targets.push_back({host});
+    tracked.deadlinesPassed = 1; // in the run that sent it first
+    Arm(tracked, now);
+    return Track(std::move(tracked));
+}
+
 LineReceipts::LineKey LineReceipts::ToEverybody(std::vector<Host> expected, std::string line,
                                                 Clock::time_point now) {
     Tracked tracked;
@@ -176,7 +187,9 @@ std::size_t LineReceipts::InOutbox() const {
 
 LineReceipts::LineKey LineReceipts::Track(Tracked tracked) {
     const LineKey key = nextKey++;
-    tracked.id = prefix + "." + std::to_string(key);
+    if (tracked.id.empty()) {
+        tracked.id = prefix + "." + std::to_string(key);
+    }
     lines.emplace(key, std::move(tracked));
     ForgetBeyond(kMostLines, kMostInOutbox);
     return key;

@@ -77,6 +77,10 @@ public:
     /// Tracks a line already broadcast (CHAT_TEXT, then All with IdOf) to the
     /// `expected` hosts. With none expected it is delivered at once.
     LineKey ToEverybody(std::vector<Host> expected, std::string line, Clock::time_point now);
+    /// Tracks a line to one host that waited in the outbox of an earlier run,
+    /// under the id it had then: it goes again on the next Poll, and stays in
+    /// the outbox if this attempt fails too.
+    LineKey Restore(const Host& host, std::string id, std::string line, Clock::time_point now);
     /// The id of a tracked line; empty once forgotten.
     std::string IdOf(LineKey key) const;
     /// The id the next ToOne or ToEverybody will give.

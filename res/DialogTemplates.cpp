@@ -29,6 +29,7 @@ constexpr std::array kMainControls{
     ControlTemplate{1020, ControlKind::PushButton, "Send &file...", 7, 197, 70, 14, STYLE_TAB_STOP},
     ControlTemplate{1021, ControlKind::PushButton, "Send f&older...", 81, 197, 70, 14,
                     STYLE_TAB_STOP},
+    ControlTemplate{1023, ControlKind::PushButton, "H&istory...", 158, 197, 70, 14, STYLE_TAB_STOP},
     ControlTemplate{1022, ControlKind::PushButton, "&Transfers...", 236, 197, 70, 14,
                     STYLE_TAB_STOP},
     ControlTemplate{1000, ControlKind::Edit, nullptr, 7, 7, 299, 150, kTextBox},

@@ -157,11 +157,10 @@ void CMessageDlg::OnSkip() {
 }
 
 bool CMessageDlg::EraseCurrent() {
-    auto& entries = queue.entries;
-    entries.erase(entries.begin() + queue.current);
+    queue.Erase(queue.current);
     --queue.current;
     if (queue.current == -1) {
-        if (entries.empty()) {
+        if (queue.entries.empty()) {
             return false;
         }
         queue.current = queue.Size() - 1;

@@ -26,6 +26,7 @@
 #include "ui/NetworkText.h"
 #include "ui/ResourceIcons.h"
 #include "ui/UiBridge.h"
+#include "ui/history/ChatHistory.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -40,6 +41,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSocketNotifier>
 #include <QUrl>
 #include <string_view>
@@ -60,6 +62,7 @@ constexpr int ID_HELP = 57670;
 constexpr int IDC_SEND_FILE = 1020;
 constexpr int IDC_SEND_FOLDER = 1021;
 constexpr int IDC_TRANSFERS = 1022;
+constexpr int IDC_HISTORY = 1023;
 const std::string kBoxCaption = "Kestrane";
 
 template <typename Widget> Widget* Control(QDialog& dialog, int id) {
@@ -133,7 +136,24 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
                               [this](const std::string& address, const std::string& text) {
                                   return chatSender->SendFileNotice(address, text);
                               },
-                          .openUrl = services.openUrl});
+                          .openUrl = services.openUrl,
+                          .changed =
+                              [this](const std::vector<FileTransfers::Transfer>& transfers) {
+                                  if (history) {
+                                      history->FollowOffers(transfers);
+                                  }
+                              }});
+    if (!services.historyFolder.isEmpty()) {
+        history = std::make_unique<ChatHistory>(
+            services.historyFolder, *this,
+            ChatHistory::Hooks{
+                .restored = [this](const HistoryStore::Restored& restored) { Restore(restored); },
+                .note = [this](const QString& note) { AppendNote(note); }});
+        sentLines->RecordIn([this](std::int64_t id, HistoryRecord::Delivery state, bool inOutbox) {
+            history->DeliveryChanged(id, state, inOutbox);
+        });
+        services.queue.left = [this](const HistoryEntry& entry) { history->Read(entry.historyId); };
+    }
     ConnectControls();
     WriteControls();
     setWindowIcon(icon);
@@ -195,6 +215,11 @@ void CTavrinDlg::ConnectControls() {
             [this] { offers->OnSendFiles(true); });
     connect(Control<QPushButton>(*this, IDC_TRANSFERS), &QPushButton::clicked, this,
             [this] { offers->OpenTransfers(); });
+    auto* historyButton = Control<QPushButton>(*this, IDC_HISTORY);
+    historyButton->setEnabled(history != nullptr);
+    connect(historyButton, &QPushButton::clicked, this, &CTavrinDlg::OnHistory);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this), &QShortcut::activated, this,
+            &CTavrinDlg::OnHistory);
     // Files dropped anywhere on the window are offered to the chosen host.
     setAcceptDrops(true);
     logView->viewport()->installEventFilter(this);
@@ -283,11 +308,16 @@ void CTavrinDlg::DestroyWindow() {
         services.instanceLock->Close();
     }
     services.bridge.Close();
+    if (history) {
+        services.queue.left = {};
+        history->Flush(std::chrono::seconds(2));
+    }
 }
 
 int CTavrinDlg::OnChatMessage(const ChatMessage& message, const std::string& address) {
     HistoryEntry entry;
     ReadControls(); // a half-typed line survives the write below
+    logMarks->SetTime(logText.NextLineNumber(), QDateTime::currentDateTime(), false);
     // The name ends no line of the log; the text's own line end does.
     const QString sender = NetworkName(message.sender);
     const QString text = DecodeNetworkText(message.GetText());
@@ -304,6 +334,9 @@ int CTavrinDlg::OnChatMessage(const ChatMessage& message, const std::string& add
     entry.senderBytes = message.sender;
     entry.senderAddress = address;
     if (std::string_view(message.sender) != ownName) {
+        if (history) {
+            entry.historyId = history->Received(entry, true);
+        }
         if (services.queue.Append(entry)) {
             ++droppedUnread;
             ReportDroppedLinesSoon();
@@ -449,6 +482,7 @@ void CTavrinDlg::FinishSend(const Recipient& recipient, const QString& line,
     ReadControls();
     const std::uint64_t logLine = logText.NextLineNumber();
     logText += QStringLiteral("Sent ") + target + QStringLiteral(": ") + line;
+    logMarks->SetTime(logLine, QDateTime::currentDateTime(), true);
     if (!reply && messageText + QStringLiteral("\r\n") == line) {
         messageText.clear();
     }
@@ -465,14 +499,18 @@ void CTavrinDlg::TrackSent(const Recipient& recipient, const QString& line, std:
         }
         return;
     }
-    SentLines::Sent sent{.logLine = logLine,
-                         .host = recipient.index == 0 ? std::string() : recipient.name,
-                         .text = line.chopped(2),
-                         .withoutReceipts = recipient.index == 0 ? HostsWithoutReceipts() : 0,
-                         .reply = reply};
+    const std::string host = recipient.index == 0 ? std::string() : recipient.name;
     const std::optional<LineDelivery::Status> status =
         trackedSend && delivery ? delivery->StatusOf(*trackedSend) : std::nullopt;
-    if (!status || status->expected == 0) {
+    const bool tracked = status && status->expected > 0;
+    SentLines::Sent sent{.logLine = logLine,
+                         .host = host,
+                         .text = line.chopped(2),
+                         .withoutReceipts = recipient.index == 0 ? HostsWithoutReceipts() : 0,
+                         .reply = reply,
+                         .historyId = RecordSent(host, hosts->AddressOf(host).value_or(""), line,
+                                                 tracked ? trackedSend : std::nullopt)};
+    if (!tracked) {
         sentLines->Untracked(sent);
         return;
     }
@@ -626,6 +664,7 @@ void CTavrinDlg::CompleteNetworkStart(const std::optional<std::string>& name) {
         delivery->Started();
     }
     networkStarted = true;
+    RestoreOutbox();
     hosts->ListBroadcast();
     WriteControls();
     presence->OnNetworkStarted();
@@ -653,12 +692,86 @@ SendResult CTavrinDlg::SendReply(const HistoryEntry& entry, const QString& text)
                  .host = entry.senderBytes,
                  .text = text.endsWith(QStringLiteral("\r\n")) ? text.chopped(2) : text,
                  .withoutReceipts = 0,
-                 .reply = {}},
+                 .reply = {},
+                 .historyId = RecordSent(entry.senderBytes, address, text, key)},
                 *delivery->StatusOf(*key));
             return SendResult::Sent;
         }
     }
-    return chatSender->SendReply(address, bytes);
+    const SendResult result = chatSender->SendReply(address, bytes);
+    if (result == SendResult::Sent) {
+        RecordSent(entry.senderBytes, address, text, std::nullopt);
+    }
+    return result;
+}
+
+std::int64_t CTavrinDlg::RecordSent(const std::string& host, const std::string& address,
+                                    const QString& line, std::optional<SentLines::LineKey> key) {
+    if (!history) {
+        return 0;
+    }
+    return history->Sent(host, address, line, key ? delivery->IdOf(*key) : std::string(),
+                         key ? HistoryRecord::Delivery::Pending
+                             : HistoryRecord::Delivery::NoReceipts);
+}
+
+void CTavrinDlg::Restore(const HistoryStore::Restored& restored) {
+    if (windowDestroyed) {
+        return;
+    }
+    for (const HistoryRecord& record : restored.unread) {
+        HistoryEntry entry;
+        entry.SetSender(record.peer);
+        entry.AppendText(record.text);
+        entry.senderBytes = EncodeNetworkText(record.peer).toStdString();
+        entry.senderAddress = record.address.toStdString();
+        entry.historyId = record.id;
+        services.queue.Append(entry);
+    }
+    if (!restored.unread.empty()) {
+        presence->NoteRestored(static_cast<int>(restored.unread.size()));
+        AppendNote(LinesWere(restored.unread.size(), "unread") +
+                   QStringLiteral(" left when Kestrane last ended; they wait to be read"));
+    }
+    outboxToRestore = restored.outbox;
+    if (!outboxToRestore.empty()) {
+        AppendNote(QStringLiteral("%1 left in the outbox when Kestrane last ended; each goes "
+                                  "when its host is heard from")
+                       .arg(outboxToRestore.size() == 1
+                                ? QStringLiteral("1 line was")
+                                : QStringLiteral("%1 lines were").arg(outboxToRestore.size())));
+    }
+    RestoreOutbox();
+}
+
+void CTavrinDlg::RestoreOutbox() {
+    if (!networkStarted || delivery == nullptr) {
+        return;
+    }
+    for (const HistoryRecord& record : std::exchange(outboxToRestore, {})) {
+        const std::string host = EncodeNetworkText(record.peer).toStdString();
+        const std::string address = hosts->AddressOf(host).value_or(record.address.toStdString());
+        const LineDelivery::LineKey key =
+            delivery->Restore({host, address}, record.receiptId.toStdString(),
+                              EncodeNetworkText(record.text).toStdString());
+        sentLines->Track(key,
+                         {.logLine = std::nullopt,
+                          .host = host,
+                          .text = record.text.endsWith(QStringLiteral("\r\n"))
+                                      ? record.text.chopped(2)
+                                      : record.text,
+                          .withoutReceipts = 0,
+                          .reply = {},
+                          .historyId = record.id,
+                          .restored = true},
+                         *delivery->StatusOf(key));
+    }
+}
+
+void CTavrinDlg::OnHistory() {
+    if (history) {
+        history->ShowWindow();
+    }
 }
 
 int CTavrinDlg::SendLeaving() {

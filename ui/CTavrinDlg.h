@@ -7,6 +7,7 @@
 #include "ui/Recipient.h"
 #include "ui/SentLines.h"
 #include "ui/TrayPresence.h"
+#include "ui/history/HistoryStore.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -30,6 +31,7 @@ namespace kestrane {
 
 class AutoProxyLink;
 class BoundedLookup;
+class ChatHistory;
 class ChatMessage;
 class ChatWindowBridge;
 class HistoryEntry;
@@ -69,6 +71,8 @@ public:
         /// The dotted address of a host name, or nothing; runs on a thread of
         /// its own. Default: the resolver.
         std::function<std::optional<std::string>(const std::string& name)> lookUpAddress;
+        /// Where the history is kept; empty: no history.
+        QString historyFolder;
     };
 
     /// Who a line from the message line goes to, taken when Send is pressed.
@@ -139,6 +143,8 @@ public:
     void SendForScript(const ScriptedSend& request,
                        std::function<void(ScriptedSend::Outcome, const QString& message)> reply);
     void OnHelp();
+    /// Opens the History window.
+    void OnHistory();
     /// A file-transfer notice from `address`, on the UI thread.
     void OnFileNotice(const ChatMessage& message, const std::string& address);
     /// A receipts-and-presence notice from `address`, on the UI thread.
@@ -240,6 +246,13 @@ private:
     void AppendNote(const QString& note);
     /// Notes the lines dropped since the last report, if any.
     void ReportDroppedLines();
+    /// Queues the lines left unread when the program last ended, and sends
+    /// again, once the network has started, the lines left in the outbox.
+    void Restore(const HistoryStore::Restored& restored);
+    void RestoreOutbox();
+    /// Records a line sent now; 0 without history.
+    std::int64_t RecordSent(const std::string& host, const std::string& address,
+                            const QString& line, std::optional<SentLines::LineKey> key);
     void ReportUnsent(SendResult result, const std::string& host,
                       const SentLines::ScriptReply& reply = {});
 
@@ -257,6 +270,9 @@ private:
     std::unique_ptr<BoundedLookup> lookups;
     /// Calls from copies started while this one runs; gone before the lock closes.
     std::unique_ptr<InstanceCalls> instanceCalls;
+    /// Everything said, kept on disk; none when no folder was given.
+    std::unique_ptr<ChatHistory> history;
+    std::vector<HistoryRecord> outboxToRestore; // until the network has started
 
     // The bounds on what the network can make the window hold.
     QTimer dropReport;               // single shot; runs while dropped lines wait for their note

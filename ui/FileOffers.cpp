@@ -38,6 +38,10 @@ void FileOffers::Start(int port) {
         FileTransfers::Hooks{
             .sendNotice = hooks.sendNotice, .note = hooks.note, .alert = [this] { AlertOffer(); }},
         port);
+    if (hooks.changed) {
+        QObject::connect(fileTransfers.get(), &FileTransfers::Changed, &window,
+                         [this] { hooks.changed(fileTransfers->Transfers()); });
+    }
 }
 
 void FileOffers::Stop() {

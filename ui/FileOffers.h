@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/ChatSender.h"
+#include "ui/FileTransfers.h"
 #include "ui/Recipient.h"
 
 #include <QPointer>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QDialog;
 class QEvent;
@@ -38,6 +40,8 @@ public:
         std::function<SendResult(const std::string& address, const std::string& text)> sendNotice;
         /// Opens an arrived file or its folder with the desktop's handler.
         std::function<void(const QUrl&)> openUrl;
+        /// A transfer came, changed its state, or went; may be empty.
+        std::function<void(const std::vector<FileTransfers::Transfer>& transfers)> changed;
     };
 
     /// `ownName` is the window's, read when an offer is made.

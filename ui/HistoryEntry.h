@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <string>
 
 namespace kestrane {
@@ -31,6 +32,8 @@ public:
     /// The dotted IPv4 address the line came from, where a reply goes; empty
     /// when unknown.
     std::string senderAddress;
+    /// The line's record in the history; 0 when it has none.
+    std::int64_t historyId = 0;
 };
 
 } // namespace kestrane

@@ -174,6 +174,17 @@ bool LineDelivery::Retry(LineKey key) {
     return true;
 }
 
+LineDelivery::LineKey LineDelivery::Restore(const LineReceipts::Host& host, const std::string& id,
+                                            const std::string& line) {
+    const LineKey key = receipts.Restore(host, id, line, Clock::now());
+    Run();
+    return key;
+}
+
+std::string LineDelivery::IdOf(LineKey key) const {
+    return receipts.IdOf(key);
+}
+
 std::optional<LineDelivery::Status> LineDelivery::StatusOf(LineKey key) const {
     return receipts.StatusOf(key);
 }

@@ -62,6 +62,11 @@ public:
     /// After `line` went to everybody as a plain broadcast: asks the Kestrane
     /// hosts present for receipts.
     std::optional<LineKey> AfterBroadcast(const std::string& line);
+    /// A line to one host that waited in the outbox when the program last
+    /// ended: it goes again now, under its old id.
+    LineKey Restore(const LineReceipts::Host& host, const std::string& id, const std::string& line);
+    /// The receipts id of a tracked line; empty once forgotten.
+    std::string IdOf(LineKey key) const;
     /// Sends a line that was not delivered again now.
     bool Retry(LineKey key);
     std::optional<Status> StatusOf(LineKey key) const;

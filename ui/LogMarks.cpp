@@ -3,11 +3,13 @@
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QHelpEvent>
+#include <QLocale>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QStringList>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -88,6 +90,31 @@ void LogMarks::Set(std::uint64_t line, LineLook look, const QString& tip) {
     UpdateRowsOf(line);
 }
 
+void LogMarks::SetTime(std::uint64_t line, const QDateTime& when, bool sent) {
+    Prune();
+    times.insert_or_assign(line, Time{when, sent});
+    while (times.size() > kMaxTimes) {
+        times.erase(times.begin());
+    }
+}
+
+QString LogMarks::TimeOf(std::uint64_t line) const {
+    if (log.Replacements() != replacements || line < log.Trim().lineBreaks) {
+        return {};
+    }
+    const auto found = times.find(line);
+    if (found == times.end()) {
+        return {};
+    }
+    const QDateTime& when = found->second.when;
+    const QString day = when.date() == QDate::currentDate()
+                            ? QStringLiteral("today")
+                            : QLocale().toString(when.date(), QLocale::LongFormat);
+    return (found->second.sent ? QStringLiteral("Sent at %1, %2")
+                               : QStringLiteral("Arrived at %1, %2"))
+        .arg(when.toString(QStringLiteral("HH:mm:ss")), day);
+}
+
 std::optional<std::uint64_t> LogMarks::LineAt(const QPoint& viewportPosition) const {
     const QTextBlock block = view.cursorForPosition(viewportPosition).block();
     const QRect rows = RowsOf(block);
@@ -118,9 +145,11 @@ const LogMarks::Mark* LogMarks::Find(std::uint64_t line) const {
 void LogMarks::Prune() {
     if (log.Replacements() != replacements) {
         marks.clear();
+        times.clear();
         replacements = log.Replacements();
     }
     marks.erase(marks.begin(), marks.lower_bound(log.Trim().lineBreaks));
+    times.erase(times.begin(), times.lower_bound(log.Trim().lineBreaks));
 }
 
 void LogMarks::FollowDocument() {
@@ -251,7 +280,14 @@ bool LogMarks::ShowTip(QEvent* event) const {
     const auto* help = static_cast<QHelpEvent*>(event);
     const QTextBlock block = view.cursorForPosition(help->pos()).block();
     const std::optional<std::uint64_t> line = LineAt(help->pos());
-    const QString tip = line ? TipOf(*line) : QString();
+    QStringList parts;
+    for (const QString& part :
+         {line ? TimeOf(*line) : QString(), line ? TipOf(*line) : QString()}) {
+        if (!part.isEmpty()) {
+            parts << part;
+        }
+    }
+    const QString tip = parts.join(QLatin1Char('\n'));
     if (tip.isEmpty()) {
         return false;
     }

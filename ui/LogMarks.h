@@ -2,6 +2,7 @@
 
 #include "ui/LogText.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QPixmap>
 #include <QPointF>
@@ -37,11 +38,17 @@ enum class LineLook { Pending, Delivered, NotDelivered, NoReceipts, Partly };
 class LogMarks : public QObject {
 public:
     static constexpr std::size_t kMaxMarks = 2000;
+    static constexpr std::size_t kMaxTimes = 10000;
 
     LogMarks(QPlainTextEdit& view, const LogText& log);
 
     /// Marks `line`, or changes its mark. `tip` is plain text.
     void Set(std::uint64_t line, LineLook look, const QString& tip);
+    /// Notes when `line` came in (or went, when `sent`), for its tooltip; the
+    /// newest kMaxTimes lines keep theirs.
+    void SetTime(std::uint64_t line, const QDateTime& when, bool sent);
+    /// Empty when the line has no time.
+    QString TimeOf(std::uint64_t line) const;
     /// The log line the control shows at a point of its viewport, if any.
     std::optional<std::uint64_t> LineAt(const QPoint& viewportPosition) const;
     std::optional<LineLook> LookOf(std::uint64_t line) const;
@@ -75,6 +82,11 @@ private:
     QPlainTextEdit& view;
     const LogText& log;
     std::map<std::uint64_t, Mark> marks; // by line number
+    struct Time {
+        QDateTime when;
+        bool sent = false;
+    };
+    std::map<std::uint64_t, Time> times; // by line number
     std::uint64_t replacements = 0;      // the log's, when the marks were last pruned
     std::int64_t firstBlockLine = 0;     // the line number of the control's first block
     std::array<QPixmap, 5> glyphs;       // by look, glyphSide pixels square at glyphRatio

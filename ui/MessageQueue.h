@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 
 namespace kestrane {
 
@@ -24,6 +25,8 @@ public:
     /// loses the entry it shows, and `current` stays on it. True when an entry
     /// was dropped.
     bool Append(const HistoryEntry& entry);
+    /// Takes the entry at `index` out: the person dealt with it.
+    void Erase(int index);
     int Size() const { return static_cast<int>(entries.size()); }
     /// How many entries at the end the message dialog has not shown: lines
     /// that came since it last showed the newest.
@@ -36,6 +39,8 @@ public:
     // A deque: a full queue drops from its front once a line.
     std::deque<HistoryEntry> entries;
     std::int32_t current = -1;
+    /// Runs for every entry that leaves the queue, dealt with or dropped.
+    std::function<void(const HistoryEntry& entry)> left;
 
 private:
     int unseen = 0;

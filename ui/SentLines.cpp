@@ -39,6 +39,19 @@ QString Now() {
     return QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
 }
 
+HistoryRecord::Delivery DeliveryOf(const Status& status) {
+    using Delivery = HistoryRecord::Delivery;
+    switch (status.state) {
+    case State::Pending:
+        return Delivery::Pending;
+    case State::Delivered:
+        return status.late ? Delivery::DeliveredLate : Delivery::Delivered;
+    case State::NotDelivered:
+        break;
+    }
+    return status.toEverybody ? Delivery::Partly : Delivery::NotDelivered;
+}
+
 QString WithoutReceipts(std::size_t hosts) {
     if (hosts == 0) {
         return {};
@@ -130,6 +143,10 @@ void SentLines::Show(const Sent& sent, const Status& status, bool firstFailure) 
                 : QStringLiteral("Delivered %1to %2 at %3")
                       .arg(status.late ? QStringLiteral("late ") : QString(), host, Now());
         outcome = Outcome::Delivered;
+        if (sent.restored) {
+            note(QStringLiteral("Delivered late to %1: %2, which waited in the outbox")
+                     .arg(host, Quoted(sent.text)));
+        }
         break;
     case State::NotDelivered:
         if (toEverybody) {
@@ -173,6 +190,12 @@ void SentLines::Show(const Sent& sent, const Status& status, bool firstFailure) 
     }
     if (sent.logLine) {
         marks.Set(*sent.logLine, look, words);
+    }
+    if (sent.historyId != 0 && recordDelivery) {
+        // A line to one host waits in the stored outbox from the start, so
+        // that it goes again after a restart, however the program ended.
+        const bool waiting = status.state == State::Pending && !toEverybody && !sent.reply;
+        recordDelivery(sent.historyId, DeliveryOf(status), status.inOutbox || waiting);
     }
     if (outcome && sent.reply) {
         sent.reply(*outcome, words);

@@ -2,6 +2,7 @@
 
 #include "chat/LineReceipts.h"
 #include "chat/ScriptedSend.h"
+#include "ui/history/HistoryRecord.h"
 
 #include <QString>
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 namespace kestrane {
 
@@ -34,7 +36,12 @@ public:
         QString text;                         // the line, without its line end
         std::size_t withoutReceipts = 0;      // to everybody: hosts listed that cannot confirm
         ScriptReply reply;                    // a script waits for the outcome
+        std::int64_t historyId = 0;           // its record in the history; 0: none
+        bool restored = false;                // it waited in the outbox of an earlier run
     };
+    /// Keeps a sent line's record in the history up to date.
+    using RecordDelivery =
+        std::function<void(std::int64_t historyId, HistoryRecord::Delivery, bool inOutbox)>;
 
     /// `note` writes a line in the log; `isAway` tells whether a host stopped answering.
     SentLines(LogMarks& marks, std::function<void(const QString&)> note,
@@ -46,6 +53,7 @@ public:
     /// program, or everybody when no Kestrane host is listed.
     void Untracked(const Sent& sent);
     void Changed(LineKey key, const LineReceipts::Status& status);
+    void RecordIn(RecordDelivery record) { recordDelivery = std::move(record); }
     /// The tracked line logged at `logLine`.
     std::optional<LineKey> KeyAt(std::uint64_t logLine) const;
 
@@ -56,6 +64,7 @@ private:
     LogMarks& marks;
     std::function<void(const QString&)> note;
     std::function<bool(const std::string&)> isAway;
+    RecordDelivery recordDelivery;
     std::unordered_map<LineKey, Sent> lines;
     std::unordered_map<std::uint64_t, LineKey> byLogLine;
     std::deque<LineKey> order; // oldest first

@@ -73,6 +73,16 @@ void TrayPresence::NoteUnread(bool line) {
     }
 }
 
+void TrayPresence::NoteRestored(int lines) {
+    unreadCount += lines;
+    unreadPending = true;
+    restoredUnread = hideOnFirstTick;
+    ShowUnreadCount();
+    if (hidden && !stopped && !timer.isActive()) {
+        timer.start();
+    }
+}
+
 void TrayPresence::HideToTray() {
     TraySetNormal(tray);
     LeaveScreen();
@@ -83,7 +93,12 @@ void TrayPresence::HideToTray() {
 void TrayPresence::OnTimer() {
     if (hideOnFirstTick) {
         hideOnFirstTick = false;
+        const int restored = restoredUnread ? unreadCount : 0;
         HideToTray();
+        if (restored > 0) {
+            unreadCount = restored;
+            unreadPending = true;
+        }
         if (!trayIconAdded) {
             trayIconAdded = true;
             TrayAdd(tray);

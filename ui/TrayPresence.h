@@ -44,6 +44,9 @@ public:
     /// Something came for the person (a line when `line`, else an offer): while
     /// hidden it chimes and the icon blinks; a line counts as unread.
     void NoteUnread(bool line);
+    /// Lines left unread when the program last ended are queued again: the
+    /// icon blinks for them, without a chime.
+    void NoteRestored(int lines);
     void HideToTray();
     /// Shows the window as a left click on the icon does.
     void ComeForward();
@@ -60,6 +63,7 @@ public:
     bool unreadPending = false;
     bool trayIconAdded = false;
     bool hideOnFirstTick = true;
+    bool restoredUnread = false; // restored lines stay unread when the first tick hides the window
 
     /// Ticks every 500 ms from construction until the first tick has put the
     /// window in the tray, then only while the icon blinks.

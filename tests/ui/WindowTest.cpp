@@ -109,7 +109,7 @@ struct LoopbackWindow {
     MessageBoxHook previousHook =
         SetMessageBoxHook([this](const std::string& text, const std::string&) { boxes += text; });
     std::unique_ptr<LoopbackDialog> dialog = std::make_unique<LoopbackDialog>(
-        CTavrinDlg::Services{queue, tones, tray, bridge, nullptr, {}, LoopbackNames}, port);
+        CTavrinDlg::Services{queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}}, port);
 };
 
 TEST(MainWindowTest, IncomingLinesReachLogRosterQueueTonesAndTray) {
@@ -309,7 +309,7 @@ TEST(MainWindowTest, HostsHeardBeforeTheOwnNameIsKnownAreListedOnceAndLeave) {
     RecordingToneSink tones;
     FakeTray tray;
     UiBridge bridge;
-    LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames}, FreeUdpPort());
+    LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}}, FreeUdpPort());
     QStringList seen;
     auto roster = [&] {
         QStringList names;

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "ui/FileTransfers.h"
+#include "ui/history/HistoryRecord.h"
+#include "ui/history/HistoryStore.h"
+
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace kestrane {
+
+class HistoryEntry;
+class HistoryWindow;
+
+/// The main window's history: what it shows and sends goes into the store,
+/// the file offers with their outcomes too; what was unread or in the outbox
+/// when the program last ended comes back once the store is open; and the
+/// History window. Owns the store and the History window. UI thread only.
+class ChatHistory {
+public:
+    struct Hooks {
+        /// What waited from the last run.
+        std::function<void(const HistoryStore::Restored& restored)> restored;
+        /// A sentence for the log about trouble with the history file.
+        std::function<void(const QString& note)> note;
+    };
+
+    /// The database lives in `folder`; `window` is the History window's parent.
+    ChatHistory(const QString& folder, QWidget& window, Hooks hooks);
+    ~ChatHistory();
+    ChatHistory(const ChatHistory&) = delete;
+    ChatHistory& operator=(const ChatHistory&) = delete;
+
+    /// A line from another host, shown now; `unread` when it was queued.
+    std::int64_t Received(const HistoryEntry& entry, bool unread);
+    /// A line sent now to `host` (empty: everybody) at `address`, its line end included.
+    std::int64_t Sent(const std::string& host, const std::string& address, const QString& line,
+                      const std::string& receiptId, HistoryRecord::Delivery delivery);
+    void DeliveryChanged(std::int64_t id, HistoryRecord::Delivery delivery, bool inOutbox);
+    /// The line left the unread queue.
+    void Read(std::int64_t id);
+    /// Records offers that appeared among `transfers`, and the outcome of those that ended.
+    void FollowOffers(const std::vector<FileTransfers::Transfer>& transfers);
+    /// Opens the History window, or raises it.
+    void ShowWindow();
+    /// Writes what waits, for at most `limit`.
+    bool Flush(std::chrono::milliseconds limit);
+    HistoryStore& Store() { return *store; }
+
+private:
+    struct Offer {
+        std::int64_t historyId = 0;
+        FileTransfers::State state{};
+    };
+
+    QWidget& window;
+    Hooks hooks;
+    std::unique_ptr<HistoryStore> store;
+    QPointer<HistoryWindow> view;
+    std::map<int, Offer> offers; // by transfer id; those the Transfers list still holds
+};
+
+} // namespace kestrane
