@@ -12,13 +12,13 @@ source "$here/../lan/virtual-lan.sh"
 source "$here/desktop.sh"
 KESTRANE=$(realpath "$1")
 artifacts=$(realpath -m "$2")
-lan_require nft Xvfb xdpyinfo trayer icewm xdotool xclip xwininfo xprop import dbus-run-session gdbus python3-dbus python3-gi
+lan_require nft sqlite3 Xvfb xdpyinfo trayer icewm xdotool xclip xwininfo xprop import dbus-run-session gdbus python3-dbus python3-gi
 rm -f "$artifacts"/*.png "$artifacts"/*.log
 mkdir -p "$artifacts"
 LAN_PREFIX="kste2e$$"
 lan_up 3
 # The copies go before their display does.
-trap 'lan_down; desktop_down' EXIT
+trap 'umount -q "$LAN_WORK/h2/data/kestrane" 2>/dev/null; lan_down; desktop_down' EXIT
 x11=(/usr/bin/python3 "$here/x11_window.py")
 
 peer_log="$LAN_WORK/peer.log"
@@ -409,6 +409,73 @@ step_11() {
     check "a minute after, A counts B as away ($sent)" eval '[[ $sent == *"is away"* ]]'
 }
 
+history_of() { echo "$(host_home "$1")/data/kestrane/history.db"; }
+stored() { sqlite3 -readonly "$(history_of "$1")" "$2"; }
+# Host N's copy stores the line TEXT, as it came or went, COUNT times.
+stores() { [[ $(stored "$1" "SELECT count(*) FROM history WHERE text = '$3' || char(13, 10)") == "$2" ]]; }
+# How host N's copy stands on a line TEXT it sent: "delivery|in outbox" is PATTERN.
+sent_state_is() { [[ $(stored "$1" "SELECT delivery, in_outbox FROM history WHERE outgoing AND text = '$2' || char(13, 10)") == $3 ]]; }
+unread_in_title() { [[ $(window_name "$(main_window "$1")") =~ ^Kestrane\ \(([0-9]+)\ unread\)$ ]] && ((BASH_REMATCH[1] >= $2)); }
+
+# Lines from the peer to B, one every 50 ms, each with when it went in $1.
+stream_to_b() {
+    local i
+    for ((i = 0; i < 60; i++)); do
+        peer_send 3 10.77.0.2 4 PC3 "Stream $i\r\n" && echo "$i ${EPOCHREALTIME/./}" >>"$1"
+        sleep 0.05
+    done
+}
+
+step_12() {
+    local kept="Kept for later" sent_at="$LAN_WORK/stream.times" killed missing twice lossy
+    lossy=$(stored 2 "SELECT count(DISTINCT text), count(*) FROM history WHERE text LIKE 'Line % over a lossy link%'")
+    # A calls itself PC1 and B is dead since step 11.
+    check "A's window takes the keyboard" focus_window "$(main_window "$a")" || return 1
+    keys Tab && type_text PC2 && keys Tab && type_text "$kept" && keys Return
+    check "A sends B a line while B is dead, and stores it in its outbox" wait_until 5 sent_state_is 1 "$kept" '*|1' &&
+        check "B stored each of the 100 lines of the lossy link once ($lossy)" test "$lossy" = "100|100" &&
+        check "in a file only its user reads" test "$(stat -c %a "$(history_of 2)")" = 600 || return 1
+    kill -KILL "$a"
+    copy_start 2 && b=$COPY_PID
+    check "restarted, B counts the lines it left unread" wait_until 10 unread_in_title "$b" 100 || return 1
+    rm -f "$sent_at"
+    stream_to_b "$sent_at" &
+    sleep 2 && kill -KILL "$b" && killed=${EPOCHREALTIME/./}
+    wait
+    missing=$(while read -r i at; do
+        ((killed - at > 1500000)) && ! stores 2 1 "Stream $i" && echo -n "$i "
+    done <"$sent_at")
+    twice=$(stored 2 "SELECT count(*) - count(DISTINCT text) FROM history")
+    check "killed while lines came, B stored every line that came a second and a half before (missing: $missing)" \
+        test -z "$missing" && check "and none twice ($twice)" test "$twice" -eq 0 || return 1
+    copy_start 2 && b=$COPY_PID && copy_start 1 && a=$COPY_PID
+    check "restarted, A sends the line from its outbox, and B stores it once" wait_until 20 stores 2 2 "$kept" &&
+        check "A stores it as delivered late, out of the outbox" wait_until 5 sent_state_is 1 "$kept" '3|0'
+}
+
+step_13() {
+    local db fill
+    db=$(history_of 1)
+    end_copy "$a"
+    head -c 8192 /dev/urandom >"$LAN_WORK/damaged" && cp "$LAN_WORK/damaged" "$db" && rm -f "$db-wal" "$db-shm"
+    copy_start 1 && a=$COPY_PID
+    check "a damaged history file is moved aside, its bytes kept" \
+        wait_until 10 eval 'cmp -s "$LAN_WORK/damaged" "$(ls "$db".damaged-* 2>/dev/null | head -1)"' || return 1
+    send_from_a PC2.LAN.TEST "After the damage"
+    check "A still reaches B ($sent)" eval '[[ $sent == DELIVERED:* ]]' &&
+        check "and stores the line in a fresh file" wait_until 3 stores 1 1 "After the damage" || return 1
+    end_copy "$b"
+    fill="$(host_home 2)/data/kestrane"
+    mount -t tmpfs -o size=256k tmpfs "$fill" && dd if=/dev/zero of="$fill/fill" bs=4k 2>/dev/null
+    copy_start 2 && b=$COPY_PID
+    sleep 2
+    send_from_a PC2.LAN.TEST "On a full disk"
+    check "with its history on a full disk, B still takes lines ($sent)" eval '[[ $sent == DELIVERED:* ]]'
+    rm -f "$fill/fill"
+    end_copy "$b" && umount "$fill"
+    check "and ends cleanly ($STATUS)" test "$STATUS" -eq 0
+}
+
 desktop_up "$LAN_WORK/desktop" || exit 1
 host_prepare 1
 host_prepare 2
@@ -428,6 +495,8 @@ step 8 "with a dead name server A starts, reaches B and ends at once"
 step 9 "on a StatusNotifierItem panel A's icon shows the window, blinks and opens lines"
 step 10 "without a tray, under a window manager, B minimizes; restored, it opens an unread line"
 step 11 "A's lines to B are confirmed, on a lossy link too, each shown once; killed, B is not delivered to, then away"
+step 12 "killed, both keep what they showed; unread lines and the outbox come back at the next start"
+step 13 "a damaged history file is moved aside, and a full disk does not stop the chat"
 
 if ((${#failed_steps[@]})); then
     for log in "$LAN_WORK"/h[12]/*.log; do name=${log#"$LAN_WORK"/} && cp "$log" "$artifacts/${name/\//-}"; done
