@@ -27,6 +27,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <charconv>
 #include <chrono>
@@ -291,15 +292,20 @@ template <typename Done> bool RunUntil(Done done, int seconds) {
 }
 
 /// Sends `lines` lines to a window in its own rig, in `blocks` blocks, each
-/// after a block of as many to the raw receiver when there is one.
-Figures MeasureWindow(bool onScreen, int lines, int blocks, RawReceiver* raw, Figures* rawFigures) {
+/// after a block of as many to the raw receiver when there is one. With a
+/// `historyFolder` the window keeps its history there.
+Figures MeasureWindow(bool onScreen, int lines, int blocks, RawReceiver* raw, Figures* rawFigures,
+                      const QString& historyFolder = {}) {
     const int port = kestrane::test::FreeUdpPort();
     kestrane::bench::DatagramTap everyone(port, {});
     LineClock windowClock;
     kestrane::UiBridge* bridge = nullptr; // the rig's, set before the network starts
-    kestrane::bench::LoopbackRig rig(port, "BENCH", onScreen, [&](kestrane::ChatWindow& inner) {
-        return std::make_unique<TimedWindow>(inner, *bridge, windowClock);
-    });
+    kestrane::bench::LoopbackRig rig(
+        port, "BENCH", onScreen,
+        [&](kestrane::ChatWindow& inner) {
+            return std::make_unique<TimedWindow>(inner, *bridge, windowClock);
+        },
+        historyFolder);
     bridge = &rig.Bridge();
     rig.Window().show();
     std::optional<PaintClock> paintClock;
@@ -375,6 +381,12 @@ int main(int argc, char** argv) {
     const Figures inTray = MeasureWindow(false, lines, quick ? 2 : 5, &raw, &rawFigures);
     rawFigures.samples = rawClock.Samples();
     const Figures onScreen = MeasureWindow(true, onScreenLines, 1, nullptr, nullptr);
+    // The same again, every line stored in a history of its own.
+    QTemporaryDir history;
+    const Figures inTrayStored = MeasureWindow(false, lines, quick ? 2 : 5, nullptr, nullptr,
+                                               history.filePath(QStringLiteral("tray")));
+    const Figures onScreenStored = MeasureWindow(true, onScreenLines, 1, nullptr, nullptr,
+                                                 history.filePath(QStringLiteral("screen")));
     Figures duringTransfer;
     bool overlapped = false;
     kestrane::bench::LoopbackTransfer transfer(kestrane::test::FreeUdpPort(), quick ? 4 : 1024);
@@ -392,6 +404,8 @@ int main(int argc, char** argv) {
     Report("window on screen: the same", onScreen);
     Report("window on screen: sendto to line painted", Figures{onScreen.painted, {}, 0});
     Report("in the tray, a file transfer running", duringTransfer);
+    Report("in the tray, history kept", inTrayStored);
+    Report("on screen, history kept: to line painted", Figures{onScreenStored.painted, {}, 0});
     std::printf("  %d lines each, %d on screen; median above raw: %.1f us (target at most 150); "
                 "p99 %.1f us (target under 2000)\n",
                 lines, onScreenLines, above, kestrane::bench::Percentile(inTray.samples, 99));
@@ -402,5 +416,13 @@ int main(int argc, char** argv) {
                 overlapped ? "" : ", done before the lines",
                 kestrane::bench::Median(duringTransfer.samples) /
                     kestrane::bench::Median(inTray.samples));
+    std::printf("  with history kept, medians %+.1f%% in the tray and %+.1f%% on screen, to the "
+                "line painted (target within 10%%)\n",
+                100 * (kestrane::bench::Median(inTrayStored.samples) /
+                           kestrane::bench::Median(inTray.samples) -
+                       1),
+                100 * (kestrane::bench::Median(onScreenStored.painted) /
+                           kestrane::bench::Median(onScreen.painted) -
+                       1));
     return 0;
 }
