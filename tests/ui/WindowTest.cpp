@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -53,7 +54,9 @@ std::optional<std::string> LoopbackNames(const std::string& name) {
 // A LoopbackDialog, started, in the tray unless `onScreen`, with what it uses: `everyone`
 // on 127.0.0.1, a resolver that knows only localhost, boxes recorded, ticks only on call.
 struct LoopbackWindow {
-    explicit LoopbackWindow(bool onScreen = false, bool trayAvailable = true) {
+    // With a `history` folder, the window keeps its history there.
+    explicit LoopbackWindow(bool onScreen = false, bool trayAvailable = true, QString history = {})
+        : historyFolder(std::move(history)) {
         everyone.Ignore(9); // heartbeats and requests for receipts, by broadcast
         tray.available = trayAvailable;
         dialog->reading = [this] { queue.MarkShown(queue.current); }; // it shows what it opens on
@@ -105,11 +108,13 @@ struct LoopbackWindow {
     RecordingToneSink tones;
     FakeTray tray;
     UiBridge bridge;
+    QString historyFolder;
     std::string boxes;
     MessageBoxHook previousHook =
         SetMessageBoxHook([this](const std::string& text, const std::string&) { boxes += text; });
     std::unique_ptr<LoopbackDialog> dialog = std::make_unique<LoopbackDialog>(
-        CTavrinDlg::Services{queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}}, port);
+        CTavrinDlg::Services{queue, tones, tray, bridge, nullptr, {}, LoopbackNames, historyFolder},
+        port);
 };
 
 TEST(MainWindowTest, IncomingLinesReachLogRosterQueueTonesAndTray) {
@@ -309,7 +314,8 @@ TEST(MainWindowTest, HostsHeardBeforeTheOwnNameIsKnownAreListedOnceAndLeave) {
     RecordingToneSink tones;
     FakeTray tray;
     UiBridge bridge;
-    LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}}, FreeUdpPort());
+    LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}},
+                          FreeUdpPort());
     QStringList seen;
     auto roster = [&] {
         QStringList names;
@@ -383,6 +389,28 @@ TEST(MainWindowTest, ALineThatComesWhileTheMessageDialogIsOpenStaysUnreadUntilSh
                       .toStdString(),
                   effects);
     }
+}
+
+TEST(MainWindowTest, LinesLeftUnreadComeBackAtTheNextStartFromTheHistory) {
+    // Three lines came and the person skipped the second; the window ended. The next
+    // one queues the other two again, with where they came from, and they wait unread.
+    QTemporaryDir history;
+    {
+        LoopbackWindow lan(false, true, history.path());
+        for (const char* text : {"one\r\n", "two\r\n", "three\r\n"}) {
+            lan.Receive(Datagram(3, "PC2", text));
+        }
+        lan.queue.Erase(1);
+    }
+    LoopbackWindow lan(false, true, history.path());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lan.queue.Size() == 2; }, 5000));
+    QString queued;
+    for (const HistoryEntry& entry : lan.queue.entries) {
+        queued += entry.GetSender() + entry.GetText() + entry.senderAddress.c_str() + " ";
+    }
+    EXPECT_EQ(queued, "PC2>one\r\n127.0.0.3 PC2>three\r\n127.0.0.3 ");
+    EXPECT_TRUE(lan.dialog->presence->unreadPending);
+    EXPECT_TRUE(lan.Log().contains("2 unread lines were left when Kestrane last ended"));
 }
 
 TEST(MainWindowTest, AnOfferLeavesTheKeyboardWithThePersonTyping) {
