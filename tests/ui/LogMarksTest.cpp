@@ -89,6 +89,7 @@ TEST(LogMarksTest, MarksFollowTheirLinesThroughTrimsAndGoWithThemOrWithTheText) 
         numbers.push_back(marked.Send(QString("line %1%2").arg(next).arg(hostile)));
         if (next == 500 || next == 1200) {
             marked.marks.Set(numbers.back(), LineLook::Delivered, QString("<b>%1</b> &").arg(next));
+            marked.marks.SetTime(numbers.back(), QDateTime({2026, 12, 6}, {19, 3, 4}), true);
         }
         if (next == 1500) {
             ASSERT_TRUE(marked.Shown()); // from here the control removes what the log trims
@@ -101,7 +102,10 @@ TEST(LogMarksTest, MarksFollowTheirLinesThroughTrimsAndGoWithThemOrWithTheText) 
     EXPECT_EQ(marked.marks.LineAt(point), numbers[1200]);
     QHelpEvent hover(QEvent::ToolTip, point, marked.view.viewport()->mapToGlobal(point));
     QCoreApplication::sendEvent(marked.view.viewport(), &hover);
-    EXPECT_EQ(QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText(), "<b>1200</b> &");
+    const QString tip = QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText();
+    EXPECT_TRUE(tip.startsWith("Sent at 19:03:04, ") && tip.endsWith("2026\n<b>1200</b> &"))
+        << tip.toStdString();
+    EXPECT_EQ(marked.marks.TimeOf(numbers[500]), "");
     EXPECT_FALSE(marked.marks.LineAt(marked.view.cursorRect(marked.Find("\\*\\*\\*.*")).center()));
     // The newest 2,000 stay.
     for (std::uint64_t line = numbers[8999]; line < marked.log.NextLineNumber(); ++line) {
