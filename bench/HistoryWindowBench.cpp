@@ -41,10 +41,10 @@ const kestrane::HistoryStore::ReadAccess& Database() {
     static const kestrane::HistoryStore::ReadAccess access = [] {
         const QString path = folder.filePath("history.db");
         const std::int64_t start = QDate(2026, 1, 1).startOfDay().toMSecsSinceEpoch();
-        if (!kestrane::test::MakeHistoryFile(path, kLines, start, [](kestrane::HistoryRecord& r) {
-                r.text = QStringLiteral("line %1 of a chat long enough to look real\r\n").arg(r.id);
-                r.text = r.id == 77777 ? QStringLiteral("needle here") : r.text;
-            })) {
+        const QStringList changes = {
+            "UPDATE history SET text = 'line ' || id || ' of a chat long enough to look real'",
+            "UPDATE history SET text = 'needle here' WHERE id = 77777"};
+        if (!kestrane::test::MakeHistoryFile(path, kLines, start, changes)) {
             std::abort();
         }
         return kestrane::HistoryStore::ReadAccess{path, "QSQLITE_OPEN_READONLY"};

@@ -1,20 +1,17 @@
 #pragma once
 
-#include "ui/history/HistoryRecord.h"
-
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QString>
-#include <functional>
+#include <QStringList>
+#include <cstdint>
 
 namespace kestrane::test {
 
-// A history database at `path` made as the store makes it, in one transaction: records with
-// ids 1..count a minute apart from `firstAtMs`, each a line "line N" from PC2 unless `fill` changes
-// it.
+// A history database at `path` made with the store's schema, in one transaction: `count` lines
+// "line N" from PC2 with ids 1..count, a minute apart from `firstAtMs`, then `changes` (SQL).
 inline bool MakeHistoryFile(const QString& path, int count, std::int64_t firstAtMs,
-                            const std::function<void(HistoryRecord&)>& fill = {}) {
-    static const char* const schema[] = {
+                            const QStringList& changes = {}) {
+    QStringList statements = {
         "PRAGMA auto_vacuum = INCREMENTAL",
         "PRAGMA journal_mode = WAL",
         "CREATE TABLE history (id INTEGER PRIMARY KEY, at_ms INTEGER NOT NULL, kind INTEGER NOT "
@@ -29,39 +26,27 @@ inline bool MakeHistoryFile(const QString& path, int count, std::int64_t firstAt
         " content_rowid='id', tokenize='unicode61 remove_diacritics 2')",
         "CREATE TRIGGER history_ai AFTER INSERT ON history BEGIN INSERT INTO history_search(rowid,"
         " peer, text) VALUES (new.id, new.peer, new.text); END",
+        "CREATE TRIGGER history_au AFTER UPDATE OF peer, text ON history BEGIN INSERT INTO"
+        " history_search(history_search, rowid, peer, text) VALUES ('delete', old.id, old.peer,"
+        " old.text); INSERT INTO history_search(rowid, peer, text) VALUES (new.id, new.peer,"
+        " new.text); END",
         "PRAGMA user_version = 1",
-        "BEGIN"};
-    // A null QString binds as NULL, which the NOT NULL columns refuse.
-    const auto Text = [](const QString& text) { return QVariant(text.isNull() ? "" : text); };
-    bool done = true;
+        "BEGIN",
+        QString("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1)"
+                " INSERT INTO history SELECT i, %2 + (i - 1) * 60000, 0, 0, 0, 'PC2', '10.0.0.2',"
+                " 'line ' || i || char(13, 10), 0, '', 0, 0, '' FROM n")
+            .arg(count)
+            .arg(firstAtMs)};
+    statements << changes << "COMMIT";
+    bool done = false;
     {
         QSqlDatabase file = QSqlDatabase::addDatabase("QSQLITE", "history-file");
         file.setDatabaseName(path);
-        QSqlQuery query(file);
         done = file.open();
-        for (const char* statement : schema) {
+        QSqlQuery query(file);
+        for (const QString& statement : statements) {
             done = done && query.exec(statement);
         }
-        query.prepare("INSERT INTO history VALUES (?,?,?,?,?,?,?,?,?,?,?,?,'')");
-        for (int id = 1; done && id <= count; ++id) {
-            HistoryRecord r;
-            r.id = id;
-            r.atMs = firstAtMs + (id - 1) * 60000;
-            r.peer = "PC2";
-            r.text = QString("line %1\r\n").arg(id);
-            if (fill) {
-                fill(r);
-            }
-            for (const QVariant& value :
-                 {QVariant(qlonglong(r.id)), QVariant(qlonglong(r.atMs)), QVariant(int(r.kind)),
-                  QVariant(r.outgoing), QVariant(r.toEverybody), Text(r.peer), Text(r.address),
-                  Text(r.text), QVariant(int(r.delivery)), Text(r.detail), QVariant(r.unread),
-                  QVariant(r.inOutbox)}) {
-                query.addBindValue(value);
-            }
-            done = query.exec();
-        }
-        done = done && query.exec("COMMIT");
     }
     QSqlDatabase::removeDatabase("history-file");
     return done;
