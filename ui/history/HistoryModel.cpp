@@ -133,6 +133,12 @@ bool HistoryModel::Load(const QString& matchQuery) {
     ids.clear();
     times.clear();
     problem.clear();
+    if (access.databaseName.isEmpty()) {
+        // SQLite would make a scratch database of an empty name, and find no history in it.
+        problem = QStringLiteral("no database is open yet");
+        endResetModel();
+        return false;
+    }
     QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     database.setDatabaseName(access.databaseName);
     QString options = access.connectOptions;

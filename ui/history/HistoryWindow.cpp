@@ -191,8 +191,9 @@ void HistoryWindow::Reload(bool keepPlace) {
                                  .arg(parts->model->Problem()));
     } else {
         const int count = parts->model->rowCount();
-        parts->note->setText(search.isEmpty() ? QStringLiteral("%1 lines").arg(count)
-                                              : QStringLiteral("%1 lines found").arg(count));
+        const QString lines =
+            count == 1 ? QStringLiteral("1 line") : QStringLiteral("%1 lines").arg(count);
+        parts->note->setText(search.isEmpty() ? lines : lines + QStringLiteral(" found"));
     }
     if (atBottom) {
         table.scrollToBottom();
