@@ -105,13 +105,12 @@ TEST(HistoryWindowTest, ExportWritesEveryRowFoundOneLineEach) {
     ASSERT_EQ(lines.size(), 1111);
     EXPECT_EQ(lines.front(), "2026-12-01 00:09:00  PC2: line 10");
     EXPECT_EQ(lines[1110 - 1], "2026-12-02 09:18:00  PC2: line 1999");
-    EXPECT_FALSE(HistoryExport::Write(shown.Model(), shown.folder.filePath("no/out.txt"), error));
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(HistoryExport::Write(shown.Model(), shown.folder.filePath("no/x"), error) ||
+                 error.isEmpty());
 }
 
 TEST(HistoryWindowTest, NoDatabaseShowsANoteUntilARefreshFindsOne) {
     Window shown(0);
-    EXPECT_EQ(shown.Model().rowCount(), 0);
     EXPECT_TRUE(shown.Find<QLabel>("note").text().contains("cannot be read"));
     ASSERT_TRUE(MakeHistoryFile(shown.path, 5, kDecemberFirst));
     shown.window.Refresh();
