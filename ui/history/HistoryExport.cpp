@@ -20,8 +20,13 @@ bool HistoryExport::Write(const HistoryModel& model, const QString& path, QStrin
         return false;
     }
     for (int first = 0; first < model.rowCount(); first += HistoryModel::kPageRows) {
+        const std::vector<HistoryModel::Row> rows = model.ReadRows(first, HistoryModel::kPageRows);
+        if (rows.empty()) {
+            error = QStringLiteral("the history could not be read");
+            return false; // the file is left as it was
+        }
         QByteArray text;
-        for (const HistoryModel::Row& row : model.ReadRows(first, HistoryModel::kPageRows)) {
+        for (const HistoryModel::Row& row : rows) {
             text += Line(row).toUtf8() + '\n';
         }
         if (file.write(text) != text.size()) {

@@ -197,11 +197,10 @@ std::int64_t HistoryModel::IdAt(int row) const {
 }
 
 std::vector<HistoryModel::Row> HistoryModel::ReadRows(int first, int count) const {
-    count = std::clamp(count, 0, rowCount() - first);
-    std::vector<Row> rows(static_cast<std::size_t>(count));
-    if (count == 0 || !QSqlDatabase::contains(connectionName)) {
-        return rows;
+    if (first < 0 || first >= rowCount() || count <= 0 || !QSqlDatabase::contains(connectionName)) {
+        return {};
     }
+    count = std::min(count, rowCount() - first);
     QSqlQuery query(QSqlDatabase::database(connectionName, false));
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT id, at_ms, kind, outgoing, to_everybody, peer, address, "
@@ -209,17 +208,20 @@ std::vector<HistoryModel::Row> HistoryModel::ReadRows(int first, int count) cons
                                  "IN (%1) ORDER BY id")
                       .arg(Placeholders(count)));
     const auto begin = ids.begin() + first;
-    for (auto id = begin; id != begin + count; ++id) {
+    const auto end = begin + count;
+    for (auto id = begin; id != end; ++id) {
         query.addBindValue(static_cast<qlonglong>(*id));
     }
+    if (!query.exec()) {
+        return {};
+    }
     // A row deleted since Load stays blank; the ids and the result are both in order.
+    std::vector<Row> rows(static_cast<std::size_t>(count));
     auto wanted = begin;
-    if (query.exec()) {
-        while (query.next()) {
-            wanted = std::lower_bound(wanted, begin + count, query.value(kId).toLongLong());
-            if (wanted != begin + count) {
-                rows[static_cast<std::size_t>(wanted - begin)] = MakeRow(query);
-            }
+    while (query.next()) {
+        wanted = std::lower_bound(wanted, end, query.value(kId).toLongLong());
+        if (wanted != end) {
+            rows[static_cast<std::size_t>(wanted - begin)] = MakeRow(query);
         }
     }
     return rows;
@@ -235,7 +237,11 @@ const HistoryModel::Row* HistoryModel::RowAt(int row) const {
                     return a.second.used < b.second.used;
                 }));
         }
-        page = pages.emplace(number, Page{ReadRows(number * kPageRows, kPageRows), 0}).first;
+        std::vector<Row> rows = ReadRows(number * kPageRows, kPageRows);
+        if (rows.empty()) {
+            return nullptr; // unreadable for now (locked): read again when the view asks again
+        }
+        page = pages.emplace(number, Page{std::move(rows), 0}).first;
     }
     page->second.used = ++useCount;
     const auto offset = static_cast<std::size_t>(row % kPageRows);

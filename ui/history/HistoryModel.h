@@ -53,7 +53,8 @@ public:
     int RowOfId(std::int64_t id) const;
     std::int64_t IdAt(int row) const;
 
-    /// `count` rows from `first` read now, not kept (for export).
+    /// `count` rows from `first` (fewer at the end) read now, not kept (for
+    /// export); none when they cannot be read.
     std::vector<Row> ReadRows(int first, int count) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
