@@ -17,6 +17,7 @@ namespace {
 // A reader never waits long on a writer holding the file: the window would freeze.
 constexpr const char* kBusyTimeout = "QSQLITE_BUSY_TIMEOUT=200";
 
+// The columns that ReadRows selects, in its order.
 enum Field {
     kId,
     kAt,
