@@ -32,7 +32,21 @@ public:
     /// The store wrote records or cleared them: rows shown follow, the search stays.
     void Refresh();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    /// Lists the rows that the search finds; `keepPlace`: the rows in view stay
+    /// (or the newest, when they were shown), otherwise the newest show.
+    void Reload(bool keepPlace);
+    void BuildSearchBar();
+    void BuildTable();
+    void BuildBottomBar();
+    void GoToDate();
+    void Export();
+    void ClearHistory();
+    void ApplyLimits();
+
     class Parts;
     std::unique_ptr<Parts> parts;
 };

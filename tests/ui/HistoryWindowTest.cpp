@@ -1,0 +1,127 @@
+#include "ui/history/HistoryWindow.h"
+
+#include "tests/support/HistoryFile.h"
+#include "ui/history/HistoryExport.h"
+#include "ui/history/HistoryModel.h"
+
+#include <QDateEdit>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace kestrane::test {
+namespace {
+
+const std::int64_t kDecemberFirst = QDate(2026, 12, 1).startOfDay().toMSecsSinceEpoch();
+// 3,000 lines a minute apart from 1 December, local time; a few of them special.
+const QStringList kSpecial = {
+    "UPDATE history SET peer = 'PC9', text = '<b>x</b>' || char(13, 10), unread = 1 WHERE id = 1",
+    "UPDATE history SET kind = 1, text = 'a.txt', detail = 'Declined' WHERE id = 2",
+    "UPDATE history SET outgoing = 1, to_everybody = 1, peer = '', text = 'Zebra crossing',"
+    " delivery = 5 WHERE id = 2000",
+    "UPDATE history SET outgoing = 1, peer = 'PC3', text = 'bye', delivery = 2 WHERE id = 3000"};
+
+struct Window {
+    explicit Window(int count = 3000, const QStringList& changes = kSpecial)
+        : made(count == 0 || MakeHistoryFile(path, count, kDecemberFirst, changes)) {
+        EXPECT_TRUE(made);
+        window.show();
+    }
+    template <typename T> T& Find(const char* name) { return *window.findChild<T*>(name); }
+    HistoryModel& Model() { return *static_cast<HistoryModel*>(Find<QTableView>("rows").model()); }
+    QString Text(int row, int column, int role = Qt::DisplayRole) {
+        return Model().data(Model().index(row, column), role).toString();
+    }
+    int Search(const QString& typed) {
+        QSignalSpy reset(&Model(), &QAbstractItemModel::modelReset);
+        Find<QLineEdit>("search").setText(typed);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !reset.isEmpty(); }, 5000));
+        return Model().rowCount();
+    }
+    QTemporaryDir folder;
+    QString path = folder.filePath("history.db");
+    bool made;
+    HistoryWindow window{{path, "QSQLITE_OPEN_READONLY"}, {}};
+};
+
+TEST(HistoryWindowTest, ShowsEveryRowOldestFirstAsPlainTextScrolledToTheNewest) {
+    Window shown;
+    ASSERT_EQ(shown.Model().rowCount(), 3000);
+    const std::pair<int, QString> cases[] = {
+        {0, "2026-12-01 00:00:00|PC9|<b>x</b>|Unread"},
+        {1, "2026-12-01 00:01:00|PC2|Files: a.txt (Declined)|"},
+        {1999, "2026-12-02 09:19:00|To everybody|Zebra crossing|Partly delivered"},
+        {2999, "2026-12-03 01:59:00|To PC3|bye|Delivered"}};
+    for (const auto& expected : cases) {
+        QStringList texts;
+        for (int column = 0; column < HistoryModel::kColumns; ++column) {
+            texts << shown.Text(expected.first, column);
+        }
+        EXPECT_EQ(texts.join('|'), expected.second);
+    }
+    EXPECT_TRUE(shown.Text(0, HistoryModel::kLine, Qt::ToolTipRole).contains("&lt;b&gt;x"));
+    const QTableView& table = shown.Find<QTableView>("rows");
+    EXPECT_EQ(table.rowAt(table.viewport()->height() - 2), 2999);
+}
+
+TEST(HistoryWindowTest, SearchFindsWordStartsAndTakesQueryLanguageAsWords) {
+    Window shown;
+    const std::pair<QString, int> cases[] = {
+        {"zeb", 1},       {"ZEBRA cross", 1}, {"zebra nothing", 0},     {"pc3", 1},
+        {"line 14", 111}, {"peer:PC3", 0},    {"zebra\" OR \"line", 0}, {"NEAR(zebra", 0},
+        {"\" * ^", 3000}, {"", 3000}};
+    for (const auto& expected : cases) {
+        SCOPED_TRACE(expected.first.toStdString());
+        EXPECT_EQ(shown.Search(expected.first), expected.second);
+    }
+}
+
+TEST(HistoryWindowTest, GoToDateLandsOnTheFirstRowOfThatDay) {
+    Window shown;
+    const std::pair<QDate, int> cases[] = {
+        {{2026, 12, 2}, 1440}, {{2026, 11, 1}, 0}, {{2027, 1, 1}, 2999}};
+    for (const auto& expected : cases) {
+        SCOPED_TRACE(expected.second);
+        shown.Find<QDateEdit>("date").setDate(expected.first);
+        shown.Find<QPushButton>("goToDate").click();
+        EXPECT_EQ(shown.Find<QTableView>("rows").currentIndex().row(), expected.second);
+    }
+}
+
+TEST(HistoryWindowTest, ExportWritesEveryRowFoundOneLineEach) {
+    Window shown;
+    ASSERT_EQ(shown.Search("line 1"), 1110); // more pages than were ever loaded
+    QString error;
+    ASSERT_TRUE(HistoryExport::Write(shown.Model(), shown.folder.filePath("out.txt"), error));
+    QFile out(shown.folder.filePath("out.txt"));
+    out.open(QIODevice::ReadOnly);
+    const QStringList lines = QString::fromUtf8(out.readAll()).split('\n');
+    ASSERT_EQ(lines.size(), 1111);
+    EXPECT_EQ(lines.front(), "2026-12-01 00:09:00  PC2: line 10");
+    EXPECT_EQ(lines[1110 - 1], "2026-12-02 09:18:00  PC2: line 1999");
+    EXPECT_FALSE(HistoryExport::Write(shown.Model(), shown.folder.filePath("no/x"), error) ||
+                 error.isEmpty());
+}
+
+TEST(HistoryWindowTest, NoDatabaseShowsANoteUntilARefreshFindsOne) {
+    Window shown(0);
+    EXPECT_TRUE(shown.Find<QLabel>("note").text().contains("cannot be read"));
+    ASSERT_TRUE(MakeHistoryFile(shown.path, 5, kDecemberFirst));
+    shown.window.Refresh();
+    EXPECT_EQ(shown.Model().rowCount(), 5);
+}
+
+TEST(HistoryWindowTest, SearchFindsOneLineAmongAHundredThousand) {
+    Window shown(100000, {"UPDATE history SET text = 'needle here' WHERE id = 77777"});
+    ASSERT_EQ(shown.Search("needl"), 1);
+    EXPECT_EQ(shown.Text(0, HistoryModel::kLine), "needle here");
+}
+
+} // namespace
+} // namespace kestrane::test
