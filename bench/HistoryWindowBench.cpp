@@ -107,6 +107,7 @@ BENCHMARK(SearchAmongAll)->UseManualTime()->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
     std::vector<char*> arguments(argv, argv + argc);
     static char quick[] = "--benchmark_min_time=0.001";
