@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,13 +67,10 @@ QStringList Texts(const HistoryStore& store) {
 }
 
 HistoryRecord Line(const QString& text, bool unread = false, std::int64_t atMs = 0) {
-    return {0,          atMs ? atMs : QDateTime::currentMSecsSinceEpoch(),
-            {},         false,
-            false,      "PC2",
-            "10.0.0.2", text,
-            {},         {},
-            unread,     false,
-            {}};
+    HistoryRecord line;
+    line.peer = "PC2", line.address = "10.0.0.2", line.text = text, line.unread = unread;
+    line.atMs = atMs ? atMs : QDateTime::currentMSecsSinceEpoch();
+    return line;
 }
 
 auto Fields(const HistoryRecord& r) {
@@ -87,22 +83,15 @@ QByteArray Bytes(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("none");
 }
 
-int Mode(const QString& path) {
-    struct stat status {};
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 0777 : -1;
-}
-
 TEST(HistoryStoreTest, RestoresUnreadAndOutboxWithEveryField) {
     QTemporaryDir top;
     const QString folder = top.filePath("kestrane");
-    HistoryRecord unread{0,          1700000000123,  HistoryRecord::Kind::FileOffer,
-                         false,      true,           "Ann",
-                         "10.0.0.7", "a.txt\nb.txt", {},
-                         {},         true,           false,
-                         {}};
-    HistoryRecord sent{0,          1700000000456,    {}, true, false, "pc9",
-                       "10.0.0.9", "hi ' \"x\"\r\n", {}, {},   false, false,
-                       "r-1"};
+    HistoryRecord unread = Line("a.txt\nb.txt", true, 1700000000123);
+    unread.kind = HistoryRecord::Kind::FileOffer;
+    unread.toEverybody = true;
+    HistoryRecord sent = Line("hi ' \"x\"\r\n", false, 1700000000456);
+    sent.outgoing = true;
+    sent.receiptId = "r-1";
     {
         Store first(folder);
         first.Open();
@@ -115,10 +104,11 @@ TEST(HistoryStoreTest, RestoresUnreadAndOutboxWithEveryField) {
         first.store.SetRead(read);
         ASSERT_TRUE(first.store.Flush(5s));
         EXPECT_EQ(Texts(first.store).size(), 3);
-        for (const auto& [path, mode] : {std::pair{folder, 0700},
-                                         {first.store.Path(), 0600},
-                                         {first.store.Path() + "-wal", 0600}}) {
-            EXPECT_EQ(Mode(path), mode) << path.toStdString();
+        for (const auto& [path, mode] : {std::pair{folder, 0x700},
+                                         {first.store.Path(), 0x600},
+                                         {first.store.Path() + "-wal", 0x600}}) {
+            // Qt gives the mode bits as hexadecimal digits: 0600 is 0x600.
+            EXPECT_EQ(QFile::permissions(path) & 0x777, mode) << path.toStdString();
         }
         EXPECT_TRUE(first.notes.isEmpty());
     }
@@ -246,13 +236,14 @@ TEST(HistoryStoreTest, KeepsHistoryInMemoryWhenNoFileCanBeUsed) {
     }
 }
 
-TEST(HistoryStoreTest, TrimsOldOrTooManyRecordsButNeverUnreadOrOutbox) {
+TEST(HistoryStoreTest, TrimsOrClearsAllButUnreadAndOutbox) {
     const auto old = QDateTime::currentMSecsSinceEpoch() - 3LL * 24 * 3600 * 1000;
-    const std::pair<HistoryStore::Limits, QStringList> rows[] = {
-        {{1, std::int64_t{1} << 30}, {"old unread", "old outbox", "new"}},
-        {{0, 1}, {"old unread", "old outbox"}},
+    const std::tuple<HistoryStore::Limits, bool, QStringList> rows[] = {
+        {{1, std::int64_t{1} << 30}, false, {"old unread", "old outbox", "new"}},
+        {{0, 1}, false, {"old unread", "old outbox"}},
+        {{0, std::int64_t{1} << 30}, true, {"old unread", "old outbox"}},
     };
-    for (const auto& [limits, kept] : rows) {
+    for (const auto& [limits, clear, kept] : rows) {
         SCOPED_TRACE(kept.join(',').toStdString());
         QTemporaryDir folder;
         Store store(folder.path(), {0, std::int64_t{1} << 30});
@@ -263,7 +254,7 @@ TEST(HistoryStoreTest, TrimsOldOrTooManyRecordsButNeverUnreadOrOutbox) {
         store.store.SetDelivery(outbox, HistoryRecord::Delivery::NotDelivered, true);
         store.store.Append(Line("new"));
         ASSERT_TRUE(store.store.Flush(5s));
-        store.store.SetLimits(limits);
+        clear ? store.store.Clear() : store.store.SetLimits(limits);
         ASSERT_TRUE(store.store.Flush(5s));
         EXPECT_EQ(Texts(store.store), kept);
     }
