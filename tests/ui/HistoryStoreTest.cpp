@@ -120,12 +120,15 @@ TEST(HistoryStoreTest, RestoresUnreadAndOutboxWithEveryField) {
                        "to_everybody, peer, address, 'later', 0, '', 0, 0, '' FROM history WHERE "
                        "text = 'read'")
             .arg(future));
+    QFile::setPermissions(folder + "/history.db", QFile::ReadOwner | QFile::WriteOwner |
+                                                      QFile::ReadGroup | QFile::ReadOther);
     Store second(folder);
     const auto early = second.store.Append(Line("early", true));
     second.store.SetRead(early);
     second.Open();
     ASSERT_EQ(second.restored.unread.size(), 1);
     ASSERT_EQ(second.restored.outbox.size(), 1);
+    EXPECT_EQ(QFile::permissions(second.store.Path()) & 0x777, 0x600);
     EXPECT_EQ(Fields(second.restored.unread[0]), Fields(unread));
     EXPECT_EQ(Fields(second.restored.outbox[0]), Fields(sent));
     EXPECT_GT(second.store.Append(Line("next")), future + 1);

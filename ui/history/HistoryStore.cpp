@@ -22,17 +22,20 @@ std::atomic<int> storesMade{0};
 
 // The worker thread and what the UI thread shares with it. The writer lives
 // on the thread; the queue and the reader's access are shared under locks.
+// The hooks go through a relay of the store's own on the context's thread:
+// it goes with the store, after the thread, and calls still queued for it
+// with it, so no hook runs after the store is destroyed.
 class HistoryStore::Worker {
 public:
-    Worker(QString place, Limits limits, QObject& context, Hooks hooks)
-        : folder(std::move(place)), alive(std::make_shared<std::atomic<bool>>(true)) {
+    Worker(QString place, Limits limits, QObject& context, Hooks hooks) : folder(std::move(place)) {
+        relay.moveToThread(context.thread());
         const int number = ++storesMade;
         const QString unique = QStringLiteral("%1-%2").arg(::getpid()).arg(number);
         writer = new HistoryWriter(
             queue,
             {this->folder, QStringLiteral("kestrane-history-writer-") + unique,
              QStringLiteral("file:kestrane-history-%1?mode=memory&cache=shared").arg(unique)},
-            limits, Posted(context, std::make_shared<const Hooks>(std::move(hooks))));
+            limits, Posted(std::make_shared<const Hooks>(std::move(hooks))));
         writer->moveToThread(&thread);
         QObject::connect(&thread, &QThread::finished, writer, &QObject::deleteLater);
         thread.setObjectName(QStringLiteral("history"));
@@ -40,7 +43,6 @@ public:
     }
 
     ~Worker() {
-        *alive = false;
         if (openAsked) {
             Flush(kLastFlush);
         }
@@ -74,18 +76,12 @@ public:
     ReadAccess access; // guarded by accessLock
 
 private:
-    // The writer's hooks: the store's own, called on the context's thread while
-    // the store lives; the reader's access kept at once.
-    HistoryWriter::Hooks Posted(QObject& context, std::shared_ptr<const Hooks> own) {
-        auto post = [alive = alive, context = &context, hooks = std::move(own)](auto call) {
+    // The writer's hooks: the store's own, called on the relay's thread; the
+    // reader's access kept at once.
+    HistoryWriter::Hooks Posted(std::shared_ptr<const Hooks> own) {
+        auto post = [relay = &relay, hooks = std::move(own)](auto call) {
             QMetaObject::invokeMethod(
-                context,
-                [alive, hooks, call = std::move(call)] {
-                    if (*alive) {
-                        call(*hooks);
-                    }
-                },
-                Qt::QueuedConnection);
+                relay, [hooks, call = std::move(call)] { call(*hooks); }, Qt::QueuedConnection);
         };
         return {
             [post](Restored restored) {
@@ -116,7 +112,7 @@ private:
         };
     }
 
-    std::shared_ptr<std::atomic<bool>> alive;
+    QObject relay; // on the context's thread
     QThread thread;
     HistoryWriter* writer; // deleted on its thread when the thread ends
 };
