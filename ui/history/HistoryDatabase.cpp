@@ -104,13 +104,14 @@ QString HistoryDatabase::Path() const {
 }
 
 std::vector<HistoryDatabase::Note> HistoryDatabase::Open() {
-    std::vector<Note> notes;
-    auto failure = OpenFile();
-    if (failure && failure->trouble == Trouble::Damaged) {
-        notes = Reopen(Trouble::Damaged, {});
-        return notes;
+    const auto failure = OpenFile();
+    if (!failure) {
+        return {};
     }
-    return failure ? OpenMemory(failure->reason) : notes;
+    if (failure->trouble == Trouble::Damaged) {
+        return Reopen(Trouble::Damaged, {});
+    }
+    return OpenMemory(failure->reason);
 }
 
 std::vector<HistoryDatabase::Note> HistoryDatabase::Reopen(Trouble trouble,

@@ -3,7 +3,6 @@
 #include "ui/history/HistoryQueue.h"
 #include "ui/history/HistoryWriter.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QThread>
 #include <atomic>
