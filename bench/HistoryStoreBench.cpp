@@ -1,0 +1,84 @@
+// The history store under a long chat: appends 100,000 typical lines (a
+// 60-character text, a name, an address) through the store and prints the
+// writer's records per second, the file's bytes per line, and the resident
+// memory after the first tenth and at the end (it should stay flat).
+//   kestrane_history_store_bench           the full run
+//   kestrane_history_store_bench --short   a quick run that only checks it works
+#include "ui/history/HistoryStore.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+long ResidentKib() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+kestrane::HistoryRecord MakeLine(int number) {
+    kestrane::HistoryRecord record;
+    record.atMs = QDateTime::currentMSecsSinceEpoch();
+    record.peer = QStringLiteral("pc%1.lan.test").arg(number % 20);
+    record.address = QStringLiteral("10.77.0.%1").arg(number % 20 + 1);
+    record.text = QStringLiteral("line %1 of a chat that goes on, about lunch and builds\r\n")
+                      .arg(number, 6, 10, QLatin1Char('0'));
+    return record;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--short") == 0;
+    QCoreApplication application(argc, argv);
+    QTemporaryDir folder;
+    const int total = quick ? 5000 : 100000;
+    const int block = total / 10; // appended between flushes, as a busy UI thread would
+    QObject context;
+    bool opened = false;
+    long residentFirst = 0;
+    double seconds = 0;
+    {
+        kestrane::HistoryStore store(folder.path(), {0, std::int64_t{1} << 30}, context,
+                                     {[&](const auto&) { opened = true; }, {}, {}});
+        store.Open();
+        while (!opened) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        const long residentBefore = ResidentKib();
+        const auto start = std::chrono::steady_clock::now();
+        for (int number = 0; number < total; ++number) {
+            store.Append(MakeLine(number));
+            if ((number + 1) % block == 0 && !store.Flush(60s)) {
+                std::printf("the store did not write in time\n");
+                return 1;
+            }
+            if (number + 1 == block) {
+                residentFirst = ResidentKib();
+            }
+        }
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("history store, %d lines of 60 characters\n", total);
+        std::printf("  records written per second: %10.0f\n", total / seconds);
+        std::printf("  resident memory: %ld KiB opened, %ld KiB after %d lines, %ld KiB after %d\n",
+                    residentBefore, residentFirst, block, ResidentKib(), total);
+    }
+    const auto bytes = QFileInfo(folder.filePath("history.db")).size();
+    std::printf("  file after closing: %lld bytes, %.1f bytes per line\n",
+                static_cast<long long>(bytes), static_cast<double>(bytes) / total);
+    return 0;
+}
