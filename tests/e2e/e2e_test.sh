@@ -93,19 +93,19 @@ step_2() {
     place_window "$window" 16 16
     check "A's window takes the keyboard focus" focus_window "$window" || return 1
     # The focus starts on the roster; one Tab reaches the message line, and
-    # nine go round the nine controls back to it (Tab selects its text, End keeps it).
+    # ten go round the ten controls back to it (Tab selects its text, End keeps it).
     keys Tab
     type_text "${line_to_all%%,*}"
-    keys Tab Tab Tab Tab Tab Tab Tab Tab Tab End
+    keys Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab End
     type_text ",${line_to_all#*,}"
     shot a-typing
     keys Return
     check "the peer got the line by broadcast, byte for byte" within 5 1 4 PC1.LAN.TEST "$line_to_all\\r\\n" &&
         check "B got it (it chimed)" wait_until 5 chimes_at_least 2 1 &&
         check "Enter sent it once" saw 1 4 PC1.LAN.TEST "$line_to_all\\r\\n" || return 1
-    # From the message line, seven Tabs reach the log (Hide, Send, Help, the
-    # three file buttons, log).
-    keys Tab Tab Tab Tab Tab Tab Tab
+    # From the message line, eight Tabs reach the log (Hide, Send, Help, the
+    # four buttons below it, log).
+    keys Tab Tab Tab Tab Tab Tab Tab Tab
     log=$(copy_focused_text)
     check "A's log holds the sent line, once" shows "$log" "Sent BROADCAST message : $line_to_all"
 }
