@@ -37,7 +37,11 @@ LineReceipts::LineKey LineReceipts::Restore(const Host& host, std::string id, st
     tracked.targets.push_back({host});
     tracked.deadlinesPassed = 1; // in the run that sent it first
     Arm(tracked, now);
-    return Track(std::move(tracked));
+    std::erase_if(restored, [this](const auto& entry) { return !lines.contains(entry.second); });
+    std::string oldId = tracked.id;
+    const LineKey key = Track(std::move(tracked));
+    restored.insert_or_assign(std::move(oldId), key);
+    return key;
 }
 
 LineReceipts::LineKey LineReceipts::ToEverybody(std::vector<Host> expected, std::string line,
@@ -249,6 +253,13 @@ void LineReceipts::ForgetBeyond(std::size_t mostLines, std::size_t mostInOutbox)
 /// Ids are "<prefix>.<key>": the key is read back from the id, and the whole
 /// id compared, so that no other spelling of the number matches.
 LineReceipts::Table::iterator LineReceipts::Find(std::string_view id) {
+    if (const auto old = restored.find(id); old != restored.end()) {
+        const auto found = lines.find(old->second);
+        if (found == lines.end()) {
+            restored.erase(old);
+        }
+        return found;
+    }
     if (id.size() <= prefix.size() + 1 || id.substr(0, prefix.size()) != prefix ||
         id[prefix.size()] != '.') {
         return lines.end();

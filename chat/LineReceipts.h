@@ -138,6 +138,9 @@ private:
     std::string prefix;
     LineKey nextKey = 1;
     Table lines;
+    /// Lines restored under an earlier run's id, whose prefix is not ours; an
+    /// entry whose line was forgotten goes when next looked at or restored over.
+    std::map<std::string, LineKey, std::less<>> restored;
 };
 
 } // namespace kestrane

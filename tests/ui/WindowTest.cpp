@@ -391,18 +391,26 @@ TEST(MainWindowTest, ALineThatComesWhileTheMessageDialogIsOpenStaysUnreadUntilSh
     }
 }
 
-TEST(MainWindowTest, LinesLeftUnreadComeBackAtTheNextStartFromTheHistory) {
-    // Three lines came and the person skipped the second; the window ended. The next
-    // one queues the other two again, with where they came from, and they wait unread.
+TEST(MainWindowTest, UnreadLinesAndTheOutboxComeBackAtTheNextStartFromTheHistory) {
+    // Three lines came and the person skipped the second; a line to PC3 waited for its
+    // receipt; the window ended. The next one queues the other two again, with where they
+    // came from, unread, and sends the waiting line again: confirmed, it is delivered late.
     QTemporaryDir history;
     {
         LoopbackWindow lan(false, true, history.path());
+        const UdpPeer kestrane("127.0.0.3", lan.port);
+        lan.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT"));
         for (const char* text : {"one\r\n", "two\r\n", "three\r\n"}) {
             lan.Receive(Datagram(3, "PC2", text));
         }
         lan.queue.Erase(1);
+        lan.dialog->roster->setCurrentIndex(lan.Roster().split(", ").indexOf("PC3"));
+        lan.MessageLine()->setText("kept");
+        lan.dialog->findChild<QPushButton*>("6")->click();
+        EXPECT_TRUE(kestrane.Next().ends_with("ONE kept\r\n"));
     }
     LoopbackWindow lan(false, true, history.path());
+    const UdpPeer kestrane("127.0.0.3", lan.port);
     ASSERT_TRUE(QTest::qWaitFor([&] { return lan.queue.Size() == 2; }, 5000));
     QString queued;
     for (const HistoryEntry& entry : lan.queue.entries) {
@@ -410,7 +418,15 @@ TEST(MainWindowTest, LinesLeftUnreadComeBackAtTheNextStartFromTheHistory) {
     }
     EXPECT_EQ(queued, "PC2>one\r\n127.0.0.3 PC2>three\r\n127.0.0.3 ");
     EXPECT_TRUE(lan.dialog->presence->unreadPending);
-    EXPECT_TRUE(lan.Log().contains("2 unread lines were left when Kestrane last ended"));
+    const std::string again = kestrane.Next();
+    ASSERT_TRUE(again.ends_with("ONE kept\r\n"));
+    const std::string id = again.substr(33 + 16, again.find(' ', 33 + 16) - 33 - 16);
+    lan.Receive(Datagram(9, "PC3", "DELIVERY/1 ACK " + id), "127.0.0.3");
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return lan.Shown().contains("Delivered late to PC3: \"kept\"");
+    })) << lan.Shown().toStdString()
+        << " id " << id;
+    EXPECT_TRUE(lan.Shown().contains("2 unread lines were left when Kestrane last ended"));
 }
 
 TEST(MainWindowTest, AnOfferLeavesTheKeyboardWithThePersonTyping) {
