@@ -442,7 +442,7 @@ step_12() {
         check "B stored each of the 100 lines of the lossy link once ($lossy)" test "$lossy" = "100|100" &&
         check "in a file only its user reads" test "$(stat -c %a "$(history_of 2)")" = 600 || return 1
     kill -KILL "$a"
-    # The panel's host would keep the killed item's registration: from here A has no tray.
+    # From here A runs without a tray, as B does: restarted, both settle minimized.
     pkill -f status_notifier_host.py
     copy_start 2 && b=$COPY_PID
     check "restarted, B counts the lines it left unread" wait_until 10 unread_in_title "$b" 100 || return 1
