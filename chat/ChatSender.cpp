@@ -27,8 +27,15 @@ std::string_view ChatSender::OwnName() const {
     return ownName;
 }
 
-SendResult ChatSender::SendHello() {
-    return ComposeAndSend(broadcastHost, CHAT_HELLO, CHAT_HELLO_TEXT);
+SendResult ChatSender::SendHello(bool reportFailure) {
+    return ComposeAndSend(broadcastHost, CHAT_HELLO, CHAT_HELLO_TEXT, reportFailure);
+}
+
+SendResult ChatSender::SendHelloOn(unsigned interfaceIndex) {
+    if (broadcastHost != nullptr) {
+        return SendHello(); // the tests' stand-in for broadcasts has no interfaces
+    }
+    return ComposeAndSend(nullptr, CHAT_HELLO, CHAT_HELLO_TEXT, false, interfaceIndex);
 }
 
 SendResult ChatSender::AnswerHello() {
@@ -76,7 +83,7 @@ int ChatSender::LongestText() const {
 }
 
 SendResult ChatSender::ComposeAndSend(const char* host, std::uint8_t type, std::string_view text,
-                                      bool reportFailure) {
+                                      bool reportFailure, unsigned interfaceIndex) {
     if (connection == nullptr) {
         return SendResult::NoConnection;
     }
@@ -88,11 +95,11 @@ SendResult ChatSender::ComposeAndSend(const char* host, std::uint8_t type, std::
     if (count < 0) {
         return SendResult::TooLong;
     }
-    return AimAndSend(host, datagram.data(), count, reportFailure);
+    return AimAndSend(host, datagram.data(), count, reportFailure, interfaceIndex);
 }
 
 SendResult ChatSender::AimAndSend(const char* host, const char* datagram, int count,
-                                  bool reportFailure) {
+                                  bool reportFailure, unsigned interfaceIndex) {
     if (connection == nullptr) {
         return SendResult::NoConnection;
     }
@@ -100,7 +107,8 @@ SendResult ChatSender::AimAndSend(const char* host, const char* datagram, int co
     {
         std::lock_guard guard(sendLock);
         connection->OpenDatagram(host, port);
-        sent = connection->TrySendDatagram(datagram, count);
+        sent = interfaceIndex != 0 ? connection->TrySendDatagramOn(interfaceIndex, datagram, count)
+                                   : connection->TrySendDatagram(datagram, count);
     }
     if (!sent) {
         if (reportFailure) {

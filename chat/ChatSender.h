@@ -46,7 +46,12 @@ public:
     /// Empty until PublishOwnName.
     std::string_view OwnName() const;
 
-    SendResult SendHello();
+    /// Without `reportFailure` a failed send shows no box (a hello again,
+    /// after the machine woke, may find no network yet).
+    SendResult SendHello(bool reportFailure = true);
+    /// The hello again, to everybody on the one network of interface
+    /// `interfaceIndex` (one that has just come up); no box on failure.
+    SendResult SendHelloOn(unsigned interfaceIndex);
     /// Answers every hello by broadcast, so a newcomer always learns of this copy.
     SendResult AnswerHello();
     SendResult BroadcastText(std::string_view line);
@@ -71,9 +76,11 @@ public:
 private:
     /// Aims at `host` (broadcast when null; otherwise a dotted address or the
     /// tests' loopback host) and sends `count` bytes of `datagram`.
-    SendResult AimAndSend(const char* host, const char* datagram, int count, bool reportFailure);
+    /// With an `interfaceIndex`, a broadcast leaves through that interface only.
+    SendResult AimAndSend(const char* host, const char* datagram, int count, bool reportFailure,
+                          unsigned interfaceIndex);
     SendResult ComposeAndSend(const char* host, std::uint8_t type, std::string_view text,
-                              bool reportFailure = true);
+                              bool reportFailure = true, unsigned interfaceIndex = 0);
 
     PortConnection* connection;
     const int port;

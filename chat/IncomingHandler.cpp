@@ -6,6 +6,7 @@
 #include "chat/PeerName.h"
 #include "port/PortConnection.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <new>
@@ -25,7 +26,9 @@ IncomingHandler::IncomingHandler(ChatWindow& chatWindow, ChatSender& chatSender,
       helloAnswers(std::move(answers)) {}
 
 void IncomingHandler::Handle(const char* data, int count, const std::string& address) {
-    if (data == nullptr) {
+    if (data == nullptr ||
+        copies.IsCopy(std::string_view(data, static_cast<std::size_t>(std::max(count, 0))),
+                      address)) {
         return;
     }
     std::unique_ptr<ChatMessage> message(new (std::nothrow) ChatMessage(data, count));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chat/EchoFilter.h"
 #include "chat/HelloAnswerBudget.h"
 #include "chat/LineBudget.h"
 
@@ -36,6 +37,7 @@ private:
     ChatSender& sender;
     LineBudget lineBudget;
     HelloAnswerBudget helloAnswers;
+    EchoFilter copies;
     std::atomic<std::uint64_t> droppedLines{0};
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/AutoResetEvent.h"
 #include "platform/MessageBox.h"
+#include "port/BroadcastFanout.h"
 #include "port/HostLookup.h"
 #include "port/SocketCalls.h"
 
@@ -266,6 +267,7 @@ int PortConnection::OpenDatagram(const char* host, int port) {
     destination.sin_family = AF_INET;
     destination.sin_port = htons(static_cast<std::uint16_t>(port));
     destination.sin_addr.s_addr = host == nullptr ? INADDR_BROADCAST : HostAddressOrInetAddr(host);
+    aimedAtEverybody = host == nullptr;
     return 0;
 }
 
@@ -278,12 +280,21 @@ int PortConnection::SendDatagram(const char* bytes, int count) {
 }
 
 bool PortConnection::TrySendDatagram(const char* bytes, int count) {
+    if (aimedAtEverybody && BroadcastFanout::Process().Active()) {
+        return BroadcastFanout::Process().Send(socket, ntohs(destination.sin_port), bytes, count);
+    }
     ssize_t sent;
     do {
         sent = ::sendto(socket, bytes, static_cast<std::size_t>(count), 0,
                         reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
     } while (sent < 0 && errno == EINTR);
     return sent == count;
+}
+
+bool PortConnection::TrySendDatagramOn(unsigned interfaceIndex, const char* bytes, int count) {
+    return aimedAtEverybody &&
+           BroadcastFanout::Process().SendOn(interfaceIndex, socket, ntohs(destination.sin_port),
+                                             bytes, count);
 }
 
 void PortConnection::StoreReception(const char* bytes, int count) {

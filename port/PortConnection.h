@@ -64,6 +64,11 @@ public:
     /// Sends like SendDatagram but shows no box: true when the whole datagram
     /// went out. For callers that must report the failure after releasing a lock.
     bool TrySendDatagram(const char* data, int count);
+    /// Sends like TrySendDatagram, aimed at everybody but through the one
+    /// interface `interfaceIndex` (a network that has just come up). False when
+    /// the connection is not aimed at the broadcast address or the interface is
+    /// not one that broadcasts leave through.
+    bool TrySendDatagramOn(unsigned interfaceIndex, const char* data, int count);
     /// Stores a copy of `count` bytes and a NUL as the last reception.
     void StoreReception(const char* bytes, int count);
     /// Starts the reader thread of a connected TCP client.
@@ -104,6 +109,9 @@ private:
     /// Written by Release so that the reader thread sees the stop at once
     /// rather than after a whole poll timeout; -1 without a reader thread.
     int wakeDescriptor = -1;
+    /// Set by a nameless OpenDatagram: sends then go out through every
+    /// network (BroadcastFanout), not only the default route's.
+    bool aimedAtEverybody = false;
 };
 
 } // namespace kestrane

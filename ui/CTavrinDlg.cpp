@@ -27,6 +27,7 @@
 #include "ui/ResourceIcons.h"
 #include "ui/UiBridge.h"
 #include "ui/history/ChatHistory.h"
+#include "ui/network/NetworkPresence.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -179,6 +180,7 @@ void CTavrinDlg::ListenForOtherCopies() {
 
 CTavrinDlg::~CTavrinDlg() {
     DestroyWindow();
+    networks.reset();
     if (autoProxy != nullptr) {
         autoProxy->DetachDialog();
     }
@@ -220,6 +222,8 @@ void CTavrinDlg::ConnectControls() {
     connect(historyButton, &QPushButton::clicked, this, &CTavrinDlg::OnHistory);
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this), &QShortcut::activated, this,
             &CTavrinDlg::OnHistory);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this),
+            &QShortcut::activated, this, &CTavrinDlg::OnNetwork);
     // Files dropped anywhere on the window are offered to the chosen host.
     setAcceptDrops(true);
     logView->viewport()->installEventFilter(this);
@@ -604,6 +608,16 @@ void CTavrinDlg::OpenNetwork(int port, const char* broadcastHost) {
         connection = nullptr;
     }
     chatSender = std::make_unique<ChatSender>(connection, port, broadcastHost);
+    if (broadcastHost == nullptr && connection != nullptr) {
+        networks = std::make_unique<NetworkPresence>(
+            NetworkPresence::Hooks{
+                .helloOn = [this](unsigned index) { chatSender->SendHelloOn(index); },
+                .hello = [this] { chatSender->SendHello(false); },
+                .forgetHosts = [this](const auto& lost) { return ForgetHosts(lost); },
+                .note = [this](const QString& note) { AppendNote(note); }},
+            *lookups, this);
+        networks->Prepare();
+    }
     delivery = std::make_unique<LineDelivery>(
         *chatSender,
         LineDelivery::Hooks{
@@ -662,6 +676,9 @@ void CTavrinDlg::CompleteNetworkStart(const std::optional<std::string>& name) {
         chatSender->PublishOwnName(ownName);
         chatSender->SendHello();
         delivery->Started();
+    }
+    if (networks != nullptr) {
+        networks->Greeted();
     }
     networkStarted = true;
     RestoreOutbox();
@@ -784,6 +801,9 @@ int CTavrinDlg::SendLeaving() {
 void CTavrinDlg::AddPeer(const std::string& name, const std::string& address) {
     if (!windowDestroyed && MayListPeer(name, ownName)) {
         hosts->Add(name, address);
+        if (networks != nullptr && !address.empty()) {
+            networks->Heard(name, address);
+        }
         if (delivery != nullptr) {
             delivery->Heard(name, address);
         }
@@ -796,6 +816,24 @@ void CTavrinDlg::RemovePeer(const std::string& name) {
         if (delivery != nullptr) {
             delivery->Left(name);
         }
+    }
+}
+
+int CTavrinDlg::ForgetHosts(const std::function<bool(const std::string& address)>& lost) {
+    int forgotten = 0;
+    for (const std::string& name : hosts->Names()) {
+        if (const std::optional<std::string> address = hosts->AddressOf(name);
+            address && lost(*address)) {
+            RemovePeer(name);
+            ++forgotten;
+        }
+    }
+    return forgotten;
+}
+
+void CTavrinDlg::OnNetwork() {
+    if (networks != nullptr) {
+        networks->ShowView();
     }
 }
 
@@ -818,6 +856,15 @@ void CTavrinDlg::OnSysCommand(unsigned id) {
     }
 }
 
+void CTavrinDlg::AddNetworkItem(QMenu& menu) {
+    if (networks == nullptr) {
+        return;
+    }
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("&Network..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
+                   this, &CTavrinDlg::OnNetwork);
+}
+
 void CTavrinDlg::AddAboutItem(QMenu& menu) {
     const QString text = QString::fromUtf8(LoadResourceString(IDS_ABOUTBOX));
     if (text.isEmpty()) {
@@ -829,6 +876,7 @@ void CTavrinDlg::AddAboutItem(QMenu& menu) {
 
 void CTavrinDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
+    AddNetworkItem(menu);
     AddAboutItem(menu);
     menu.exec(event->globalPos());
 }
@@ -843,6 +891,7 @@ void CTavrinDlg::ShowLogMenu(const QPoint& position) {
                                            [this, line = *line] { SendAgain(line); }));
         menu->insertSeparator(menu->actions().value(1));
     }
+    AddNetworkItem(*menu);
     AddAboutItem(*menu);
     menu->exec(logView->viewport()->mapToGlobal(position));
 }

@@ -43,6 +43,7 @@ class LogControl;
 class LogMarks;
 class SentLines;
 class MessageQueue;
+class NetworkPresence;
 class PortConnection;
 class PortListener;
 class SingleInstanceLock;
@@ -145,6 +146,10 @@ public:
     void OnHelp();
     /// Opens the History window.
     void OnHistory();
+    /// Opens the Network view.
+    void OnNetwork();
+    /// Unlists the hosts whose last address is `lost`; returns how many.
+    int ForgetHosts(const std::function<bool(const std::string& address)>& lost);
     /// A file-transfer notice from `address`, on the UI thread.
     void OnFileNotice(const ChatMessage& message, const std::string& address);
     /// A receipts-and-presence notice from `address`, on the UI thread.
@@ -225,6 +230,7 @@ protected:
 private:
     void ConnectControls();
     void ListenForOtherCopies();
+    void AddNetworkItem(QMenu& menu);
     void AddAboutItem(QMenu& menu);
     void ShowLogMenu(const QPoint& position);
     void OnShowWindow();
@@ -272,6 +278,8 @@ private:
     std::unique_ptr<InstanceCalls> instanceCalls;
     /// Everything said, kept on disk; none when no folder was given.
     std::unique_ptr<ChatHistory> history;
+    /// The networks this host is on; none when the tests aim broadcasts at loopback.
+    std::unique_ptr<NetworkPresence> networks;
     std::vector<HistoryRecord> outboxToRestore; // until the network has started
 
     // The bounds on what the network can make the window hold.
