@@ -4,6 +4,7 @@
 #include "chat/ChatSender.h"
 #include "chat/ChatWindow.h"
 #include "chat/PeerName.h"
+#include "port/BroadcastFanout.h"
 #include "port/PortConnection.h"
 
 #include <algorithm>
@@ -26,7 +27,11 @@ IncomingHandler::IncomingHandler(ChatWindow& chatWindow, ChatSender& chatSender,
       helloAnswers(std::move(answers)) {}
 
 void IncomingHandler::Handle(const char* data, int count, const std::string& address) {
-    if (data == nullptr ||
+    if (data == nullptr) {
+        return;
+    }
+    // Only a host on two networks can hear one datagram twice.
+    if (BroadcastFanout::Process().InterfaceCount() > 1 &&
         copies.IsCopy(std::string_view(data, static_cast<std::size_t>(std::max(count, 0))),
                       address)) {
         return;

@@ -39,6 +39,7 @@ void BroadcastFanout::SetInterfaces(std::vector<NetworkInterface> chosen) {
     }
     std::lock_guard guard(lock);
     interfaces = std::move(chosen);
+    interfaceCount.store(interfaces.size(), std::memory_order_relaxed);
     active = true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "port/NetworkInterfaces.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -49,6 +50,8 @@ public:
     void SetExtraDestinations(std::vector<in_addr_t> destinations);
 
     std::vector<NetworkInterface> Interfaces() const;
+    /// How many interfaces broadcasts leave through; lock-free, for every reception.
+    std::size_t InterfaceCount() const { return interfaceCount.load(std::memory_order_relaxed); }
     /// True when sends are spread; false while nothing was set.
     bool Active() const;
 
@@ -71,6 +74,7 @@ private:
 
     mutable std::mutex lock;
     bool active = false;
+    std::atomic<std::size_t> interfaceCount{0};
     std::vector<NetworkInterface> interfaces;
     std::vector<in_addr_t> extras;
     std::vector<FanoutRecord> records; // at most one per target ever set

@@ -1,6 +1,7 @@
 #include "chat/ChatMessage.h"
 #include "chat/ChatSender.h"
 #include "chat/ChatWindow.h"
+#include "chat/EchoFilter.h"
 #include "chat/IncomingHandler.h"
 #include "chat/OwnName.h"
 #include "chat/PeerName.h"
@@ -161,6 +162,22 @@ TEST_F(ChatTrafficTest, EachSendIsComposedAndAimedOrRefused) {
     broadcaster.SendReply("127.0.0.3", "x");
     broadcaster.BroadcastText("x");
     EXPECT_EQ(connection->destination.sin_addr.s_addr, INADDR_BROADCAST);
+}
+
+TEST(ChatTest, ADatagramHeardOverTwoNetworksCountsOnceAndARepeatFromOneHostTwice) {
+    using std::chrono::milliseconds;
+    EchoFilter copies;
+    const auto start = std::chrono::steady_clock::now();
+    // Bytes, from where, when (ms), whether it is dropped as another network's copy.
+    const std::tuple<std::string, std::string, int, bool> receptions[] = {
+        {"line", "10.77.0.3", 0, false},   {"line", "10.88.0.3", 5, true},
+        {"line", "10.77.0.3", 10, false},  {"lime", "10.88.0.3", 15, false},
+        {"line", "", 20, false},           {"line", "10.88.0.3", 1100, false},
+        {"line", "10.77.0.3", 1200, true}, {"line", "10.99.0.3", 2300, false}};
+    for (const auto& [bytes, address, at, copy] : receptions) {
+        SCOPED_TRACE(bytes + " from " + address + " at " + std::to_string(at));
+        EXPECT_EQ(copies.IsCopy(bytes, address, start + milliseconds(at)), copy);
+    }
 }
 
 } // namespace
