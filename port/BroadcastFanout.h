@@ -49,6 +49,8 @@ public:
     void SetExtraDestinations(std::vector<in_addr_t> destinations);
 
     std::vector<NetworkInterface> Interfaces() const;
+    /// The extra destinations as kept: repeats dropped, in the order given.
+    std::vector<in_addr_t> ExtraDestinations() const;
     /// True when sends are spread; false while nothing was set.
     bool Active() const;
 
