@@ -61,6 +61,11 @@ std::vector<NetworkInterface> BroadcastFanout::Interfaces() const {
     return interfaces;
 }
 
+std::vector<in_addr_t> BroadcastFanout::ExtraDestinations() const {
+    std::lock_guard guard(lock);
+    return extras;
+}
+
 bool BroadcastFanout::Active() const {
     std::lock_guard guard(lock);
     return active;

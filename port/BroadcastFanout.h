@@ -52,6 +52,8 @@ public:
     std::vector<NetworkInterface> Interfaces() const;
     /// How many interfaces broadcasts leave through; lock-free, for every reception.
     std::size_t InterfaceCount() const { return interfaceCount.load(std::memory_order_relaxed); }
+    /// The extra destinations as kept: repeats dropped, in the order given.
+    std::vector<in_addr_t> ExtraDestinations() const;
     /// True when sends are spread; false while nothing was set.
     bool Active() const;
 

@@ -3,7 +3,10 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <netinet/in.h>
 #include <optional>
 #include <vector>
@@ -23,6 +26,9 @@ class BoundedLookup;
 class ExtraHosts : public QObject {
 public:
     static constexpr int kMostEntries = 64;
+    /// Lookup threads of this object alive at once, counting those that
+    /// outlived their limit on a dead name server.
+    static constexpr int kMostLookups = 64;
 
     /// One entry read: an address to send to, or a name still to look up.
     struct Entry {
@@ -47,9 +53,31 @@ public:
     std::vector<std::pair<QString, QString>> Status() const;
 
 private:
+    // One entry with what it gives now.
+    struct Item {
+        Entry entry;
+        QString problem;                // why a line read from the settings is skipped
+        std::optional<in_addr_t> found; // a name's last answer
+        bool answered = false;          // a name was looked up at least once
+    };
+
+    void Take(const QStringList& lines);
+    void StartRound();
+    void StartLookups();
+    void Answered(int round, int item, std::optional<in_addr_t> address);
+    void Apply();
+
     BoundedLookup& lookups;
     std::function<void()> applied;
-    QStringList entries;
+    QStringList entries; // as saved: trimmed, blank lines dropped, comments kept
+    std::vector<Item> items;
+    std::vector<in_addr_t> appliedAddresses; // sorted: the set BroadcastFanout has from us
+    int round = 0;                           // answers of an older round are dropped
+    std::vector<int> toLookUp;               // items of this round not started yet
+    int unanswered = 0;                      // items of this round still without an answer
+    std::shared_ptr<std::atomic<int>> running = std::make_shared<std::atomic<int>>(0);
+    QTimer refresh;    // looks the names up again
+    QTimer startLater; // starts lookups held back by kMostLookups
 };
 
 } // namespace kestrane
