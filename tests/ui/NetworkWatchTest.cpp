@@ -85,7 +85,7 @@ TEST(NetworkWatch, GreetsANetworkThatComesUpForgetsOneThatGoesAndWakesOnlyForLog
         ASSERT_TRUE(
             QTest::qWaitFor([&] { return told.text.contains(QStringLiteral("resumed")); }, 5000));
         QCoreApplication::processEvents();
-        EXPECT_EQ(before + told.text, QStringLiteral("+kt0 10.9.0.1 -kt0 10.9.0.1 resumed "));
+        EXPECT_EQ((before + told.text).toStdString(), "+kt0 10.9.0.1 -kt0 10.9.0.1 resumed ");
         EXPECT_TRUE(watch.Current().empty());
     }
     for (const char* name : {"login", "other", "system"}) {
