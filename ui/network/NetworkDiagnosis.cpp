@@ -73,7 +73,7 @@ QString FirewallAdvice(FirewallProbe::Kind firewall) {
         return QStringLiteral(" No firewall that Kestrane knows was found running; if another one "
                               "runs, it must let in UDP and TCP port 9000.");
     }
-    QString advice = QStringLiteral(" %1 is running: to open Kestrane's ports, run: %2")
+    QString advice = QStringLiteral(" %1 is running: to open Kestrane's ports, run:\n%2")
                          .arg(FirewallProbe::Name(firewall), FirewallProbe::OpenCommand(firewall));
     if (firewall == FirewallProbe::Kind::Nftables || firewall == FirewallProbe::Kind::Iptables) {
         advice += QStringLiteral("\n(The table and chain may have other names on this computer, "
