@@ -38,6 +38,7 @@ in_root_dpkg=(dpkg --root="$root" --log=/dev/null --force-depends --force-script
 check "it installs into a scratch root" test $? -eq 0 || { cat "$LAN_WORK/dpkg.log" && exit 1; }
 check "it installs exactly its files" diff - <(cd "$root" && find usr -type f | LC_ALL=C sort) <<FILES
 usr/bin/kestrane
+usr/lib/firewalld/services/kestrane.xml
 usr/share/applications/kestrane.desktop
 usr/share/doc/kestrane/changelog.gz
 usr/share/doc/kestrane/copyright
@@ -52,6 +53,23 @@ usr/share/kestrane/kestrane.html
 usr/share/man/man1/kestrane.1.gz
 usr/share/metainfo/org.example.Kestrane.metainfo.xml
 FILES
+check "the ufw profile is its one conffile" eval 'test -f "$root/etc/ufw/applications.d/kestrane" &&
+    test "$(dpkg-deb --info "$deb" conffiles)" = /etc/ufw/applications.d/kestrane'
+check "the firewall profiles open UDP and TCP 9000 under the name Kestrane" python3 - \
+    "$root/usr/lib/firewalld/services/kestrane.xml" "$root/etc/ufw/applications.d/kestrane" <<'PROFILES'
+import configparser, sys, xml.etree.ElementTree as ET
+service = ET.parse(sys.argv[1]).getroot()
+assert service.tag == "service" and service.findtext("short") == "Kestrane", "firewalld: short"
+assert service.findtext("description").strip(), "firewalld: description"
+ports = sorted((p.get("protocol"), p.get("port")) for p in service.findall("port"))
+assert ports == [("tcp", "9000"), ("udp", "9000")], ports
+profile = configparser.ConfigParser(interpolation=None)
+profile.read(sys.argv[2])
+assert profile.sections() == ["Kestrane"], profile.sections()
+app = profile["Kestrane"]
+assert app["title"] and app["description"], "ufw: title, description"
+assert sorted(app["ports"].split("|")) == ["9000/tcp", "9000/udp"], app["ports"]
+PROFILES
 for size in 16 32 48 256; do
     check "the ${size}px icon is that size" grep -q "PNG image data, $size x $size" \
         <<<"$(file "$root/usr/share/icons/hicolor/${size}x$size/apps/kestrane.png")"
@@ -84,5 +102,5 @@ check "the program from the menu entry starts and names itself in its activation
 end_copy "$program"
 check "SIGTERM ends it in time with status 0 ($STATUS)" test "$STATUS" -eq 0
 "${in_root_dpkg[@]}" --purge kestrane >"$LAN_WORK/dpkg.log" 2>&1
-check "it is removed without a trace" test -z "$(find "$root/usr" -mindepth 1 2>/dev/null)"
+check "it is removed without a trace" test -z "$(find "$root/usr" "$root/etc" -mindepth 1 2>/dev/null)"
 tally packaging || { cat "$LAN_WORK/program.log"; exit 1; }

@@ -32,6 +32,13 @@ public:
     /// engine's bridge", "no broadcast address", ...), or empty when it is.
     static QString WhyUnused(const NetworkInterface& address,
                              const std::vector<NetworkInterface>& used);
+    /// The name of the interface whose subnet holds `address` (dotted), or
+    /// "routed" when none does.
+    static QString HeardOn(const std::string& address, const std::vector<NetworkInterface>& all);
+    /// "10.77.0.3/24".
+    static QString AddressWithPrefix(const NetworkInterface& address);
+    /// A wall-clock time as the view and the paragraphs show it (local, "12:03:04").
+    static QString TimeOfDay(std::chrono::system_clock::time_point when);
 };
 
 } // namespace kestrane
