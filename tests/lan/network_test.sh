@@ -52,7 +52,8 @@ if [[ $2 == local ]]; then
     send_all marker
     shown() { sqlite3 "$(host_home 4)/data/kestrane/history.db" \
         "SELECT count(*) FROM history WHERE NOT outgoing AND text LIKE '$1%'" 2>/dev/null; }
-    check "the copy on both LANs took the marker" wait_until 10 test "$(shown marker)" = 1
+    shown_once() { [[ $(shown "$1") == 1 ]]; }
+    check "the copy on both LANs took the marker" wait_until 10 shown_once marker
     check "... and shows the line it received twice once ($(shown 'to both'))" test "$(shown 'to both')" = 1
 
     before=$(date +%s.%N)
