@@ -672,13 +672,15 @@ void CTavrinDlg::CompleteNetworkStart(const std::optional<std::string>& name) {
         return;
     }
     ownName = *name;
+    // Before the hello: when it cannot go out (no network yet), its error box
+    // waits for the user, and a network that comes meanwhile is greeted all the same.
+    if (networks != nullptr) {
+        networks->Greeted();
+    }
     if (chatSender != nullptr) {
         chatSender->PublishOwnName(ownName);
         chatSender->SendHello();
         delivery->Started();
-    }
-    if (networks != nullptr) {
-        networks->Greeted();
     }
     networkStarted = true;
     RestoreOutbox();

@@ -2,6 +2,7 @@
 """A protocol peer for the tests on the virtual LAN, and their reader of sound.
 
   chat_peer.py record FILE             appends each datagram on the chat port as a hex line
+  chat_peer.py stamped FILE            the same, as 'TIME SOURCE DESTINATION HEX' (TIME: Unix seconds)
   chat_peer.py send TO TYPE NAME TEXT  sends one datagram (TO: an address or 'broadcast')
   chat_peer.py hex TYPE NAME TEXT      prints that datagram as record writes it
   chat_peer.py flood TO SECONDS        sends TO a mix of every kind of datagram, as fast as it can
@@ -20,14 +21,25 @@ def datagram(kind, name, text):
     return bytes([int(kind)]) + name.rjust(32, b" ") + text
 
 
-def record(path):
+def listen(path, line):
     receiver = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     receiver.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    receiver.setsockopt(socket.IPPROTO_IP, 8, 1)  # IP_PKTINFO, which Python 3.11 does not name
     receiver.bind(("0.0.0.0", 9000))
     with open(path, "a", buffering=1) as out:
         print("ready", file=out)
         while True:
-            print(receiver.recv(65536).hex(), file=out)
+            data, ancillary, _, source = receiver.recvmsg(65536, 64)
+            # struct in_pktinfo: the interface, the local address, then the header's destination.
+            print(line(data, source[0], socket.inet_ntoa(ancillary[0][2][8:12])), file=out)
+
+
+def record(path):
+    listen(path, lambda data, source, destination: data.hex())
+
+
+def stamped(path):
+    listen(path, lambda data, source, destination: f"{time.time():.3f} {source} {destination} {data.hex()}")
 
 
 def sender(to):
@@ -79,7 +91,7 @@ def chime(path):
 
 
 if __name__ == "__main__":
-    command = {"record": record, "send": send, "hex": hex_line, "flood": flood, "chime": chime}.get(
+    command = {"record": record, "stamped": stamped, "send": send, "hex": hex_line, "flood": flood, "chime": chime}.get(
         sys.argv[1] if len(sys.argv) > 1 else "")
     if command is None or len(sys.argv) - 2 != command.__code__.co_argcount:
         sys.exit(__doc__)

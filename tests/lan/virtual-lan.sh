@@ -5,6 +5,7 @@
 # its hosts file knows only itself (127.0.1.1 pcN.lan.test pcN, as Debian
 # writes it) and its resolver says at once that other names do not exist.
 #   lan_up HOSTS; lan_run N CMD; lan_spawn N CMD ($! is CMD); host_prepare N;
+#   other networks: lan_host N; lan_bridge NAME; lan_link N BRIDGE IFNAME ADDRESS/PREFIX;
 #   copy_start N [ARGS] ($KESTRANE in host N, on $DISPLAY or offscreen: COPY_PID);
 #   end_copy PID [SIGNAL] (STATUS); check TEXT CMD; tally NAME; wait_until S CMD
 
@@ -45,21 +46,35 @@ lan_up() {
     LAN_HOSTS=$1 LAN_WORK=$(mktemp -d)
     trap lan_down EXIT
     trap 'exit 130' INT TERM
-    local bridge="${LAN_PREFIX}br" host i
-    ip netns add "$bridge" && ip -n "$bridge" link add br0 type bridge && ip -n "$bridge" link set br0 up
+    local i
+    ip netns add "${LAN_PREFIX}br" && lan_bridge br0
     for ((i = 1; i <= LAN_HOSTS; i++)); do
-        host=$(lan_namespace "$i")
-        ip netns add "$host"
-        mkdir -p "/etc/netns/$host"
-        printf '127.0.0.1 localhost\n127.0.1.1 pc%s.lan.test pc%s\n' "$i" "$i" >"/etc/netns/$host/hosts"
-        echo "nameserver 127.0.0.1" >"/etc/netns/$host/resolv.conf"
-        ip -n "$bridge" link add "p$i" type veth peer name eth0 netns "$host"
-        ip -n "$bridge" link set "p$i" master br0 up
-        ip -n "$host" link set lo up
-        ip -n "$host" addr add "10.77.0.$i/24" brd + dev eth0
-        ip -n "$host" link set eth0 up
-        ip -n "$host" route add default dev eth0
+        lan_host "$i" && lan_link "$i" br0 eth0 "10.77.0.$i/24"
+        ip -n "$(lan_namespace "$i")" route add default dev eth0
     done
+}
+
+lan_bridge() { ip -n "${LAN_PREFIX}br" link add "$1" type bridge && ip -n "${LAN_PREFIX}br" link set "$1" up; }
+
+# Host N, with no network yet; lan_down removes it.
+lan_host() {
+    local host
+    host=$(lan_namespace "$1") LAN_HOSTS=$(($1 > LAN_HOSTS ? $1 : LAN_HOSTS))
+    ip netns add "$host"
+    mkdir -p "/etc/netns/$host"
+    printf '127.0.0.1 localhost\n127.0.1.1 pc%s.lan.test pc%s\n' "$1" "$1" >"/etc/netns/$host/hosts"
+    echo "nameserver 127.0.0.1" >"/etc/netns/$host/resolv.conf"
+    ip -n "$host" link set lo up
+}
+
+# Host N joins BRIDGE through its interface IFNAME with ADDRESS/PREFIX and its broadcast address.
+lan_link() {
+    local host
+    host=$(lan_namespace "$1")
+    ip -n "${LAN_PREFIX}br" link add "p$1$3" type veth peer name "$3" netns "$host"
+    ip -n "${LAN_PREFIX}br" link set "p$1$3" master "$2" up
+    ip -n "$host" addr add "$4" brd + dev "$3"
+    ip -n "$host" link set "$3" up
 }
 
 lan_run() { ip netns exec "$(lan_namespace "$1")" unshare -u sh -c 'hostname "$0"; exec "$@"' "pc$1" "${@:2}"; }
@@ -153,7 +168,7 @@ peer() { /usr/bin/python3 "$LAN_TOOLS/chat_peer.py" "$@"; }
 peer_count() { grep -cxF "$(peer hex "${@:2}")" "$1"; }
 # Datagrams come from a test host, never from the machine's own namespace.
 peer_send() { lan_run "$1" /usr/bin/python3 "$LAN_TOOLS/chat_peer.py" send "${@:2}"; }
-peer_record() { lan_spawn "$1" /usr/bin/python3 "$LAN_TOOLS/chat_peer.py" record "$2" && wait_until 5 test -s "$2"; }
+peer_record() { lan_spawn "$1" /usr/bin/python3 "$LAN_TOOLS/chat_peer.py" "${3:-record}" "$2" && wait_until 5 test -s "$2"; }
 
 check() {
     if "${@:2}"; then echo "ok - $1" && LAN_PASSED=$((LAN_PASSED + 1)) && return 0; fi
