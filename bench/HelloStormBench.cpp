@@ -14,6 +14,7 @@
 #include "bench/DatagramTap.h"
 #include "bench/LoopbackRig.h"
 #include "chat/chat.h"
+#include "port/SocketCalls.h"
 #include "port/port.h"
 #include "tests/support/LoopbackAddress.h"
 #include "tests/support/PrivateNetwork.h"
@@ -82,25 +83,10 @@ in_addr SourceAddress(std::size_t index) {
     return address;
 }
 
-/// Sends `datagram` to `target` from `source` without binding to it (IP_PKTINFO).
+/// Sends `datagram` to `target` from `source` without binding to it.
 void SendFrom(int socket, in_addr source, sockaddr_in& target, const std::string& datagram) {
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    iovec data{const_cast<char*>(datagram.data()), datagram.size()};
-    msghdr message{};
-    message.msg_name = &target;
-    message.msg_namelen = sizeof target;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = IPPROTO_IP;
-    header->cmsg_type = IP_PKTINFO;
-    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info{};
-    info.ipi_spec_dst = source;
-    std::memcpy(CMSG_DATA(header), &info, sizeof info);
-    ::sendmsg(socket, &message, 0);
+    kestrane::SendWithPacketInfo(socket, target, datagram.data(), datagram.size(), 0,
+                                 source.s_addr);
 }
 
 /// Runs the UI thread's event loop until `done` holds, checking every few ms.

@@ -1,6 +1,7 @@
 #include "port/BroadcastFanout.h"
 
 #include "port/HostLookup.h"
+#include "port/SocketCalls.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -101,30 +102,11 @@ bool BroadcastFanout::SendOn(unsigned interfaceIndex, int socket, int port, cons
 
 bool BroadcastFanout::SendThrough(const NetworkInterface& through, int socket, int port,
                                   const char* bytes, int count) {
-    sockaddr_in destination = Destination(INADDR_BROADCAST, port);
-    iovec data{const_cast<char*>(bytes), static_cast<std::size_t>(count)};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr message{};
-    message.msg_name = &destination;
-    message.msg_namelen = sizeof destination;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = IPPROTO_IP;
-    header->cmsg_type = IP_PKTINFO;
-    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info{};
     // Linux routes a limited broadcast with an interface given straight out of
     // that interface, whatever the routing table says, from its own address.
-    info.ipi_ifindex = static_cast<int>(through.index);
-    info.ipi_spec_dst.s_addr = through.address;
-    std::memcpy(CMSG_DATA(header), &info, sizeof info);
-    ssize_t sent;
-    do {
-        sent = ::sendmsg(socket, &message, 0);
-    } while (sent < 0 && errno == EINTR);
+    const ssize_t sent =
+        SendWithPacketInfo(socket, Destination(INADDR_BROADCAST, port), bytes,
+                           static_cast<std::size_t>(count), through.index, through.address);
     const bool whole = Whole(sent, count);
     Note(through.name, "255.255.255.255 on " + through.name, whole, whole ? 0 : errno);
     return whole;

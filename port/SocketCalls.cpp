@@ -4,6 +4,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -55,6 +56,29 @@ void WakeWaiter(int wakeDescriptor) {
         std::uint64_t one = 1;
         [[maybe_unused]] ssize_t written = ::write(wakeDescriptor, &one, sizeof one);
     }
+}
+
+ssize_t SendWithPacketInfo(PortSocket socket, const sockaddr_in& destination, const char* bytes,
+                           std::size_t count, unsigned interfaceIndex, in_addr_t source) {
+    sockaddr_in target = destination;
+    iovec data{const_cast<char*>(bytes), count};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    message.msg_name = &target;
+    message.msg_namelen = sizeof target;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_ifindex = static_cast<int>(interfaceIndex);
+    info.ipi_spec_dst.s_addr = source;
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    return RetryInterrupted([&] { return ::sendmsg(socket, &message, 0); });
 }
 
 } // namespace kestrane

@@ -3,6 +3,8 @@
 #include "port/PortTypes.h"
 
 #include <cerrno>
+#include <cstddef>
+#include <netinet/in.h>
 #include <sys/time.h>
 
 namespace kestrane {
@@ -23,6 +25,13 @@ int SetIntOption(PortSocket socket, int option, int value);
 /// peer), at most for `timeout`, without limit when it is null. Positive when
 /// it is, 0 when the time passed, -1 on error.
 int WaitUntilReadable(PortSocket socket, const timeval* timeout);
+
+/// sendto with an IP_PKTINFO of `interfaceIndex` (0: as routed) and `source`
+/// (0: the interface's own address): for a broadcast out of one chosen
+/// interface, or a datagram from one of several local addresses. Retries
+/// after a signal; sendmsg's result.
+ssize_t SendWithPacketInfo(PortSocket socket, const sockaddr_in& destination, const char* bytes,
+                           std::size_t count, unsigned interfaceIndex, in_addr_t source);
 
 /// Makes an eventfd that WakeWaiter writes, for ending a poll early; -1 when
 /// none can be made (the waiter then sees a stop at its next timeout).
