@@ -74,8 +74,9 @@ step_1() {
     local start=${EPOCHREALTIME/./}
     copy_start 1
     a=$COPY_PID
-    copy_start 2
-    b=$COPY_PID
+    host_environment 2 # B runs under nohup, as if started from a terminal
+    lan_spawn 2 env -i "${HOST_ENV[@]}" nohup "$KESTRANE" >>"$(host_home 2)/program.log" 2>&1
+    b=$!
     check "both copies settle into the tray" wait_until 20 eval 'in_tray $a && in_tray $b' || return 1
     echo "    (both settled $(((${EPOCHREALTIME/./} - start) / 1000)) ms after the start)"
     sleep 1 # past the first timer tick, which makes the settled window count as hidden
@@ -216,7 +217,7 @@ step_6() {
 }
 
 step_7() {
-    local pid_file="$LAN_WORK/automation.pid" client automated
+    local pid_file="$LAN_WORK/automation.pid" client automated options
     host_environment 1
     lan_spawn 1 env -i "${HOST_ENV[@]}" /usr/bin/python3 "$here/../app/automation_client.py" \
         "$pid_file" "$LAN_WORK/go" >"$LAN_WORK/automation.log" 2>&1
@@ -234,10 +235,13 @@ step_7() {
     check "a start by hand ends at once with status 1 ($status)" test "$status" -eq 1 &&
         check "and brings the hidden copy's window forward" wait_until 3 main_window_shown "$automated" ||
         return 1
+    # Options are answered before the lock, Qt or the network are touched.
+    options=$(for option in --help --version --bogus; do host_run 1 timeout 10 "$KESTRANE" "$option" &>/dev/null; echo -n "$? "; done)
+    check "--help, --version and --bogus end with 0, 0 and 2 ($options)" test "$options" = "0 0 2 " || return 1
     "${x11[@]}" close "$(main_window "$automated")"
     check "its close button only hides it" wait_until 3 main_window_hidden "$automated" &&
         check "it still runs: it answers a hello" answers_a_hello PC1.LAN.TEST &&
-        check "the start by hand said nothing on the wire" saw 2 1 PC1.LAN.TEST ILIVE &&
+        check "neither the start by hand nor the options said hello" saw 2 1 PC1.LAN.TEST ILIVE &&
         check "and nobody said goodbye" saw 1 7 PC1.LAN.TEST "$leaving" || return 1
     touch "$LAN_WORK/go"
     check "the client releases the object" wait "$client" &&
@@ -251,6 +255,7 @@ a_ended_after() { copy_start 1 && a=$COPY_PID && sleep "$1" && end_copy "$a"; }
 
 step_8() {
     local line="Found you without a name server"
+    kill -HUP "$b"
     # A laptop off its network keeps its old resolver: nobody answers at
     # 10.77.0.250, so each lookup the hosts file cannot answer waits about 10 s.
     printf 'nameserver 10.77.0.250\noptions timeout:5 attempts:2\n' >"/etc/netns/$(lan_namespace 1)/resolv.conf"
@@ -289,7 +294,8 @@ step_8() {
         check "with its leaving notice" within 5 1 7 PC1 "$leaving" || return 1
     a_ended_after 0.5
     check "SIGTERM while it waits for its name ends it in time with status 0 ($STATUS)" \
-        test "$STATUS" -eq 0 && check "B answers a hello" answers_a_hello PC2.LAN.TEST &&
+        test "$STATUS" -eq 0 &&
+        check "B, under nohup, went on after a hangup: it answers a hello" answers_a_hello PC2.LAN.TEST &&
         check "A said nothing on the wire, since it had not said hello" saw 1 1 PC1 ILIVE
 }
 
@@ -510,8 +516,8 @@ step 4 "a right click on B's icon opens the line; a reply goes to A alone"
 step 5 "A sends a line to B alone, chosen in the roster"
 step files "A sends B a file through its window; B accepts it"
 step 6 "A's close button ends it"
-step 7 "a create call on A's session bus starts A; a start by hand shows it; its close button only hides it"
-step 8 "with a dead name server A starts, reaches B and ends at once"
+step 7 "a create call on A's session bus starts A; a start by hand shows it, options do not; its close button only hides it"
+step 8 "with a dead name server A starts, reaches B and ends at once; B, under nohup, outlives a hangup"
 step 9 "on a StatusNotifierItem panel A's icon shows the window, blinks and opens lines"
 step 10 "without a tray, under a window manager, B minimizes; restored, it opens an unread line"
 step 11 "A's lines to B are confirmed, on a lossy link too, each shown once; killed, B is not delivered to, then away"

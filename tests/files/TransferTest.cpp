@@ -71,14 +71,19 @@ protected:
     }
     void TearDown() override { fs::remove_all(root); }
 
-    bool Fetch(int port, const std::string& token, std::string& error, FileFetcher* use = nullptr) {
-        FileFetcher own("127.0.0.1", port, token);
-        FileFetcher& fetcher = use != nullptr ? *use : own;
+    // Fetches into in/ what `fetcher` lists; the reason it failed in `error`.
+    bool Fetch(FileFetcher& fetcher) {
         const auto manifest = fetcher.List(error);
         return manifest && fetcher.Fetch(*manifest, root / "in", error);
     }
+    bool Fetch(const std::string& token) {
+        FileFetcher fetcher("127.0.0.1", server.Port(), token);
+        return Fetch(fetcher);
+    }
 
     fs::path root;
+    std::string error;
+    FileServer server; // opened by the tests that use it: one may run at a time
 };
 
 TEST_F(Transfer, FoldersArriveWholeBesideWhatIsThereAndCutFilesResume) {
@@ -93,17 +98,15 @@ TEST_F(Transfer, FoldersArriveWholeBesideWhatIsThereAndCutFilesResume) {
     // An earlier attempt left the first megabyte.
     Write(root / "in/big.bin.part", big.substr(0, 1'000'000));
     Mark(root / "in/big.bin.part", DigestOf(big));
-
-    FileServer server;
-    std::string error;
     ASSERT_TRUE(server.Open(0, error)) << error;
+
     FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}};
     OfferBuilder builder;
     ASSERT_TRUE(builder.Build({root / "out/Photos", root / "out/big.bin"}, offer, error)) << error;
     EXPECT_EQ(builder.skipped, std::vector<std::string>{root / "out/Photos/link"});
     server.Add(offer);
     FileFetcher fetcher("127.0.0.1", server.Port(), offer.token);
-    ASSERT_TRUE(Fetch(server.Port(), offer.token, error, &fetcher)) << error;
+    ASSERT_TRUE(Fetch(fetcher)) << error;
 
     EXPECT_EQ(fetcher.placedNames, (std::vector<std::string>{"Photos (1)", "big.bin"}));
     EXPECT_EQ(
@@ -143,8 +146,6 @@ TEST_F(Transfer, WorkingFilesAreResumedOnlyWhenMadeForTheFileAndNamesFitLinux) {
         {std::string(251, 'n') + ".bin", "", "", "", std::string(246, 'n') + ".bin"},
         {accented, "", "", "", accentedShort},
     };
-    FileServer server;
-    std::string error;
     ASSERT_TRUE(server.Open(0, error)) << error;
     for (const auto& item : cases) {
         SCOPED_TRACE(item.placed + " after " + item.before + item.mark);
@@ -163,7 +164,7 @@ TEST_F(Transfer, WorkingFilesAreResumedOnlyWhenMadeForTheFileAndNamesFitLinux) {
         ASSERT_TRUE(OfferBuilder().Build({root / "out" / item.name}, offer, error)) << error;
         server.Add(offer);
         FileFetcher fetcher("127.0.0.1", server.Port(), offer.token);
-        ASSERT_TRUE(Fetch(server.Port(), offer.token, error, &fetcher)) << error;
+        ASSERT_TRUE(Fetch(fetcher)) << error;
         EXPECT_EQ(fetcher.placedNames, std::vector<std::string>{item.placed});
         EXPECT_TRUE(Read(root / "in" / item.placed) == offered) << "not as offered";
         if (item.mark.empty() && item.held != "/" && !item.before.empty()) {
@@ -202,21 +203,19 @@ TEST_F(Transfer, RenamesNeverReplaceANameWithOrWithoutTheFileSystemsHelp) {
 
 TEST_F(Transfer, OffersServeOnlyTheirOwnHostWhileTheyLive) {
     Write(root / "out/a", "a");
-    FileServer server;
-    std::string error;
     ASSERT_TRUE(server.Open(0, error)) << error;
     FileServer::Offer mine{*OfferToken::Make(), "127.0.0.1", {}, {}}, other = mine;
     OfferBuilder().Build({root / "out/a"}, mine, error);
     other.token = *OfferToken::Make();
     other.recipient = "127.0.0.9";
     server.Add(other);
-    EXPECT_FALSE(Fetch(server.Port(), other.token, error));
+    EXPECT_FALSE(Fetch(other.token));
     EXPECT_NE(error.find("without answering"), std::string::npos) << error;
     server.Add(mine);
-    EXPECT_FALSE(Fetch(server.Port(), other.token, error));
+    EXPECT_FALSE(Fetch(other.token));
     EXPECT_NE(error.find("offer was made to another host"), std::string::npos) << error;
     server.Withdraw(mine.token);
-    EXPECT_FALSE(Fetch(server.Port(), mine.token, error));
+    EXPECT_FALSE(Fetch(mine.token));
     EXPECT_NE(error.find("without answering"), std::string::npos) << error;
     EXPECT_EQ(Tree(root / "in"), std::set<std::string>{});
 }
@@ -246,8 +245,6 @@ TEST_F(Transfer, OfferedFilesAreServedOnlyAsTheyWereOffered) {
              fs::remove(photo);
              ::mkfifo(photo.c_str(), 0600);
          }}};
-    FileServer server;
-    std::string error;
     ASSERT_TRUE(server.Open(0, error)) << error;
     for (const auto& change : changes) {
         SCOPED_TRACE(change.change);
@@ -257,7 +254,7 @@ TEST_F(Transfer, OfferedFilesAreServedOnlyAsTheyWereOffered) {
         ASSERT_TRUE(OfferBuilder().Build({out / "Photos"}, offer, error)) << error;
         server.Add(offer);
         change.make();
-        EXPECT_FALSE(Fetch(server.Port(), offer.token, error));
+        EXPECT_FALSE(Fetch(offer.token));
         EXPECT_NE(error.find("changed or went away"), std::string::npos) << error;
     }
 }
@@ -324,21 +321,20 @@ TEST_F(Transfer, WithdrawAndQuitEndServingAtOnceAndNothingElse) {
     const fs::path big = root / "out/big.bin";
     Write(big, "");
     fs::resize_file(big, 8ull << 30);
-    std::string error;
     {
         // A socket given the number of a serving that ended is not cut.
-        FileServer server;
-        ASSERT_TRUE(server.Open(0, error)) << error;
+        FileServer ended;
+        ASSERT_TRUE(ended.Open(0, error)) << error;
         const FileServer::Offer offer = Unhashed(big);
-        server.Add(offer);
-        const int listed = Ask(server.Port(), "LIST " + offer.token + '\n');
+        ended.Add(offer);
+        const int listed = Ask(ended.Port(), "LIST " + offer.token + '\n');
         EXPECT_TRUE(ReadsToEnd(listed));
         ::close(listed);
         int pairs[8][2];
         for (auto& pair : pairs) {
             ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair);
         }
-        server.Withdraw(offer.token);
+        ended.Withdraw(offer.token);
         for (auto& pair : pairs) {
             EXPECT_EQ(::send(pair[0], "x", 1, MSG_NOSIGNAL), 1);
             ::close(pair[0]);
@@ -352,21 +348,21 @@ TEST_F(Transfer, WithdrawAndQuitEndServingAtOnceAndNothingElse) {
         {"quit while sending", 0, true}};
     for (const auto& [when, offset, quit] : cases) {
         SCOPED_TRACE(when);
-        auto server = std::make_unique<FileServer>();
-        ASSERT_TRUE(server->Open(0, error)) << error;
+        auto serving = std::make_unique<FileServer>();
+        ASSERT_TRUE(serving->Open(0, error)) << error;
         const FileServer::Offer offer = Unhashed(big), kept = Unhashed(big);
-        server->Add(offer);
-        server->Add(kept);
-        const int asked = Ask(server->Port(), Get(offer, offset));
+        serving->Add(offer);
+        serving->Add(kept);
+        const int asked = Ask(serving->Port(), Get(offer, offset));
         ASSERT_TRUE(QTest::qWaitFor([&] { return OpenHere(big); }));
         const auto started = std::chrono::steady_clock::now();
-        quit ? server.reset() : server->Withdraw(offer.token);
+        quit ? serving.reset() : serving->Withdraw(offer.token);
         EXPECT_TRUE(QTest::qWaitFor([&] { return !OpenHere(big); }, 1000));
         EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
         EXPECT_TRUE(ReadsToEnd(asked));
         ::close(asked);
-        if (server != nullptr) {
-            const int again = Ask(server->Port(), Get(offer, 0));
+        if (serving != nullptr) {
+            const int again = Ask(serving->Port(), Get(offer, 0));
             EXPECT_EQ(FirstLine(again), "ERR this offer has ended or never existed");
             ::close(again);
         }
@@ -378,12 +374,11 @@ TEST_F(Transfer, ServingsAreBoundedPerHostAndInAll) {
     const fs::path big = root / "out/big.bin";
     Write(big, "");
     fs::resize_file(big, 1ull << 30);
-    FileServer server({.servingsPerHost = 2, .servings = 3});
-    std::string error;
-    ASSERT_TRUE(server.Open(0, error)) << error;
+    FileServer bounded({.servingsPerHost = 2, .servings = 3});
+    ASSERT_TRUE(bounded.Open(0, error)) << error;
     const FileServer::Offer offers[] = {Unhashed(big, "127.0.0.1"), Unhashed(big, "127.0.0.2")};
-    server.Add(offers[0]);
-    server.Add(offers[1]);
+    bounded.Add(offers[0]);
+    bounded.Add(offers[1]);
     // Who asks, and how the answer starts.
     const std::pair<int, std::string> asks[] = {
         {0, "FROM 0"},
@@ -393,7 +388,8 @@ TEST_F(Transfer, ServingsAreBoundedPerHostAndInAll) {
         {1, "ERR the sending computer is sending as many files as it can"}};
     std::vector<int> stalled; // they never read the file
     for (const auto& [host, answer] : asks) {
-        stalled.push_back(Ask(server.Port(), Get(offers[host], 0), offers[host].recipient.c_str()));
+        stalled.push_back(
+            Ask(bounded.Port(), Get(offers[host], 0), offers[host].recipient.c_str()));
         EXPECT_EQ(FirstLine(stalled.back()).substr(0, answer.size()), answer);
     }
     std::for_each(stalled.begin(), stalled.end(), ::close);
@@ -403,7 +399,6 @@ TEST_F(Transfer, ServingsAreBoundedPerHostAndInAll) {
 // until the line's deadline, and while it holds an offer.
 TEST_F(Transfer, ConnectionsWithoutARequestAreBoundedAndGo) {
     Write(root / "out/a", "a");
-    std::string error;
     const FileServer::Offer first = Unhashed(root / "out/a"), second = Unhashed(root / "out/a");
     {
         FileServer lasting({.waitingPerHost = 2, .requestDeadline = 60s});
@@ -508,8 +503,7 @@ TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
         FileFetcher fetcher("127.0.0.1", sender.port, std::string(32, 'a'));
         fetcher.stallLimit = 1s;
         fetcher.overallLimit = 2s;
-        std::string error;
-        EXPECT_FALSE(Fetch(sender.port, std::string(32, 'a'), error, &fetcher));
+        EXPECT_FALSE(Fetch(fetcher));
         EXPECT_NE(error.find(hostile.error), std::string::npos) << error;
         EXPECT_EQ(Tree(root).size(), 1u + (hostile.part != "-")) << "in/, and f.part at most";
         if (hostile.part != "-") {
@@ -518,7 +512,6 @@ TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
         fs::remove(root / "in/f.part");
     }
     FakeSender sender(good, "", 0ms, 0);
-    std::string error;
     EXPECT_FALSE(FileFetcher("127.0.0.1", sender.port, std::string(32, 'a')).List(error, 2));
     EXPECT_NE(error.find("list says 1 entries, its notice said 2"), std::string::npos) << error;
 }

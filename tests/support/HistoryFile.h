@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ui/history/HistoryDatabase.h"
+
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStringList>
@@ -7,30 +10,18 @@
 
 namespace kestrane::test {
 
-// A history database at `path` made with the store's schema, in one transaction: `count` lines
-// "line N" from PC2 with ids 1..count, a minute apart from `firstAtMs`, then `changes` (SQL).
+// A history database at `path` (a history file's own name in its folder) made by the store's own
+// code, then in one transaction: `count` lines "line N" from PC2 with ids 1..count, a minute apart
+// from `firstAtMs`, then `changes` (SQL).
 inline bool MakeHistoryFile(const QString& path, int count, std::int64_t firstAtMs,
                             const QStringList& changes = {}) {
+    {
+        HistoryDatabase made({QFileInfo(path).path(), "history-made", "history-made-memory"});
+        if (!made.Open().empty() || made.Path() != path) {
+            return false;
+        }
+    }
     QStringList statements = {
-        "PRAGMA auto_vacuum = INCREMENTAL",
-        "PRAGMA journal_mode = WAL",
-        "CREATE TABLE history (id INTEGER PRIMARY KEY, at_ms INTEGER NOT NULL, kind INTEGER NOT "
-        "NULL,"
-        " outgoing INTEGER NOT NULL, to_everybody INTEGER NOT NULL, peer TEXT NOT NULL, address "
-        "TEXT"
-        " NOT NULL, text TEXT NOT NULL, delivery INTEGER NOT NULL, detail TEXT NOT NULL, unread"
-        " INTEGER NOT NULL, in_outbox INTEGER NOT NULL, receipt_id TEXT NOT NULL)",
-        "CREATE INDEX history_at ON history(at_ms)",
-        "CREATE INDEX history_waiting ON history(id) WHERE unread OR in_outbox",
-        "CREATE VIRTUAL TABLE history_search USING fts5(peer, text, content='history',"
-        " content_rowid='id', tokenize='unicode61 remove_diacritics 2')",
-        "CREATE TRIGGER history_ai AFTER INSERT ON history BEGIN INSERT INTO history_search(rowid,"
-        " peer, text) VALUES (new.id, new.peer, new.text); END",
-        "CREATE TRIGGER history_au AFTER UPDATE OF peer, text ON history BEGIN INSERT INTO"
-        " history_search(history_search, rowid, peer, text) VALUES ('delete', old.id, old.peer,"
-        " old.text); INSERT INTO history_search(rowid, peer, text) VALUES (new.id, new.peer,"
-        " new.text); END",
-        "PRAGMA user_version = 1",
         "BEGIN",
         QString("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1)"
                 " INSERT INTO history SELECT i, %2 + (i - 1) * 60000, 0, 0, 0, 'PC2', '10.0.0.2',"
