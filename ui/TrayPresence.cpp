@@ -134,8 +134,7 @@ bool TrayPresence::Looking() const {
 }
 
 bool TrayPresence::ReadUnreadLines() {
-    const int unseen = queue.Unseen();
-    return ReadLine(queue.Size() - (unseen > 0 ? unseen : 1));
+    return ReadLine(queue.Size() - 1);
 }
 
 bool TrayPresence::ReadLine(int index) {

@@ -60,9 +60,9 @@ public:
     void OnTimer();
     /// The window became the active one: the person sees what came.
     void OnWindowActivated();
-    /// From the keyboard: opens the message dialog on the newest unread line
-    /// (the newest line when all were seen). False when no line is queued or
-    /// the dialog is open already.
+    /// From the keyboard: opens the message dialog on the newest queued line,
+    /// as the right click does. False when no line is queued or the dialog is
+    /// open already.
     bool ReadUnreadLines();
     /// Opens the message dialog on the queue's entry at `index`, as the right
     /// click does on the newest; false when the dialog is open already.
