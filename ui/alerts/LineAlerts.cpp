@@ -26,8 +26,9 @@ LineAlerts::LineAlerts(QWidget& mainWindow, MessageQueue& messageQueue,
                        Hooks alertHooks)
     : window(mainWindow), queue(messageQueue), settings(alertSettings),
       notifications(desktopNotifications), hooks(std::move(alertHooks)) {
+    // Queued: the message dialog's loop does not run inside the bus's delivery.
     connect(&notifications, &DesktopNotifications::ReplyRequested, this,
-            &LineAlerts::OnReplyRequested);
+            &LineAlerts::OnReplyRequested, Qt::QueuedConnection);
     connect(&notifications, &DesktopNotifications::ReplyTyped, this, &LineAlerts::OnReplyTyped);
     connect(&notifications, &DesktopNotifications::OpenRequested, this,
             [this](const QString&) { hooks.open(); });
