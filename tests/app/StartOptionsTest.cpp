@@ -30,6 +30,23 @@ TEST(StartOptions, AutomationSwitchesHelpVersionQtAndUnknownOptionsAreToldApart)
     }
 }
 
+TEST(StartOptions, TheQuietSwitchesSayOnOrOffAndTheLastOneCounts) {
+    // Arguments; Mute and Do not disturb as asked ("-": not asked), then what was asked.
+    const std::tuple<std::vector<std::string>, std::string, StartOptions::Request> rows[] = {
+        {{"-Automation"}, "--", StartOptions::Request::Run},
+        {{"--mute", "--do-not-disturb"}, "11", StartOptions::Request::Run},
+        {{"--mute", "--unmute", "--allow-notifications"}, "00", StartOptions::Request::Run},
+        {{"--unmute", "--mute", "-mute"}, "1-", StartOptions::Request::Unknown}};
+    const auto said = [](std::optional<bool> on) { return on ? (*on ? '1' : '0') : '-'; };
+    for (const auto& [arguments, quiet, request] : rows) {
+        const StartOptions options(arguments);
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const std::string asked{said(options.Muted()), said(options.DoNotDisturb())};
+        EXPECT_EQ(asked, quiet);
+        EXPECT_EQ(options.GetRequest(), request);
+    }
+}
+
 TEST(StartOptions, SendTakesEveryArgumentAfterItAndRefusesWhatCannotBeHandedOver) {
     using enum StartOptions::Request;
     // Arguments; what they ask; for Send: to everybody, the host, the text.

@@ -340,7 +340,7 @@ step_9() {
 }
 
 step_10() {
-    local window
+    local window other
     end_copy "$b" && desktop_window_manager "$LAN_WORK/desktop" || return 1
     # B's person read what came before: this is about a line that comes while B is minimized.
     sqlite3 "$(history_of 2)" "UPDATE history SET unread = 0" && copy_start 2 && b=$COPY_PID
@@ -354,7 +354,14 @@ step_10() {
     check "a line makes its title count it" wait_until 3 eval '[[ $(window_name $window) == "Kestrane (1 unread)" ]]'
     xdotool windowactivate --sync "$window" 2>/dev/null
     check "restored, B opens the line" opens_the_line "$b" &&
-        check "over its window, titled Kestrane again" eval 'main_window_shown $b && [[ $(window_name $window) == Kestrane ]]'
+        check "over its window, titled Kestrane again" eval 'main_window_shown $b && [[ $(window_name $window) == Kestrane ]]' || return 1
+    xmessage -geometry +700+0 Elsewhere & other=$!
+    timeout 5 xdotool search --sync --onlyvisible --name '^xmessage$' windowactivate --sync >/dev/null 2>&1
+    peer_send 3 10.77.0.2 4 PC3 'Behind another window\r\n'
+    check "behind another window, a line counts in B's title" wait_until 3 eval '[[ $(window_name $window) == "Kestrane (1 unread)" ]]' &&
+        check "and B asks for attention" eval 'xprop -id $window _NET_WM_STATE | grep -q DEMANDS_ATTENTION' || return 1
+    kill "$other" && xdotool windowactivate --sync "$window" 2>/dev/null
+    check "in front again, B is titled Kestrane" wait_until 3 eval '[[ $(window_name $window) == Kestrane ]]'
 }
 
 # `kestrane --send` in host 1, to the copy that runs there: its output in

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QTemporaryDir>
 #include <QThreadPool>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -15,6 +16,9 @@ int main(int argc, char** argv) {
     // A test that broadcasts by mistake reaches nobody.
     kestrane::test::EnterPrivateNetwork();
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Settings the tests write stay out of the user's own.
+    const QTemporaryDir settingsHome;
+    setenv("XDG_CONFIG_HOME", settingsHome.path().toLocal8Bit().constData(), 1);
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     testing::InitGoogleTest(&argc, argv);

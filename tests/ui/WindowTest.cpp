@@ -11,6 +11,7 @@
 #include "ui/MessageQueue.h"
 #include "ui/NetworkText.h"
 #include "ui/UiBridge.h"
+#include "ui/alerts/AlertSettings.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -168,6 +169,38 @@ TEST(MainWindowTest, IncomingLinesReachLogRosterQueueTonesAndTray) {
                 (lan.dialog->isVisible() ? "shown" : "hidden");
         EXPECT_EQ(seen.toStdString(), effects);
     }
+}
+
+TEST(MainWindowTest, TheTipTellsWhatWaitsMuteIsKeptAndCtrlUOpensTheNewestLine) {
+    // Muted or not, a hidden window gets a line: its chimes, the icon's tip (a name from the
+    // network starts no markup there), the title, and the setting as the next start reads it.
+    const std::tuple<bool, std::string, std::string> rows[] = {
+        {false, "PC2", "1 | Kestrane: 1 unread line, from PC2 | Kestrane (1 unread) | 0"},
+        {true, "<b>X</b>&",
+         "0 | Kestrane: 1 unread line, from \u2039b\u203AX\u2039/b\u203A\uFF06 | "
+         "Kestrane (1 unread) | 1"}};
+    for (const auto& [muted, sender, effects] : rows) {
+        SCOPED_TRACE(sender);
+        LoopbackWindow lan;
+        lan.dialog->alertSettings->SetMuted(muted);
+        lan.Receive(Datagram(3, sender, "hi\r\n"));
+        const QString seen = QString("%1 | %2 | %3 | %4")
+                                 .arg(std::ranges::count(lan.tones.Requests(), kChime))
+                                 .arg(lan.tray.ToolTip(), lan.dialog->windowTitle())
+                                 .arg(AlertSettings().Muted());
+        EXPECT_EQ(seen.toStdString(), effects);
+        lan.dialog->alertSettings->SetMuted(false);
+    }
+    // On screen, Ctrl+U with nothing queued opens nothing; with two lines, the newest.
+    LoopbackWindow lan(true);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(lan.dialog.get()));
+    QTest::keyClick(lan.dialog.get(), Qt::Key_U, Qt::ControlModifier);
+    EXPECT_EQ(lan.dialog->messageDialogRuns, 0);
+    lan.Receive(Datagram(3, "PC2", "one\r\n"));
+    lan.Receive(Datagram(4, "PC2", "two\r\n"));
+    QTest::keyClick(lan.dialog.get(), Qt::Key_U, Qt::ControlModifier);
+    EXPECT_EQ(lan.dialog->messageDialogRuns, 1);
+    EXPECT_EQ(lan.queue.current, 1);
 }
 
 TEST(MainWindowTest, AwayWithoutATrayTheTitleCountsLinesAndRestoringOpensTheNewest) {
