@@ -14,6 +14,7 @@
 #include "ui/TrayIcon.h"
 #include "ui/UiBridge.h"
 #include "ui/UiMessageBox.h"
+#include "ui/accessibility/Accessibility.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -68,6 +69,7 @@ int CTavrinApp::Run(int argc, char** argv, MessageQueue& queue) {
     // Hidden in the tray the program has no visible window; closing the About
     // box then must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    Accessibility::Install();
     const int status = InitInstance(argc, argv, queue);
     application.reset();
     return status;

@@ -64,6 +64,7 @@ CTransfersDlg::CTransfersDlg(FileTransfers& fileTransfers, OpenUrl urlOpener, QW
     setWindowTitle(QStringLiteral("Kestrane: file transfers"));
     setWindowFlag(Qt::WindowMinimizeButtonHint);
     table = new QTableWidget(0, kColumns, this);
+    table->setAccessibleName(QStringLiteral("File transfers"));
     table->setHorizontalHeaderLabels({QStringLiteral("Host"), QStringLiteral("Files"),
                                       QStringLiteral("Size"), QStringLiteral("Progress"),
                                       QStringLiteral("Bytes, rate, time left")});

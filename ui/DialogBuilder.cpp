@@ -2,6 +2,7 @@
 
 #include "ui/DialogUnits.h"
 #include "ui/ResourceIcons.h"
+#include "ui/accessibility/Accessibility.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -98,6 +99,7 @@ QList<QWidget*> DialogBuilder::Build(QDialog& dialog, const DialogTemplate& dial
         }
         controls.append(widget);
     }
+    Accessibility::NameControls(dialog, dialogTemplate.id);
     return controls;
 }
 

@@ -16,7 +16,8 @@ public:
     /// its controls as its children, in template order: each control's
     /// objectName is its id, positions are converted from dialog units with the
     /// dialog font, the tab order is the template order and the template's
-    /// default button becomes the default. Returns the controls in that order.
+    /// default button becomes the default; each control gets its accessible
+    /// name and description. Returns the controls in that order.
     static QList<QWidget*> Build(QDialog& dialog, const DialogTemplate& dialogTemplate);
 
 private:

@@ -12,7 +12,7 @@ source "$here/../lan/virtual-lan.sh"
 source "$here/desktop.sh"
 KESTRANE=$(realpath "$1")
 artifacts=$(realpath -m "$2")
-lan_require nft sqlite3 Xvfb xdpyinfo trayer icewm xdotool xclip xwininfo xprop import dbus-run-session gdbus python3-dbus python3-gi
+lan_require nft sqlite3 Xvfb xdpyinfo trayer icewm xdotool xclip xwininfo xprop import dbus-run-session gdbus python3-dbus python3-gi python3-pyatspi
 rm -f "$artifacts"/*.png "$artifacts"/*.log
 mkdir -p "$artifacts"
 LAN_PREFIX="kste2e$$"
@@ -509,6 +509,41 @@ step_13() {
     check "and ends cleanly ($STATUS)" test "$STATUS" -eq 0
 }
 
+screen_reader() { host_run 1 /usr/bin/python3 "$here/screen_reader.py" "$@"; }
+# A screen reader reads A's window TITLE as ROLE: TITLE, and a name for every control
+# (listed, and kept in $read).
+read_as() {
+    read=$(screen_reader window "$a" "^$1\$") && sed 's/^/    (read) /' <<<"$read"
+    [[ $(head -1 <<<"$read") == "$2: $1" ]] && ! grep -q ': $' <<<"$read"
+}
+# Copy PID has the message dialog for the line from PC3 on the screen: $dialog.
+shows_the_line() { dialog=$(window_named "$1" "^Message from PC3$") && is_viewable "$dialog"; }
+
+# A under a screen reader; A's session bus starts the accessibility bus for it.
+step_access() {
+    local ready="$LAN_WORK/listening" listener window dialog read
+    end_copy "$a" && sqlite3 "$(history_of 1)" "UPDATE history SET unread = 0" || return 1
+    host_environment 1
+    lan_spawn 1 env -i "${HOST_ENV[@]}" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$KESTRANE" >>"$(host_home 1)/program.log" 2>&1
+    a=$!
+    check "A settles minimized" wait_until 10 eval 'window=$(main_window "$a") && is_iconic "$window"' &&
+        check "its window is read as an application window, every control named" \
+            wait_until 5 read_as Kestrane frame || return 1
+    rm -f "$ready"
+    screen_reader announced "Unread line from PC3: Read me" "$ready" &
+    listener=$!
+    wait_until 5 test -e "$ready" && peer_send 3 10.77.0.1 4 PC3 'Read me\r\n'
+    check "a line from PC3 is announced" wait "$listener" || return 1
+    xdotool windowactivate --sync "$window" 2>/dev/null
+    check "restored, A opens the line" wait_until 5 shows_the_line "$a" &&
+        check "in a dialog read with every control named" read_as "Message from PC3" dialog &&
+        check "its arrows read Newer line and Older line" \
+            eval 'grep -qx "push button: Newer line" <<<"$read" && grep -qx "push button: Older line" <<<"$read"' &&
+        check "Esc closes it" eval 'focus_window $dialog && keys Escape && wait_until 3 eval "! is_viewable $dialog"' &&
+        check "Ctrl+U in A's window opens the unread line again" \
+            eval 'focus_window $window && keys ctrl+u && wait_until 5 shows_the_line $a'
+}
+
 desktop_up "$LAN_WORK/desktop" || exit 1
 host_prepare 1
 host_prepare 2
@@ -530,6 +565,7 @@ step 10 "without a tray, under a window manager, B minimizes; restored, it opens
 step 11 "A's lines to B are confirmed, on a lossy link too, each shown once; killed, B is not delivered to, then away"
 step 12 "killed, both keep what they showed; unread lines and the outbox come back at the next start"
 step 13 "A starts again; B's damaged history file is moved aside, and a full disk does not stop B"
+step access "a screen reader reads A's windows, hears a new line, and Ctrl+U opens it"
 
 if ((${#failed_steps[@]})); then
     for log in "$LAN_WORK"/h[12]/*.log; do name=${log#"$LAN_WORK"/} && cp "$log" "$artifacts/${name/\//-}"; done

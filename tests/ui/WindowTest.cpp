@@ -5,6 +5,7 @@
 #include "ui/CMessageDlg.h"
 #include "ui/CTavrinDlg.h"
 #include "ui/CTransfersDlg.h"
+#include "ui/DialogBuilder.h"
 #include "ui/HistoryEntry.h"
 #include "ui/LogMarks.h"
 #include "ui/MessageQueue.h"
@@ -12,6 +13,7 @@
 #include "ui/UiBridge.h"
 #include "ui/alerts/AlertSettings.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -630,6 +632,20 @@ TEST(MessageDialogTest, StepsSkipsAndRepliesWalkTheQueue) {
                   shown);
         EXPECT_EQ(((tones.Requests().size() > beeps ? "beep" : "") + replies).toStdString(),
                   effect);
+    }
+}
+
+// A screen reader can say what each control of every window made from a template is.
+TEST(DialogTemplateTest, EveryControlHasAnAccessibleNameAndDescription) {
+    for (const int id : {IDD_ABOUTBOX, IDD_TAVRIN_DIALOG, IDD_MESSAGE_DIALOG}) {
+        QDialog dialog;
+        for (QWidget* control : DialogBuilder::Build(dialog, *FindDialogTemplate(id))) {
+            SCOPED_TRACE(std::to_string(id) + " " + control->objectName().toStdString());
+            const QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control);
+            ASSERT_NE(face, nullptr);
+            EXPECT_FALSE(face->text(QAccessible::Name).isEmpty());
+            EXPECT_FALSE(face->text(QAccessible::Description).isEmpty());
+        }
     }
 }
 

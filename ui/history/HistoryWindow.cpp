@@ -98,6 +98,7 @@ void HistoryWindow::BuildSearchBar() {
     parts->search->setObjectName(QStringLiteral("search"));
     parts->search->setPlaceholderText(QStringLiteral("Search"));
     parts->search->setClearButtonEnabled(true);
+    parts->search->setAccessibleName(QStringLiteral("Search the history"));
     bar->addWidget(parts->search, 1);
     parts->searchDelay.setSingleShot(true);
     parts->searchDelay.setInterval(kSearchDelayMilliseconds);
@@ -108,6 +109,7 @@ void HistoryWindow::BuildSearchBar() {
     parts->date->setObjectName(QStringLiteral("date"));
     parts->date->setCalendarPopup(true);
     parts->date->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    parts->date->setAccessibleName(QStringLiteral("Date to go to"));
     bar->addWidget(parts->date);
     connect(AddButton(*bar, "goToDate", QStringLiteral("&Go to date"), this), &QPushButton::clicked,
             this, &HistoryWindow::GoToDate);
@@ -118,6 +120,7 @@ void HistoryWindow::BuildTable() {
     auto* table = new QTableView(this);
     parts->table = table;
     table->setObjectName(QStringLiteral("rows"));
+    table->setAccessibleName(QStringLiteral("Lines"));
     table->setModel(parts->model);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -142,8 +145,10 @@ void HistoryWindow::BuildTable() {
 
 void HistoryWindow::BuildBottomBar() {
     auto* bar = new QHBoxLayout;
-    bar->addWidget(new QLabel(QStringLiteral("Keep history for"), this));
+    auto* keepLabel = new QLabel(QStringLiteral("Keep history for"), this);
+    bar->addWidget(keepLabel);
     parts->keep = new QComboBox(this);
+    keepLabel->setBuddy(parts->keep); // which also names it to screen readers
     parts->keep->setObjectName(QStringLiteral("keep"));
     for (const KeepChoice& choice : kKeepChoices) {
         parts->keep->addItem(QLatin1String(choice.text), choice.days);
@@ -154,8 +159,10 @@ void HistoryWindow::BuildBottomBar() {
     }
     parts->keep->setCurrentIndex(parts->keep->findData(parts->limits.keepDays));
     bar->addWidget(parts->keep);
-    bar->addWidget(new QLabel(QStringLiteral("At most"), this));
+    auto* mostLabel = new QLabel(QStringLiteral("At most"), this);
+    bar->addWidget(mostLabel);
     parts->megabytes = new QSpinBox(this);
+    mostLabel->setBuddy(parts->megabytes);
     parts->megabytes->setObjectName(QStringLiteral("megabytes"));
     parts->megabytes->setRange(1, kMostMegabytes);
     parts->megabytes->setSuffix(QStringLiteral(" MB"));
