@@ -98,9 +98,11 @@ TEST(DesktopNotifications, ShowsOnePerSenderUpdatedInPlaceAsPlainTextWithdrawsAn
         entry = entry.section('|', 1);
     }
     seen.sort();
-    EXPECT_EQ(seen, QStringList({"PC3|Second line\n(2 lines waiting)",
-                                 "PC3|a &lt;b&gt;bold&lt;/b&gt; &amp; co",
-                                 "PC4|" + longLine.left(397) + "..."}));
+    EXPECT_EQ(
+        seen.join(" / ").toStdString(),
+        ("PC3|Second line\n(2 lines waiting) / PC3|a &lt;b&gt;bold&lt;/b&gt; &amp; co / PC4|" +
+         longLine.left(397) + "...")
+            .toStdString());
     ids.removeDuplicates();
     EXPECT_EQ(ids.size(), 2);
     EXPECT_EQ(dunst.Count(), 2);
@@ -174,7 +176,7 @@ TEST(DesktopNotifications, BelievesOnlyTheServiceForgetsClosedOnesAndTakesInline
         Signal(*from, "NotificationClosed", {1u, 2u});
     }
     ASSERT_TRUE(QTest::qWaitFor([&] { return notifications.Open().isEmpty(); }, 5000));
-    EXPECT_EQ(heard, QStringList({"reply PC3", "PC3: typed"}));
+    EXPECT_EQ(heard.join(" / ").toStdString(), "reply PC3 / PC3: typed");
     notifications.Show("PC3", "after", 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return fake.notified.size() == 3; }, 5000));
     EXPECT_EQ(fake.notified[2][1].toUInt(), 0u); // closed, it is new
