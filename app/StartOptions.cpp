@@ -11,7 +11,8 @@ namespace kestrane {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: kestrane [-Embedding | -Automation]\n"
+    "Usage: kestrane [-Embedding | -Automation] [--mute | --unmute]\n"
+    "                [--do-not-disturb | --allow-notifications]\n"
     "       kestrane --send HOST TEXT...\n"
     "       kestrane --send --broadcast TEXT...\n"
     "Serverless chat for one local network: broadcasts on UDP port 9000 as it starts.\n"
@@ -23,6 +24,9 @@ constexpr std::string_view kUsage =
     "                           --broadcast to everybody; prints what became of it and\n"
     "                           exits 0 when delivered, 1 when not, 2 on bad use or\n"
     "                           when no copy runs\n"
+    "  --mute, --unmute         no tones when a line arrives, or tones again; kept\n"
+    "  --do-not-disturb         no notifications when a line arrives; kept\n"
+    "  --allow-notifications    notifications again; kept\n"
     "  -h, --help               print this and exit\n"
     "  -v, --version            print the version and exit\n"
     "\n"
@@ -94,6 +98,14 @@ void StartOptions::Read(const std::vector<std::string>& arguments) {
         if (argument == "--send") {
             ReadSend(arguments.begin() + static_cast<std::ptrdiff_t>(index) + 1, arguments.end());
             return;
+        }
+        if (argument == "--mute" || argument == "--unmute") {
+            muted = argument == "--mute";
+            continue;
+        }
+        if (argument == "--do-not-disturb" || argument == "--allow-notifications") {
+            doNotDisturb = argument == "--do-not-disturb";
+            continue;
         }
         if (!argument.starts_with('-') || HoldsAutomationSwitch(argument)) {
             continue;

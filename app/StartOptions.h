@@ -2,6 +2,7 @@
 
 #include "chat/ScriptedSend.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ public:
     const std::string& UnknownOption() const { return unknownOption; }
     /// The line to hand over, when GetRequest() is Send.
     const ScriptedSend& SendRequest() const { return sendRequest; }
+    /// --mute (true) or --unmute (false), the last one given; nothing without either.
+    std::optional<bool> Muted() const { return muted; }
+    /// --do-not-disturb (true) or --allow-notifications (false), the last one given.
+    std::optional<bool> DoNotDisturb() const { return doNotDisturb; }
     /// What is wrong with --send, when GetRequest() is BadSend.
     const std::string& Complaint() const { return complaint; }
 
@@ -52,6 +57,8 @@ private:
 
     Request request = Request::Run;
     bool forAutomation = false;
+    std::optional<bool> muted;
+    std::optional<bool> doNotDisturb;
     std::string unknownOption;
     ScriptedSend sendRequest;
     std::string complaint;

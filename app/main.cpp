@@ -3,6 +3,7 @@
 #include "app/StartOptions.h"
 #include "ui/MessageQueue.h"
 #include "ui/QtThreadSanitizerOptions.h"
+#include "ui/alerts/AlertSettings.h"
 
 #include <malloc.h>
 
@@ -18,12 +19,20 @@ MessageQueue messageQueue;
 int main(int argc, char** argv) {
     // --help, --version, --send and unknown options are answered before the
     // lock is taken or Qt or the network is touched.
-    if (const kestrane::StartOptions options(argc, argv);
-        options.GetRequest() != kestrane::StartOptions::Request::Run) {
+    const kestrane::StartOptions options(argc, argv);
+    if (options.GetRequest() != kestrane::StartOptions::Request::Run) {
         return options.GetRequest() == kestrane::StartOptions::Request::Send
                    ? kestrane::SendCommand::Run(options.SendRequest(),
                                                 kestrane::CTavrinApp::kLockName)
                    : options.Answer();
+    }
+    // Kept before the lock is tried: a copy that runs reads them again when
+    // this start brings it forward.
+    if (options.Muted()) {
+        kestrane::AlertSettings::StoreMuted(*options.Muted());
+    }
+    if (options.DoNotDisturb()) {
+        kestrane::AlertSettings::StoreDoNotDisturb(*options.DoNotDisturb());
     }
     // The log holds megabytes of text, which Qt now and then copies whole. With
     // a fixed threshold such buffers are mapped on their own and unmapped when

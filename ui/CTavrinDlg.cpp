@@ -26,6 +26,11 @@
 #include "ui/NetworkText.h"
 #include "ui/ResourceIcons.h"
 #include "ui/UiBridge.h"
+#include "ui/WindowMenus.h"
+#include "ui/accessibility/Accessibility.h"
+#include "ui/alerts/AlertSettings.h"
+#include "ui/alerts/DesktopNotifications.h"
+#include "ui/alerts/LineAlerts.h"
 #include "ui/history/ChatHistory.h"
 #include "ui/network/NetworkPresence.h"
 
@@ -124,11 +129,30 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
         [this](const std::string& name) { return delivery != nullptr && delivery->IsAway(name); });
     hosts =
         std::make_unique<HostRoster>(*roster, [this](const QString& note) { AppendNote(note); });
+    alertSettings = std::make_unique<AlertSettings>();
+    notifications = std::make_unique<DesktopNotifications>();
     presence = std::make_unique<TrayPresence>(
         *this, services.tray, services.tones, services.queue,
-        TrayPresence::Hooks{.readLines = [this] { RunMessageDialog(); },
-                            .offersWaiting = [this] { return offers->WaitingCount() > 0; },
-                            .showOffers = [this] { offers->OpenTransfers(false); }});
+        TrayPresence::Hooks{
+            .readLines = [this] { RunMessageDialog(); },
+            .offersWaiting = [this] { return offers->WaitingCount() > 0; },
+            .showOffers = [this] { offers->OpenTransfers(false); },
+            .muted = [this] { return alertSettings->Muted(); },
+            .linesRead = [this](bool all) { all ? alerts->AllRead() : alerts->QueueRead(); },
+            .showMenu = [this] { menus->ShowTrayMenu(*this); }});
+    alerts = std::make_unique<LineAlerts>(
+        *this, services.queue, *alertSettings, *notifications,
+        LineAlerts::Hooks{.readLine = [this](int index) { presence->ReadLine(index); },
+                          .open = [this] { ComeForward(); },
+                          .reply = [this](const HistoryEntry& entry,
+                                          const QString& text) { return SendReply(entry, text); },
+                          .note = [this](const QString& note) { AppendNote(note); }});
+    menus = std::make_unique<WindowMenus>(
+        *alertSettings, WindowMenus::Items{.readUnread = [this] { ReadUnreadLines(); },
+                                           .network = [this] { OnNetwork(); },
+                                           .networkReady = [this] { return networks != nullptr; },
+                                           .about = [this] { OnSysCommand(IDM_ABOUTBOX); },
+                                           .open = [this] { ComeForward(); }});
     offers = std::make_unique<FileOffers>(
         *this, ownName, *presence,
         FileOffers::Hooks{.chosenHost = [this] { return SelectedRecipient(); },
@@ -224,6 +248,8 @@ void CTavrinDlg::ConnectControls() {
             &CTavrinDlg::OnHistory);
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this),
             &QShortcut::activated, this, &CTavrinDlg::OnNetwork);
+    connect(new QShortcut(WindowMenus::kReadUnreadKey, this), &QShortcut::activated, this,
+            &CTavrinDlg::ReadUnreadLines);
     // Files dropped anywhere on the window are offered to the chosen host.
     setAcceptDrops(true);
     logView->viewport()->installEventFilter(this);
@@ -345,7 +371,9 @@ int CTavrinDlg::OnChatMessage(const ChatMessage& message, const std::string& add
             ++droppedUnread;
             ReportDroppedLinesSoon();
         }
+        const bool looking = presence->Looking();
         presence->NoteUnread(true);
+        alerts->LineQueued(entry, looking);
     }
     WriteControls();
     return 1;
@@ -858,28 +886,9 @@ void CTavrinDlg::OnSysCommand(unsigned id) {
     }
 }
 
-void CTavrinDlg::AddNetworkItem(QMenu& menu) {
-    if (networks == nullptr) {
-        return;
-    }
-    menu.addSeparator();
-    menu.addAction(QStringLiteral("&Network..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
-                   this, &CTavrinDlg::OnNetwork);
-}
-
-void CTavrinDlg::AddAboutItem(QMenu& menu) {
-    const QString text = QString::fromUtf8(LoadResourceString(IDS_ABOUTBOX));
-    if (text.isEmpty()) {
-        return;
-    }
-    menu.addSeparator();
-    menu.addAction(text, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
-}
-
 void CTavrinDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    AddNetworkItem(menu);
-    AddAboutItem(menu);
+    menus->AddItems(menu);
     menu.exec(event->globalPos());
 }
 
@@ -893,9 +902,14 @@ void CTavrinDlg::ShowLogMenu(const QPoint& position) {
                                            [this, line = *line] { SendAgain(line); }));
         menu->insertSeparator(menu->actions().value(1));
     }
-    AddNetworkItem(*menu);
-    AddAboutItem(*menu);
+    menus->AddItems(*menu);
     menu->exec(logView->viewport()->mapToGlobal(position));
+}
+
+void CTavrinDlg::ReadUnreadLines() {
+    if (!presence->ReadUnreadLines()) {
+        Accessibility::Announce(*this, QStringLiteral("No unread lines"));
+    }
 }
 
 bool CTavrinDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -960,6 +974,8 @@ void CTavrinDlg::HideToTray() {
 }
 
 void CTavrinDlg::ComeForward() {
+    // The start that asked may have changed the quiet settings.
+    alertSettings->Reload();
     presence->ComeForward();
 }
 
@@ -967,6 +983,8 @@ void CTavrinDlg::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && isVisible()) {
         presence->OnWindowStateChange(event->spontaneous());
+    } else if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        presence->OnWindowActivated();
     }
 }
 

@@ -37,7 +37,11 @@ class ChatWindowBridge;
 class HistoryEntry;
 class FileOffers;
 class IncomingHandler;
+class AlertSettings;
+class DesktopNotifications;
 class InstanceCalls;
+class LineAlerts;
+class WindowMenus;
 class LineDelivery;
 class LogControl;
 class LogMarks;
@@ -188,6 +192,10 @@ public:
 
     /// The window on the screen or behind the tray icon, and unread lines.
     std::unique_ptr<TrayPresence> presence;
+    /// Mute and Do not disturb, and what tells of a line beyond the tray.
+    std::unique_ptr<AlertSettings> alertSettings;
+    std::unique_ptr<DesktopNotifications> notifications;
+    std::unique_ptr<LineAlerts> alerts;
     /// Files offered and received, and their view; their server opens with the first offer.
     std::unique_ptr<FileOffers> offers;
 
@@ -230,8 +238,8 @@ protected:
 private:
     void ConnectControls();
     void ListenForOtherCopies();
-    void AddNetworkItem(QMenu& menu);
-    void AddAboutItem(QMenu& menu);
+    /// Opens the message dialog on the unread lines, from the keyboard.
+    void ReadUnreadLines();
     void ShowLogMenu(const QPoint& position);
     void OnShowWindow();
     Recipient SelectedRecipient() const;
@@ -276,6 +284,7 @@ private:
     std::unique_ptr<BoundedLookup> lookups;
     /// Calls from copies started while this one runs; gone before the lock closes.
     std::unique_ptr<InstanceCalls> instanceCalls;
+    std::unique_ptr<WindowMenus> menus;
     /// Everything said, kept on disk; none when no folder was given.
     std::unique_ptr<ChatHistory> history;
     /// The networks this host is on; none when the tests aim broadcasts at loopback.

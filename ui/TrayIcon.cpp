@@ -9,6 +9,25 @@ namespace {
 constexpr int kTrayIconSize = 16;
 constexpr qsizetype kLongestTip = 63;
 constexpr int kAvailabilityLifetimeMs = 1000;
+constexpr qsizetype kLongestSenderInTip = 40;
+
+// A name from the network, fit for a tip that some panels read as markup:
+// no tag can start, no control character moves the text.
+QString PlainName(const QString& name) {
+    QString plain;
+    for (const QChar character : name.left(kLongestSenderInTip)) {
+        if (character == QLatin1Char('<')) {
+            plain += QChar(0x2039);
+        } else if (character == QLatin1Char('>')) {
+            plain += QChar(0x203A);
+        } else if (character == QLatin1Char('&')) {
+            plain += QChar(0xFF06);
+        } else if (character.isPrint()) {
+            plain += character;
+        }
+    }
+    return plain;
+}
 
 } // namespace
 
@@ -36,13 +55,32 @@ bool TrayIcon::Notify(TrayOperation operation, int id, int iconId, const char* t
     }
     // A fresh image each time, as nothing holds icon images between changes.
     icon.setIcon(QIcon(ResourceIcons::Render(iconId, kTrayIconSize)));
-    icon.setToolTip(tip == nullptr ? QString() : QString::fromUtf8(tip).left(kLongestTip));
+    tipText = tip == nullptr ? QString() : QString::fromUtf8(tip).left(kLongestTip);
+    ShowTip();
     shownIconId = iconId;
     if (!added) {
         icon.show();
         added = true;
     }
     return true;
+}
+
+void TrayIcon::ShowWaiting(int lines, const QString& newestSender) {
+    waitingText = lines <= 0 ? QString()
+                  : lines == 1
+                      ? QStringLiteral("1 unread line, from %1").arg(PlainName(newestSender))
+                      : QStringLiteral("%1 unread lines, the newest from %2")
+                            .arg(lines)
+                            .arg(PlainName(newestSender));
+    if (added) {
+        ShowTip();
+    }
+}
+
+void TrayIcon::ShowTip() {
+    icon.setToolTip(waitingText.isEmpty() || tipText.isEmpty()
+                        ? tipText
+                        : QStringLiteral("%1: %2").arg(tipText, waitingText));
 }
 
 bool TrayNotify(TrayIcon& tray, TrayOperation operation, int id, int iconId, const char* tip) {

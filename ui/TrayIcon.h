@@ -32,6 +32,13 @@ public:
     /// that is not there fails and changes nothing.
     bool Notify(TrayOperation operation, int id, int iconId, const char* tip);
 
+    /// What waits, told by the tip after its text: `lines` unread lines, the
+    /// newest from `newestSender` (a name from the network, shown as plain
+    /// text). No lines: the tip alone.
+    void ShowWaiting(int lines, const QString& newestSender);
+    /// The tip on show.
+    QString ToolTip() const { return icon.toolTip(); }
+
     /// Its `activated` signal carries the clicks.
     QSystemTrayIcon& Icon() { return icon; }
     bool IsAdded() const { return added; }
@@ -45,8 +52,12 @@ private:
     QSystemTrayIcon icon;
     mutable bool available = false;
     mutable QDeadlineTimer availabilityKnown; // expired: ask Qt again
+    void ShowTip();
+
     bool added = false;
     int shownIconId = 0;
+    QString tipText;     // as the last change gave it
+    QString waitingText; // what waits, after the tip
 };
 
 /// The free operations on the icon, by the names the rest of the program uses.

@@ -57,17 +57,22 @@ void TrayPresence::Stop() {
 }
 
 void TrayPresence::NoteUnread(bool line) {
-    if (line) {
+    const bool looking = Looking();
+    if (line && !looking) {
         // Counted, not taken from the queue's length, which stops at its bound.
         ++unreadCount;
     }
-    if (hidden || readingMessages) {
+    if ((hidden || readingMessages) && !hooks.muted()) {
         tones.Play(kChime);
-        if (!tray.IsAvailable()) {
-            QApplication::alert(&window);
-        }
+    }
+    // The taskbar flashes a minimized window, or one behind others.
+    if (!looking && (!hidden || !tray.IsAvailable())) {
+        QApplication::alert(&window);
     }
     unreadPending = true;
+    if (!looking) {
+        ShowUnreadCount();
+    }
     if (hidden && !stopped && !timer.isActive()) {
         timer.start();
     }
@@ -113,6 +118,42 @@ void TrayPresence::OnTimer() {
     }
 }
 
+void TrayPresence::OnWindowActivated() {
+    // The lines are in the log before the person's eyes; the unread flag stays
+    // as a left click would leave it to the tray.
+    if (!hidden && !readingMessages && window.isActiveWindow() && unreadCount > 0) {
+        unreadCount = 0;
+        ShowUnreadCount();
+        hooks.linesRead(true);
+    }
+}
+
+bool TrayPresence::Looking() const {
+    return !hidden && !readingMessages && window.isVisible() && !window.isMinimized() &&
+           window.isActiveWindow();
+}
+
+bool TrayPresence::ReadUnreadLines() {
+    const int unseen = queue.Unseen();
+    return ReadLine(queue.Size() - (unseen > 0 ? unseen : 1));
+}
+
+bool TrayPresence::ReadLine(int index) {
+    if (readingMessages || stopped || index < 0 || index >= queue.Size()) {
+        return false;
+    }
+    const bool wasHidden = hidden;
+    hidden = false;
+    TraySetNormal(tray);
+    ReadLineAt(index);
+    hidden = wasHidden;
+    if (hidden && unreadPending && !stopped) {
+        timer.start(); // lines the dialog did not show
+    }
+    BringToFront();
+    return true;
+}
+
 void TrayPresence::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
     // A StatusNotifierItem panel's secondary action (its middle click) comes as MiddleClick.
     if (reason == QSystemTrayIcon::Trigger) {
@@ -150,6 +191,9 @@ void TrayPresence::ComeForward() {
 void TrayPresence::OnTrayRightClick() {
     if (!hidden || readingMessages) {
         BringToFront();
+        if (!readingMessages) {
+            hooks.showMenu();
+        }
         return;
     }
     const int count = queue.Size();
@@ -158,11 +202,12 @@ void TrayPresence::OnTrayRightClick() {
         ShowOnScreen();
         BringToFront();
         hidden = false;
+        hooks.showMenu();
         return;
     }
     hidden = false;
     TraySetNormal(tray);
-    ReadNewestLine();
+    ReadLineAt(count - 1);
     hidden = true;
     if (unreadPending && !stopped) {
         timer.start(); // lines the dialog did not show
@@ -170,9 +215,9 @@ void TrayPresence::OnTrayRightClick() {
     BringToFront();
 }
 
-void TrayPresence::ReadNewestLine() {
+void TrayPresence::ReadLineAt(int index) {
     readingMessages = true;
-    queue.current = queue.Size() - 1;
+    queue.current = index;
     if (!stopped) {
         hooks.readLines();
     }
@@ -180,12 +225,14 @@ void TrayPresence::ReadNewestLine() {
     unreadCount = queue.Unseen();
     unreadPending = unreadCount > 0;
     ShowUnreadCount();
+    hooks.linesRead(false);
 }
 
 void TrayPresence::SetAllRead() {
     unreadPending = false;
     unreadCount = 0;
     ShowUnreadCount();
+    hooks.linesRead(true);
 }
 
 void TrayPresence::ShowUnreadCount() {
@@ -193,6 +240,8 @@ void TrayPresence::ShowUnreadCount() {
     const int unread = unreadPending ? unreadCount : 0;
     window.setWindowTitle(unread > 0 ? QStringLiteral("%1 (%2 unread)").arg(title).arg(unread)
                                      : title);
+    tray.ShowWaiting(unread,
+                     unread > 0 && queue.Size() > 0 ? queue.entries.back().sender : QString());
 }
 
 void TrayPresence::OnWindowStateChange(bool byUser) {
@@ -214,7 +263,7 @@ void TrayPresence::OnRestored() {
     if (unread && !readingMessages) {
         readingMessages = true;
         QMetaObject::invokeMethod(
-            &window, [this] { ReadNewestLine(); }, Qt::QueuedConnection);
+            &window, [this] { ReadLineAt(queue.Size() - 1); }, Qt::QueuedConnection);
     }
 }
 

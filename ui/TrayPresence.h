@@ -28,6 +28,13 @@ public:
         std::function<bool()> offersWaiting;
         /// Shows the offers.
         std::function<void()> showOffers;
+        /// The person asked for no tones.
+        std::function<bool()> muted = [] { return false; };
+        /// The person saw the lines that came: every line when `all`, else
+        /// those the message dialog showed.
+        std::function<void(bool all)> linesRead = [](bool) {};
+        /// A right click on the icon found nothing to read: the icon's menu.
+        std::function<void()> showMenu = [] {};
     };
 
     /// Starts the ticks: the first puts the window in the tray.
@@ -51,6 +58,18 @@ public:
     /// Shows the window as a left click on the icon does.
     void ComeForward();
     void OnTimer();
+    /// The window became the active one: the person sees what came.
+    void OnWindowActivated();
+    /// From the keyboard: opens the message dialog on the newest unread line
+    /// (the newest line when all were seen). False when no line is queued or
+    /// the dialog is open already.
+    bool ReadUnreadLines();
+    /// Opens the message dialog on the queue's entry at `index`, as the right
+    /// click does on the newest; false when the dialog is open already.
+    bool ReadLine(int index);
+    /// Whether the person has the window in front of them: shown, active, and
+    /// no message dialog over it.
+    bool Looking() const;
     void OnTrayNotify(QSystemTrayIcon::ActivationReason reason);
     /// The window was minimized or restored; `byUser` when the window system did it.
     void OnWindowStateChange(bool byUser);
@@ -74,12 +93,12 @@ private:
     void OnTrayRightClick();
     /// Without a notification area: the user restored the minimized window.
     void OnRestored();
-    /// Shows the newest queued line in the message dialog; when the user is
+    /// Shows the queued line at `index` in the message dialog; when the user is
     /// done with it, the lines it did not show (they came meanwhile) stay unread.
-    void ReadNewestLine();
+    void ReadLineAt(int index);
     /// The user has seen what came: no unread line, the title says so.
     void SetAllRead();
-    /// The title counts the lines that came since the user last looked.
+    /// The title and the icon's tip count the lines that came since the user last looked.
     void ShowUnreadCount();
     void ShowOnScreen();
     void BringToFront();

@@ -1,30 +1,106 @@
 #include "ui/alerts/LineAlerts.h"
 
+#include "ui/MessageQueue.h"
+#include "ui/accessibility/Accessibility.h"
 #include "ui/alerts/AlertSettings.h"
 #include "ui/alerts/DesktopNotifications.h"
 
 #include <utility>
 
 namespace kestrane {
+namespace {
+
+// The line as its sender wrote it: without the queue's ">" and the line end.
+QString LineOf(const HistoryEntry& entry) {
+    QString text = entry.GetText().mid(1);
+    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r'))) {
+        text.chop(1);
+    }
+    return text;
+}
+
+} // namespace
 
 LineAlerts::LineAlerts(QWidget& mainWindow, MessageQueue& messageQueue,
                        AlertSettings& alertSettings, DesktopNotifications& desktopNotifications,
                        Hooks alertHooks)
     : window(mainWindow), queue(messageQueue), settings(alertSettings),
-      notifications(desktopNotifications), hooks(std::move(alertHooks)) {}
+      notifications(desktopNotifications), hooks(std::move(alertHooks)) {
+    connect(&notifications, &DesktopNotifications::ReplyRequested, this,
+            &LineAlerts::OnReplyRequested);
+    connect(&notifications, &DesktopNotifications::ReplyTyped, this, &LineAlerts::OnReplyTyped);
+    connect(&notifications, &DesktopNotifications::OpenRequested, this,
+            [this](const QString&) { hooks.open(); });
+}
 
-void LineAlerts::LineQueued(const HistoryEntry&, bool) {}
+void LineAlerts::LineQueued(const HistoryEntry& entry, bool looking) {
+    Accessibility::Announce(
+        window, QStringLiteral("Unread line from %1: %2").arg(entry.GetSender(), LineOf(entry)));
+    if (looking || settings.DoNotDisturb()) {
+        return;
+    }
+    notifications.Show(entry.GetSender(), LineOf(entry), std::max(1, UnseenFrom(entry.sender)));
+    const QStringList open = notifications.Open();
+    for (auto at = newestLines.begin(); at != newestLines.end();) {
+        at = open.contains(at.key()) ? std::next(at) : newestLines.erase(at);
+    }
+    if (open.contains(entry.sender)) {
+        newestLines.insert(entry.sender, entry);
+    }
+}
 
-void LineAlerts::AllRead() {}
+void LineAlerts::AllRead() {
+    notifications.WithdrawAll();
+    newestLines.clear();
+}
 
-void LineAlerts::QueueRead() {}
+void LineAlerts::QueueRead() {
+    for (const QString& sender : notifications.Open()) {
+        if (UnseenFrom(sender) == 0) {
+            notifications.Withdraw(sender);
+            newestLines.remove(sender);
+        }
+    }
+}
 
-void LineAlerts::OnReplyRequested(const QString&) {}
+void LineAlerts::OnReplyRequested(const QString& sender) {
+    const int index = NewestOf(sender);
+    if (index < 0) {
+        hooks.open();
+        return;
+    }
+    hooks.readLine(index);
+}
 
-void LineAlerts::OnReplyTyped(const QString&, const QString&) {}
+void LineAlerts::OnReplyTyped(const QString& sender, const QString& text) {
+    const auto line = newestLines.constFind(sender);
+    if (line == newestLines.constEnd()) {
+        return;
+    }
+    const HistoryEntry entry = *line;
+    notifications.Withdraw(sender);
+    newestLines.remove(sender);
+    if (hooks.reply(entry, text + QStringLiteral("\r\n")) != SendResult::Sent) {
+        hooks.note(QStringLiteral("The reply to %1 from the notification could not be sent: %2")
+                       .arg(sender, text));
+    }
+}
 
-int LineAlerts::NewestOf(const QString&) const {
+int LineAlerts::NewestOf(const QString& sender) const {
+    for (int index = queue.Size() - 1; index >= 0; --index) {
+        if (queue.entries[static_cast<std::size_t>(index)].sender == sender) {
+            return index;
+        }
+    }
     return -1;
+}
+
+int LineAlerts::UnseenFrom(const QString& sender) const {
+    int count = 0;
+    for (int index = queue.Size() - queue.Unseen(); index < queue.Size(); ++index) {
+        count += queue.entries[static_cast<std::size_t>(index)].sender == sender ? 1 : 0;
+    }
+    return count;
 }
 
 } // namespace kestrane

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "chat/ChatSender.h"
+#include "ui/HistoryEntry.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -12,7 +14,6 @@ namespace kestrane {
 
 class AlertSettings;
 class DesktopNotifications;
-class HistoryEntry;
 class MessageQueue;
 
 /// What tells the person that a line came while they look elsewhere, beyond
@@ -48,12 +49,17 @@ private:
     void OnReplyTyped(const QString& sender, const QString& text);
     /// The newest queued entry of `sender`, or -1.
     int NewestOf(const QString& sender) const;
+    /// How many of the unseen lines at the queue's end came from `sender`.
+    int UnseenFrom(const QString& sender) const;
 
     QWidget& window;
     MessageQueue& queue;
     AlertSettings& settings;
     DesktopNotifications& notifications;
     Hooks hooks;
+    /// The newest line of each sender whose notification is open: where an
+    /// inline reply goes, even when the queue no longer holds the line.
+    QHash<QString, HistoryEntry> newestLines;
 };
 
 } // namespace kestrane
