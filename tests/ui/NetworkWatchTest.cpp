@@ -1,10 +1,11 @@
 #include "ui/network/NetworkWatch.h"
 
+#include "tests/support/PrivateBus.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -42,21 +43,14 @@ TEST(NetworkWatch, GreetsANetworkThatComesUpForgetsOneThatGoesAndWakesOnlyForLog
     if (geteuid() != 0 || !Shell(QStringLiteral("ip link add kt0 type veth peer name kt1"))) {
         GTEST_SKIP() << "needs root in the tests' private network";
     }
-    QTemporaryDir folder;
-    QProcess bus;
-    bus.start(QStringLiteral("dbus-daemon"),
-              {QStringLiteral("--session"), QStringLiteral("--nofork"),
-               QStringLiteral("--address=unix:path=") + folder.filePath(QStringLiteral("bus"))});
-    ASSERT_TRUE(bus.waitForStarted());
-    const QString address = QStringLiteral("unix:path=") + folder.filePath(QStringLiteral("bus"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(folder.filePath("bus")); }, 5000));
+    PrivateBus bus;
+    ASSERT_TRUE(bus.IsUp());
     {
-        QDBusConnection login = QDBusConnection::connectToBus(address, QStringLiteral("login"));
-        QDBusConnection other = QDBusConnection::connectToBus(address, QStringLiteral("other"));
+        QDBusConnection login = bus.Connect(QStringLiteral("login"));
+        QDBusConnection other = bus.Connect(QStringLiteral("other"));
         ASSERT_TRUE(login.registerService(QStringLiteral("org.freedesktop.login1")));
         Told told;
-        NetworkWatch watch(told.Hooks(),
-                           QDBusConnection::connectToBus(address, QStringLiteral("system")));
+        NetworkWatch watch(told.Hooks(), bus.Connect(QStringLiteral("system")));
         watch.Start();
         const QString before = told.text;
 
@@ -88,12 +82,7 @@ TEST(NetworkWatch, GreetsANetworkThatComesUpForgetsOneThatGoesAndWakesOnlyForLog
         EXPECT_EQ((before + told.text).toStdString(), "+kt0 10.9.0.1 -kt0 10.9.0.1 resumed ");
         EXPECT_TRUE(watch.Current().empty());
     }
-    for (const char* name : {"login", "other", "system"}) {
-        QDBusConnection::disconnectFromBus(QString::fromLatin1(name));
-    }
     Shell(QStringLiteral("ip link del kt0"));
-    bus.terminate();
-    bus.waitForFinished();
 }
 
 } // namespace

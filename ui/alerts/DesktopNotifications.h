@@ -2,9 +2,13 @@
 
 #include <QDBusConnection>
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+class QDBusMessage;
+class QDBusPendingCallWatcher;
 
 namespace kestrane {
 
@@ -15,7 +19,10 @@ namespace kestrane {
 ///
 /// What a peer sent is shown as plain text: escaped where the server reads
 /// markup. At most kMostSenders notifications are open; one more replaces the
-/// oldest. Without a service every call does nothing. UI thread only.
+/// oldest. Without a service every call does nothing. Calls that await the
+/// server's answer never block: a notification's id is recorded when it comes,
+/// and an update shown before then waits for it. Signals are believed only from
+/// the name's current owner. UI thread only.
 class DesktopNotifications : public QObject {
     Q_OBJECT
 
@@ -26,6 +33,7 @@ public:
 
     explicit DesktopNotifications(QDBusConnection bus = QDBusConnection::sessionBus(),
                                   QObject* parent = nullptr);
+    /// Withdraws what is open: its actions would reach nobody.
     ~DesktopNotifications() override;
     DesktopNotifications(const DesktopNotifications&) = delete;
     DesktopNotifications& operator=(const DesktopNotifications&) = delete;
@@ -52,9 +60,50 @@ signals:
     /// The person chose Open, or clicked the notification itself.
     void OpenRequested(const QString& sender);
 
+private slots:
+    void OnActionInvoked(uint id, const QString& action, const QDBusMessage& message);
+    void OnNotificationClosed(uint id, uint reason, const QDBusMessage& message);
+    void OnNotificationReplied(uint id, const QString& text, const QDBusMessage& message);
+
 private:
+    enum class Service { Absent, Asking, Present };
+    /// What a Notify call shows.
+    struct Content {
+        QString summary;
+        QString body;
+    };
+    /// The notification of one sender.
+    struct Notice {
+        quint32 id = 0;        // 0 until the server named it
+        quint64 call = 0;      // the Notify call awaiting its answer, or 0
+        bool pending = false;  // `content` waits to be sent
+        Content content;       // the newest
+        quint64 lastShown = 0; // for withdrawing the oldest
+    };
+
+    void Ask();
+    void OnCapabilities(QDBusPendingCallWatcher* watcher, quint64 asked);
+    void OnOwnerChanged(const QString& newOwner);
+    void Send(const QString& sender);
+    void OnNotified(QDBusPendingCallWatcher* watcher, const QString& sender, quint64 call);
+    void Close(quint32 id);
+    /// The sender of a signal about notification `id`, or empty when the
+    /// signal is not the service's or the id is not ours.
+    QString SenderOf(quint32 id, const QDBusMessage& message) const;
+    void ConnectSignals(bool connecting);
+    Content ContentOf(const QString& sender, const QString& text, int waiting) const;
+
     QDBusConnection bus;
-    QHash<QString, quint32> idsBySender; // open notifications
+    Service service = Service::Absent;
+    QString owner; // the unique name that answered for the service
+    bool bodyMarkup = false;
+    bool inlineReply = false;
+    quint64 asked = 0;                   // the capabilities question whose answer counts
+    quint64 calls = 0;                   // serial of Notify calls
+    quint64 shows = 0;                   // serial of Show calls, for lastShown
+    QHash<QString, Notice> notices;      // open, or being opened
+    QHash<quint32, QString> sendersById; // the open ones the server named
+    QList<quint64> closeOnAnswer;        // Notify calls withdrawn before their answer
 };
 
 } // namespace kestrane
