@@ -5,6 +5,7 @@
 #include "app/CTavrinDlgAutoProxyFactory.h"
 #include "app/SignalWatcher.h"
 #include "app/StartOptions.h"
+#include "chat/ComeForwardRequest.h"
 #include "platform/AlsaTonePlayer.h"
 #include "platform/MessageBox.h"
 #include "platform/SingleInstanceLock.h"
@@ -19,6 +20,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QStandardPaths>
+#include <cstdlib>
 
 namespace kestrane {
 namespace {
@@ -55,7 +57,11 @@ CTavrinApp::~CTavrinApp() {
 int CTavrinApp::Run(int argc, char** argv, MessageQueue& queue) {
     // Taken at the start of main rather than during static construction, so
     // that --help and --version answer while a copy runs.
-    instanceLock = std::make_unique<SingleInstanceLock>(lockName);
+    // The token the desktop gave this start, if any, goes to the running copy,
+    // whose window may then take the focus on Wayland.
+    const char* token = std::getenv("XDG_ACTIVATION_TOKEN");
+    instanceLock = std::make_unique<SingleInstanceLock>(
+        lockName, ComeForwardRequest{.activationToken = token != nullptr ? token : ""}.Compose());
     if (instanceLock->AlreadyExists()) {
         // Nothing on the wire; the check itself called the running copy, so
         // the person who started this one sees it, even when it is hidden

@@ -55,11 +55,11 @@ std::string SingleInstanceLock::NameAt(const std::string& name, int index) {
     return index == 0 ? base : base + "." + std::to_string(index);
 }
 
-SingleInstanceLock::SingleInstanceLock(const std::string& name) {
+SingleInstanceLock::SingleInstanceLock(const std::string& name, const std::string& callerSays) {
     for (int index = 0; index < kMostNames; ++index) {
         sockaddr_un address{};
         const socklen_t length = AbstractAddress(NameAt(name, index), address);
-        if (length != 0 && TryName(address, length)) {
+        if (length != 0 && TryName(address, length, callerSays)) {
             return;
         }
     }
@@ -67,7 +67,8 @@ SingleInstanceLock::SingleInstanceLock(const std::string& name) {
     // would if the named mutex could not be made.
 }
 
-bool SingleInstanceLock::TryName(const sockaddr_un& address, socklen_t length) {
+bool SingleInstanceLock::TryName(const sockaddr_un& address, socklen_t length,
+                                 const std::string& callerSays) {
     // CLOEXEC: a program started from ours must not keep the name alive after
     // we close it. NONBLOCK: a call that went away before it was taken must
     // not stall the UI thread in accept, and a holder that never accepts must
@@ -92,11 +93,16 @@ bool SingleInstanceLock::TryName(const sockaddr_un& address, socklen_t length) {
         return false;
     }
     // The connection is the call: the holder comes forward when it ends
-    // without a byte.
+    // without a byte, or when it has read what the caller says.
     // A name nobody listens on, or whose backlog is full, cannot be checked
     // and so is not counted as ours.
     const int caller = Connect(address, length);
     alreadyExists = caller >= 0 && PeerIsThisUser(caller);
+    if (alreadyExists && !callerSays.empty()) {
+        // A few bytes fit in a fresh connection's buffer: never waits.
+        static_cast<void>(
+            ::send(caller, callerSays.data(), callerSays.size(), MSG_NOSIGNAL | MSG_DONTWAIT));
+    }
     if (caller >= 0) {
         ::close(caller);
     }

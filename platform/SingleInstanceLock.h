@@ -23,8 +23,9 @@ public:
     static constexpr int kMostNames = 8;
 
     /// Tries to take the lock. When a process of this user holds it, that
-    /// process has been called (AlreadyExists() is true).
-    explicit SingleInstanceLock(const std::string& name);
+    /// process has been called (AlreadyExists() is true), and the call carried
+    /// `callerSays` (a few bytes at most, sent without waiting) before it ended.
+    explicit SingleInstanceLock(const std::string& name, const std::string& callerSays = {});
     ~SingleInstanceLock();
     SingleInstanceLock(const SingleInstanceLock&) = delete;
     SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
@@ -53,7 +54,7 @@ private:
     static std::string NameAt(const std::string& name, int index);
     /// Takes `address`, or finds it held by this user and calls the holder:
     /// true either way. False when it is held by someone else or unusable.
-    bool TryName(const sockaddr_un& address, socklen_t length);
+    bool TryName(const sockaddr_un& address, socklen_t length, const std::string& callerSays);
 
     int descriptor = -1;
     bool alreadyExists = false;

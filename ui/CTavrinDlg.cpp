@@ -195,7 +195,11 @@ void CTavrinDlg::ListenForOtherCopies() {
     }
     instanceCalls = std::make_unique<InstanceCalls>(
         *services.instanceLock,
-        InstanceCalls::Hooks{.comeForward = [this] { ComeForward(); },
+        InstanceCalls::Hooks{.comeForward =
+                                 [this](const ComeForwardRequest& request) {
+                                     InstanceCalls::WithActivationToken(request,
+                                                                        [this] { ComeForward(); });
+                                 },
                              .sendLine =
                                  [this](const ScriptedSend& request, InstanceCalls::Reply reply) {
                                      SendForScript(request, std::move(reply));

@@ -2,6 +2,7 @@
 
 #include "platform/SingleInstanceLock.h"
 
+#include <QByteArray>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -82,7 +83,7 @@ void InstanceCalls::Read(const std::shared_ptr<Call>& call) {
         const bool plainCall = count == 0;
         Close(call);
         if (plainCall && hooks.comeForward) {
-            hooks.comeForward();
+            hooks.comeForward(ComeForwardRequest{});
         }
         return;
     }
@@ -100,6 +101,14 @@ void InstanceCalls::Read(const std::shared_ptr<Call>& call) {
 }
 
 void InstanceCalls::OnRequest(const std::shared_ptr<Call>& call) {
+    if (call->received.starts_with(ComeForwardRequest::kVerb)) {
+        const auto forward = ComeForwardRequest::Parse(call->received);
+        Close(call);
+        if (forward && hooks.comeForward) {
+            hooks.comeForward(*forward);
+        }
+        return;
+    }
     const auto request = ScriptedSend::ParseRequest(call->received);
     if (!request) {
         Answer(call, ScriptedSend::Outcome::Refused,
@@ -133,6 +142,19 @@ void InstanceCalls::Answer(const std::shared_ptr<Call>& call, ScriptedSend::Outc
     static_cast<void>(
         ::send(call->descriptor, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT));
     Close(call);
+}
+
+void InstanceCalls::WithActivationToken(const ComeForwardRequest& request,
+                                        const std::function<void()>& comeForward) {
+    static constexpr const char* kVariable = "XDG_ACTIVATION_TOKEN";
+    const bool given = !request.activationToken.empty();
+    if (given) {
+        qputenv(kVariable, QByteArray::fromStdString(request.activationToken));
+    }
+    comeForward();
+    if (given) {
+        qunsetenv(kVariable);
+    }
 }
 
 void InstanceCalls::Close(const std::shared_ptr<Call>& call) {

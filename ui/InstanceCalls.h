@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chat/ComeForwardRequest.h"
 #include "chat/ScriptedSend.h"
 
 #include <QObject>
@@ -17,9 +18,10 @@ namespace kestrane {
 class SingleInstanceLock;
 
 /// Takes the calls that reach the single-instance lock and keeps them until
-/// they are answered: a call that closes without a byte is a second start,
-/// which brings this copy forward; a call that sends a ScriptedSend request
-/// gets one reply line when its line has been dealt with.
+/// they are answered: a call that closes without a byte, or that sends a
+/// ComeForwardRequest, is a second start, which brings this copy forward; a
+/// call that sends a ScriptedSend request gets one reply line when its line
+/// has been dealt with. A malformed ComeForwardRequest is closed unanswered.
 ///
 /// A call costs a descriptor, so they are capped: at most kMostCalls open at
 /// once (more are closed unanswered), and a call whose request is not complete
@@ -32,7 +34,8 @@ public:
     using Reply = std::function<void(ScriptedSend::Outcome outcome, const QString& message)>;
 
     struct Hooks {
-        std::function<void()> comeForward;
+        /// The request is empty (no token) for a plain call.
+        std::function<void(const ComeForwardRequest& request)> comeForward;
         std::function<void(const ScriptedSend& request, Reply reply)> sendLine;
     };
 
@@ -45,6 +48,12 @@ public:
     ~InstanceCalls() override;
     InstanceCalls(const InstanceCalls&) = delete;
     InstanceCalls& operator=(const InstanceCalls&) = delete;
+
+    /// Runs `comeForward` with the request's activation token where Qt's
+    /// Wayland platform takes it when a window asks for the focus; a token Qt
+    /// did not take is removed afterwards, so that it never serves a later one.
+    static void WithActivationToken(const ComeForwardRequest& request,
+                                    const std::function<void()>& comeForward);
 
     /// Calls taken and not yet closed.
     int OpenCalls() const { return static_cast<int>(calls.size()); }

@@ -12,7 +12,7 @@ source "$here/../lan/virtual-lan.sh"
 source "$here/desktop.sh"
 KESTRANE=$(realpath "$1")
 artifacts=$(realpath -m "$2")
-lan_require nft sqlite3 dunst Xvfb xdpyinfo trayer icewm xdotool xclip xwininfo xprop import dbus-run-session gdbus python3-dbus python3-gi python3-pyatspi
+lan_require nft sqlite3 dunst weston xfce4-panel Xvfb xdpyinfo trayer icewm xdotool xclip xwininfo xprop import dbus-run-session gdbus python3-dbus python3-gi python3-pyatspi
 rm -f "$artifacts"/*.png "$artifacts"/*.log
 mkdir -p "$artifacts"
 LAN_PREFIX="kste2e$$"
@@ -299,18 +299,82 @@ step_8() {
         check "A said nothing on the wire, since it had not said hello" saw 1 1 PC1 ILIVE
 }
 
-# The notification area of KDE Plasma or GNOME with AppIndicator: a panel on A's
-# session bus records A's item and its icons, and the test calls the item as it would.
-panel_log="$LAN_WORK/panel.log"
+# A real notification area: the Xfce panel with its status tray alone, on A's
+# session bus, with a configuration of its own. The test calls A's item as the
+# panel does, and records the item's signals from the bus. The status tray is
+# an XEmbed tray too, and would take B's icon from trayer: it has a display of
+# its own.
+panel_log="$LAN_WORK/panel.log" PANEL_PIDS=() PANEL_DISPLAY=""
+panel_display_up() {
+    local try
+    for ((try = 0; try < 50; try++)); do
+        PANEL_DISPLAY=":$((10 + RANDOM % 990))"
+        [[ -e /tmp/.X11-unix/X${PANEL_DISPLAY#:} ]] && continue
+        ip netns exec "${LAN_PREFIX}br" Xvfb "$PANEL_DISPLAY" -screen 0 640x64x24 -nolisten tcp >>"$LAN_WORK/panel-xvfb.log" 2>&1 &
+        DESKTOP_PIDS+=($!)
+        wait_until 10 eval 'gone $! || DISPLAY=$PANEL_DISPLAY xdpyinfo >/dev/null 2>&1'
+        gone "$!" || return 0
+    done
+    return 1
+}
+bus_has() { host_run 1 gdbus call --session --dest org.freedesktop.DBus --object-path / --method org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep -q true; }
+watcher_get() { host_run 1 gdbus call --session --timeout 3 --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher "$1" 2>/dev/null; }
+panel_up() {
+    local config="$LAN_WORK/panel/xfce4/xfconf/xfce-perchannel-xml" xfconfd
+    mkdir -p "$config" && cat >"$config/xfce4-panel.xml" <<'PANEL'
+<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0"><property name="configver" type="int" value="2"/>
+  <property name="panels" type="array"><value type="int" value="1"/>
+    <property name="panel-1" type="empty"><property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/><property name="size" type="uint" value="32"/>
+      <property name="plugin-ids" type="array"><value type="int" value="1"/></property></property></property>
+  <property name="plugins" type="empty"><property name="plugin-1" type="string" value="systray"/></property>
+</channel>
+PANEL
+    xfconfd=$(ls /usr/lib/*/xfce4/xfconf/xfconfd | head -1)
+    [[ -n $PANEL_DISPLAY ]] || panel_display_up || return 1
+    host_environment 1
+    HOST_ENV+=(DISPLAY="$PANEL_DISPLAY" XDG_CONFIG_HOME="$LAN_WORK/panel" NO_AT_BRIDGE=1)
+    # Started first: one the bus started for the panel would not read this configuration.
+    lan_spawn 1 env -i "${HOST_ENV[@]}" "$xfconfd" >>"$LAN_WORK/xfconfd.log" 2>&1
+    PANEL_PIDS+=($!)
+    wait_until 5 bus_has org.xfce.Xfconf || return 1
+    lan_spawn 1 env -i "${HOST_ENV[@]}" xfce4-panel --disable-wm-check >>"$LAN_WORK/xfce4-panel.log" 2>&1
+    PANEL_PIDS+=($!)
+    wait_until 20 eval 'watcher_get IsStatusNotifierHostRegistered | grep -q true'
+}
+bus_pid() { host_run 1 gdbus call --session --dest org.freedesktop.DBus --object-path / --method org.freedesktop.DBus.GetConnectionUnixProcessID "$1" 2>/dev/null; }
+# The item of copy PID on the panel: sets $item and $item_path, and records its signals.
+panel_item() {
+    local entry
+    item=""
+    for entry in $(watcher_get RegisteredStatusNotifierItems | grep -o "'[^']*'" | tr -d "'"); do
+        [[ $(bus_pid "${entry%%/*}") == "(uint32 $1,)" ]] || continue
+        item=${entry%%/*} item_path=/StatusNotifierItem
+        [[ $entry != */* ]] || item_path=/${entry#*/}
+        break
+    done
+    [[ -n $item ]] || return 1
+    host_environment 1
+    lan_spawn 1 env -i "${HOST_ENV[@]}" gdbus monitor --session --dest "$item" --object-path "$item_path" >>"$panel_log" 2>&1
+    PANEL_PIDS+=($!)
+    wait_until 3 test -s "$panel_log"
+}
+panel_down() { ((${#PANEL_PIDS[@]} == 0)) || { kill "${PANEL_PIDS[@]}" && wait "${PANEL_PIDS[@]}"; } 2>/dev/null; PANEL_PIDS=(); }
+# How many colours the panel shows: more once it shows an icon.
+panel_colours() {
+    local window
+    for window in $(DISPLAY=$PANEL_DISPLAY xdotool search --classname '^xfce4-panel$' 2>/dev/null); do
+        DISPLAY=$PANEL_DISPLAY is_viewable "$window" &&
+            DISPLAY=$PANEL_DISPLAY import -window "$window" -format %k info: 2>/dev/null && return 0
+    done
+    return 1
+}
 item_call() { host_run 1 gdbus call --session --timeout 3 --dest "$item" --object-path "$item_path" --method "$@"; }
 panel_click() { item_call "org.kde.StatusNotifierItem.$1" 0 0 >/dev/null; }
 tip_holds() { item_call org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem ToolTip | grep -qw "$1"; }
-# Since line MARK of the record, the icon changed at least four times, between two images.
-blinks_since() {
-    local icons
-    icons=$(tail -n +"$1" "$panel_log" | grep '^icon')
-    (($(wc -l <<<"$icons") >= 4 && $(sort -u <<<"$icons" | wc -l) == 2))
-}
+# Since line MARK of the record, the item changed its icon at least four times.
+blinks_since() { (($(tail -n +"$1" "$panel_log" | grep -c '\.NewIcon ') >= 4)); }
 # The message dialog of the copy PID shows the line from PC3; Esc closes it, the line stays queued.
 opens_the_line() {
     local pid=$1 dialog
@@ -319,13 +383,13 @@ opens_the_line() {
 }
 
 step_9() {
-    local method mark
-    host_environment 1
-    lan_spawn 1 env -i "${HOST_ENV[@]}" /usr/bin/python3 "$here/status_notifier_host.py" "$panel_log"
-    wait_until 5 grep -qsx watching "$panel_log" && copy_start 1 && a=$COPY_PID
-    check "A's icon goes to a StatusNotifierItem panel" wait_until 10 grep -qs '^item' "$panel_log" || return 1
-    read -r _ item item_path < <(grep -m1 '^item' "$panel_log")
+    local method mark bare
+    check "the Xfce panel's status tray watches A's session bus" panel_up || return 1
+    bare=$(panel_colours)
+    copy_start 1 && a=$COPY_PID
+    check "A's icon goes to the panel as a StatusNotifierItem" wait_until 10 panel_item "$a" || return 1
     check "with the tip Kestrane" tip_holds Kestrane &&
+        check "the panel shows it" wait_until 5 eval '(($(panel_colours) > bare))' &&
         check "A settles hidden, with no icon in trayer" wait_until 10 eval 'main_window_hidden $a && ! tray_icon $a' || return 1
     sleep 1 # past the first timer tick
     mark=$(($(wc -l <"$panel_log") + 1))
@@ -456,7 +520,7 @@ step_12() {
         check "in a file only its user reads" test "$(stat -c %a "$(history_of 2)")" = 600 || return 1
     kill -KILL "$a"
     # From here A runs without a tray, as B does: restarted, both settle minimized.
-    pkill -f status_notifier_host.py
+    panel_down
     copy_start 2 && b=$COPY_PID
     check "restarted, B counts the lines it left unread" wait_until 10 unread_in_title "$b" 100 || return 1
     rm -f "$sent_at"
@@ -576,6 +640,47 @@ step_notify() {
         check "and the notification is withdrawn" wait_until 5 notifications_shown 0
 }
 
+# Wayland requests A made since line MARK of its log ($wayland_log, WAYLAND_DEBUG's record).
+wayland_since() { tail -n +"$1" "$wayland_log" | grep -q "$2"; }
+
+# A in a Wayland session: a headless Weston, no X display, and the panel of step 9 on its bus.
+step_wayland() {
+    local socket=wl-kestrane run token=kestrane-test-token mark chimes name weston
+    local environment=(XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=$socket WAYLAND_DEBUG=1)
+    wayland_log="$LAN_WORK/wayland.log"
+    end_copy "$a" && check "the Xfce panel's status tray watches A's session bus again" panel_up || return 1
+    host_environment 1
+    run=$(host_home 1)/run
+    for name in "${HOST_ENV[@]}"; do [[ $name == DISPLAY=* ]] || environment+=("$name"); done
+    lan_spawn 1 env -i PATH="$PATH" XDG_RUNTIME_DIR="$run" weston --backend=headless-backend.so \
+        --socket=$socket --idle-time=0 >"$LAN_WORK/weston.log" 2>&1
+    weston=$!
+    check "Weston runs headless in host 1" wait_until 10 test -S "$run/$socket" || return 1
+    lan_spawn 1 env -i "${environment[@]}" "$KESTRANE" >"$wayland_log" 2>&1
+    a=$!
+    check "A is a Wayland client: its window is an xdg_toplevel titled Kestrane" \
+        wait_until 10 wayland_since 1 'xdg_toplevel@[0-9]*\.set_title("Kestrane")' &&
+        check "and its icon an item on the panel" wait_until 10 panel_item "$a" || return 1
+    sleep 1 # past the first timer tick, hidden in the panel
+    chimes=$(find "$(host_home 1)" -name 'sound.wav*' | wc -l)
+    mark=$(($(wc -l <"$panel_log") + 1))
+    peer_send 3 10.77.0.1 4 PC3 'On Wayland\r\n'
+    check "a line from PC3 chimes" wait_until 5 chimes_at_least 1 $((chimes + 1)) &&
+        check "and makes the icon blink" wait_until 5 blinks_since "$mark" || return 1
+    mark=$(($(wc -l <"$wayland_log") + 1))
+    lan_run 1 env -i "${environment[@]}" XDG_ACTIVATION_TOKEN=$token "$KESTRANE"
+    check "a second start with an activation token ends with status 1 ($?)" test $? -eq 1 &&
+        check "and brings A's window back" wait_until 5 wayland_since "$mark" 'xdg_toplevel@[0-9]*\.set_title("Kestrane' || return 1
+    # Weston 10 offers no xdg_activation_v1: then Qt cannot hand the token on.
+    if grep -q '"xdg_activation_v1"' "$wayland_log"; then
+        check "with the token for the compositor" wait_until 3 wayland_since "$mark" "activate(\"$token\""
+    fi
+    end_copy "$a"
+    check "A ends cleanly ($STATUS)" test "$STATUS" -eq 0
+    { kill "$weston" && wait "$weston"; } 2>/dev/null
+    panel_down
+}
+
 desktop_up "$LAN_WORK/desktop" || exit 1
 host_prepare 1
 host_prepare 2
@@ -599,6 +704,7 @@ step 12 "killed, both keep what they showed; unread lines and the outbox come ba
 step 13 "A starts again; B's damaged history file is moved aside, and a full disk does not stop B"
 step notify "a line while A is hidden: one notification per sender, updated; Reply on it answers the line"
 step access "a screen reader reads A's windows, hears a new line, and Ctrl+U opens it"
+step wayland "in a Wayland session A is a Wayland client with an item on the panel; a second start brings it forward"
 
 if ((${#failed_steps[@]})); then
     for log in "$LAN_WORK"/h[12]/*.log; do name=${log#"$LAN_WORK"/} && cp "$log" "$artifacts/${name/\//-}"; done

@@ -22,8 +22,8 @@ depends=$(dpkg-deb --field "$deb" Depends)
 for library in libqt6dbus6 libqt6widgets6; do
     check "it depends on $library" grep -q "$library" <<<"$depends"
 done
-# Opened at first use (a chime, a file digest), so named by hand.
-for library in libasound2 libssl3; do
+# Opened at first use (a chime, a file digest, the Wayland platform), so named by hand.
+for library in libasound2 libssl3 qt6-wayland; do
     check "it depends on $library" grep -q "$library" <<<"$depends"
 done
 check "it recommends fonts-liberation" grep -q fonts-liberation <<<"$(dpkg-deb --field "$deb" Recommends)"

@@ -22,15 +22,18 @@ struct Holder {
     Holder() {
         calls.emplace(lock,
                       InstanceCalls::Hooks{
-                          .comeForward = [this] { ++comeForward; },
+                          .comeForward =
+                              [this](const ComeForwardRequest& request) {
+                                  forwarded.push_back(request.activationToken);
+                              },
                           .sendLine =
                               [this](const ScriptedSend& request, InstanceCalls::Reply reply) {
                                   requests.emplace_back(request, std::move(reply));
                               }});
     }
     const std::string name = "KestraneTestCalls." + std::to_string(getpid());
-    SingleInstanceLock lock{name}; // free: no other test holds this name
-    int comeForward = 0;
+    SingleInstanceLock lock{name};      // free: no other test holds this name
+    std::vector<std::string> forwarded; // the token of each second start
     std::vector<std::pair<ScriptedSend, InstanceCalls::Reply>> requests;
     std::optional<InstanceCalls> calls;
 };
@@ -75,7 +78,7 @@ TEST(InstanceCalls, PlainCallsComeForwardRequestsAreAnsweredOnceAndBadOnesRefuse
         // caller's end has been seen.
         shutdown(caller.descriptor, SHUT_WR);
         EXPECT_TRUE(SingleInstanceLock(holder.name).AlreadyExists());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return holder.comeForward == 1; }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return holder.forwarded.size() == 1; }));
         reply(Outcome::Delivered, "to pc-7\nat once");
         reply(Outcome::Refused, "again");
         EXPECT_EQ(caller.Answer(), "DELIVERED\tto pc-7 at once\n");
@@ -93,7 +96,35 @@ TEST(InstanceCalls, PlainCallsComeForwardRequestsAreAnsweredOnceAndBadOnesRefuse
     holder.calls.reset();
     holder.requests[1].second(Outcome::Delivered, "late");
     EXPECT_EQ(waiting.Answer(), "");
-    EXPECT_EQ(holder.comeForward, 1);
+    EXPECT_EQ(holder.forwarded, std::vector<std::string>{""});
+}
+
+TEST(InstanceCalls, SecondStartsHandOverTheirTokenAndMalformedOnesAreClosedUnanswered) {
+    Holder holder;
+    const std::string tooLong(ComeForwardRequest::kMostTokenBytes + 1, 't');
+    // What each second start sends, and the token it comes forward with (none: it does not).
+    const std::pair<std::string, std::optional<std::string>> rows[] = {
+        {ComeForwardRequest{.activationToken = "wl-1_2:3"}.Compose(), "wl-1_2:3"},
+        {ComeForwardRequest{.activationToken = "two words"}.Compose(), ""},
+        {ComeForwardRequest{.activationToken = tooLong}.Compose(), ""},
+        {"FORWARD\t\n", std::nullopt},
+        {"FORWARD\ttwo words\n", std::nullopt},
+        {"FORWARD\t" + tooLong + "\n", std::nullopt},
+        {"FORWARD\tbad\x01\n", std::nullopt}};
+    for (const auto& [bytes, token] : rows) {
+        SCOPED_TRACE(bytes.substr(0, 20));
+        holder.forwarded.clear();
+        if (token) {
+            EXPECT_TRUE(SingleInstanceLock(holder.name, bytes).AlreadyExists());
+            ASSERT_TRUE(QTest::qWaitFor([&] { return holder.forwarded.size() == 1; }));
+            EXPECT_EQ(holder.forwarded[0], *token);
+        } else {
+            EXPECT_EQ(Caller(holder.name, bytes).Answer(), "");
+            EXPECT_EQ(holder.calls->OpenCalls(), 0);
+            EXPECT_TRUE(holder.forwarded.empty());
+        }
+    }
+    ASSERT_TRUE(holder.requests.empty());
 }
 
 TEST(InstanceCalls, CallsAreCappedAndSilentOnesEndButNotThoseWaitingForTheirAnswer) {
@@ -113,7 +144,7 @@ TEST(InstanceCalls, CallsAreCappedAndSilentOnesEndButNotThoseWaitingForTheirAnsw
     ASSERT_EQ(holder.requests.size(), 1u);
     holder.requests[0].second(Outcome::NotDelivered, "");
     EXPECT_EQ(waiting.Answer(), "NOT-DELIVERED\t\n");
-    EXPECT_EQ(holder.comeForward, 0);
+    EXPECT_TRUE(holder.forwarded.empty());
 }
 
 TEST(SendCommand, PrintsTheAnswerAndExitsWithItsStatus) {
