@@ -1,5 +1,8 @@
 #include "tests/support/PrivateBus.h"
+#include "ui/MessageQueue.h"
+#include "ui/alerts/AlertSettings.h"
 #include "ui/alerts/DesktopNotifications.h"
+#include "ui/alerts/LineAlerts.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -7,6 +10,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTest>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 namespace kestrane::test {
@@ -176,6 +180,55 @@ TEST(DesktopNotifications, BelievesOnlyTheServiceForgetsClosedOnesAndTakesInline
     notifications.Show("PC3", "after", 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return fake.notified.size() == 3; }, 5000));
     EXPECT_EQ(fake.notified[2][1].toUInt(), 0u); // closed, it is new
+}
+
+TEST(DesktopNotifications, LinesNotifyUnlessLookedAtOrQuietAndTheActionsReachTheLine) {
+    PrivateBus bus;
+    ASSERT_TRUE(bus.IsUp());
+    QDBusConnection server = bus.Connect("server");
+    InlineReplyServer fake;
+    ASSERT_TRUE(server.registerVirtualObject(kPath, &fake) && server.registerService(kService));
+    DesktopNotifications notifications(bus.Connect("notify"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notifications.IsAvailable(); }, 5000));
+    QWidget window;
+    MessageQueue queue;
+    AlertSettings settings;
+    QStringList done;
+    LineAlerts alerts(window, queue, settings, notifications,
+                      {.readLine = [&](int index) { done << QString("read %1").arg(index); },
+                       .open = [&] { done << "open"; },
+                       .reply =
+                           [&](const HistoryEntry& entry, const QString& text) {
+                               done << entry.sender + " <- " + text.trimmed();
+                               return SendResult::Sent;
+                           },
+                       .note = [&](const QString& note) { done << note; }});
+    const auto lineFrom = [](const char* sender) {
+        HistoryEntry line;
+        line.SetSender(sender), line.AppendText("hi\r\n");
+        return line;
+    };
+    queue.Append(lineFrom("PC4")), queue.Append(lineFrom("PC3")), queue.Append(lineFrom("PC4"));
+    settings.SetDoNotDisturb(true);
+    alerts.LineQueued(lineFrom("PC5"), false);
+    settings.SetDoNotDisturb(false);
+    alerts.LineQueued(lineFrom("PC6"), true); // the person looks at the window
+    alerts.LineQueued(lineFrom("PC3"), false);
+    alerts.LineQueued(lineFrom("PC4"), false); // after the others on the wire
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !fake.notified.isEmpty() && fake.notified.last()[3] == "PC4"; }, 5000));
+    QStringList notified;
+    for (const QVariantList& call : fake.notified) {
+        notified << call[3].toString() + "|" + call[4].toString();
+    }
+    EXPECT_EQ(notified.join(" / ").toStdString(), "PC3|hi / PC4|hi\n(2 lines waiting)");
+
+    Signal(server, "ActionInvoked", {1u, "reply"});
+    Signal(server, "NotificationReplied", {1u, "ok"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 2; }, 5000));
+    done.sort(); // the reply's dialog waits for the event loop
+    EXPECT_EQ(done.join(" / ").toStdString(), "PC3 <- ok / read 1");
+    settings.SetDoNotDisturb(false);
 }
 
 } // namespace
