@@ -121,7 +121,9 @@ void TrayPresence::OnTimer() {
 void TrayPresence::OnWindowActivated() {
     // The lines are in the log before the person's eyes; the unread flag stays
     // as a left click would leave it to the tray.
-    if (!hidden && !readingMessages && window.isActiveWindow() && unreadCount > 0) {
+    // Not while the start settles: a window manager may focus the window it maps
+    // before the program minimizes it, and restored lines must stay counted.
+    if (!hideOnFirstTick && Looking() && unreadCount > 0) {
         unreadCount = 0;
         ShowUnreadCount();
         hooks.linesRead(true);
