@@ -15,9 +15,8 @@ class PrivateBus {
 public:
     PrivateBus() {
         daemon.start("dbus-daemon", {"--session", "--nofork", "--address=" + Address()});
-        if (daemon.waitForStarted()) {
-            (void)QTest::qWaitFor([this] { return IsUp(); }, 5000); // IsUp() tells
-        }
+        // The socket file comes before the daemon takes connections on it.
+        up = daemon.waitForStarted() && QTest::qWaitFor([this] { return Answers(); }, 5000);
     }
     ~PrivateBus() {
         for (const QString& name : connections) {
@@ -29,7 +28,7 @@ public:
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
 
-    bool IsUp() const { return QFile::exists(folder.filePath("bus")); }
+    bool IsUp() const { return up; }
     QString Address() const { return "unix:path=" + folder.filePath("bus"); }
     /// A new connection to the bus, named `name` in this process.
     QDBusConnection Connect(const QString& name) {
@@ -38,7 +37,18 @@ public:
     }
 
 private:
+    bool Answers() const {
+        if (!QFile::exists(folder.filePath("bus"))) {
+            return false;
+        }
+        const QString probe = QStringLiteral("private-bus-probe");
+        const bool connected = QDBusConnection::connectToBus(Address(), probe).isConnected();
+        QDBusConnection::disconnectFromBus(probe);
+        return connected;
+    }
+
     QTemporaryDir folder;
+    bool up = false;
     QProcess daemon;
     QStringList connections;
 };
