@@ -2,6 +2,7 @@
 #include "app/SendCommand.h"
 #include "app/StartOptions.h"
 #include "ui/MessageQueue.h"
+#include "ui/QtLeakSanitizerOptions.h"
 #include "ui/QtThreadSanitizerOptions.h"
 #include "ui/alerts/AlertSettings.h"
 

@@ -676,9 +676,9 @@ step_wayland() {
         check "with the token for the compositor" wait_until 3 wayland_since "$mark" "activate(\"$token\""
     fi
     end_copy "$a"
-    check "A ends cleanly ($STATUS)" test "$STATUS" -eq 0
     { kill "$weston" && wait "$weston"; } 2>/dev/null
     panel_down
+    check "A ends cleanly ($STATUS)" test "$STATUS" -eq 0
 }
 
 desktop_up "$LAN_WORK/desktop" || exit 1
@@ -708,7 +708,7 @@ step wayland "in a Wayland session A is a Wayland client with an item on the pan
 
 if ((${#failed_steps[@]})); then
     for log in "$LAN_WORK"/h[12]/*.log; do name=${log#"$LAN_WORK"/} && cp "$log" "$artifacts/${name/\//-}"; done
-    cp "$peer_log" "$LAN_WORK/automation.log" "$artifacts/" 2>/dev/null
+    cp "$peer_log" "$LAN_WORK/automation.log" "$LAN_WORK/wayland.log" "$artifacts/" 2>/dev/null
     echo "failed steps: ${failed_steps[*]}; screenshots and logs in $artifacts"
 fi
 tally e2e && ((${#failed_steps[@]} == 0))
