@@ -164,6 +164,10 @@ bool BeneathFolder::Sync(const std::string& path) const {
     return synced;
 }
 
+bool BeneathFolder::SyncFileSystem() const {
+    return ::syncfs(descriptor) == 0;
+}
+
 bool BeneathFolder::SetMark(int file, const std::string& value) {
     return ::fsetxattr(file, kMarkName, value.data(), value.size(), 0) == 0;
 }

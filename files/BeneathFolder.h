@@ -38,6 +38,9 @@ public:
     bool Rename(const std::string& from, const std::string& to) const;
     /// Flushes a file or folder ("." for this one) to the disk; false with errno.
     bool Sync(const std::string& path) const;
+    /// Flushes everything written on the folder's file system: one call for
+    /// a whole tree of files; false with errno.
+    bool SyncFileSystem() const;
     /// Bytes free for this user on the folder's file system.
     std::optional<std::uint64_t> FreeBytes() const;
 

@@ -15,12 +15,15 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kestrane {
 namespace {
 
 constexpr int kReceiveBuffer = 4 << 20;
 constexpr std::size_t kChunk = 1 << 20;
+// Read at once for lines: a session's small files come many to a read.
+constexpr std::size_t kLineChunk = 64 << 10;
 constexpr int kMostNumbers = 9999;
 constexpr std::chrono::milliseconds kExtraBytesWait{200};
 constexpr std::string_view kPart = ".part";
@@ -76,6 +79,12 @@ std::string TopName(const std::string& path) {
     return path.substr(0, path.find('/'));
 }
 
+std::string LineDigest(const ManifestEntry& entry, int version) {
+    Sha256 hash;
+    hash.Add(FileManifest::Line(entry, version));
+    return hash.Finish();
+}
+
 std::chrono::milliseconds Left(std::chrono::steady_clock::time_point deadline) {
     return std::max(std::chrono::milliseconds(0),
                     std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -84,8 +93,16 @@ std::chrono::milliseconds Left(std::chrono::steady_clock::time_point deadline) {
 
 } // namespace
 
-FileFetcher::FileFetcher(std::string peerAddress, int peerPort, std::string offerToken)
-    : address(std::move(peerAddress)), port(peerPort), token(std::move(offerToken)) {}
+FileFetcher::FileFetcher(std::string peerAddress, int peerPort, std::string offerToken,
+                         int protocolVersion)
+    : address(std::move(peerAddress)), port(peerPort), token(std::move(offerToken)),
+      version(protocolVersion) {}
+
+FileFetcher::~FileFetcher() {
+    if (session != nullptr) {
+        Disconnect(std::exchange(session, nullptr));
+    }
+}
 
 void FileFetcher::Cancel() {
     cancelled = true;
@@ -116,6 +133,7 @@ PortConnection* FileFetcher::Connect(std::string& error) {
         ::shutdown(socketInUse, SHUT_RDWR);
     }
     buffered.clear();
+    bufferedAt = 0;
     return connection;
 }
 
@@ -141,12 +159,24 @@ bool FileFetcher::SendRequest(PortConnection& connection, const std::string& lin
     return true;
 }
 
+std::string_view FileFetcher::Buffered() const {
+    return std::string_view(buffered).substr(bufferedAt);
+}
+
+void FileFetcher::TakeBuffered(std::size_t count) {
+    bufferedAt += count;
+    if (bufferedAt == buffered.size()) {
+        buffered.clear();
+        bufferedAt = 0;
+    }
+}
+
 int FileFetcher::ReceiveSome(PortConnection& connection, char* buffer, int capacity,
                              std::chrono::milliseconds limit) {
-    if (!buffered.empty()) {
-        const int count = std::min(capacity, static_cast<int>(buffered.size()));
-        std::memcpy(buffer, buffered.data(), static_cast<std::size_t>(count));
-        buffered.erase(0, static_cast<std::size_t>(count));
+    if (const std::string_view held = Buffered(); !held.empty()) {
+        const int count = std::min(capacity, static_cast<int>(held.size()));
+        std::memcpy(buffer, held.data(), static_cast<std::size_t>(count));
+        TakeBuffered(static_cast<std::size_t>(count));
         return count;
     }
     return ReceiveNew(connection, buffer, capacity, limit);
@@ -196,19 +226,23 @@ std::string FileFetcher::Stopped(int outcome, std::chrono::milliseconds limit) c
 
 std::optional<std::string> FileFetcher::ReadLine(PortConnection& connection, std::size_t longest,
                                                  std::string& error) {
-    char chunk[4096];
+    std::vector<char> chunk(kLineChunk);
     for (;;) {
-        const std::size_t end = buffered.find('\n');
+        const std::string_view held = Buffered();
+        const std::size_t end = held.find('\n');
         if (end != std::string::npos && end <= longest) {
-            std::string line = buffered.substr(0, end);
-            buffered.erase(0, end + 1);
+            std::string line(held.substr(0, end));
+            TakeBuffered(end + 1);
             return line;
         }
-        if (end != std::string::npos || buffered.size() > longest) {
+        if (end != std::string::npos || held.size() > longest) {
             error = address + " sent a line longer than the protocol allows.";
             return std::nullopt;
         }
-        const int count = ReceiveNew(connection, chunk, sizeof chunk, stallLimit);
+        buffered.erase(0, bufferedAt);
+        bufferedAt = 0;
+        const int count =
+            ReceiveNew(connection, chunk.data(), static_cast<int>(chunk.size()), stallLimit);
         if (count <= 0) {
             error = count != kEnded || cancelled ? Stopped(count, stallLimit)
                     : buffered.empty()
@@ -217,7 +251,7 @@ std::optional<std::string> FileFetcher::ReadLine(PortConnection& connection, std
                         : address + " ended the connection in the middle of a line.";
             return std::nullopt;
         }
-        buffered.append(chunk, static_cast<std::size_t>(count));
+        buffered.append(chunk.data(), static_cast<std::size_t>(count));
     }
 }
 
@@ -229,12 +263,22 @@ std::optional<FileManifest> FileFetcher::List(std::string& error,
     if (connection == nullptr) {
         return std::nullopt;
     }
-    const TransferRequest request{TransferRequest::Kind::List, token, 0, 0, {}};
+    if (session != nullptr) {
+        Disconnect(std::exchange(session, nullptr));
+    }
+    const auto kind = version == 1 ? TransferRequest::Kind::List : TransferRequest::Kind::Session;
+    const TransferRequest request{kind, token, 0, 0, {}};
     std::optional<FileManifest> result;
     if (SendRequest(*connection, request.Compose(), error)) {
         result = ReadManifest(*connection, offeredEntries, error);
     }
-    Disconnect(connection);
+    // A session goes on with the files.
+    if (result && version != 1) {
+        session = connection;
+        nextAsked = 0;
+    } else {
+        Disconnect(connection);
+    }
     return result;
 }
 
@@ -271,7 +315,7 @@ std::optional<FileManifest> FileFetcher::ReadManifest(PortConnection& connection
         if (!line) {
             return std::nullopt;
         }
-        auto entry = FileManifest::ParseEntry(*line);
+        auto entry = FileManifest::ParseEntry(*line, version == 1 ? 1 : 2);
         if (!entry) {
             error = address + " sent a malformed list of files.";
             return std::nullopt;
@@ -294,12 +338,16 @@ bool FileFetcher::Place(const FileManifest& manifest, BeneathFolder& folder,
         const ManifestEntry& entry = manifest.entries[index];
         const std::string top = TopName(entry.path);
         const bool isFolder = entry.folder || top != entry.path;
+        // A FILES/2 list has no digests: a file is known by its line instead.
+        const int listed = version == 1 ? 1 : 2;
         if (tops.emplace(top, placements.size()).second) {
-            placements.push_back({top, {}, isFolder, entry.digest, false, false, {}});
+            const std::string mark =
+                isFolder || listed == 1 ? entry.digest : LineDigest(entry, listed);
+            placements.push_back({top, {}, isFolder, mark, false, false, {}});
         }
         placements[tops[top]].entries.push_back(index);
         if (isFolder) {
-            folderHashes[top].Add(FileManifest::Line(entry));
+            folderHashes[top].Add(FileManifest::Line(entry, listed));
         }
     }
     for (auto& [top, hash] : folderHashes) {
@@ -413,7 +461,12 @@ bool FileFetcher::Fetch(const FileManifest& manifest, const std::string& folderP
             placementOf[index] = &placement;
         }
     }
+    if (whole && version != 1 && session == nullptr) {
+        error = "The connection to " + address + " broke.";
+        whole = false;
+    }
     std::uint64_t reached = 0;
+    std::string madeFolder; // the last folder made, as the next entry is likely in it
     for (; whole && reached < manifest.entries.size(); ++reached) {
         const ManifestEntry& entry = manifest.entries[reached];
         Placement& placement = *placementOf[reached];
@@ -425,29 +478,24 @@ bool FileFetcher::Fetch(const FileManifest& manifest, const std::string& folderP
                 whole = false;
                 break;
             }
-            if (!folder.MakeFolders(parent)) {
+            if (parent != madeFolder && !folder.MakeFolders(parent)) {
                 error = "The folder " + Quoted(parent) +
                         " cannot be made: " + std::strerror(errno) + ".";
                 whole = false;
                 break;
             }
+            madeFolder = parent;
         }
-        if (!entry.folder && !FetchFile(folder, placement, partPath, reached, entry, error)) {
+        if (!entry.folder && ((version != 1 && !AskAhead(manifest, placementOf, reached, error)) ||
+                              !FetchFile(folder, placement, partPath, reached, entry, error))) {
             whole = false;
             break;
         }
     }
-    // Entries run in order; a top-level entry whose last part arrived before
-    // a failure still takes its name.
-    for (Placement& placement : placements) {
-        if (placement.entries.back() < reached) {
-            std::string renameError;
-            if (!Finish(folder, manifest, placement, renameError)) {
-                error = whole ? renameError : error;
-                whole = false;
-            }
-        }
+    if (session != nullptr) {
+        Disconnect(std::exchange(session, nullptr));
     }
+    whole = FinishAll(folder, manifest, placements, reached, whole, error);
     std::lock_guard guard(reservedMutex);
     for (std::size_t at = 0; at < placedNames.size(); ++at) {
         reservedNames.erase(folderKey + '\0' + placedNames[at]);
@@ -456,20 +504,52 @@ bool FileFetcher::Fetch(const FileManifest& manifest, const std::string& folderP
     return whole;
 }
 
-// Everything reaches the disk before the name is taken, and the name after,
-// so that after a power cut an arrived file is whole. Kestrane's marks go
-// once the name is taken.
+// Entries run in order; a top-level entry whose last part arrived before a
+// failure still takes its name. Everything reaches the disk before any name
+// is taken, and the names after, so that after a power cut an arrived file
+// is whole.
+bool FileFetcher::FinishAll(BeneathFolder& folder, const FileManifest& manifest,
+                            std::vector<Placement>& placements, std::uint64_t reached, bool whole,
+                            std::string& error) {
+    std::vector<Placement*> finished;
+    for (Placement& placement : placements) {
+        if (placement.entries.back() < reached) {
+            finished.push_back(&placement);
+        }
+    }
+    if (finished.empty()) {
+        return whole;
+    }
+    if (!folder.SyncFileSystem()) {
+        error = "What arrived cannot be written to the disk: " + std::string(std::strerror(errno)) +
+                ".";
+        return false;
+    }
+    bool renamed = false;
+    for (Placement* placement : finished) {
+        std::string renameError;
+        if (Finish(folder, manifest, *placement, renameError)) {
+            renamed = true;
+        } else {
+            error = whole ? renameError : error;
+            whole = false;
+        }
+    }
+    if (renamed && !folder.Sync(".")) {
+        error = "The names of what arrived cannot be written to the disk: " +
+                std::string(std::strerror(errno)) + ".";
+        whole = false;
+    }
+    return whole;
+}
+
+// Gives a flushed entry its name; Kestrane's marks go once it has it.
 bool FileFetcher::Finish(BeneathFolder& folder, const FileManifest& manifest, Placement& placement,
                          std::string& error) {
     const std::string part = WorkingName(placement);
-    bool synced = folder.Sync(part);
-    for (std::size_t at = 0; placement.folder && synced && at < placement.entries.size(); ++at) {
-        const ManifestEntry& entry = manifest.entries[placement.entries[at]];
-        synced = !entry.folder || folder.Sync(PartPath(placement, entry));
-    }
     // The name Place chose; when that was taken meanwhile, the first free
     // one, never beside a working name of another's.
-    bool renamed = synced && folder.Rename(part, placement.finalName);
+    bool renamed = folder.Rename(part, placement.finalName);
     int failure = renamed ? 0 : errno;
     for (int number = 0; failure == EEXIST && number <= kMostNumbers; ++number) {
         const std::string candidate = Numbered(placement.name, number, placement.folder);
@@ -482,9 +562,6 @@ bool FileFetcher::Finish(BeneathFolder& folder, const FileManifest& manifest, Pl
             placement.finalName = candidate;
         }
     }
-    if (renamed && !folder.Sync(".")) {
-        failure = errno;
-    }
     if (failure != 0) {
         error = Quoted(part) +
                 " arrived whole but cannot take its name: " + std::strerror(failure) + ".";
@@ -493,7 +570,9 @@ bool FileFetcher::Finish(BeneathFolder& folder, const FileManifest& manifest, Pl
     for (const std::uint64_t index : placement.entries) {
         const ManifestEntry& entry = manifest.entries[index];
         const std::string path = placement.finalName + entry.path.substr(placement.name.size());
-        const int file = entry.folder ? -1 : folder.OpenExisting(path, false);
+        // FILES/2 marks only the top-level working name.
+        const bool marked = !entry.folder && (version == 1 || !placement.folder);
+        const int file = marked ? folder.OpenExisting(path, false) : -1;
         if (file >= 0) {
             BeneathFolder::ClearMark(file);
             ::close(file);
@@ -520,24 +599,54 @@ int FileFetcher::OpenPart(BeneathFolder& folder, const Placement& placement,
         error = Quoted(partPath) + " cannot be written: " + std::strerror(errno) + ".";
         return -1;
     }
-    // Inside a working folder of Kestrane's everything is its own; a
-    // top-level working file it resumes must still carry its mark.
-    const bool marked = BeneathFolder::MarkOf(file) == entry.digest;
-    if (!placement.folder && placement.resume && !marked) {
+    // Inside a working folder of Kestrane's everything is its own (FILES/1
+    // still marks each file there with its digest); a top-level working file
+    // it resumes must still carry its mark.
+    const bool topLevel = !placement.folder;
+    const std::string& mark = topLevel ? placement.mark : entry.digest;
+    const bool marked = (!topLevel && version != 1) || BeneathFolder::MarkOf(file) == mark;
+    if (topLevel && placement.resume && !marked) {
         ::close(file);
         error = Quoted(partPath) + " changed while it was being used.";
         return -1;
     }
     if (!marked) {
-        BeneathFolder::SetMark(file, entry.digest);
+        BeneathFolder::SetMark(file, mark);
     }
     struct stat status {};
-    held = marked && ::fstat(file, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+    held = marked && placement.resume && ::fstat(file, &status) == 0
+               ? static_cast<std::uint64_t>(status.st_size)
+               : 0;
     if (held > entry.size || !hash.AddFile(file, held, &cancelled)) {
         held = 0;
         hash.Finish();
     }
     return file;
+}
+
+bool FileFetcher::AskAhead(const FileManifest& manifest, const std::vector<Placement*>& placementOf,
+                           std::uint64_t reached, std::string& error) {
+    static const std::string nothingHeld = Sha256().Finish();
+    std::string lines;
+    nextAsked = std::max(nextAsked, reached);
+    // A file whose working name holds earlier work is asked for when it is
+    // reached, with what it holds; the others hold nothing yet.
+    for (; nextAsked < manifest.entries.size() && nextAsked < reached + kRequestsAhead;
+         ++nextAsked) {
+        const ManifestEntry& entry = manifest.entries[nextAsked];
+        if (entry.folder) {
+            continue;
+        }
+        if (placementOf[nextAsked]->resume && nextAsked != reached) {
+            break;
+        }
+        if (placementOf[nextAsked]->resume) {
+            return true; // FetchFile asks, with the bytes held
+        }
+        lines +=
+            TransferRequest{TransferRequest::Kind::Get, {}, nextAsked, 0, nothingHeld}.Compose();
+    }
+    return lines.empty() || SendRequest(*session, lines, error);
 }
 
 bool FileFetcher::FetchFile(BeneathFolder& folder, const Placement& placement,
@@ -557,49 +666,29 @@ bool FileFetcher::FetchFile(BeneathFolder& folder, const Placement& placement,
                        : std::min<std::uint64_t>((entry.size - held) / leastRate, UINT32_MAX);
     started = std::chrono::steady_clock::now();
     deadline = started + overallLimit + std::chrono::seconds(needed);
-    PortConnection* connection = Connect(error);
     bool arrived = false;
-    std::uint64_t position = held;
-    if (connection != nullptr) {
-        const TransferRequest request{TransferRequest::Kind::Get, token, index, held, hash.Peek()};
-        std::optional<std::string> line;
-        if (SendRequest(*connection, request.Compose(), error) &&
-            (line = ReadLine(*connection, TransferReply::kLongestLine, error))) {
-            const auto reply = TransferReply::Parse(*line);
-            if (reply && reply->kind == TransferReply::Kind::Error) {
-                error = address + " says: " + SafeRelativePath::Printable(reply->text);
-            } else if (!reply || reply->kind != TransferReply::Kind::From ||
-                       (reply->count != 0 && reply->count != held)) {
-                error = address + " answered with something this version does not know.";
-            } else {
-                resumedBytes += reply->count;
-                if (reply->count != held) {
-                    // The bytes held were not this file's start.
-                    doneBytes -= held;
-                    hash.Finish();
-                }
-                // Nothing past the start may stay, whatever put it there: the
-                // bytes that come are checked, holes would keep what was.
-                position = reply->count;
-                if (::ftruncate(file, static_cast<off_t>(position)) != 0) {
-                    error = Quoted(partPath) + " cannot be written: " + std::strerror(errno) + ".";
-                } else {
-                    arrived = Stream(*connection, file, position, entry, hash, error);
-                }
-            }
+    if (version == 1) {
+        if (PortConnection* connection = Connect(error)) {
+            const TransferRequest request{TransferRequest::Kind::Get, token, index, held,
+                                          hash.Peek()};
+            arrived = SendRequest(*connection, request.Compose(), error) &&
+                      ReceiveFile(*connection, file, partPath, placement.resume, held, entry, hash,
+                                  error);
+            Disconnect(connection);
         }
-        Disconnect(connection);
-    }
-    if (arrived && hash.Finish() != entry.digest) {
-        ::ftruncate(file, 0);
-        doneBytes -= entry.size;
-        error = Quoted(entry.path) + " arrived, but not as offered: its SHA-256 differs. It was "
-                                     "removed and starts over when offered again.";
-        arrived = false;
-    }
-    if (arrived && ::fsync(file) != 0) {
-        error = Quoted(partPath) + " cannot be written: " + std::strerror(errno) + ".";
-        arrived = false;
+    } else {
+        // A session's requests are sent in order: this one unless asked ahead.
+        const bool asked = index < nextAsked;
+        const TransferRequest request{TransferRequest::Kind::Get, {}, index, held, hash.Peek()};
+        if (!asked) {
+            nextAsked = index + 1;
+        }
+        arrived = (asked || SendRequest(*session, request.Compose(), error)) &&
+                  ReceiveFile(*session, file, partPath, placement.resume, held, entry, hash, error);
+        if (!arrived) {
+            // Answers still on their way would be taken for others'.
+            Disconnect(std::exchange(session, nullptr));
+        }
     }
     // An empty .part holds no progress worth keeping.
     struct stat status {};
@@ -610,14 +699,86 @@ bool FileFetcher::FetchFile(BeneathFolder& folder, const Placement& placement,
     return arrived;
 }
 
+bool FileFetcher::ReceiveFile(PortConnection& connection, int file, const std::string& partPath,
+                              bool resumed, std::uint64_t held, const ManifestEntry& entry,
+                              Sha256& hash, std::string& error) {
+    const auto line = ReadLine(connection, TransferReply::kLongestLine, error);
+    if (!line) {
+        return false;
+    }
+    const auto reply = TransferReply::Parse(*line);
+    if (reply && reply->kind == TransferReply::Kind::Error) {
+        error = address + " says: " + SafeRelativePath::Printable(reply->text);
+        return false;
+    }
+    if (!reply || reply->kind != TransferReply::Kind::From ||
+        (reply->count != 0 && reply->count != held)) {
+        error = address + " answered with something this version does not know.";
+        return false;
+    }
+    resumedBytes += reply->count;
+    if (reply->count != held) {
+        // The bytes held were not this file's start.
+        doneBytes -= held;
+        hash.Finish();
+    }
+    // Nothing past the start may stay, whatever put it there: the bytes that
+    // come are checked, holes would keep what was.
+    std::uint64_t position = reply->count;
+    if (resumed && ::ftruncate(file, static_cast<off_t>(position)) != 0) {
+        error = Quoted(partPath) + " cannot be written: " + std::strerror(errno) + ".";
+        return false;
+    }
+    if (!Stream(connection, file, position, entry, hash, error)) {
+        return false;
+    }
+    const std::optional<std::string> expected =
+        version == 1 ? std::optional(entry.digest) : ReadDigest(connection, entry, error);
+    if (!expected) {
+        return false;
+    }
+    if (hash.Finish() != *expected) {
+        ::ftruncate(file, 0);
+        doneBytes -= entry.size;
+        error = Quoted(entry.path) + " arrived, but not as offered: its SHA-256 differs. It was "
+                                     "removed and starts over when offered again.";
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> FileFetcher::ReadDigest(PortConnection& connection,
+                                                   const ManifestEntry& entry, std::string& error) {
+    const auto line = ReadLine(connection, TransferReply::kLongestLine, error);
+    const auto reply = line ? TransferReply::Parse(*line) : std::nullopt;
+    if (!line) {
+        error = Quoted(entry.path) + " arrived, but its SHA-256 did not: " + error +
+                " What arrived is kept and resumes when offered again.";
+        return std::nullopt;
+    }
+    if (reply && reply->kind == TransferReply::Kind::Error) {
+        error = address + " says: " + SafeRelativePath::Printable(reply->text);
+        return std::nullopt;
+    }
+    if (!reply || reply->kind != TransferReply::Kind::Digest) {
+        error = address + " answered with something this version does not know.";
+        return std::nullopt;
+    }
+    return reply->text;
+}
+
 bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t& position,
                          const ManifestEntry& entry, Sha256& hash, std::string& error) {
-    std::vector<char> buffer(kChunk);
+    std::vector<char> buffer(std::min<std::uint64_t>(kChunk, entry.size - position + 1));
     bool whole = true;
     bool extra = false;
     while (whole && position < entry.size) {
+        // In a session the next answer follows: no read goes past this file.
+        const std::uint64_t wanted =
+            version == 1 ? buffer.size()
+                         : std::min<std::uint64_t>(buffer.size(), entry.size - position);
         const int count =
-            ReceiveSome(connection, buffer.data(), static_cast<int>(buffer.size()), stallLimit);
+            ReceiveSome(connection, buffer.data(), static_cast<int>(wanted), stallLimit);
         if (count <= 0 || cancelled) {
             const std::string why =
                 count == kLate ? " came too slowly: not within the " + Allowed() + " s it may take"
@@ -649,8 +810,10 @@ bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t& po
         error = Quoted(entry.path) + " cannot be written: " + std::strerror(errno) + ".";
         whole = false;
     }
+    // A FILES/1 answer ends with the connection: anything more is too much.
     char next = 0;
-    if (whole && (extra || ReceiveSome(connection, &next, 1, kExtraBytesWait) > 0)) {
+    if (whole && version == 1 &&
+        (extra || ReceiveSome(connection, &next, 1, kExtraBytesWait) > 0)) {
         error = address + " sent more bytes of " + Quoted(entry.path) + " than it offered (" +
                 std::to_string(entry.size) + ").";
         return false;

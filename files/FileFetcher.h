@@ -28,6 +28,13 @@ class Sha256;
 /// resumes. A top-level name is shortened so that NAME.part fits in 255
 /// bytes. Runs of zeros are left as holes.
 ///
+/// FILES/2 (the default) asks for everything over one connection, opened by
+/// List and kept for Fetch: the requests for the next files go out while a
+/// file's bytes come, and each file's digest follows its bytes. FILES/1 opens
+/// a connection per request, as copies that know only it serve them. Either
+/// way the files reach the disk with one flush of its file system before any
+/// takes its name.
+///
 /// List and Fetch block: run them on a worker thread. Cancel and the figures:
 /// any thread.
 class FileFetcher {
@@ -40,7 +47,14 @@ public:
     static constexpr std::chrono::seconds kOverallLimit{60};
     static constexpr std::uint64_t kLeastRate = 16 * 1024;
 
-    FileFetcher(std::string address, int port, std::string token);
+    /// Requests asked ahead of the file being received, in a FILES/2 session.
+    static constexpr std::uint64_t kRequestsAhead = 64;
+
+    /// `version`: the newest the offer's notice named (1 or 2).
+    FileFetcher(std::string address, int port, std::string token, int version = 2);
+    ~FileFetcher();
+    FileFetcher(const FileFetcher&) = delete;
+    FileFetcher& operator=(const FileFetcher&) = delete;
 
     /// The offer's manifest, checked entry by entry as it arrives to be safe
     /// to make; nothing is written. With `offeredEntries` (the offer's count),
@@ -84,6 +98,17 @@ private:
     static constexpr int kLate = -2;
 
     PortConnection* Connect(std::string& error);
+    /// Sends the FILES/2 requests for the files after `reached` that need no
+    /// bytes held, up to kRequestsAhead ahead; false when they cannot be sent.
+    bool AskAhead(const FileManifest& manifest, const std::vector<Placement*>& placementOf,
+                  std::uint64_t reached, std::string& error);
+    /// After a file's bytes in a session: the sender's digest of it, or
+    /// nothing, with `error`.
+    std::optional<std::string> ReadDigest(PortConnection& connection, const ManifestEntry& entry,
+                                          std::string& error);
+    /// The bytes received that no read has taken yet.
+    std::string_view Buffered() const;
+    void TakeBuffered(std::size_t count);
     bool SendRequest(PortConnection& connection, const std::string& line, std::string& error);
     /// A line of at most `longest` bytes, without its LF.
     std::optional<std::string> ReadLine(PortConnection& connection, std::size_t longest,
@@ -108,6 +133,15 @@ private:
     bool MakeTop(BeneathFolder& folder, Placement& placement, std::string& error);
     bool FetchFile(BeneathFolder& folder, const Placement& placement, const std::string& partPath,
                    std::uint64_t index, const ManifestEntry& entry, std::string& error);
+    /// Receives the answer to the GET of `index`; `connection` carries it.
+    /// `resumed`: the working file may hold bytes from before.
+    bool ReceiveFile(PortConnection& connection, int file, const std::string& partPath,
+                     bool resumed, std::uint64_t held, const ManifestEntry& entry, Sha256& hash,
+                     std::string& error);
+    /// Flushes what arrived and gives the finished entries their names.
+    bool FinishAll(BeneathFolder& folder, const FileManifest& manifest,
+                   std::vector<Placement>& placements, std::uint64_t reached, bool whole,
+                   std::string& error);
     int OpenPart(BeneathFolder& folder, const Placement& placement, const std::string& partPath,
                  const ManifestEntry& entry, Sha256& hash, std::uint64_t& held, std::string& error);
     bool Stream(PortConnection& connection, int file, std::uint64_t& position,
@@ -122,8 +156,12 @@ private:
     std::string address;
     int port;
     std::string token;
-    std::string folderKey;                          // the folder Fetch writes into
-    std::string buffered;                           // bytes received after the last line read
+    const int version;
+    PortConnection* session = nullptr; // FILES/2: from List until Fetch ends
+    std::uint64_t nextAsked = 0;       // FILES/2: the first entry not yet asked for
+    std::string folderKey;             // the folder Fetch writes into
+    std::string buffered; // bytes received after the last line read, from bufferedAt on
+    std::size_t bufferedAt = 0;
     std::chrono::steady_clock::time_point started;  // of the request under way
     std::chrono::steady_clock::time_point deadline; // for it
     std::atomic<bool> cancelled{false};

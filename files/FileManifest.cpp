@@ -7,36 +7,40 @@
 
 namespace kestrane {
 
-std::string FileManifest::Line(const ManifestEntry& entry) {
+std::string FileManifest::Line(const ManifestEntry& entry, int version) {
     const std::string path = TransferText::EncodeWord(entry.path);
-    return (entry.folder ? "D " + path
-                         : "F " + std::to_string(entry.size) + ' ' + entry.digest + ' ' + path) +
-           '\n';
+    if (entry.folder) {
+        return "D " + path + '\n';
+    }
+    const std::string digest = version == 1 ? entry.digest + ' ' : std::string();
+    return "F " + std::to_string(entry.size) + ' ' + digest + path + '\n';
 }
 
-std::string FileManifest::Compose() const {
+std::string FileManifest::Compose(int version) const {
     std::string text;
     for (const ManifestEntry& entry : entries) {
-        text += Line(entry);
+        text += Line(entry, version);
     }
     return text;
 }
 
-std::optional<ManifestEntry> FileManifest::ParseEntry(std::string_view line) {
-    const auto words = TransferText::Words(line);
+std::optional<ManifestEntry> FileManifest::ParseEntry(std::string_view line, int version) {
+    auto words = TransferText::Words(line);
     ManifestEntry entry;
     std::optional<std::string> path;
+    const std::size_t fileWords = version == 1 ? 4 : 3;
     if (words.size() == 2 && words[0] == "D") {
         entry.folder = true;
         path = TransferText::DecodeWord(words[1]);
-    } else if (words.size() == 4 && words[0] == "F" && TransferText::IsDigest(words[2])) {
+    } else if (words.size() == fileWords && words[0] == "F" &&
+               (version != 1 || TransferText::IsDigest(words[2]))) {
         const auto size = TransferText::ParseCount(words[1]);
         if (!size) {
             return std::nullopt;
         }
         entry.size = *size;
-        entry.digest = std::string(words[2]);
-        path = TransferText::DecodeWord(words[3]);
+        entry.digest = version == 1 ? std::string(words[2]) : std::string();
+        path = TransferText::DecodeWord(words.back());
     }
     if (!path) {
         return std::nullopt;

@@ -27,7 +27,8 @@ struct ManifestEntry {
 ///   F <size> <digest> <path>     a file
 ///   D <path>                     a folder (empty ones too)
 /// with the path as a TransferText word. Every folder that holds an entry is
-/// listed before it.
+/// listed before it. A FILES/2 session lists a file without its digest,
+/// `F <size> <path>`, and sends the digest after the file's bytes.
 class FileManifest {
 public:
     static constexpr std::uint64_t kMostEntries = 100'000;
@@ -38,10 +39,10 @@ public:
     static constexpr std::size_t kLongestLine =
         2 + 20 + 1 + 64 + 1 + 3 * SafeRelativePath::kLongestPath;
 
-    /// The entry lines, each ending in LF.
-    std::string Compose() const;
+    /// The entry lines, each ending in LF, as `version` of the protocol lists them.
+    std::string Compose(int version = 1) const;
     /// One entry line without its LF; nothing when malformed.
-    static std::optional<ManifestEntry> ParseEntry(std::string_view line);
+    static std::optional<ManifestEntry> ParseEntry(std::string_view line, int version = 1);
     /// Appends `entry` when it may follow the entries added before it, else
     /// says why not, for the person, and leaves it out. `lineBytes` is what
     /// its line took, LF included. So a manifest is checked as it is read.
@@ -52,7 +53,7 @@ public:
     /// The files' sizes added up; Problem() has ruled out an overflow.
     std::uint64_t TotalBytes() const;
     /// One entry's line, LF included.
-    static std::string Line(const ManifestEntry& entry);
+    static std::string Line(const ManifestEntry& entry, int version = 1);
 
     std::vector<ManifestEntry> entries;
 

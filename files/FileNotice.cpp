@@ -9,7 +9,7 @@
 namespace kestrane {
 namespace {
 
-constexpr std::string_view kVersion = "FILES/1";
+constexpr std::string_view kVersionPrefix = "FILES/";
 constexpr std::string_view kOffer = "OFFER";
 constexpr std::string_view kDecline = "DECLINE";
 constexpr std::string_view kReceived = "RECEIVED";
@@ -36,10 +36,18 @@ std::optional<FileNotice> FileNotice::Parse(std::string_view text) {
         return std::nullopt;
     }
     const auto words = TransferText::Words(*line);
-    if (words.size() < 3 || words[0] != kVersion || !OfferToken::IsToken(words[2])) {
+    if (words.size() < 3 || !OfferToken::IsToken(words[2])) {
         return std::nullopt;
     }
     FileNotice notice;
+    for (int version = 1; version <= kNewestVersion; ++version) {
+        if (words[0] == std::string(kVersionPrefix) + std::to_string(version)) {
+            notice.version = version;
+        }
+    }
+    if (words[0] != std::string(kVersionPrefix) + std::to_string(notice.version)) {
+        return std::nullopt;
+    }
     notice.token = std::string(words[2]);
     for (const auto& [kind, word] : {std::pair{Kind::Decline, kDecline},
                                      {Kind::Received, kReceived},
@@ -69,7 +77,7 @@ std::optional<FileNotice> FileNotice::Parse(std::string_view text) {
 }
 
 std::string FileNotice::Compose() const {
-    std::string text(kVersion);
+    std::string text = std::string(kVersionPrefix) + std::to_string(version);
     switch (kind) {
     case Kind::Offer:
         text += ' ' + std::string(kOffer) + ' ' + token + ' ' + std::to_string(entries) + ' ' +

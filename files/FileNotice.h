@@ -14,12 +14,18 @@ namespace kestrane {
 ///   FILES/1 DECLINE <token>
 ///   FILES/1 RECEIVED <token>
 ///   FILES/1 WITHDRAW <token>
+/// and the same after FILES/2. The version an offer names is the newest
+/// stream protocol its sender serves; a sender that serves FILES/2 offers
+/// in both versions, the newer first, so that a copy knowing only FILES/1
+/// still hears of it.
 class FileNotice {
 public:
     enum class Kind { Offer, Decline, Received, Withdraw };
 
     /// The longest title, decoded: a file name's limit on Linux.
     static constexpr std::size_t kLongestTitle = 255;
+    /// The versions this copy knows, and so the newest it offers.
+    static constexpr int kNewestVersion = 2;
 
     /// Any bytes; nothing when they are not one line ending in CR LF that
     /// holds a notice this version knows.
@@ -33,6 +39,7 @@ public:
     std::uint64_t entries = 0; // offer only: files and folders listed
     std::uint64_t bytes = 0;   // offer only: the files' sizes added up
     std::string title;         // offer only: what the person sees, e.g. the first name
+    int version = 1;           // FILES/1 or FILES/2
 };
 
 } // namespace kestrane

@@ -30,6 +30,9 @@ FileServer::~FileServer() {
     {
         std::lock_guard guard(mutex);
         quitting = true;
+        for (const auto& [token, offered] : offers) {
+            offered.offer->digests->Stop();
+        }
     }
     sweeperWake.notify_all();
     if (sweeper.joinable()) {
@@ -78,6 +81,10 @@ bool FileServer::Open(int wantedPort, std::string& error) {
 }
 
 void FileServer::Add(Offer offer) {
+    if (offer.digests == nullptr) {
+        offer.digests = std::make_shared<OfferDigests>(offer.manifest, offer.sources);
+        offer.digests->Start();
+    }
     std::lock_guard guard(mutex);
     const std::string token = offer.token;
     offers[token] = Offered{std::make_shared<const Offer>(std::move(offer)),
@@ -93,6 +100,7 @@ void FileServer::Withdraw(const std::string& token) {
             return;
         }
         const std::string recipient = found->second.offer->recipient;
+        found->second.offer->digests->Stop();
         offers.erase(found);
         for (const auto& serving : servings) {
             if (serving->Token() == token) {
@@ -160,6 +168,7 @@ bool FileServer::Admit(PortConnection& connection) {
     if (!HoldsOfferFor(peer) || fromPeer >= limits.waitingPerHost) {
         return false;
     }
+    ++accepted;
     waiting[connection.GetId()] =
         Waiting{peer, std::chrono::steady_clock::now() + limits.requestDeadline, {}};
     sweeperWake.notify_one();

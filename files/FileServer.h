@@ -1,7 +1,7 @@
 #pragma once
 
 #include "files/FileManifest.h"
-#include "files/OfferedFolder.h"
+#include "files/OfferDigests.h"
 
 #include <atomic>
 #include <chrono>
@@ -31,24 +31,22 @@ class PortListener;
 /// What a host can make it hold is bounded by its Limits: connections that
 /// have not yet sent a whole request line, by host and in time, and requests
 /// served at once, by host and in all; a request beyond those is answered ERR.
+/// A FILES/2 session counts as one request served while it lasts.
 ///
 /// Add, Withdraw and the figures: any thread. The callbacks run on the
 /// listener's threads; a sweeper thread of the server's own closes connections
 /// whose request line is late.
 class FileServer {
 public:
-    /// Where an offered file is read from, and what it was when it was hashed.
-    struct Source {
-        std::shared_ptr<const OfferedFolder> folder; // null for a folder entry
-        std::string path;                            // beneath `folder`
-        FileStamp stamp;
-    };
+    using Source = OfferDigests::Source;
 
+    /// The manifest's digests may be left empty: Add starts reading them.
     struct Offer {
         std::string token;
         std::string recipient; // dotted IPv4 address it was offered to
         FileManifest manifest;
         std::vector<Source> sources; // per entry
+        std::shared_ptr<OfferDigests> digests;
     };
 
     struct Limits {
@@ -75,16 +73,19 @@ public:
     /// The port it listens on, once open.
     int Port() const { return port; }
 
+    /// Serves `offer` from now on, and starts reading its files' digests.
     void Add(Offer offer);
-    /// Ends the offer: requests for it are refused and what is being sent
-    /// from it is cut off. When it was its host's last offer, that host's
-    /// connections that have not yet asked for anything are closed.
+    /// Ends the offer: requests for it are refused, what is being sent from it
+    /// is cut off, and the reading of its digests stops. When it was its host's last offer, that
+    /// host's connections that have not yet asked for anything are closed.
     void Withdraw(const std::string& token);
     /// File bytes of the offer sent so far, all connections together; 0 once
     /// it is withdrawn.
     std::uint64_t SentBytes(const std::string& token) const;
     /// Connections that have not yet sent a whole request line.
     std::size_t WaitingConnections() const;
+    /// Connections admitted so far.
+    std::uint64_t AcceptedConnections() const { return accepted; }
 
 private:
     /// An offer and the count of its bytes sent, which its servings share.
@@ -129,6 +130,7 @@ private:
     std::map<std::string, Offered> offers;            // guarded by mutex
     std::map<std::uint32_t, Waiting> waiting;         // guarded by mutex; by connection id
     std::list<std::shared_ptr<FileServing>> servings; // guarded by mutex
+    std::atomic<std::uint64_t> accepted{0};
 };
 
 } // namespace kestrane

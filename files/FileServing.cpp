@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -117,10 +119,16 @@ void FileServing::Run() {
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     PrepareForServing(socket);
     if (!stop) {
-        if (request.kind == TransferRequest::Kind::List) {
+        switch (request.kind) {
+        case TransferRequest::Kind::List:
             ServeList();
-        } else {
-            ServeFile();
+            break;
+        case TransferRequest::Kind::Session:
+            ServeSession();
+            break;
+        case TransferRequest::Kind::Get:
+            ServeFile(request, false);
+            break;
         }
     }
     {
@@ -139,47 +147,129 @@ void FileServing::SendError(const std::string& text) {
 }
 
 void FileServing::ServeList() {
-    const TransferReply header{TransferReply::Kind::Ok, offer->manifest.entries.size(), {}};
-    SendAll(header.Compose() + offer->manifest.Compose());
+    // A FILES/1 list carries every digest: it waits until they are read.
+    FileManifest listed = offer->manifest;
+    for (std::size_t index = 0; index < listed.entries.size(); ++index) {
+        ManifestEntry& entry = listed.entries[index];
+        if (entry.folder) {
+            continue;
+        }
+        const auto digest = offer->digests->Wait(index, stop);
+        if (!digest) {
+            if (!stop) {
+                SendError(ChangedText(entry));
+            }
+            return;
+        }
+        entry.digest = *digest;
+    }
+    const TransferReply header{TransferReply::Kind::Ok, listed.entries.size(), {}};
+    SendAll(header.Compose() + listed.Compose());
 }
 
-void FileServing::ServeFile() {
-    const std::uint64_t index = request.index;
+void FileServing::ServeSession() {
+    // Answers go out as soon as they are whole: a receiver waits for each.
+    const int noDelay = 1;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    const TransferReply header{TransferReply::Kind::Ok, offer->manifest.entries.size(), {}};
+    if (!SendAll(header.Compose() + offer->manifest.Compose(2))) {
+        return;
+    }
+    while (!stop) {
+        const auto line = ReadRequestLine();
+        if (!line) {
+            return;
+        }
+        const auto next = TransferRequest::Parse(*line);
+        if (!next || next->kind != TransferRequest::Kind::Get || !next->token.empty()) {
+            SendError("the request is not one this version knows");
+            return;
+        }
+        if (!ServeFile(*next, true)) {
+            return;
+        }
+    }
+}
+
+std::optional<std::string> FileServing::ReadRequestLine() {
+    for (;;) {
+        const std::size_t end = requestBytes.find('\n');
+        if (end != std::string::npos && end < TransferRequest::kLongestLine) {
+            std::string line = requestBytes.substr(0, end);
+            requestBytes.erase(0, end + 1);
+            return line;
+        }
+        if (end != std::string::npos || requestBytes.size() >= TransferRequest::kLongestLine) {
+            SendError("the request is longer than the protocol allows");
+            return std::nullopt;
+        }
+        char chunk[TransferRequest::kLongestLine];
+        const ssize_t count = ::recv(socket, chunk, sizeof chunk, 0);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        // The receiver closed the session, went silent for the stall limit,
+        // or the serving was cut.
+        if (count <= 0) {
+            return std::nullopt;
+        }
+        requestBytes.append(chunk, static_cast<std::size_t>(count));
+    }
+}
+
+bool FileServing::MoreRequestsWaiting() const {
+    return requestBytes.find('\n') != std::string::npos;
+}
+
+std::string FileServing::ChangedText(const ManifestEntry& entry) {
+    return "\"" + entry.path + "\" changed or went away since it was offered";
+}
+
+bool FileServing::ServeFile(const TransferRequest& asked, bool session) {
+    const std::uint64_t index = asked.index;
     const auto& entries = offer->manifest.entries;
     if (index >= entries.size() || index >= offer->sources.size() || entries[index].folder ||
         offer->sources[index].folder == nullptr) {
         SendError("the offer has no file number " + std::to_string(index));
-        return;
+        return false;
     }
     const ManifestEntry& entry = entries[index];
     const FileServer::Source& source = offer->sources[index];
     const int file = source.folder->OpenForReading(source.path);
     if (file < 0 && (errno == EMFILE || errno == ENFILE)) {
         SendError("the sending computer cannot open more files now; try again later");
-        return;
+        return false;
     }
     struct stat status {};
     if (file < 0 || ::fstat(file, &status) != 0 || !IsAsOffered(status, source)) {
-        SendError("\"" + entry.path + "\" changed or went away since it was offered");
+        SendError(ChangedText(entry));
         if (file >= 0) {
             ::close(file);
         }
-        return;
+        return false;
     }
+    const bool served = SendFrom(file, entry, asked) && (!session || SendDigest(index, entry));
+    ::close(file);
+    return served;
+}
+
+bool FileServing::SendFrom(int file, const ManifestEntry& entry, const TransferRequest& asked) {
     // The held bytes are kept only when they are the start of this very file.
     std::uint64_t start = 0;
-    if (request.offset > 0 && request.offset <= entry.size) {
+    if (asked.offset > 0 && asked.offset <= entry.size) {
         Sha256 held;
-        const bool read = held.AddFile(file, request.offset, &stop);
+        const bool read = held.AddFile(file, asked.offset, &stop);
         if (stop) {
-            ::close(file);
-            return;
+            return false;
         }
-        start = read && held.Finish() == request.heldDigest ? request.offset : 0;
+        start = read && held.Finish() == asked.heldDigest ? asked.offset : 0;
     }
-    if (!SendAll(TransferReply{TransferReply::Kind::From, start, {}}.Compose())) {
-        ::close(file);
-        return;
+    // The bytes follow at once: the line waits for them rather than going
+    // out in a packet of its own. What sends next without MSG_MORE, or the
+    // close, lets it go.
+    if (!SendBytes(socket, TransferReply{TransferReply::Kind::From, start, {}}.Compose(),
+                   MSG_MORE)) {
+        return false;
     }
     off_t position = static_cast<off_t>(start);
     while (static_cast<std::uint64_t>(position) < entry.size) {
@@ -190,11 +280,24 @@ void FileServing::ServeFile() {
             continue;
         }
         if (count <= 0) {
-            break;
+            return false;
         }
         *sent += static_cast<std::uint64_t>(count);
     }
-    ::close(file);
+    return true;
+}
+
+bool FileServing::SendDigest(std::uint64_t index, const ManifestEntry& entry) {
+    const auto digest = offer->digests->Wait(index, stop);
+    if (!digest) {
+        if (!stop) {
+            SendError(ChangedText(entry));
+        }
+        return false;
+    }
+    // When the next request is already here, its answer follows in the same packet.
+    return SendBytes(socket, TransferReply{TransferReply::Kind::Digest, 0, *digest}.Compose(),
+                     MoreRequestsWaiting() ? MSG_MORE : 0);
 }
 
 } // namespace kestrane

@@ -8,17 +8,19 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 
 namespace kestrane {
 
-/// One request answered on a thread of its own: an offer's manifest, or one
-/// file's bytes. Owns the connection's socket from Start on, and closes it
-/// when the answer ends. What it reads from the server that started it (the offer, the count
-/// of bytes sent) it shares rather than borrows, so a serving that does not
-/// end in time can be left to end on its own.
+/// One request answered on a thread of its own: an offer's manifest, one
+/// file's bytes, or a FILES/2 session (the manifest, then the files asked
+/// for, one request line after another, on the one connection). Owns the connection's socket from
+/// Start on, and closes it when the answer ends. What it reads from the server that started it (the
+/// offer, the count of bytes sent) it shares rather than borrows, so a serving that does not end in
+/// time can be left to end on its own.
 ///
 /// Cut, Done and the names: any thread. Start, then Join: once each, one
 /// thread at a time.
@@ -51,7 +53,16 @@ public:
 private:
     void Run();
     void ServeList();
-    void ServeFile();
+    void ServeSession();
+    /// False when the connection cannot go on: what went wrong was answered.
+    bool ServeFile(const TransferRequest& asked, bool session);
+    bool SendFrom(int file, const ManifestEntry& entry, const TransferRequest& asked);
+    bool SendDigest(std::uint64_t index, const ManifestEntry& entry);
+    /// The next request line of a session, without its LF; nothing when the
+    /// receiver ended it or broke the protocol (then answered).
+    std::optional<std::string> ReadRequestLine();
+    bool MoreRequestsWaiting() const;
+    static std::string ChangedText(const ManifestEntry& entry);
     bool SendAll(std::string_view bytes);
     void SendError(const std::string& text);
 
@@ -63,6 +74,7 @@ private:
     /// Closed and set to -1 by the serving thread, under socketLock, so that
     /// Cut never shuts down a number that a later connection reuses.
     int socket;
+    std::string requestBytes; // serving thread: received, not yet served
     std::atomic<bool> stop{false};
     std::atomic<bool> done{false};
     std::thread thread;

@@ -83,35 +83,20 @@ bool OfferBuilder::AddItem(const std::string& path, FileServer::Offer& offer, st
         return AddFolder(path, offer, error);
     }
     if (S_ISREG(status.st_mode)) {
-        return AddFile(path, offer, error);
+        return AddFile(path, status, offer, error);
     }
     skipped.push_back(folderPath + path);
     return true;
 }
 
-bool OfferBuilder::AddFile(const std::string& path, FileServer::Offer& offer, std::string& error) {
-    const int file = folder->OpenForReading(path);
-    struct stat status {};
-    const bool opened = file >= 0 && ::fstat(file, &status) == 0;
-    if (opened && !S_ISREG(status.st_mode)) {
-        ::close(file); // it became something else since it was listed
-        skipped.push_back(folderPath + path);
-        return true;
-    }
-    std::optional<std::string> digest;
-    if (opened) {
-        digest = Sha256::OfFile(file, static_cast<std::uint64_t>(status.st_size), &stop);
-    }
-    if (!digest) {
-        error = stop ? "Cancelled." : CannotRead(folderPath + path);
-        if (file >= 0) {
-            ::close(file);
-        }
+bool OfferBuilder::AddFile(const std::string& path, const struct stat& status,
+                           FileServer::Offer& offer, std::string& error) {
+    if (stop) {
+        error = "Cancelled.";
         return false;
     }
-    ::close(file);
-    offer.manifest.entries.push_back(
-        {false, static_cast<std::uint64_t>(status.st_size), *digest, path});
+    // Its digest is read once the offer is out (OfferDigests), from this very file.
+    offer.manifest.entries.push_back({false, static_cast<std::uint64_t>(status.st_size), {}, path});
     offer.sources.push_back({folder, path, FileStamp::Of(status)});
     return true;
 }

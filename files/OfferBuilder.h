@@ -13,9 +13,11 @@ namespace kestrane {
 /// folder with everything in it, under the chosen item's own name. Symbolic
 /// links are never followed (a link could lead anywhere, and loop), and like
 /// sockets, devices and pipes they are left out and named in `skipped`.
-/// Every file is read once for its SHA-256, so Build may take a while: run it
-/// off the UI thread. The folder that holds each chosen item is kept open in
-/// the offer, and its files are served later from beneath it alone.
+/// Files are listed with their sizes, not read: their digests are read once
+/// the offer is out (FileServer::Add). Listing a large tree still takes a
+/// while: run Build off the UI thread. The folder that holds each chosen item
+/// is kept open in the offer, and its files are served later from beneath it
+/// alone.
 class OfferBuilder {
 public:
     /// False, with a reason for the person, when a chosen item cannot be read
@@ -31,7 +33,8 @@ private:
     bool AddChosen(const std::vector<std::string>& chosen, FileServer::Offer& offer,
                    std::string& error);
     // `path` is both the entry's path and where it is beneath `folder`.
-    bool AddFile(const std::string& path, FileServer::Offer& offer, std::string& error);
+    bool AddFile(const std::string& path, const struct stat& status, FileServer::Offer& offer,
+                 std::string& error);
     bool AddFolder(const std::string& path, FileServer::Offer& offer, std::string& error);
     bool AddItem(const std::string& path, FileServer::Offer& offer, std::string& error);
 

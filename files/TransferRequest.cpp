@@ -5,37 +5,57 @@
 
 namespace kestrane {
 
+namespace {
+
+constexpr std::string_view kSession = "FILES/2";
+
+} // namespace
+
 std::optional<TransferRequest> TransferRequest::Parse(std::string_view line) {
-    const auto words = TransferText::Words(line);
-    if (line.size() >= kLongestLine || words.size() < 2 || !OfferToken::IsToken(words[1])) {
+    auto words = TransferText::Words(line);
+    if (line.size() >= kLongestLine || words.size() < 2) {
         return std::nullopt;
     }
     TransferRequest request;
-    request.token = std::string(words[1]);
-    if (words[0] == "LIST" && words.size() == 2) {
+    // A GET names its token only outside a session.
+    const bool tokenless = words[0] == "GET" && words.size() == 4;
+    if (!tokenless) {
+        if (!OfferToken::IsToken(words[1])) {
+            return std::nullopt;
+        }
+        request.token = std::string(words[1]);
+        words.erase(words.begin() + 1);
+    }
+    if ((words[0] == "LIST" || words[0] == kSession) && words.size() == 1 && !tokenless) {
+        request.kind = words[0] == "LIST" ? Kind::List : Kind::Session;
         return request;
     }
-    if (words[0] != "GET" || words.size() != 5 || !TransferText::IsDigest(words[4])) {
+    if (words[0] != "GET" || words.size() != 4 || !TransferText::IsDigest(words[3])) {
         return std::nullopt;
     }
-    const auto index = TransferText::ParseCount(words[2]);
-    const auto offset = TransferText::ParseCount(words[3]);
+    const auto index = TransferText::ParseCount(words[1]);
+    const auto offset = TransferText::ParseCount(words[2]);
     if (!index || !offset) {
         return std::nullopt;
     }
     request.kind = Kind::Get;
     request.index = *index;
     request.offset = *offset;
-    request.heldDigest = std::string(words[4]);
+    request.heldDigest = std::string(words[3]);
     return request;
 }
 
 std::string TransferRequest::Compose() const {
-    if (kind == Kind::List) {
+    switch (kind) {
+    case Kind::List:
         return "LIST " + token + '\n';
+    case Kind::Session:
+        return std::string(kSession) + ' ' + token + '\n';
+    case Kind::Get:
+        break;
     }
-    return "GET " + token + ' ' + std::to_string(index) + ' ' + std::to_string(offset) + ' ' +
-           heldDigest + '\n';
+    return "GET " + (token.empty() ? "" : token + ' ') + std::to_string(index) + ' ' +
+           std::to_string(offset) + ' ' + heldDigest + '\n';
 }
 
 std::optional<TransferReply> TransferReply::Parse(std::string_view line) {
@@ -48,6 +68,11 @@ std::optional<TransferReply> TransferReply::Parse(std::string_view line) {
         return reply;
     }
     const auto words = TransferText::Words(line);
+    if (words.size() == 2 && words[0] == "SHA" && TransferText::IsDigest(words[1])) {
+        reply.kind = Kind::Digest;
+        reply.text = std::string(words[1]);
+        return reply;
+    }
     const auto count = words.size() == 2 ? TransferText::ParseCount(words[1]) : std::nullopt;
     if (!count || (words[0] != "OK" && words[0] != "FROM")) {
         return std::nullopt;
@@ -63,6 +88,8 @@ std::string TransferReply::Compose() const {
         return "OK " + std::to_string(count) + '\n';
     case Kind::From:
         return "FROM " + std::to_string(count) + '\n';
+    case Kind::Digest:
+        return "SHA " + text + '\n';
     case Kind::Error:
         break;
     }

@@ -89,14 +89,18 @@ TEST(FilesTest, NoticesRoundTripAndAnythingElseIsNoNotice) {
     EXPECT_EQ(FileNotice::Parse(offer.Compose())->title, offer.title.substr(0, 254));
     const std::string decline = "FILES/1 DECLINE " + kToken;
     for (const std::string& bad : std::vector<std::string>{
-             "FILES/2 DECLINE " + kToken, decline + " x", "FILES/1 DECLINE " + std::string(32, 'A'),
-             "FILES/1 OFFER " + kToken + " 0 0 t", "FILES/1 OFFER " + kToken + " 1 1 ",
-             "FILES/1 OFFER " + kToken + " 1 1 t u",
+             "FILES/3 DECLINE " + kToken, "FILES/ DECLINE " + kToken, decline + " x",
+             "FILES/1 DECLINE " + std::string(32, 'A'), "FILES/1 OFFER " + kToken + " 0 0 t",
+             "FILES/1 OFFER " + kToken + " 1 1 ", "FILES/1 OFFER " + kToken + " 1 1 t u",
              "FILES/1 OFFER " + kToken + " 1 1 " + std::string(256, 't'), "FILES/1 OFFER",
              "FILES/1 OFFER " + kToken + " 1 1 a\r\nb", "FILES/1 OFFER " + kToken + " 1 1 a\nb"}) {
         EXPECT_FALSE(FileNotice::Parse(bad + "\r\n")) << bad;
     }
     EXPECT_FALSE(FileNotice::Parse(decline));
+    offer.version = 2;
+    EXPECT_TRUE(offer.Compose().starts_with("FILES/2 OFFER " + kToken + " 3 5000000000 "));
+    EXPECT_EQ(FileNotice::Parse(offer.Compose())->version, 2);
+    EXPECT_EQ(FileNotice::Parse(decline + "\r\n")->version, 1);
 }
 
 TEST(FilesTest, ManifestsRoundTripAndUnmakeableOnesAreRefused) {
@@ -107,6 +111,11 @@ TEST(FilesTest, ManifestsRoundTripAndUnmakeableOnesAreRefused) {
     EXPECT_EQ(FileManifest::ParseEntry("F 7 " + kDigest + " Photos/a%20b.jpg"),
               manifest.entries[1]);
     EXPECT_FALSE(manifest.Problem());
+    // A FILES/2 list leaves the digest out, and takes no line with one.
+    EXPECT_EQ(manifest.Compose(2), "D Photos\nF 7 Photos/a%20b.jpg\n");
+    EXPECT_EQ(FileManifest::ParseEntry("F 7 Photos/a%20b.jpg", 2)->size, 7u);
+    EXPECT_FALSE(FileManifest::ParseEntry("F 7 " + kDigest + " a", 2));
+    EXPECT_FALSE(FileManifest::ParseEntry("F 7 a", 1));
     for (const std::string& bad :
          std::vector<std::string>{"F 7 " + kDigest, "F 07 " + kDigest + " a", "F 7 x a", "D",
                                   "D a b", "X a", "F 7 " + kDigest + " a%"}) {
@@ -148,14 +157,22 @@ TEST(FilesTest, RequestsAndRepliesRoundTripAndMalformedOnesAreRefused) {
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->offset, 4'294'967'296u);
     EXPECT_EQ(TransferRequest::Parse("LIST " + kToken)->kind, TransferRequest::Kind::List);
+    EXPECT_EQ(TransferRequest::Parse("FILES/2 " + kToken)->kind, TransferRequest::Kind::Session);
+    const auto inSession = TransferRequest::Parse("GET 7 0 " + kDigest);
+    ASSERT_TRUE(inSession);
+    EXPECT_TRUE(inSession->token.empty());
+    EXPECT_EQ(inSession->Compose(), "GET 7 0 " + kDigest + "\n");
     for (const std::string& bad : std::vector<std::string>{
-             "LIST", "LIST " + kToken + " ", "GET " + kToken + " 1 2",
+             "LIST", "LIST " + kToken + " ", "GET " + kToken + " 1 2", "FILES/2",
+             "FILES/2 " + kToken + " 1", "GET 1 2 " + kToken, "LIST 1 2 " + kDigest,
              "GET " + kToken + " 1 2 " + std::string(64, 'E'), "PUT " + kToken}) {
         EXPECT_FALSE(TransferRequest::Parse(bad)) << bad;
     }
     EXPECT_EQ(TransferReply::Parse("FROM 9")->count, 9u);
     EXPECT_EQ(TransferReply::Parse("ERR no such offer")->text, "no such offer");
     EXPECT_FALSE(TransferReply::Parse("OK"));
+    EXPECT_EQ(TransferReply::Parse("SHA " + kDigest)->text, kDigest);
+    EXPECT_FALSE(TransferReply::Parse("SHA " + kToken));
     EXPECT_EQ((TransferReply{TransferReply::Kind::Error, 0, "a\nb"}.Compose()), "ERR a b\n");
 }
 

@@ -86,7 +86,10 @@ protected:
     FileServer server; // opened by the tests that use it: one may run at a time
 };
 
-TEST_F(Transfer, FoldersArriveWholeBesideWhatIsThereAndCutFilesResume) {
+class TransferEitherVersion : public Transfer, public ::testing::WithParamInterface<int> {};
+
+TEST_P(TransferEitherVersion, FoldersArriveWholeBesideWhatIsThereAndCutFilesResume) {
+    const int version = GetParam();
     const std::string photo = Bytes(300'000, 1), deep = Bytes(5, 2), big = Bytes(3'000'000, 3);
     Write(root / "out/Photos/a b.jpg", photo);
     Write(root / "out/Photos/empty.txt", "");
@@ -97,17 +100,19 @@ TEST_F(Transfer, FoldersArriveWholeBesideWhatIsThereAndCutFilesResume) {
     Write(root / "in/Photos/mine.txt", "mine");
     // An earlier attempt left the first megabyte.
     Write(root / "in/big.bin.part", big.substr(0, 1'000'000));
-    Mark(root / "in/big.bin.part", DigestOf(big));
+    Mark(root / "in/big.bin.part", version == 1 ? DigestOf(big) : DigestOf("F 3000000 big.bin\n"));
     ASSERT_TRUE(server.Open(0, error)) << error;
 
-    FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}};
+    FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}};
     OfferBuilder builder;
     ASSERT_TRUE(builder.Build({root / "out/Photos", root / "out/big.bin"}, offer, error)) << error;
     EXPECT_EQ(builder.skipped, std::vector<std::string>{root / "out/Photos/link"});
     server.Add(offer);
-    FileFetcher fetcher("127.0.0.1", server.Port(), offer.token);
+    FileFetcher fetcher("127.0.0.1", server.Port(), offer.token, version);
     ASSERT_TRUE(Fetch(fetcher)) << error;
 
+    // FILES/1 connects for the list and each file; FILES/2 once for all.
+    EXPECT_EQ(server.AcceptedConnections(), version == 1 ? 5u : 1u);
     EXPECT_EQ(fetcher.placedNames, (std::vector<std::string>{"Photos (1)", "big.bin"}));
     EXPECT_EQ(
         Tree(root / "in"),
@@ -120,6 +125,8 @@ TEST_F(Transfer, FoldersArriveWholeBesideWhatIsThereAndCutFilesResume) {
     EXPECT_EQ(server.SentBytes(offer.token), photo.size() + deep.size() + 2'000'000);
     EXPECT_EQ(fetcher.doneBytes, fetcher.totalBytes);
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, TransferEitherVersion, ::testing::Values(1, 2));
 
 TEST_F(Transfer, WorkingFilesAreResumedOnlyWhenMadeForTheFileAndNamesFitLinux) {
     // Holes inside and at the end, where stale bytes could hide.
@@ -134,41 +141,49 @@ TEST_F(Transfer, WorkingFilesAreResumedOnlyWhenMadeForTheFileAndNamesFitLinux) {
     const struct {
         std::string name, before; // before: what the folder held: "f.bin" or "f.bin.part"
         std::string held;         // its bytes; "/" for a folder
-        std::string mark;         // the digest it is marked with
+        std::string mark;         // what it is marked with; "ours": the mark for this file
         std::string placed;
     } cases[] = {
         {"f.bin", "f.bin", "mine", "", "f (1).bin"},
         {"f.bin", "f.bin.part", "mine", "", "f (1).bin"},
         {"f.bin", "f.bin.part", "/", "", "f (1).bin"},
         {"f.bin", "f.bin.part", "other", DigestOf("other"), "f (1).bin"},
-        {"f.bin", "f.bin.part", Bytes(900'000, 6), DigestOf(offered), "f.bin"},
-        {"f.bin", "f.bin.part", Bytes(1000, 6), DigestOf(offered), "f.bin"},
+        {"f.bin", "f.bin.part", Bytes(900'000, 6), "ours", "f.bin"},
+        {"f.bin", "f.bin.part", Bytes(1000, 6), "ours", "f.bin"},
         {std::string(251, 'n') + ".bin", "", "", "", std::string(246, 'n') + ".bin"},
         {accented, "", "", "", accentedShort},
     };
     ASSERT_TRUE(server.Open(0, error)) << error;
-    for (const auto& item : cases) {
-        SCOPED_TRACE(item.placed + " after " + item.before + item.mark);
-        fs::remove_all(root);
-        fs::create_directories(root / "in");
-        Write(root / "out" / item.name, offered);
-        if (item.held == "/") {
-            fs::create_directories(root / "in" / item.before);
-        } else if (!item.before.empty()) {
-            Write(root / "in" / item.before, item.held);
-        }
-        if (!item.mark.empty()) {
-            Mark(root / "in" / item.before, item.mark);
-        }
-        FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}};
-        ASSERT_TRUE(OfferBuilder().Build({root / "out" / item.name}, offer, error)) << error;
-        server.Add(offer);
-        FileFetcher fetcher("127.0.0.1", server.Port(), offer.token);
-        ASSERT_TRUE(Fetch(fetcher)) << error;
-        EXPECT_EQ(fetcher.placedNames, std::vector<std::string>{item.placed});
-        EXPECT_TRUE(Read(root / "in" / item.placed) == offered) << "not as offered";
-        if (item.mark.empty() && item.held != "/" && !item.before.empty()) {
-            EXPECT_EQ(Read(root / "in" / item.before), item.held);
+    // FILES/1 marks a working file with the file's digest, FILES/2 with its list line's.
+    const std::string ours[] = {DigestOf(offered), DigestOf("F 800000 f.bin\n")};
+    for (const int version : {1, 2}) {
+        for (const auto& item : cases) {
+            SCOPED_TRACE(item.placed + " after " + item.before + item.mark + " in FILES/" +
+                         std::to_string(version));
+            fs::remove_all(root);
+            fs::create_directories(root / "in");
+            Write(root / "out" / item.name, offered);
+            if (item.held == "/") {
+                fs::create_directories(root / "in" / item.before);
+            } else if (!item.before.empty()) {
+                Write(root / "in" / item.before, item.held);
+            }
+            if (!item.mark.empty()) {
+                Mark(root / "in" / item.before,
+                     item.mark == "ours" ? ours[version - 1] : item.mark);
+            }
+            FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}};
+            ASSERT_TRUE(OfferBuilder().Build({root / "out" / item.name}, offer, error)) << error;
+            server.Add(offer);
+            FileFetcher fetcher("127.0.0.1", server.Port(), offer.token, version);
+            ASSERT_TRUE(Fetch(fetcher)) << error;
+            EXPECT_EQ(fetcher.placedNames, std::vector<std::string>{item.placed});
+            EXPECT_TRUE(Read(root / "in" / item.placed) == offered) << "not as offered";
+            if (item.mark.empty() && item.held != "/" && !item.before.empty()) {
+                EXPECT_EQ(Read(root / "in" / item.before), item.held);
+            }
+            const bool resumable = item.mark == "ours" && item.held.size() <= offered.size();
+            EXPECT_EQ(fetcher.resumedBytes, resumable ? item.held.size() : 0u);
         }
     }
 }
@@ -204,7 +219,7 @@ TEST_F(Transfer, RenamesNeverReplaceANameWithOrWithoutTheFileSystemsHelp) {
 TEST_F(Transfer, OffersServeOnlyTheirOwnHostWhileTheyLive) {
     Write(root / "out/a", "a");
     ASSERT_TRUE(server.Open(0, error)) << error;
-    FileServer::Offer mine{*OfferToken::Make(), "127.0.0.1", {}, {}}, other = mine;
+    FileServer::Offer mine{*OfferToken::Make(), "127.0.0.1", {}, {}, {}}, other = mine;
     OfferBuilder().Build({root / "out/a"}, mine, error);
     other.token = *OfferToken::Make();
     other.recipient = "127.0.0.9";
@@ -250,7 +265,7 @@ TEST_F(Transfer, OfferedFilesAreServedOnlyAsTheyWereOffered) {
         SCOPED_TRACE(change.change);
         fs::remove_all(out);
         Write(photo, "photo");
-        FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}};
+        FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}};
         ASSERT_TRUE(OfferBuilder().Build({out / "Photos"}, offer, error)) << error;
         server.Add(offer);
         change.make();
@@ -264,7 +279,7 @@ TEST_F(Transfer, OfferedFilesAreServedOnlyAsTheyWereOffered) {
 FileServer::Offer Unhashed(const fs::path& file, const char* recipient = "127.0.0.1") {
     struct stat status {};
     ::stat(file.c_str(), &status);
-    FileServer::Offer offer{*OfferToken::Make(), recipient, {}, {}};
+    FileServer::Offer offer{*OfferToken::Make(), recipient, {}, {}, {}};
     offer.manifest.entries.push_back(
         {false, static_cast<std::uint64_t>(status.st_size), std::string(64, '0'), file.filename()});
     offer.sources.push_back(
@@ -435,7 +450,8 @@ TEST_F(Transfer, ConnectionsWithoutARequestAreBoundedAndGo) {
 
 // A sender that answers LIST with `list` and GET with `file`, then waits
 // `linger` before it closes; it sends the answer to the request that starts
-// with `slow` a byte at a time, 300 ms apart.
+// with `slow` a byte at a time, 300 ms apart. A FILES/2 session gets `list`,
+// then `file` for its first GET.
 
 struct FakeSender {
     FakeSender(std::string list, std::string file, std::chrono::milliseconds linger, char slow) {
@@ -450,6 +466,9 @@ struct FakeSender {
             for (int connection; (connection = ::accept(listening, nullptr, nullptr)) >= 0;) {
                 char request[256] = {};
                 ::recv(connection, request, sizeof request, 0);
+                if (request[0] == 'F' && ::send(connection, list.data(), list.size(), 0) > 0) {
+                    ::recv(connection, request, sizeof request, 0);
+                }
                 const std::string& reply = request[0] == 'L' ? list : file;
                 for (std::size_t at = 0, step = request[0] == slow ? 1 : reply.size();
                      at < reply.size() &&
@@ -474,12 +493,13 @@ struct FakeSender {
 
 TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
     const std::string content = "0123456789", digest = DigestOf(content);
-    const std::string good = "OK 1\nF 10 " + digest + " f\n";
+    const std::string good = "OK 1\nF 10 " + digest + " f\n", good2 = "OK 1\nF 10 f\n";
     const struct {
         std::string list, file;
         std::chrono::milliseconds linger;
         char slow;
         std::string error, part; // part: what f.part holds afterwards
+        int version = 1;
     } cases[] = {
         {"OK 2\nF 1 " + digest + " ../f\n", "", 0ms, 0, "\"../f\" is refused", "-"},
         {"OK 1\nF 1 " + digest + " /etc/f\n", "", 0ms, 0, "absolute path", "-"},
@@ -496,11 +516,17 @@ TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
         {good, "ERR no more", 0ms, 0, "in the middle of a line", "-"},
         {good, "", 0ms, 'L', "within the 2 s it may take", "-"},
         {good, "FROM 0\n0123456789", 0ms, 'G', "within the 2 s it may take", "-"},
+        {good, "", 0ms, 0, "malformed list", "-", 2},
+        {good2, "FROM 0\n0123456789SHA " + DigestOf("x") + "\n", 0ms, 0, "SHA-256 differs", "-", 2},
+        {good2, "FROM 0\n0123456789x\n", 0ms, 0, "does not know", "0123456789", 2},
+        {good2, "FROM 0\n0123456789", 1500ms, 0, "its SHA-256 did not: 127.0.0.1 sent nothing",
+         "0123456789", 2},
+        {good2, "FROM 0\n0123456789SHA " + digest + "\n", 0ms, 'G', "within the 2 s", "-", 2},
     };
     for (const auto& hostile : cases) {
         SCOPED_TRACE(hostile.error);
         FakeSender sender(hostile.list, hostile.file, hostile.linger, hostile.slow);
-        FileFetcher fetcher("127.0.0.1", sender.port, std::string(32, 'a'));
+        FileFetcher fetcher("127.0.0.1", sender.port, std::string(32, 'a'), hostile.version);
         fetcher.stallLimit = 1s;
         fetcher.overallLimit = 2s;
         EXPECT_FALSE(Fetch(fetcher));
@@ -512,7 +538,7 @@ TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
         fs::remove(root / "in/f.part");
     }
     FakeSender sender(good, "", 0ms, 0);
-    EXPECT_FALSE(FileFetcher("127.0.0.1", sender.port, std::string(32, 'a')).List(error, 2));
+    EXPECT_FALSE(FileFetcher("127.0.0.1", sender.port, std::string(32, 'a'), 1).List(error, 2));
     EXPECT_NE(error.find("list says 1 entries, its notice said 2"), std::string::npos) << error;
 }
 

@@ -1,9 +1,11 @@
 // The file-transfer ends on their own, for the LAN test and the benchmark:
 //   transfer_tool serve RECIPIENT TOKEN PATH...   serves until stdin closes
-//   transfer_tool fetch SENDER TOKEN FOLDER [STALL_SECONDS]
-// "serve" prints "ready" once it listens on TCP port 9000, and the bytes it
-// sent when it ends; "fetch" prints the bytes it held before and after, or
-// the error, and exits 1 on failure.
+//   transfer_tool fetch SENDER TOKEN FOLDER [STALL_SECONDS [VERSION]]
+//   transfer_tool list SENDER TOKEN
+// "serve" prints "ready" once it listens on TCP port 9000 and its offer is
+// listed (its digests are read meanwhile), and the bytes it sent when it
+// ends; "fetch" prints the bytes it held before and after, or the error, and
+// exits 1 on failure; "list" prints the offer's entries and bytes.
 #include "files/FileFetcher.h"
 #include "files/FileServer.h"
 #include "files/OfferBuilder.h"
@@ -18,7 +20,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (command == "serve") {
         FileServer server;
-        FileServer::Offer offer{argv[3], argv[2], {}, {}};
+        FileServer::Offer offer{argv[3], argv[2], {}, {}, {}};
         OfferBuilder builder;
         if (!builder.Build({argv + 4, argv + argc}, offer, error) || !server.Open(9000, error)) {
             std::cerr << error << '\n';
@@ -30,8 +32,19 @@ int main(int argc, char** argv) {
         std::cout << "sent " << server.SentBytes(offer.token) << std::endl;
         return 0;
     }
-    if (command == "fetch" && argc >= 5) {
+    if (command == "list") {
         FileFetcher fetcher(argv[2], 9000, argv[3]);
+        const auto manifest = fetcher.List(error);
+        if (!manifest) {
+            std::cout << "failed: " << error << std::endl;
+            return 1;
+        }
+        std::cout << "listed " << manifest->entries.size() << " " << manifest->TotalBytes()
+                  << std::endl;
+        return 0;
+    }
+    if (command == "fetch" && argc >= 5) {
+        FileFetcher fetcher(argv[2], 9000, argv[3], argc > 6 ? std::stoi(argv[6]) : 2);
         if (argc > 5) {
             fetcher.stallLimit = std::chrono::seconds(std::stoi(argv[5]));
         }
@@ -44,6 +57,7 @@ int main(int argc, char** argv) {
                   << std::endl;
         return 0;
     }
-    std::cerr << "usage: transfer_tool serve RECIPIENT TOKEN PATH... | fetch SENDER TOKEN FOLDER\n";
+    std::cerr << "usage: transfer_tool serve RECIPIENT TOKEN PATH... | fetch SENDER TOKEN FOLDER | "
+                 "list SENDER TOKEN\n";
     return 2;
 }
