@@ -222,7 +222,8 @@ void FileTransfers::Offer(const QString& peer, const std::string& address,
     }
     Run([shared = owner, builder = transfer.builder, id = transfer.id, sources, token = *token,
          address, this] {
-        auto offer = std::make_shared<FileServer::Offer>(FileServer::Offer{token, address, {}, {}, {}});
+        auto offer =
+            std::make_shared<FileServer::Offer>(FileServer::Offer{token, address, {}, {}, {}});
         std::string error;
         const bool built = builder->Build(sources, *offer, error);
         Later(shared, [this, id, built, error, offer] {
@@ -240,9 +241,13 @@ void FileTransfers::Offer(const QString& peer, const std::string& address,
             made->entries = offer->manifest.entries.size();
             made->bytes = offer->manifest.TotalBytes();
             server->Add(*offer);
-            SendNotice(*made, FileNotice{FileNotice::Kind::Offer, made->token, made->entries,
-                                         made->bytes, made->title.toStdString()}
-                                  .Compose());
+            // The newest version first: a copy that knows it takes that one and
+            // hears the older as the same offer again; an older copy hears only it.
+            for (int version = FileNotice::kNewestVersion; version >= 1; --version) {
+                SendNotice(*made, FileNotice{FileNotice::Kind::Offer, made->token, made->entries,
+                                             made->bytes, made->title.toStdString(), version}
+                                      .Compose());
+            }
             QString note =
                 QStringLiteral("Offered %1 (%2, %3) to %4")
                     .arg(Quoted(made->title), Items(made->entries), Size(made->bytes), made->peer);
@@ -294,6 +299,7 @@ void FileTransfers::OnNotice(const QString& sender, const std::string& address,
     if (known != nullptr) {
         if (known->state == State::Waiting) {
             known->heard = ++offersHeard; // the same offer again
+            known->version = std::max(known->version, notice->version);
         }
         return;
     }
@@ -307,6 +313,7 @@ void FileTransfers::OnNotice(const QString& sender, const std::string& address,
     offer.title = OneLineText(DecodeNetworkText(notice->title));
     offer.entries = notice->entries;
     offer.bytes = notice->bytes;
+    offer.version = notice->version;
     offer.state = State::Waiting;
     offer.heard = ++offersHeard;
     hooks.note(QStringLiteral("%1 offers %2 (%3, %4): Transfers... accepts or declines it")
@@ -344,7 +351,8 @@ void FileTransfers::Accept(int id, const QString& folder) {
         return;
     }
     offer->folder = folder;
-    offer->fetcher = std::make_shared<FileFetcher>(offer->address, port, offer->token);
+    offer->fetcher =
+        std::make_shared<FileFetcher>(offer->address, port, offer->token, offer->version);
     Run([shared = owner, fetcher = offer->fetcher, id, entries = offer->entries,
          bytes = offer->bytes, folderPath = QFile::encodeName(folder).toStdString(), this] {
         std::string error;

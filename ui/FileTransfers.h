@@ -58,6 +58,7 @@ public:
         QString folder;          // incoming: where it goes
         QString placed;          // incoming, arrived: the path of its first top-level entry
         std::uint64_t heard = 0; // waiting: when its offer was last heard, in offers heard
+        int version = 1;         // incoming: the newest protocol its offer named
         std::shared_ptr<FileFetcher> fetcher;
         std::shared_ptr<OfferBuilder> builder;
     };
@@ -78,8 +79,8 @@ public:
     /// Ended transfers kept in the list; older ones go.
     static constexpr int kMostEnded = 100;
 
-    /// Offers `paths` to the host `peer` at `address`: the files are read for
-    /// their SHA-256 first, then the offer goes out.
+    /// Offers `paths` to the host `peer` at `address`: the offer goes out once
+    /// the files are listed, and their SHA-256 is read meanwhile.
     void Offer(const QString& peer, const std::string& address, const QStringList& paths);
     /// A notice arrived from `peer` at `address`.
     void OnNotice(const QString& peer, const std::string& address, const std::string& text);

@@ -188,6 +188,41 @@ TEST_F(Transfer, WorkingFilesAreResumedOnlyWhenMadeForTheFileAndNamesFitLinux) {
     }
 }
 
+// The list leaves before the files are read. A FILES/1 list, which carries
+// the digests, waits for them; a FILES/2 file takes its name only once its
+// digest has come after its bytes.
+TEST_F(Transfer, ListsLeaveBeforeTheDigestsWhichFollowTheFiles) {
+    const std::string bytes = Bytes(100'000, 7);
+    Write(root / "out/a.bin", bytes);
+    ASSERT_TRUE(server.Open(0, error)) << error;
+    FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}};
+    ASSERT_TRUE(OfferBuilder().Build({root / "out/a.bin"}, offer, error)) << error;
+    EXPECT_TRUE(offer.manifest.entries[0].digest.empty());
+    offer.digests = std::make_shared<OfferDigests>(offer.manifest, offer.sources); // not started
+    server.Add(offer);
+    FileFetcher current("127.0.0.1", server.Port(), offer.token);
+    const auto listed = current.List(error);
+    ASSERT_TRUE(listed) << error;
+    std::optional<FileManifest> older;
+    std::atomic<bool> olderListed{false}, fetched{false};
+    std::thread asking([&] {
+        std::string olderError;
+        older = FileFetcher("127.0.0.1", server.Port(), offer.token, 1).List(olderError);
+        olderListed = true;
+    });
+    std::thread fetching([&] { fetched = current.Fetch(*listed, root / "in", error); });
+    QTest::qWait(300);
+    EXPECT_FALSE(olderListed);
+    EXPECT_FALSE(fs::exists(root / "in/a.bin"));
+    offer.digests->Start();
+    asking.join();
+    fetching.join();
+    ASSERT_TRUE(older);
+    EXPECT_EQ(older->entries[0].digest, DigestOf(bytes));
+    EXPECT_TRUE(fetched) << error;
+    EXPECT_EQ(Read(root / "in/a.bin"), bytes);
+}
+
 TEST_F(Transfer, RenamesNeverReplaceANameWithOrWithoutTheFileSystemsHelp) {
     for (const bool noReplaceFlag : {true, false}) {
         for (const bool folder : {false, true}) {
