@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <set>
 #include <sys/socket.h>
@@ -24,6 +25,8 @@ constexpr int kReceiveBuffer = 4 << 20;
 constexpr std::size_t kChunk = 1 << 20;
 // Read at once for lines: a session's small files come many to a read.
 constexpr std::size_t kLineChunk = 64 << 10;
+// Bytes written between two starts of their write-back.
+constexpr std::uint64_t kWriteBackStep = 8 << 20;
 constexpr int kMostNumbers = 9999;
 constexpr std::chrono::milliseconds kExtraBytesWait{200};
 constexpr std::string_view kPart = ".part";
@@ -772,6 +775,7 @@ bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t& po
     std::vector<char> buffer(std::min<std::uint64_t>(kChunk, entry.size - position + 1));
     bool whole = true;
     bool extra = false;
+    std::uint64_t written = position; // handed to the disk up to here
     while (whole && position < entry.size) {
         // In a session the next answer follows: no read goes past this file.
         const std::uint64_t wanted =
@@ -803,6 +807,12 @@ bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t& po
         position += bytes;
         doneBytes += bytes;
         extra = bytes < static_cast<std::uint64_t>(count);
+        if (position - written >= kWriteBackStep) {
+            // The disk takes the bytes while more come, not all at the end.
+            ::sync_file_range(file, static_cast<off_t>(written),
+                              static_cast<off_t>(position - written), SYNC_FILE_RANGE_WRITE);
+            written = position;
+        }
     }
     // Runs of zeros were skipped, not written: the size says they arrived,
     // at the end as much as in between, and on failure too.

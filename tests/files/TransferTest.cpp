@@ -221,6 +221,11 @@ TEST_F(Transfer, ListsLeaveBeforeTheDigestsWhichFollowTheFiles) {
     EXPECT_EQ(older->entries[0].digest, DigestOf(bytes));
     EXPECT_TRUE(fetched) << error;
     EXPECT_EQ(Read(root / "in/a.bin"), bytes);
+    // A file that changed after it was listed has no digest to serve.
+    Write(root / "out/a.bin", Bytes(100'000, 9));
+    OfferDigests changed(offer.manifest, offer.sources);
+    changed.Start();
+    EXPECT_FALSE(changed.Wait(0, std::atomic<bool>{false}));
 }
 
 TEST_F(Transfer, RenamesNeverReplaceANameWithOrWithoutTheFileSystemsHelp) {

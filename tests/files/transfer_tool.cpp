@@ -1,5 +1,6 @@
 // The file-transfer ends on their own, for the LAN test and the benchmark:
-//   transfer_tool serve RECIPIENT TOKEN PATH...   serves until stdin closes
+//   transfer_tool serve RECIPIENT TOKEN PATH... [+ TOKEN PATH...]...
+//                                                 serves until stdin closes
 //   transfer_tool fetch SENDER TOKEN FOLDER [STALL_SECONDS [VERSION]]
 //   transfer_tool list SENDER TOKEN
 // "serve" prints "ready" once it listens on TCP port 9000 and its offer is
@@ -12,6 +13,8 @@
 
 #include <iostream>
 #include <limits>
+#include <string>
+#include <vector>
 
 using namespace kestrane;
 
@@ -19,17 +22,35 @@ int main(int argc, char** argv) {
     const std::string command = argc > 3 ? argv[1] : "";
     std::string error;
     if (command == "serve") {
+        // Offers: TOKEN PATH..., then "+ TOKEN PATH..." for each further one.
         FileServer server;
-        FileServer::Offer offer{argv[3], argv[2], {}, {}, {}};
-        OfferBuilder builder;
-        if (!builder.Build({argv + 4, argv + argc}, offer, error) || !server.Open(9000, error)) {
+        std::vector<std::string> tokens;
+        for (int at = 3; at < argc;) {
+            FileServer::Offer offer{argv[at], argv[2], {}, {}, {}};
+            int end = at + 1;
+            while (end < argc && std::string(argv[end]) != "+") {
+                ++end;
+            }
+            OfferBuilder builder;
+            if (!builder.Build({argv + at + 1, argv + end}, offer, error)) {
+                std::cerr << error << '\n';
+                return 1;
+            }
+            tokens.push_back(offer.token);
+            server.Add(std::move(offer));
+            at = end + 1;
+        }
+        if (!server.Open(9000, error)) {
             std::cerr << error << '\n';
             return 1;
         }
-        server.Add(offer);
         std::cout << "ready" << std::endl;
         std::cin.ignore(std::numeric_limits<std::streamsize>::max());
-        std::cout << "sent " << server.SentBytes(offer.token) << std::endl;
+        std::uint64_t sent = 0;
+        for (const std::string& token : tokens) {
+            sent += server.SentBytes(token);
+        }
+        std::cout << "sent " << sent << std::endl;
         return 0;
     }
     if (command == "list") {
