@@ -25,10 +25,10 @@ FileTransfers::Hooks PostingTo(FileTransfers& to) {
             .alert = [] {}};
 }
 
-void WriteRandomFile(const QString& path, int mebibytes) {
+void WriteRandomFile(const QString& path, int mebibytes, int seed) {
     QFile file(path);
     file.open(QIODevice::WriteOnly);
-    std::mt19937_64 random(9000);
+    std::mt19937_64 random(9000 + seed);
     std::vector<std::uint64_t> block(1 << 17); // 1 MiB
     for (int written = 0; written < mebibytes; ++written) {
         for (auto& word : block) {
@@ -41,11 +41,13 @@ void WriteRandomFile(const QString& path, int mebibytes) {
 
 } // namespace
 
-LoopbackTransfer::LoopbackTransfer(int tcpPort, int mebibytes)
-    : source(folder.filePath(QStringLiteral("payload.bin"))),
-      into(folder.filePath(QStringLiteral("in"))), sender(PostingTo(receiver), tcpPort),
+LoopbackTransfer::LoopbackTransfer(int tcpPort, int mebibytes, int offers)
+    : into(folder.filePath(QStringLiteral("in"))), sender(PostingTo(receiver), tcpPort),
       receiver(PostingTo(sender), tcpPort), view(receiver) {
-    WriteRandomFile(source, mebibytes);
+    for (int offer = 0; offer < offers; ++offer) {
+        sources << folder.filePath(QStringLiteral("payload%1.bin").arg(offer));
+        WriteRandomFile(sources.back(), mebibytes, offer);
+    }
     QObject::connect(&receiver, &FileTransfers::Changed, &receiver,
                      [this] { OnReceiverChanged(); });
 }
@@ -57,7 +59,9 @@ void LoopbackTransfer::Start() {
     }
     QDir().mkpath(into);
     view.show();
-    sender.Offer(kPeer, kAddress, {source});
+    for (const QString& source : sources) {
+        sender.Offer(kPeer, kAddress, {source});
+    }
 }
 
 bool LoopbackTransfer::IsMoving() const {
@@ -75,21 +79,27 @@ double LoopbackTransfer::Seconds() const {
 
 void LoopbackTransfer::OnReceiverChanged() {
     for (const FileTransfers::Transfer& transfer : receiver.Transfers()) {
-        if (transfer.state == FileTransfers::State::Waiting && !accepted) {
-            accepted = true;
+        if (transfer.state == FileTransfers::State::Waiting &&
+            accepted.insert(transfer.id).second) {
             // Accepting changes the list under this loop: after it returns.
             QMetaObject::invokeMethod(
                 &receiver,
                 [this, id = transfer.id] {
-                    accepting = std::chrono::steady_clock::now();
+                    if (accepted.size() == 1 || accepting == decltype(accepting)()) {
+                        accepting = std::chrono::steady_clock::now();
+                    }
                     receiver.Accept(id, into);
                 },
                 Qt::QueuedConnection);
         } else if (transfer.state == FileTransfers::State::Failed && failure.isEmpty()) {
             failure = transfer.message;
-        } else if (transfer.state == FileTransfers::State::Done && arrivedBytes == 0) {
-            arrivedBytes = transfer.bytes;
-            arrival = std::chrono::steady_clock::now();
+        } else if (transfer.state == FileTransfers::State::Done &&
+                   arrived.insert(transfer.id).second) {
+            arrivingBytes += transfer.bytes;
+            if (static_cast<int>(arrived.size()) == Offers()) {
+                arrivedBytes = arrivingBytes;
+                arrival = std::chrono::steady_clock::now();
+            }
         }
     }
 }
