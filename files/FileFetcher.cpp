@@ -162,6 +162,13 @@ bool FileFetcher::SendRequest(PortConnection& connection, const std::string& lin
     return true;
 }
 
+char* FileFetcher::ReadBuffer() {
+    if (readBuffer == nullptr) {
+        readBuffer = std::make_unique_for_overwrite<char[]>(kChunk);
+    }
+    return readBuffer.get();
+}
+
 std::string_view FileFetcher::Buffered() const {
     return std::string_view(buffered).substr(bufferedAt);
 }
@@ -229,7 +236,7 @@ std::string FileFetcher::Stopped(int outcome, std::chrono::milliseconds limit) c
 
 std::optional<std::string> FileFetcher::ReadLine(PortConnection& connection, std::size_t longest,
                                                  std::string& error) {
-    std::vector<char> chunk(kLineChunk);
+    char* chunk = ReadBuffer();
     for (;;) {
         const std::string_view held = Buffered();
         const std::size_t end = held.find('\n');
@@ -244,8 +251,7 @@ std::optional<std::string> FileFetcher::ReadLine(PortConnection& connection, std
         }
         buffered.erase(0, bufferedAt);
         bufferedAt = 0;
-        const int count =
-            ReceiveNew(connection, chunk.data(), static_cast<int>(chunk.size()), stallLimit);
+        const int count = ReceiveNew(connection, chunk, static_cast<int>(kLineChunk), stallLimit);
         if (count <= 0) {
             error = count != kEnded || cancelled ? Stopped(count, stallLimit)
                     : buffered.empty()
@@ -254,7 +260,7 @@ std::optional<std::string> FileFetcher::ReadLine(PortConnection& connection, std
                         : address + " ended the connection in the middle of a line.";
             return std::nullopt;
         }
-        buffered.append(chunk.data(), static_cast<std::size_t>(count));
+        buffered.append(chunk, static_cast<std::size_t>(count));
     }
 }
 
@@ -772,17 +778,15 @@ std::optional<std::string> FileFetcher::ReadDigest(PortConnection& connection,
 
 bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t& position,
                          const ManifestEntry& entry, Sha256& hash, std::string& error) {
-    std::vector<char> buffer(std::min<std::uint64_t>(kChunk, entry.size - position + 1));
+    char* buffer = ReadBuffer();
     bool whole = true;
     bool extra = false;
     std::uint64_t written = position; // handed to the disk up to here
     while (whole && position < entry.size) {
         // In a session the next answer follows: no read goes past this file.
         const std::uint64_t wanted =
-            version == 1 ? buffer.size()
-                         : std::min<std::uint64_t>(buffer.size(), entry.size - position);
-        const int count =
-            ReceiveSome(connection, buffer.data(), static_cast<int>(wanted), stallLimit);
+            version == 1 ? kChunk : std::min<std::uint64_t>(kChunk, entry.size - position);
+        const int count = ReceiveSome(connection, buffer, static_cast<int>(wanted), stallLimit);
         if (count <= 0 || cancelled) {
             const std::string why =
                 count == kLate ? " came too slowly: not within the " + Allowed() + " s it may take"
@@ -798,12 +802,12 @@ bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t& po
         }
         const auto bytes =
             std::min<std::uint64_t>(static_cast<std::uint64_t>(count), entry.size - position);
-        if (!WriteLeavingHoles(file, buffer.data(), static_cast<std::size_t>(bytes), position)) {
+        if (!WriteLeavingHoles(file, buffer, static_cast<std::size_t>(bytes), position)) {
             error = Quoted(entry.path) + " cannot be written: " + std::strerror(errno) + ".";
             whole = false;
             break;
         }
-        hash.Add(buffer.data(), bytes);
+        hash.Add(buffer, bytes);
         position += bytes;
         doneBytes += bytes;
         extra = bytes < static_cast<std::uint64_t>(count);

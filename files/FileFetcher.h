@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -106,6 +107,8 @@ private:
     /// nothing, with `error`.
     std::optional<std::string> ReadDigest(PortConnection& connection, const ManifestEntry& entry,
                                           std::string& error);
+    /// Where bytes are received into, made once for the fetcher's life.
+    char* ReadBuffer();
     /// The bytes received that no read has taken yet.
     std::string_view Buffered() const;
     void TakeBuffered(std::size_t count);
@@ -162,6 +165,7 @@ private:
     std::string folderKey;             // the folder Fetch writes into
     std::string buffered; // bytes received after the last line read, from bufferedAt on
     std::size_t bufferedAt = 0;
+    std::unique_ptr<char[]> readBuffer;
     std::chrono::steady_clock::time_point started;  // of the request under way
     std::chrono::steady_clock::time_point deadline; // for it
     std::atomic<bool> cancelled{false};

@@ -456,7 +456,8 @@ TEST_F(Transfer, ConnectionsWithoutARequestAreBoundedAndGo) {
     Write(root / "out/a", "a");
     const FileServer::Offer first = Unhashed(root / "out/a"), second = Unhashed(root / "out/a");
     {
-        FileServer lasting({.waitingPerHost = 2, .requestDeadline = 60s});
+        // Room for all eight lists below, however late their threads end.
+        FileServer lasting({.servingsPerHost = 8, .waitingPerHost = 2, .requestDeadline = 60s});
         ASSERT_TRUE(lasting.Open(0, error)) << error;
         lasting.Add(first);
         lasting.Add(second);
