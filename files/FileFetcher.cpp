@@ -235,7 +235,9 @@ std::string FileFetcher::Stopped(int outcome, std::chrono::milliseconds limit) c
 }
 
 std::optional<std::string> FileFetcher::ReadLine(PortConnection& connection, std::size_t longest,
-                                                 std::string& error) {
+                                                 std::string& error,
+                                                 std::optional<std::chrono::milliseconds> silence) {
+    const std::chrono::milliseconds limit = silence.value_or(stallLimit);
     char* chunk = ReadBuffer();
     for (;;) {
         const std::string_view held = Buffered();
@@ -251,9 +253,9 @@ std::optional<std::string> FileFetcher::ReadLine(PortConnection& connection, std
         }
         buffered.erase(0, bufferedAt);
         bufferedAt = 0;
-        const int count = ReceiveNew(connection, chunk, static_cast<int>(kLineChunk), stallLimit);
+        const int count = ReceiveNew(connection, chunk, static_cast<int>(kLineChunk), limit);
         if (count <= 0) {
-            error = count != kEnded || cancelled ? Stopped(count, stallLimit)
+            error = count != kEnded || cancelled ? Stopped(count, limit)
                     : buffered.empty()
                         ? address + " closed the connection without answering: its offer has "
                                     "ended, or was made to another computer."
@@ -758,7 +760,10 @@ bool FileFetcher::ReceiveFile(PortConnection& connection, int file, const std::s
 
 std::optional<std::string> FileFetcher::ReadDigest(PortConnection& connection,
                                                    const ManifestEntry& entry, std::string& error) {
-    const auto line = ReadLine(connection, TransferReply::kLongestLine, error);
+    // The sender may still be reading the file for its digest, which takes
+    // longer than the bytes did on a link faster than the disk or the hash:
+    // the digest may take what is left of the request's time.
+    const auto line = ReadLine(connection, TransferReply::kLongestLine, error, Left(deadline));
     const auto reply = line ? TransferReply::Parse(*line) : std::nullopt;
     if (!line) {
         error = Quoted(entry.path) + " arrived, but its SHA-256 did not: " + error +

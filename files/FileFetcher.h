@@ -113,9 +113,11 @@ private:
     std::string_view Buffered() const;
     void TakeBuffered(std::size_t count);
     bool SendRequest(PortConnection& connection, const std::string& line, std::string& error);
-    /// A line of at most `longest` bytes, without its LF.
+    /// A line of at most `longest` bytes, without its LF, the sender being
+    /// silent for `silence` at most (the stall limit when not given).
     std::optional<std::string> ReadLine(PortConnection& connection, std::size_t longest,
-                                        std::string& error);
+                                        std::string& error,
+                                        std::optional<std::chrono::milliseconds> silence = {});
     /// Bytes received (from what came after the last line first), else
     /// kEnded, kSilent (nothing within `limit`) or kLate (the deadline passed).
     int ReceiveSome(PortConnection& connection, char* buffer, int capacity,
