@@ -497,8 +497,9 @@ bool FileFetcher::Fetch(const FileManifest& manifest, const std::string& folderP
             }
             madeFolder = parent;
         }
-        if (!entry.folder && ((version != 1 && !AskAhead(manifest, placementOf, reached, error)) ||
-                              !FetchFile(folder, placement, partPath, reached, entry, error))) {
+        if (!entry.folder &&
+            ((version != 1 && !AskAhead(folder, manifest, placementOf, reached, error)) ||
+             !FetchFile(folder, placement, partPath, reached, entry, error))) {
             whole = false;
             break;
         }
@@ -635,12 +636,13 @@ int FileFetcher::OpenPart(BeneathFolder& folder, const Placement& placement,
     return file;
 }
 
-bool FileFetcher::AskAhead(const FileManifest& manifest, const std::vector<Placement*>& placementOf,
-                           std::uint64_t reached, std::string& error) {
+bool FileFetcher::AskAhead(const BeneathFolder& folder, const FileManifest& manifest,
+                           const std::vector<Placement*>& placementOf, std::uint64_t reached,
+                           std::string& error) {
     static const std::string nothingHeld = Sha256().Finish();
     std::string lines;
     nextAsked = std::max(nextAsked, reached);
-    // A file whose working name holds earlier work is asked for when it is
+    // A file whose working file holds earlier work is asked for when it is
     // reached, with what it holds; the others hold nothing yet.
     for (; nextAsked < manifest.entries.size() && nextAsked < reached + kRequestsAhead;
          ++nextAsked) {
@@ -648,11 +650,9 @@ bool FileFetcher::AskAhead(const FileManifest& manifest, const std::vector<Place
         if (entry.folder) {
             continue;
         }
-        if (placementOf[nextAsked]->resume && nextAsked != reached) {
-            break;
-        }
-        if (placementOf[nextAsked]->resume) {
-            return true; // FetchFile asks, with the bytes held
+        const Placement& placement = *placementOf[nextAsked];
+        if (placement.resume && folder.Exists(PartPath(placement, entry))) {
+            break; // FetchFile asks when it is reached, with the bytes held
         }
         lines +=
             TransferRequest{TransferRequest::Kind::Get, {}, nextAsked, 0, nothingHeld}.Compose();

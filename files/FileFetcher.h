@@ -99,10 +99,12 @@ private:
     static constexpr int kLate = -2;
 
     PortConnection* Connect(std::string& error);
-    /// Sends the FILES/2 requests for the files after `reached` that need no
-    /// bytes held, up to kRequestsAhead ahead; false when they cannot be sent.
-    bool AskAhead(const FileManifest& manifest, const std::vector<Placement*>& placementOf,
-                  std::uint64_t reached, std::string& error);
+    /// Sends the FILES/2 requests for the files from `reached` on that hold
+    /// no bytes yet in `folder`, up to kRequestsAhead ahead, stopping at one
+    /// that does; false when they cannot be sent.
+    bool AskAhead(const BeneathFolder& folder, const FileManifest& manifest,
+                  const std::vector<Placement*>& placementOf, std::uint64_t reached,
+                  std::string& error);
     /// After a file's bytes in a session: the sender's digest of it, or
     /// nothing, with `error`.
     std::optional<std::string> ReadDigest(PortConnection& connection, const ManifestEntry& entry,
