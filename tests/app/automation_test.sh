@@ -36,9 +36,7 @@ check "SIGTERM ends it with its leaving notice" wait_until 5 said_goodbye 1
 # Starts a client in host 1; ACTIVATED is then the copy serving its object.
 activate() {
     rm -f "$LAN_WORK/pid" "$LAN_WORK/go"
-    host_environment 1
-    lan_spawn 1 env -i "${HOST_ENV[@]}" /usr/bin/python3 "$here/automation_client.py" \
-        "$LAN_WORK/pid" "$LAN_WORK/go" >>"$LAN_WORK/client.log" 2>&1
+    host_spawn 1 /usr/bin/python3 "$here/automation_client.py" "$LAN_WORK/pid" "$LAN_WORK/go" >>"$LAN_WORK/client.log" 2>&1
     client=$!
     wait_until 20 test -s "$LAN_WORK/pid" && activated=$(cat "$LAN_WORK/pid") &&
         grep -qx -- -Automation <(tr '\0' '\n' <"/proc/$activated/cmdline")
@@ -50,12 +48,8 @@ if check "a create call starts the program with -Automation through the activati
     check "the client leaving the bus ends the program" wait_until 5 gone "$activated"
     check "with its leaving notice" wait_until 5 said_goodbye 2
 fi
-bus_pid_of() {
-    host_run 1 dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus \
-        /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID "string:$1" | awk '{print $2}'
-}
 # The session ends and takes its bus with it, without a word.
-end_session() { kill -KILL "$(bus_pid_of org.freedesktop.DBus)" && rm "$(host_home 1)/bus.address"; }
+end_session() { kill -KILL "$(bus_pid 1 org.freedesktop.DBus)" && rm "$(host_home 1)/bus.address"; }
 if check "a second create call starts it again" activate; then
     end_session
     check "losing the session bus ends the program" wait_until 5 gone "$activated"
@@ -64,7 +58,7 @@ fi
 # A look at the name (as a bus browser takes) starts a copy that never gets a client.
 introspected() {
     host_run 1 dbus-send --session --print-reply --dest=Tavrin.Application /Tavrin/Application \
-        org.freedesktop.DBus.Introspectable.Introspect >/dev/null && activated=$(bus_pid_of Tavrin.Application)
+        org.freedesktop.DBus.Introspectable.Introspect >/dev/null && activated=$(bus_pid 1 Tavrin.Application)
 }
 if host_bus_up 1 && check "an introspection call starts it too" introspected; then
     end_session

@@ -11,17 +11,26 @@ DESKTOP_PIDS=()
 # replaced the socket file of the Xvfb already there, and two runs then typed
 # into each other's windows. A number given on the command line is locked, and
 # a clash makes Xvfb end at once. From 10 up: -displayfd servers take :0.
+# xvfb_up GEOMETRY LOG: an Xvfb with a screen of GEOMETRY on a display of its
+# own, XVFB_DISPLAY.
+xvfb_up() {
+    local try
+    for ((try = 0; try < 50; try++)); do
+        XVFB_DISPLAY=":$((10 + RANDOM % 990))"
+        [[ -e /tmp/.X11-unix/X${XVFB_DISPLAY#:} ]] && continue
+        ip netns exec "${LAN_PREFIX}br" Xvfb "$XVFB_DISPLAY" -screen 0 "$1" -nolisten tcp >>"$2" 2>&1 &
+        DESKTOP_PIDS+=($!)
+        wait_until 10 eval 'gone $! || DISPLAY=$XVFB_DISPLAY xdpyinfo >/dev/null 2>&1'
+        gone "$!" || return 0
+    done
+    return 1
+}
+
 desktop_up() {
     local bridge="${LAN_PREFIX}br" try
     mkdir -p "$1"
-    for ((try = 0; try < 50; try++)); do
-        export DISPLAY=":$((10 + RANDOM % 990))"
-        [[ -e /tmp/.X11-unix/X${DISPLAY#:} ]] && continue
-        ip netns exec "$bridge" Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$1/xvfb.log" 2>&1 &
-        DESKTOP_PIDS+=($!)
-        wait_until 10 x_ready "$!"
-        gone "$!" || break
-    done
+    xvfb_up 1280x1024x24 "$1/xvfb.log"
+    export DISPLAY=$XVFB_DISPLAY
     for try in 1 2 3; do
         # Its own bus kept away: with a StatusNotifier watcher there Qt would not use XEmbed.
         ip netns exec "$bridge" env DISPLAY="$DISPLAY" DBUS_SESSION_BUS_ADDRESS=disabled: trayer --edge bottom \
@@ -34,7 +43,6 @@ desktop_up() {
     return 1
 }
 
-x_ready() { gone "$1" || xdpyinfo >/dev/null 2>&1; }
 tray_panel_shown() { xdotool search --classname '^panel$' >/dev/null 2>&1; }
 tray_settled() { gone "$1" || tray_panel_shown; }
 desktop_use() { mkdir -p "$1"; }

@@ -1,18 +1,16 @@
 #!/usr/bin/python3
-"""A protocol peer for the tests on the virtual LAN, and their reader of sound.
+"""A protocol peer for the tests on the virtual LAN.
 
   chat_peer.py record FILE             appends each datagram on the chat port as a hex line
   chat_peer.py stamped FILE            the same, as 'TIME SOURCE DESTINATION HEX' (TIME: Unix seconds)
   chat_peer.py send TO TYPE NAME TEXT  sends one datagram (TO: an address or 'broadcast')
   chat_peer.py hex TYPE NAME TEXT      prints that datagram as record writes it
   chat_peer.py flood TO SECONDS        sends TO a mix of every kind of datagram, as fast as it can
-  chat_peer.py chime WAV               prints the tones in WAV; exits 1 unless 300, 500, 800 Hz
 In TEXT, a literal \\r\\n stands for CR LF.
 """
 import socket
 import sys
 import time
-import wave
 
 
 def datagram(kind, name, text):
@@ -77,21 +75,8 @@ def flood(to, seconds):
     print(f"flood: sent {sent} datagrams ({failed} sends failed)")
 
 
-def chime(path):
-    with wave.open(path) as sound:
-        rate, channels, width = sound.getframerate(), sound.getnchannels(), sound.getsampwidth()
-        frames = sound.readframes(sound.getnframes())
-    signs = [frames[i + width - 1] >= 128 for i in range(0, len(frames), width * channels)]
-    # Each 100 ms slice: a sine crosses zero twice a period, 20 crossings a slice per 100 Hz.
-    tenth = rate // 10
-    found = [5 * sum(a != b for a, b in zip(signs[i:i + tenth], signs[i + 1:i + tenth]))
-             for i in range(0, len(signs) - tenth + 1, tenth)]
-    print("tones found (Hz):", found)
-    return 0 if len(found) == 3 and all(abs(f - e) <= 10 for f, e in zip(found, (300, 500, 800))) else 1
-
-
 if __name__ == "__main__":
-    command = {"record": record, "stamped": stamped, "send": send, "hex": hex_line, "flood": flood, "chime": chime}.get(
+    command = {"record": record, "stamped": stamped, "send": send, "hex": hex_line, "flood": flood}.get(
         sys.argv[1] if len(sys.argv) > 1 else "")
     if command is None or len(sys.argv) - 2 != command.__code__.co_argcount:
         sys.exit(__doc__)

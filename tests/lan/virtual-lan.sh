@@ -6,6 +6,7 @@
 # writes it) and its resolver says at once that other names do not exist.
 #   lan_up HOSTS; lan_run N CMD; lan_spawn N CMD ($! is CMD); host_prepare N;
 #   other networks: lan_host N; lan_bridge NAME; lan_link N BRIDGE IFNAME ADDRESS/PREFIX;
+#   host_spawn N CMD (CMD with the host's environment only: $! is CMD);
 #   copy_start N [ARGS] ($KESTRANE in host N, on $DISPLAY or offscreen: COPY_PID);
 #   end_copy PID [SIGNAL] (STATUS); check TEXT CMD; tally NAME; wait_until S CMD
 
@@ -124,20 +125,24 @@ host_environment() {
 host_bus_up() {
     local home
     home=$(host_home "$1")
-    host_environment "$1"
-    lan_spawn "$1" env -i "${HOST_ENV[@]}" dbus-run-session -- sh -c \
+    host_spawn "$1" dbus-run-session -- sh -c \
         'echo "$DBUS_SESSION_BUS_ADDRESS" >"$0.new" && mv "$0.new" "$0" && exec sleep infinity' \
         "$home/bus.address" >"$home/bus.log" 2>&1
     wait_until 10 test -s "$home/bus.address" || { echo "no session bus: $(cat "$home/bus.log")" >&2 && return 1; }
 }
 
 copy_start() {
-    host_environment "$1"
-    lan_spawn "$1" env -i "${HOST_ENV[@]}" "$KESTRANE" "${@:2}" >>"$(host_home "$1")/program.log" 2>&1
+    host_spawn "$1" "$KESTRANE" "${@:2}" >>"$(host_home "$1")/program.log" 2>&1
     COPY_PID=$!
 }
 
 host_run() { host_environment "$1" && lan_run "$1" env -i "${HOST_ENV[@]}" "${@:2}"; }
+host_spawn() { host_environment "$1" && lan_spawn "$1" env -i "${HOST_ENV[@]}" "${@:2}"; }
+# The process that holds NAME on host N's session bus.
+bus_pid() {
+    host_run "$1" dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus \
+        /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID "string:$2" 2>/dev/null | awk '{print $2}'
+}
 
 # A process that has ended, even if its parent has not reaped it yet.
 gone() { [[ $(awk '{print $3}' "/proc/$1/stat" 2>/dev/null || echo Z) == Z ]]; }

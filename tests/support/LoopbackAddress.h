@@ -18,15 +18,19 @@ inline sockaddr_in LoopbackAddress(const char* host, int port) {
     return address;
 }
 
-/// A UDP port on 127.0.0.1 that was free a moment ago (bound, read back, closed).
-inline int FreeUdpPort() {
-    int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+/// A port of `type` (SOCK_DGRAM, SOCK_STREAM) on 127.0.0.1 free a moment ago (bound, read back).
+inline int FreePort(int type) {
+    int descriptor = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in address = LoopbackAddress("127.0.0.1", 0);
     bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t size = sizeof address;
     getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size);
     ::close(descriptor);
     return ntohs(address.sin_port);
+}
+
+inline int FreeUdpPort() {
+    return FreePort(SOCK_DGRAM);
 }
 
 } // namespace kestrane::test

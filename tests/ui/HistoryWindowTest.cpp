@@ -117,11 +117,5 @@ TEST(HistoryWindowTest, NoDatabaseShowsANoteUntilARefreshFindsOne) {
     EXPECT_EQ(shown.Model().rowCount(), 5);
 }
 
-TEST(HistoryWindowTest, SearchFindsOneLineAmongAHundredThousand) {
-    Window shown(100000, {"UPDATE history SET text = 'needle here' WHERE id = 77777"});
-    ASSERT_EQ(shown.Search("needl"), 1);
-    EXPECT_EQ(shown.Text(0, HistoryModel::kLine), "needle here");
-}
-
 } // namespace
 } // namespace kestrane::test

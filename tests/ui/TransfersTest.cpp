@@ -24,19 +24,9 @@ namespace {
 
 using State = FileTransfers::State;
 
-int FreeTcpPort() { // as FreeUdpPort
-    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = LoopbackAddress("127.0.0.1", 0);
-    socklen_t size = sizeof address;
-    bind(descriptor, reinterpret_cast<sockaddr*>(&address), size);
-    getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(descriptor);
-    return ntohs(address.sin_port);
-}
-
 // FileTransfers on 127.0.0.1:`port`, with the notices it sends and the notes it writes recorded.
 struct Recorded {
-    explicit Recorded(int serverPort = FreeTcpPort())
+    explicit Recorded(int serverPort = FreePort(SOCK_STREAM))
         : port(serverPort), transfers({[this](const std::string&, const std::string& text) {
                                            sent.push_back(text);
                                            return SendResult::Sent;
