@@ -12,7 +12,7 @@ source "$here/../lan/virtual-lan.sh"
 source "$here/desktop.sh"
 KESTRANE=$(realpath "$1")
 artifacts=$(realpath -m "$2")
-lan_require nft sqlite3 dbus-send weston xfce4-panel Xvfb xdpyinfo trayer icewm xdotool xclip xwininfo xprop import dbus-run-session gdbus python3-dbus python3-gi python3-pyatspi
+lan_require nft sqlite3 dbus-send dunst weston xfce4-panel Xvfb xdpyinfo trayer icewm xdotool xclip xwininfo xprop import dbus-run-session gdbus python3-dbus python3-gi python3-pyatspi
 rm -f "$artifacts"/*.png "$artifacts"/*.log
 mkdir -p "$artifacts"
 LAN_PREFIX="kste2e$$"
@@ -522,6 +522,36 @@ read_as() {
 }
 
 # A under a screen reader; A's session bus starts the accessibility bus for it.
+# dunst on A's session bus notes each notification it shows or updates, and
+# takes Reply as the action of `dunstctl action`.
+seen="$LAN_WORK/notifications.log"
+notified_twice() { [[ $(grep -c ' PC3$' "$seen") == 2 && $(sort -u "$seen" | wc -l) == 1 ]]; }
+notifications_shown() { [[ $(host_run 1 dunstctl count displayed) == "$1" ]]; }
+
+step_notify() {
+    local rules="$LAN_WORK/dunstrc" bus_log="$LAN_WORK/notifications-bus.log" dialog reply="Seen it, PC3"
+    printf '#!/bin/sh\necho "$DUNST_ID $DUNST_SUMMARY" >>%s\n' "$seen" >"$rules.sh" && chmod +x "$rules.sh"
+    printf '[seen]\nscript = %s\n[kestrane]\nappname = Kestrane\naction_name = reply\n' "$rules.sh" >"$rules"
+    host_spawn 1 dbus-monitor "interface='org.freedesktop.Notifications'" >"$bus_log" 2>&1
+    host_spawn 1 dunst -config "$rules" >"$LAN_WORK/dunst.log" 2>&1
+    check "A's window is out of sight" main_window_hidden "$a" &&
+        check "dunst runs on A's bus, and A asks what it offers" \
+            wait_until 5 grep -q member=GetCapabilities "$bus_log" || return 1
+    sleep 0.5 # for the answer
+    peer_send 3 10.77.0.1 4 PC3 'First for A\r\n' && peer_send 3 10.77.0.1 4 PC3 'Second for A\r\n'
+    check "two lines from PC3 make one notification, updated in place" wait_until 5 notified_twice &&
+        check "offering Reply and Open" grep -q 'string "Open"' "$bus_log" &&
+        check "one notification is shown" notifications_shown 1 || return 1
+    host_run 1 dunstctl action 0
+    check "Reply on it opens A's message dialog on PC3's line" wait_until 5 shows_the_line "$a" &&
+        check "the dialog takes the keyboard focus" focus_window "$dialog" || return 1
+    type_text "$reply"
+    keys Return # the dialog goes on to PC3's first line, which Esc leaves read
+    focus_window "$dialog" && keys Escape
+    check "the reply reaches PC3" within 5 1 4 PC1 "$reply\\r\\n" &&
+        check "and the notification is withdrawn" wait_until 5 notifications_shown 0
+}
+
 step_access() {
     local ready="$LAN_WORK/listening" listener window dialog read
     end_copy "$a" && sqlite3 "$(history_of 1)" "UPDATE history SET unread = 0" || return 1
@@ -605,6 +635,7 @@ step 8 "on a StatusNotifierItem panel A's icon shows the window, blinks and open
 step 9 "without a tray, under a window manager, B minimizes; restored, it opens an unread line"
 step 10 "A's lines to B are confirmed, on a lossy link too, each shown once; killed, B is not delivered to, then away"
 step 11 "killed, both keep what they showed; unread lines and the outbox come back at the next start"
+step notify "a line while A is hidden: one notification per sender, updated; Reply on it answers the line"
 step access "a screen reader reads A's windows, hears a new line, and Ctrl+U opens it"
 step wayland "in a Wayland session A is a Wayland client with an item on the panel; a second start brings it forward"
 
