@@ -642,6 +642,10 @@ bool FileFetcher::AskAhead(const BeneathFolder& folder, const FileManifest& mani
     static const std::string nothingHeld = Sha256().Finish();
     std::string lines;
     nextAsked = std::max(nextAsked, reached);
+    // Refilled when half the window is left, so that one send carries many lines.
+    if (nextAsked > reached + kRequestsAhead / 2) {
+        return true;
+    }
     // A file whose working file holds earlier work is asked for when it is
     // reached, with what it holds; the others hold nothing yet.
     for (; nextAsked < manifest.entries.size() && nextAsked < reached + kRequestsAhead;
