@@ -297,16 +297,8 @@ std::optional<FileManifest> FileFetcher::ReadManifest(PortConnection& connection
                                                       std::optional<std::uint64_t> offeredEntries,
                                                       std::string& error) {
     auto line = ReadLine(connection, TransferReply::kLongestLine, error);
-    const auto reply = line ? TransferReply::Parse(*line) : std::nullopt;
-    if (!line) {
-        return std::nullopt;
-    }
-    if (reply && reply->kind == TransferReply::Kind::Error) {
-        error = address + " says: " + SafeRelativePath::Printable(reply->text);
-        return std::nullopt;
-    }
-    if (!reply || reply->kind != TransferReply::Kind::Ok) {
-        error = address + " answered with something this version does not know.";
+    const auto reply = line ? Expect(*line, TransferReply::Kind::Ok, error) : std::nullopt;
+    if (!reply) {
         return std::nullopt;
     }
     if (reply->count == 0 || reply->count > FileManifest::kMostEntries ||
@@ -718,16 +710,11 @@ bool FileFetcher::ReceiveFile(PortConnection& connection, int file, const std::s
                               bool resumed, std::uint64_t held, const ManifestEntry& entry,
                               Sha256& hash, std::string& error) {
     const auto line = ReadLine(connection, TransferReply::kLongestLine, error);
-    if (!line) {
+    const auto reply = line ? Expect(*line, TransferReply::Kind::From, error) : std::nullopt;
+    if (!reply) {
         return false;
     }
-    const auto reply = TransferReply::Parse(*line);
-    if (reply && reply->kind == TransferReply::Kind::Error) {
-        error = address + " says: " + SafeRelativePath::Printable(reply->text);
-        return false;
-    }
-    if (!reply || reply->kind != TransferReply::Kind::From ||
-        (reply->count != 0 && reply->count != held)) {
+    if (reply->count != 0 && reply->count != held) {
         error = address + " answered with something this version does not know.";
         return false;
     }
@@ -768,21 +755,27 @@ std::optional<std::string> FileFetcher::ReadDigest(PortConnection& connection,
     // longer than the bytes did on a link faster than the disk or the hash:
     // the digest may take what is left of the request's time.
     const auto line = ReadLine(connection, TransferReply::kLongestLine, error, Left(deadline));
-    const auto reply = line ? TransferReply::Parse(*line) : std::nullopt;
     if (!line) {
         error = Quoted(entry.path) + " arrived, but its SHA-256 did not: " + error +
                 " What arrived is kept and resumes when offered again.";
         return std::nullopt;
     }
+    const auto reply = Expect(*line, TransferReply::Kind::Digest, error);
+    return reply ? std::optional(reply->text) : std::nullopt;
+}
+
+std::optional<TransferReply> FileFetcher::Expect(const std::string& line, TransferReply::Kind kind,
+                                                 std::string& error) const {
+    const auto reply = TransferReply::Parse(line);
     if (reply && reply->kind == TransferReply::Kind::Error) {
         error = address + " says: " + SafeRelativePath::Printable(reply->text);
         return std::nullopt;
     }
-    if (!reply || reply->kind != TransferReply::Kind::Digest) {
+    if (!reply || reply->kind != kind) {
         error = address + " answered with something this version does not know.";
         return std::nullopt;
     }
-    return reply->text;
+    return reply;
 }
 
 bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t& position,

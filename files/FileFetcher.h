@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/FileManifest.h"
+#include "files/TransferRequest.h"
 
 #include <atomic>
 #include <chrono>
@@ -111,6 +112,10 @@ private:
                                           std::string& error);
     /// Where bytes are received into, made once for the fetcher's life.
     char* ReadBuffer();
+    /// `line` as the sender's answer of `kind`; nothing when it is another,
+    /// with `error` giving the sender's ERR text or saying it is unknown.
+    std::optional<TransferReply> Expect(const std::string& line, TransferReply::Kind kind,
+                                        std::string& error) const;
     /// The bytes received that no read has taken yet.
     std::string_view Buffered() const;
     void TakeBuffered(std::size_t count);
