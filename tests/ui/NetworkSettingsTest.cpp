@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -163,10 +164,30 @@ TEST(NetworkSettingsTest, NameNotFoundIsReportedAndTheOthersStillApply) {
     EXPECT_EQ(made.StatusOf("localhost"), "looking up");
     EXPECT_EQ(made.applied, 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return made.applied == 1; }, 5000));
-    EXPECT_EQ(FanoutExtras(), (std::vector<std::string>{"10.8.0.7", "127.0.0.1"}));
+    // A name is held to the checks a typed address gets: localhost is this machine.
+    EXPECT_EQ(FanoutExtras(), (std::vector<std::string>{"10.8.0.7"}));
     EXPECT_EQ(made.StatusOf("nowhere.invalid"), "not found");
-    EXPECT_EQ(made.StatusOf("localhost"), "127.0.0.1");
+    EXPECT_NE(made.StatusOf("localhost").find("loopback"), std::string::npos);
     EXPECT_EQ(made.StatusOf("10.8.0.7"), "10.8.0.7");
+}
+
+TEST(NetworkSettingsTest, NamesGivingAddressesNoHostHasAreNotUsed) {
+    Hosts made;
+    // Each name resolves to the address after its "-", dashes for dots.
+    ExtraHosts hosts(made.lookups, {}, nullptr, [](const std::string& name) {
+        std::string dotted = name.substr(name.find('-') + 1);
+        std::replace(dotted.begin(), dotted.end(), '-', '.');
+        return LookUpHostAddress(dotted.c_str());
+    });
+    const QStringList names = {"all-255-255-255-255", "zero-0-0-0-0", "group-224-0-0-9",
+                               "reserved-240-0-0-1", "pc-10-8-0-9"};
+    ASSERT_EQ(hosts.SetEntries(names), std::nullopt);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FanoutExtras().empty(); }, 5000));
+    EXPECT_EQ(FanoutExtras(), (std::vector<std::string>{"10.8.0.9"}));
+    for (const auto& [text, now] : hosts.Status()) {
+        SCOPED_TRACE(text.toStdString());
+        EXPECT_EQ(now.startsWith("not used: "), text != "pc-10-8-0-9") << now.toStdString();
+    }
 }
 
 TEST(NetworkSettingsTest, DialogKeepsABadListOpenAndUntouchedAndSavesAGoodOne) {

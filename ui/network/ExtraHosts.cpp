@@ -178,8 +178,11 @@ std::optional<ExtraHosts::Entry> ExtraHosts::Parse(const QString& raw, QString* 
 }
 
 ExtraHosts::ExtraHosts(BoundedLookup& lookupRunner, std::function<void()> whenApplied,
-                       QObject* parent)
-    : QObject(parent), lookups(lookupRunner), applied(std::move(whenApplied)) {
+                       QObject* parent, LookUp lookUpName)
+    : QObject(parent), lookups(lookupRunner),
+      lookUp(lookUpName ? std::move(lookUpName)
+                        : [](const std::string& name) { return LookUpHostAddress(name.c_str()); }),
+      applied(std::move(whenApplied)) {
     refresh.setInterval(kRefreshInterval);
     connect(&refresh, &QTimer::timeout, this, [this] { StartRound(); });
     startLater.setSingleShot(true);
@@ -233,18 +236,23 @@ std::optional<QString> ExtraHosts::SetEntries(const QStringList& lines) {
 std::vector<std::pair<QString, QString>> ExtraHosts::Status() const {
     std::vector<std::pair<QString, QString>> status;
     for (const Item& item : items) {
-        QString now;
-        if (!item.problem.isEmpty()) {
-            now = item.problem;
-        } else if (const std::optional<in_addr_t> address =
-                       item.entry.address ? item.entry.address : item.found) {
-            now = QString::fromStdString(DottedAddress(*address));
-        } else {
-            now = item.answered ? QStringLiteral("not found") : QStringLiteral("looking up");
-        }
-        status.emplace_back(item.entry.text, now);
+        status.emplace_back(item.entry.text, Now(item));
     }
     return status;
+}
+
+QString ExtraHosts::Now(const Item& item) {
+    if (!item.problem.isEmpty()) {
+        return item.problem;
+    }
+    if (const std::optional<in_addr_t> address =
+            item.entry.address ? item.entry.address : item.found) {
+        return QString::fromStdString(DottedAddress(*address));
+    }
+    if (!item.unusable.isEmpty()) {
+        return item.unusable;
+    }
+    return item.answered ? QStringLiteral("not found") : QStringLiteral("looking up");
 }
 
 // Lenient: a list edited by hand may hold bad lines; they are shown and skipped.
@@ -259,7 +267,7 @@ void ExtraHosts::Take(const QStringList& lines) {
         if (Ignored(line)) {
             continue;
         }
-        Item item{{line, std::nullopt}, {}, std::nullopt, false};
+        Item item{{line, std::nullopt}, {}, std::nullopt, {}, false};
         if (std::optional<Entry> entry = Parse(line, &item.problem)) {
             item.entry = *entry;
         }
@@ -272,6 +280,7 @@ void ExtraHosts::Take(const QStringList& lines) {
         });
         if (before != items.end() && item.problem.isEmpty()) {
             item.found = before->found;
+            item.unusable = before->unusable;
             item.answered = before->answered;
         }
         taken.push_back(item);
@@ -304,8 +313,9 @@ void ExtraHosts::StartLookups() {
         running->fetch_add(1);
         std::string name = items[static_cast<std::size_t>(item)].entry.text.toStdString();
         lookups.Start(
-            [name = std::move(name), counter = running]() -> std::optional<std::string> {
-                const std::optional<in_addr_t> address = LookUpHostAddress(name.c_str());
+            [name = std::move(name), lookUpName = lookUp,
+             counter = running]() -> std::optional<std::string> {
+                const std::optional<in_addr_t> address = lookUpName(name);
                 counter->fetch_sub(1);
                 if (!address) {
                     return std::nullopt;
@@ -330,8 +340,20 @@ void ExtraHosts::Answered(int started, int item, std::optional<in_addr_t> addres
         return; // the list changed since; its own round answers for it
     }
     Item& answered = items[static_cast<std::size_t>(item)];
-    answered.found = address;
     answered.answered = true;
+    answered.found = std::nullopt;
+    answered.unusable.clear();
+    // A name is held to what a typed address is: one that stands for this
+    // machine or for every host (the broadcast, which goes out anyway) would
+    // send each line to everybody twice, or to nobody.
+    if (address) {
+        const QString dotted = QString::fromStdString(DottedAddress(*address));
+        if (QString problem = AddressProblem(ntohl(*address), dotted); problem.isEmpty()) {
+            answered.found = address;
+        } else {
+            answered.unusable = QStringLiteral("not used: %1").arg(problem);
+        }
+    }
     if (--unanswered == 0) {
         Apply();
     }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace kestrane {
@@ -38,9 +39,14 @@ public:
     /// The entry `text` stands for, or an error that says what is wrong with it.
     static std::optional<Entry> Parse(const QString& text, QString* error);
 
+    /// A name's address (network byte order), or nothing; runs on a lookup thread.
+    using LookUp = std::function<std::optional<in_addr_t>(const std::string& name)>;
+
     /// `applied` runs after a new set of addresses went to BroadcastFanout
-    /// (the caller greets them); `lookups` runs the name lookups.
-    ExtraHosts(BoundedLookup& lookups, std::function<void()> applied, QObject* parent = nullptr);
+    /// (the caller greets them); `lookups` runs the name lookups, each with
+    /// `lookUp` (the resolver by default).
+    ExtraHosts(BoundedLookup& lookups, std::function<void()> applied, QObject* parent = nullptr,
+               LookUp lookUp = {});
 
     /// Reads the settings and starts the lookups.
     void Load();
@@ -49,7 +55,7 @@ public:
     /// line) and changes nothing. Otherwise saves, applies and returns empty.
     std::optional<QString> SetEntries(const QStringList& lines);
     /// Each entry with what it gives now: "10.20.0.255", "192.168.7.3",
-    /// "not found", "looking up".
+    /// "not found", "looking up", or why the address a name gave is not used.
     std::vector<std::pair<QString, QString>> Status() const;
 
 private:
@@ -57,7 +63,8 @@ private:
     struct Item {
         Entry entry;
         QString problem;                // why a line read from the settings is skipped
-        std::optional<in_addr_t> found; // a name's last answer
+        std::optional<in_addr_t> found; // a name's last usable answer
+        QString unusable;               // why a name's last answer is not used
         bool answered = false;          // a name was looked up at least once
     };
 
@@ -65,9 +72,12 @@ private:
     void StartRound();
     void StartLookups();
     void Answered(int round, int item, std::optional<in_addr_t> address);
+    /// What Status shows for `item`.
+    static QString Now(const Item& item);
     void Apply();
 
     BoundedLookup& lookups;
+    LookUp lookUp;
     std::function<void()> applied;
     QStringList entries; // as saved: trimmed, blank lines dropped, comments kept
     std::vector<Item> items;
