@@ -1,27 +1,27 @@
 #pragma once
 
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 namespace kestrane {
 
 /// A named lock that at most one process of a user holds at a time, within one
-/// network namespace: an abstract Unix socket named "<name>.<uid>". Process
-/// death frees it. The holder listens on the socket, so a copy that finds the
-/// lock taken can call the holder (a call that ends without a byte brings its
-/// window forward), and so can a process of the user that has more to say.
+/// network namespace (each namespace is a host of its own on the network, with
+/// its own port to listen on).
 ///
-/// An abstract name has no owner: any local user can bind it first. A copy
-/// that finds the name taken asks the kernel who listens there (SO_PEERCRED);
-/// a process of another user does not count, and the lock moves on to
-/// "<name>.<uid>.1", ".2", ... so that such a squatter cannot keep the user's
-/// copy from starting. Owns the socket that holds the name. UI thread only.
+/// It lives in the user's runtime folder ($XDG_RUNTIME_DIR, or /tmp/kestrane-<uid>
+/// where there is none), which only the user can enter: "<name>.net<namespace>.lock",
+/// held with flock, and beside it "<name>.net<namespace>.socket", on which the holder
+/// listens. No other user can take, hold or call it, and process death frees
+/// it. A folder that is not the user's own alone (another user made it, or
+/// others may enter it) is not used: the program then runs without the lock,
+/// and says so on stderr.
+///
+/// A copy that finds the lock taken calls the holder through the socket (a
+/// call that ends without a byte brings its window forward), and so can a
+/// process of the user that has more to say. Owns the lock and the socket.
+/// UI thread only.
 class SingleInstanceLock {
 public:
-    /// Names tried before giving up; then the program runs without the lock.
-    static constexpr int kMostNames = 8;
-
     /// Tries to take the lock. When a process of this user holds it, that
     /// process has been called (AlreadyExists() is true), and the call carried
     /// `callerSays` (a few bytes at most, sent without waiting) before it ended.
@@ -35,28 +35,32 @@ public:
     /// Frees the lock, if this object holds it. Called again, does nothing.
     void Close();
 
-    /// The held socket, readable while a call waits; -1 when nothing is held.
-    int Descriptor() const { return descriptor; }
+    /// The socket calls come in on, readable while a call waits; -1 when
+    /// nothing is held.
+    int Descriptor() const { return listening; }
     /// Takes one waiting call of this user without blocking and returns its
     /// socket (non-blocking, close-on-exec; the caller owns it), or -1 when
-    /// none waits. Other users' calls are taken and closed unanswered.
+    /// none waits.
     int AcceptCall();
 
     /// Calls the process of this user that holds the lock `name`, without
-    /// taking it: the names are walked as the constructor walks them, and the
-    /// first one whose listener runs as this user answers. Returns the
-    /// connected socket (blocking, close-on-exec; the caller owns it), or -1
-    /// when no copy of this user holds the lock.
+    /// taking it. Returns the connected socket (blocking, close-on-exec; the
+    /// caller owns it), or -1 when no copy of this user holds the lock.
     static int CallHolder(const std::string& name);
 
-private:
-    /// "<name>.<uid>" for index 0, then "<name>.<uid>.<index>".
-    static std::string NameAt(const std::string& name, int index);
-    /// Takes `address`, or finds it held by this user and calls the holder:
-    /// true either way. False when it is held by someone else or unusable.
-    bool TryName(const sockaddr_un& address, socklen_t length, const std::string& callerSays);
+    /// The folder the lock lives in, made if missing; empty, with the reason
+    /// in `problem`, when there is none that only this user can enter.
+    static std::string RuntimeFolder(std::string& problem);
 
-    int descriptor = -1;
+private:
+    /// "<folder>/<name>.net<namespace>": the lock and the socket add their suffixes.
+    static std::string PathOf(const std::string& folder, const std::string& name);
+    /// Listens on `socketPath`, replacing what a holder that died left there.
+    bool Listen(const std::string& socketPath);
+
+    int lockFile = -1;  // holds the flock while open
+    int listening = -1; // the socket calls come in on
+    std::string socketPath;
     bool alreadyExists = false;
 };
 
