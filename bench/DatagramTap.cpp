@@ -21,7 +21,7 @@ constexpr int STOP_CHECK_MS = 50;
 DatagramTap::DatagramTap(int port, std::string wantedBytes)
     : wanted(std::move(wantedBytes)), descriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
     int enable = 1;
-    setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &enable, sizeof enable);
+    setsockopt(descriptor, SOL_SOCKET, SO_REUSEPORT, &enable, sizeof enable);
     int size = TAP_BUFFER_BYTES;
     if (setsockopt(descriptor, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
         setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);

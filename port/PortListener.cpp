@@ -179,7 +179,13 @@ int PortListener::OpenBoundSocket(int type, int port) {
         socket = PORT_NO_SOCKET;
         return -1;
     }
-    if (SetIntOption(socket, SO_REUSEADDR, 1) != 0) {
+    // A stream listener may take its port again while connections of an
+    // earlier run wait out TIME_WAIT. A datagram socket with SO_REUSEADDR would
+    // let any user's socket bind the same port on a more specific address and
+    // take every unicast datagram meant for us; SO_REUSEPORT shares the port
+    // only with sockets of this user (tools that listen beside the program).
+    const int sharing = type == SOCK_STREAM ? SO_REUSEADDR : SO_REUSEPORT;
+    if (SetIntOption(socket, sharing, 1) != 0) {
         return -1;
     }
     sockaddr_in address{};

@@ -7,6 +7,7 @@
 #include "platform/MessageBox.h"
 #include "platform/SingleInstanceLock.h"
 #include "port/HostLookup.h"
+#include "port/PortOwner.h"
 #include "port/port.h"
 #include "res/DialogTemplate.h"
 #include "res/StringTable.h"
@@ -51,6 +52,7 @@
 #include <QSocketNotifier>
 #include <QUrl>
 #include <string_view>
+#include <unistd.h>
 #include <utility>
 
 namespace kestrane {
@@ -666,10 +668,19 @@ void CTavrinDlg::OpenNetwork(int port, const char* broadcastHost) {
     SetIncomingHandler(incomingHandler.get());
     if (CreatePortListener(LISTEN_UDP, port, OnDatagram, nullptr, nullptr, &listener) != 0) {
         listener = nullptr;
-        ShowMessageBox("Kestrane cannot receive messages: UDP port " + std::to_string(port) +
-                           " is in use by another program. Lines can still be sent.",
-                       kBoxCaption);
+        ShowMessageBox(PortTakenText(port), kBoxCaption);
     }
+}
+
+std::string CTavrinDlg::PortTakenText(int port) {
+    const std::optional<uid_t> owner = UdpPortOwner(port);
+    const std::string holder =
+        owner && *owner != ::getuid()
+            ? "a program of another user of this computer (" + UserName(*owner) +
+                  "): on one computer only one user at a time can receive Kestrane's messages"
+            : "another program";
+    return "Kestrane cannot receive messages: UDP port " + std::to_string(port) + " is in use by " +
+           holder + ". Lines can still be sent.";
 }
 
 void CTavrinDlg::LearnOwnName() {

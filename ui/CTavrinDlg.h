@@ -213,6 +213,8 @@ protected:
     /// Opens the listener and the connection on `port`, with "broadcasts"
     /// aimed at `broadcastHost` when not null (tests aim them at loopback).
     void OpenNetwork(int port, const char* broadcastHost);
+    /// Why the listener could not take `port`, naming another user that holds it.
+    static std::string PortTakenText(int port);
     /// The rest of network start, once the own name is known: the hello, the
     /// broadcast entry, the tray. Without a name (gethostname failed) the user
     /// is told and the program ends. Nothing happens once the window is destroyed.

@@ -1,4 +1,7 @@
+#include "port/PortOwner.h"
 #include "port/port.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LoopbackAddress.h"
 
 #include <QTest>
 #include <arpa/inet.h>
@@ -258,6 +261,34 @@ TEST_F(PortLibrary, OnlyASenderAimedAtTheBroadcastAddressMayBroadcast) {
         getsockopt(sender->GetSocket(), SOL_SOCKET, SO_BROADCAST, &enabled, &size);
         EXPECT_EQ(enabled != 0, host == nullptr) << (host != nullptr ? host : "broadcast");
     }
+}
+
+// Whether a datagram socket with every sharing option can take `port` on 127.0.0.1.
+bool TakesLoopbackPort(int port) {
+    const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int enable = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &enable, sizeof enable);
+    setsockopt(socket, SOL_SOCKET, SO_REUSEPORT, &enable, sizeof enable);
+    const sockaddr_in address = LoopbackAddress("127.0.0.1", port);
+    return ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+TEST_F(PortLibrary, AnotherUserCannotShareTheDatagramPortBeforeOrAfterUs) {
+    if (getuid() != 0) {
+        GTEST_SKIP() << "acting as another user needs root";
+    }
+    Listen(LISTEN_UDP);
+    const ChildProcess after([this] { return !TakesLoopbackPort(port); }, kOtherUser);
+    EXPECT_EQ(after.acted, 'y') << "another user took unicast datagrams meant for the listener";
+    listener->Release();
+    listener = nullptr;
+    // Held first by another user, the port is refused, and the kernel names who holds it.
+    const ChildProcess before([this] { return TakesLoopbackPort(port); }, kOtherUser);
+    ASSERT_EQ(before.acted, 'y');
+    PortListener* refused = nullptr;
+    EXPECT_NE(CreatePortListener(LISTEN_UDP, port, Record, nullptr, nullptr, &refused), 0);
+    EXPECT_EQ(UdpPortOwner(port), std::optional<uid_t>(kOtherUser));
+    EXPECT_EQ(UserName(kOtherUser), "nobody");
 }
 
 } // namespace

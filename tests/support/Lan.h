@@ -14,14 +14,14 @@ inline std::string Datagram(char type, const std::string& name, const std::strin
 }
 
 /// A host of the LAN on a loopback address: a UDP socket bound to `host` and
-/// `port` (0: any free port), shared with other sockets on that port. Owns its
+/// `port` (0: any free port), shared with this user's other sockets on that port. Owns its
 /// descriptor.
 class UdpPeer {
 public:
     explicit UdpPeer(const char* host = "127.0.0.1", int port = 0)
         : descriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
         int enable = 1;
-        setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &enable, sizeof enable);
+        setsockopt(descriptor, SOL_SOCKET, SO_REUSEPORT, &enable, sizeof enable);
         sockaddr_in address = LoopbackAddress(host, port);
         bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
         socklen_t size = sizeof address;
