@@ -50,6 +50,8 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <string_view>
 #include <unistd.h>
@@ -61,6 +63,8 @@ CTavrinDlg* mainDialog = nullptr;
 
 namespace {
 
+// How often an ending session looks whether the loops it ended have returned.
+constexpr std::chrono::milliseconds kEndSessionRetry{10};
 constexpr int IDC_LOG = 1000;
 constexpr int IDC_MESSAGE = 1001;
 constexpr int IDC_ROSTER = 1002;
@@ -111,7 +115,8 @@ std::optional<std::string> ResolveAddress(const std::string& name) {
 } // namespace
 
 CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
-    : QDialog(parent), icon(ResourceIcons::WindowIcon()), services(std::move(dialogServices)) {
+    : QDialog(parent), icon(ResourceIcons::WindowIcon()), services(std::move(dialogServices)),
+      baseLoopLevel(QThread::currentThread()->loopLevel()) {
     if (!services.openUrl) {
         services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     }
@@ -273,7 +278,9 @@ int CTavrinDlg::DoModal() {
     if (!windowDestroyed) {
         QEventLoop loop;
         connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+        modalLoopRunning = true;
         loop.exec();
+        modalLoopRunning = false;
     }
     // Also when the loop ended because the application quits (end of session).
     DestroyWindow();
@@ -282,6 +289,11 @@ int CTavrinDlg::DoModal() {
 
 void CTavrinDlg::EndSession() {
     endingSession = true;
+    while (QWidget* popup = QApplication::activePopupWidget()) {
+        if (!popup->close()) {
+            break;
+        }
+    }
     while (QWidget* modal = QApplication::activeModalWidget()) {
         auto* dialog = qobject_cast<QDialog*>(modal);
         if (modal == this || dialog == nullptr) {
@@ -291,6 +303,14 @@ void CTavrinDlg::EndSession() {
         if (dialog->isVisible()) {
             break;
         }
+    }
+    // A box or menu ended above returns from its own event loop only when
+    // that loop next runs, and the code that opened it then carries on with
+    // the window's members: the window goes once those loops are through.
+    const int ownLoops = baseLoopLevel + (modalLoopRunning ? 1 : 0);
+    if (QThread::currentThread()->loopLevel() > ownLoops) {
+        QTimer::singleShot(kEndSessionRetry, this, &CTavrinDlg::EndSession);
+        return;
     }
     done(QDialog::Rejected);
 }

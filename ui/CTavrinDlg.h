@@ -103,7 +103,9 @@ public:
     /// window; returns the dialog's result.
     int DoModal();
     /// Ends the dialog whatever holds it (termination signal, end of the
-    /// session): open modal dialogs of the program end first.
+    /// session): open modal dialogs and menus of the program end first, and
+    /// the window goes only once the event loops they ran have returned, so
+    /// that no code waiting in them resumes on a destroyed window.
     void EndSession();
 
     /// False, hiding the window, while an automation object holds the program;
@@ -282,6 +284,8 @@ private:
     std::optional<std::uint64_t> trackedSend;
     bool windowDestroyed = false;
     bool endingSession = false;        // ended by a signal or logoff: no box can be answered
+    int baseLoopLevel = 0;             // event loops already running when the window was made
+    bool modalLoopRunning = false;     // DoModal's own loop
     std::unique_ptr<HostRoster> hosts; // the roster's hosts and where they spoke from
     std::unique_ptr<BoundedLookup> lookups;
     /// Calls from copies started while this one runs; gone before the lock closes.

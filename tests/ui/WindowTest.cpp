@@ -11,6 +11,7 @@
 #include "ui/MessageQueue.h"
 #include "ui/NetworkText.h"
 #include "ui/UiBridge.h"
+#include "ui/UiMessageBox.h"
 #include "ui/alerts/AlertSettings.h"
 
 #include <QAccessible>
@@ -18,11 +19,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTimer>
 #include <QWindow>
 #include <gtest/gtest.h>
 #include <thread>
@@ -567,6 +570,33 @@ TEST(MainWindowTest, EndingFiftyTimesWhileLinesArriveSaysGoodbyeAndTakesNoMore) 
         peer.join();
     }
     alarm(0);
+}
+
+// A termination while a box of the start waits (its hello could not go out) closes the box;
+// the start resumes on a whole window, which goes once the box's loop has returned.
+TEST(MainWindowTest, EndedWhileAStartBoxIsUpTheWindowGoesOnceTheBoxHasReturned) {
+    struct DeadLink : LoopbackDialog {
+        using LoopbackDialog::LoopbackDialog;
+        void StartNetwork() override {
+            OpenNetwork(port, "127.255.255.255"); // the kernel refuses, as with no network
+            CompleteNetworkStart("PC7");
+        }
+    };
+    MessageQueue queue;
+    RecordingToneSink tones;
+    FakeTray tray;
+    UiBridge bridge;
+    const MessageBoxHook previous = SetMessageBoxHook(MakeUiMessageBoxHook(bridge));
+    DeadLink dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}}, FreeUdpPort());
+    bool boxWasUp = false;
+    QTimer::singleShot(0, [&] {
+        boxWasUp = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr;
+        dialog.EndSession();
+    });
+    dialog.show();
+    EXPECT_TRUE(boxWasUp);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.IsWindowDestroyed(); }));
+    SetMessageBoxHook(previous);
 }
 
 TEST(MessageDialogTest, StepsSkipsAndRepliesWalkTheQueue) {
