@@ -30,6 +30,8 @@ check "a stand-alone start names itself in the activation file: absolute path, q
 check "and keeps the user's own lines" grep -qx '# mine' "$service"
 # A copy ended before its hello says no goodbye either: the file comes first.
 check "it says hello" wait_until 10 eval '(($(peer_count "$record" 1 PC1.LAN.TEST ILIVE) >= 1))'
+host_run 1 timeout 10 "$KESTRANE"
+check "a second start while it runs ends at once with status 1 ($?)" test "$?" -eq 1
 end_copy "$COPY_PID"
 check "SIGTERM ends it with its leaving notice" wait_until 5 said_goodbye 1
 
