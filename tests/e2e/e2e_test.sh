@@ -284,7 +284,18 @@ step_7() {
     check "SIGTERM while it waits for its name ends it in time with status 0 ($STATUS)" \
         test "$STATUS" -eq 0 &&
         check "B, under nohup, went on after a hangup: it answers a hello" answers_a_hello PC2.LAN.TEST &&
-        check "A said nothing on the wire, since it had not said hello" saw 1 1 PC1 ILIVE
+        check "A said nothing on the wire, since it had not said hello" saw 1 1 PC1 ILIVE || return 1
+    # Before the network is up its hello cannot go out, and a box says so; a logout then ends it.
+    local host
+    host=$(lan_namespace 1)
+    ip -n "$host" link set eth0 down
+    copy_start 1
+    a=$COPY_PID
+    check "with no network, A shows its hello's error box" \
+        wait_until 10 eval 'xdotool search --onlyvisible --name "^sendto$" >/dev/null 2>&1'
+    end_copy "$a"
+    check "SIGTERM while that box is up ends A with status 0 ($STATUS)" test "$STATUS" -eq 0
+    ip -n "$host" link set eth0 up && ip -n "$host" route add default dev eth0
 }
 
 # A real notification area: the Xfce panel with its status tray alone, on A's
@@ -630,7 +641,7 @@ step 4 "A sends a line to B alone, chosen in the roster"
 step files "A sends B a file through its window; B accepts it"
 step 5 "A's close button ends it"
 step 6 "a create call on A's session bus starts A; a start by hand shows it, options do not; its close button only hides it"
-step 7 "with a dead name server A starts, reaches B and ends at once; B, under nohup, outlives a hangup"
+step 7 "with a dead name server A starts, reaches B and ends at once; B, under nohup, outlives a hangup; with no network A ends during its box"
 step 8 "on a StatusNotifierItem panel A's icon shows the window, blinks and opens lines"
 step 9 "without a tray, under a window manager, B minimizes; restored, it opens an unread line"
 step 10 "A's lines to B are confirmed, on a lossy link too, each shown once; killed, B is not delivered to, then away"
