@@ -1,7 +1,8 @@
 #!/bin/bash
 # A copy of Kestrane, offscreen in host 1, flooded from host 2; host 3 records.
-#   load_test.sh PROGRAM flood SECONDS: the copy survives, answers a hello sent
-#       as the flood stops within 1 s, keeps its memory and what it holds
+#   load_test.sh PROGRAM flood SECONDS: no other user can share its port; the copy
+#       survives, answers a hello sent as the flood stops within 1 s, keeps its
+#       memory and what it holds
 #   load_test.sh PROGRAM shutdown TIMES: SIGTERM under a flood ends it in time,
 #       with status 0 and goodbye, freeing its lock; after kill -9 too
 # A sanitizer build is slow and keeps freed memory for its checks: its time
@@ -34,8 +35,18 @@ start_copy() {
     wait_until 10 more_than "$hellos" "$hello"
 }
 
+# Another user of host 1 binds the chat port on the host's own address, as a thief of unicast lines would.
+squat() {
+    lan_run 1 setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 -c 'import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+for option in socket.SO_REUSEADDR, socket.SO_REUSEPORT:
+    s.setsockopt(socket.SOL_SOCKET, option, 1)
+s.bind(("10.77.0.1", 9000))' 2>/dev/null
+}
+
 flood_mode() {
     check "the copy says hello" start_copy || return
+    check "another user of the host cannot take the copy's unicast datagrams" eval '! squat'
     sleep 1 # the first tick takes the window into the tray
     local baseline held answers stopped last start total growth
     baseline=$(rss_kb "$COPY_PID" VmRSS)
