@@ -28,10 +28,13 @@ namespace kestrane {
 /// host is heard from; a receipt then makes it delivered late. Retry sends a
 /// line that was not delivered again at once.
 ///
-/// Ids are "<prefix>.<n>", n counting from 1. At most kMostLines lines are
-/// tracked and at most kMostInOutbox wait in the outbox: beyond either, the
-/// oldest finished line (then the oldest in the outbox) is forgotten. Hosts are
-/// matched by name, whole and ASCII case aside. UI thread only.
+/// Each line's id is kIdLength lower-case hex digits, 64 bits from the kernel's
+/// random source: a host that saw earlier ids cannot foretell the next one, so
+/// it cannot acknowledge a line it never got. A receipt counts only from the
+/// address the line goes to. At most kMostLines lines are tracked and at most
+/// kMostInOutbox wait in the outbox: beyond either, the oldest finished line
+/// (then the oldest in the outbox) is forgotten. Hosts are matched by name,
+/// whole and ASCII case aside. UI thread only.
 class LineReceipts {
 public:
     using Clock = std::chrono::steady_clock;
@@ -42,6 +45,7 @@ public:
     static constexpr std::chrono::seconds kDeadline{10};
     static constexpr std::size_t kMostLines = 1000;
     static constexpr std::size_t kMostInOutbox = 200;
+    static constexpr std::size_t kIdLength = 16;
 
     struct Host {
         std::string name;    // as on the wire
@@ -69,9 +73,6 @@ public:
         std::vector<LineKey> changed; // lines whose Status changed
     };
 
-    /// `idPrefix` must differ between runs of the program (a random number).
-    explicit LineReceipts(std::string idPrefix);
-
     /// Tracks a line (CR LF included) to one host; its LINE goes out on the next Poll.
     LineKey ToOne(const Host& host, std::string line, Clock::time_point now, bool keep = true);
     /// Tracks a line already broadcast (CHAT_TEXT, then All with IdOf) to the
@@ -83,12 +84,12 @@ public:
     LineKey Restore(const Host& host, std::string id, std::string line, Clock::time_point now);
     /// The id of a tracked line; empty once forgotten.
     std::string IdOf(LineKey key) const;
-    /// The id the next ToOne or ToEverybody will give.
-    std::string NextId() const;
 
-    /// A receipt for `id` from the host `name`: the line whose Status it
-    /// changed, if any.
-    std::optional<LineKey> OnAck(std::string_view name, std::string_view id, Clock::time_point now);
+    /// A receipt for `id` from the host `name` at `address`: the line whose
+    /// Status it changed, if any. It counts only from the address the line goes
+    /// to that host (for a line to everybody, where that host was last heard).
+    std::optional<LineKey> OnAck(std::string_view name, std::string_view address,
+                                 std::string_view id, Clock::time_point now);
     /// Retransmissions due by `now`, and lines whose deadline passed.
     Due Poll(Clock::time_point now);
     /// When Poll next has something to do; nothing while nothing is pending.
@@ -126,21 +127,21 @@ private:
         Clock::time_point deadline;
         Clock::duration wait{};
     };
-    using Table = std::map<LineKey, Tracked>; // oldest first; a key is its id's counter
+    using Table = std::map<LineKey, Tracked>; // oldest first
 
     LineKey Track(Tracked tracked);
     void Arm(Tracked& tracked, Clock::time_point now);
     void SendDue(Tracked& tracked, Clock::time_point now, std::vector<Datagram>& out) const;
     void PassDeadline(Tracked& tracked);
     void ForgetBeyond(std::size_t mostLines, std::size_t mostInOutbox);
-    Table::iterator Find(std::string_view id);
+    void Forget(Table::iterator line);
+    std::string NewId() const;
 
-    std::string prefix;
     LineKey nextKey = 1;
     Table lines;
-    /// Lines restored under an earlier run's id, whose prefix is not ours; an
-    /// entry whose line was forgotten goes when next looked at or restored over.
-    std::map<std::string, LineKey, std::less<>> restored;
+    /// The id of every tracked line, this run's and those restored with an
+    /// earlier run's id.
+    std::map<std::string, LineKey, std::less<>> byId;
 };
 
 } // namespace kestrane
