@@ -43,6 +43,7 @@ LineReceipts::LineKey LineReceipts::ToOne(const Host& host, std::string line, Cl
     Tracked tracked;
     tracked.line = std::move(line);
     tracked.keep = keep;
+    tracked.firstSend = true;
     tracked.targets.push_back({host});
     Arm(tracked, now);
     return Track(std::move(tracked));
@@ -69,7 +70,7 @@ LineReceipts::LineKey LineReceipts::ToEverybody(std::vector<Host> expected, std:
             std::any_of(tracked.targets.begin(), tracked.targets.end(), [&](const Target& target) {
                 return IsSamePeerName(target.host.name, host.name);
             });
-        if (!listed) {
+        if (!listed && tracked.targets.size() < kMostExpected) {
             tracked.targets.push_back({std::move(host)});
         }
     }
@@ -116,7 +117,7 @@ std::optional<LineReceipts::LineKey> LineReceipts::OnAck(std::string_view name,
     return found->first;
 }
 
-LineReceipts::Due LineReceipts::Poll(Clock::time_point now) {
+LineReceipts::Due LineReceipts::Poll(Clock::time_point now, HelloAnswerBudget& sends) {
     Due due;
     for (auto& [key, tracked] : lines) {
         if (tracked.state != State::Pending) {
@@ -126,7 +127,7 @@ LineReceipts::Due LineReceipts::Poll(Clock::time_point now) {
             PassDeadline(tracked);
             due.changed.push_back(key);
         } else if (now >= tracked.nextSend) {
-            SendDue(tracked, now, due.datagrams);
+            SendDue(tracked, now, sends, due.datagrams);
         }
     }
     ForgetBeyond(kMostLines, kMostInOutbox);
@@ -172,6 +173,7 @@ bool LineReceipts::Retry(LineKey key, Clock::time_point now) {
         return false;
     }
     Arm(found->second, now);
+    found->second.firstSend = !found->second.toEverybody;
     return true;
 }
 
@@ -223,10 +225,12 @@ void LineReceipts::Arm(Tracked& tracked, Clock::time_point now) {
     tracked.nextSend = now;
 }
 
-void LineReceipts::SendDue(Tracked& tracked, Clock::time_point now,
-                           std::vector<Datagram>& out) const {
+void LineReceipts::SendDue(Tracked& tracked, Clock::time_point now, HelloAnswerBudget& sends,
+                           std::vector<Datagram>& out) {
+    // A line a person just sent (or sent again) goes at least once, whatever the budget.
+    const bool free = std::exchange(tracked.firstSend, false);
     for (const Target& target : tracked.targets) {
-        if (!target.acknowledged) {
+        if (!target.acknowledged && (free || sends.Admit(target.host.address, now))) {
             out.push_back({target.host.address,
                            DeliveryNotice::Line(tracked.id, tracked.toEverybody, tracked.line)});
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/DeliveryNotice.h"
+#include "chat/HelloAnswerBudget.h"
 
 #include <chrono>
 #include <cstddef>
@@ -21,7 +22,10 @@ namespace kestrane {
 /// one before, at most kLongestWait, until kDeadline after the first send. A
 /// line to everybody has gone out by broadcast (CHAT_TEXT and ALL) before it is
 /// tracked; each expected host that has not acknowledged it after kFirstWait
-/// gets LINE id ALL by unicast, on the same schedule.
+/// gets LINE id ALL by unicast, on the same schedule. Every send but the first
+/// of a line to one host given by ToOne or Retry must be admitted by the budget
+/// Poll is given (which the copy's probes share); one refused is skipped, as if
+/// lost.
 ///
 /// The outbox: a line to one host whose deadline passed stays (unless it was
 /// given with keep false) and goes again, with a new deadline, whenever that
@@ -46,6 +50,7 @@ public:
     static constexpr std::size_t kMostLines = 1000;
     static constexpr std::size_t kMostInOutbox = 200;
     static constexpr std::size_t kIdLength = 16;
+    static constexpr std::size_t kMostExpected = 128; // hosts a line to everybody waits for
 
     struct Host {
         std::string name;    // as on the wire
@@ -76,7 +81,8 @@ public:
     /// Tracks a line (CR LF included) to one host; its LINE goes out on the next Poll.
     LineKey ToOne(const Host& host, std::string line, Clock::time_point now, bool keep = true);
     /// Tracks a line already broadcast (CHAT_TEXT, then All with IdOf) to the
-    /// `expected` hosts. With none expected it is delivered at once.
+    /// `expected` hosts, the first kMostExpected of them (list the most recently
+    /// heard first). With none expected it is delivered at once.
     LineKey ToEverybody(std::vector<Host> expected, std::string line, Clock::time_point now);
     /// Tracks a line to one host that waited in the outbox of an earlier run,
     /// under the id it had then: it goes again on the next Poll, and stays in
@@ -90,8 +96,8 @@ public:
     /// to that host (for a line to everybody, where that host was last heard).
     std::optional<LineKey> OnAck(std::string_view name, std::string_view address,
                                  std::string_view id, Clock::time_point now);
-    /// Retransmissions due by `now`, and lines whose deadline passed.
-    Due Poll(Clock::time_point now);
+    /// Retransmissions due by `now` that `sends` admits, and lines whose deadline passed.
+    Due Poll(Clock::time_point now, HelloAnswerBudget& sends);
     /// When Poll next has something to do; nothing while nothing is pending.
     std::optional<Clock::time_point> NextDue() const;
     /// `name` was heard from `address`: its lines in the outbox go again on
@@ -115,6 +121,7 @@ private:
         std::string line;
         bool toEverybody = false;
         bool keep = true;
+        bool firstSend = false;      // sent by a person and not yet out: the first send is free
         std::vector<Target> targets; // the hosts asked, each name once
         State state = State::Pending;
         bool late = false;
@@ -131,7 +138,8 @@ private:
 
     LineKey Track(Tracked tracked);
     void Arm(Tracked& tracked, Clock::time_point now);
-    void SendDue(Tracked& tracked, Clock::time_point now, std::vector<Datagram>& out) const;
+    static void SendDue(Tracked& tracked, Clock::time_point now, HelloAnswerBudget& sends,
+                        std::vector<Datagram>& out);
     void PassDeadline(Tracked& tracked);
     void ForgetBeyond(std::size_t mostLines, std::size_t mostInOutbox);
     void Forget(Table::iterator line);

@@ -14,14 +14,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// PROBE answers go by unicast to whatever address a probe claims to come
-// from: bounded, so a forged flood cannot turn this copy into a reflector.
-constexpr HelloAnswerBudget::Limits kProbeAnswerLimits{.answersPerSecond = 1,
-                                                       .answerBurst = 3,
-                                                       .allAnswersPerSecond = 10,
-                                                       .allAnswerBurst = 20,
-                                                       .mostSources = 1024};
-
 std::uint64_t RandomNumber() {
     std::random_device device;
     return (static_cast<std::uint64_t>(device()) << 32) ^ device();
@@ -39,7 +31,8 @@ bool FitsInNotice(const ChatSender& sender, const std::string& line, bool toEver
 
 LineDelivery::LineDelivery(ChatSender& chatSender, Hooks deliveryHooks)
     : sender(chatSender), hooks(std::move(deliveryHooks)), presence(RandomNumber()),
-      probeAnswers(kProbeAnswerLimits) {
+      probeAnswers(HelloAnswerBudget::kProbeAnswerLimits),
+      sends(HelloAnswerBudget::kDeliverySendLimits) {
     timer.setSingleShot(true);
     timer.callOnTimeout([this] { Run(); });
 }
@@ -202,7 +195,7 @@ void LineDelivery::Report(LineKey key) {
 
 void LineDelivery::Run() {
     const auto now = Clock::now();
-    LineReceipts::Due due = receipts.Poll(now);
+    LineReceipts::Due due = receipts.Poll(now, sends);
     for (const LineReceipts::Datagram& datagram : due.datagrams) {
         Send(datagram.address, datagram.notice);
     }
@@ -210,7 +203,7 @@ void LineDelivery::Run() {
         Report(key);
     }
     if (started) {
-        const PeerPresence::Due presenceDue = presence.Poll(now);
+        const PeerPresence::Due presenceDue = presence.Poll(now, sends);
         if (presenceDue.broadcastPresent) {
             Send({}, DeliveryNotice::Present());
         }

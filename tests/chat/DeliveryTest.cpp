@@ -131,9 +131,10 @@ struct ReceiptsTest : testing::Test {
                             receipts.NextDue();
              ++polls) {
             const auto due = *receipts.NextDue();
-            EXPECT_TRUE(due == now || receipts.Poll(now + (due - now) / 2).datagrams.empty());
+            EXPECT_TRUE(due == now ||
+                        receipts.Poll(now + (due - now) / 2, sends).datagrams.empty());
             now = due;
-            for (const auto& datagram : receipts.Poll(now).datagrams) {
+            for (const auto& datagram : receipts.Poll(now, sends).datagrams) {
                 sent.push_back(std::chrono::duration<double, std::milli>(now - start).count());
                 last = datagram;
             }
@@ -141,6 +142,7 @@ struct ReceiptsTest : testing::Test {
         return sent;
     }
     LineReceipts receipts;
+    HelloAnswerBudget sends{HelloAnswerBudget::kDeliverySendLimits};
     LineReceipts::Clock::time_point start{1h};
     LineReceipts::Clock::time_point now = start;
     LineReceipts::Datagram last;
@@ -184,7 +186,7 @@ TEST_F(ReceiptsTest, ALineToOneIsRetriedUntilItsDeadlineThenWaitsForItsHost) {
     receipts.HostHeard("bob", "10.0.0.3", now);
     EXPECT_FALSE(receipts.NextDue());
     EXPECT_TRUE(receipts.Retry(once, now));
-    EXPECT_EQ(receipts.Poll(now).datagrams.size(), 1u);
+    EXPECT_EQ(receipts.Poll(now, sends).datagrams.size(), 1u);
 }
 
 TEST_F(ReceiptsTest, ALineToEverybodyIsResentToTheHostsThatDidNotAcknowledgeIt) {
@@ -205,17 +207,33 @@ TEST_F(ReceiptsTest, ALineToEverybodyIsResentToTheHostsThatDidNotAcknowledgeIt) 
     EXPECT_EQ(status->missing, std::vector<std::string>{"c"});
     receipts.HostHeard("C", "10.0.0.30", now);
     EXPECT_TRUE(receipts.Retry(key, now));
-    const auto resent = receipts.Poll(now).datagrams;
+    const auto resent = receipts.Poll(now, sends).datagrams;
     ASSERT_EQ(resent.size(), 1u);
     EXPECT_EQ(resent[0].address, "10.0.0.30");
+    EXPECT_EQ(receipts.OnAck("c", "10.0.0.30", id, now), key);
+    // 500 names forged at 10.0.0.9 (which never answers): as many as it waits for, each sent
+    // the line again and again, made 10,000 datagrams to 10.0.0.9; now the budget bounds them.
+    std::vector<LineReceipts::Host> forged;
+    for (int name = 0; name < 500; ++name) {
+        forged.push_back({"F" + std::to_string(name), "10.0.0.9"});
+    }
+    const auto flood = receipts.ToEverybody(forged, "hi\r\n", now);
+    EXPECT_EQ(receipts.StatusOf(flood)->expected, LineReceipts::kMostExpected);
+    const auto limits = HelloAnswerBudget::kDeliverySendLimits;
+    EXPECT_LE(RunUntilChange(flood).size(), limits.answerBurst + limits.answersPerSecond * 10);
+    // A line a person sends goes once all the same.
+    while (sends.Admit("10.0.0.9", now)) {
+    }
+    receipts.ToOne({"F1", "10.0.0.9"}, "hi\r\n", now);
+    EXPECT_EQ(receipts.Poll(now, sends).datagrams.size(), 1u);
 }
 
 TEST_F(ReceiptsTest, TheOldestLinesAreForgottenBeyondTheBoundsAndNoIdForetellsTheNext) {
     for (std::size_t n = 0; n <= LineReceipts::kMostInOutbox; ++n) {
         receipts.ToOne({"a", "10.0.0.1"}, "hi\r\n", now);
     }
-    receipts.Poll(now);
-    receipts.Poll(now + 10s);
+    receipts.Poll(now, sends);
+    receipts.Poll(now + 10s, sends);
     EXPECT_EQ(receipts.InOutbox(), LineReceipts::kMostInOutbox);
     EXPECT_FALSE(receipts.StatusOf(1));
     // Each id is 64 bits drawn afresh: no two alike, every hex digit of them varies.
