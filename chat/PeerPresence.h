@@ -49,7 +49,7 @@ public:
                                                             .answerBurst = 3,
                                                             .allAnswersPerSecond = 10,
                                                             .allAnswerBurst = 20,
-                                                            .mostSources = kMostCandidates};
+                                                            .mostSources = 1024};
 
     enum class Heard {
         Nothing, // not tracked, or tracked and present before
