@@ -79,10 +79,10 @@ bool PeerPresence::Check(const std::string& key, std::string_view name, std::str
             candidateByName.erase(PeerNameKey(candidates.back().peer.name));
             candidates.pop_back();
         }
-        candidates.push_front({Peer{std::string(name), std::string(address)}});
+        candidates.push_front({Peer{std::string(name), std::string(address)}, now});
         candidateByName.emplace(key, candidates.begin());
     }
-    // A probe refused by the budgets is not owed: the name's next notice asks again.
+    candidates.front().lastHeard = now;
     candidates.front().probeWanted = true;
     checksDue = checksDue ? std::min(*checksDue, now) : now;
     return false;
@@ -90,15 +90,25 @@ bool PeerPresence::Check(const std::string& key, std::string_view name, std::str
 
 void PeerPresence::ProbeCandidates(Clock::time_point now, HelloAnswerBudget& sends,
                                    std::vector<Peer>& out) {
-    if (!checksDue) {
+    if (!checksDue || *checksDue > now) {
         return;
     }
     checksDue.reset();
-    for (Candidate& candidate : candidates) {
-        if (std::exchange(candidate.probeWanted, false) &&
-            checks.Admit(candidate.peer.address, now) && sends.Admit(candidate.peer.address, now)) {
-            candidate.probed = true;
-            out.push_back(candidate.peer);
+    // The longest waiting first. A check the budgets refuse waits for them a
+    // while; after that it is not owed, and the name's next notice asks again.
+    for (auto candidate = candidates.rbegin(); candidate != candidates.rend(); ++candidate) {
+        if (!candidate->probeWanted) {
+            continue;
+        }
+        if (now - candidate->lastHeard > kCheckWithin) {
+            candidate->probeWanted = false;
+        } else if (checks.Admit(candidate->peer.address, now) &&
+                   sends.Admit(candidate->peer.address, now)) {
+            candidate->probeWanted = false;
+            candidate->probed = true;
+            out.push_back(candidate->peer);
+        } else {
+            checksDue = now + std::chrono::milliseconds(100); // a token in all comes back by then
         }
     }
 }

@@ -44,6 +44,8 @@ public:
     static constexpr std::chrono::seconds kAwayAfter{60};
     static constexpr std::size_t kMostPeers = 1024;
     static constexpr std::size_t kMostCandidates = 256;
+    /// A name's check waits for the budgets at most this long after its last notice.
+    static constexpr std::chrono::seconds kCheckWithin{30};
     /// PROBEs that check where a new name speaks from, as PROBE answers are bounded.
     static constexpr HelloAnswerBudget::Limits kCheckLimits{.answersPerSecond = 1,
                                                             .answerBurst = 3,
@@ -104,6 +106,7 @@ private:
     /// A name heard in a notice, not yet confirmed at `peer.address`.
     struct Candidate {
         Peer peer;
+        Clock::time_point lastHeard;
         bool probeWanted = false;
         bool probed = false; // a PROBE went to peer.address
     };
