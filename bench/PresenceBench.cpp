@@ -4,10 +4,15 @@
 // unicast to its target one step after it was sent; with a loss rate, each
 // copy is lost on its own (as on a noisy wireless LAN). Each host does what a
 // copy does: at start it broadcasts hello and PRESENT, it answers hellos when
-// Poll says so, answers PROBE with PRESENT by unicast, and sends the PROBEs
-// Poll asks for, polling whenever NextDue has come.
+// Poll says so, answers PROBE with PRESENT by unicast within its budget, and
+// sends the PROBEs Poll asks for (those that check a new name's address too),
+// polling whenever NextDue has come. Then (e) and (f): what a copy sends to a
+// host whose address forged notices carry, as ui/LineDelivery drives the classes.
 //   kestrane_presence_bench           the full run (a few seconds)
 //   kestrane_presence_bench --short   a quick run that only checks it works
+#include "chat/DeliveryNotice.h"
+#include "chat/HelloAnswerBudget.h"
+#include "chat/LineReceipts.h"
 #include "chat/PeerPresence.h"
 
 #include <algorithm>
@@ -21,6 +26,9 @@
 
 namespace {
 
+using kestrane::DeliveryNotice;
+using kestrane::HelloAnswerBudget;
+using kestrane::LineReceipts;
 using kestrane::PeerPresence;
 using Clock = PeerPresence::Clock;
 using namespace std::chrono_literals;
@@ -50,6 +58,8 @@ public:
         for (int host = 0; host < HOSTS; ++host) {
             hosts.push_back(
                 Host{PeerPresence(seed * 1000 + static_cast<std::uint64_t>(host)),
+                     HelloAnswerBudget(HelloAnswerBudget::kDeliverySendLimits),
+                     HelloAnswerBudget(HelloAnswerBudget::kProbeAnswerLimits),
                      "PC" + std::to_string(host),
                      "10.1." + std::to_string(host / 256) + "." + std::to_string(host % 256),
                      Clock::time_point::max(), false, false});
@@ -81,6 +91,14 @@ public:
     long SentInAll() const { return std::accumulate(sent.begin(), sent.end(), 0L); }
     const std::vector<long>& SentBy() const { return sent; }
     const std::vector<Away>& AwayEvents() const { return awayEvents; }
+    /// How many others a host counts as speaking DELIVERY/1, the fewest of all hosts.
+    std::size_t FewestKnown() const {
+        std::size_t fewest = HOSTS;
+        for (const Host& host : hosts) {
+            fewest = std::min(fewest, host.presence.PresentPeers().size());
+        }
+        return fewest;
+    }
 
 private:
     enum class Kind { Hello, Present, Probe };
@@ -91,6 +109,8 @@ private:
     };
     struct Host {
         PeerPresence presence;
+        HelloAnswerBudget sends;   // probes
+        HelloAnswerBudget answers; // PRESENT in answer to PROBE
         std::string name;
         std::string address;
         Clock::time_point startAt;
@@ -141,24 +161,24 @@ private:
     }
 
     void Receive(int host, const Datagram& datagram) {
-        PeerPresence& presence = hosts[static_cast<std::size_t>(host)].presence;
+        Host& at = hosts[static_cast<std::size_t>(host)];
         const Host& from = hosts[static_cast<std::size_t>(datagram.from)];
-        presence.HeardFrom(from.name, from.address, datagram.kind != Kind::Hello, now);
+        at.presence.HeardFrom(from.name, from.address, datagram.kind != Kind::Hello, now);
         if (datagram.kind == Kind::Hello) {
-            presence.HelloHeard(now);
-        } else if (datagram.kind == Kind::Probe) {
+            at.presence.HelloHeard(now);
+        } else if (datagram.kind == Kind::Probe && at.answers.Admit(from.address, now)) {
             Send(host, datagram.from, Kind::Present);
         }
     }
 
     void PollDue() {
         for (int index = 0; index < HOSTS; ++index) {
-            PeerPresence& presence = hosts[static_cast<std::size_t>(index)].presence;
-            const auto due = presence.NextDue();
+            Host& host = hosts[static_cast<std::size_t>(index)];
+            const auto due = host.presence.NextDue();
             if (!Listening(index) || !due || *due > now) {
                 continue;
             }
-            const PeerPresence::Due what = presence.Poll(now);
+            const PeerPresence::Due what = host.presence.Poll(now, host.sends);
             if (what.broadcastPresent) {
                 Send(index, EVERYBODY, Kind::Present);
             }
@@ -194,10 +214,19 @@ void RunWithoutLoss(const Durations& durations) {
     const auto most = *std::max_element(lan.SentBy().begin(), lan.SentBy().end());
     std::printf(
         "(b) start storm, %d hosts start within 1 s: %ld datagrams in the first 10 s in all, "
-        "at most %ld from one host\n",
-        HOSTS, lan.SentInAll(), most);
+        "at most %ld from one host; every host knows at least %zu of the %d others then\n",
+        HOSTS, lan.SentInAll(), most, lan.FewestKnown(), HOSTS - 1);
 
-    lan.RunFor(durations.settle - 10s);
+    auto knowing = 10s;
+    while (lan.FewestKnown() + 1 < HOSTS && knowing < durations.settle) {
+        lan.RunFor(1s);
+        knowing += 1s;
+    }
+    std::printf(
+        "    every host knew all the others as speaking DELIVERY/1 after %lld s (%ld datagrams "
+        "in all by then)\n",
+        static_cast<long long>(knowing.count()), lan.SentInAll());
+    lan.RunFor(durations.settle - knowing);
     const long before = lan.SentInAll();
     lan.RunFor(durations.rest);
     std::printf("(a) at rest for %.0f min after %.0f min to settle: %.2f datagrams per host per "
@@ -256,6 +285,79 @@ void RunWithLoss(const Durations& durations) {
                     Minutes(durations.lossy));
 }
 
+/// Bytes on the wire: the chat datagram and its IPv4 and UDP headers.
+long WireBytes(const DeliveryNotice& notice) {
+    return static_cast<long>(1 + 32 + notice.Compose().size() + 28);
+}
+
+struct Drawn {
+    long datagrams = 0;
+    long bytes = 0;
+};
+
+/// (e) and (f): one copy hears PRESENTs under `names` names, all with another
+/// host's address as source, `rounds` times a second apart, then sends a
+/// 611-byte line to everybody: what it sends to that address in the 120 s after.
+/// Names beyond PeerPresence::kMostCandidates push each other out before they
+/// can be confirmed; fewer, sent again, are confirmed as fast as probes may go.
+void RunReflection(int names, int rounds) {
+    const std::string victim = "10.2.0.9";
+    PeerPresence presence(7);
+    LineReceipts receipts;
+    HelloAnswerBudget sends(HelloAnswerBudget::kDeliverySendLimits);
+    Clock::time_point now = Clock::time_point{} + 1h;
+    presence.Started(now);
+    Drawn attack;
+    Drawn probes;
+    Drawn lines;
+    const auto poll = [&] {
+        for (const PeerPresence::Peer& peer : presence.Poll(now, sends).probes) {
+            probes.datagrams += peer.address == victim ? 1 : 0;
+            probes.bytes += peer.address == victim ? WireBytes(DeliveryNotice::Probe()) : 0;
+        }
+        for (const LineReceipts::Datagram& datagram : receipts.Poll(now, sends).datagrams) {
+            lines.datagrams += datagram.address == victim ? 1 : 0;
+            lines.bytes += datagram.address == victim ? WireBytes(datagram.notice) : 0;
+        }
+    };
+    const auto runUntil = [&](Clock::time_point end) {
+        for (auto due =
+                 std::min(presence.NextDue().value_or(end), receipts.NextDue().value_or(end));
+             due < end;
+             due = std::min(presence.NextDue().value_or(end), receipts.NextDue().value_or(end))) {
+            now = std::max(now, due);
+            poll();
+        }
+        now = end;
+    };
+    for (int round = 0; round < rounds; ++round) {
+        for (int name = 0; name < names; ++name) {
+            presence.HeardFrom("F" + std::to_string(name), victim, true, now);
+            ++attack.datagrams;
+            attack.bytes += WireBytes(DeliveryNotice::Present());
+            poll();
+        }
+        runUntil(now + 1s);
+    }
+    std::vector<LineReceipts::Host> expected;
+    for (const PeerPresence::Peer& peer : presence.PresentPeers()) {
+        expected.push_back({peer.name, peer.address});
+    }
+    const std::string line = std::string(609, 'x') + "\r\n";
+    const auto key = receipts.ToEverybody(expected, line, now);
+    runUntil(now + 120s);
+    std::printf(
+        "(%c) PRESENTs under %d names forged with another host's address as source, %s "
+        "(%ld datagrams, %ld bytes): %zu names confirmed; to that "
+        "address until 120 s after, %ld PROBEs (%ld bytes) and, for one 611-byte line to "
+        "everybody (which waited for %zu hosts), %ld LINEs (%ld bytes)\n",
+        rounds == 1 ? 'e' : 'f', names,
+        (rounds == 1 ? std::string("once") : std::to_string(rounds) + " times a second apart")
+            .c_str(),
+        attack.datagrams, attack.bytes, expected.size(), probes.datagrams, probes.bytes,
+        receipts.StatusOf(key).value().expected, lines.datagrams, lines.bytes);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -266,8 +368,10 @@ int main(int argc, char** argv) {
                 isShort ? " (short run)" : "");
     RunWithoutLoss(durations);
     RunWithLoss(durations);
-    std::printf("counted: hello, PRESENT, PROBE; not counted: the online answers to hellos "
-                "(their own budget)\n");
+    RunReflection(500, 1);
+    RunReflection(200, 60);
+    std::printf("counted in (a) to (d): hello, PRESENT, PROBE; not counted: the online answers to "
+                "hellos (their own budget); bytes in (e), (f): IPv4 datagrams\n");
     std::printf("real time %.1f s\n", Seconds(std::chrono::steady_clock::now() - began));
     return 0;
 }

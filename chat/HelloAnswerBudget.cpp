@@ -6,18 +6,22 @@
 namespace kestrane {
 
 HelloAnswerBudget::HelloAnswerBudget(Limits budgetLimits, std::function<Clock::time_point()> clock)
-    : limits(budgetLimits), now(std::move(clock)), everyone{now(), limits.allAnswerBurst} {}
+    : limits(budgetLimits), now(std::move(clock)), everyone{std::nullopt, limits.allAnswerBurst} {}
 
 void HelloAnswerBudget::Bucket::Refill(Clock::time_point current, double perSecond, double burst) {
-    const std::chrono::duration<double> elapsed = current - lastRefill;
-    if (elapsed.count() > 0) { // a clock that stands still or steps back adds nothing
+    const std::chrono::duration<double> elapsed = current - lastRefill.value_or(current);
+    if (!lastRefill ||
+        elapsed.count() > 0) { // a clock that stands still or steps back adds nothing
         lastRefill = current;
         answers = std::min(burst, answers + elapsed.count() * perSecond);
     }
 }
 
 bool HelloAnswerBudget::Admit(const std::string& address) {
-    const Clock::time_point current = now();
+    return Admit(address, now());
+}
+
+bool HelloAnswerBudget::Admit(const std::string& address, Clock::time_point current) {
     Bucket& source = Find(address, current).bucket;
     source.Refill(current, limits.answersPerSecond, limits.answerBurst);
     everyone.Refill(current, limits.allAnswersPerSecond, limits.allAnswerBurst);

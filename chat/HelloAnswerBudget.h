@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <functional>
 #include <list>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -17,8 +18,12 @@ namespace kestrane {
 /// per-address bucket keeps one busy host from using up the overall budget
 /// alone. The table keeps the most recently heard addresses only; one that
 /// drops out has been quiet longer than the others, and comes back with a full
-/// bucket, so a storm of forged addresses cannot grow it. Used by one thread
-/// (the listener's dispatcher).
+/// bucket, so a storm of forged addresses cannot grow it.
+///
+/// The same budget, with other limits, bounds what receipts and presence send
+/// by unicast (answers to PROBE, PROBEs, retransmissions): there the address is
+/// the one sent to. Used by one thread (the listener's dispatcher, or the UI
+/// thread).
 class HelloAnswerBudget {
 public:
     using Clock = std::chrono::steady_clock;
@@ -35,6 +40,20 @@ public:
                                            .allAnswersPerSecond = 5,
                                            .allAnswerBurst = 10,
                                            .mostSources = 4096};
+    /// Answers to PROBE: one answer by unicast to whichever address a probe
+    /// claims to come from, so a forged flood cannot make a copy a reflector.
+    static constexpr Limits kProbeAnswerLimits{.answersPerSecond = 1,
+                                               .answerBurst = 3,
+                                               .allAnswersPerSecond = 10,
+                                               .allAnswerBurst = 20,
+                                               .mostSources = 1024};
+    /// Everything else that receipts and presence send by unicast without a
+    /// person asking: PROBEs and retransmissions of lines, by the address sent to.
+    static constexpr Limits kDeliverySendLimits{.answersPerSecond = 5,
+                                                .answerBurst = 10,
+                                                .allAnswersPerSecond = 20,
+                                                .allAnswerBurst = 40,
+                                                .mostSources = 1024};
 
     explicit HelloAnswerBudget(Limits limits = kDefaultLimits,
                                std::function<Clock::time_point()> now = Clock::now);
@@ -43,12 +62,14 @@ public:
     /// answer from that address's budget and from the overall one. A hello
     /// refused by either takes nothing from the other.
     bool Admit(const std::string& address);
+    /// The same at `current`, for a caller that keeps its own clock.
+    bool Admit(const std::string& address, Clock::time_point current);
     /// Addresses in the table.
     std::size_t Sources() const { return sources.size(); }
 
 private:
     struct Bucket {
-        Clock::time_point lastRefill;
+        std::optional<Clock::time_point> lastRefill; // nothing until first used
         double answers;
         void Refill(Clock::time_point current, double perSecond, double burst);
     };

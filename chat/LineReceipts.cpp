@@ -3,7 +3,9 @@
 #include "chat/PeerName.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cerrno>
+#include <random>
+#include <sys/random.h>
 #include <utility>
 
 namespace kestrane {
@@ -15,15 +17,33 @@ bool Finished(LineReceipts::State state, bool inOutbox) {
            (state == LineReceipts::State::NotDelivered && !inOutbox);
 }
 
-} // namespace
+/// 64 bits from the kernel's random source (getrandom), which never runs dry
+/// once the system has started.
+std::uint64_t KernelRandom() {
+    std::uint64_t value = 0;
+    auto* bytes = reinterpret_cast<unsigned char*>(&value);
+    std::size_t filled = 0;
+    while (filled < sizeof value) {
+        const ssize_t count = getrandom(bytes + filled, sizeof value - filled, 0);
+        if (count > 0) {
+            filled += static_cast<std::size_t>(count);
+        } else if (count < 0 && errno != EINTR) {
+            // A kernel without getrandom: the library's device reads the same source.
+            std::random_device device;
+            return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+        }
+    }
+    return value;
+}
 
-LineReceipts::LineReceipts(std::string idPrefix) : prefix(std::move(idPrefix)) {}
+} // namespace
 
 LineReceipts::LineKey LineReceipts::ToOne(const Host& host, std::string line, Clock::time_point now,
                                           bool keep) {
     Tracked tracked;
     tracked.line = std::move(line);
     tracked.keep = keep;
+    tracked.firstSend = true;
     tracked.targets.push_back({host});
     Arm(tracked, now);
     return Track(std::move(tracked));
@@ -37,11 +57,7 @@ LineReceipts::LineKey LineReceipts::Restore(const Host& host, std::string id, st
     tracked.targets.push_back({host});
     tracked.deadlinesPassed = 1; // in the run that sent it first
     Arm(tracked, now);
-    std::erase_if(restored, [this](const auto& entry) { return !lines.contains(entry.second); });
-    std::string oldId = tracked.id;
-    const LineKey key = Track(std::move(tracked));
-    restored.insert_or_assign(std::move(oldId), key);
-    return key;
+    return Track(std::move(tracked));
 }
 
 LineReceipts::LineKey LineReceipts::ToEverybody(std::vector<Host> expected, std::string line,
@@ -54,7 +70,7 @@ LineReceipts::LineKey LineReceipts::ToEverybody(std::vector<Host> expected, std:
             std::any_of(tracked.targets.begin(), tracked.targets.end(), [&](const Target& target) {
                 return IsSamePeerName(target.host.name, host.name);
             });
-        if (!listed) {
+        if (!listed && tracked.targets.size() < kMostExpected) {
             tracked.targets.push_back({std::move(host)});
         }
     }
@@ -74,20 +90,19 @@ std::string LineReceipts::IdOf(LineKey key) const {
     return found == lines.end() ? std::string() : found->second.id;
 }
 
-std::string LineReceipts::NextId() const {
-    return prefix + "." + std::to_string(nextKey);
-}
-
-std::optional<LineReceipts::LineKey> LineReceipts::OnAck(std::string_view name, std::string_view id,
-                                                         Clock::time_point) {
-    const auto found = Find(id);
+std::optional<LineReceipts::LineKey> LineReceipts::OnAck(std::string_view name,
+                                                         std::string_view address,
+                                                         std::string_view id, Clock::time_point) {
+    const auto known = byId.find(id);
+    const auto found = known == byId.end() ? lines.end() : lines.find(known->second);
     if (found == lines.end()) {
         return std::nullopt;
     }
     Tracked* tracked = &found->second;
     const auto target = std::find_if(
-        tracked->targets.begin(), tracked->targets.end(),
-        [&](const Target& candidate) { return IsSamePeerName(candidate.host.name, name); });
+        tracked->targets.begin(), tracked->targets.end(), [&](const Target& candidate) {
+            return IsSamePeerName(candidate.host.name, name) && candidate.host.address == address;
+        });
     if (target == tracked->targets.end() || target->acknowledged) {
         return std::nullopt;
     }
@@ -102,7 +117,7 @@ std::optional<LineReceipts::LineKey> LineReceipts::OnAck(std::string_view name, 
     return found->first;
 }
 
-LineReceipts::Due LineReceipts::Poll(Clock::time_point now) {
+LineReceipts::Due LineReceipts::Poll(Clock::time_point now, HelloAnswerBudget& sends) {
     Due due;
     for (auto& [key, tracked] : lines) {
         if (tracked.state != State::Pending) {
@@ -112,7 +127,7 @@ LineReceipts::Due LineReceipts::Poll(Clock::time_point now) {
             PassDeadline(tracked);
             due.changed.push_back(key);
         } else if (now >= tracked.nextSend) {
-            SendDue(tracked, now, due.datagrams);
+            SendDue(tracked, now, sends, due.datagrams);
         }
     }
     ForgetBeyond(kMostLines, kMostInOutbox);
@@ -158,6 +173,7 @@ bool LineReceipts::Retry(LineKey key, Clock::time_point now) {
         return false;
     }
     Arm(found->second, now);
+    found->second.firstSend = !found->second.toEverybody;
     return true;
 }
 
@@ -192,8 +208,10 @@ std::size_t LineReceipts::InOutbox() const {
 LineReceipts::LineKey LineReceipts::Track(Tracked tracked) {
     const LineKey key = nextKey++;
     if (tracked.id.empty()) {
-        tracked.id = prefix + "." + std::to_string(key);
+        tracked.id = NewId();
     }
+    // A line restored twice under one id: receipts go to the later one.
+    byId.insert_or_assign(tracked.id, key);
     lines.emplace(key, std::move(tracked));
     ForgetBeyond(kMostLines, kMostInOutbox);
     return key;
@@ -207,10 +225,12 @@ void LineReceipts::Arm(Tracked& tracked, Clock::time_point now) {
     tracked.nextSend = now;
 }
 
-void LineReceipts::SendDue(Tracked& tracked, Clock::time_point now,
-                           std::vector<Datagram>& out) const {
+void LineReceipts::SendDue(Tracked& tracked, Clock::time_point now, HelloAnswerBudget& sends,
+                           std::vector<Datagram>& out) {
+    // A line a person just sent (or sent again) goes at least once, whatever the budget.
+    const bool free = std::exchange(tracked.firstSend, false);
     for (const Target& target : tracked.targets) {
-        if (!target.acknowledged) {
+        if (!target.acknowledged && (free || sends.Admit(target.host.address, now))) {
             out.push_back({target.host.address,
                            DeliveryNotice::Line(tracked.id, tracked.toEverybody, tracked.line)});
         }
@@ -242,36 +262,34 @@ void LineReceipts::ForgetBeyond(std::size_t mostLines, std::size_t mostInOutbox)
             victim = std::find_if(lines.begin(), lines.end(),
                                   [](const auto& entry) { return entry.second.inOutbox; });
         }
-        lines.erase(victim == lines.end() ? lines.begin() : victim);
+        Forget(victim == lines.end() ? lines.begin() : victim);
     }
     for (std::size_t inOutbox = InOutbox(); inOutbox > mostInOutbox; --inOutbox) {
-        lines.erase(std::find_if(lines.begin(), lines.end(),
-                                 [](const auto& entry) { return entry.second.inOutbox; }));
+        Forget(std::find_if(lines.begin(), lines.end(),
+                            [](const auto& entry) { return entry.second.inOutbox; }));
     }
 }
 
-/// Ids are "<prefix>.<key>": the key is read back from the id, and the whole
-/// id compared, so that no other spelling of the number matches.
-LineReceipts::Table::iterator LineReceipts::Find(std::string_view id) {
-    if (const auto old = restored.find(id); old != restored.end()) {
-        const auto found = lines.find(old->second);
-        if (found == lines.end()) {
-            restored.erase(old);
+void LineReceipts::Forget(Table::iterator line) {
+    if (const auto known = byId.find(line->second.id);
+        known != byId.end() && known->second == line->first) {
+        byId.erase(known);
+    }
+    lines.erase(line);
+}
+
+/// Drawn again in the unlikely case that a tracked line has it already.
+std::string LineReceipts::NewId() const {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string id(kIdLength, '0');
+    do {
+        std::uint64_t bits = KernelRandom();
+        for (char& digit : id) {
+            digit = kHex[bits & 0xf];
+            bits >>= 4;
         }
-        return found;
-    }
-    if (id.size() <= prefix.size() + 1 || id.substr(0, prefix.size()) != prefix ||
-        id[prefix.size()] != '.') {
-        return lines.end();
-    }
-    const std::string_view counter = id.substr(prefix.size() + 1);
-    LineKey key = 0;
-    const auto [end, error] = std::from_chars(counter.data(), counter.data() + counter.size(), key);
-    if (error != std::errc() || end != counter.data() + counter.size()) {
-        return lines.end();
-    }
-    const auto found = lines.find(key);
-    return found == lines.end() || found->second.id != id ? lines.end() : found;
+    } while (byId.contains(id));
+    return id;
 }
 
 } // namespace kestrane

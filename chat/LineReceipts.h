@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/DeliveryNotice.h"
+#include "chat/HelloAnswerBudget.h"
 
 #include <chrono>
 #include <cstddef>
@@ -21,17 +22,23 @@ namespace kestrane {
 /// one before, at most kLongestWait, until kDeadline after the first send. A
 /// line to everybody has gone out by broadcast (CHAT_TEXT and ALL) before it is
 /// tracked; each expected host that has not acknowledged it after kFirstWait
-/// gets LINE id ALL by unicast, on the same schedule.
+/// gets LINE id ALL by unicast, on the same schedule. Every send but the first
+/// of a line to one host given by ToOne or Retry must be admitted by the budget
+/// Poll is given (which the copy's probes share); one refused is skipped, as if
+/// lost.
 ///
 /// The outbox: a line to one host whose deadline passed stays (unless it was
 /// given with keep false) and goes again, with a new deadline, whenever that
 /// host is heard from; a receipt then makes it delivered late. Retry sends a
 /// line that was not delivered again at once.
 ///
-/// Ids are "<prefix>.<n>", n counting from 1. At most kMostLines lines are
-/// tracked and at most kMostInOutbox wait in the outbox: beyond either, the
-/// oldest finished line (then the oldest in the outbox) is forgotten. Hosts are
-/// matched by name, whole and ASCII case aside. UI thread only.
+/// Each line's id is kIdLength lower-case hex digits, 64 bits from the kernel's
+/// random source: a host that saw earlier ids cannot foretell the next one, so
+/// it cannot acknowledge a line it never got. A receipt counts only from the
+/// address the line goes to. At most kMostLines lines are tracked and at most
+/// kMostInOutbox wait in the outbox: beyond either, the oldest finished line
+/// (then the oldest in the outbox) is forgotten. Hosts are matched by name,
+/// whole and ASCII case aside. UI thread only.
 class LineReceipts {
 public:
     using Clock = std::chrono::steady_clock;
@@ -42,6 +49,8 @@ public:
     static constexpr std::chrono::seconds kDeadline{10};
     static constexpr std::size_t kMostLines = 1000;
     static constexpr std::size_t kMostInOutbox = 200;
+    static constexpr std::size_t kIdLength = 16;
+    static constexpr std::size_t kMostExpected = 128; // hosts a line to everybody waits for
 
     struct Host {
         std::string name;    // as on the wire
@@ -69,13 +78,11 @@ public:
         std::vector<LineKey> changed; // lines whose Status changed
     };
 
-    /// `idPrefix` must differ between runs of the program (a random number).
-    explicit LineReceipts(std::string idPrefix);
-
     /// Tracks a line (CR LF included) to one host; its LINE goes out on the next Poll.
     LineKey ToOne(const Host& host, std::string line, Clock::time_point now, bool keep = true);
     /// Tracks a line already broadcast (CHAT_TEXT, then All with IdOf) to the
-    /// `expected` hosts. With none expected it is delivered at once.
+    /// `expected` hosts, the first kMostExpected of them (list the most recently
+    /// heard first). With none expected it is delivered at once.
     LineKey ToEverybody(std::vector<Host> expected, std::string line, Clock::time_point now);
     /// Tracks a line to one host that waited in the outbox of an earlier run,
     /// under the id it had then: it goes again on the next Poll, and stays in
@@ -83,14 +90,14 @@ public:
     LineKey Restore(const Host& host, std::string id, std::string line, Clock::time_point now);
     /// The id of a tracked line; empty once forgotten.
     std::string IdOf(LineKey key) const;
-    /// The id the next ToOne or ToEverybody will give.
-    std::string NextId() const;
 
-    /// A receipt for `id` from the host `name`: the line whose Status it
-    /// changed, if any.
-    std::optional<LineKey> OnAck(std::string_view name, std::string_view id, Clock::time_point now);
-    /// Retransmissions due by `now`, and lines whose deadline passed.
-    Due Poll(Clock::time_point now);
+    /// A receipt for `id` from the host `name` at `address`: the line whose
+    /// Status it changed, if any. It counts only from the address the line goes
+    /// to that host (for a line to everybody, where that host was last heard).
+    std::optional<LineKey> OnAck(std::string_view name, std::string_view address,
+                                 std::string_view id, Clock::time_point now);
+    /// Retransmissions due by `now` that `sends` admits, and lines whose deadline passed.
+    Due Poll(Clock::time_point now, HelloAnswerBudget& sends);
     /// When Poll next has something to do; nothing while nothing is pending.
     std::optional<Clock::time_point> NextDue() const;
     /// `name` was heard from `address`: its lines in the outbox go again on
@@ -114,6 +121,7 @@ private:
         std::string line;
         bool toEverybody = false;
         bool keep = true;
+        bool firstSend = false;      // sent by a person and not yet out: the first send is free
         std::vector<Target> targets; // the hosts asked, each name once
         State state = State::Pending;
         bool late = false;
@@ -126,21 +134,22 @@ private:
         Clock::time_point deadline;
         Clock::duration wait{};
     };
-    using Table = std::map<LineKey, Tracked>; // oldest first; a key is its id's counter
+    using Table = std::map<LineKey, Tracked>; // oldest first
 
     LineKey Track(Tracked tracked);
     void Arm(Tracked& tracked, Clock::time_point now);
-    void SendDue(Tracked& tracked, Clock::time_point now, std::vector<Datagram>& out) const;
+    static void SendDue(Tracked& tracked, Clock::time_point now, HelloAnswerBudget& sends,
+                        std::vector<Datagram>& out);
     void PassDeadline(Tracked& tracked);
     void ForgetBeyond(std::size_t mostLines, std::size_t mostInOutbox);
-    Table::iterator Find(std::string_view id);
+    void Forget(Table::iterator line);
+    std::string NewId() const;
 
-    std::string prefix;
     LineKey nextKey = 1;
     Table lines;
-    /// Lines restored under an earlier run's id, whose prefix is not ours; an
-    /// entry whose line was forgotten goes when next looked at or restored over.
-    std::map<std::string, LineKey, std::less<>> restored;
+    /// The id of every tracked line, this run's and those restored with an
+    /// earlier run's id.
+    std::map<std::string, LineKey, std::less<>> byId;
 };
 
 } // namespace kestrane

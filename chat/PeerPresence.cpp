@@ -3,6 +3,7 @@
 #include "chat/PeerName.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrane {
 
@@ -31,7 +32,7 @@ PeerPresence::Heard PeerPresence::HeardFrom(std::string_view name, std::string_v
     std::string key = PeerNameKey(name);
     const auto found = byName.find(key);
     if (found == byName.end()) {
-        if (!speaksDelivery || name.empty()) {
+        if (!speaksDelivery || name.empty() || address.empty() || !Check(key, name, address, now)) {
             return Heard::Nothing;
         }
         MakeRoom();
@@ -59,6 +60,59 @@ PeerPresence::Heard PeerPresence::HeardFrom(std::string_view name, std::string_v
     return cameBack ? Heard::CameBack : Heard::Nothing;
 }
 
+bool PeerPresence::Check(const std::string& key, std::string_view name, std::string_view address,
+                         Clock::time_point now) {
+    if (const auto found = candidateByName.find(key); found != candidateByName.end()) {
+        Candidate& candidate = *found->second;
+        if (candidate.probed && candidate.peer.address == address) {
+            candidates.erase(found->second);
+            candidateByName.erase(found);
+            return true;
+        }
+        candidates.splice(candidates.begin(), candidates, found->second);
+        if (candidate.peer.address != address) {
+            candidate.peer.address = address;
+            candidate.probed = false;
+        }
+    } else {
+        if (candidates.size() >= kMostCandidates) {
+            candidateByName.erase(PeerNameKey(candidates.back().peer.name));
+            candidates.pop_back();
+        }
+        candidates.push_front({Peer{std::string(name), std::string(address)}, now});
+        candidateByName.emplace(key, candidates.begin());
+    }
+    candidates.front().lastHeard = now;
+    candidates.front().probeWanted = true;
+    checksDue = checksDue ? std::min(*checksDue, now) : now;
+    return false;
+}
+
+void PeerPresence::ProbeCandidates(Clock::time_point now, HelloAnswerBudget& sends,
+                                   std::vector<Peer>& out) {
+    if (!checksDue || *checksDue > now) {
+        return;
+    }
+    checksDue.reset();
+    // The longest waiting first. A check the budgets refuse waits for them a
+    // while; after that it is not owed, and the name's next notice asks again.
+    for (auto candidate = candidates.rbegin(); candidate != candidates.rend(); ++candidate) {
+        if (!candidate->probeWanted) {
+            continue;
+        }
+        if (now - candidate->lastHeard > kCheckWithin) {
+            candidate->probeWanted = false;
+        } else if (checks.Admit(candidate->peer.address, now) &&
+                   sends.Admit(candidate->peer.address, now)) {
+            candidate->probeWanted = false;
+            candidate->probed = true;
+            out.push_back(candidate->peer);
+        } else {
+            checksDue = now + std::chrono::milliseconds(100); // a token in all comes back by then
+        }
+    }
+}
+
 void PeerPresence::MakeRoom() {
     if (byName.size() < kMostPeers) {
         return;
@@ -70,7 +124,12 @@ void PeerPresence::MakeRoom() {
 }
 
 void PeerPresence::Left(std::string_view name) {
-    const auto found = byName.find(PeerNameKey(name));
+    const std::string key = PeerNameKey(name);
+    if (const auto candidate = candidateByName.find(key); candidate != candidateByName.end()) {
+        candidates.erase(candidate->second);
+        candidateByName.erase(candidate);
+    }
+    const auto found = byName.find(key);
     if (found == byName.end()) {
         return;
     }
@@ -79,7 +138,7 @@ void PeerPresence::Left(std::string_view name) {
     NoteQuietDue();
 }
 
-PeerPresence::Due PeerPresence::Poll(Clock::time_point now) {
+PeerPresence::Due PeerPresence::Poll(Clock::time_point now, HelloAnswerBudget& sends) {
     Due due;
     if ((heartbeat && *heartbeat <= now) || (answer && *answer <= now)) {
         due.broadcastPresent = true;
@@ -92,12 +151,16 @@ PeerPresence::Due PeerPresence::Poll(Clock::time_point now) {
         due.wentAway.push_back(quiet.peer.name);
         away.splice(away.begin(), present, std::prev(present.end()));
     }
+    // Before the quiet peers: checks have a budget of their own, well within `sends`.
+    ProbeCandidates(now, sends, due.probes);
     // The probed peers and those now due a probe are the quiet tail of `present`.
     for (auto quiet = present.rbegin();
          quiet != present.rend() && now - quiet->lastHeard >= kProbeAfter; ++quiet) {
         if (!quiet->lastProbe || now - *quiet->lastProbe >= kProbeEvery) {
             quiet->lastProbe = now;
-            due.probes.push_back(quiet->peer);
+            if (sends.Admit(quiet->peer.address, now)) {
+                due.probes.push_back(quiet->peer);
+            }
         }
     }
     NoteQuietDue();
@@ -120,7 +183,7 @@ void PeerPresence::NoteQuietDue() {
 
 std::optional<PeerPresence::Clock::time_point> PeerPresence::NextDue() const {
     std::optional<Clock::time_point> earliest = quietDue;
-    for (const auto& when : {heartbeat, answer}) {
+    for (const auto& when : {heartbeat, answer, checksDue}) {
         if (when && (!earliest || *when < *earliest)) {
             earliest = when;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chat/HelloAnswerBudget.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -41,10 +43,19 @@ public:
     static constexpr std::chrono::seconds kProbeEvery{1};
     static constexpr std::chrono::seconds kAwayAfter{60};
     static constexpr std::size_t kMostPeers = 1024;
+    static constexpr std::size_t kMostCandidates = 256;
+    /// A name's check waits for the budgets at most this long after its last notice.
+    static constexpr std::chrono::seconds kCheckWithin{30};
+    /// PROBEs that check where a new name speaks from, as PROBE answers are bounded.
+    static constexpr HelloAnswerBudget::Limits kCheckLimits{.answersPerSecond = 1,
+                                                            .answerBurst = 3,
+                                                            .allAnswersPerSecond = 10,
+                                                            .allAnswerBurst = 20,
+                                                            .mostSources = 1024};
 
     enum class Heard {
         Nothing, // not tracked, or tracked and present before
-        NewPeer, // now known to speak DELIVERY/1
+        NewPeer, // now known to speak DELIVERY/1: it answered from its address
         CameBack // was away
     };
     struct Peer {
@@ -63,7 +74,8 @@ public:
     /// The own hello and PRESENT went out now: the heartbeat starts.
     void Started(Clock::time_point now);
     /// Anything from `name` at `address`; `speaksDelivery` when it was a
-    /// DELIVERY/1 notice. A host is tracked from its first notice on.
+    /// DELIVERY/1 notice. A host is tracked from the first notice it sends
+    /// from an address after a PROBE went there.
     Heard HeardFrom(std::string_view name, std::string_view address, bool speaksDelivery,
                     Clock::time_point now);
     /// Its leaving notice: no longer tracked.
@@ -72,7 +84,9 @@ public:
     /// heartbeat that goes first is the answer. Ignored before Started.
     void HelloHeard(Clock::time_point now);
 
-    Due Poll(Clock::time_point now);
+    /// Each PROBE it asks for was admitted by `sends` too (every probe and
+    /// retransmission of the copy shares it); one refused is skipped, as if lost.
+    Due Poll(Clock::time_point now, HelloAnswerBudget& sends);
     /// When Poll next has something to do; nothing before Started with no peer.
     std::optional<Clock::time_point> NextDue() const;
 
@@ -89,11 +103,23 @@ private:
         bool away = false;
     };
     using Entries = std::list<Tracked>;
+    /// A name heard in a notice, not yet confirmed at `peer.address`.
+    struct Candidate {
+        Peer peer;
+        Clock::time_point lastHeard;
+        bool probeWanted = false;
+        bool probed = false; // a PROBE went to peer.address
+    };
+    using Candidates = std::list<Candidate>; // the most recently heard first
 
     Clock::duration Draw(Clock::duration shortest, Clock::duration longest);
     const Tracked* Find(std::string_view name) const;
     void MakeRoom();
     void NoteQuietDue();
+    /// A notice from a name not tracked: true when it confirms the name.
+    bool Check(const std::string& key, std::string_view name, std::string_view address,
+               Clock::time_point now);
+    void ProbeCandidates(Clock::time_point now, HelloAnswerBudget& sends, std::vector<Peer>& out);
 
     std::mt19937_64 random;
     std::optional<Clock::time_point> heartbeat;
@@ -108,6 +134,10 @@ private:
     // The next probe or away: redone when the quiet tail of `present` changes,
     // so NextDue costs the same whatever the table holds.
     std::optional<Clock::time_point> quietDue;
+    Candidates candidates;
+    std::unordered_map<std::string, Candidates::iterator> candidateByName; // PeerNameKey
+    std::optional<Clock::time_point> checksDue; // some candidate wants its PROBE
+    HelloAnswerBudget checks{kCheckLimits};
 };
 
 } // namespace kestrane

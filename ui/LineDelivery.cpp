@@ -6,7 +6,6 @@
 
 #include <array>
 #include <chrono>
-#include <cstdio>
 #include <random>
 #include <utility>
 
@@ -15,33 +14,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// PROBE answers go by unicast to whatever address a probe claims to come
-// from: bounded, so a forged flood cannot turn this copy into a reflector.
-constexpr HelloAnswerBudget::Limits kProbeAnswerLimits{.answersPerSecond = 1,
-                                                       .answerBurst = 3,
-                                                       .allAnswersPerSecond = 10,
-                                                       .allAnswerBurst = 20,
-                                                       .mostSources = 1024};
-
 std::uint64_t RandomNumber() {
     std::random_device device;
     return (static_cast<std::uint64_t>(device()) << 32) ^ device();
 }
 
-// Ids differ between runs, so a copy started again is never taken for a
-// retransmission of its earlier self.
-std::string RandomIdPrefix() {
-    std::array<char, 17> digits{};
-    std::snprintf(digits.data(), digits.size(), "%016llx",
-                  static_cast<unsigned long long>(RandomNumber()));
-    return digits.data();
+/// Whether a LINE of `line` with one of this run's ids fits in a datagram.
+bool FitsInNotice(const ChatSender& sender, const std::string& line, bool toEverybody) {
+    const std::string longest =
+        DeliveryNotice::Line(std::string(LineReceipts::kIdLength, '0'), toEverybody, line)
+            .Compose();
+    return longest.size() <= static_cast<std::size_t>(sender.LongestText());
 }
 
 } // namespace
 
 LineDelivery::LineDelivery(ChatSender& chatSender, Hooks deliveryHooks)
-    : sender(chatSender), hooks(std::move(deliveryHooks)), receipts(RandomIdPrefix()),
-      presence(RandomNumber()), probeAnswers(kProbeAnswerLimits) {
+    : sender(chatSender), hooks(std::move(deliveryHooks)), presence(RandomNumber()),
+      probeAnswers(HelloAnswerBudget::kProbeAnswerLimits),
+      sends(HelloAnswerBudget::kDeliverySendLimits) {
     timer.setSingleShot(true);
     timer.callOnTimeout([this] { Run(); });
 }
@@ -118,7 +109,7 @@ void LineDelivery::OnNotice(const ChatMessage& message, const std::string& addre
         }
         break;
     case DeliveryNotice::Verb::Ack:
-        if (const std::optional<LineKey> key = receipts.OnAck(name, notice->id, now)) {
+        if (const std::optional<LineKey> key = receipts.OnAck(name, address, notice->id, now)) {
             Report(*key);
         }
         break;
@@ -136,8 +127,7 @@ bool LineDelivery::IsAway(const std::string& name) const {
 
 std::optional<LineDelivery::LineKey> LineDelivery::SendToOne(const LineReceipts::Host& host,
                                                              const std::string& line, bool keep) {
-    const std::string text = DeliveryNotice::Line(receipts.NextId(), false, line).Compose();
-    if (text.size() > static_cast<std::size_t>(sender.LongestText())) {
+    if (!FitsInNotice(sender, line, false)) {
         return std::nullopt;
     }
     const LineKey key = receipts.ToOne(host, line, Clock::now(), keep);
@@ -151,15 +141,13 @@ std::optional<LineDelivery::LineKey> LineDelivery::AfterBroadcast(const std::str
         expected.push_back({std::move(peer.name), std::move(peer.address)});
     }
     // Retransmissions to the hosts that missed the broadcast must fit as well.
-    const std::string text = DeliveryNotice::Line(receipts.NextId(), true, line).Compose();
-    if (text.size() > static_cast<std::size_t>(sender.LongestText())) {
+    if (!FitsInNotice(sender, line, true)) {
         return std::nullopt;
     }
     const bool anyExpected = !expected.empty();
-    const std::string id = receipts.NextId();
     const LineKey key = receipts.ToEverybody(std::move(expected), line, Clock::now());
     if (anyExpected) {
-        Send({}, DeliveryNotice::All(id, line));
+        Send({}, DeliveryNotice::All(receipts.IdOf(key), line));
     }
     Run();
     return key;
@@ -207,7 +195,7 @@ void LineDelivery::Report(LineKey key) {
 
 void LineDelivery::Run() {
     const auto now = Clock::now();
-    LineReceipts::Due due = receipts.Poll(now);
+    LineReceipts::Due due = receipts.Poll(now, sends);
     for (const LineReceipts::Datagram& datagram : due.datagrams) {
         Send(datagram.address, datagram.notice);
     }
@@ -215,7 +203,7 @@ void LineDelivery::Run() {
         Report(key);
     }
     if (started) {
-        const PeerPresence::Due presenceDue = presence.Poll(now);
+        const PeerPresence::Due presenceDue = presence.Poll(now, sends);
         if (presenceDue.broadcastPresent) {
             Send({}, DeliveryNotice::Present());
         }

@@ -19,9 +19,12 @@ class ChatSender;
 
 /// Receipts, retries, the outbox and presence between Kestrane hosts, for the
 /// main window: drives ShownLines, LineReceipts and PeerPresence from one timer
-/// and sends their notices through the chat sender. Hosts that never sent a
-/// DELIVERY/1 notice get plain lines, as the original chat expects, and are
-/// never probed. Does not own the sender. UI thread only.
+/// and sends their notices through the chat sender. Hosts that have not yet
+/// answered from their address with a DELIVERY/1 notice get plain lines, as the
+/// original chat expects, and are probed only to check that. What goes out
+/// unasked is bounded: answers to PROBE by kProbeAnswerLimits, probes and
+/// retransmissions together by kDeliverySendLimits (both in HelloAnswerBudget).
+/// Does not own the sender. UI thread only.
 class LineDelivery : public QObject {
 public:
     using LineKey = LineReceipts::LineKey;
@@ -84,6 +87,7 @@ private:
     LineReceipts receipts;
     PeerPresence presence;
     HelloAnswerBudget probeAnswers;
+    HelloAnswerBudget sends; // probes and retransmissions
     QTimer timer;
     bool started = false;
 };

@@ -3,6 +3,7 @@
 #include "chat/ShownLines.h"
 
 #include <gtest/gtest.h>
+#include <set>
 
 namespace kestrane::test {
 namespace {
@@ -130,16 +131,18 @@ struct ReceiptsTest : testing::Test {
                             receipts.NextDue();
              ++polls) {
             const auto due = *receipts.NextDue();
-            EXPECT_TRUE(due == now || receipts.Poll(now + (due - now) / 2).datagrams.empty());
+            EXPECT_TRUE(due == now ||
+                        receipts.Poll(now + (due - now) / 2, sends).datagrams.empty());
             now = due;
-            for (const auto& datagram : receipts.Poll(now).datagrams) {
+            for (const auto& datagram : receipts.Poll(now, sends).datagrams) {
                 sent.push_back(std::chrono::duration<double, std::milli>(now - start).count());
                 last = datagram;
             }
         }
         return sent;
     }
-    LineReceipts receipts{"p"};
+    LineReceipts receipts;
+    HelloAnswerBudget sends{HelloAnswerBudget::kDeliverySendLimits};
     LineReceipts::Clock::time_point start{1h};
     LineReceipts::Clock::time_point now = start;
     LineReceipts::Datagram last;
@@ -153,8 +156,9 @@ TEST_F(ReceiptsTest, ALineToOneIsRetriedUntilItsDeadlineThenWaitsForItsHost) {
         schedule.push_back(schedule.back() + 500);
     }
     EXPECT_EQ(RunUntilChange(key), schedule);
+    const std::string id = receipts.IdOf(key);
     EXPECT_EQ(last.address, "10.0.0.2");
-    EXPECT_EQ(last.notice.Compose(), "DELIVERY/1 LINE p.1 ONE hi\r\n");
+    EXPECT_EQ(last.notice.Compose(), "DELIVERY/1 LINE " + id + " ONE hi\r\n");
     EXPECT_EQ(now - start, 10s);
     EXPECT_EQ(receipts.StatusOf(key)->state, State::NotDelivered);
     EXPECT_TRUE(receipts.StatusOf(key)->inOutbox);
@@ -166,10 +170,12 @@ TEST_F(ReceiptsTest, ALineToOneIsRetriedUntilItsDeadlineThenWaitsForItsHost) {
     EXPECT_EQ(RunUntilChange(key).size(), schedule.size());
     EXPECT_EQ(last.address, "10.0.0.9");
     EXPECT_EQ(receipts.StatusOf(key)->deadlinesPassed, 2);
-    EXPECT_FALSE(receipts.OnAck("bob", "p.1", now));
-    EXPECT_FALSE(receipts.OnAck("alice", "p.01", now));
-    EXPECT_EQ(receipts.OnAck("alice", "p.1", now), key);
-    EXPECT_FALSE(receipts.OnAck("alice", "p.1", now));
+    // A receipt counts from that host at the address the line now goes to.
+    EXPECT_FALSE(receipts.OnAck("bob", "10.0.0.9", id, now));
+    EXPECT_FALSE(receipts.OnAck("alice", "10.0.0.2", id, now));
+    EXPECT_FALSE(receipts.OnAck("alice", "10.0.0.9", id + "0", now));
+    EXPECT_EQ(receipts.OnAck("alice", "10.0.0.9", id, now), key);
+    EXPECT_FALSE(receipts.OnAck("alice", "10.0.0.9", id, now));
     EXPECT_EQ(receipts.StatusOf(key)->state, State::Delivered);
     EXPECT_TRUE(receipts.StatusOf(key)->late);
     EXPECT_FALSE(receipts.Retry(key, now));
@@ -180,18 +186,19 @@ TEST_F(ReceiptsTest, ALineToOneIsRetriedUntilItsDeadlineThenWaitsForItsHost) {
     receipts.HostHeard("bob", "10.0.0.3", now);
     EXPECT_FALSE(receipts.NextDue());
     EXPECT_TRUE(receipts.Retry(once, now));
-    EXPECT_EQ(receipts.Poll(now).datagrams.size(), 1u);
+    EXPECT_EQ(receipts.Poll(now, sends).datagrams.size(), 1u);
 }
 
 TEST_F(ReceiptsTest, ALineToEverybodyIsResentToTheHostsThatDidNotAcknowledgeIt) {
     EXPECT_EQ(receipts.StatusOf(receipts.ToEverybody({}, "hi\r\n", now))->state, State::Delivered);
     const auto key = receipts.ToEverybody({{"a", "10.0.0.1"}, {"b", "10.0.0.2"}, {"c", "10.0.0.3"}},
                                           "hi\r\n", now);
-    EXPECT_EQ(receipts.IdOf(key), "p.2");
-    EXPECT_EQ(receipts.OnAck("A", "p.2", now), key);
+    const std::string id = receipts.IdOf(key);
+    EXPECT_FALSE(receipts.OnAck("A", "10.0.0.2", id, now)) << "not from where the line goes";
+    EXPECT_EQ(receipts.OnAck("A", "10.0.0.1", id, now), key);
     EXPECT_EQ(RunUntilChange(key).front(), 250);
-    EXPECT_EQ(last.notice.Compose(), "DELIVERY/1 LINE p.2 ALL hi\r\n");
-    EXPECT_EQ(receipts.OnAck("b", "p.2", now), key);
+    EXPECT_EQ(last.notice.Compose(), "DELIVERY/1 LINE " + id + " ALL hi\r\n");
+    EXPECT_EQ(receipts.OnAck("b", "10.0.0.2", id, now), key);
     const auto status = receipts.StatusOf(key);
     EXPECT_EQ(status->state, State::NotDelivered);
     EXPECT_FALSE(status->inOutbox);
@@ -200,35 +207,64 @@ TEST_F(ReceiptsTest, ALineToEverybodyIsResentToTheHostsThatDidNotAcknowledgeIt) 
     EXPECT_EQ(status->missing, std::vector<std::string>{"c"});
     receipts.HostHeard("C", "10.0.0.30", now);
     EXPECT_TRUE(receipts.Retry(key, now));
-    const auto resent = receipts.Poll(now).datagrams;
+    const auto resent = receipts.Poll(now, sends).datagrams;
     ASSERT_EQ(resent.size(), 1u);
     EXPECT_EQ(resent[0].address, "10.0.0.30");
+    EXPECT_EQ(receipts.OnAck("c", "10.0.0.30", id, now), key);
+    // 500 names forged at 10.0.0.9 (which never answers): as many as it waits for, each sent
+    // the line again and again, made 10,000 datagrams to 10.0.0.9; now the budget bounds them.
+    std::vector<LineReceipts::Host> forged;
+    for (int name = 0; name < 500; ++name) {
+        forged.push_back({"F" + std::to_string(name), "10.0.0.9"});
+    }
+    const auto flood = receipts.ToEverybody(forged, "hi\r\n", now);
+    EXPECT_EQ(receipts.StatusOf(flood)->expected, LineReceipts::kMostExpected);
+    const auto limits = HelloAnswerBudget::kDeliverySendLimits;
+    EXPECT_LE(RunUntilChange(flood).size(), limits.answerBurst + limits.answersPerSecond * 10);
+    // A line a person sends goes once all the same.
+    while (sends.Admit("10.0.0.9", now)) {
+    }
+    receipts.ToOne({"F1", "10.0.0.9"}, "hi\r\n", now);
+    EXPECT_EQ(receipts.Poll(now, sends).datagrams.size(), 1u);
 }
 
-TEST_F(ReceiptsTest, TheOldestLinesAreForgottenBeyondTheBounds) {
+TEST_F(ReceiptsTest, TheOldestLinesAreForgottenBeyondTheBoundsAndNoIdForetellsTheNext) {
     for (std::size_t n = 0; n <= LineReceipts::kMostInOutbox; ++n) {
         receipts.ToOne({"a", "10.0.0.1"}, "hi\r\n", now);
     }
-    receipts.Poll(now);
-    receipts.Poll(now + 10s);
+    receipts.Poll(now, sends);
+    receipts.Poll(now + 10s, sends);
     EXPECT_EQ(receipts.InOutbox(), LineReceipts::kMostInOutbox);
     EXPECT_FALSE(receipts.StatusOf(1));
-    while (receipts.NextId() != "p." + std::to_string(LineReceipts::kMostLines + 2)) {
-        receipts.ToOne({"a", "10.0.0.1"}, "hi\r\n", now);
+    // Each id is 64 bits drawn afresh: no two alike, every hex digit of them varies.
+    std::set<std::string> ids;
+    std::vector<std::set<char>> digits(LineReceipts::kIdLength);
+    for (std::size_t n = LineReceipts::kMostInOutbox + 2; n <= LineReceipts::kMostLines + 1; ++n) {
+        const std::string id = receipts.IdOf(receipts.ToOne({"a", "10.0.0.1"}, "hi\r\n", now));
+        ASSERT_TRUE(IsDeliveryId(id) && id.size() == LineReceipts::kIdLength) << id;
+        ids.insert(id);
+        for (std::size_t place = 0; place < id.size(); ++place) {
+            digits[place].insert(id[place]);
+        }
     }
-    EXPECT_TRUE(receipts.OnAck("a", "p.500", now));
+    EXPECT_EQ(ids.size(), LineReceipts::kMostLines - LineReceipts::kMostInOutbox);
+    for (const std::set<char>& seen : digits) {
+        EXPECT_EQ(seen.size(), 16u);
+    }
+    EXPECT_TRUE(receipts.OnAck("a", "10.0.0.1", receipts.IdOf(500), now));
     receipts.ToOne({"a", "10.0.0.1"}, "hi\r\n", now);
     EXPECT_FALSE(receipts.StatusOf(500));
     EXPECT_TRUE(receipts.StatusOf(2));
     receipts.ToOne({"a", "10.0.0.1"}, "hi\r\n", now);
     EXPECT_FALSE(receipts.StatusOf(2));
     EXPECT_TRUE(receipts.StatusOf(3));
-    LineReceipts pending("q");
-    for (std::size_t n = 0; n <= LineReceipts::kMostLines; ++n) {
+    LineReceipts pending;
+    const std::string first = pending.IdOf(pending.ToOne({"a", "10.0.0.1"}, "hi\r\n", now));
+    for (std::size_t n = 0; n < LineReceipts::kMostLines; ++n) {
         pending.ToOne({"a", "10.0.0.1"}, "hi\r\n", now);
     }
     EXPECT_FALSE(pending.StatusOf(1));
-    EXPECT_FALSE(pending.OnAck("a", "q.1", now));
+    EXPECT_FALSE(pending.OnAck("a", "10.0.0.1", first, now));
     EXPECT_TRUE(pending.StatusOf(2));
 }
 

@@ -109,6 +109,12 @@ struct LoopbackWindow {
     }
     QLineEdit* MessageLine() const { return dialog->findChild<QLineEdit*>("1001"); }
     QString Roster() const { return RosterOf(*dialog); }
+    // PC3, at 127.0.0.3, says it speaks DELIVERY/1 and answers the probe that checks it there.
+    void MeetKestrane(const UdpPeer& pc3) {
+        Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT"), "127.0.0.3");
+        EXPECT_EQ(pc3.Next(), Datagram(9, "PC7", "DELIVERY/1 PROBE"));
+        Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT"), "127.0.0.3");
+    }
     // PC3, at 127.0.0.3, confirms the line whose notice it got.
     void Confirm(const std::string& notice) {
         const std::size_t id = 33 + 16; // past the name field and "DELIVERY/1 LINE "
@@ -437,7 +443,7 @@ TEST(MainWindowTest, UnreadLinesAndTheOutboxComeBackAtTheNextStartFromTheHistory
     {
         LoopbackWindow lan(false, true, history.path());
         const UdpPeer kestrane("127.0.0.3", lan.port);
-        lan.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT"));
+        lan.MeetKestrane(kestrane);
         for (const char* text : {"one\r\n", "two\r\n", "three\r\n"}) {
             lan.Receive(Datagram(3, "PC2", text));
         }
@@ -497,7 +503,7 @@ TEST(MainWindowTest, KestraneHostsConfirmLinesShownOnceAndOtherHostsGetThemAsBef
     LoopbackWindow lan(true);
     const UdpPeer kestrane("127.0.0.3", lan.port);
     const UdpPeer plain("127.0.0.4", lan.port);
-    lan.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT"), "127.0.0.3");
+    lan.MeetKestrane(kestrane);
     lan.Receive(Datagram(2, "PC4", "*** Online ***\r\n"), "127.0.0.4");
     const auto send = [&](const QString& host, const QString& line) {
         lan.dialog->roster->setCurrentIndex(lan.Roster().split(", ").indexOf(host));
