@@ -553,11 +553,12 @@ TEST_F(Transfer, ConnectionsWithoutARequestAreBoundedAndGo) {
 
 // A sender that answers LIST with `list` and GET with `file`, then waits
 // `linger` before it closes; it sends the answer to the request that starts
-// with `slow` a byte at a time, 300 ms apart. A FILES/2 session gets `list`,
+// with `slow` a byte at a time, `pace` apart. A FILES/2 session gets `list`,
 // then `file` for its first GET.
 
 struct FakeSender {
-    FakeSender(std::string list, std::string file, std::chrono::milliseconds linger, char slow) {
+    FakeSender(std::string list, std::string file, std::chrono::milliseconds linger, char slow,
+               std::chrono::milliseconds pace = 300ms) {
         listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address = LoopbackAddress("127.0.0.1", 0);
         socklen_t size = sizeof address;
@@ -577,7 +578,7 @@ struct FakeSender {
                      at < reply.size() &&
                      ::send(connection, reply.data() + at, step, MSG_NOSIGNAL) > 0;
                      at += step) {
-                    std::this_thread::sleep_for(request[0] == slow ? 300ms : 0ms);
+                    std::this_thread::sleep_for(request[0] == slow ? pace : 0ms);
                 }
                 std::this_thread::sleep_for(request[0] == 'L' ? 0ms : linger);
                 ::close(connection);
@@ -626,12 +627,12 @@ TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
          "0123456789", 2},
         {good2, "FROM 0\n0123456789SHA " + digest + "\n", 0ms, 'G', "within the 2 s", "-", 2},
     };
+    const FileFetcher::Limits limits{.stall = 1s, .overall = 2s, .perFile = 100ms};
     for (const auto& hostile : cases) {
         SCOPED_TRACE(hostile.error);
         FakeSender sender(hostile.list, hostile.file, hostile.linger, hostile.slow);
-        FileFetcher fetcher("127.0.0.1", sender.port, std::string(32, 'a'), hostile.version);
-        fetcher.stallLimit = 1s;
-        fetcher.overallLimit = 2s;
+        FileFetcher fetcher("127.0.0.1", sender.port, std::string(32, 'a'), hostile.version,
+                            limits);
         EXPECT_FALSE(Fetch(fetcher));
         EXPECT_NE(error.find(hostile.error), std::string::npos) << error;
         EXPECT_EQ(Tree(root).size(), 1u + (hostile.part != "-")) << "in/, and f.part at most";
@@ -640,6 +641,12 @@ TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
         }
         fs::remove(root / "in/f.part");
     }
+    // Files that each come in time cannot add up to more than the transfer's.
+    const std::string none = "FROM 0\nSHA " + DigestOf("") + "\n";
+    FakeSender trickling("OK 3\nF 0 a\nF 0 b\nF 0 c\n", none + none + none, 0ms, 'G', 20ms);
+    FileFetcher held("127.0.0.1", trickling.port, std::string(32, 'a'), 2, limits);
+    EXPECT_FALSE(Fetch(held));
+    EXPECT_NE(error.find("did not finish within the 2 s"), std::string::npos) << error;
     FakeSender sender(good, "", 0ms, 0);
     EXPECT_FALSE(FileFetcher("127.0.0.1", sender.port, std::string(32, 'a'), 1).List(error, 2));
     EXPECT_NE(error.find("list says 1 entries, its notice said 2"), std::string::npos) << error;
