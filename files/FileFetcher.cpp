@@ -12,8 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <map>
-#include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
