@@ -483,7 +483,7 @@ bool FileFetcher::FetchFile(PlacedEntries& placed, std::uint64_t index, const Ma
         return false;
     }
     doneBytes += held;
-    const std::string& partPath = placed.WorkingPath(index);
+    const std::string partPath = placed.WorkingPath(index);
     const bool resumed = placed.HeldBefore(index);
     bool arrived = false;
     if (version == 1) {

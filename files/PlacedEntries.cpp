@@ -62,8 +62,7 @@ std::string LineDigest(const ManifestEntry& entry, int version) {
 PlacedEntries::PlacedEntries(const FileManifest& offered, const BeneathFolder& into,
                              std::string folderKey, int protocolVersion)
     : manifest(offered), folder(into), key(std::move(folderKey)), version(protocolVersion),
-      placementOf(offered.entries.size()), paths(offered.entries.size()),
-      earlier(offered.entries.size()) {}
+      placementOf(offered.entries.size()), earlier(offered.entries.size()) {}
 
 PlacedEntries::~PlacedEntries() {
     if (keptFile >= 0) {
@@ -263,7 +262,7 @@ bool PlacedEntries::MakeTop(Placement& placement, std::uint64_t index, std::stri
     } else {
         Keep(index, made);
     }
-    paths[index] = part;
+    placement.working = part;
     earlier[index] = placement.resume;
     if (placement.folder) {
         folderPaths[placement.name] = part;
@@ -330,7 +329,9 @@ bool PlacedEntries::MakeInside(std::uint64_t index, std::string& error) {
             // What is made now the file system itself keeps from being made twice.
             inParent.taken.insert(name);
         }
-        paths[index] = path;
+        if (name != leaf) {
+            otherNames[index] = name;
+        }
         earlier[index] = held;
         if (entry.folder) {
             folderPaths[entry.path] = path;
@@ -355,15 +356,29 @@ int PlacedEntries::Open(std::uint64_t index) {
     if (keptFile >= 0 && keptIndex == index) {
         return std::exchange(keptFile, -1);
     }
-    return folder.OpenFile(paths[index]);
+    return folder.OpenFile(WorkingPath(index));
+}
+
+// Kept for few entries only, as an offer lists up to 100,000: a working
+// path is the working path of its folder and its own name.
+std::string PlacedEntries::WorkingPath(std::uint64_t index) const {
+    const Placement& placement = placements[placementOf[index]];
+    if (index == placement.entries.front()) {
+        return placement.working;
+    }
+    const std::string& path = manifest.entries[index].path;
+    const std::size_t slash = path.rfind('/');
+    const auto other = otherNames.find(index);
+    return folderPaths.at(path.substr(0, slash)) + '/' +
+           (other != otherNames.end() ? other->second : path.substr(slash + 1));
 }
 
 void PlacedEntries::Forget(std::uint64_t index) const {
-    folder.RemoveFile(paths[index]);
+    folder.RemoveFile(WorkingPath(index));
 }
 
 bool PlacedEntries::Finish(Placement& placement, std::string& error) {
-    const std::string part = WorkingName(placement);
+    const std::string part = placement.working;
     // The name Place chose; when that was taken meanwhile, the first free
     // one, never beside a working name of another's.
     bool renamed = folder.Rename(part, placement.finalName);
@@ -388,9 +403,9 @@ bool PlacedEntries::Finish(Placement& placement, std::string& error) {
         // FILES/2 marks only the top-level working name.
         const bool marked = !manifest.entries[index].folder && (version == 1 || !placement.folder);
         const int file =
-            marked
-                ? folder.OpenExisting(placement.finalName + paths[index].substr(part.size()), false)
-                : -1;
+            marked ? folder.OpenExisting(
+                         placement.finalName + WorkingPath(index).substr(part.size()), false)
+                   : -1;
         if (file >= 0) {
             BeneathFolder::ClearMark(file);
             ::close(file);

@@ -42,6 +42,7 @@ public:
         bool resume = false;                // its working name holds earlier work for it
         std::vector<std::uint64_t> entries; // its own and those inside, by index
         std::size_t located = 0;            // of entries
+        std::string working;                // its working name, once located
     };
 
     /// `key` names the folder in the reservations; `version`: the protocol
@@ -66,7 +67,7 @@ public:
     /// when that cannot be done.
     bool Locate(std::uint64_t index, std::string& error);
     /// Where entry `index` is written, beneath the folder, once located.
-    const std::string& WorkingPath(std::uint64_t index) const { return paths[index]; }
+    std::string WorkingPath(std::uint64_t index) const;
     /// Whether entry `index`'s working file held earlier work when it was located.
     bool HeldBefore(std::uint64_t index) const { return earlier[index]; }
     /// Whether entry `index`'s working file holds earlier work, locating it
@@ -108,11 +109,11 @@ private:
     const std::string key;
     const int version;
     std::vector<Placement> placements;
-    std::vector<std::size_t> placementOf;           // by entry
-    std::vector<std::string> paths;                 // by entry, once located
-    std::vector<bool> earlier;                      // by entry, once located
-    std::map<std::string, std::string> folderPaths; // a folder entry's path -> its working path
-    std::map<std::string, FolderNames> names;       // by working path
+    std::vector<std::size_t> placementOf;            // by entry
+    std::vector<bool> earlier;                       // by entry, once located
+    std::map<std::string, std::string> folderPaths;  // a folder entry's path -> its working path
+    std::map<std::uint64_t, std::string> otherNames; // by entry inside a folder: a name not its own
+    std::map<std::string, FolderNames> names;        // by working path
     std::set<std::pair<std::uint64_t, std::uint64_t>> resumed; // device and inode of each
     std::set<std::string> reserved;                            // final names
     std::uint64_t keptIndex = 0;
