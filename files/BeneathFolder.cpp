@@ -2,10 +2,14 @@
 
 #include "files/OpenBeneath.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <iterator>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -44,7 +48,7 @@ int BeneathFolder::OpenBeneath(const std::string& path, int flags, unsigned mode
 }
 
 int BeneathFolder::OpenFile(const std::string& path) const {
-    return OpenBeneath(path, O_RDWR | O_CREAT, 0666);
+    return OpenBeneath(path, O_RDWR, 0);
 }
 
 int BeneathFolder::MakeFile(const std::string& path) const {
@@ -64,42 +68,40 @@ int BeneathFolder::OpenExisting(const std::string& path, bool folder) const {
     return file;
 }
 
-bool BeneathFolder::MakeFolder(const std::string& name) const {
-    if (name.find('/') != std::string::npos) {
-        errno = EINVAL;
-        return false;
-    }
-    return ::mkdirat(descriptor, name.c_str(), 0777) == 0;
-}
-
 int BeneathFolder::OpenParent(const std::string& path) const {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? ::dup(descriptor)
                                       : OpenBeneath(path.substr(0, slash), O_PATH | O_DIRECTORY, 0);
 }
 
-bool BeneathFolder::MakeFolders(const std::string& path) const {
-    std::size_t end = 0;
-    do {
-        end = path.find('/', end + 1);
-        const std::string part = path.substr(0, end);
-        const int parent = OpenParent(part);
-        if (parent < 0) {
-            return false;
+bool BeneathFolder::MakeFolder(const std::string& path) const {
+    const int parent = OpenParent(path);
+    if (parent < 0) {
+        return false;
+    }
+    const bool made = ::mkdirat(parent, LeafOf(path).c_str(), 0777) == 0;
+    CloseKeepingError(parent);
+    return made;
+}
+
+std::optional<std::set<std::string>> BeneathFolder::Names(const std::string& path) const {
+    const int opened = OpenBeneath(path, O_RDONLY | O_DIRECTORY, 0);
+    DIR* listing = opened >= 0 ? ::fdopendir(opened) : nullptr;
+    if (listing == nullptr) {
+        if (opened >= 0) {
+            ::close(opened);
         }
-        const bool made = ::mkdirat(parent, LeafOf(part).c_str(), 0777) == 0 || errno == EEXIST;
-        CloseKeepingError(parent);
-        // A name that exists must be a folder reached without a link.
-        if (!made) {
-            return false;
+        return std::nullopt;
+    }
+    std::set<std::string> names;
+    while (const dirent* item = ::readdir(listing)) {
+        const std::string_view name = item->d_name;
+        if (name != "." && name != "..") {
+            names.emplace(name);
         }
-        const int check = OpenBeneath(part, O_PATH | O_DIRECTORY, 0);
-        if (check < 0) {
-            return false;
-        }
-        ::close(check);
-    } while (end != std::string::npos);
-    return true;
+    }
+    ::closedir(listing);
+    return names;
 }
 
 bool BeneathFolder::Exists(const std::string& path) const {
@@ -166,6 +168,28 @@ bool BeneathFolder::Sync(const std::string& path) const {
 
 bool BeneathFolder::SyncFileSystem() const {
     return ::syncfs(descriptor) == 0;
+}
+
+bool BeneathFolder::SyncReachesDisk() const {
+    // syncfs writes back every dirty page and inode of a local file system and
+    // flushes its device. FUSE passes it to the server only where the server
+    // asks for it (virtiofs), and network file systems do not promise it.
+    static constexpr std::uint32_t kFlushedBySyncfs[] = {
+        0xEF53,     // ext2, ext3, ext4
+        0x58465342, // XFS
+        0x9123683E, // Btrfs
+        0x01021994, // tmpfs
+        0xF2F52010, // F2FS
+        0x4D44,     // vfat
+        0x2011BAB0, // exFAT
+    };
+    struct statfs status {};
+    if (::fstatfs(descriptor, &status) != 0) {
+        return false;
+    }
+    const auto type = static_cast<std::uint32_t>(status.f_type);
+    return std::find(std::begin(kFlushedBySyncfs), std::end(kFlushedBySyncfs), type) !=
+           std::end(kFlushedBySyncfs);
 }
 
 bool BeneathFolder::SetMark(int file, const std::string& value) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace kestrane {
@@ -18,19 +19,21 @@ public:
     BeneathFolder& operator=(const BeneathFolder&) = delete;
 
     bool IsOpen() const { return descriptor >= 0; }
-    /// A file for reading and writing, made when missing; -1 with errno.
+    /// An existing file for reading and writing; -1 with errno.
     int OpenFile(const std::string& path) const;
     /// A file for reading and writing that this call makes; -1 with errno
-    /// (EEXIST when the name is taken).
+    /// (EEXIST when the name is taken, also by another spelling where the
+    /// file system ignores case).
     int MakeFile(const std::string& path) const;
     /// An existing folder, or file, for reading; -1 with errno.
     int OpenExisting(const std::string& path, bool folder) const;
-    /// Makes a folder directly in this one; false with errno (EEXIST when the
+    /// Makes a folder in one that exists; false with errno (EEXIST when the
     /// name is taken).
-    bool MakeFolder(const std::string& name) const;
-    /// Makes the folder and its missing parents; false with errno.
-    bool MakeFolders(const std::string& path) const;
+    bool MakeFolder(const std::string& path) const;
     bool Exists(const std::string& path) const;
+    /// The names a folder holds, spelt as it holds them; nothing when it
+    /// cannot be read.
+    std::optional<std::set<std::string>> Names(const std::string& path) const;
     /// Removes a file; false with errno.
     bool RemoveFile(const std::string& path) const;
     /// Renames within the folder, never over an existing name; false with errno
@@ -41,6 +44,11 @@ public:
     /// Flushes everything written on the folder's file system: one call for
     /// a whole tree of files; false with errno.
     bool SyncFileSystem() const;
+    /// Whether SyncFileSystem puts the bytes written on the disk: on the local
+    /// file systems known to do so (ext4, XFS, Btrfs, tmpfs, F2FS, vfat, exFAT).
+    /// On FUSE and network file systems, and any other, each file must be
+    /// flushed on its own.
+    bool SyncReachesDisk() const;
     /// Bytes free for this user on the folder's file system.
     std::optional<std::uint64_t> FreeBytes() const;
 

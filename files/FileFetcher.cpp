@@ -1,6 +1,7 @@
 #include "files/FileFetcher.h"
 
 #include "files/BeneathFolder.h"
+#include "files/PlacedEntries.h"
 #include "files/SafeRelativePath.h"
 #include "files/Sha256.h"
 #include "files/TransferRequest.h"
@@ -11,8 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <map>
-#include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,18 +26,7 @@ constexpr std::size_t kChunk = 1 << 20;
 constexpr std::size_t kLineChunk = 64 << 10;
 // Bytes written between two starts of their write-back.
 constexpr std::uint64_t kWriteBackStep = 8 << 20;
-constexpr int kMostNumbers = 9999;
 constexpr std::chrono::milliseconds kExtraBytesWait{200};
-constexpr std::string_view kPart = ".part";
-// A top-level name leaves room for kPart after it.
-constexpr std::size_t kLongestWorkingName = SafeRelativePath::kLongestPart - kPart.size();
-// What follows a name's last '.' is an extension up to this long, dot included.
-constexpr std::size_t kLongestExtension = 16;
-
-// Final names being written by any fetcher of this process, so that two
-// offers of one name never share a .part.
-std::mutex reservedMutex;
-std::set<std::string> reservedNames; // guarded by reservedMutex; folder + '\0' + name
 
 std::string Quoted(std::string_view name) {
     return SafeRelativePath::Quoted(name);
@@ -62,32 +50,6 @@ std::string ConnectProblem(int error, const std::string& address, int port) {
            std::strerror(error) + ".";
 }
 
-// "name (n).ext" for a file, "name (n)" for a folder or a name without an
-// extension; the name part is cut so that the whole leaves room for ".part".
-std::string Numbered(const std::string& name, int number, bool folder) {
-    std::size_t dot = folder ? std::string::npos : name.rfind('.');
-    if (dot == 0 || (dot != std::string::npos && name.size() - dot > kLongestExtension)) {
-        dot = std::string::npos;
-    }
-    const std::string suffix = number == 0 ? "" : " (" + std::to_string(number) + ")";
-    const std::string_view extension =
-        dot == std::string::npos ? std::string_view() : std::string_view(name).substr(dot);
-    const std::string_view stem = std::string_view(name).substr(0, dot);
-    return std::string(SafeRelativePath::Cut(stem, kLongestWorkingName - suffix.size() -
-                                                       extension.size())) +
-           suffix + std::string(extension);
-}
-
-std::string TopName(const std::string& path) {
-    return path.substr(0, path.find('/'));
-}
-
-std::string LineDigest(const ManifestEntry& entry, int version) {
-    Sha256 hash;
-    hash.Add(FileManifest::Line(entry, version));
-    return hash.Finish();
-}
-
 std::chrono::milliseconds Left(std::chrono::steady_clock::time_point deadline) {
     return std::max(std::chrono::milliseconds(0),
                     std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -98,8 +60,13 @@ std::chrono::milliseconds Left(std::chrono::steady_clock::time_point deadline) {
 
 FileFetcher::FileFetcher(std::string peerAddress, int peerPort, std::string offerToken,
                          int protocolVersion)
+    : FileFetcher(std::move(peerAddress), peerPort, std::move(offerToken), protocolVersion,
+                  Limits{}) {}
+
+FileFetcher::FileFetcher(std::string peerAddress, int peerPort, std::string offerToken,
+                         int protocolVersion, Limits senderLimits)
     : address(std::move(peerAddress)), port(peerPort), token(std::move(offerToken)),
-      version(protocolVersion) {}
+      version(protocolVersion), limits(senderLimits) {}
 
 FileFetcher::~FileFetcher() {
     if (session != nullptr) {
@@ -223,7 +190,7 @@ std::string FileFetcher::Stopped(int outcome, std::chrono::milliseconds limit) c
         return "Cancelled.";
     }
     if (outcome == kLate) {
-        return address + " was too slow: the request did not finish within the " + Allowed() +
+        return address + " was too slow: the transfer did not finish within the " + Allowed() +
                " s it may take.";
     }
     if (outcome == kSilent) {
@@ -237,7 +204,8 @@ std::string FileFetcher::Stopped(int outcome, std::chrono::milliseconds limit) c
 std::optional<std::string> FileFetcher::ReadLine(PortConnection& connection, std::size_t longest,
                                                  std::string& error,
                                                  std::optional<std::chrono::milliseconds> silence) {
-    const std::chrono::milliseconds limit = silence.value_or(stallLimit);
+    const std::chrono::milliseconds limit =
+        silence.value_or(std::chrono::milliseconds(limits.stall));
     char* chunk = ReadBuffer();
     for (;;) {
         const std::string_view held = Buffered();
@@ -269,7 +237,7 @@ std::optional<std::string> FileFetcher::ReadLine(PortConnection& connection, std
 std::optional<FileManifest> FileFetcher::List(std::string& error,
                                               std::optional<std::uint64_t> offeredEntries) {
     started = std::chrono::steady_clock::now();
-    deadline = started + overallLimit;
+    deadline = started + limits.overall;
     PortConnection* connection = Connect(error);
     if (connection == nullptr) {
         return std::nullopt;
@@ -331,94 +299,21 @@ std::optional<FileManifest> FileFetcher::ReadManifest(PortConnection& connection
     return manifest;
 }
 
-bool FileFetcher::Place(const FileManifest& manifest, BeneathFolder& folder,
-                        std::vector<Placement>& placements, std::string& error) {
-    // Kestrane's mark on a working name: a file's SHA-256, or for a folder the
-    // SHA-256 of the lines of everything in it.
-    std::map<std::string, std::size_t> tops; // name -> its placement
-    std::map<std::string, Sha256> folderHashes;
-    for (std::uint64_t index = 0; index < manifest.entries.size(); ++index) {
-        const ManifestEntry& entry = manifest.entries[index];
-        const std::string top = TopName(entry.path);
-        const bool isFolder = entry.folder || top != entry.path;
-        // A FILES/2 list has no digests: a file is known by its line instead.
-        const int listed = version == 1 ? 1 : 2;
-        if (tops.emplace(top, placements.size()).second) {
-            const std::string mark =
-                isFolder || listed == 1 ? entry.digest : LineDigest(entry, listed);
-            placements.push_back({top, {}, isFolder, mark, false, false, {}});
-        }
-        placements[tops[top]].entries.push_back(index);
-        if (isFolder) {
-            folderHashes[top].Add(FileManifest::Line(entry, listed));
-        }
+// A second for each leastRate bytes of the offer (capped where the clock
+// would overflow) and a little for each file, on top of the overall limit:
+// counted once for the files together, so that a sender cannot hold the
+// transfer open by taking just under the limit with each file.
+std::chrono::milliseconds FileFetcher::FilesAllowance(const FileManifest& manifest) const {
+    std::uint64_t files = 0;
+    for (const ManifestEntry& entry : manifest.entries) {
+        files += entry.folder ? 0 : 1;
     }
-    for (auto& [top, hash] : folderHashes) {
-        placements[tops[top]].mark = hash.Finish();
-    }
-    std::lock_guard guard(reservedMutex);
-    for (Placement& placement : placements) {
-        for (int number = 0; placement.finalName.empty(); ++number) {
-            if (number > kMostNumbers) {
-                error = "Every name from " + Quoted(placement.name) + " to " +
-                        Quoted(Numbered(placement.name, kMostNumbers, placement.folder)) +
-                        " is taken in the folder.";
-                return false;
-            }
-            placement.finalName = Numbered(placement.name, number, placement.folder);
-            if (folder.Exists(placement.finalName) || !Usable(folder, placement) ||
-                !reservedNames.insert(folderKey + '\0' + placement.finalName).second) {
-                placement.finalName.clear();
-            }
-        }
-        placedNames.push_back(placement.finalName);
-    }
-    return true;
-}
-
-// A working name that is there counts as taken unless Kestrane made it for
-// this very entry: a person's own "notes.txt.part" is never touched.
-bool FileFetcher::Usable(BeneathFolder& folder, Placement& placement) const {
-    const std::string part = WorkingName(placement);
-    if (!folder.Exists(part)) {
-        placement.resume = false;
-        return true;
-    }
-    const int existing = folder.OpenExisting(part, placement.folder);
-    placement.resume = existing >= 0 && BeneathFolder::MarkOf(existing) == placement.mark;
-    if (existing >= 0) {
-        ::close(existing);
-    }
-    return placement.resume;
-}
-
-std::string FileFetcher::WorkingName(const Placement& placement) {
-    return placement.finalName + std::string(kPart);
-}
-
-std::string FileFetcher::PartPath(const Placement& placement, const ManifestEntry& entry) {
-    return WorkingName(placement) + entry.path.substr(placement.name.size());
-}
-
-bool FileFetcher::MakeTop(BeneathFolder& folder, Placement& placement, std::string& error) {
-    const std::string part = WorkingName(placement);
-    if (!placement.resume && !folder.MakeFolder(part)) {
-        error = "The folder " + Quoted(part) + " cannot be made: " + std::strerror(errno) + ".";
-        return false;
-    }
-    const int made = folder.OpenExisting(part, true);
-    const bool ours =
-        made >= 0 && (placement.resume ? BeneathFolder::MarkOf(made) == placement.mark
-                                       : (BeneathFolder::SetMark(made, placement.mark), true));
-    if (made >= 0) {
-        ::close(made);
-    }
-    if (!ours) {
-        error = "The folder " + Quoted(part) + " changed while it was being used.";
-        return false;
-    }
-    placement.made = true;
-    return true;
+    const std::uint64_t seconds =
+        limits.leastRate == 0
+            ? UINT32_MAX
+            : std::min<std::uint64_t>(manifest.TotalBytes() / limits.leastRate, UINT32_MAX);
+    return limits.overall + std::chrono::seconds(seconds) +
+           limits.perFile * static_cast<std::int64_t>(files);
 }
 
 bool FileFetcher::Fetch(const FileManifest& manifest, const std::string& folderPath,
@@ -433,23 +328,11 @@ bool FileFetcher::Fetch(const FileManifest& manifest, const std::string& folderP
         return false;
     }
     totalBytes = manifest.TotalBytes();
-    folderKey = folderPath;
-    std::vector<Placement> placements;
-    bool whole = Place(manifest, folder, placements, error);
+    syncEachFile = !folder.SyncReachesDisk();
+    PlacedEntries placed(manifest, folder, folderPath, version);
+    bool whole = placed.Place(error);
     if (whole) {
-        std::uint64_t held = 0;
-        for (const Placement& placement : placements) {
-            for (const std::uint64_t index : placement.entries) {
-                const ManifestEntry& entry = manifest.entries[index];
-                struct stat status {};
-                if (placement.resume && !entry.folder &&
-                    ::stat((folderPath + '/' + PartPath(placement, entry)).c_str(), &status) == 0) {
-                    held += std::min<std::uint64_t>(static_cast<std::uint64_t>(status.st_size),
-                                                    entry.size);
-                }
-            }
-        }
-        const std::uint64_t needed = totalBytes - std::min(held, totalBytes.load());
+        const std::uint64_t needed = totalBytes - std::min(placed.HeldBytes(), totalBytes.load());
         const auto free = folder.FreeBytes();
         if (free && needed > *free) {
             error = "The offer needs " + std::to_string(needed) + " more bytes, but the disk of " +
@@ -458,40 +341,18 @@ bool FileFetcher::Fetch(const FileManifest& manifest, const std::string& folderP
             whole = false;
         }
     }
-    std::vector<Placement*> placementOf(manifest.entries.size());
-    for (Placement& placement : placements) {
-        for (const std::uint64_t index : placement.entries) {
-            placementOf[index] = &placement;
-        }
-    }
     if (whole && version != 1 && session == nullptr) {
         error = "The connection to " + address + " broke.";
         whole = false;
     }
+    started = std::chrono::steady_clock::now();
+    deadline = started + FilesAllowance(manifest);
     std::uint64_t reached = 0;
-    std::string madeFolder; // the last folder made, as the next entry is likely in it
     for (; whole && reached < manifest.entries.size(); ++reached) {
         const ManifestEntry& entry = manifest.entries[reached];
-        Placement& placement = *placementOf[reached];
-        const std::string partPath = PartPath(placement, entry);
-        if (placement.folder) {
-            const std::string parent =
-                entry.folder ? partPath : partPath.substr(0, partPath.rfind('/'));
-            if (!placement.made && !MakeTop(folder, placement, error)) {
-                whole = false;
-                break;
-            }
-            if (parent != madeFolder && !folder.MakeFolders(parent)) {
-                error = "The folder " + Quoted(parent) +
-                        " cannot be made: " + std::strerror(errno) + ".";
-                whole = false;
-                break;
-            }
-            madeFolder = parent;
-        }
-        if (!entry.folder &&
-            ((version != 1 && !AskAhead(folder, manifest, placementOf, reached, error)) ||
-             !FetchFile(folder, placement, partPath, reached, entry, error))) {
+        if (!placed.Locate(reached, error) ||
+            (!entry.folder && ((version != 1 && !AskAhead(placed, manifest, reached, error)) ||
+                               !FetchFile(placed, reached, entry, error)))) {
             whole = false;
             break;
         }
@@ -499,24 +360,21 @@ bool FileFetcher::Fetch(const FileManifest& manifest, const std::string& folderP
     if (session != nullptr) {
         Disconnect(std::exchange(session, nullptr));
     }
-    whole = FinishAll(folder, manifest, placements, reached, whole, error);
-    std::lock_guard guard(reservedMutex);
-    for (std::size_t at = 0; at < placedNames.size(); ++at) {
-        reservedNames.erase(folderKey + '\0' + placedNames[at]);
-        placedNames[at] = placements[at].finalName;
-    }
+    whole = FinishAll(folder, manifest, placed, reached, whole, error);
+    placedNames = placed.FinalNames();
     return whole;
 }
 
 // Entries run in order; a top-level entry whose last part arrived before a
 // failure still takes its name. Everything reaches the disk before any name
 // is taken, and the names after, so that after a power cut an arrived file
-// is whole.
+// is whole. Where one flush of the file system does not reach the disk, each
+// file was flushed as it arrived, and each folder is here.
 bool FileFetcher::FinishAll(BeneathFolder& folder, const FileManifest& manifest,
-                            std::vector<Placement>& placements, std::uint64_t reached, bool whole,
+                            PlacedEntries& placed, std::uint64_t reached, bool whole,
                             std::string& error) {
-    std::vector<Placement*> finished;
-    for (Placement& placement : placements) {
+    std::vector<PlacedEntries::Placement*> finished;
+    for (PlacedEntries::Placement& placement : placed.All()) {
         if (placement.entries.back() < reached) {
             finished.push_back(&placement);
         }
@@ -524,15 +382,23 @@ bool FileFetcher::FinishAll(BeneathFolder& folder, const FileManifest& manifest,
     if (finished.empty()) {
         return whole;
     }
-    if (!folder.SyncFileSystem()) {
+    bool synced = syncEachFile || folder.SyncFileSystem();
+    for (const PlacedEntries::Placement* placement : finished) {
+        for (const std::uint64_t index : placement->entries) {
+            if (synced && syncEachFile && manifest.entries[index].folder) {
+                synced = folder.Sync(placed.WorkingPath(index));
+            }
+        }
+    }
+    if (!synced) {
         error = "What arrived cannot be written to the disk: " + std::string(std::strerror(errno)) +
                 ".";
         return false;
     }
     bool renamed = false;
-    for (Placement* placement : finished) {
+    for (PlacedEntries::Placement* placement : finished) {
         std::string renameError;
-        if (Finish(folder, manifest, *placement, renameError)) {
+        if (placed.Finish(*placement, renameError)) {
             renamed = true;
         } else {
             error = whole ? renameError : error;
@@ -547,60 +413,15 @@ bool FileFetcher::FinishAll(BeneathFolder& folder, const FileManifest& manifest,
     return whole;
 }
 
-// Gives a flushed entry its name; Kestrane's marks go once it has it.
-bool FileFetcher::Finish(BeneathFolder& folder, const FileManifest& manifest, Placement& placement,
-                         std::string& error) {
-    const std::string part = WorkingName(placement);
-    // The name Place chose; when that was taken meanwhile, the first free
-    // one, never beside a working name of another's.
-    bool renamed = folder.Rename(part, placement.finalName);
-    int failure = renamed ? 0 : errno;
-    for (int number = 0; failure == EEXIST && number <= kMostNumbers; ++number) {
-        const std::string candidate = Numbered(placement.name, number, placement.folder);
-        if (folder.Exists(candidate) || folder.Exists(candidate + std::string(kPart))) {
-            continue;
-        }
-        renamed = folder.Rename(part, candidate);
-        failure = renamed ? 0 : errno;
-        if (renamed) {
-            placement.finalName = candidate;
-        }
-    }
-    if (failure != 0) {
-        error = Quoted(part) +
-                " arrived whole but cannot take its name: " + std::strerror(failure) + ".";
-        return false;
-    }
-    for (const std::uint64_t index : placement.entries) {
-        const ManifestEntry& entry = manifest.entries[index];
-        const std::string path = placement.finalName + entry.path.substr(placement.name.size());
-        // FILES/2 marks only the top-level working name.
-        const bool marked = !entry.folder && (version == 1 || !placement.folder);
-        const int file = marked ? folder.OpenExisting(path, false) : -1;
-        if (file >= 0) {
-            BeneathFolder::ClearMark(file);
-            ::close(file);
-        }
-    }
-    if (placement.folder) {
-        const int top = folder.OpenExisting(placement.finalName, true);
-        if (top >= 0) {
-            BeneathFolder::ClearMark(top);
-            ::close(top);
-        }
-    }
-    return true;
-}
-
 // The working file for `entry`, and in `held` and `hash` the bytes of it
 // that may be kept: only what Kestrane wrote for this entry.
-int FileFetcher::OpenPart(BeneathFolder& folder, const Placement& placement,
-                          const std::string& partPath, const ManifestEntry& entry, Sha256& hash,
-                          std::uint64_t& held, std::string& error) {
-    const bool fresh = !placement.folder && !placement.resume;
-    const int file = fresh ? folder.MakeFile(partPath) : folder.OpenFile(partPath);
+int FileFetcher::OpenPart(PlacedEntries& placed, std::uint64_t index, const ManifestEntry& entry,
+                          Sha256& hash, std::uint64_t& held, std::string& error) {
+    const PlacedEntries::Placement& placement = placed.Of(index);
+    const int file = placed.Open(index);
     if (file < 0) {
-        error = Quoted(partPath) + " cannot be written: " + std::strerror(errno) + ".";
+        error =
+            Quoted(placed.WorkingPath(index)) + " cannot be written: " + std::strerror(errno) + ".";
         return -1;
     }
     // Inside a working folder of Kestrane's everything is its own (FILES/1
@@ -611,14 +432,14 @@ int FileFetcher::OpenPart(BeneathFolder& folder, const Placement& placement,
     const bool marked = (!topLevel && version != 1) || BeneathFolder::MarkOf(file) == mark;
     if (topLevel && placement.resume && !marked) {
         ::close(file);
-        error = Quoted(partPath) + " changed while it was being used.";
+        error = Quoted(placed.WorkingPath(index)) + " changed while it was being used.";
         return -1;
     }
     if (!marked) {
         BeneathFolder::SetMark(file, mark);
     }
     struct stat status {};
-    held = marked && placement.resume && ::fstat(file, &status) == 0
+    held = marked && placed.HeldBefore(index) && ::fstat(file, &status) == 0
                ? static_cast<std::uint64_t>(status.st_size)
                : 0;
     if (held > entry.size || !hash.AddFile(file, held, &cancelled)) {
@@ -628,9 +449,8 @@ int FileFetcher::OpenPart(BeneathFolder& folder, const Placement& placement,
     return file;
 }
 
-bool FileFetcher::AskAhead(const BeneathFolder& folder, const FileManifest& manifest,
-                           const std::vector<Placement*>& placementOf, std::uint64_t reached,
-                           std::string& error) {
+bool FileFetcher::AskAhead(PlacedEntries& placed, const FileManifest& manifest,
+                           std::uint64_t reached, std::string& error) {
     static const std::string nothingHeld = Sha256().Finish();
     std::string lines;
     nextAsked = std::max(nextAsked, reached);
@@ -642,12 +462,10 @@ bool FileFetcher::AskAhead(const BeneathFolder& folder, const FileManifest& mani
     // reached, with what it holds; the others hold nothing yet.
     for (; nextAsked < manifest.entries.size() && nextAsked < reached + kRequestsAhead;
          ++nextAsked) {
-        const ManifestEntry& entry = manifest.entries[nextAsked];
-        if (entry.folder) {
+        if (manifest.entries[nextAsked].folder) {
             continue;
         }
-        const Placement& placement = *placementOf[nextAsked];
-        if (placement.resume && folder.Exists(PartPath(placement, entry))) {
+        if (placed.HoldsEarlierWork(nextAsked)) {
             break; // FetchFile asks when it is reached, with the bytes held
         }
         lines +=
@@ -656,31 +474,24 @@ bool FileFetcher::AskAhead(const BeneathFolder& folder, const FileManifest& mani
     return lines.empty() || SendRequest(*session, lines, error);
 }
 
-bool FileFetcher::FetchFile(BeneathFolder& folder, const Placement& placement,
-                            const std::string& partPath, std::uint64_t index,
-                            const ManifestEntry& entry, std::string& error) {
+bool FileFetcher::FetchFile(PlacedEntries& placed, std::uint64_t index, const ManifestEntry& entry,
+                            std::string& error) {
     Sha256 hash;
     std::uint64_t held = 0;
-    const int file = OpenPart(folder, placement, partPath, entry, hash, held, error);
+    const int file = OpenPart(placed, index, entry, hash, held, error);
     if (file < 0) {
         return false;
     }
     doneBytes += held;
-    // A sender may take its time, but not for ever: the limit grows with
-    // what is left at the least rate (capped where the clock would overflow).
-    const std::uint64_t needed =
-        leastRate == 0 ? UINT32_MAX
-                       : std::min<std::uint64_t>((entry.size - held) / leastRate, UINT32_MAX);
-    started = std::chrono::steady_clock::now();
-    deadline = started + overallLimit + std::chrono::seconds(needed);
+    const std::string partPath = placed.WorkingPath(index);
+    const bool resumed = placed.HeldBefore(index);
     bool arrived = false;
     if (version == 1) {
         if (PortConnection* connection = Connect(error)) {
             const TransferRequest request{TransferRequest::Kind::Get, token, index, held,
                                           hash.Peek()};
             arrived = SendRequest(*connection, request.Compose(), error) &&
-                      ReceiveFile(*connection, file, partPath, placement.resume, held, entry, hash,
-                                  error);
+                      ReceiveFile(*connection, file, partPath, resumed, held, entry, hash, error);
             Disconnect(connection);
         }
     } else {
@@ -691,16 +502,22 @@ bool FileFetcher::FetchFile(BeneathFolder& folder, const Placement& placement,
             nextAsked = index + 1;
         }
         arrived = (asked || SendRequest(*session, request.Compose(), error)) &&
-                  ReceiveFile(*session, file, partPath, placement.resume, held, entry, hash, error);
+                  ReceiveFile(*session, file, partPath, resumed, held, entry, hash, error);
         if (!arrived) {
             // Answers still on their way would be taken for others'.
             Disconnect(std::exchange(session, nullptr));
         }
     }
+    // Where one flush of the file system does not put the bytes on the disk
+    // (FUSE, network file systems), each file is flushed as it arrives.
+    if (arrived && syncEachFile && ::fsync(file) != 0) {
+        error = Quoted(partPath) + " cannot be written to the disk: " + std::strerror(errno) + ".";
+        arrived = false;
+    }
     // An empty .part holds no progress worth keeping.
     struct stat status {};
     if (!arrived && ::fstat(file, &status) == 0 && status.st_size == 0) {
-        folder.RemoveFile(partPath);
+        placed.Forget(index);
     }
     ::close(file);
     return arrived;
@@ -788,12 +605,13 @@ bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t& po
         // In a session the next answer follows: no read goes past this file.
         const std::uint64_t wanted =
             version == 1 ? kChunk : std::min<std::uint64_t>(kChunk, entry.size - position);
-        const int count = ReceiveSome(connection, buffer, static_cast<int>(wanted), stallLimit);
+        const int count = ReceiveSome(connection, buffer, static_cast<int>(wanted), limits.stall);
         if (count <= 0 || cancelled) {
             const std::string why =
-                count == kLate ? " came too slowly: not within the " + Allowed() + " s it may take"
+                count == kLate ? " came too slowly: the transfer was not done within the " +
+                                     Allowed() + " s it may take"
                 : count == kSilent
-                    ? " stalled: nothing came for " + std::to_string(stallLimit.count()) + " s"
+                    ? " stalled: nothing came for " + std::to_string(limits.stall.count()) + " s"
                     : " was cut off";
             error = cancelled ? "Cancelled; what arrived is kept and resumes when offered again."
                               : Quoted(entry.path) + why + " after " + std::to_string(position) +

@@ -1,7 +1,5 @@
 #include "files/FileServing.h"
 
-#include "files/Sha256.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -257,12 +255,12 @@ bool FileServing::SendFrom(int file, const ManifestEntry& entry, const TransferR
     // The held bytes are kept only when they are the start of this very file.
     std::uint64_t start = 0;
     if (asked.offset > 0 && asked.offset <= entry.size) {
-        Sha256 held;
-        const bool read = held.AddFile(file, asked.offset, &stop);
+        const bool held =
+            offer->digests->BeginsWith(asked.index, file, asked.offset, asked.heldDigest, stop);
         if (stop) {
             return false;
         }
-        start = read && held.Finish() == asked.heldDigest ? asked.offset : 0;
+        start = held ? asked.offset : 0;
     }
     // The bytes follow at once: the line waits for them rather than going
     // out in a packet of its own. What sends next without MSG_MORE, or the

@@ -1,13 +1,21 @@
 #include "files/OfferDigests.h"
 
-#include "files/Sha256.h"
-
+#include <algorithm>
+#include <iterator>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
 namespace kestrane {
 namespace {
+
+std::uint64_t TotalOf(const std::vector<std::uint64_t>& sizes) {
+    std::uint64_t total = 0;
+    for (const std::uint64_t size : sizes) {
+        total += size;
+    }
+    return total;
+}
 
 std::vector<std::uint64_t> SizesOf(const FileManifest& manifest) {
     std::vector<std::uint64_t> sizes;
@@ -20,9 +28,11 @@ std::vector<std::uint64_t> SizesOf(const FileManifest& manifest) {
 
 } // namespace
 
-OfferDigests::OfferDigests(const FileManifest& manifest, std::vector<Source> offered)
+OfferDigests::OfferDigests(const FileManifest& manifest, std::vector<Source> offered,
+                           std::optional<std::uint64_t> checkBudget)
     : sources(std::move(offered)), sizes(SizesOf(manifest)),
-      states(manifest.entries.size(), State::Pending), digests(manifest.entries.size()) {
+      states(manifest.entries.size(), State::Pending), digests(manifest.entries.size()),
+      checkBytesLeft(checkBudget.value_or(TotalOf(sizes) + kExtraCheckBytes)) {
     for (std::size_t index = 0; index < manifest.entries.size(); ++index) {
         const ManifestEntry& entry = manifest.entries[index];
         if (entry.folder || !entry.digest.empty() || index >= sources.size()) {
@@ -60,7 +70,7 @@ std::size_t OfferDigests::Settled() const {
     return settledCount;
 }
 
-std::optional<std::string> OfferDigests::Read(std::size_t index) const {
+std::optional<std::string> OfferDigests::Read(std::size_t index) {
     const Source& source = sources[index];
     if (source.folder == nullptr) {
         return std::nullopt;
@@ -70,7 +80,16 @@ std::optional<std::string> OfferDigests::Read(std::size_t index) const {
     std::optional<std::string> digest;
     if (file >= 0 && ::fstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
         FileStamp::Of(status) == source.stamp) {
-        digest = Sha256::OfFile(file, sizes[index], &stopping);
+        // What a check of held bytes read already is not read again.
+        Sha256 hash;
+        std::uint64_t from = 0;
+        {
+            std::lock_guard guard(mutex);
+            from = Nearest(index, sizes[index], hash);
+        }
+        if (AddKeeping(index, file, hash, from, sizes[index], &stopping)) {
+            digest = hash.Finish();
+        }
     }
     if (file >= 0) {
         ::close(file);
@@ -91,6 +110,54 @@ void OfferDigests::Settle(std::size_t index, std::optional<std::string> digest) 
     digests[index] = digest.value_or(std::string());
     ++settledCount;
     settled.notify_all();
+}
+
+std::uint64_t OfferDigests::Nearest(std::size_t index, std::uint64_t offset, Sha256& hash) const {
+    const auto after = checkpoints.upper_bound({index, offset});
+    if (after == checkpoints.begin() || std::prev(after)->first.first != index) {
+        return 0;
+    }
+    hash = std::prev(after)->second;
+    return std::prev(after)->first.second;
+}
+
+bool OfferDigests::AddKeeping(std::size_t index, int file, Sha256& hash, std::uint64_t from,
+                              std::uint64_t to, const std::atomic<bool>* stop) {
+    while (from < to) {
+        const std::uint64_t next = std::min(to, (from / kCheckpointStride + 1) * kCheckpointStride);
+        if (!hash.AddFilePart(file, from, next - from, stop)) {
+            return false;
+        }
+        from = next;
+        if (from % kCheckpointStride == 0) {
+            std::lock_guard guard(mutex);
+            if (checkpoints.size() < kMostCheckpoints) {
+                checkpoints.try_emplace({index, from}, hash);
+            }
+        }
+    }
+    return true;
+}
+
+bool OfferDigests::BeginsWith(std::size_t index, int file, std::uint64_t count,
+                              const std::string& digest, const std::atomic<bool>& stop) {
+    Sha256 hash;
+    std::uint64_t from = 0;
+    {
+        std::lock_guard guard(mutex);
+        if (index >= sizes.size() || count > sizes[index]) {
+            return false;
+        }
+        if (count == sizes[index] && states[index] == State::Known) {
+            return digests[index] == digest;
+        }
+        from = Nearest(index, count, hash);
+        if (count - from > checkBytesLeft) {
+            return false;
+        }
+        checkBytesLeft -= count - from;
+    }
+    return AddKeeping(index, file, hash, from, count, &stop) && hash.Finish() == digest;
 }
 
 void OfferDigests::Run() {

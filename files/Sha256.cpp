@@ -82,6 +82,17 @@ Sha256::Sha256() : context(LoadCrypto().newContext()) {
 
 Sha256::~Sha256() = default;
 
+Sha256::Sha256(const Sha256& other) : context(LoadCrypto().newContext()) {
+    LoadCrypto().copyContext(context.get(), other.context.get());
+}
+
+Sha256& Sha256::operator=(const Sha256& other) {
+    if (this != &other) {
+        LoadCrypto().copyContext(context.get(), other.context.get());
+    }
+    return *this;
+}
+
 void Sha256::Add(const void* bytes, std::size_t count) {
     LoadCrypto().update(context.get(), bytes, count);
 }
@@ -101,19 +112,24 @@ std::string Sha256::Finish() {
 }
 
 std::string Sha256::Peek() const {
-    Sha256 copy;
-    LoadCrypto().copyContext(copy.context.get(), context.get());
+    Sha256 copy(*this);
     return copy.Finish();
 }
 
 bool Sha256::AddFile(int descriptor, std::uint64_t count, const std::atomic<bool>* stop) {
+    return AddFilePart(descriptor, 0, count, stop);
+}
+
+bool Sha256::AddFilePart(int descriptor, std::uint64_t from, std::uint64_t count,
+                         const std::atomic<bool>* stop) {
     std::vector<char> buffer(std::min<std::uint64_t>(count, kReadSize));
     for (std::uint64_t done = 0; done < count;) {
         if (stop != nullptr && *stop) {
             return false;
         }
         const std::size_t want = std::min<std::uint64_t>(buffer.size(), count - done);
-        const ssize_t got = ::pread(descriptor, buffer.data(), want, static_cast<off_t>(done));
+        const ssize_t got =
+            ::pread(descriptor, buffer.data(), want, static_cast<off_t>(from + done));
         if (got < 0 && errno == EINTR) {
             continue;
         }

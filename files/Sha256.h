@@ -21,8 +21,9 @@ public:
 
     Sha256();
     ~Sha256();
-    Sha256(const Sha256&) = delete;
-    Sha256& operator=(const Sha256&) = delete;
+    /// A copy holds what was added to the original so far.
+    Sha256(const Sha256& other);
+    Sha256& operator=(const Sha256& other);
 
     void Add(const void* bytes, std::size_t count);
     void Add(std::string_view bytes) { Add(bytes.data(), bytes.size()); }
@@ -36,6 +37,9 @@ public:
     /// its start, without moving its offset). False when the file is shorter,
     /// cannot be read, or `stop` was set meanwhile.
     bool AddFile(int descriptor, std::uint64_t count, const std::atomic<bool>* stop = nullptr);
+    /// The same for the `count` bytes from `from` on.
+    bool AddFilePart(int descriptor, std::uint64_t from, std::uint64_t count,
+                     const std::atomic<bool>* stop = nullptr);
     /// The digest of a whole file, or nothing when it cannot be read.
     static std::optional<std::string> OfFile(int descriptor, std::uint64_t size,
                                              const std::atomic<bool>* stop = nullptr);

@@ -8,6 +8,7 @@
 #include "tests/support/LoopbackAddress.h"
 
 #include <QTest>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -163,6 +164,7 @@ TEST_F(Transfer, WorkingFilesAreResumedOnlyWhenMadeForTheFileAndNamesFitLinux) {
         {"f.bin", "f.bin.part", "other", DigestOf("other"), "f (1).bin"},
         {"f.bin", "f.bin.part", Bytes(900'000, 6), "ours", "f.bin"},
         {"f.bin", "f.bin.part", Bytes(1000, 6), "ours", "f.bin"},
+        {"f.bin", "f.bin.part", std::string(1000, 'x'), "ours", "f.bin"}, // not its start
         {std::string(251, 'n') + ".bin", "", "", "", std::string(246, 'n') + ".bin"},
         {accented, "", "", "", accentedShort},
     };
@@ -195,7 +197,7 @@ TEST_F(Transfer, WorkingFilesAreResumedOnlyWhenMadeForTheFileAndNamesFitLinux) {
             if (item.mark.empty() && item.held != "/" && !item.before.empty()) {
                 EXPECT_EQ(Read(root / "in" / item.before), item.held);
             }
-            const bool resumable = item.mark == "ours" && item.held.size() <= offered.size();
+            const bool resumable = item.mark == "ours" && offered.starts_with(item.held);
             EXPECT_EQ(fetcher.resumedBytes, resumable ? item.held.size() : 0u);
         }
     }
@@ -410,9 +412,9 @@ TEST_F(Transfer, WithdrawAndQuitEndServingAtOnceAndNothingElse) {
         }
     }
     const std::tuple<const char*, std::uint64_t, bool> cases[] = {
-        {"withdrawn while hashing", 8ull << 30, false}, // offset: the whole file, hashed first
+        {"withdrawn while hashing", (8ull << 30) - 1, false}, // offset: hashed first
         {"withdrawn while sending", 0, false},
-        {"quit while hashing", 8ull << 30, true},
+        {"quit while hashing", (8ull << 30) - 1, true},
         {"quit while sending", 0, true}};
     for (const auto& [when, offset, quit] : cases) {
         SCOPED_TRACE(when);
@@ -435,6 +437,55 @@ TEST_F(Transfer, WithdrawAndQuitEndServingAtOnceAndNothingElse) {
             ::close(again);
         }
     }
+}
+
+std::uint64_t BytesReadHere() {
+    std::ifstream io("/proc/self/io");
+    std::string name;
+    std::uint64_t count = 0;
+    while (io >> name >> count && name != "rchar:") {
+    }
+    return count;
+}
+
+// A receiver's resume is checked from what the sender read already: the
+// whole digest, or the state kept each 64 MiB; beyond the offer's budget
+// the held bytes go unchecked, and the file starts over.
+TEST_F(Transfer, ResumeChecksReadLittleAndWithinABudget) {
+    const fs::path big = root / "out/big.bin";
+    Write(big, "start");
+    fs::resize_file(big, 96 << 20);
+    FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}};
+    ASSERT_TRUE(OfferBuilder().Build({big}, offer, error)) << error;
+    offer.digests = std::make_shared<OfferDigests>(offer.manifest, offer.sources, 64 << 20);
+    offer.digests->Start();
+    ASSERT_TRUE(server.Open(0, error)) << error;
+    server.Add(offer);
+    const std::atomic<bool> never{false};
+    const std::uint64_t size = 96 << 20, held = size - 1;
+    const std::string whole = offer.digests->Wait(0, never).value_or("");
+    Sha256 hash;
+    const int file = ::open(big.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_TRUE(hash.AddFile(file, held));
+    ::close(file);
+    const std::string start = hash.Finish();
+    const std::uint64_t before = BytesReadHere();
+    std::vector<std::string> answers;
+    for (int ask = 0; ask < 8; ++ask) {
+        const std::uint64_t offset = ask < 4 ? size : held;
+        const int asked = Ask(server.Port(), "GET " + offer.token + " 0 " + std::to_string(offset) +
+                                                 ' ' + (ask < 4 ? whole : start) + '\n');
+        answers.push_back(FirstLine(asked));
+        ::close(asked);
+    }
+    // Two checks of 32 MiB each fill the budget; the rest is what the FROM 0
+    // answers sent before their connections closed (each check from the
+    // start would read 96 MiB).
+    EXPECT_LT(BytesReadHere() - before, 128u << 20);
+    const std::string resumed = "FROM " + std::to_string(held),
+                      ended = "FROM " + std::to_string(size);
+    EXPECT_EQ(answers, (std::vector<std::string>{ended, ended, ended, ended, resumed, resumed,
+                                                 "FROM 0", "FROM 0"}));
 }
 
 // Beyond its limits the server answers at once instead of starting a thread.
@@ -504,11 +555,12 @@ TEST_F(Transfer, ConnectionsWithoutARequestAreBoundedAndGo) {
 
 // A sender that answers LIST with `list` and GET with `file`, then waits
 // `linger` before it closes; it sends the answer to the request that starts
-// with `slow` a byte at a time, 300 ms apart. A FILES/2 session gets `list`,
+// with `slow` a byte at a time, `pace` apart. A FILES/2 session gets `list`,
 // then `file` for its first GET.
 
 struct FakeSender {
-    FakeSender(std::string list, std::string file, std::chrono::milliseconds linger, char slow) {
+    FakeSender(std::string list, std::string file, std::chrono::milliseconds linger, char slow,
+               std::chrono::milliseconds pace = 300ms) {
         listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address = LoopbackAddress("127.0.0.1", 0);
         socklen_t size = sizeof address;
@@ -528,7 +580,7 @@ struct FakeSender {
                      at < reply.size() &&
                      ::send(connection, reply.data() + at, step, MSG_NOSIGNAL) > 0;
                      at += step) {
-                    std::this_thread::sleep_for(request[0] == slow ? 300ms : 0ms);
+                    std::this_thread::sleep_for(request[0] == slow ? pace : 0ms);
                 }
                 std::this_thread::sleep_for(request[0] == 'L' ? 0ms : linger);
                 ::close(connection);
@@ -577,12 +629,12 @@ TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
          "0123456789", 2},
         {good2, "FROM 0\n0123456789SHA " + digest + "\n", 0ms, 'G', "within the 2 s", "-", 2},
     };
+    const FileFetcher::Limits limits{.stall = 1s, .overall = 2s, .perFile = 100ms};
     for (const auto& hostile : cases) {
         SCOPED_TRACE(hostile.error);
         FakeSender sender(hostile.list, hostile.file, hostile.linger, hostile.slow);
-        FileFetcher fetcher("127.0.0.1", sender.port, std::string(32, 'a'), hostile.version);
-        fetcher.stallLimit = 1s;
-        fetcher.overallLimit = 2s;
+        FileFetcher fetcher("127.0.0.1", sender.port, std::string(32, 'a'), hostile.version,
+                            limits);
         EXPECT_FALSE(Fetch(fetcher));
         EXPECT_NE(error.find(hostile.error), std::string::npos) << error;
         EXPECT_EQ(Tree(root).size(), 1u + (hostile.part != "-")) << "in/, and f.part at most";
@@ -591,6 +643,12 @@ TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
         }
         fs::remove(root / "in/f.part");
     }
+    // Files that each come in time cannot add up to more than the transfer's.
+    const std::string none = "FROM 0\nSHA " + DigestOf("") + "\n";
+    FakeSender trickling("OK 3\nF 0 a\nF 0 b\nF 0 c\n", none + none + none, 0ms, 'G', 20ms);
+    FileFetcher held("127.0.0.1", trickling.port, std::string(32, 'a'), 2, limits);
+    EXPECT_FALSE(Fetch(held));
+    EXPECT_NE(error.find("did not finish within the 2 s"), std::string::npos) << error;
     FakeSender sender(good, "", 0ms, 0);
     EXPECT_FALSE(FileFetcher("127.0.0.1", sender.port, std::string(32, 'a'), 1).List(error, 2));
     EXPECT_NE(error.find("list says 1 entries, its notice said 2"), std::string::npos) << error;

@@ -65,10 +65,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "fetch" && argc >= 5) {
-        FileFetcher fetcher(argv[2], 9000, argv[3], argc > 6 ? std::stoi(argv[6]) : 2);
+        FileFetcher::Limits limits;
         if (argc > 5) {
-            fetcher.stallLimit = std::chrono::seconds(std::stoi(argv[5]));
+            limits.stall = std::chrono::seconds(std::stoi(argv[5]));
         }
+        FileFetcher fetcher(argv[2], 9000, argv[3], argc > 6 ? std::stoi(argv[6]) : 2, limits);
         const auto manifest = fetcher.List(error);
         if (!manifest || !fetcher.Fetch(*manifest, argv[4], error)) {
             std::cout << "failed: " << error << std::endl;
