@@ -2,6 +2,11 @@
 // 60-character text, a name, an address) through the store and prints the
 // writer's records per second, the file's bytes per line, and the resident
 // memory after the first tenth and at the end (it should stay flat).
+// Then a flood at the line budget under a 1 MiB cap: 15,000 lines of 4 KB of
+// distinct words (the worst case for the search index), what peers may send in
+// 150 s, flushed every 25 lines as the writer's 250 ms flushes would take them;
+// prints the lines written per second and the largest sizes of the file and
+// its write-ahead log seen after a flush, and their sizes at the end.
 //   kestrane_history_store_bench           the full run
 //   kestrane_history_store_bench --short   a quick run that only checks it works
 #include "ui/history/HistoryStore.h"
@@ -10,11 +15,14 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,6 +46,71 @@ kestrane::HistoryRecord MakeLine(int number) {
     record.text = QStringLiteral("line %1 of a chat that goes on, about lunch and builds\r\n")
                       .arg(number, 6, 10, QLatin1Char('0'));
     return record;
+}
+
+// About 4 KB of words of one to nine letters, none repeated on purpose.
+QString FloodText(std::mt19937& random) {
+    std::uniform_int_distribution<int> length(1, 9);
+    std::uniform_int_distribution<int> letter('a', 'z');
+    QString text;
+    while (text.size() < 4000) {
+        for (int count = length(random); count > 0; --count) {
+            text += QChar(letter(random));
+        }
+        text += QLatin1Char(' ');
+    }
+    return text + QStringLiteral("\r\n");
+}
+
+long long SizeOf(const QString& path) {
+    const QFileInfo file(path);
+    return file.exists() ? file.size() : 0;
+}
+
+// The flood; false when the store did not keep up.
+bool Flood(int total) {
+    constexpr int kPerFlush = 25;
+    constexpr std::int64_t kCap = std::int64_t{1} << 20;
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("history.db"));
+    std::mt19937 random(7);
+    std::vector<QString> texts;
+    for (int number = 0; number < 200; ++number) {
+        texts.push_back(FloodText(random));
+    }
+    QObject context;
+    bool opened = false;
+    kestrane::HistoryStore store(folder.path(), {0, kCap}, context,
+                                 {[&](const auto&) { opened = true; }, {}, {}});
+    store.Open();
+    while (!opened) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    long long largestFile = 0;
+    long long largestLog = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (int number = 0; number < total; ++number) {
+        kestrane::HistoryRecord record = MakeLine(number);
+        record.text = texts[static_cast<std::size_t>(number) % texts.size()];
+        store.Append(std::move(record));
+        if ((number + 1) % kPerFlush == 0) {
+            if (!store.Flush(60s)) {
+                std::printf("the store did not write in time\n");
+                return false;
+            }
+            largestFile = std::max(largestFile, SizeOf(path));
+            largestLog = std::max(largestLog, SizeOf(path + QStringLiteral("-wal")));
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("history store, a flood of %d lines of 4 KB under a 1 MiB cap\n", total);
+    std::printf("  lines written per second: %10.0f (the line budget is 100)\n", total / seconds);
+    std::printf("  largest after a flush: file %lld bytes, write-ahead log %lld bytes\n",
+                largestFile, largestLog);
+    std::printf("  at the end: file %lld bytes, write-ahead log %lld bytes\n", SizeOf(path),
+                SizeOf(path + QStringLiteral("-wal")));
+    return true;
 }
 
 } // namespace
@@ -80,5 +153,5 @@ int main(int argc, char** argv) {
     const auto bytes = QFileInfo(folder.filePath("history.db")).size();
     std::printf("  file after closing: %lld bytes, %.1f bytes per line\n",
                 static_cast<long long>(bytes), static_cast<double>(bytes) / total);
-    return 0;
+    return Flood(quick ? 500 : 15000) ? 0 : 1;
 }
