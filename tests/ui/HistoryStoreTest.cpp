@@ -1,8 +1,11 @@
 #include "ui/history/HistoryStore.h"
 
+#include "tests/support/HistoryFile.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
@@ -12,6 +15,7 @@
 #include <QTest>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <random>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -257,6 +261,74 @@ TEST(HistoryStoreTest, TrimsOrClearsAllButUnreadAndOutbox) {
         clear ? store.store.Clear() : store.store.SetLimits(limits);
         ASSERT_TRUE(store.store.Flush(5s));
         EXPECT_EQ(Texts(store.store), kept);
+    }
+}
+
+// About 4 KB of words of one to nine letters, none repeated on purpose: what
+// makes the search index largest.
+QString Words(std::mt19937& random) {
+    QString text;
+    while (text.size() < 4000) {
+        for (auto letters = 1 + random() % 9; letters > 0; --letters) {
+            text += QChar(static_cast<char16_t>('a' + random() % 26));
+        }
+        text += ' ';
+    }
+    return text;
+}
+
+// Peers at the line budget (100 lines a second of up to 4 KB) under the
+// smallest cap: the file and its log, or the database in memory, stay within
+// bounds as they are written, and what is unread, in the outbox or newest stays.
+TEST(HistoryStoreTest, StaysWithinItsCapUnderAFlood) {
+    constexpr std::int64_t kCap = std::int64_t{1} << 20;
+    const std::function<QString(const QTemporaryDir&)> cases[] = {
+        [](const QTemporaryDir& top) { return top.filePath("kestrane"); },
+        [](const QTemporaryDir& top) { // an earlier file, above the cap, that never gave pages back
+            const QString path = top.filePath("history.db");
+            EXPECT_TRUE(MakeHistoryFile(path, 60000, 1700000000000));
+            Sql(path, "PRAGMA auto_vacuum = NONE; VACUUM");
+            return top.path();
+        },
+        [](const QTemporaryDir& top) { // no file: memory
+            QFile(top.filePath("plain")).open(QIODevice::WriteOnly);
+            return top.filePath("plain/kestrane");
+        },
+    };
+    for (const auto& prepare : cases) {
+        QTemporaryDir top;
+        Store store(prepare(top), {0, kCap});
+        store.Open();
+        const QString path = store.store.Path();
+        SCOPED_TRACE(store.store.Access().databaseName.toStdString());
+        store.store.Append(Line("unread", true));
+        const auto outbox = store.store.Append(Line("outbox"));
+        store.store.SetDelivery(outbox, HistoryRecord::Delivery::NotDelivered, true);
+        std::mt19937 random(1);
+        QStringList sent;
+        qint64 largestData = 0;
+        qint64 largestLog = 0;
+        for (int line = 1; line <= 600; ++line) {
+            sent << Words(random);
+            store.store.Append(Line(sent.back()));
+            if (line % 25 == 0) {
+                ASSERT_TRUE(store.store.Flush(10s));
+                const auto access = store.store.Access();
+                const auto pages = Sql(access.databaseName,
+                                       "SELECT page_count * page_size FROM pragma_page_count, "
+                                       "pragma_page_size",
+                                       access.connectOptions);
+                largestData = std::max(
+                    {largestData, QFileInfo(path).size(), qint64{pages.value(0).toLongLong()}});
+                largestLog = std::max(largestLog, QFileInfo(path + "-wal").size());
+            }
+        }
+        EXPECT_LE(largestData, kCap + HistoryStore::kCapMargin);
+        EXPECT_LE(largestLog, 2 * HistoryStore::kLogBytes);
+        const QStringList kept = Texts(store.store);
+        ASSERT_GE(kept.size(), 12);
+        EXPECT_EQ(kept.mid(0, 2), QStringList({"unread", "outbox"}));
+        EXPECT_EQ(kept.mid(kept.size() - 10), sent.mid(sent.size() - 10));
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSqlQuery>
 #include <QVariant>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -55,18 +56,6 @@ const std::array<std::vector<const char*>, kSchemaVersion> kMigrations = {{
     },
 }};
 
-std::optional<QSqlError> Exec(const QSqlDatabase& database, const QString& sql,
-                              QVariant* value = nullptr) {
-    QSqlQuery query(database);
-    if (!query.exec(sql)) {
-        return query.lastError();
-    }
-    if (value != nullptr) {
-        *value = query.next() ? query.value(0) : QVariant();
-    }
-    return std::nullopt;
-}
-
 QString SystemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
@@ -94,6 +83,36 @@ int HeaderVersion(const QString& path) {
 } // namespace
 
 HistoryDatabase::HistoryDatabase(Names given) : names(std::move(given)) {}
+
+std::optional<QSqlError> HistoryDatabase::Run(const QSqlDatabase& database, const QString& sql,
+                                              const QVariantList& values, QVariant* first) {
+    QSqlQuery query(database);
+    query.setForwardOnly(true);
+    if (!query.prepare(sql)) {
+        return query.lastError();
+    }
+    for (const auto& value : values) {
+        query.addBindValue(value);
+    }
+    if (!query.exec()) {
+        return query.lastError();
+    }
+    if (first != nullptr) {
+        *first = query.next() ? query.value(0) : QVariant();
+    }
+    return std::nullopt;
+}
+
+std::optional<QSqlError> HistoryDatabase::Finish(const QSqlDatabase& database,
+                                                 std::optional<QSqlError> error) {
+    if (!error) {
+        error = Run(database, QStringLiteral("COMMIT"));
+    }
+    if (error) {
+        Run(database, QStringLiteral("ROLLBACK"));
+    }
+    return error;
+}
 
 HistoryDatabase::~HistoryDatabase() {
     Close();
@@ -146,7 +165,7 @@ std::optional<HistoryDatabase::Failure> HistoryDatabase::OpenFile() {
     const QSqlDatabase database = Connection();
     QVariant version;
     QVariant check;
-    if (auto error = Exec(database, QStringLiteral("PRAGMA user_version"), &version)) {
+    if (auto error = Run(database, QStringLiteral("PRAGMA user_version"), {}, &version)) {
         Close();
         return Failure{Classify(*error), error->databaseText()};
     }
@@ -154,7 +173,7 @@ std::optional<HistoryDatabase::Failure> HistoryDatabase::OpenFile() {
         Close();
         return Failure{Trouble::Unusable, QStringLiteral("it is from a later version of Kestrane")};
     }
-    if (auto error = Exec(database, QStringLiteral("PRAGMA quick_check"), &check)) {
+    if (auto error = Run(database, QStringLiteral("PRAGMA quick_check"), {}, &check)) {
         Close();
         return Failure{Classify(*error), error->databaseText()};
     }
@@ -163,9 +182,11 @@ std::optional<HistoryDatabase::Failure> HistoryDatabase::OpenFile() {
         return Failure{Trouble::Damaged, check.toString()};
     }
     // Each survives a kill -9; synchronous=NORMAL loses at most the last
-    // transactions on a power cut, never the file.
-    for (const char* pragma : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL"}) {
-        if (auto error = Exec(database, QString::fromLatin1(pragma))) {
+    // transactions on a power cut, never the file. auto_vacuum takes effect on
+    // a new file only, and only before the journal mode writes its header.
+    for (const char* pragma : {"PRAGMA auto_vacuum = INCREMENTAL", "PRAGMA journal_mode = WAL",
+                               "PRAGMA synchronous = NORMAL"}) {
+        if (auto error = Run(database, QString::fromLatin1(pragma))) {
             Close();
             return Failure{Classify(*error), error->databaseText()};
         }
@@ -173,6 +194,39 @@ std::optional<HistoryDatabase::Failure> HistoryDatabase::OpenFile() {
     if (auto failure = Migrate(version.toInt())) {
         Close();
         return failure;
+    }
+    if (auto error = Tune()) {
+        Close();
+        return Failure{Classify(*error), error->databaseText()};
+    }
+    return std::nullopt;
+}
+
+// The write-ahead log is checkpointed once it holds HistoryStore::kLogBytes and
+// cut back to that size when it starts over. Debian's SQLite overwrites every
+// freed page with zeros (secure_delete), which doubles what trimming writes
+// and lets one merge of the search index fill the log with tens of MB of
+// zeros; FAST clears deleted records on the pages written anyway, and the
+// pages freed beyond the cap leave the file. The search index merges only when
+// the writer asks (a bounded amount per transaction): the index's own merging
+// does work in proportion to its levels, and each merge of all segments adds
+// a level (SQLite 3.40), until a single insert rewrites most of the index.
+std::optional<QSqlError> HistoryDatabase::Tune() {
+    const QSqlDatabase database = Connection();
+    QVariant pageSize;
+    if (auto error = Run(database, QStringLiteral("PRAGMA page_size"), {}, &pageSize)) {
+        return error;
+    }
+    const auto logPages = HistoryStore::kLogBytes / std::max<qint64>(512, pageSize.toLongLong());
+    for (const QString& statement :
+         {QStringLiteral("PRAGMA secure_delete = FAST"),
+          QStringLiteral("PRAGMA journal_size_limit = %1").arg(HistoryStore::kLogBytes),
+          QStringLiteral("PRAGMA wal_autocheckpoint = %1").arg(logPages),
+          QStringLiteral(
+              "INSERT INTO history_search(history_search, rank) VALUES('automerge', 0)")}) {
+        if (auto error = Run(database, statement)) {
+            return error;
+        }
     }
     return std::nullopt;
 }
@@ -238,21 +292,21 @@ std::optional<HistoryDatabase::Failure> HistoryDatabase::Connect(const QString& 
 std::optional<HistoryDatabase::Failure> HistoryDatabase::Migrate(int version) {
     const QSqlDatabase database = Connection();
     if (version == 0) {
-        Exec(database, QStringLiteral("PRAGMA auto_vacuum = INCREMENTAL"));
+        Run(database, QStringLiteral("PRAGMA auto_vacuum = INCREMENTAL"));
     }
     for (int step = version; step < kSchemaVersion; ++step) {
-        auto error = Exec(database, QStringLiteral("BEGIN IMMEDIATE"));
+        auto error = Run(database, QStringLiteral("BEGIN IMMEDIATE"));
         for (std::size_t i = 0; !error && i < kMigrations[step].size(); ++i) {
-            error = Exec(database, QString::fromLatin1(kMigrations[step][i]));
+            error = Run(database, QString::fromLatin1(kMigrations[step][i]));
         }
         if (!error) {
-            error = Exec(database, QStringLiteral("PRAGMA user_version = %1").arg(step + 1));
+            error = Run(database, QStringLiteral("PRAGMA user_version = %1").arg(step + 1));
         }
         if (!error) {
-            error = Exec(database, QStringLiteral("COMMIT"));
+            error = Run(database, QStringLiteral("COMMIT"));
         }
         if (error) {
-            Exec(database, QStringLiteral("ROLLBACK"));
+            Run(database, QStringLiteral("ROLLBACK"));
             return Failure{Classify(*error), error->databaseText()};
         }
     }
@@ -282,8 +336,8 @@ QString HistoryDatabase::MoveAside() {
 std::vector<HistoryDatabase::Note> HistoryDatabase::OpenMemory(const QString& reason) {
     Close();
     inMemory = true;
-    if (!Connect(names.memory, QStringLiteral("QSQLITE_OPEN_URI"))) {
-        Migrate(0);
+    if (!Connect(names.memory, QStringLiteral("QSQLITE_OPEN_URI")) && !Migrate(0)) {
+        Tune();
     }
     return {{Trouble::Unusable, QStringLiteral("History cannot be kept in %1 (%2); it is kept in "
                                                "memory until Kestrane quits.")
@@ -305,6 +359,10 @@ QSqlDatabase HistoryDatabase::Connection() const {
 
 bool HistoryDatabase::IsOpen() const {
     return open;
+}
+
+bool HistoryDatabase::InMemory() const {
+    return inMemory;
 }
 
 HistoryStore::ReadAccess HistoryDatabase::Access() const {

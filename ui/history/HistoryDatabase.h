@@ -5,6 +5,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+#include <QVariant>
 #include <optional>
 #include <vector>
 
@@ -52,11 +53,20 @@ public:
     void Close();
     QSqlDatabase Connection() const;
     bool IsOpen() const;
+    /// The history lives in memory for the run.
+    bool InMemory() const;
     /// Where a reader on another thread opens a read-only connection.
     HistoryStore::ReadAccess Access() const;
     QString Path() const;
 
     static Trouble Classify(const QSqlError& error);
+    /// Runs `sql` with `values` bound in order; the first row's first column
+    /// into `first` when given. The error, if any.
+    static std::optional<QSqlError> Run(const QSqlDatabase& database, const QString& sql,
+                                        const QVariantList& values = {}, QVariant* first = nullptr);
+    /// Ends the transaction: committed without `error`, rolled back with it.
+    static std::optional<QSqlError> Finish(const QSqlDatabase& database,
+                                           std::optional<QSqlError> error);
 
 private:
     struct Failure {
@@ -67,6 +77,7 @@ private:
     std::optional<Failure> PrepareFile();
     std::optional<Failure> Connect(const QString& name, const QString& options);
     std::optional<Failure> Migrate(int version);
+    std::optional<QSqlError> Tune();
     QString MoveAside();
     std::vector<Note> OpenMemory(const QString& reason);
 

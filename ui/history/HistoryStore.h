@@ -19,6 +19,15 @@ namespace kestrane {
 /// a worker thread that the store owns writes it in one transaction at most
 /// every kFlushInterval.
 ///
+/// Kept within its cap as it is written: each transaction holds at most
+/// kMostTransactionBytes of records and ends with a bounded step of trimming
+/// (the oldest records go while the records take more than 7/8 of
+/// Limits::mostBytes; unread and outbox records stay), of merging the search
+/// index, and of giving free pages beyond the cap back. The file stays within
+/// the cap plus kCapMargin, unless unread and outbox records alone take more;
+/// its write-ahead log within kLogBytes plus the largest transaction (a few
+/// MiB). In memory the cap is at most kMostInMemoryBytes.
+///
 /// Never fatal: a file that cannot be opened, is damaged, locked, read-only,
 /// from a later version or on a full disk never stops the caller. A damaged
 /// file is moved aside (never deleted) and a fresh one started; a file that
@@ -34,6 +43,14 @@ public:
     static constexpr std::chrono::seconds kRetryInterval{5};
     static constexpr std::size_t kMostWaiting = 20000;
     static constexpr const char* kFileName = "history.db";
+    /// Records written in one transaction, at most (at least one record).
+    static constexpr std::int64_t kMostTransactionBytes = std::int64_t{64} << 10;
+    /// How far the file may pass its cap: what one transaction writes beyond
+    /// what its step gives back (records, their index entries, a merge).
+    static constexpr std::int64_t kCapMargin = std::int64_t{512} << 10;
+    /// The write-ahead log is checkpointed at this size and cut back to it.
+    static constexpr std::int64_t kLogBytes = std::int64_t{1} << 20;
+    static constexpr std::int64_t kMostInMemoryBytes = std::int64_t{32} << 20;
 
     /// How much history is kept: records older than keepDays (0: no limit) and,
     /// beyond mostBytes of file, the oldest records go. Unread and outbox

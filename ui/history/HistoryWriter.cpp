@@ -14,36 +14,42 @@ constexpr std::int64_t kMsPerDay = 24 * 60 * 60 * 1000;
 // Rounds of deleting the oldest records towards the size limit; each deletes
 // about what is too much, so a few suffice.
 constexpr int kMostTrimRounds = 8;
+// PRAGMA auto_vacuum's value for INCREMENTAL.
+constexpr int kIncrementalVacuum = 2;
+// Records are trimmed to all but this share of the cap: the rest is room for
+// the search index's merges, which write before they free what they read.
+constexpr std::int64_t kRoomShare = 8;
+// A merge of the whole search index starts once this share of the cap went.
+constexpr std::int64_t kMergeShare = 8;
+// A step of trimming deletes records worth up to the larger of an eighth of
+// the cap and kStepPace times what its transaction wrote (a record takes about
+// twice its text with its index entries), so that it keeps up with writing;
+// never more than kMostStepBytes, looking at kMostStepRows rows at most. It
+// merges kMergePages pages of the index and gives back kMostStepPages at most.
+constexpr std::int64_t kStepPace = 4;
+constexpr std::int64_t kMostStepBytes = std::int64_t{1} << 20;
+constexpr int kMostStepRows = 4096;
+constexpr int kMergePages = 256;
+constexpr std::int64_t kMostStepPages = 1024;
 
-// Runs a statement with its values bound in order; the error, if any.
 std::optional<QSqlError> Run(const QSqlDatabase& database, const QString& sql,
                              const QVariantList& values = {}, QVariant* first = nullptr) {
-    QSqlQuery query(database);
-    query.setForwardOnly(true);
-    if (!query.prepare(sql)) {
-        return query.lastError();
-    }
-    for (const auto& value : values) {
-        query.addBindValue(value);
-    }
-    if (!query.exec()) {
-        return query.lastError();
-    }
-    if (first != nullptr) {
-        *first = query.next() ? query.value(0) : QVariant();
-    }
-    return std::nullopt;
+    return HistoryDatabase::Run(database, sql, values, first);
 }
 
-// Ends the transaction: committed without an error, rolled back with one.
 std::optional<QSqlError> Finish(const QSqlDatabase& database, std::optional<QSqlError> error) {
-    if (!error) {
-        error = Run(database, QStringLiteral("COMMIT"));
-    }
-    if (error) {
-        Run(database, QStringLiteral("ROLLBACK"));
-    }
-    return error;
+    return HistoryDatabase::Finish(database, std::move(error));
+}
+
+// What the records may take under a cap of `mostBytes`.
+std::int64_t Target(std::int64_t mostBytes) {
+    return mostBytes - mostBytes / kRoomShare;
+}
+
+// What a change writes, as far as the size of a transaction goes.
+std::int64_t BytesOf(const HistoryChange& change) {
+    const HistoryRecord& record = change.record;
+    return 64 + record.text.size() + record.detail.size() + record.peer.size();
 }
 
 // A null QString binds as NULL; the text columns hold '' instead.
@@ -115,19 +121,19 @@ void HistoryWriter::Write() {
     }
     flushTimer->stop();
     auto batch = queue.Take();
-    // A damaged file is replaced and an unusable one left for memory; the
-    // batch then goes into what replaced it.
+    std::size_t done = 0;
+    // A damaged file is replaced and an unusable one left for memory; what
+    // was not written goes into what replaced it.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        auto error = Apply(batch);
-        if (!error && !batch.empty()) {
-            // Written once trimmed too, so that a flush sees the new limits kept.
-            const auto last = batch.back().sequence;
-            batch.clear();
-            error = trimDue ? Trim() : std::nullopt;
-            queue.Written(last);
-            hooks.written();
-        } else if (!error && trimDue) {
+        const std::size_t before = done;
+        auto error = Apply(batch, done);
+        if (!error && trimDue) {
             error = Trim();
+        }
+        // Written once trimmed too, so that a flush sees the new limits kept.
+        if (done > before) {
+            queue.Written(batch[done - 1].sequence);
+            hooks.written();
         }
         if (!error) {
             Recovered();
@@ -144,6 +150,7 @@ void HistoryWriter::Write() {
         hooks.access(database.Access());
         largestId = LargestId();
     }
+    batch.erase(batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(done));
     queue.PutBack(std::move(batch));
     retryTimer->start();
 }
@@ -160,67 +167,86 @@ void HistoryWriter::Stop() {
     database.Close();
 }
 
-std::optional<QSqlError> HistoryWriter::Apply(const std::vector<HistoryChange>& batch) {
-    if (batch.empty()) {
-        return std::nullopt;
-    }
-    const QSqlDatabase connection = database.Connection();
-    if (auto error = Run(connection, QStringLiteral("BEGIN IMMEDIATE"))) {
-        return error;
-    }
-    QSqlQuery insert(connection);
-    insert.prepare(QStringLiteral(
-        "INSERT INTO history (id, at_ms, kind, outgoing, to_everybody, peer, address, text, "
-        "delivery, detail, unread, in_outbox, receipt_id) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)"));
-    std::optional<QSqlError> error;
-    for (auto change = batch.begin(); !error && change != batch.end(); ++change) {
-        const HistoryRecord& record = change->record;
-        switch (change->type) {
-        case HistoryChange::Type::Append:
-            for (int column = 0;
-                 const QVariant& value :
-                 {QVariant::fromValue(static_cast<qlonglong>(Renumber(record.id))),
-                  QVariant::fromValue(static_cast<qlonglong>(record.atMs)),
-                  QVariant(static_cast<int>(record.kind)), QVariant(record.outgoing),
-                  QVariant(record.toEverybody), Text(record.peer), Text(record.address),
-                  Text(record.text), QVariant(static_cast<int>(record.delivery)),
-                  Text(record.detail), QVariant(record.unread), QVariant(record.inOutbox),
-                  Text(record.receiptId)}) {
-                insert.bindValue(column++, value);
-            }
-            if (!insert.exec()) {
-                error = insert.lastError();
-            }
-            break;
-        case HistoryChange::Type::Delivery:
-            error = Run(connection,
-                        QStringLiteral("UPDATE history SET delivery=?, in_outbox=? WHERE id=?"),
-                        {static_cast<int>(record.delivery), record.inOutbox,
-                         static_cast<qlonglong>(MapId(record.id))});
-            break;
-        case HistoryChange::Type::Detail:
-            error = Run(connection, QStringLiteral("UPDATE history SET detail=? WHERE id=?"),
-                        {Text(record.detail), static_cast<qlonglong>(MapId(record.id))});
-            break;
-        case HistoryChange::Type::Read:
-            error = Run(connection, QStringLiteral("UPDATE history SET unread=0 WHERE id=?"),
-                        {static_cast<qlonglong>(MapId(record.id))});
-            break;
-        case HistoryChange::Type::Clear:
-            error = Run(connection,
-                        QStringLiteral("DELETE FROM history WHERE NOT unread AND NOT in_outbox"));
-            break;
-        case HistoryChange::Type::Limits:
-            limits = change->limits;
-            trimDue = true;
-            break;
+// In transactions of at most HistoryStore::kMostTransactionBytes of records,
+// each followed by a step of trimming: `done` counts the changes committed.
+std::optional<QSqlError> HistoryWriter::Apply(const std::vector<HistoryChange>& batch,
+                                              std::size_t& done) {
+    while (done < batch.size()) {
+        std::size_t end = done;
+        std::int64_t bytes = 0;
+        bool appended = false;
+        while (end < batch.size() && (end == done || bytes < HistoryStore::kMostTransactionBytes)) {
+            appended = appended || batch[end].type == HistoryChange::Type::Append;
+            bytes += BytesOf(batch[end++]);
         }
+        const QSqlDatabase connection = database.Connection();
+        auto error = Run(connection, QStringLiteral("BEGIN IMMEDIATE"));
+        if (error) {
+            return error;
+        }
+        QSqlQuery insert(connection);
+        insert.prepare(QStringLiteral(
+            "INSERT INTO history (id, at_ms, kind, outgoing, to_everybody, peer, address, text, "
+            "delivery, detail, unread, in_outbox, receipt_id) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+        for (auto change = batch.begin() + static_cast<std::ptrdiff_t>(done);
+             !error && change != batch.begin() + static_cast<std::ptrdiff_t>(end); ++change) {
+            error = Change(connection, insert, *change);
+        }
+        if (!error && appended) {
+            error = TrimStep(connection, MostBytes(), bytes);
+        }
+        if (auto failed = Finish(connection, error)) {
+            return failed;
+        }
+        done = end;
     }
-    return Finish(connection, error);
+    return std::nullopt;
 }
 
-// Old records go first by age, then while the file holds more than its limit;
-// unread and outbox records always stay. The freed pages are then given back.
+std::optional<QSqlError> HistoryWriter::Change(const QSqlDatabase& connection, QSqlQuery& insert,
+                                               const HistoryChange& change) {
+    const HistoryRecord& record = change.record;
+    switch (change.type) {
+    case HistoryChange::Type::Append:
+        for (int column = 0;
+             const QVariant& value :
+             {QVariant::fromValue(static_cast<qlonglong>(Renumber(record.id))),
+              QVariant::fromValue(static_cast<qlonglong>(record.atMs)),
+              QVariant(static_cast<int>(record.kind)), QVariant(record.outgoing),
+              QVariant(record.toEverybody), Text(record.peer), Text(record.address),
+              Text(record.text), QVariant(static_cast<int>(record.delivery)), Text(record.detail),
+              QVariant(record.unread), QVariant(record.inOutbox), Text(record.receiptId)}) {
+            insert.bindValue(column++, value);
+        }
+        return insert.exec() ? std::nullopt : std::optional(insert.lastError());
+    case HistoryChange::Type::Delivery:
+        return Run(connection,
+                   QStringLiteral("UPDATE history SET delivery=?, in_outbox=? WHERE id=?"),
+                   {static_cast<int>(record.delivery), record.inOutbox,
+                    static_cast<qlonglong>(MapId(record.id))});
+    case HistoryChange::Type::Detail:
+        return Run(connection, QStringLiteral("UPDATE history SET detail=? WHERE id=?"),
+                   {Text(record.detail), static_cast<qlonglong>(MapId(record.id))});
+    case HistoryChange::Type::Read:
+        return Run(connection, QStringLiteral("UPDATE history SET unread=0 WHERE id=?"),
+                   {static_cast<qlonglong>(MapId(record.id))});
+    case HistoryChange::Type::Clear:
+        trimDue = true; // gives the freed pages back
+        return Run(connection,
+                   QStringLiteral("DELETE FROM history WHERE NOT unread AND NOT in_outbox"));
+    case HistoryChange::Type::Limits:
+        limits = change.limits;
+        trimDue = true;
+        capDue = true;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Old records go first by age, then, at opening and when the limits changed,
+// the oldest while the records take more than the cap (writing keeps it
+// after that); unread and outbox records always stay. The freed pages are then
+// given back.
 std::optional<QSqlError> HistoryWriter::Trim() {
     const QSqlDatabase connection = database.Connection();
     auto error = Run(connection, QStringLiteral("BEGIN IMMEDIATE"));
@@ -234,27 +260,25 @@ std::optional<QSqlError> HistoryWriter::Trim() {
             QStringLiteral("DELETE FROM history WHERE at_ms < ? AND NOT unread AND NOT in_outbox"),
             {static_cast<qlonglong>(cut)});
     }
-    if (!error) {
-        error = TrimToSize(connection);
+    if (!error && capDue) {
+        error = TrimToSize(connection, Target(MostBytes()));
     }
     if (auto failed = Finish(connection, error)) {
         return failed;
     }
     trimDue = false;
-    return Run(connection, QStringLiteral("PRAGMA incremental_vacuum"));
+    capDue = false;
+    return GiveBackAll(connection);
 }
 
-std::optional<QSqlError> HistoryWriter::TrimToSize(const QSqlDatabase& connection) {
+std::optional<QSqlError> HistoryWriter::TrimToSize(const QSqlDatabase& connection,
+                                                   std::int64_t target) {
     for (int round = 0; round < kMostTrimRounds; ++round) {
-        QVariant used;
+        Pages pages;
         QVariant rows;
-        auto error =
-            Run(connection,
-                QStringLiteral("SELECT (p.page_count - f.freelist_count) * s.page_size FROM "
-                               "pragma_page_count p, pragma_freelist_count f, "
-                               "pragma_page_size s"),
-                {}, &used);
-        if (error || used.toLongLong() <= limits.mostBytes) {
+        auto error = ReadPages(connection, pages);
+        const auto used = pages.UsedBytes();
+        if (error || used <= target) {
             return error;
         }
         error =
@@ -265,8 +289,7 @@ std::optional<QSqlError> HistoryWriter::TrimToSize(const QSqlDatabase& connectio
             return error;
         }
         // About the share of the records that the file is over its limit.
-        const auto excess = used.toLongLong() - limits.mostBytes;
-        const auto chunk = rows.toLongLong() * excess / used.toLongLong() + 1;
+        const auto chunk = rows.toLongLong() * (used - target) / used + 1;
         error = Run(connection,
                     QStringLiteral("DELETE FROM history WHERE id IN (SELECT id FROM history WHERE "
                                    "NOT unread AND NOT in_outbox ORDER BY id LIMIT ?)"),
@@ -282,6 +305,118 @@ std::optional<QSqlError> HistoryWriter::TrimToSize(const QSqlDatabase& connectio
         }
     }
     return std::nullopt;
+}
+
+// Inside the caller's transaction. The oldest records whose bytes, counted
+// before each, add up to what the pages hold beyond the target go (within
+// the step's bounds). What the search index held of them stays until a merge
+// takes in its oldest segment: once an eighth of the cap went, a merge of all
+// segments starts (a negative count), which later steps go on with, a few
+// pages each, freeing what they read as they go. (A negative count at every
+// step would start it afresh each time and free nothing until it ends.) Free
+// pages beyond the cap then leave the file.
+std::optional<QSqlError> HistoryWriter::TrimStep(const QSqlDatabase& connection,
+                                                 std::int64_t mostBytes, std::int64_t written) {
+    Pages pages;
+    auto error = ReadPages(connection, pages);
+    if (error) {
+        return error;
+    }
+    int merge = kMergePages;
+    if (const auto excess = pages.UsedBytes() - Target(mostBytes); excess > 0) {
+        QSqlQuery remove(connection);
+        remove.prepare(QStringLiteral(
+            "DELETE FROM history WHERE id IN (SELECT id FROM (SELECT id, sum(size) OVER (ORDER "
+            "BY id ROWS UNBOUNDED PRECEDING) - size AS before FROM (SELECT id, 64 + 2 * ("
+            "length(CAST(text AS BLOB)) + length(CAST(detail AS BLOB)) + length(CAST(peer AS "
+            "BLOB)) + length(CAST(address AS BLOB)) + length(CAST(receipt_id AS BLOB))) AS size "
+            "FROM history WHERE NOT unread AND NOT in_outbox ORDER BY id LIMIT ?)) WHERE before "
+            "< ?)"));
+        remove.addBindValue(kMostStepRows);
+        const auto most = std::min(
+            {excess, std::max(mostBytes / kRoomShare, kStepPace * written), kMostStepBytes});
+        remove.addBindValue(static_cast<qlonglong>(most));
+        if (!remove.exec()) {
+            return remove.lastError();
+        }
+        if (remove.numRowsAffected() > 0) {
+            deletedSinceMerge += most;
+        }
+        if (deletedSinceMerge >= mostBytes / kMergeShare) {
+            deletedSinceMerge = 0;
+            merge = -kMergePages;
+        }
+    }
+    error =
+        Run(connection,
+            QStringLiteral("INSERT INTO history_search(history_search, rank) VALUES('merge', ?)"),
+            {merge});
+    if (!error) {
+        error = ReadPages(connection, pages);
+    }
+    if (error) {
+        return error;
+    }
+    const auto beyondCap = pages.count - std::max<std::int64_t>(mostBytes / pages.size, 1);
+    return GiveBack(connection, std::min({pages.free, beyondCap, kMostStepPages}));
+}
+
+// Every free page, in a transaction of its own. A file made while auto_vacuum
+// was set after the journal mode (so never set: pages were never given back)
+// is rebuilt once instead.
+std::optional<QSqlError> HistoryWriter::GiveBackAll(const QSqlDatabase& connection) {
+    QVariant vacuum;
+    auto error = Run(connection, QStringLiteral("PRAGMA auto_vacuum"), {}, &vacuum);
+    if (!error && vacuum.toInt() != kIncrementalVacuum) {
+        // Needs room for a copy: on a full disk it is tried again at the next trim.
+        if (!Run(connection, QStringLiteral("PRAGMA auto_vacuum = INCREMENTAL"))) {
+            Run(connection, QStringLiteral("VACUUM"));
+        }
+        return std::nullopt;
+    }
+    Pages pages;
+    if (!error) {
+        error = ReadPages(connection, pages);
+    }
+    if (error || pages.free == 0) {
+        return error;
+    }
+    error = Run(connection, QStringLiteral("BEGIN IMMEDIATE"));
+    return Finish(connection, error ? error : GiveBack(connection, pages.free));
+}
+
+// PRAGMA incremental_vacuum frees one page each time it steps, and Qt steps a
+// statement without result columns once: so it runs once per page.
+std::optional<QSqlError> HistoryWriter::GiveBack(const QSqlDatabase& connection,
+                                                 std::int64_t pages) {
+    QSqlQuery vacuum(connection);
+    if (pages > 0 && !vacuum.prepare(QStringLiteral("PRAGMA incremental_vacuum(1)"))) {
+        return vacuum.lastError();
+    }
+    for (std::int64_t page = 0; page < pages; ++page) {
+        if (!vacuum.exec()) {
+            return vacuum.lastError();
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<QSqlError> HistoryWriter::ReadPages(const QSqlDatabase& connection, Pages& pages) {
+    QSqlQuery query(connection);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT p.page_count, f.freelist_count, s.page_size FROM "
+                                   "pragma_page_count p, pragma_freelist_count f, "
+                                   "pragma_page_size s"))) {
+        return query.lastError();
+    }
+    query.next();
+    pages = {query.value(0).toLongLong(), query.value(1).toLongLong(), query.value(2).toLongLong()};
+    return std::nullopt;
+}
+
+std::int64_t HistoryWriter::MostBytes() const {
+    return database.InMemory() ? std::min(limits.mostBytes, HistoryStore::kMostInMemoryBytes)
+                               : limits.mostBytes;
 }
 
 void HistoryWriter::Tell(const std::vector<HistoryDatabase::Note>& notes) {

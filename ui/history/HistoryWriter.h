@@ -9,13 +9,15 @@
 #include <set>
 #include <unordered_map>
 
+class QSqlQuery;
 class QTimer;
 
 namespace kestrane {
 
-/// Writes the queued changes into the history database in one transaction at
-/// most every HistoryStore::kFlushInterval, keeps the database within its
-/// limits, and recovers from trouble with the file.
+/// Writes the queued changes into the history database at most every
+/// HistoryStore::kFlushInterval, in transactions of at most
+/// HistoryStore::kMostTransactionBytes of records, keeps the database within
+/// its limits as it writes, and recovers from trouble with the file.
 ///
 /// Lives on the store's worker thread: after construction every member runs
 /// there, and so do the hooks. Does not own the queue.
@@ -41,9 +43,27 @@ public:
     void Stop();
 
 private:
-    std::optional<QSqlError> Apply(const std::vector<HistoryChange>& batch);
+    /// How many pages the database has, how many are free, and their size.
+    struct Pages {
+        std::int64_t count = 0;
+        std::int64_t free = 0;
+        std::int64_t size = 0;
+        std::int64_t UsedBytes() const { return (count - free) * size; }
+    };
+
+    std::optional<QSqlError> Apply(const std::vector<HistoryChange>& batch, std::size_t& done);
+    std::optional<QSqlError> Change(const QSqlDatabase& connection, QSqlQuery& insert,
+                                    const HistoryChange& change);
     std::optional<QSqlError> Trim();
-    std::optional<QSqlError> TrimToSize(const QSqlDatabase& database);
+    std::optional<QSqlError> TrimToSize(const QSqlDatabase& connection, std::int64_t target);
+    std::optional<QSqlError> TrimStep(const QSqlDatabase& connection, std::int64_t mostBytes,
+                                      std::int64_t written);
+    static std::optional<QSqlError> GiveBackAll(const QSqlDatabase& connection);
+    static std::optional<QSqlError> GiveBack(const QSqlDatabase& connection, std::int64_t pages);
+    static std::optional<QSqlError> ReadPages(const QSqlDatabase& connection, Pages& pages);
+    /// The cap on what the records take: the limit's, and at most
+    /// HistoryStore::kMostInMemoryBytes in memory.
+    std::int64_t MostBytes() const;
     void Recovered();
     void Tell(const std::vector<HistoryDatabase::Note>& notes);
     HistoryStore::Restored Restore() const;
@@ -61,11 +81,14 @@ private:
     QElapsedTimer sinceWrite;
     bool started = false;
     bool trimDue = false;
+    bool capDue = true; // the next trim brings the records within the cap at once
     std::set<HistoryDatabase::Trouble> told;
     // Ids given before the file was open that were not above its largest id
     // (the clock went back since the last run), and the ids they were written as.
     std::unordered_map<std::int64_t, std::int64_t> renumbered;
     std::int64_t largestId = 0;
+    // Bytes of records trimmed since a merge of the whole search index started.
+    std::int64_t deletedSinceMerge = 0;
 };
 
 } // namespace kestrane
