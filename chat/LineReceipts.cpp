@@ -1,11 +1,10 @@
 #include "chat/LineReceipts.h"
 
 #include "chat/PeerName.h"
+#include "platform/RandomHex.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <random>
-#include <sys/random.h>
 #include <utility>
 
 namespace kestrane {
@@ -15,25 +14,6 @@ namespace {
 bool Finished(LineReceipts::State state, bool inOutbox) {
     return state == LineReceipts::State::Delivered ||
            (state == LineReceipts::State::NotDelivered && !inOutbox);
-}
-
-/// 64 bits from the kernel's random source (getrandom), which never runs dry
-/// once the system has started.
-std::uint64_t KernelRandom() {
-    std::uint64_t value = 0;
-    auto* bytes = reinterpret_cast<unsigned char*>(&value);
-    std::size_t filled = 0;
-    while (filled < sizeof value) {
-        const ssize_t count = getrandom(bytes + filled, sizeof value - filled, 0);
-        if (count > 0) {
-            filled += static_cast<std::size_t>(count);
-        } else if (count < 0 && errno != EINTR) {
-            // A kernel without getrandom: the library's device reads the same source.
-            std::random_device device;
-            return (static_cast<std::uint64_t>(device()) << 32) ^ device();
-        }
-    }
-    return value;
 }
 
 } // namespace
@@ -280,14 +260,16 @@ void LineReceipts::Forget(Table::iterator line) {
 
 /// Drawn again in the unlikely case that a tracked line has it already.
 std::string LineReceipts::NewId() const {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string id(kIdLength, '0');
+    std::string id;
     do {
-        std::uint64_t bits = KernelRandom();
-        for (char& digit : id) {
-            digit = kHex[bits & 0xf];
-            bits >>= 4;
+        std::optional<std::string> random = RandomHex(kIdLength / 2);
+        if (!random) {
+            // A kernel without getrandom: the library's device reads the same source.
+            std::random_device device;
+            random = std::to_string(device()) + std::to_string(device());
+            random->resize(kIdLength, '0');
         }
+        id = std::move(*random);
     } while (byId.contains(id));
     return id;
 }

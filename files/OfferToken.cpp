@@ -1,8 +1,8 @@
 #include "files/OfferToken.h"
 
-#include <array>
+#include "platform/RandomHex.h"
+
 #include <cstddef>
-#include <sys/random.h>
 
 namespace kestrane {
 namespace {
@@ -12,17 +12,7 @@ constexpr std::size_t kRandomBytes = 16;
 } // namespace
 
 std::optional<std::string> OfferToken::Make() {
-    std::array<unsigned char, kRandomBytes> random{};
-    if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) {
-        return std::nullopt;
-    }
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string token;
-    for (const unsigned char byte : random) {
-        token += kDigits[byte >> 4];
-        token += kDigits[byte & 0x0F];
-    }
-    return token;
+    return RandomHex(kRandomBytes);
 }
 
 bool OfferToken::IsToken(std::string_view text) {
