@@ -6,6 +6,7 @@
 #include "app/SignalWatcher.h"
 #include "app/StartOptions.h"
 #include "chat/ComeForwardRequest.h"
+#include "core/threads/UiBridge.h"
 #include "platform/AlsaTonePlayer.h"
 #include "platform/MessageBox.h"
 #include "platform/SingleInstanceLock.h"
@@ -13,7 +14,6 @@
 #include "res/StringTable.h"
 #include "ui/CTavrinDlg.h"
 #include "ui/TrayIcon.h"
-#include "ui/UiBridge.h"
 #include "ui/UiMessageBox.h"
 #include "ui/accessibility/Accessibility.h"
 

@@ -1,9 +1,9 @@
 #include "app/CTavrinApp.h"
-#include "app/SendCommand.h"
 #include "app/StartOptions.h"
-#include "ui/MessageQueue.h"
-#include "ui/QtLeakSanitizerOptions.h"
-#include "ui/QtThreadSanitizerOptions.h"
+#include "core/instance/SendCommand.h"
+#include "core/threads/QtLeakSanitizerOptions.h"
+#include "core/threads/QtThreadSanitizerOptions.h"
+#include "core/unread/MessageQueue.h"
 #include "ui/alerts/AlertSettings.h"
 
 #include <malloc.h>

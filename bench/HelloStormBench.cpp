@@ -14,12 +14,12 @@
 #include "bench/DatagramTap.h"
 #include "bench/LoopbackRig.h"
 #include "chat/chat.h"
+#include "core/threads/QtThreadSanitizerOptions.h"
 #include "port/SocketCalls.h"
 #include "port/port.h"
 #include "tests/support/LoopbackAddress.h"
 #include "tests/support/PrivateNetwork.h"
 #include "ui/CTavrinDlg.h"
-#include "ui/QtThreadSanitizerOptions.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -10,7 +10,7 @@
 //   kestrane_history_store_bench           the full run
 //   kestrane_history_store_bench --short   a quick run that only checks it works
 //   kestrane_history_store_bench --flood MIB LINES   only a flood, of LINES under a cap of MIB
-#include "ui/history/HistoryStore.h"
+#include "core/history/HistoryStore.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -4,9 +4,9 @@
 // without the typing delay the window waits for).
 //   kestrane_history_window_bench           the full run
 //   kestrane_history_window_bench --short   a quick run that only checks it works
+#include "core/history/HistorySearch.h"
 #include "tests/support/HistoryFile.h"
 #include "ui/history/HistoryModel.h"
-#include "ui/history/HistorySearch.h"
 #include "ui/history/HistoryWindow.h"
 
 #include <QApplication>

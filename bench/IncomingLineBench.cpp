@@ -4,11 +4,11 @@
 //   kestrane_incoming_line_bench           the full run
 //   kestrane_incoming_line_bench --short   a quick run that only checks it works
 #include "chat/chat.h"
+#include "core/threads/UiBridge.h"
+#include "core/unread/MessageQueue.h"
 #include "platform/ToneSink.h"
 #include "ui/CTavrinDlg.h"
-#include "ui/MessageQueue.h"
 #include "ui/TrayIcon.h"
-#include "ui/UiBridge.h"
 
 #include <QApplication>
 #include <chrono>

@@ -18,10 +18,10 @@
 #include "bench/LoopbackTransfer.h"
 #include "chat/ChatWindow.h"
 #include "chat/chat.h"
+#include "core/threads/QtThreadSanitizerOptions.h"
+#include "core/threads/UiBridge.h"
 #include "tests/support/LoopbackAddress.h"
 #include "tests/support/PrivateNetwork.h"
-#include "ui/QtThreadSanitizerOptions.h"
-#include "ui/UiBridge.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -409,15 +409,14 @@ int main(int argc, char** argv) {
     std::printf("  %d lines each, %d on screen; median above raw: %.1f us (target at most 150); "
                 "p99 %.1f us (target under 2000)\n",
                 lines, onScreenLines, above, kestrane::bench::Percentile(inTray.samples, 99));
-    std::printf("  while %d files moved at once through the window's thread at %.0f MB/s "
-                "(%.0f MiB%s): "
-                "median %.2f times the idle one (target at most 2)\n",
-                transfer.Offers(),
-                static_cast<double>(transfer.ArrivedBytes()) / transfer.Seconds() / 1e6,
-                static_cast<double>(transfer.ArrivedBytes()) / (1 << 20),
-                overlapped ? "" : ", done before the lines",
-                kestrane::bench::Median(duringTransfer.samples) /
-                    kestrane::bench::Median(inTray.samples));
+    std::printf(
+        "  while %d files moved at once through the window's thread at %.0f MB/s "
+        "(%.0f MiB%s): "
+        "median %.2f times the idle one (target at most 2)\n",
+        transfer.Offers(), static_cast<double>(transfer.ArrivedBytes()) / transfer.Seconds() / 1e6,
+        static_cast<double>(transfer.ArrivedBytes()) / (1 << 20),
+        overlapped ? "" : ", done before the lines",
+        kestrane::bench::Median(duringTransfer.samples) / kestrane::bench::Median(inTray.samples));
     std::printf("  with history kept, medians %+.1f%% in the tray and %+.1f%% on screen, to the "
                 "line painted (target within 10%%)\n",
                 100 * (kestrane::bench::Median(inTrayStored.samples) /

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "bench/LoopbackWindow.h"
+#include "core/threads/UiBridge.h"
+#include "core/unread/MessageQueue.h"
 #include "platform/ToneSink.h"
-#include "ui/MessageQueue.h"
 #include "ui/TrayIcon.h"
-#include "ui/UiBridge.h"
 
 #include <QString>
 #include <memory>

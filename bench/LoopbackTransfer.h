@@ -1,7 +1,7 @@
 #pragma once
 
+#include "core/transfers/FileTransfers.h"
 #include "ui/CTransfersDlg.h"
-#include "ui/FileTransfers.h"
 
 #include <QString>
 #include <QStringList>

@@ -5,10 +5,10 @@
 //   kestrane_message_dialog_bench           the full run
 //   kestrane_message_dialog_bench --short   a quick run that only checks it works
 #include "chat/ChatSender.h"
+#include "core/unread/HistoryEntry.h"
+#include "core/unread/MessageQueue.h"
 #include "platform/ToneSink.h"
 #include "ui/CMessageDlg.h"
-#include "ui/HistoryEntry.h"
-#include "ui/MessageQueue.h"
 
 #include <QApplication>
 #include <algorithm>

@@ -2,13 +2,13 @@
 // incoming handler, and the main window behind it, offscreen, on this thread.
 #include "chat/IncomingHandler.h"
 #include "chat/chat.h"
+#include "core/threads/UiBridge.h"
+#include "core/unread/MessageQueue.h"
 #include "platform/ToneSink.h"
 #include "port/port.h"
 #include "ui/CTavrinDlg.h"
 #include "ui/ChatWindowBridge.h"
-#include "ui/MessageQueue.h"
 #include "ui/TrayIcon.h"
-#include "ui/UiBridge.h"
 
 #include <QApplication>
 #include <QComboBox>

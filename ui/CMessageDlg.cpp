@@ -1,11 +1,11 @@
 #include "ui/CMessageDlg.h"
 
+#include "core/NetworkText.h"
+#include "core/unread/HistoryEntry.h"
+#include "core/unread/MessageQueue.h"
 #include "platform/ToneSink.h"
 #include "res/DialogTemplate.h"
 #include "ui/DialogBuilder.h"
-#include "ui/HistoryEntry.h"
-#include "ui/MessageQueue.h"
-#include "ui/NetworkText.h"
 #include "ui/ResourceIcons.h"
 
 #include <QLabel>

@@ -2,12 +2,12 @@
 
 #include "chat/ChatSender.h"
 #include "chat/ScriptedSend.h"
+#include "core/delivery/Recipient.h"
+#include "core/history/HistoryStore.h"
 #include "ui/HostRoster.h"
 #include "ui/LogText.h"
-#include "ui/Recipient.h"
 #include "ui/SentLines.h"
 #include "ui/TrayPresence.h"
-#include "ui/history/HistoryStore.h"
 
 #include <QDialog>
 #include <QIcon>

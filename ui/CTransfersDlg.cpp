@@ -1,6 +1,6 @@
 #include "ui/CTransfersDlg.h"
 
-#include "ui/FileTransfers.h"
+#include "core/transfers/FileTransfers.h"
 #include "ui/UiMessageBox.h"
 
 #include <QDesktopServices>

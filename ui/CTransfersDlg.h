@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/FileTransfers.h"
+#include "core/transfers/FileTransfers.h"
 
 #include <QDialog>
 #include <QTimer>

@@ -1,8 +1,8 @@
 #include "ui/ChatWindowBridge.h"
 
 #include "chat/ChatMessage.h"
+#include "core/threads/UiBridge.h"
 #include "ui/CTavrinDlg.h"
-#include "ui/UiBridge.h"
 
 namespace kestrane {
 

@@ -2,10 +2,10 @@
 
 #include "chat/ChatMessage.h"
 #include "chat/chat.h"
+#include "core/NetworkText.h"
+#include "core/transfers/FileTransfers.h"
 #include "platform/MessageBox.h"
 #include "ui/CTransfersDlg.h"
-#include "ui/FileTransfers.h"
-#include "ui/NetworkText.h"
 #include "ui/TrayPresence.h"
 
 #include <QApplication>

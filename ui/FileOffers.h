@@ -1,8 +1,8 @@
 #pragma once
 
 #include "chat/ChatSender.h"
-#include "ui/FileTransfers.h"
-#include "ui/Recipient.h"
+#include "core/delivery/Recipient.h"
+#include "core/transfers/FileTransfers.h"
 
 #include <QPointer>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "ui/HostRoster.h"
 
 #include "chat/PeerName.h"
-#include "ui/NetworkText.h"
+#include "core/NetworkText.h"
 
 #include <QComboBox>
 #include <utility>

@@ -1,7 +1,7 @@
 #include "ui/SentLines.h"
 
+#include "core/NetworkText.h"
 #include "ui/LogMarks.h"
-#include "ui/NetworkText.h"
 
 #include <QStringList>
 #include <QTime>

@@ -2,7 +2,7 @@
 
 #include "chat/LineReceipts.h"
 #include "chat/ScriptedSend.h"
-#include "ui/history/HistoryRecord.h"
+#include "core/history/HistoryRecord.h"
 
 #include <QString>
 #include <cstddef>

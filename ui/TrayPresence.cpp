@@ -1,8 +1,8 @@
 #include "ui/TrayPresence.h"
 
+#include "core/unread/MessageQueue.h"
 #include "platform/ToneSink.h"
 #include "res/DialogTemplate.h"
-#include "ui/MessageQueue.h"
 #include "ui/TrayIcon.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "ui/UiMessageBox.h"
 
-#include "ui/UiBridge.h"
+#include "core/threads/UiBridge.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

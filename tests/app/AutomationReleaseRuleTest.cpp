@@ -1,10 +1,10 @@
 #include "app/AutomationReleaseRule.h"
 
+#include "core/threads/UiBridge.h"
+#include "core/unread/MessageQueue.h"
 #include "port/PortLibrary.h"
 #include "tests/support/Fakes.h"
 #include "ui/CTavrinDlg.h"
-#include "ui/MessageQueue.h"
-#include "ui/UiBridge.h"
 
 #include <QApplication>
 #include <QTimer>

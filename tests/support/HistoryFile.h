@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/history/HistoryDatabase.h"
+#include "core/history/HistoryDatabase.h"
 
 #include <QFileInfo>
 #include <QSqlDatabase>

@@ -1,6 +1,6 @@
+#include "core/threads/QtThreadSanitizerOptions.h"
 #include "tests/support/PrivateNetwork.h"
 #include "tests/support/ResourceBalance.h"
-#include "ui/QtThreadSanitizerOptions.h"
 
 #include <QApplication>
 #include <QDBusConnection>

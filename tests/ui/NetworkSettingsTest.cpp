@@ -1,7 +1,7 @@
+#include "core/network/ExtraHosts.h"
+#include "core/threads/BoundedLookup.h"
 #include "port/BroadcastFanout.h"
 #include "port/HostLookup.h"
-#include "ui/BoundedLookup.h"
-#include "ui/network/ExtraHosts.h"
 #include "ui/network/ExtraHostsDialog.h"
 
 #include <QDialogButtonBox>

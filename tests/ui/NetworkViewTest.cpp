@@ -1,11 +1,11 @@
 #include "ui/network/NetworkView.h"
 
+#include "core/network/ExtraHosts.h"
+#include "core/network/FirewallProbe.h"
+#include "core/network/HeardHosts.h"
+#include "core/network/NetworkDiagnosis.h"
+#include "core/threads/BoundedLookup.h"
 #include "port/HostLookup.h"
-#include "ui/BoundedLookup.h"
-#include "ui/network/ExtraHosts.h"
-#include "ui/network/FirewallProbe.h"
-#include "ui/network/HeardHosts.h"
-#include "ui/network/NetworkDiagnosis.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
+#include "core/alerts/DesktopNotifications.h"
+#include "core/unread/MessageQueue.h"
 #include "tests/support/PrivateBus.h"
-#include "ui/MessageQueue.h"
 #include "ui/alerts/AlertSettings.h"
-#include "ui/alerts/DesktopNotifications.h"
 #include "ui/alerts/LineAlerts.h"
 
 #include <QDBusConnectionInterface>

@@ -1,9 +1,9 @@
+#include "core/NetworkText.h"
 #include "files/FileFetcher.h"
 #include "files/FileNotice.h"
 #include "files/OfferToken.h"
 #include "tests/support/LoopbackAddress.h"
 #include "ui/CTransfersDlg.h"
-#include "ui/NetworkText.h"
 #include "ui/UiMessageBox.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "ui/alerts/LineAlerts.h"
 
-#include "ui/MessageQueue.h"
+#include "core/alerts/DesktopNotifications.h"
+#include "core/unread/MessageQueue.h"
 #include "ui/accessibility/Accessibility.h"
 #include "ui/alerts/AlertSettings.h"
-#include "ui/alerts/DesktopNotifications.h"
 
 #include <utility>
 

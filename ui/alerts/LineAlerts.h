@@ -1,7 +1,7 @@
 #pragma once
 
 #include "chat/ChatSender.h"
-#include "ui/HistoryEntry.h"
+#include "core/unread/HistoryEntry.h"
 
 #include <QHash>
 #include <QObject>

@@ -1,8 +1,8 @@
 #include "ui/history/ChatHistory.h"
 
-#include "ui/HistoryEntry.h"
-#include "ui/NetworkText.h"
-#include "ui/history/HistorySettings.h"
+#include "core/NetworkText.h"
+#include "core/history/HistorySettings.h"
+#include "core/unread/HistoryEntry.h"
 #include "ui/history/HistoryWindow.h"
 
 #include <QDateTime>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ui/FileTransfers.h"
-#include "ui/history/HistoryRecord.h"
-#include "ui/history/HistoryStore.h"
+#include "core/history/HistoryRecord.h"
+#include "core/history/HistoryStore.h"
+#include "core/transfers/FileTransfers.h"
 
 #include <QPointer>
 #include <QString>

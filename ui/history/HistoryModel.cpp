@@ -1,7 +1,7 @@
 #include "ui/history/HistoryModel.h"
 
-#include "ui/NetworkText.h"
-#include "ui/history/HistoryRecord.h"
+#include "core/NetworkText.h"
+#include "core/history/HistoryRecord.h"
 
 #include <QDateTime>
 #include <QSqlDatabase>

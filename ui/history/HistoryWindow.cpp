@@ -1,10 +1,10 @@
 #include "ui/history/HistoryWindow.h"
 
+#include "core/history/HistorySearch.h"
+#include "core/history/HistorySettings.h"
 #include "ui/UiMessageBox.h"
 #include "ui/history/HistoryExport.h"
 #include "ui/history/HistoryModel.h"
-#include "ui/history/HistorySearch.h"
-#include "ui/history/HistorySettings.h"
 
 #include <QComboBox>
 #include <QDateEdit>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/history/HistoryStore.h"
+#include "core/history/HistoryStore.h"
 
 #include <QDialog>
 #include <functional>

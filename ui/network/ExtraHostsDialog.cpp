@@ -1,6 +1,6 @@
 #include "ui/network/ExtraHostsDialog.h"
 
-#include "ui/network/ExtraHosts.h"
+#include "core/network/ExtraHosts.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

@@ -1,10 +1,10 @@
 #include "ui/network/NetworkPresence.h"
 
+#include "core/network/ExtraHosts.h"
+#include "core/network/HeardHosts.h"
+#include "core/network/NetworkWatch.h"
 #include "port/HostLookup.h"
-#include "ui/network/ExtraHosts.h"
-#include "ui/network/HeardHosts.h"
 #include "ui/network/NetworkView.h"
-#include "ui/network/NetworkWatch.h"
 
 #include <QDBusConnection>
 #include <QString>

@@ -1,12 +1,12 @@
 #include "ui/network/NetworkView.h"
 
+#include "core/NetworkText.h"
+#include "core/network/ExtraHosts.h"
+#include "core/network/FirewallProbe.h"
+#include "core/network/HeardHosts.h"
 #include "port/BroadcastFanout.h"
 #include "port/HostLookup.h"
-#include "ui/NetworkText.h"
-#include "ui/network/ExtraHosts.h"
 #include "ui/network/ExtraHostsDialog.h"
-#include "ui/network/FirewallProbe.h"
-#include "ui/network/HeardHosts.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>

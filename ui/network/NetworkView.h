@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/network/NetworkDiagnosis.h"
+#include "core/network/NetworkDiagnosis.h"
 
 #include <QDialog>
 #include <QTimer>
