@@ -7,7 +7,9 @@
 #include "core/NetworkText.h"
 #include "core/alerts/DesktopNotifications.h"
 #include "core/delivery/LineDelivery.h"
+#include "core/history/ChatHistory.h"
 #include "core/instance/InstanceCalls.h"
+#include "core/network/NetworkPresence.h"
 #include "core/threads/BoundedLookup.h"
 #include "core/threads/UiBridge.h"
 #include "core/unread/HistoryEntry.h"
@@ -32,8 +34,6 @@
 #include "ui/accessibility/Accessibility.h"
 #include "ui/alerts/AlertSettings.h"
 #include "ui/alerts/LineAlerts.h"
-#include "ui/history/ChatHistory.h"
-#include "ui/network/NetworkPresence.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -3,10 +3,10 @@
 #include "chat/ChatSender.h"
 #include "chat/ScriptedSend.h"
 #include "core/delivery/Recipient.h"
+#include "core/delivery/SentLines.h"
 #include "core/history/HistoryStore.h"
-#include "ui/HostRoster.h"
+#include "core/roster/HostRoster.h"
 #include "ui/LogText.h"
-#include "ui/SentLines.h"
 #include "ui/TrayPresence.h"
 
 #include <QDialog>

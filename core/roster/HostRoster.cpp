@@ -1,4 +1,4 @@
-#include "ui/HostRoster.h"
+#include "core/roster/HostRoster.h"
 
 #include "chat/PeerName.h"
 #include "core/NetworkText.h"

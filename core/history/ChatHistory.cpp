@@ -1,4 +1,4 @@
-#include "ui/history/ChatHistory.h"
+#include "core/history/ChatHistory.h"
 
 #include "core/NetworkText.h"
 #include "core/history/HistorySettings.h"

@@ -1,4 +1,4 @@
-#include "ui/SentLines.h"
+#include "core/delivery/SentLines.h"
 
 #include "core/NetworkText.h"
 #include "ui/LogMarks.h"

@@ -1,4 +1,4 @@
-#include "ui/network/NetworkPresence.h"
+#include "core/network/NetworkPresence.h"
 
 #include "core/network/ExtraHosts.h"
 #include "core/network/HeardHosts.h"
