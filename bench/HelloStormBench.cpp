@@ -118,10 +118,10 @@ int askedReceiveBuffer = 0;
 int grantedReceiveBuffer = 0;
 
 void SetReceiveBuffer(kestrane::bench::LoopbackWindow& window) {
-    if (window.listener == nullptr) {
+    if (window.Session().Listener() == nullptr) {
         return;
     }
-    const int socket = window.listener->socket;
+    const int socket = window.Session().Listener()->socket;
     if (askedReceiveBuffer > 0) {
         setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &askedReceiveBuffer, sizeof askedReceiveBuffer);
     }

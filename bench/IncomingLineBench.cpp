@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
                                  .lookUpAddress = {},
                                  .historyFolder = {}});
     dialog.presence->timer.stop();
-    dialog.networkStarted = true; // shown as the user sees it, not taken off the screen
+    dialog.networkStarting = true; // shown as the user sees it, with no network
     dialog.show();
 
     const int total = quick ? 2000 : 20000;

@@ -1,8 +1,6 @@
 #include "bench/LoopbackWindow.h"
 
 #include "chat/IncomingHandler.h"
-#include "port/port.h"
-#include "ui/ChatWindowBridge.h"
 
 #include <utility>
 
@@ -13,28 +11,13 @@ LoopbackWindow::LoopbackWindow(Services windowServices, int loopbackPort, std::s
     : CTavrinDlg(std::move(windowServices)), port(loopbackPort), name(std::move(givenName)),
       decorate(std::move(makeDecorator)) {}
 
-LoopbackWindow::~LoopbackWindow() {
-    // The listener goes before the decorator it calls. The window is destroyed
-    // first, which closes the bridge, so a dispatcher waiting on the UI thread
-    // is let go rather than waited for.
-    DestroyWindow();
-    if (listener != nullptr) {
-        ReleasePortListener(listener);
-        listener = nullptr;
-    }
-    SetIncomingHandler(nullptr);
-}
+LoopbackWindow::~LoopbackWindow() = default;
 
 void LoopbackWindow::StartNetwork() {
     OpenNetwork(port, "127.0.0.1");
     CompleteNetworkStart(name);
     if (decorate) {
-        decorator = decorate(*chatWindow);
-        // The first handler stays alive: the dispatcher may still be in it.
-        undecoratedHandler = std::exchange(
-            incomingHandler,
-            std::make_unique<IncomingHandler>(*decorator, *chatSender, LineBudget::Unlimited()));
-        SetIncomingHandler(incomingHandler.get());
+        Session().DecorateIncoming(decorate, LineBudget::Unlimited());
     }
 }
 

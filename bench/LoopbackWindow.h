@@ -33,9 +33,6 @@ private:
     int port;
     std::string name;
     Decorate decorate;
-    // Both used by the dispatcher thread until the listener is released.
-    std::unique_ptr<ChatWindow> decorator;
-    std::unique_ptr<IncomingHandler> undecoratedHandler;
 };
 
 } // namespace kestrane::bench

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/delivery/LineLook.h"
 #include "ui/LogText.h"
 
 #include <QDateTime>
@@ -21,8 +22,6 @@ class QTextBlock;
 namespace kestrane {
 
 /// How a line the user sent stands.
-enum class LineLook { Pending, Delivered, NotDelivered, NoReceipts, Partly };
-
 /// Marks lines of the log that a LogControl shows in `view`: a small glyph
 /// drawn after the line's text, one shape per look (a hollow circle while
 /// pending, a tick when delivered, a cross when not, a dash when the host

@@ -1,7 +1,6 @@
 #include "core/delivery/SentLines.h"
 
 #include "core/NetworkText.h"
-#include "ui/LogMarks.h"
 
 #include <QStringList>
 #include <QTime>
@@ -62,9 +61,9 @@ QString WithoutReceipts(std::size_t hosts) {
 
 } // namespace
 
-SentLines::SentLines(LogMarks& logMarks, std::function<void(const QString&)> writeNote,
+SentLines::SentLines(Mark markLine, std::function<void(const QString&)> writeNote,
                      std::function<bool(const std::string&)> hostIsAway)
-    : marks(logMarks), note(std::move(writeNote)), isAway(std::move(hostIsAway)) {}
+    : mark(std::move(markLine)), note(std::move(writeNote)), isAway(std::move(hostIsAway)) {}
 
 void SentLines::Track(LineKey key, Sent sent, const Status& status) {
     if (lines.size() >= kMostLines) {
@@ -91,7 +90,7 @@ void SentLines::Untracked(const Sent& sent) {
                              "program): whether it arrived is not known")
                   .arg(host);
     if (sent.logLine) {
-        marks.Set(*sent.logLine, LineLook::NoReceipts, words);
+        mark(*sent.logLine, LineLook::NoReceipts, words);
     }
     if (sent.reply) {
         sent.reply(Outcome::NoReceipts, words);
@@ -189,7 +188,7 @@ void SentLines::Show(const Sent& sent, const Status& status, bool firstFailure) 
         break;
     }
     if (sent.logLine) {
-        marks.Set(*sent.logLine, look, words);
+        mark(*sent.logLine, look, words);
     }
     if (sent.historyId != 0 && recordDelivery) {
         // A line to one host waits in the stored outbox from the start, so

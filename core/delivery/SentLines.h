@@ -2,6 +2,7 @@
 
 #include "chat/LineReceipts.h"
 #include "chat/ScriptedSend.h"
+#include "core/delivery/LineLook.h"
 #include "core/history/HistoryRecord.h"
 
 #include <QString>
@@ -16,12 +17,10 @@
 
 namespace kestrane {
 
-class LogMarks;
-
 /// What the person sees of the lines they sent: each logged line's mark, in
 /// words in its tooltip, a note in the log when one was not delivered, and the
 /// answer to a script that sent it. Keeps the newest kMostLines lines; a line
-/// forgotten here keeps the last mark it got. Does not own the marks. UI thread only.
+/// forgotten here keeps the last mark it got. UI thread only.
 class SentLines {
 public:
     using LineKey = LineReceipts::LineKey;
@@ -44,7 +43,9 @@ public:
         std::function<void(std::int64_t historyId, HistoryRecord::Delivery, bool inOutbox)>;
 
     /// `note` writes a line in the log; `isAway` tells whether a host stopped answering.
-    SentLines(LogMarks& marks, std::function<void(const QString&)> note,
+    /// `mark` sets the mark of a logged line, in words too.
+    using Mark = std::function<void(std::uint64_t logLine, LineLook look, const QString& words)>;
+    SentLines(Mark mark, std::function<void(const QString&)> note,
               std::function<bool(const std::string&)> isAway);
 
     /// A line with receipts asked for, and its status now.
@@ -61,7 +62,7 @@ private:
     void Show(const Sent& sent, const LineReceipts::Status& status, bool firstFailure);
     void Forget(LineKey key);
 
-    LogMarks& marks;
+    Mark mark;
     std::function<void(const QString&)> note;
     std::function<bool(const std::string&)> isAway;
     RecordDelivery recordDelivery;

@@ -3,11 +3,9 @@
 #include "core/NetworkText.h"
 #include "core/history/HistorySettings.h"
 #include "core/unread/HistoryEntry.h"
-#include "ui/history/HistoryWindow.h"
 
 #include <QDateTime>
 #include <QLocale>
-#include <QWidget>
 #include <set>
 #include <utility>
 
@@ -56,21 +54,19 @@ QString FilesOf(const FileTransfers::Transfer& transfer) {
 
 } // namespace
 
-ChatHistory::ChatHistory(const QString& folder, QWidget& parent, Hooks givenHooks)
-    : window(parent), hooks(std::move(givenHooks)) {
+ChatHistory::ChatHistory(const QString& folder, QObject& context, Hooks givenHooks)
+    : hooks(std::move(givenHooks)) {
     store = std::make_unique<HistoryStore>(
-        folder, HistorySettings::Load(), window,
+        folder, HistorySettings::Load(), context,
         HistoryStore::Hooks{.opened = hooks.restored, .problem = hooks.note, .written = [this] {
-                                if (view) {
-                                    view->Refresh();
+                                if (written) {
+                                    written();
                                 }
                             }});
     store->Open();
 }
 
-ChatHistory::~ChatHistory() {
-    delete view.data();
-}
+ChatHistory::~ChatHistory() = default;
 
 std::int64_t ChatHistory::Received(const HistoryEntry& entry, bool unread) {
     HistoryRecord record;
@@ -135,23 +131,6 @@ void ChatHistory::FollowOffers(const std::vector<FileTransfers::Transfer>& trans
         }
     }
     std::erase_if(offers, [&](const auto& offer) { return !listed.contains(offer.first); });
-}
-
-void ChatHistory::ShowWindow() {
-    if (!view) {
-        view =
-            new HistoryWindow(store->Access(),
-                              HistoryWindow::Hooks{.clear = [this] { store->Clear(); },
-                                                   .limitsChanged =
-                                                       [this](const HistoryStore::Limits& limits) {
-                                                           store->SetLimits(limits);
-                                                       }},
-                              &window);
-        view->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    view->show();
-    view->raise();
-    view->activateWindow();
 }
 
 bool ChatHistory::Flush(std::chrono::milliseconds limit) {

@@ -4,7 +4,6 @@
 #include "core/history/HistoryStore.h"
 #include "core/transfers/FileTransfers.h"
 
-#include <QPointer>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -13,17 +12,14 @@
 #include <string>
 #include <vector>
 
-class QWidget;
-
 namespace kestrane {
 
 class HistoryEntry;
-class HistoryWindow;
 
-/// The main window's history: what it shows and sends goes into the store,
+/// The running copy's history: what it shows and sends goes into the store,
 /// the file offers with their outcomes too; what was unread or in the outbox
-/// when the program last ended comes back once the store is open; and the
-/// History window. Owns the store and the History window. UI thread only.
+/// when the program last ended comes back once the store is open. Owns the
+/// store. UI thread only.
 class ChatHistory {
 public:
     struct Hooks {
@@ -33,8 +29,8 @@ public:
         std::function<void(const QString& note)> note;
     };
 
-    /// The database lives in `folder`; `window` is the History window's parent.
-    ChatHistory(const QString& folder, QWidget& window, Hooks hooks);
+    /// The database lives in `folder`.
+    ChatHistory(const QString& folder, QObject& context, Hooks hooks);
     ~ChatHistory();
     ChatHistory(const ChatHistory&) = delete;
     ChatHistory& operator=(const ChatHistory&) = delete;
@@ -49,8 +45,8 @@ public:
     void Read(std::int64_t id);
     /// Records offers that appeared among `transfers`, and the outcome of those that ended.
     void FollowOffers(const std::vector<FileTransfers::Transfer>& transfers);
-    /// Opens the History window, or raises it.
-    void ShowWindow();
+    /// Calls `call` each time records were written (for a view that shows them).
+    void FollowWrites(std::function<void()> call) { written = std::move(call); }
     /// Writes what waits, for at most `limit`.
     bool Flush(std::chrono::milliseconds limit);
     HistoryStore& Store() { return *store; }
@@ -61,10 +57,9 @@ private:
         FileTransfers::State state{};
     };
 
-    QWidget& window;
     Hooks hooks;
+    std::function<void()> written;
     std::unique_ptr<HistoryStore> store;
-    QPointer<HistoryWindow> view;
     std::map<int, Offer> offers; // by transfer id; those the Transfers list still holds
 };
 

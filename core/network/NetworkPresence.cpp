@@ -4,19 +4,17 @@
 #include "core/network/HeardHosts.h"
 #include "core/network/NetworkWatch.h"
 #include "port/HostLookup.h"
-#include "ui/network/NetworkView.h"
 
 #include <QDBusConnection>
 #include <QString>
-#include <QWidget>
 #include <algorithm>
 #include <arpa/inet.h>
 
 namespace kestrane {
 
-NetworkPresence::NetworkPresence(Hooks presenceHooks, BoundedLookup& lookups, QWidget* mainWindow)
-    : hooks(std::move(presenceHooks)), window(mainWindow),
-      started(std::chrono::system_clock::now()), heard(std::make_unique<HeardHosts>()),
+NetworkPresence::NetworkPresence(Hooks presenceHooks, BoundedLookup& lookups)
+    : hooks(std::move(presenceHooks)), started(std::chrono::system_clock::now()),
+      heard(std::make_unique<HeardHosts>()),
       extraHosts(std::make_unique<ExtraHosts>(lookups, [this] {
           if (greeted && hooks.hello) {
               hooks.hello();
@@ -74,16 +72,6 @@ void NetworkPresence::Gone(const NetworkInterface& gone,
 
 void NetworkPresence::Heard(const std::string& name, const std::string& address) {
     heard->Note(name, address);
-}
-
-void NetworkPresence::ShowView() {
-    if (view == nullptr) {
-        view = new NetworkView(*heard, *extraHosts, started, window);
-    }
-    view->Refresh();
-    view->show();
-    view->raise();
-    view->activateWindow();
 }
 
 } // namespace kestrane

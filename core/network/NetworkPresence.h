@@ -9,19 +9,18 @@
 #include <vector>
 
 class QString;
-class QWidget;
+class QObject;
 
 namespace kestrane {
 
 class BoundedLookup;
 class ExtraHosts;
 class HeardHosts;
-class NetworkView;
 class NetworkWatch;
 
-/// The main window's side of the networks: greets each network that comes up,
-/// forgets the hosts of one that goes, keeps the extra hosts, records who was
-/// heard, and opens the Network view. UI thread only.
+/// The running copy's side of the networks: greets each network that comes
+/// up, forgets the hosts of one that goes, keeps the extra hosts, and records
+/// who was heard, for the Network view to show. UI thread only.
 class NetworkPresence {
 public:
     struct Hooks {
@@ -36,7 +35,7 @@ public:
         std::function<void(const QString&)> note;
     };
 
-    NetworkPresence(Hooks hooks, BoundedLookup& lookups, QWidget* window);
+    NetworkPresence(Hooks hooks, BoundedLookup& lookups);
     ~NetworkPresence();
     NetworkPresence(const NetworkPresence&) = delete;
     NetworkPresence& operator=(const NetworkPresence&) = delete;
@@ -47,20 +46,21 @@ public:
     void Greeted();
     /// A datagram came from `name` at `address`.
     void Heard(const std::string& name, const std::string& address);
-    void ShowView();
+    HeardHosts& HostsHeard() { return *heard; }
+    ExtraHosts& Extra() { return *extraHosts; }
+    /// When the copy started, which the view counts hearings from.
+    std::chrono::system_clock::time_point Started() const { return started; }
 
 private:
     /// Forgets the hosts heard on the network `gone` that none of `still` reaches.
     void Gone(const NetworkInterface& gone, const std::vector<NetworkInterface>& still);
 
     Hooks hooks;
-    QWidget* window;
     std::chrono::system_clock::time_point started;
     bool greeted = false;
     std::unique_ptr<HeardHosts> heard;
     std::unique_ptr<ExtraHosts> extraHosts;
     std::unique_ptr<NetworkWatch> watch;
-    NetworkView* view = nullptr; // owned by window (Qt parent), made at first use
 };
 
 } // namespace kestrane

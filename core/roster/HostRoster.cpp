@@ -3,30 +3,52 @@
 #include "chat/PeerName.h"
 #include "core/NetworkText.h"
 
-#include <QComboBox>
 #include <utility>
 
 namespace kestrane {
-namespace {
 
-const QString kBroadcastEntry = QStringLiteral("<< Broadcast >>");
-// Where an entry keeps when its host was last heard from.
-constexpr int kHeardRole = Qt::UserRole + 1;
+const QString HostRoster::kBroadcastEntry = QStringLiteral("<< Broadcast >>");
 
-} // namespace
-
-HostRoster::HostRoster(QComboBox& rosterBox, std::function<void(const QString&)> writeNote)
-    : box(rosterBox), note(std::move(writeNote)) {}
+HostRoster::HostRoster(std::function<void(const QString&)> writeNote)
+    : note(std::move(writeNote)) {}
 
 void HostRoster::ListBroadcast() {
+    beginInsertRows({}, 0, 0);
     broadcastListed = true;
-    box.insertItem(0, kBroadcastEntry);
-    box.setCurrentIndex(0);
+    endInsertRows();
 }
 
-std::string HostRoster::NameAt(int index) const {
-    const QVariant bytes = box.itemData(index);
-    return bytes.isValid() ? bytes.toByteArray().toStdString() : box.itemText(index).toStdString();
+int HostRoster::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : FirstHostRow() + static_cast<int>(entries.size());
+}
+
+QVariant HostRoster::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) {
+        return {};
+    }
+    if (index.row() < FirstHostRow()) {
+        return role == Qt::DisplayRole || role == Qt::EditRole ? QVariant(kBroadcastEntry)
+                                                               : QVariant();
+    }
+    const Entry& entry = EntryAt(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        // Only what the person reads changes; the name stays under UserRole.
+        return entry.away ? NetworkName(entry.name) + QStringLiteral(" (away)")
+                          : NetworkName(entry.name);
+    case Qt::UserRole:
+        return QByteArray::fromStdString(entry.name);
+    default:
+        return {};
+    }
+}
+
+std::string HostRoster::NameAt(int row) const {
+    if (row < 0 || row >= rowCount()) {
+        return {};
+    }
+    return row < FirstHostRow() ? kBroadcastEntry.toStdString() : EntryAt(row).name;
 }
 
 std::optional<std::string> HostRoster::AddressOf(const std::string& name) const {
@@ -34,15 +56,17 @@ std::optional<std::string> HostRoster::AddressOf(const std::string& name) const 
 }
 
 void HostRoster::Add(const std::string& name, const std::string& address) {
-    int index = IndexOf(name);
-    if (index < 0) {
-        if (box.count() - FirstHostIndex() >= kMostHosts) {
+    int row = RowOf(name);
+    if (row < 0) {
+        if (static_cast<int>(entries.size()) >= kMostHosts) {
             DropLeastRecentlyHeard();
         }
-        index = RosterPlace(name);
-        box.insertItem(index, NetworkName(name), QByteArray::fromStdString(name));
+        row = RosterPlace(name);
+        beginInsertRows({}, row, row);
+        entries.insert(entries.begin() + (row - FirstHostRow()), Entry{name, 0, false});
+        endInsertRows();
     }
-    box.setItemData(index, QVariant::fromValue(++hearings), kHeardRole);
+    entries[static_cast<std::size_t>(row - FirstHostRow())].heard = ++hearings;
     if (const std::optional<std::string> before = peerAddresses.Note(name, address)) {
         // Nothing proves who sent a datagram: the user should see a name move.
         note(QStringLiteral("%1 now speaks from %2, no longer from %3")
@@ -52,12 +76,12 @@ void HostRoster::Add(const std::string& name, const std::string& address) {
 }
 
 int HostRoster::Find(const std::string& nameOrAddress) const {
-    if (const int index = IndexOf(nameOrAddress); index >= 0) {
-        return index;
+    if (const int row = RowOf(nameOrAddress); row >= 0) {
+        return row;
     }
-    for (int index = FirstHostIndex(); index < box.count(); ++index) {
-        if (peerAddresses.AddressOf(NameAt(index)) == nameOrAddress) {
-            return index;
+    for (int row = FirstHostRow(); row < rowCount(); ++row) {
+        if (peerAddresses.AddressOf(NameAt(row)) == nameOrAddress) {
+            return row;
         }
     }
     return -1;
@@ -65,84 +89,83 @@ int HostRoster::Find(const std::string& nameOrAddress) const {
 
 std::vector<std::string> HostRoster::Names() const {
     std::vector<std::string> names;
-    for (int index = FirstHostIndex(); index < box.count(); ++index) {
-        names.push_back(NameAt(index));
+    names.reserve(entries.size());
+    for (const Entry& entry : entries) {
+        names.push_back(entry.name);
     }
     return names;
 }
 
 void HostRoster::SetAway(const std::string& name, bool away) {
-    const int index = IndexOf(name);
-    if (index < 0) {
+    const int row = RowOf(name);
+    if (row < 0 || entries[static_cast<std::size_t>(row - FirstHostRow())].away == away) {
         return;
     }
-    // The entry's data keeps the name; only what the person reads changes.
-    box.setItemText(index,
-                    away ? NetworkName(name) + QStringLiteral(" (away)") : NetworkName(name));
+    entries[static_cast<std::size_t>(row - FirstHostRow())].away = away;
+    emit dataChanged(index(row), index(row), {Qt::DisplayRole, Qt::EditRole});
 }
 
-int HostRoster::FirstHostIndex() const {
-    // Index 0 is the broadcast entry whatever a host calls itself, once the
+int HostRoster::FirstHostRow() const {
+    // Row 0 is the broadcast entry whatever a host calls itself, once the
     // network has started; hosts heard from before that are listed from 0.
     return broadcastListed ? 1 : 0;
 }
 
-int HostRoster::IndexOf(const std::string& name) const {
-    for (int index = FirstHostIndex(); index < box.count(); ++index) {
-        if (IsSamePeerName(NameAt(index), name)) {
-            return index;
+int HostRoster::RowOf(const std::string& name) const {
+    for (std::size_t at = 0; at < entries.size(); ++at) {
+        if (IsSamePeerName(entries[at].name, name)) {
+            return FirstHostRow() + static_cast<int>(at);
         }
     }
     return -1;
 }
 
 int HostRoster::RosterPlace(const std::string& name) const {
-    int place = FirstHostIndex();
-    for (int index = place; index < box.count(); ++index) {
-        if (PeerNameLess(NameAt(index), name)) {
-            place = index + 1;
+    int place = FirstHostRow();
+    for (std::size_t at = 0; at < entries.size(); ++at) {
+        if (PeerNameLess(entries[at].name, name)) {
+            place = FirstHostRow() + static_cast<int>(at) + 1;
         }
     }
     return place;
 }
 
+void HostRoster::RemoveRow(int row) {
+    peerAddresses.Forget(NameAt(row));
+    beginRemoveRows({}, row, row);
+    entries.erase(entries.begin() + (row - FirstHostRow()));
+    endRemoveRows();
+}
+
 void HostRoster::DropLeastRecentlyHeard() {
+    const int chosen = chosenRow ? chosenRow() : -1;
     int oldest = -1;
     std::uint64_t oldestHeard = 0;
-    for (int index = FirstHostIndex(); index < box.count(); ++index) {
-        const std::uint64_t heard = box.itemData(index, kHeardRole).toULongLong();
-        if (index != box.currentIndex() && (oldest < 0 || heard < oldestHeard)) {
-            oldest = index;
+    for (int row = FirstHostRow(); row < rowCount(); ++row) {
+        const std::uint64_t heard = EntryAt(row).heard;
+        if (row != chosen && (oldest < 0 || heard < oldestHeard)) {
+            oldest = row;
             oldestHeard = heard;
         }
     }
     if (oldest < 0) {
         return;
     }
-    const std::string dropped = NameAt(oldest);
     if (!std::exchange(rosterFullNoted, true)) {
         note(QStringLiteral("The list of hosts is full (it holds 1,024): each new name takes "
                             "the place of the host heard from least recently, %1 first")
-                 .arg(NetworkName(dropped)));
+                 .arg(NetworkName(NameAt(oldest))));
     }
-    peerAddresses.Forget(dropped);
-    box.removeItem(oldest);
+    RemoveRow(oldest);
 }
 
 void HostRoster::Remove(const std::string& name) {
-    const int index = IndexOf(name);
-    if (index < 0) {
+    const int row = RowOf(name);
+    if (row < 0) {
         return;
     }
-    peerAddresses.Forget(name);
-    const bool wasSelected = box.currentIndex() == index;
-    box.removeItem(index);
+    RemoveRow(row);
     rosterFullNoted = false;
-    if (wasSelected) {
-        // Qt would select a neighbour; a line must never go to a host the user
-        // did not choose.
-        box.setCurrentIndex(-1);
-    }
 }
 
 } // namespace kestrane

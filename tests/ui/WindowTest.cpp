@@ -247,7 +247,7 @@ TEST(MainWindowTest, LinesGoWhereTheHostLastSpokeFromOrStayTypedWithAReason) {
     const UdpPeer three("127.0.0.3", lan.port);
     const UdpPeer four("127.0.0.4", lan.port);
     lan.Receive(Datagram(4, "PC2", "hi\r\n"));
-    lan.dialog->roster->addItem("PC7"); // listed before the own name was known
+    lan.dialog->Session().Hosts().Add("PC7", ""); // listed before the own name was known
     for (const char* unheard : {"PC9", "localhost", "!bang"}) {
         lan.dialog->AddPeer(unheard);
     }
@@ -546,7 +546,7 @@ TEST(MainWindowTest, KestraneHostsConfirmLinesShownOnceAndOtherHostsGetThemAsBef
     ASSERT_TRUE(QTest::qWaitFor([&] { return look(lost) == LineLook::NotDelivered; }, 12000));
     EXPECT_TRUE(lan.Log().contains("*** Not delivered to PC3: \"lost\"."));
     static_cast<void>(Received(kestrane, "127.0.0.3")); // the copies sent meanwhile
-    lan.dialog->SendAgain(lost);
+    lan.dialog->Session().Lines().SendAgain(lost);
     lan.Confirm(kestrane.Next());
     ASSERT_TRUE(QTest::qWaitFor([&] { return look(lost) == LineLook::Delivered; }));
     EXPECT_TRUE(lan.dialog->Marks().TipOf(lost).startsWith("Delivered late to PC3"));

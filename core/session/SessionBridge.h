@@ -4,17 +4,17 @@
 
 namespace kestrane {
 
-class CTavrinDlg;
+class ChatSession;
 class UiBridge;
 
-/// The main window as the incoming handler sees it: each call is posted through
-/// the bridge, with copies of its arguments, to run on the UI thread in the
-/// order the calls were made; the dispatcher thread goes on to the next
-/// reception. Once the window is destroyed (the bridge is closed) a call has no
-/// effect. Does not own the window or the bridge. Safe to call from any thread.
-class ChatWindowBridge : public ChatWindow {
+/// The running copy as the incoming handler sees it: each call is posted
+/// through the bridge, with copies of its arguments, to run on the UI thread
+/// in the order the calls were made; the dispatcher thread goes on to the next
+/// reception. Once the session has ended (the bridge is closed) a call has no
+/// effect. Does not own the session or the bridge. Safe to call from any thread.
+class SessionBridge : public ChatWindow {
 public:
-    ChatWindowBridge(CTavrinDlg& window, UiBridge& bridge);
+    SessionBridge(ChatSession& session, UiBridge& bridge);
 
     void AddPeer(const std::string& name, const std::string& address) override;
     void RemovePeer(const std::string& name) override;
@@ -25,7 +25,7 @@ public:
     void LinesDropped() override;
 
 private:
-    CTavrinDlg& window;
+    ChatSession& session;
     UiBridge& bridge;
 };
 

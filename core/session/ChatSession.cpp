@@ -1,0 +1,436 @@
+#include "core/session/ChatSession.h"
+
+#include "chat/ChatMessage.h"
+#include "chat/IncomingHandler.h"
+#include "chat/OwnName.h"
+#include "chat/PeerName.h"
+#include "chat/chat.h"
+#include "core/NetworkText.h"
+#include "core/delivery/LineDelivery.h"
+#include "core/delivery/SentLines.h"
+#include "core/history/ChatHistory.h"
+#include "core/instance/InstanceCalls.h"
+#include "core/network/NetworkPresence.h"
+#include "core/roster/HostRoster.h"
+#include "core/session/SessionBridge.h"
+#include "core/session/SessionView.h"
+#include "core/threads/BoundedLookup.h"
+#include "core/threads/UiBridge.h"
+#include "core/unread/HistoryEntry.h"
+#include "core/unread/MessageQueue.h"
+#include "platform/MessageBox.h"
+#include "platform/SingleInstanceLock.h"
+#include "port/HostLookup.h"
+#include "port/PortOwner.h"
+#include "port/port.h"
+
+#include <string_view>
+#include <unistd.h>
+#include <utility>
+
+namespace kestrane {
+namespace {
+
+const std::string kBoxCaption = "Kestrane";
+
+// "1 incoming line was", "2 incoming lines were".
+QString LinesWere(std::uint64_t count, const char* kind) {
+    return count == 1 ? QStringLiteral("1 %1 line was").arg(QLatin1String(kind))
+                      : QStringLiteral("%1 %2 lines were").arg(count).arg(QLatin1String(kind));
+}
+
+std::optional<std::string> ResolveAddress(const std::string& name) {
+    if (std::optional<in_addr_t> address = LookUpHostAddress(name.c_str())) {
+        return DottedAddress(*address);
+    }
+    return std::nullopt;
+}
+
+QString WithoutLineEnd(const QString& line) {
+    return line.endsWith(QStringLiteral("\r\n")) ? line.chopped(2) : line;
+}
+
+} // namespace
+
+ChatSession::ChatSession(Services sessionServices)
+    : services(std::move(sessionServices)), lines(*this),
+      lookups(std::make_unique<BoundedLookup>()),
+      hosts(std::make_unique<HostRoster>([this](const QString& note) { Note(note); })) {
+    if (!services.lookUpAddress) {
+        services.lookUpAddress = ResolveAddress;
+    }
+    sentLines = std::make_unique<SentLines>(
+        [this](std::uint64_t logLine, LineLook look, const QString& words) {
+            if (!ended) {
+                services.view.SetMark(logLine, look, words);
+            }
+        },
+        [this](const QString& note) { Note(note); },
+        [this](const std::string& name) { return delivery != nullptr && delivery->IsAway(name); });
+    if (!services.historyFolder.isEmpty()) {
+        history = std::make_unique<ChatHistory>(
+            services.historyFolder, *this,
+            ChatHistory::Hooks{
+                .restored = [this](const HistoryStore::Restored& restored) { Restore(restored); },
+                .note = [this](const QString& note) { Note(note); }});
+        sentLines->RecordIn([this](std::int64_t id, HistoryRecord::Delivery state, bool inOutbox) {
+            history->DeliveryChanged(id, state, inOutbox);
+        });
+        services.queue.left = [this](const HistoryEntry& entry) { history->Read(entry.historyId); };
+    }
+    dropReport.setSingleShot(true);
+    dropReport.setInterval(kDropReportDelay);
+    connect(&dropReport, &QTimer::timeout, this, &ChatSession::ReportDroppedLines);
+}
+
+ChatSession::~ChatSession() {
+    End(false);
+    networks.reset();
+    // The listener goes first: its dispatcher may still be waiting on the
+    // (closed) bridge, and it uses the members below until it has ended.
+    if (listener != nullptr) {
+        ReleasePortListener(listener);
+        listener = nullptr;
+    }
+    SetIncomingHandler(nullptr);
+    incomingHandler.reset();
+    replacedHandler.reset();
+    decorator.reset();
+    incomingWindow.reset();
+    delivery.reset();
+    chatSender.reset();
+    if (connection != nullptr) {
+        ReleasePortConnection(connection);
+        connection = nullptr;
+    }
+    PortCleanup();
+}
+
+void ChatSession::ListenForOtherCopies() {
+    if (services.instanceLock == nullptr || services.instanceLock->Descriptor() < 0) {
+        return;
+    }
+    instanceCalls = std::make_unique<InstanceCalls>(
+        *services.instanceLock,
+        InstanceCalls::Hooks{.comeForward =
+                                 [this](const ComeForwardRequest& request) {
+                                     InstanceCalls::WithActivationToken(
+                                         request, [this] { services.view.ComeForward(); });
+                                 },
+                             .sendLine =
+                                 [this](const ScriptedSend& request, InstanceCalls::Reply reply) {
+                                     lines.SendForScript(request, std::move(reply));
+                                 }});
+}
+
+void ChatSession::End(bool quiet) {
+    if (ended) {
+        return;
+    }
+    ended = true;
+    // Nothing is retried or probed once the goodbye is on its way.
+    delivery.reset();
+    SendLeaving(quiet);
+    instanceCalls.reset();
+    if (services.instanceLock != nullptr) {
+        services.instanceLock->Close();
+    }
+    services.bridge.Close();
+    if (history) {
+        services.queue.left = {};
+        history->Flush(std::chrono::seconds(2));
+    }
+}
+
+void ChatSession::SendLeaving(bool quiet) {
+    if (chatSender != nullptr) {
+        static_cast<void>(chatSender->SendLeaving(!quiet));
+    }
+}
+
+void ChatSession::Start() {
+    OpenNetwork(CHAT_PORT, nullptr);
+    LearnOwnName();
+}
+
+void ChatSession::OpenNetwork(int port, const char* broadcastHost) {
+    PortStartup();
+    if (CreatePortConnection(broadcastHost, port, PORT_MODE_UDP, nullptr, nullptr, &connection) !=
+        0) {
+        connection = nullptr;
+    }
+    chatSender = std::make_unique<ChatSender>(connection, port, broadcastHost);
+    if (broadcastHost == nullptr && connection != nullptr) {
+        networks = std::make_unique<NetworkPresence>(
+            NetworkPresence::Hooks{
+                .helloOn = [this](unsigned index) { chatSender->SendHelloOn(index); },
+                .hello = [this] { chatSender->SendHello(false); },
+                .forgetHosts = [this](const auto& lost) { return ForgetHosts(lost); },
+                .note = [this](const QString& note) { Note(note); }},
+            *lookups);
+        networks->Prepare();
+    }
+    delivery = std::make_unique<LineDelivery>(
+        *chatSender,
+        LineDelivery::Hooks{
+            .show = [this](const ChatMessage& line,
+                           const std::string& address) { OnChatMessage(line, address); },
+            .changed =
+                [this](LineDelivery::LineKey key, const LineDelivery::Status& status) {
+                    sentLines->Changed(key, status);
+                },
+            .away = [this](const std::string& name, bool away) { hosts->SetAway(name, away); }});
+    incomingWindow = std::make_unique<SessionBridge>(*this, services.bridge);
+    incomingHandler = std::make_unique<IncomingHandler>(*incomingWindow, *chatSender);
+    SetIncomingHandler(incomingHandler.get());
+    if (CreatePortListener(LISTEN_UDP, port, OnDatagram, nullptr, nullptr, &listener) != 0) {
+        listener = nullptr;
+        ShowMessageBox(PortTakenText(port), kBoxCaption);
+    }
+}
+
+void ChatSession::DecorateIncoming(
+    const std::function<std::unique_ptr<ChatWindow>(ChatWindow&)>& decorate,
+    const LineBudget& budget) {
+    decorator = decorate(*incomingWindow);
+    // The first handler stays alive: the dispatcher may still be in it.
+    replacedHandler = std::exchange(
+        incomingHandler, std::make_unique<IncomingHandler>(*decorator, *chatSender, budget));
+    SetIncomingHandler(incomingHandler.get());
+}
+
+std::string ChatSession::PortTakenText(int port) {
+    const std::optional<uid_t> owner = UdpPortOwner(port);
+    const std::string holder =
+        owner && *owner != ::getuid()
+            ? "a program of another user of this computer (" + UserName(*owner) +
+                  "): on one computer only one user at a time can receive Kestrane's messages"
+            : "another program";
+    return "Kestrane cannot receive messages: UDP port " + std::to_string(port) + " is in use by " +
+           holder + ". Lines can still be sent.";
+}
+
+void ChatSession::LearnOwnName() {
+    const std::optional<std::string> hostName = LocalHostName();
+    if (!hostName) {
+        CompleteNetworkStart(std::nullopt);
+        return;
+    }
+    // The canonical name may take a dead name server many seconds; the window,
+    // the tray and the signals stay live meanwhile.
+    lookups->Start([hostName] { return std::optional(CanonicalNameOf(*hostName)); }, kLookupLimit,
+                   [this, hostName](std::optional<std::string> canonical) {
+                       if (!canonical) {
+                           Note(QStringLiteral("The resolver did not give this computer's full "
+                                               "name within a second: Kestrane calls itself %1")
+                                    .arg(NetworkName(OwnNameFromCanonical(*hostName))));
+                       }
+                       CompleteNetworkStart(OwnNameFromCanonical(canonical.value_or(*hostName)));
+                   });
+}
+
+void ChatSession::CompleteNetworkStart(const std::optional<std::string>& name) {
+    if (ended || networkStarted) {
+        return;
+    }
+    if (!name) {
+        ShowMessageBox("gethostname( .. ) returned error.", "ERROR");
+        services.view.EndRequested();
+        return;
+    }
+    ownName = *name;
+    // Before the hello: when it cannot go out (no network yet), its error box
+    // waits for the user, and a network that comes meanwhile is greeted all the same.
+    if (networks != nullptr) {
+        networks->Greeted();
+    }
+    if (chatSender != nullptr) {
+        chatSender->PublishOwnName(ownName);
+        chatSender->SendHello();
+        if (delivery != nullptr) {
+            delivery->Started();
+        }
+    }
+    if (ended) {
+        return; // ended from inside the hello's box
+    }
+    networkStarted = true;
+    RestoreOutbox();
+    hosts->ListBroadcast();
+    services.view.NetworkStarted();
+}
+
+void ChatSession::OnChatMessage(const ChatMessage& message, const std::string& address) {
+    // The name ends no line of the log; the text's own line end does.
+    const QString sender = NetworkName(message.sender);
+    const QString text = DecodeNetworkText(message.GetText());
+    QString logged = sender + QStringLiteral(" : ") + text;
+    // A line that came without a line end gets one in the log: the next line
+    // cannot run on from it, and the log's bound counts it.
+    if (!text.endsWith(QLatin1Char('\n')) && !text.endsWith(QLatin1Char('\r'))) {
+        logged += QStringLiteral("\r\n");
+    }
+    services.view.Log(logged, SessionView::Stamp::Received);
+    if (std::string_view(message.sender) == ownName) {
+        return;
+    }
+    HistoryEntry entry;
+    entry.AppendText(text);
+    entry.SetSender(sender);
+    entry.senderBytes = message.sender;
+    entry.senderAddress = address;
+    if (history) {
+        entry.historyId = history->Received(entry, true);
+    }
+    if (services.queue.Append(entry)) {
+        ++droppedUnread;
+        ReportDroppedLinesSoon();
+    }
+    services.view.LineQueued(entry);
+}
+
+bool ChatSession::DeliverChatMessage(const ChatMessage& message, const std::string& address) {
+    auto copy = std::make_shared<const ChatMessage>(message);
+    return services.bridge.Post([this, copy, address] {
+        if (ended) {
+            return;
+        }
+        OnChatMessage(*copy, address);
+        if (delivery != nullptr) {
+            delivery->PlainLineShown(copy->sender, copy->GetText());
+        }
+    });
+}
+
+void ChatSession::ReportDroppedLinesSoon() {
+    if (!dropReport.isActive()) {
+        dropReport.start();
+    }
+}
+
+void ChatSession::ReportDroppedLines() {
+    // The handler's count is taken whole, so no drop is noted twice or lost.
+    if (const std::uint64_t dropped = incomingHandler ? incomingHandler->TakeDroppedLines() : 0) {
+        Note(LinesWere(dropped, "incoming") +
+             QStringLiteral(" dropped: lines came faster than they can be shown"));
+    }
+    if (droppedUnread > 0) {
+        Note(LinesWere(std::exchange(droppedUnread, 0), "unread") +
+             QStringLiteral(" dropped: the queue keeps the newest 1,000"));
+    }
+}
+
+void ChatSession::Note(const QString& note) {
+    if (!ended) {
+        services.view.Log(QStringLiteral("*** ") + note + QStringLiteral(" ***\r\n"),
+                          SessionView::Stamp::None);
+    }
+}
+
+void ChatSession::Restore(const HistoryStore::Restored& restored) {
+    if (ended) {
+        return;
+    }
+    for (const HistoryRecord& record : restored.unread) {
+        HistoryEntry entry;
+        entry.SetSender(record.peer);
+        entry.AppendText(record.text);
+        entry.senderBytes = EncodeNetworkText(record.peer).toStdString();
+        entry.senderAddress = record.address.toStdString();
+        entry.historyId = record.id;
+        services.queue.Append(entry);
+    }
+    if (!restored.unread.empty()) {
+        services.view.UnreadRestored(static_cast<int>(restored.unread.size()));
+        Note(LinesWere(restored.unread.size(), "unread") +
+             QStringLiteral(" left when Kestrane last ended; they wait to be read"));
+    }
+    outboxToRestore = restored.outbox;
+    if (!outboxToRestore.empty()) {
+        Note(QStringLiteral("%1 left in the outbox when Kestrane last ended; each goes "
+                            "when its host is heard from")
+                 .arg(outboxToRestore.size() == 1
+                          ? QStringLiteral("1 line was")
+                          : QStringLiteral("%1 lines were").arg(outboxToRestore.size())));
+    }
+    RestoreOutbox();
+}
+
+void ChatSession::RestoreOutbox() {
+    if (!networkStarted || delivery == nullptr) {
+        return;
+    }
+    for (const HistoryRecord& record : std::exchange(outboxToRestore, {})) {
+        const std::string host = EncodeNetworkText(record.peer).toStdString();
+        const std::string address = hosts->AddressOf(host).value_or(record.address.toStdString());
+        const LineDelivery::LineKey key =
+            delivery->Restore({host, address}, record.receiptId.toStdString(),
+                              EncodeNetworkText(record.text).toStdString());
+        sentLines->Track(key,
+                         {.logLine = std::nullopt,
+                          .host = host,
+                          .text = WithoutLineEnd(record.text),
+                          .withoutReceipts = 0,
+                          .reply = {},
+                          .historyId = record.id,
+                          .restored = true},
+                         *delivery->StatusOf(key));
+    }
+}
+
+void ChatSession::AddPeer(const std::string& name, const std::string& address) {
+    if (!ended && MayListPeer(name, ownName)) {
+        hosts->Add(name, address);
+        if (networks != nullptr && !address.empty()) {
+            networks->Heard(name, address);
+        }
+        if (delivery != nullptr) {
+            delivery->Heard(name, address);
+        }
+    }
+}
+
+void ChatSession::RemovePeer(const std::string& name) {
+    if (!ended && !name.empty()) {
+        hosts->Remove(name);
+        if (delivery != nullptr) {
+            delivery->Left(name);
+        }
+    }
+}
+
+int ChatSession::ForgetHosts(const std::function<bool(const std::string& address)>& lost) {
+    int forgotten = 0;
+    for (const std::string& name : hosts->Names()) {
+        if (const std::optional<std::string> address = hosts->AddressOf(name);
+            address && lost(*address)) {
+            RemovePeer(name);
+            ++forgotten;
+        }
+    }
+    return forgotten;
+}
+
+void ChatSession::OnFileNotice(const ChatMessage& message, const std::string& address) {
+    if (ended) {
+        return;
+    }
+    AddPeer(message.sender, address);
+    services.view.FileNotice(message, address);
+}
+
+void ChatSession::OnDeliveryNotice(const ChatMessage& message, const std::string& address) {
+    if (ended || delivery == nullptr) {
+        return;
+    }
+    AddPeer(message.sender, address);
+    delivery->OnNotice(message, address);
+}
+
+void ChatSession::OnHelloHeard() {
+    if (!ended && delivery != nullptr) {
+        delivery->HelloHeard();
+    }
+}
+
+} // namespace kestrane

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <string>
+
+namespace kestrane {
+
+class ChatMessage;
+class HistoryEntry;
+enum class LineLook;
+
+/// What shows a running copy: the main window, or the standard output of a
+/// copy without a desktop. The session calls it on the UI thread, never after
+/// the session has ended.
+class SessionView {
+public:
+    /// How a log line is stamped with its time.
+    enum class Stamp { None, Received, Sent };
+
+    virtual ~SessionView() = default;
+
+    /// Appends `text` (its line ends included) to the log and returns the
+    /// number of the line it begins on, which names it to SetMark.
+    virtual std::uint64_t Log(const QString& text, Stamp stamp) = 0;
+    /// The mark of a sent line logged at `logLine`, and its words.
+    virtual void SetMark(std::uint64_t logLine, LineLook look, const QString& words) = 0;
+    /// A line from another host joined the unread queue.
+    virtual void LineQueued(const HistoryEntry& entry) = 0;
+    /// Lines left unread when the copy last ended joined the queue again.
+    virtual void UnreadRestored(int lines) = 0;
+    /// A file-transfer notice from `address`.
+    virtual void FileNotice(const ChatMessage& message, const std::string& address) = 0;
+    /// The own name is known, the hello went out, the broadcast entry is listed.
+    virtual void NetworkStarted() = 0;
+    /// Another copy of the program was started with no other request.
+    virtual void ComeForward() = 0;
+    /// The copy cannot run (it has no name): it ends, through whatever runs it.
+    virtual void EndRequested() = 0;
+};
+
+} // namespace kestrane
