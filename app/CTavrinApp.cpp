@@ -6,6 +6,8 @@
 #include "app/SignalWatcher.h"
 #include "app/StartOptions.h"
 #include "chat/ComeForwardRequest.h"
+#include "core/session/ChatSession.h"
+#include "core/session/ConsoleView.h"
 #include "core/threads/UiBridge.h"
 #include "platform/AlsaTonePlayer.h"
 #include "platform/MessageBox.h"
@@ -59,10 +61,7 @@ int CTavrinApp::Run(int argc, char** argv, MessageQueue& queue) {
     // that --help and --version answer while a copy runs.
     // The token the desktop gave this start, if any, goes to the running copy,
     // whose window may then take the focus on Wayland.
-    const char* token = std::getenv("XDG_ACTIVATION_TOKEN");
-    instanceLock = std::make_unique<SingleInstanceLock>(
-        lockName, ComeForwardRequest{.activationToken = token != nullptr ? token : ""}.Compose());
-    if (instanceLock->AlreadyExists()) {
+    if (!TakeLock()) {
         // Nothing on the wire; the check itself called the running copy, so
         // the person who started this one sees it, even when it is hidden
         // (started for automation).
@@ -78,6 +77,44 @@ int CTavrinApp::Run(int argc, char** argv, MessageQueue& queue) {
     Accessibility::Install();
     const int status = InitInstance(argc, argv, queue);
     application.reset();
+    return status;
+}
+
+bool CTavrinApp::TakeLock() {
+    const char* token = std::getenv("XDG_ACTIVATION_TOKEN");
+    instanceLock = std::make_unique<SingleInstanceLock>(
+        lockName, ComeForwardRequest{.activationToken = token != nullptr ? token : ""}.Compose());
+    return !instanceLock->AlreadyExists();
+}
+
+int CTavrinApp::RunHeadless(int argc, char** argv, MessageQueue& queue) {
+    if (!TakeLock()) {
+        std::fputs("kestrane: a copy already runs for this user on this network\n", stderr);
+        return 1;
+    }
+    SignalWatcher::CatchSignals();
+    QCoreApplication core(argc, argv);
+    UiBridge bridge;
+    if (PortStartup() != 0) {
+        ShowMessageBox(LoadResourceString(IDP_SOCKETS_INIT_FAILED), "Kestrane");
+        return 1;
+    }
+    ConsoleView view(stdout, [](int status) { QCoreApplication::exit(status); });
+    ChatSession session({.view = view,
+                         .queue = queue,
+                         .bridge = bridge,
+                         .instanceLock = instanceLock.get(),
+                         .lookUpAddress = {},
+                         .historyFolder = HistoryFolder()});
+    SignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &SignalWatcher::TerminationRequested, &core, [&session] {
+        session.End(true);
+        QCoreApplication::exit(0);
+    });
+    session.ListenForOtherCopies();
+    session.Start();
+    const int status = QCoreApplication::exec();
+    session.End(true);
     return status;
 }
 

@@ -32,6 +32,13 @@ public:
     /// ends. Returns the process's exit status. The command line has been
     /// checked (StartOptions) before.
     int Run(int argc, char** argv, MessageQueue& queue);
+    /// Runs the copy without a window or a display (`kestrane --headless`):
+    /// the same single-instance rule (a second start only says so, with
+    /// status 1), a core application, the log on the standard output, and a
+    /// clean end with the leaving notice on SIGTERM, SIGINT or SIGHUP (status 0).
+    int RunHeadless(int argc, char** argv, MessageQueue& queue);
+    /// Where the history is kept: the user's data folder.
+    static QString HistoryFolder();
 
     /// False once "Embedding" or "Automation" was given: the program was
     /// started for an automation client, and ends when the last one lets go.
@@ -43,8 +50,8 @@ private:
     /// Looks for the automation options on the command line; serves the class
     /// object when one is given, else refreshes the activation file.
     void StartAutomation(int argc, char** argv, CTavrinDlgAutoProxyFactory& classFactory);
-    /// Where the history is kept: the user's data folder.
-    static QString HistoryFolder();
+    /// Takes the single-instance lock; false when another copy holds it.
+    bool TakeLock();
 
     const char* lockName;
     std::unique_ptr<SingleInstanceLock> instanceLock;

@@ -15,6 +15,8 @@ constexpr std::string_view kUsage =
     "                [--do-not-disturb | --allow-notifications]\n"
     "       kestrane --send HOST TEXT...\n"
     "       kestrane --send --broadcast TEXT...\n"
+    "       kestrane --headless\n"
+    "       kestrane --history [--since WHEN]\n"
     "Serverless chat for one local network: broadcasts on UDP port 9000 as it starts.\n"
     "\n"
     "  -Embedding, -Automation  start for an automation client on the D-Bus session bus\n"
@@ -24,6 +26,12 @@ constexpr std::string_view kUsage =
     "                           --broadcast to everybody; prints what became of it and\n"
     "                           exits 0 when delivered, 1 when not, 2 on bad use or\n"
     "                           when no copy runs\n"
+    "  --headless               run without a window or a display: the log goes to\n"
+    "                           the standard output; ends on SIGTERM or SIGINT\n"
+    "  --history [--since WHEN] print the lines kept in the history, oldest first,\n"
+    "                           one a line, tab-separated: time, in or out, host,\n"
+    "                           address, state, text; WHEN is an ISO 8601 date or\n"
+    "                           date and time, or an age such as 30m, 12h or 7d\n"
     "  --mute, --unmute         no tones when a line arrives, or tones again; kept\n"
     "  --do-not-disturb         no notifications when a line arrives; kept\n"
     "  --allow-notifications    notifications again; kept\n"
@@ -99,6 +107,15 @@ void StartOptions::Read(const std::vector<std::string>& arguments) {
             ReadSend(arguments.begin() + static_cast<std::ptrdiff_t>(index) + 1, arguments.end());
             return;
         }
+        if (argument == "--history") {
+            ReadHistory(arguments.begin() + static_cast<std::ptrdiff_t>(index) + 1,
+                        arguments.end());
+            return;
+        }
+        if (argument == "--headless") {
+            headless = true;
+            continue;
+        }
         if (argument == "--mute" || argument == "--unmute") {
             muted = argument == "--mute";
             continue;
@@ -154,6 +171,23 @@ void StartOptions::ReadSend(std::vector<std::string>::const_iterator next,
     }
 }
 
+void StartOptions::ReadHistory(std::vector<std::string>::const_iterator next,
+                               std::vector<std::string>::const_iterator end) {
+    request = Request::BadHistory;
+    if (next != end && *next == "--since") {
+        if (++next == end || next->empty()) {
+            complaint = "--since needs a time: an ISO 8601 date or date and time, or an age";
+            return;
+        }
+        since = *next++;
+    }
+    if (next != end) {
+        complaint = "--history takes only --since WHEN, not '" + *next + "'";
+        return;
+    }
+    request = Request::History;
+}
+
 int StartOptions::Answer() const {
     switch (request) {
     case Request::Help:
@@ -172,8 +206,13 @@ int StartOptions::Answer() const {
                      "TEXT...\n",
                      complaint.c_str());
         return 2;
+    case Request::BadHistory:
+        std::fprintf(stderr, "kestrane: %s\nUsage: kestrane --history [--since WHEN]\n",
+                     complaint.c_str());
+        return 2;
     case Request::Run:
     case Request::Send:
+    case Request::History:
         break;
     }
     return 0;

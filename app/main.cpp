@@ -1,4 +1,5 @@
 #include "app/CTavrinApp.h"
+#include "app/HistoryCommand.h"
 #include "app/StartOptions.h"
 #include "core/instance/SendCommand.h"
 #include "core/threads/QtLeakSanitizerOptions.h"
@@ -18,14 +19,19 @@ MessageQueue messageQueue;
 } // namespace kestrane
 
 int main(int argc, char** argv) {
-    // --help, --version, --send and unknown options are answered before the
-    // lock is taken or Qt or the network is touched.
+    // --help, --version, --send, --history and unknown options are answered
+    // before the lock is taken or the network is touched.
+    using Request = kestrane::StartOptions::Request;
     const kestrane::StartOptions options(argc, argv);
-    if (options.GetRequest() != kestrane::StartOptions::Request::Run) {
-        return options.GetRequest() == kestrane::StartOptions::Request::Send
-                   ? kestrane::SendCommand::Run(options.SendRequest(),
-                                                kestrane::CTavrinApp::kLockName)
-                   : options.Answer();
+    switch (options.GetRequest()) {
+    case Request::Run:
+        break;
+    case Request::Send:
+        return kestrane::SendCommand::Run(options.SendRequest(), kestrane::CTavrinApp::kLockName);
+    case Request::History:
+        return kestrane::HistoryCommand::Run(argc, argv, options.Since());
+    default:
+        return options.Answer();
     }
     // Kept before the lock is tried: a copy that runs reads them again when
     // this start brings it forward.
@@ -40,5 +46,6 @@ int main(int argc, char** argv) {
     // freed; glibc's sliding one would carve them from the heap after the first
     // was freed, and the holes they leave stay resident for as long as a copy runs.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-    return kestrane::theApp.Run(argc, argv, kestrane::messageQueue);
+    return options.Headless() ? kestrane::theApp.RunHeadless(argc, argv, kestrane::messageQueue)
+                              : kestrane::theApp.Run(argc, argv, kestrane::messageQueue);
 }

@@ -1,5 +1,6 @@
 #include "core/NetworkText.h"
 
+#include <QList>
 #include <QStringDecoder>
 #include <array>
 
@@ -48,6 +49,26 @@ QString OneLineText(const QString& text) {
         }
     }
     return line;
+}
+
+QString TerminalText(const QString& text) {
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const char32_t c : text.toUcs4()) {
+        const bool acts = QChar::category(c) == QChar::Other_Control ||
+                          (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+                          c == 0x2028 || c == 0x2029 || c == 0x200E || c == 0x200F || c == 0x061C;
+        if (c == U'\\') {
+            escaped += QStringLiteral("\\\\");
+        } else if (acts && c < 0x100) {
+            escaped += QStringLiteral("\\x%1").arg(static_cast<uint>(c), 2, 16, QLatin1Char('0'));
+        } else if (acts) {
+            escaped += QStringLiteral("\\u{%1}").arg(static_cast<uint>(c), 4, 16, QLatin1Char('0'));
+        } else {
+            escaped += QString::fromUcs4(&c, 1);
+        }
+    }
+    return escaped;
 }
 
 QString NetworkName(std::string_view bytes) {

@@ -16,6 +16,13 @@ QString DecodeNetworkText(std::string_view bytes);
 /// spaces, so a peer can never start a line of its own.
 QString OneLineText(const QString& text);
 
+/// Network text for a terminal, a journal or a script reading a copy's output:
+/// what OneLineText turns into spaces (control characters, direction
+/// controls, line separators) and the bidirectional marks are written as
+/// \xHH or \u{HHHH}, and a backslash as two, so the text reads back as sent
+/// and can never act on what shows it.
+QString TerminalText(const QString& text);
+
 /// A name from the network (a host's) as OneLineText of its decoded bytes.
 QString NetworkName(std::string_view bytes);
 

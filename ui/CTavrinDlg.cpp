@@ -276,7 +276,7 @@ void CTavrinDlg::FileNotice(const ChatMessage& message, const std::string& addre
     offers->OnFileNotice(message, address);
 }
 
-void CTavrinDlg::NetworkStarted() {
+void CTavrinDlg::NetworkStarted(const std::string&) {
     roster->setCurrentIndex(0);
     WriteControls();
     presence->OnNetworkStarted();

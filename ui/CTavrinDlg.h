@@ -135,7 +135,7 @@ public:
     void LineQueued(const HistoryEntry& entry) override;
     void UnreadRestored(int lines) override;
     void FileNotice(const ChatMessage& message, const std::string& address) override;
-    void NetworkStarted() override;
+    void NetworkStarted(const std::string& ownName) override;
     void EndRequested() override;
 
     // Members, in the order of the design.

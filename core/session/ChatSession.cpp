@@ -257,7 +257,7 @@ void ChatSession::CompleteNetworkStart(const std::optional<std::string>& name) {
     networkStarted = true;
     RestoreOutbox();
     hosts->ListBroadcast();
-    services.view.NetworkStarted();
+    services.view.NetworkStarted(ownName);
 }
 
 void ChatSession::OnChatMessage(const ChatMessage& message, const std::string& address) {

@@ -32,7 +32,7 @@ public:
     /// A file-transfer notice from `address`.
     virtual void FileNotice(const ChatMessage& message, const std::string& address) = 0;
     /// The own name is known, the hello went out, the broadcast entry is listed.
-    virtual void NetworkStarted() = 0;
+    virtual void NetworkStarted(const std::string& ownName) = 0;
     /// Another copy of the program was started with no other request.
     virtual void ComeForward() = 0;
     /// The copy cannot run (it has no name): it ends, through whatever runs it.

@@ -80,5 +80,27 @@ TEST(StartOptions, SendTakesEveryArgumentAfterItAndRefusesWhatCannotBeHandedOver
     }
 }
 
+TEST(StartOptions, HeadlessRunsAndHistoryTakesOnlyASinceTime) {
+    using enum StartOptions::Request;
+    // Arguments; what they ask; headless; the time --since gave.
+    const std::tuple<std::vector<std::string>, StartOptions::Request, bool, std::string> rows[] = {
+        {{"--headless"}, Run, true, ""},
+        {{"--mute", "--headless", "-platform", "offscreen"}, Run, true, ""},
+        {{"--history"}, History, false, ""},
+        {{"--history", "--since", "7d"}, History, false, "7d"},
+        {{"--history", "--since"}, BadHistory, false, ""},
+        {{"--history", "--since", ""}, BadHistory, false, ""},
+        {{"--history", "--since", "1h", "more"}, BadHistory, false, "1h"},
+        {{"--history", "--headless"}, BadHistory, false, ""}};
+    for (const auto& [arguments, request, headless, since] : rows) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const StartOptions options(arguments);
+        ASSERT_EQ(options.GetRequest(), request);
+        EXPECT_EQ(options.Headless(), headless);
+        EXPECT_EQ(options.Since(), since);
+        EXPECT_EQ(options.Complaint().empty(), request != BadHistory);
+    }
+}
+
 } // namespace
 } // namespace kestrane

@@ -1,0 +1,139 @@
+#include "chat/ChatMessage.h"
+#include "core/NetworkText.h"
+#include "core/history/HistoryListing.h"
+#include "core/instance/InstanceCalls.h"
+#include "core/roster/HostRoster.h"
+#include "core/session/ChatSession.h"
+#include "core/session/ConsoleView.h"
+#include "core/threads/UiBridge.h"
+#include "core/unread/MessageQueue.h"
+#include "tests/support/Lan.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdio>
+#include <gtest/gtest.h>
+
+namespace kestrane::test {
+namespace {
+
+// What was written to `file` since it was opened.
+std::string Contents(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::fgetc(file)) != EOF;) {
+        text += static_cast<char>(c);
+    }
+    return text;
+}
+
+TEST(TerminalText, WritesWhatCouldActOnATerminalAsEscapesAndKeepsTheRest) {
+    const std::pair<QString, QString> rows[] = {
+        {"caf\u00e9 \u4f60\u597d", "caf\u00e9 \u4f60\u597d"},
+        {"a\tb\r\nc", "a\\x09b\\x0d\\x0ac"},
+        {"\x1b]0;owned\a", "\\x1b]0;owned\\x07"},
+        {"back\\slash", "back\\\\slash"},
+        {"\u202egnp.exe", "\\u{202e}gnp.exe"},
+        {QString("\u0085\u2028\u200f"), "\\x85\\u{2028}\\u{200f}"}};
+    for (const auto& [text, shown] : rows) {
+        EXPECT_EQ(TerminalText(text).toStdString(), shown.toStdString());
+    }
+}
+
+TEST(HistoryListing, SinceTakesDatesTimesAndAgesAndNothingElse) {
+    const QDateTime now = QDateTime::fromString("2026-12-08T12:00:00", Qt::ISODate);
+    const std::pair<QString, QString> rows[] = {{"30m", "2026-12-08T11:30:00"},
+                                                {"2h", "2026-12-08T10:00:00"},
+                                                {"7d", "2026-12-01T12:00:00"},
+                                                {"90s", "2026-12-08T11:58:30"},
+                                                {"2026-12-01", "2026-12-01T00:00:00"},
+                                                {"2026-12-01T09:15", "2026-12-01T09:15:00"},
+                                                {"yesterday", ""},
+                                                {"5x", ""},
+                                                {"-3h", ""},
+                                                {"2026-13-01", ""}};
+    for (const auto& [when, time] : rows) {
+        SCOPED_TRACE(when.toStdString());
+        const std::optional<QDateTime> since = HistoryListing::ParseSince(when, now);
+        EXPECT_EQ(since ? since->toString(Qt::ISODate).toStdString() : "", time.toStdString());
+    }
+}
+
+// A copy without a window, as PC7 on loopback: peers reach its listener
+// through 127.0.0.2, its "broadcasts" go to 127.0.0.1, its log to a file.
+struct HeadlessCopy {
+    HeadlessCopy() {
+        everyone.Ignore(9); // presence between Kestrane hosts
+        session.OpenNetwork(port, "127.0.0.1");
+        session.CompleteNetworkStart("PC7");
+        EXPECT_EQ(everyone.Next(), Datagram(1, "PC7", "ILIVE"));
+    }
+    ~HeadlessCopy() { std::fclose(out); }
+    void Receive(const std::string& datagram, const char* from = "127.0.0.3") {
+        UdpPeer(from).SendTo(port, datagram, "127.0.0.2");
+    }
+
+    int port = FreeUdpPort();
+    UdpPeer everyone{"127.0.0.1", port};
+    QTemporaryDir folder;
+    std::FILE* out = std::tmpfile();
+    int endStatus = -1;
+    ConsoleView view{out, [this](int status) { endStatus = status; }};
+    MessageQueue queue;
+    UiBridge bridge;
+    ChatSession session{{.view = view,
+                         .queue = queue,
+                         .bridge = bridge,
+                         .instanceLock = nullptr,
+                         .lookUpAddress = [](const std::string&) { return std::nullopt; },
+                         .historyFolder = folder.path()}};
+};
+
+TEST(HeadlessSession, ListsReceivesKeepsSendsForScriptsAndSaysGoodbye) {
+    HeadlessCopy copy;
+    const UdpPeer pc3("127.0.0.3", copy.port);
+    copy.Receive(Datagram(1, "PC3", "ILIVE"));
+    EXPECT_EQ(copy.everyone.Next(), Datagram(2, "PC7", "*** Online ***\r\n"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return copy.session.Hosts().Find("PC3") > 0; }));
+    copy.Receive(Datagram(4, "PC3", "hello \x1b[2Jthere\r\n"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return copy.queue.Size() == 1; }));
+
+    // A script's line to PC3 goes plain (PC3 never said it confirms lines).
+    std::string outcome;
+    copy.session.Lines().SendForScript(
+        {.to = "pc3", .toEverybody = false, .text = "reply"},
+        [&](ScriptedSend::Outcome, const QString& words) { outcome = words.toStdString(); });
+    EXPECT_EQ(pc3.Next(), Datagram(4, "PC7", "reply\r\n"));
+    EXPECT_NE(outcome.find("does not send receipts"), std::string::npos) << outcome;
+
+    copy.session.End(true);
+    EXPECT_EQ(copy.everyone.Next(), Datagram(7, "PC7", "***Leaveing channel"));
+    const std::string log = Contents(copy.out);
+    EXPECT_NE(log.find(" PC3 : hello \\x1b[2Jthere\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" Sent to PC3: reply\n"), std::string::npos) << log;
+
+    // What it kept, as a script reads it back.
+    std::FILE* listing = std::tmpfile();
+    std::FILE* errors = std::tmpfile();
+    EXPECT_EQ(
+        HistoryListing::Print(QDir(copy.folder.path()).filePath("history.db"), {}, listing, errors),
+        0)
+        << Contents(errors);
+    QStringList rows = QString::fromStdString(Contents(listing)).split('\n', Qt::SkipEmptyParts);
+    for (QString& row : rows) {
+        row = row.section('\t', 1); // past the time
+    }
+    EXPECT_EQ(rows.join('|').toStdString(), "in\tPC3\t127.0.0.3\tunread\thello \\x1b[2Jthere|"
+                                            "out\tPC3\t127.0.0.3\tno-receipts\treply");
+    EXPECT_EQ(HistoryListing::Print(copy.folder.path() + "/none.db", {}, listing, errors), 1);
+    EXPECT_NE(Contents(errors).find("no history is kept yet"), std::string::npos);
+    std::fclose(listing);
+    std::fclose(errors);
+}
+
+} // namespace
+} // namespace kestrane::test
