@@ -131,20 +131,8 @@ void CTavrinDlg::MakeParts() {
     offers = std::make_unique<FileOffers>(
         *this, session->OwnName(), *presence,
         FileOffers::Hooks{.chosenHost = [this] { return rosterBox->Chosen(); },
-                          .note = [this](const QString& note) { session->Note(note); },
-                          .sendNotice =
-                              [this](const std::string& address, const std::string& text) {
-                                  ChatSender* sender = session->Sender();
-                                  return sender != nullptr ? sender->SendFileNotice(address, text)
-                                                           : SendResult::NoConnection;
-                              },
-                          .openUrl = services.openUrl,
-                          .changed =
-                              [this](const std::vector<FileTransfers::Transfer>& transfers) {
-                                  if (ChatHistory* history = session->History()) {
-                                      history->FollowOffers(transfers);
-                                  }
-                              }});
+                          .transfers = [this] { return session->Transfers(); },
+                          .openUrl = services.openUrl});
 }
 
 CTavrinDlg::~CTavrinDlg() {
@@ -222,12 +210,10 @@ void CTavrinDlg::OnSysCommand(unsigned id) {
 }
 
 void CTavrinDlg::StartNetwork() {
-    offers->Start(CHAT_PORT);
     session->Start();
 }
 
 void CTavrinDlg::OpenNetwork(int port, const char* broadcastHost) {
-    offers->Start(port);
     session->OpenNetwork(port, broadcastHost);
 }
 
@@ -272,8 +258,8 @@ void CTavrinDlg::UnreadRestored(int lines) {
     presence->NoteRestored(lines);
 }
 
-void CTavrinDlg::FileNotice(const ChatMessage& message, const std::string& address) {
-    offers->OnFileNotice(message, address);
+void CTavrinDlg::OfferArrived() {
+    offers->AlertOffer();
 }
 
 void CTavrinDlg::NetworkStarted(const std::string&) {

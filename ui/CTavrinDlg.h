@@ -134,7 +134,7 @@ public:
     void SetMark(std::uint64_t logLine, LineLook look, const QString& words) override;
     void LineQueued(const HistoryEntry& entry) override;
     void UnreadRestored(int lines) override;
-    void FileNotice(const ChatMessage& message, const std::string& address) override;
+    void OfferArrived() override;
     void NetworkStarted(const std::string& ownName) override;
     void EndRequested() override;
 

@@ -1,6 +1,5 @@
 #include "ui/FileOffers.h"
 
-#include "chat/ChatMessage.h"
 #include "chat/chat.h"
 #include "core/NetworkText.h"
 #include "core/transfers/FileTransfers.h"
@@ -33,28 +32,18 @@ FileOffers::~FileOffers() {
     Stop();
 }
 
-void FileOffers::Start(int port) {
-    fileTransfers = std::make_unique<FileTransfers>(
-        FileTransfers::Hooks{
-            .sendNotice = hooks.sendNotice, .note = hooks.note, .alert = [this] { AlertOffer(); }},
-        port);
-    if (hooks.changed) {
-        QObject::connect(fileTransfers.get(), &FileTransfers::Changed, &window,
-                         [this] { hooks.changed(fileTransfers->Transfers()); });
-    }
-}
-
 void FileOffers::Stop() {
     delete transfersDialog;
-    fileTransfers.reset();
 }
 
 bool FileOffers::MayQuit() {
-    return fileTransfers == nullptr || CTransfersDlg::MayQuit(*fileTransfers, &window);
+    FileTransfers* transfers = hooks.transfers();
+    return transfers == nullptr || CTransfersDlg::MayQuit(*transfers, &window);
 }
 
 int FileOffers::WaitingCount() const {
-    return fileTransfers != nullptr ? fileTransfers->WaitingCount() : 0;
+    const FileTransfers* transfers = hooks.transfers();
+    return transfers != nullptr ? transfers->WaitingCount() : 0;
 }
 
 bool FileOffers::TakeFileDrop(QEvent* event) {
@@ -121,31 +110,33 @@ bool FileOffers::MayOfferFilesTo(const Recipient& recipient) {
                        kBoxCaption);
         return false;
     }
-    return fileTransfers != nullptr;
+    return hooks.transfers() != nullptr;
 }
 
 void FileOffers::OfferFiles(const QStringList& paths) {
     // Taken again: the roster may have changed while a file dialog was open.
     const Recipient recipient = hooks.chosenHost();
-    if (fileTransfers == nullptr || !MayOfferFilesTo(recipient)) {
+    FileTransfers* transfers = hooks.transfers();
+    if (transfers == nullptr || !MayOfferFilesTo(recipient)) {
         return;
     }
-    if (!fileTransfers->Open()) {
+    if (!transfers->Open()) {
         ShowMessageBox("Files cannot be sent from here: TCP port " + std::to_string(CHAT_PORT) +
                            " is in use by another program.",
                        kBoxCaption);
         return;
     }
-    fileTransfers->Offer(NetworkName(recipient.name), recipient.address, paths);
+    transfers->Offer(NetworkName(recipient.name), recipient.address, paths);
     OpenTransfers();
 }
 
 void FileOffers::OpenTransfers(bool takeFocus) {
-    if (fileTransfers == nullptr) {
+    FileTransfers* transfers = hooks.transfers();
+    if (transfers == nullptr) {
         return;
     }
     if (transfersDialog == nullptr) {
-        transfersDialog = new CTransfersDlg(*fileTransfers, hooks.openUrl, &window);
+        transfersDialog = new CTransfersDlg(*transfers, hooks.openUrl, &window);
         transfersDialog->setAttribute(Qt::WA_DeleteOnClose);
     }
     transfersDialog->setAttribute(Qt::WA_ShowWithoutActivating, !takeFocus);
@@ -154,13 +145,6 @@ void FileOffers::OpenTransfers(bool takeFocus) {
     if (takeFocus) {
         transfersDialog->activateWindow();
     }
-}
-
-void FileOffers::OnFileNotice(const ChatMessage& message, const std::string& address) {
-    if (fileTransfers == nullptr) {
-        return;
-    }
-    fileTransfers->OnNotice(NetworkName(message.sender), address, std::string(message.GetText()));
 }
 
 void FileOffers::AlertOffer() {

@@ -16,6 +16,7 @@
 #include "core/session/SessionView.h"
 #include "core/threads/BoundedLookup.h"
 #include "core/threads/UiBridge.h"
+#include "core/transfers/FileTransfers.h"
 #include "core/unread/HistoryEntry.h"
 #include "core/unread/MessageQueue.h"
 #include "platform/MessageBox.h"
@@ -128,7 +129,9 @@ void ChatSession::End(bool quiet) {
         return;
     }
     ended = true;
-    // Nothing is retried or probed once the goodbye is on its way.
+    // Offers are withdrawn, and transfers stopped, before the goodbye; nothing
+    // is retried or probed once it is on its way.
+    transfers.reset();
     delivery.reset();
     SendLeaving(quiet);
     instanceCalls.reset();
@@ -180,6 +183,19 @@ void ChatSession::OpenNetwork(int port, const char* broadcastHost) {
                     sentLines->Changed(key, status);
                 },
             .away = [this](const std::string& name, bool away) { hosts->SetAway(name, away); }});
+    transfers = std::make_unique<FileTransfers>(
+        FileTransfers::Hooks{.sendNotice =
+                                 [this](const std::string& address, const std::string& text) {
+                                     return chatSender->SendFileNotice(address, text);
+                                 },
+                             .note = [this](const QString& note) { Note(note); },
+                             .alert = [this] { services.view.OfferArrived(); }},
+        port);
+    connect(transfers.get(), &FileTransfers::Changed, this, [this] {
+        if (history) {
+            history->FollowOffers(transfers->Transfers());
+        }
+    });
     incomingWindow = std::make_unique<SessionBridge>(*this, services.bridge);
     incomingHandler = std::make_unique<IncomingHandler>(*incomingWindow, *chatSender);
     SetIncomingHandler(incomingHandler.get());
@@ -416,7 +432,9 @@ void ChatSession::OnFileNotice(const ChatMessage& message, const std::string& ad
         return;
     }
     AddPeer(message.sender, address);
-    services.view.FileNotice(message, address);
+    if (transfers != nullptr) {
+        transfers->OnNotice(NetworkName(message.sender), address, std::string(message.GetText()));
+    }
 }
 
 void ChatSession::OnDeliveryNotice(const ChatMessage& message, const std::string& address) {

@@ -23,6 +23,7 @@ class ChatHistory;
 class ChatMessage;
 class ChatSender;
 class ChatWindow;
+class FileTransfers;
 class HostRoster;
 class IncomingHandler;
 class InstanceCalls;
@@ -87,7 +88,8 @@ public:
     /// time the calls); after OpenNetwork.
     void DecorateIncoming(const std::function<std::unique_ptr<ChatWindow>(ChatWindow&)>& decorate,
                           const LineBudget& budget);
-    /// The copy ends: nothing is retried, the leaving notice goes, the other
+    /// The copy ends: offers are withdrawn and transfers stopped, nothing is
+    /// retried, the leaving notice goes, the other
     /// copies' calls and the lock close, the bridge closes, the history is
     /// written. Runs once; `quiet` when no box can be answered any more.
     void End(bool quiet);
@@ -133,6 +135,7 @@ public:
     ChatSender* Sender() { return chatSender.get(); }
     LineDelivery* Delivery() { return delivery.get(); }
     ChatHistory* History() { return history.get(); }
+    FileTransfers* Transfers() { return transfers.get(); }
     NetworkPresence* Networks() { return networks.get(); }
     PortListener* Listener() { return listener; }
 
@@ -171,6 +174,8 @@ private:
     std::unique_ptr<IncomingHandler> incomingHandler;
     /// Receipts, the outbox and presence; made with the sender.
     std::unique_ptr<LineDelivery> delivery;
+    /// Files offered and received; the server opens with the first offer.
+    std::unique_ptr<FileTransfers> transfers;
     // A decorator the benchmarks put around incomingWindow, and the handler it
     // replaced, which the dispatcher may still be in.
     std::unique_ptr<ChatWindow> decorator;

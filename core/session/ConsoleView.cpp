@@ -44,7 +44,7 @@ void ConsoleView::LineQueued(const HistoryEntry&) {}
 
 void ConsoleView::UnreadRestored(int) {}
 
-void ConsoleView::FileNotice(const ChatMessage&, const std::string&) {}
+void ConsoleView::OfferArrived() {}
 
 void ConsoleView::NetworkStarted(const std::string& ownName) {
     WriteLine(

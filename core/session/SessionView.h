@@ -6,7 +6,6 @@
 
 namespace kestrane {
 
-class ChatMessage;
 class HistoryEntry;
 enum class LineLook;
 
@@ -29,8 +28,8 @@ public:
     virtual void LineQueued(const HistoryEntry& entry) = 0;
     /// Lines left unread when the copy last ended joined the queue again.
     virtual void UnreadRestored(int lines) = 0;
-    /// A file-transfer notice from `address`.
-    virtual void FileNotice(const ChatMessage& message, const std::string& address) = 0;
+    /// Another host offered files, which wait for the person.
+    virtual void OfferArrived() = 0;
     /// The own name is known, the hello went out, the broadcast entry is listed.
     virtual void NetworkStarted(const std::string& ownName) = 0;
     /// Another copy of the program was started with no other request.
