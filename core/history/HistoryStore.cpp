@@ -2,6 +2,7 @@
 
 #include "core/history/HistoryQueue.h"
 #include "core/history/HistoryWriter.h"
+#include "core/threads/UiBridge.h"
 
 #include <QDir>
 #include <QThread>
@@ -21,13 +22,15 @@ std::atomic<int> storesMade{0};
 
 // The worker thread and what the UI thread shares with it. The writer lives
 // on the thread; the queue and the reader's access are shared under locks.
-// The hooks go through a relay of the store's own on the context's thread:
-// it goes with the store, after the thread, and calls still queued for it
-// with it, so no hook runs after the store is destroyed.
+// Calls go both ways through bridges rather than Qt's event queue, whose
+// hand-off ThreadSanitizer cannot see: to the writer through one that lives
+// on the thread with it, back to the hooks through one on the context's
+// thread. That one goes with the store, after the thread, and calls still
+// queued for it with it, so no hook runs after the store is destroyed.
 class HistoryStore::Worker {
 public:
     Worker(QString place, Limits limits, QObject& context, Hooks hooks) : folder(std::move(place)) {
-        relay.moveToThread(context.thread());
+        hookBridge.moveToThread(context.thread());
         const int number = ++storesMade;
         const QString unique = QStringLiteral("%1-%2").arg(::getpid()).arg(number);
         writer = new HistoryWriter(
@@ -35,6 +38,9 @@ public:
             {this->folder, QStringLiteral("kestrane-history-writer-") + unique,
              QStringLiteral("file:kestrane-history-%1?mode=memory&cache=shared").arg(unique)},
             limits, Posted(std::make_shared<const Hooks>(std::move(hooks))));
+        // A child of the writer: moves to the thread with it (its notifier
+        // registers there once the thread's loop runs) and is deleted with it.
+        writerBridge = new UiBridge(writer);
         writer->moveToThread(&thread);
         QObject::connect(&thread, &QThread::finished, writer, &QObject::deleteLater);
         thread.setObjectName(QStringLiteral("history"));
@@ -42,19 +48,19 @@ public:
     }
 
     ~Worker() {
+        // Before anything waits on the writer: a writer waiting to hand a hook
+        // over (a full queue, see UiBridge::Post) is let go at once.
+        hookBridge.Close();
         if (openAsked) {
             Flush(kLastFlush);
         }
-        QMetaObject::invokeMethod(
-            writer, [this] { writer->Stop(); }, Qt::BlockingQueuedConnection);
+        writerBridge->Call([writer = writer] { writer->Stop(); });
         thread.quit();
         thread.wait();
     }
 
     void Run(std::function<void(HistoryWriter&)> call) {
-        QMetaObject::invokeMethod(
-            writer, [writer = writer, call = std::move(call)] { call(*writer); },
-            Qt::QueuedConnection);
+        writerBridge->Post([writer = writer, call = std::move(call)] { call(*writer); });
     }
 
     void Push(HistoryChange change) {
@@ -75,12 +81,11 @@ public:
     ReadAccess access; // guarded by accessLock
 
 private:
-    // The writer's hooks: the store's own, called on the relay's thread; the
-    // reader's access kept at once.
+    // The writer's hooks: the store's own, called on the hook bridge's
+    // thread; the reader's access kept at once.
     HistoryWriter::Hooks Posted(std::shared_ptr<const Hooks> own) {
-        auto post = [relay = &relay, hooks = std::move(own)](auto call) {
-            QMetaObject::invokeMethod(
-                relay, [hooks, call = std::move(call)] { call(*hooks); }, Qt::QueuedConnection);
+        auto post = [bridge = &hookBridge, hooks = std::move(own)](auto call) {
+            bridge->Post([hooks, call = std::move(call)] { call(*hooks); });
         };
         return {
             [post](Restored restored) {
@@ -111,9 +116,10 @@ private:
         };
     }
 
-    QObject relay; // on the context's thread
+    UiBridge hookBridge; // on the context's thread; outlives the thread
     QThread thread;
-    HistoryWriter* writer; // deleted on its thread when the thread ends
+    HistoryWriter* writer;  // deleted on its thread when the thread ends
+    UiBridge* writerBridge; // on the writer's thread; the writer's child
 };
 
 HistoryStore::HistoryStore(QString folder, Limits limits, QObject& context, Hooks hooks)

@@ -36,7 +36,8 @@ namespace kestrane {
 /// usable file at all the history lives in an in-memory database for the run.
 /// Each kind of trouble is told once through Hooks::problem.
 ///
-/// The hooks run on the thread of `context`, never after the store is destroyed.
+/// The hooks run on the thread of `context`, never after the store is
+/// destroyed, which happens on that thread too.
 class HistoryStore {
 public:
     static constexpr std::chrono::milliseconds kFlushInterval{250};

@@ -8,15 +8,13 @@
 // uninstrumented libraries are therefore not checked; every access that
 // Kestrane's own code makes still is. Options from TSAN_OPTIONS come on top.
 //
-// A functor posted to another thread's event loop (QMetaObject::invokeMethod
-// with a lambda, queued) is made on one thread and run on the other; Qt's
-// event queue orders the two under its own mutex, which TSan cannot see, so
-// the run looks like a race with the making. Those reports are suppressed.
+// Nothing is suppressed. A functor queued to another thread's event loop
+// (QMetaObject::invokeMethod with a lambda, or a queued connection to one) is
+// made on one thread and run on the other, ordered by a mutex inside Qt that
+// TSan cannot see, so it would be reported as a race: calls between threads go
+// through a UiBridge instead, whose lock TSan sees.
 #if defined(__SANITIZE_THREAD__)
 extern "C" const char* __tsan_default_options() {
     return "ignore_noninstrumented_modules=1";
-}
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:QtPrivate::QFunctorSlotObject\n";
 }
 #endif

@@ -77,7 +77,7 @@ bool UiBridge::Post(std::function<void()> call) {
             return true;
         }
     }
-    // The UI thread is far behind: wait for it, which also waits for all queued before.
+    // The bridge's thread is far behind: wait for it, which also waits for all queued before.
     return Call(call);
 }
 

@@ -1,5 +1,6 @@
 #include "core/history/HistoryStore.h"
 
+#include "core/threads/UiBridge.h"
 #include "tests/support/HistoryFile.h"
 
 #include <QDateTime>
@@ -13,6 +14,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
@@ -31,8 +33,8 @@ struct Store {
     explicit Store(const QString& folder, HistoryStore::Limits limits = {})
         : store(folder, limits, context,
                 {[this](const auto& what) { restored = what, opened = true; },
-                 [this](const QString& note) { notes << note; },
-                 {}}) {}
+                 [this](const QString& note) { notes << note; }, [count = written] { ++*count; }}) {
+    }
     void Open() {
         store.Open();
         ASSERT_TRUE(QTest::qWaitFor([this] { return opened; }, 10000));
@@ -41,6 +43,7 @@ struct Store {
     bool opened = false;
     HistoryStore::Restored restored;
     QStringList notes;
+    std::shared_ptr<int> written = std::make_shared<int>(0); // outlives the store
     HistoryStore store;
 };
 
@@ -138,6 +141,35 @@ TEST(HistoryStoreTest, RestoresUnreadAndOutboxWithEveryField) {
     EXPECT_EQ(Texts(second.store).mid(3), QStringList({"later", "early", "next"}));
     EXPECT_EQ(Sql(second.store.Path(), "SELECT unread FROM history WHERE text = 'early'"),
               QStringList("0"));
+}
+
+// The context's thread never runs its loop while the writer tells of a write
+// after each flush, until the writer waits for it (see UiBridge::Post).
+// Destroying the store then neither deadlocks nor runs a hook afterwards, and
+// still writes what waits.
+TEST(HistoryStoreTest, DestroyedWhileHooksBackUpWritesWhatWaitsAndRunsNoHookLater) {
+    QTemporaryDir folder;
+    std::shared_ptr<int> written;
+    int before = 0;
+    {
+        Store store(folder.path());
+        store.Open();
+        written = store.written;
+        before = *written;
+        for (std::size_t line = 0; line <= UiBridge::kPostCeiling; ++line) {
+            store.store.Append(Line("flushed"));
+            ASSERT_TRUE(store.store.Flush(5s));
+        }
+        store.store.Append(Line("last"));
+    }
+    bool marker = false;
+    QTimer::singleShot(0, [&] { marker = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return marker; }));
+    EXPECT_EQ(*written, before);
+    const auto kept =
+        Sql(folder.filePath("history.db"), "SELECT text FROM history ORDER BY id DESC");
+    EXPECT_EQ(kept.size(), static_cast<qsizetype>(UiBridge::kPostCeiling) + 2);
+    EXPECT_EQ(kept.value(0).toStdString(), "last");
 }
 
 TEST(HistoryStoreTest, MovesADamagedFileAsideAndStartsAfresh) {
