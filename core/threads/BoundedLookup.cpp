@@ -11,7 +11,10 @@ BoundedLookup::BoundedLookup(QObject* parent) : QObject(parent), owner(std::make
 }
 
 BoundedLookup::~BoundedLookup() {
-    // Answers already posted are dropped with this object's pending events.
+    // Closed before the lock is taken: a lookup thread that waits in Post (a
+    // full queue) while holding the lock is let go, and answers already
+    // posted are dropped.
+    bridge.Close();
     std::lock_guard guard(owner->lock);
     owner->lookup = nullptr;
 }
