@@ -75,6 +75,10 @@ QString NetworkName(std::string_view bytes) {
     return OneLineText(DecodeNetworkText(bytes));
 }
 
+QString WithoutLineEnd(const QString& line) {
+    return line.endsWith(QStringLiteral("\r\n")) ? line.chopped(2) : line;
+}
+
 QByteArray EncodeNetworkText(const QString& text) {
     return text.toUtf8();
 }

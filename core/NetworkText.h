@@ -26,6 +26,9 @@ QString TerminalText(const QString& text);
 /// A name from the network (a host's) as OneLineText of its decoded bytes.
 QString NetworkName(std::string_view bytes);
 
+/// A line without the CR LF that ends it on the wire, if it has one.
+QString WithoutLineEnd(const QString& line);
+
 /// The user's text as the bytes that go on the wire (UTF-8).
 QByteArray EncodeNetworkText(const QString& text);
 

@@ -46,10 +46,7 @@ QString StateOf(const QSqlQuery& row) {
 
 QString LineOf(const QSqlQuery& row) {
     const QDateTime at = QDateTime::fromMSecsSinceEpoch(row.value(0).toLongLong());
-    QString text = row.value(6).toString();
-    if (text.endsWith(QStringLiteral("\r\n"))) {
-        text.chop(2);
-    }
+    const QString text = WithoutLineEnd(row.value(6).toString());
     const QString peer = row.value(4).toString();
     return QStringList{at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODate),
                        row.value(2).toBool() ? QStringLiteral("out") : QStringLiteral("in"),

@@ -47,10 +47,6 @@ std::optional<std::string> ResolveAddress(const std::string& name) {
     return std::nullopt;
 }
 
-QString WithoutLineEnd(const QString& line) {
-    return line.endsWith(QStringLiteral("\r\n")) ? line.chopped(2) : line;
-}
-
 } // namespace
 
 ChatSession::ChatSession(Services sessionServices)

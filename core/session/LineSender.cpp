@@ -18,10 +18,6 @@ namespace {
 
 const std::string kBoxCaption = "Kestrane";
 
-QString WithoutLineEnd(const QString& line) {
-    return line.endsWith(QStringLiteral("\r\n")) ? line.chopped(2) : line;
-}
-
 } // namespace
 
 LineSender::LineSender(ChatSession& runningSession) : session(runningSession) {}
