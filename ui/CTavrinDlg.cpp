@@ -20,6 +20,7 @@
 #include "ui/ResourceIcons.h"
 #include "ui/RosterBox.h"
 #include "ui/ToolWindows.h"
+#include "ui/TrayIcon.h"
 #include "ui/WindowMenus.h"
 #include "ui/accessibility/Accessibility.h"
 #include "ui/alerts/AlertSettings.h"
@@ -79,12 +80,7 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
         services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     }
     mainDialog = this;
-    DialogBuilder::Build(*this, *FindDialogTemplate(IDD_TAVRIN_DIALOG));
-    roster = Control<QComboBox>(*this, IDC_ROSTER);
-    messageLine = Control<QLineEdit>(*this, IDC_MESSAGE);
-    logView = Control<QPlainTextEdit>(*this, IDC_LOG);
-    logControl = std::make_unique<LogControl>(*logView);
-    logMarks = std::make_unique<LogMarks>(*logView, logText);
+    logMarks = std::make_unique<LogMarks>(logText);
     session = std::make_unique<ChatSession>(
         ChatSession::Services{.view = *this,
                               .queue = services.queue,
@@ -94,12 +90,35 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
                               .historyFolder = services.historyFolder});
     tools = std::make_unique<ToolWindows>(*this, *session, services.openUrl);
     MakeParts();
+    setWindowTitle(QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption));
+    setWindowIcon(icon);
+    session->ListenForOtherCopies();
+}
+
+void CTavrinDlg::setVisible(bool visible) {
+    if (visible && roster == nullptr) {
+        MakeControls();
+    }
+    QDialog::setVisible(visible);
+}
+
+void CTavrinDlg::MakeControls() {
+    // The unread count may already be in the title.
+    const QString title = windowTitle();
+    DialogBuilder::Build(*this, *FindDialogTemplate(IDD_TAVRIN_DIALOG));
+    setWindowTitle(title);
+    roster = Control<QComboBox>(*this, IDC_ROSTER);
+    messageLine = Control<QLineEdit>(*this, IDC_MESSAGE);
+    logView = Control<QPlainTextEdit>(*this, IDC_LOG);
+    logControl = std::make_unique<LogControl>(*logView);
+    logMarks->Show(*logView);
     rosterBox = new RosterBox(*roster, session->Hosts());
     ConnectControls();
+    if (session->NetworkStarted()) {
+        roster->setCurrentIndex(0);
+    }
     WriteControls();
-    setWindowIcon(icon);
     roster->setFocus();
-    session->ListenForOtherCopies();
 }
 
 void CTavrinDlg::MakeParts() {
@@ -130,7 +149,7 @@ void CTavrinDlg::MakeParts() {
                            .open = [this] { ComeForward(); }});
     offers = std::make_unique<FileOffers>(
         *this, session->OwnName(), *presence,
-        FileOffers::Hooks{.chosenHost = [this] { return rosterBox->Chosen(); },
+        FileOffers::Hooks{.chosenHost = [this] { return ChosenRecipient(); },
                           .transfers = [this] { return session->Transfers(); },
                           .openUrl = services.openUrl});
 }
@@ -263,7 +282,9 @@ void CTavrinDlg::OfferArrived() {
 }
 
 void CTavrinDlg::NetworkStarted(const std::string&) {
-    roster->setCurrentIndex(0);
+    if (roster != nullptr) {
+        roster->setCurrentIndex(0);
+    }
     WriteControls();
     presence->OnNetworkStarted();
 }
@@ -277,7 +298,7 @@ void CTavrinDlg::EndRequested() {
 void CTavrinDlg::OnSend() {
     // Taken before anything can run the event loop: a box may let the roster
     // change under a send that is under way.
-    const Recipient recipient = rosterBox->Chosen();
+    const Recipient recipient = ChosenRecipient();
     ReadControls();
     if (recipient.index < 0) {
         ShowMessageBox("Choose who gets the line: a host in the list, or << Broadcast >> for "
@@ -302,7 +323,13 @@ SendResult CTavrinDlg::SendReply(const HistoryEntry& entry, const QString& text)
 }
 
 int CTavrinDlg::DoModal() {
-    show();
+    // With a notification area the window starts behind its icon and is not
+    // shown at all: the network starts as the first show would start it.
+    if (services.tray.IsAvailable()) {
+        StartNetworkOnce();
+    } else {
+        show();
+    }
     if (!windowDestroyed) {
         QEventLoop loop;
         connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
@@ -376,12 +403,22 @@ void CTavrinDlg::closeEvent(QCloseEvent* event) {
     reject();
 }
 
+Recipient CTavrinDlg::ChosenRecipient() const {
+    return rosterBox != nullptr ? rosterBox->Chosen() : Recipient{};
+}
+
 void CTavrinDlg::ReadControls() {
+    if (messageLine == nullptr) {
+        return; // nothing shown yet: the members are all there is
+    }
     messageText = messageLine->text();
     logControl->Read(logText);
 }
 
 void CTavrinDlg::WriteControls() {
+    if (messageLine == nullptr) {
+        return;
+    }
     // Only a changed line is written back, so the caret stays where the user left it.
     if (messageLine->text() != messageText) {
         messageLine->setText(messageText);
@@ -441,6 +478,10 @@ bool CTavrinDlg::eventFilter(QObject* watched, QEvent* event) {
 
 void CTavrinDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    StartNetworkOnce();
+}
+
+void CTavrinDlg::StartNetworkOnce() {
     if (!session->NetworkStarted() && !std::exchange(networkStarting, true)) {
         StartNetwork();
     }

@@ -45,7 +45,8 @@ class WindowMenus;
 /// The program's one main window: chat log, roster, message line and its
 /// buttons, living mostly hidden behind the notification-area icon. It shows
 /// the running copy (a ChatSession it owns) and hands it what the person does.
-/// UI thread only.
+/// Its controls are made when it is first shown: a copy that stays in the tray
+/// never lays out text or loads a font. UI thread only.
 class CTavrinDlg : public QDialog, public SessionView {
     Q_OBJECT
 
@@ -77,8 +78,9 @@ public:
     CTavrinDlg(const CTavrinDlg&) = delete;
     CTavrinDlg& operator=(const CTavrinDlg&) = delete;
 
-    /// Shows the window and runs until the dialog ends, then destroys the
-    /// window; returns the dialog's result.
+    /// Starts the network (showing the window only where no notification area
+    /// can hold it) and runs until the dialog ends, then destroys the window;
+    /// returns the dialog's result.
     int DoModal();
     /// Ends the dialog whatever holds it (termination signal, end of the
     /// session): open modal dialogs and menus of the program end first, and
@@ -89,6 +91,7 @@ public:
     /// False, hiding the window, while an automation object holds the program;
     /// false also when file transfers run and the person, asked, keeps them running.
     bool CanClose();
+    void setVisible(bool visible) override;
     void accept() override;
     void reject() override;
     void done(int result) override;
@@ -139,7 +142,7 @@ public:
     void EndRequested() override;
 
     // Members, in the order of the design.
-    QComboBox* roster = nullptr;
+    QComboBox* roster = nullptr; // null until the window is first shown
     QString messageText;
     LogText logText;
     AutoProxyLink* autoProxy = nullptr;
@@ -158,6 +161,8 @@ public:
 protected:
     /// Starts the network on the chat port; tests start it on loopback.
     virtual void StartNetwork();
+    /// At the first show, or at the start behind the icon: once per window.
+    void StartNetworkOnce();
     /// Opens the network on `port`, broadcasts aimed at `broadcastHost` when not null.
     void OpenNetwork(int port, const char* broadcastHost);
     void CompleteNetworkStart(const std::optional<std::string>& name);
@@ -173,7 +178,10 @@ protected:
 
 private:
     void MakeParts();
+    void MakeControls();
     void ConnectControls();
+    /// Who the roster names; nobody while the window was never shown.
+    Recipient ChosenRecipient() const;
     /// Opens the message dialog on the unread lines, from the keyboard.
     void ReadUnreadLines();
     void ShowLogMenu(const QPoint& position);

@@ -64,18 +64,20 @@ QColor GlyphColor(LineLook look) {
 
 } // namespace
 
-LogMarks::LogMarks(QPlainTextEdit& logView, const LogText& logText)
-    : view(logView), log(logText), replacements(logText.Replacements()) {
+LogMarks::LogMarks(const LogText& logText) : log(logText), replacements(logText.Replacements()) {}
+
+void LogMarks::Show(QPlainTextEdit& logView) {
+    view = &logView;
     FollowDocument();
-    connect(view.document(), &QTextDocument::contentsChanged, this, [this] { FollowDocument(); });
+    connect(view->document(), &QTextDocument::contentsChanged, this, [this] { FollowDocument(); });
     // A glyph kept inside the viewport on a long line does not move with the
     // text, so a sideways scroll, which moves the pixels, repaints instead.
-    connect(view.horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+    connect(view->horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] {
         if (!marks.empty()) {
-            view.viewport()->update();
+            view->viewport()->update();
         }
     });
-    view.viewport()->installEventFilter(this);
+    view->viewport()->installEventFilter(this);
 }
 
 void LogMarks::Set(std::uint64_t line, LineLook look, const QString& tip) {
@@ -116,7 +118,10 @@ QString LogMarks::TimeOf(std::uint64_t line) const {
 }
 
 std::optional<std::uint64_t> LogMarks::LineAt(const QPoint& viewportPosition) const {
-    const QTextBlock block = view.cursorForPosition(viewportPosition).block();
+    if (view == nullptr) {
+        return std::nullopt;
+    }
+    const QTextBlock block = view->cursorForPosition(viewportPosition).block();
     const QRect rows = RowsOf(block);
     if (viewportPosition.y() < rows.top() || viewportPosition.y() > rows.bottom()) {
         return std::nullopt;
@@ -153,8 +158,11 @@ void LogMarks::Prune() {
 }
 
 void LogMarks::FollowDocument() {
+    if (view == nullptr) {
+        return;
+    }
     firstBlockLine =
-        static_cast<std::int64_t>(log.NextLineNumber()) - (view.document()->blockCount() - 1);
+        static_cast<std::int64_t>(log.NextLineNumber()) - (view->document()->blockCount() - 1);
     Prune();
 }
 
@@ -171,27 +179,30 @@ std::optional<std::uint64_t> LogMarks::LineOf(const QTextBlock& block) const {
 
 QRect LogMarks::RowsOf(const QTextBlock& block) const {
     QTextCursor cursor(block);
-    const QRect first = view.cursorRect(cursor);
+    const QRect first = view->cursorRect(cursor);
     cursor.movePosition(QTextCursor::EndOfBlock);
-    const QRect last = view.cursorRect(cursor);
-    return QRect(QPoint(0, first.top()), QPoint(view.viewport()->width() - 1, last.bottom()));
+    const QRect last = view->cursorRect(cursor);
+    return QRect(QPoint(0, first.top()), QPoint(view->viewport()->width() - 1, last.bottom()));
 }
 
 // Only when the control shows the line, and only its rows: receipts for a
-// burst of lines cost a repaint of each row on screen, not of the view.
+// burst of lines cost a repaint of each row on screen, not of the view->
 void LogMarks::UpdateRowsOf(std::uint64_t line) const {
-    const std::int64_t number = static_cast<std::int64_t>(line) - firstBlockLine;
-    if (number < 0 || number >= view.document()->blockCount()) {
+    if (view == nullptr) {
         return;
     }
-    const QTextBlock block = view.document()->findBlockByNumber(static_cast<int>(number));
-    if (!view.cursorRect(QTextCursor(block)).isNull()) { // null: far from the view's rows
-        view.viewport()->update(RowsOf(block));
+    const std::int64_t number = static_cast<std::int64_t>(line) - firstBlockLine;
+    if (number < 0 || number >= view->document()->blockCount()) {
+        return;
+    }
+    const QTextBlock block = view->document()->findBlockByNumber(static_cast<int>(number));
+    if (!view->cursorRect(QTextCursor(block)).isNull()) { // null: far from the view's rows
+        view->viewport()->update(RowsOf(block));
     }
 }
 
 bool LogMarks::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != view.viewport()) {
+    if (view == nullptr || watched != view->viewport()) {
         return false;
     }
     if (event->type() == QEvent::ToolTip) {
@@ -210,13 +221,13 @@ bool LogMarks::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void LogMarks::PaintMarks(const QRect& area) {
-    QTextBlock block = view.cursorForPosition(area.topLeft()).block();
+    QTextBlock block = view->cursorForPosition(area.topLeft()).block();
     // One position asked of the view, which walks from its top row to find it;
     // the rows below follow from the heights of the blocks.
-    const QRect first = view.cursorRect(QTextCursor(block));
+    const QRect first = view->cursorRect(QTextCursor(block));
     QPointF origin(first.left(), first.top());
-    const QAbstractTextDocumentLayout* layout = view.document()->documentLayout();
-    QPainter painter(view.viewport());
+    const QAbstractTextDocumentLayout* layout = view->document()->documentLayout();
+    QPainter painter(view->viewport());
     for (; block.isValid() && origin.y() <= area.bottom(); block = block.next()) {
         const qreal height = layout->blockBoundingRect(block).height(); // lays the block out
         const std::optional<std::uint64_t> line = LineOf(block);
@@ -239,18 +250,18 @@ void LogMarks::PaintGlyph(QPainter& painter, const QTextBlock& block, QPointF or
     const QTextLine row = text->lineAt(text->lineCount() - 1);
     const int side = qRound(row.height());
     const int afterText = qRound(origin.x() + row.naturalTextWidth()) + side / 3;
-    const int lastFitting = view.viewport()->width() - side - 2;
+    const int lastFitting = view->viewport()->width() - side - 2;
     const int top = qRound(origin.y() + row.y() - text->lineAt(0).y());
     const QRect box(std::min(afterText, lastFitting), top, side, side);
     if (afterText > lastFitting) {
-        painter.fillRect(box, view.palette().base());
+        painter.fillRect(box, view->palette().base());
     }
     painter.drawPixmap(box.topLeft(), Glyph(look, side));
 }
 
 // Drawn once a size: stroking the path on every row costs more than the row's text.
 const QPixmap& LogMarks::Glyph(LineLook look, int side) {
-    const qreal ratio = view.viewport()->devicePixelRatioF();
+    const qreal ratio = view->viewport()->devicePixelRatioF();
     if (side != glyphSide || ratio != glyphRatio) {
         glyphs = {};
         glyphSide = side;
@@ -278,7 +289,7 @@ const QPixmap& LogMarks::Glyph(LineLook look, int side) {
 
 bool LogMarks::ShowTip(QEvent* event) const {
     const auto* help = static_cast<QHelpEvent*>(event);
-    const QTextBlock block = view.cursorForPosition(help->pos()).block();
+    const QTextBlock block = view->cursorForPosition(help->pos()).block();
     const std::optional<std::uint64_t> line = LineAt(help->pos());
     QStringList parts;
     for (const QString& part :
@@ -292,7 +303,7 @@ bool LogMarks::ShowTip(QEvent* event) const {
         return false;
     }
     // Rich text made here from escaped plain text: names from the network are in it.
-    QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(tip), view.viewport(),
+    QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(tip), view->viewport(),
                        RowsOf(block));
     return true;
 }

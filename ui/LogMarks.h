@@ -21,7 +21,6 @@ class QTextBlock;
 
 namespace kestrane {
 
-/// How a line the user sent stands.
 /// Marks lines of the log that a LogControl shows in `view`: a small glyph
 /// drawn after the line's text, one shape per look (a hollow circle while
 /// pending, a tick when delivered, a cross when not, a dash when the host
@@ -32,14 +31,18 @@ namespace kestrane {
 /// before it was appended; a mark set before the control shows its line is
 /// drawn once it does. Marks of lines the log trimmed go, a replaced log drops
 /// them all, and at most kMaxMarks are kept, the oldest lines' going first.
-/// Painting costs the lines on screen, not the marks. Does not own the view or
-/// the log; both outlive it. UI thread only.
+/// Marks and times are kept before any view shows them, so the window can be
+/// made when first shown. Painting costs the lines on screen, not the marks.
+/// Does not own the view or the log; both outlive it. UI thread only.
 class LogMarks : public QObject {
 public:
     static constexpr std::size_t kMaxMarks = 2000;
     static constexpr std::size_t kMaxTimes = 10000;
 
-    LogMarks(QPlainTextEdit& view, const LogText& log);
+    explicit LogMarks(const LogText& log);
+
+    /// Draws the marks in `view`, which shows the log from now on.
+    void Show(QPlainTextEdit& view);
 
     /// Marks `line`, or changes its mark. `tip` is plain text.
     void Set(std::uint64_t line, LineLook look, const QString& tip);
@@ -78,7 +81,7 @@ private:
     const QPixmap& Glyph(LineLook look, int side);
     bool ShowTip(QEvent* event) const;
 
-    QPlainTextEdit& view;
+    QPlainTextEdit* view = nullptr; // none until the window is first shown
     const LogText& log;
     std::map<std::uint64_t, Mark> marks; // by line number
     struct Time {

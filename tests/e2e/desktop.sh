@@ -93,7 +93,14 @@ tray_icon() {
 # Settled: the main window unmapped and the icon in the tray.
 in_tray() { main_window_hidden "$1" && is_viewable "$(tray_icon "$1")"; }
 main_window_shown() { is_viewable "$(main_window "$1")"; }
-main_window_hidden() { local window && window=$(main_window "$1") && ! is_viewable "$window"; }
+# Behind a tray the window is made only when first shown: a running copy
+# without one is hidden too.
+main_window_hidden() {
+    local window
+    kill -0 "$1" 2>/dev/null || return 1
+    window=$(main_window "$1") || return 0
+    ! is_viewable "$window"
+}
 no_windows() { [[ -z $(windows_of "$1") ]]; }
 
 # Clicks the tray icon of copy PID with BUTTON (1 left, 3 right), then moves

@@ -16,7 +16,11 @@ namespace {
 
 // A log shown by a LogControl, marked; lines go in as the window sends them.
 struct MarkedLog {
-    MarkedLog() {
+    enum class View { Now, Later };
+    explicit MarkedLog(View marksSee = View::Now) {
+        if (marksSee == View::Now) {
+            marks.Show(view);
+        }
         view.setReadOnly(true);
         view.setLineWrapMode(QPlainTextEdit::NoWrap);
         view.resize(400, 200);
@@ -61,8 +65,19 @@ struct MarkedLog {
     QString last;
     LogText log;
     LogControl control{view};
-    LogMarks marks{view, log};
+    LogMarks marks{log};
 };
+
+bool Inked(const QImage& ink) {
+    for (int y = 0; y < ink.height(); ++y) {
+        for (int x = 0; x < ink.width(); ++x) {
+            if (ink.scanLine(y)[x] != 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
 
 TEST(LogMarksTest, AMarkSetBeforeTheControlShowsItsLineIsDrawnInAShapeOfItsOwn) {
     MarkedLog marked;
@@ -78,6 +93,26 @@ TEST(LogMarksTest, AMarkSetBeforeTheControlShowsItsLineIsDrawnInAShapeOfItsOwn) 
         SCOPED_TRACE(shapes.size());
         EXPECT_EQ(std::ranges::count(shapes, shapes.back()), 1);
     }
+}
+
+// The window is made when first shown: what was marked before is drawn on its lines then.
+TEST(LogMarksTest, MarksSetBeforeAnyViewAreDrawnOnTheirLinesOnceAViewShowsTheLog) {
+    MarkedLog marked(MarkedLog::View::Later);
+    marked.log += "PC-7 : first\r\n";
+    const std::uint64_t sent = marked.log.NextLineNumber();
+    marked.log += "Sent to PC-7: early\r\n";
+    marked.log += "PC-7 : answer\r\n";
+    marked.marks.Set(sent, LineLook::NotDelivered, "lost");
+    EXPECT_EQ(marked.marks.LineAt(QPoint(1, 1)), std::nullopt);
+    marked.marks.Show(marked.view);
+    marked.last = "PC-7 : answer";
+    marked.control.Write(marked.log);
+    ASSERT_TRUE(marked.Shown());
+    EXPECT_TRUE(Inked(marked.Ink("Sent to PC-7: early")));
+    EXPECT_FALSE(Inked(marked.Ink("PC-7 : first")));
+    EXPECT_FALSE(Inked(marked.Ink("PC-7 : answer")));
+    const QRect row = marked.view.cursorRect(marked.Find("Sent to PC-7: early"));
+    EXPECT_EQ(marked.marks.LineAt(row.center()), sent);
 }
 
 TEST(LogMarksTest, MarksFollowTheirLinesThroughTrimsAndGoWithThemOrWithTheText) {

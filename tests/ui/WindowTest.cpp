@@ -57,11 +57,13 @@ std::optional<std::string> LoopbackNames(const std::string& name) {
     return name == "localhost" ? std::optional<std::string>("127.0.0.1") : std::nullopt;
 }
 
-// The names in the roster, the broadcast entry as "*".
-QString RosterOf(const CTavrinDlg& dialog) {
+// The names in the roster, the broadcast entry as "*": the list the combo box
+// shows once the window is, and that the session keeps before.
+QString RosterOf(CTavrinDlg& dialog) {
+    const HostRoster& hosts = dialog.Session().Hosts();
     QStringList names;
-    for (int index = 0; index < dialog.roster->count(); ++index) {
-        names << dialog.roster->itemText(index);
+    for (int row = 0; row < hosts.rowCount(); ++row) {
+        names << hosts.data(hosts.index(row), Qt::DisplayRole).toString();
     }
     return names.join(", ").replace("<< Broadcast >>", "*");
 }
@@ -210,6 +212,43 @@ TEST(MainWindowTest, TheTipTellsWhatWaitsMuteIsKeptAndCtrlUOpensTheNewestLine) {
     QTest::keyClick(lan.dialog.get(), Qt::Key_U, Qt::ControlModifier);
     EXPECT_EQ(lan.dialog->messageDialogRuns, 1);
     EXPECT_EQ(lan.queue.current, 1);
+}
+
+TEST(MainWindowTest, BehindATrayItStartsUnseenAndShowsWhatCameMeanwhileWhenFirstOpened) {
+    const int port = FreeUdpPort();
+    UdpPeer everyone{"127.0.0.1", port};
+    everyone.Ignore(9);
+    MessageQueue queue;
+    RecordingToneSink tones;
+    FakeTray tray;
+    UiBridge bridge;
+    LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}}, port);
+    QString log;
+    QString title;
+    QTimer::singleShot(0, &dialog, [&] {
+        EXPECT_EQ(everyone.Next(), Datagram(1, "PC7", "ILIVE"));
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.findChild<QPlainTextEdit*>(), nullptr); // no control made, no font
+        dialog.presence->OnTimer();                              // the first tick
+        const UdpPeer pc3("127.0.0.3");
+        pc3.SendTo(port, Datagram(4, "PC3", "while unseen\r\n"), "127.0.0.2");
+        pc3.SendTo(port, Datagram(1, "PC7", "ILIVE"), "127.0.0.2");
+        EXPECT_EQ(everyone.Next(), Datagram(2, "PC7", "*** Online ***\r\n"));
+        QCoreApplication::processEvents();
+        title = dialog.windowTitle();
+        emit tray.Icon().activated(QSystemTrayIcon::Trigger);
+        QCoreApplication::processEvents();
+        const auto* view = dialog.findChild<QPlainTextEdit*>("1000");
+        if (view != nullptr) {
+            static_cast<void>(QTest::qWaitFor([&] { return view->toPlainText().contains("PC3"); }));
+            log = view->toPlainText() + "| " + RosterOf(dialog) + " | " +
+                  dialog.roster->currentText();
+        }
+        dialog.done(QDialog::Rejected);
+    });
+    dialog.DoModal();
+    EXPECT_EQ(title, "Kestrane (1 unread)");
+    EXPECT_EQ(log, "PC3 : while unseen\n| *, PC3 | << Broadcast >>");
 }
 
 TEST(MainWindowTest, AwayWithoutATrayTheTitleCountsLinesAndRestoringOpensTheNewest) {
