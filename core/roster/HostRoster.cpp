@@ -87,6 +87,17 @@ int HostRoster::Find(const std::string& nameOrAddress) const {
     return -1;
 }
 
+std::vector<int> HostRoster::RowsWithFirstLabel(const std::string& label) const {
+    std::vector<int> rows;
+    for (int row = FirstHostRow(); row < rowCount(); ++row) {
+        const std::string name = NameAt(row);
+        if (IsSamePeerName(std::string_view(name).substr(0, name.find('.')), label)) {
+            rows.push_back(row);
+        }
+    }
+    return rows;
+}
+
 std::vector<std::string> HostRoster::Names() const {
     std::vector<std::string> names;
     names.reserve(entries.size());

@@ -49,6 +49,9 @@ public:
     /// The row of the host listed as `nameOrAddress` (whole name, any case),
     /// or else of the host that last spoke from that dotted address; -1 for none.
     int Find(const std::string& nameOrAddress) const;
+    /// The rows of the hosts whose name's first label (up to the first dot) is
+    /// `label`, any case: "pc2" for PC2.LAN.TEST.
+    std::vector<int> RowsWithFirstLabel(const std::string& label) const;
     /// The listed hosts' names as they came on the wire.
     std::vector<std::string> Names() const;
     /// Shows the host as away (it stopped answering) or as there again.

@@ -11,7 +11,9 @@
 #include "platform/MessageBox.h"
 #include "port/HostLookup.h"
 
+#include <QStringList>
 #include <utility>
+#include <vector>
 
 namespace kestrane {
 namespace {
@@ -40,8 +42,17 @@ void LineSender::SendForScript(const ScriptedSend& request, ScriptReply reply) {
     }
     const HostRoster& hosts = session.Hosts();
     Recipient recipient{.index = 0, .name = {}, .address = {}};
+    ScriptReply answer = reply;
     if (!request.toEverybody) {
         recipient.index = hosts.Find(request.to);
+        if (recipient.index < 0 && !IsDottedAddress(request.to)) {
+            const std::vector<int> rows = hosts.RowsWithFirstLabel(request.to);
+            if (rows.size() > 1) {
+                reply(ScriptedSend::Outcome::Refused, AmbiguousName(request.to, rows));
+                return;
+            }
+            recipient.index = rows.empty() ? -1 : rows.front();
+        }
         if (recipient.index > 0) {
             recipient.name = hosts.NameAt(recipient.index);
             recipient.address = hosts.AddressOf(recipient.name).value_or(std::string());
@@ -51,9 +62,39 @@ void LineSender::SendForScript(const ScriptedSend& request, ScriptReply reply) {
             recipient.index = 1;
             recipient.name = request.to;
             recipient.address = IsDottedAddress(request.to) ? request.to : std::string();
+            if (!recipient.address.empty()) {
+                answer = ToUnheardAddress(recipient.address, reply);
+            }
         }
     }
-    Send(recipient, QString::fromUtf8(request.text) + QStringLiteral("\r\n"), reply);
+    Send(recipient, QString::fromUtf8(request.text) + QStringLiteral("\r\n"), answer);
+}
+
+QString LineSender::AmbiguousName(const std::string& typed, const std::vector<int>& rows) const {
+    QStringList names;
+    for (const int row : rows) {
+        names << NetworkName(session.Hosts().NameAt(row));
+    }
+    return QStringLiteral("%1 names %2 hosts (%3): give the whole name.")
+        .arg(QString::fromStdString(typed))
+        .arg(rows.size())
+        .arg(names.join(QStringLiteral(", ")));
+}
+
+LineSender::ScriptReply LineSender::ToUnheardAddress(const std::string& address,
+                                                     const ScriptReply& reply) {
+    // Nothing there ever spoke, so no receipt can come and the line may have
+    // gone nowhere: a script must not take that for a line sent.
+    return [address, reply](ScriptedSend::Outcome outcome, const QString& words) {
+        if (outcome != ScriptedSend::Outcome::NoReceipts) {
+            reply(outcome, words);
+            return;
+        }
+        reply(ScriptedSend::Outcome::NotDelivered,
+              QStringLiteral("Sent to %1, from which nothing has been heard: whether any "
+                             "host got it is not known")
+                  .arg(QString::fromStdString(address)));
+    };
 }
 
 void LineSender::LookUpAndSend(Recipient recipient, const QString& line, const ScriptReply& reply,

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrane {
 
@@ -36,7 +37,10 @@ public:
     void Send(const Recipient& recipient, const QString& line, const ScriptReply& reply = {},
               Done done = {});
     /// Sends a line a script handed over (`kestrane --send`) and calls `reply`
-    /// once with what became of it.
+    /// once with what became of it. `to` is a listed host's whole name or
+    /// first label (any case, when only one host has it), an address, or a
+    /// name to look up; a line to an address nothing was heard from is
+    /// reported as not delivered.
     void SendForScript(const ScriptedSend& request, ScriptReply reply);
     /// Sends a reply line (CR LF appended) to where `entry` came from (or,
     /// without that, where its sender last spoke from). Logs nothing.
@@ -45,6 +49,8 @@ public:
     void SendAgain(std::uint64_t logLine);
 
 private:
+    QString AmbiguousName(const std::string& typed, const std::vector<int>& rows) const;
+    static ScriptReply ToUnheardAddress(const std::string& address, const ScriptReply& reply);
     void LookUpAndSend(Recipient recipient, const QString& line, const ScriptReply& reply,
                        Done done);
     void FinishSend(const Recipient& recipient, const QString& line, const ScriptReply& reply,

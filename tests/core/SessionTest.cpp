@@ -135,5 +135,38 @@ TEST(HeadlessSession, ListsReceivesKeepsSendsForScriptsAndSaysGoodbye) {
     std::fclose(errors);
 }
 
+// As people type them: a listed host's first label when only one host has it,
+// any case; an address nobody spoke from is not taken for a line sent.
+TEST(HeadlessSession, ScriptsNameHostsAsPeopleTypeThem) {
+    HeadlessCopy copy;
+    copy.Receive(Datagram(1, "PC2.LAN.TEST", "ILIVE"), "127.0.0.3");
+    copy.Receive(Datagram(1, "PC3.LAN.TEST", "ILIVE"), "127.0.0.4");
+    copy.Receive(Datagram(1, "PC3.VPN.TEST", "ILIVE"), "127.0.0.5");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return copy.session.Hosts().rowCount() == 4; }));
+    // Where the line goes (a listener below, or -1), and the start of the answer.
+    const std::tuple<std::string, int, std::string> rows[] = {
+        {"pc2", 0, "NO-RECEIPTS"},
+        {"Pc2.Lan.Test", 0, "NO-RECEIPTS"},
+        {"127.0.0.4", 1, "NO-RECEIPTS"},
+        {"pc3", -1, "REFUSED pc3 names 2 hosts (PC3.LAN.TEST, PC3.VPN.TEST): give the whole name."},
+        {"127.0.0.9", -1, "NOT-DELIVERED Sent to 127.0.0.9, from which nothing has been heard"},
+        {"pc9", -1, "REFUSED"}};
+    const UdpPeer listeners[] = {UdpPeer{"127.0.0.3", copy.port}, UdpPeer{"127.0.0.4", copy.port}};
+    for (const auto& [to, listener, outcome] : rows) {
+        SCOPED_TRACE(to);
+        std::string told;
+        copy.session.Lines().SendForScript(
+            {.to = to, .toEverybody = false, .text = "hi " + to},
+            [&](ScriptedSend::Outcome result, const QString& words) {
+                told = std::string(ScriptedSend::OutcomeName(result)) + " " + words.toStdString();
+            });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !told.empty(); }, 5000));
+        if (listener >= 0) {
+            EXPECT_EQ(listeners[listener].Next(), Datagram(4, "PC7", "hi " + to + "\r\n"));
+        }
+        EXPECT_TRUE(told.starts_with(outcome)) << told;
+    }
+}
+
 } // namespace
 } // namespace kestrane::test
