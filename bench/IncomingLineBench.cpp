@@ -37,7 +37,7 @@ kestrane::ChatMessage MakeLine(int number) {
 double TimeLines(kestrane::CTavrinDlg& dialog, int first, int count) {
     const auto start = std::chrono::steady_clock::now();
     for (int number = first; number < first + count; ++number) {
-        dialog.OnChatMessage(MakeLine(number));
+        dialog.Session().OnChatMessage(MakeLine(number));
         QCoreApplication::processEvents();
     }
     const std::chrono::duration<double, std::micro> elapsed =

@@ -14,8 +14,8 @@ LoopbackWindow::LoopbackWindow(Services windowServices, int loopbackPort, std::s
 LoopbackWindow::~LoopbackWindow() = default;
 
 void LoopbackWindow::StartNetwork() {
-    OpenNetwork(port, "127.0.0.1");
-    CompleteNetworkStart(name);
+    Session().OpenNetwork(port, "127.0.0.1");
+    Session().CompleteNetworkStart(name);
     if (decorate) {
         Session().DecorateIncoming(decorate, LineBudget::Unlimited());
     }

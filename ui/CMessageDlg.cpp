@@ -63,8 +63,6 @@ CMessageDlg::CMessageDlg(MessageQueue& messageQueue, ToneSink& toneSink, ReplySe
     if (HasEntryOnShow()) {
         ShowEntry();
     }
-    // Set once: stepping to other senders' entries leaves the title alone.
-    setWindowTitle(PlainTitle(QStringLiteral("Message from ") + senderText));
     WriteControls();
     replyLine->setFocus();
 }
@@ -124,6 +122,17 @@ void CMessageDlg::ShowEntry() {
     queue.MarkShown(queue.current);
     replyText.clear();
     WriteControls();
+    ShowPlace();
+}
+
+void CMessageDlg::ShowPlace() {
+    // The sender of the line on show, and where it stands among the queued
+    // lines, oldest first, while there is more than one.
+    const QString place =
+        queue.Size() > 1 && HasEntryOnShow()
+            ? QStringLiteral(" (%1 of %2)").arg(queue.current + 1).arg(queue.Size())
+            : QString();
+    setWindowTitle(PlainTitle(QStringLiteral("Message from ") + senderText + place));
 }
 
 void CMessageDlg::Beep() {

@@ -40,6 +40,9 @@ public:
     int exec() override;
     /// "Hide", and the end of the run once the queue is empty: reads the controls first.
     void accept() override;
+    /// The title names the line on show's sender and its place among the
+    /// queued lines ("Message from PC3 (2 of 3)"); call it when lines came.
+    void ShowPlace();
 
     /// "<<": the next newer entry, or a beep on the newest.
     void OnNewer();

@@ -1,6 +1,5 @@
 #include "ui/CTavrinDlg.h"
 
-#include "chat/ChatMessage.h"
 #include "chat/chat.h"
 #include "core/NetworkText.h"
 #include "core/alerts/DesktopNotifications.h"
@@ -92,6 +91,9 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
     MakeParts();
     setWindowTitle(QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption));
     setWindowIcon(icon);
+    if (!services.tray.IsAvailable()) {
+        MakeControls(); // shown at the start anyway, as the way back from the taskbar
+    }
     session->ListenForOtherCopies();
 }
 
@@ -232,26 +234,6 @@ void CTavrinDlg::StartNetwork() {
     session->Start();
 }
 
-void CTavrinDlg::OpenNetwork(int port, const char* broadcastHost) {
-    session->OpenNetwork(port, broadcastHost);
-}
-
-void CTavrinDlg::CompleteNetworkStart(const std::optional<std::string>& name) {
-    session->CompleteNetworkStart(name);
-}
-
-void CTavrinDlg::OnChatMessage(const ChatMessage& message, const std::string& address) {
-    session->OnChatMessage(message, address);
-}
-
-void CTavrinDlg::AddPeer(const std::string& name, const std::string& address) {
-    session->AddPeer(name, address);
-}
-
-void CTavrinDlg::RemovePeer(const std::string& name) {
-    session->RemovePeer(name);
-}
-
 std::uint64_t CTavrinDlg::Log(const QString& text, Stamp stamp) {
     ReadControls(); // a half-typed line survives the write below
     const std::uint64_t line = logText.NextLineNumber();
@@ -268,6 +250,9 @@ void CTavrinDlg::SetMark(std::uint64_t logLine, LineLook look, const QString& wo
 }
 
 void CTavrinDlg::LineQueued(const HistoryEntry& entry) {
+    if (messageDialog != nullptr) {
+        messageDialog->ShowPlace();
+    }
     const bool looking = presence->Looking();
     presence->NoteUnread(true);
     alerts->LineQueued(entry, looking);
@@ -431,7 +416,9 @@ void CTavrinDlg::RunMessageDialog() {
         services.queue, services.tones,
         [this](const HistoryEntry& entry, const QString& text) { return SendReply(entry, text); },
         nullptr);
+    messageDialog = &dialog;
     dialog.exec();
+    messageDialog = nullptr;
 }
 
 void CTavrinDlg::contextMenuEvent(QContextMenuEvent* event) {

@@ -26,7 +26,7 @@ namespace kestrane {
 
 class AlertSettings;
 class AutoProxyLink;
-class ChatMessage;
+class CMessageDlg;
 class DesktopNotifications;
 class FileOffers;
 class HistoryEntry;
@@ -98,10 +98,6 @@ public:
 
     /// The running copy the window shows.
     ChatSession& Session() { return *session; }
-    /// Incoming text, as the session takes it from the network.
-    void OnChatMessage(const ChatMessage& message, const std::string& address = {});
-    void AddPeer(const std::string& name, const std::string& address = {});
-    void RemovePeer(const std::string& name);
 
     /// Sends the message line to the selected recipient; the line stays in the
     /// message line until it is sent.
@@ -163,9 +159,6 @@ protected:
     virtual void StartNetwork();
     /// At the first show, or at the start behind the icon: once per window.
     void StartNetworkOnce();
-    /// Opens the network on `port`, broadcasts aimed at `broadcastHost` when not null.
-    void OpenNetwork(int port, const char* broadcastHost);
-    void CompleteNetworkStart(const std::optional<std::string>& name);
     /// Shows the queue's entry at `current` in the message dialog and returns
     /// when the user is done with it.
     virtual void RunMessageDialog();
@@ -195,7 +188,8 @@ private:
     std::unique_ptr<LogMarks> logMarks;
     std::unique_ptr<WindowMenus> menus;
     std::unique_ptr<ToolWindows> tools;
-    RosterBox* rosterBox = nullptr; // owned by the roster box (Qt parent)
+    RosterBox* rosterBox = nullptr;       // owned by the roster box (Qt parent)
+    CMessageDlg* messageDialog = nullptr; // while RunMessageDialog runs it
     bool windowDestroyed = false;
     bool endingSession = false;    // ended by a signal or logoff: no box can be answered
     int baseLoopLevel = 0;         // event loops already running when the window was made

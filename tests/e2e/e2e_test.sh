@@ -361,7 +361,7 @@ tip_holds() { item_call org.freedesktop.DBus.Properties.Get org.kde.StatusNotifi
 # Since line MARK of the record, the item changed its icon at least four times.
 blinks_since() { (($(tail -n +"$1" "$panel_log" | grep -c '\.NewIcon ') >= 4)); }
 # Copy PID has the message dialog for the line from SENDER (PC3) on the screen: $dialog.
-shows_the_line() { dialog=$(window_named "$1" "^Message from ${2:-PC3}\$") && is_viewable "$dialog"; }
+shows_the_line() { dialog=$(window_named "$1" "^Message from ${2:-PC3}( \\([0-9]+ of [0-9]+\\))?\$") && is_viewable "$dialog"; }
 # Copy PID opens the line from PC3; Esc closes it, the line stays queued.
 opens_the_line() {
     wait_until 5 shows_the_line "$1" && focus_window "$dialog" && keys Escape && wait_until 3 eval '! is_viewable $dialog'
@@ -443,6 +443,9 @@ step_10() {
     check "a line from A to B reports delivered ($sent_status: $sent)" \
         eval '[[ $sent_status == 0 && $sent == DELIVERED:* ]]' &&
         check "the peer did not see it" saw 0 4 PC1 'Are you there?\r\n' || return 1
+    send_from_a 10.77.0.9 "Anyone there?"
+    check "a line to an address nothing was heard from is not taken for sent ($sent_status: $sent)" \
+        eval '[[ $sent_status == 1 && $sent == NOT-DELIVERED:* ]]' || return 1
     send_from_a 10.77.0.3 "To the peer"
     check "a line to the peer goes byte for byte, reported as without receipts ($sent_status: $sent)" \
         eval '[[ $sent_status == 0 && $sent == *"does not send receipts"* ]]' &&

@@ -40,14 +40,13 @@ struct LoopbackDialog : CTavrinDlg {
     LoopbackDialog(Services windowServices, int loopbackPort)
         : CTavrinDlg(std::move(windowServices)), port(loopbackPort) {}
     void StartNetwork() override {
-        OpenNetwork(port, "127.0.0.1");
-        CompleteNetworkStart("PC7");
+        Session().OpenNetwork(port, "127.0.0.1");
+        Session().CompleteNetworkStart("PC7");
     }
     void RunMessageDialog() override {
         ++messageDialogRuns;
         reading();
     }
-    using CTavrinDlg::CompleteNetworkStart;
     const int port;
     int messageDialogRuns = 0;
     std::function<void()> reading = [] {}; // what the person does in the message dialog
@@ -288,9 +287,9 @@ TEST(MainWindowTest, LinesGoWhereTheHostLastSpokeFromOrStayTypedWithAReason) {
     lan.Receive(Datagram(4, "PC2", "hi\r\n"));
     lan.dialog->Session().Hosts().Add("PC7", ""); // listed before the own name was known
     for (const char* unheard : {"PC9", "localhost", "!bang"}) {
-        lan.dialog->AddPeer(unheard);
+        lan.dialog->Session().AddPeer(unheard);
     }
-    lan.dialog->AddPeer("PC8", "127.255.255.255"); // the kernel refuses to send there
+    lan.dialog->Session().AddPeer("PC8", "127.255.255.255"); // the kernel refuses to send there
     EXPECT_EQ(lan.Roster().toStdString(), "*, !bang, localhost, PC2, PC7, PC8, PC9");
     // A datagram from 127.0.0.4 once the host is chosen, the host, the line, where it arrives,
     // what the log gains, how the box starts.
@@ -378,8 +377,8 @@ TEST(MainWindowTest, AFullQueueKeepsTheEntryOnShowAndDroppedLinesAreNotedWithout
             queued.sender = QString("E%1").arg(entry++);
         }
         lan.queue.current = std::stoi(row);
-        lan.dialog->OnChatMessage(message);
-        lan.dialog->OnChatMessage(message);
+        lan.dialog->Session().OnChatMessage(message);
+        lan.dialog->Session().OnChatMessage(message);
         EXPECT_TRUE(lan.Log().endsWith("PC2 : x\nPC2 : x\n"));
         const auto& entries = lan.queue.entries;
         const int onShow = lan.queue.current;
@@ -409,14 +408,14 @@ TEST(MainWindowTest, HostsHeardBeforeTheOwnNameIsKnownAreListedOnceAndLeave) {
     LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}},
                           FreeUdpPort());
     for (const char* name : {"PC3", "PC1", "PC3", "PC1"}) {
-        dialog.AddPeer(name, "10.0.0.1");
+        dialog.Session().AddPeer(name, "10.0.0.1");
     }
     QStringList seen{RosterOf(dialog)};
-    dialog.CompleteNetworkStart("PC7");
-    dialog.AddPeer("PC1", "10.0.0.1");
+    dialog.Session().CompleteNetworkStart("PC7");
+    dialog.Session().AddPeer("PC1", "10.0.0.1");
     seen << RosterOf(dialog);
-    dialog.RemovePeer("PC1");
-    dialog.RemovePeer("PC3");
+    dialog.Session().RemovePeer("PC1");
+    dialog.Session().RemovePeer("PC3");
     seen << RosterOf(dialog);
     EXPECT_EQ(seen.join(" | ").toStdString(), "PC1, PC3 | *, PC1, PC3 | *");
 }
@@ -424,7 +423,7 @@ TEST(MainWindowTest, HostsHeardBeforeTheOwnNameIsKnownAreListedOnceAndLeave) {
 TEST(MainWindowTest, AFullRosterDropsTheHostHeardFromLeastRecentlyButNeverTheChosenOne) {
     LoopbackWindow lan(true);
     for (int host = 0; host < CTavrinDlg::kMostHosts; ++host) {
-        lan.dialog->AddPeer("H" + std::to_string(1000 + host));
+        lan.dialog->Session().AddPeer("H" + std::to_string(1000 + host));
     }
     lan.dialog->roster->setCurrentIndex(1); // H1000, heard first, is chosen
     // A host that speaks from 127.0.0.3 (+) or leaves; then the hosts listed, the notes that the
@@ -435,8 +434,8 @@ TEST(MainWindowTest, AFullRosterDropsTheHostHeardFromLeastRecentlyButNeverTheCho
           "-H1000 1023 1 0 H1002 H1004", "+Z 1024 1 1 H1002 H1004", "+W 1024 2 1 H1002 H1005"}) {
         HistoryEntry from; // with no address of its own
         from.senderBytes = row.substr(1, row.find(' ') - 1);
-        row[0] == '+' ? lan.dialog->AddPeer(from.senderBytes, "127.0.0.3")
-                      : lan.dialog->RemovePeer(from.senderBytes);
+        row[0] == '+' ? lan.dialog->Session().AddPeer(from.senderBytes, "127.0.0.3")
+                      : lan.dialog->Session().RemovePeer(from.senderBytes);
         EXPECT_EQ(QString("%1 %2 %3 %4 %5 %6")
                       .arg(row.substr(0, row.find(' ')).c_str())
                       .arg(lan.dialog->roster->count() - 1)
@@ -459,7 +458,7 @@ TEST(MainWindowTest, ALineThatComesWhileTheMessageDialogIsOpenStaysUnreadUntilSh
         lan.Receive(Datagram(4, "PC2", "first\r\n"));
         lan.dialog->reading = [&, stepsToIt = stepsToIt] {
             lan.queue.MarkShown(lan.queue.current);
-            lan.dialog->OnChatMessage(message, "127.0.0.3");
+            lan.dialog->Session().OnChatMessage(message, "127.0.0.3");
             if (stepsToIt) {
                 lan.queue.MarkShown(lan.queue.Size() - 1);
             }
@@ -623,8 +622,9 @@ TEST(MainWindowTest, EndedWhileAStartBoxIsUpTheWindowGoesOnceTheBoxHasReturned) 
     struct DeadLink : LoopbackDialog {
         using LoopbackDialog::LoopbackDialog;
         void StartNetwork() override {
-            OpenNetwork(port, "127.255.255.255"); // the kernel refuses, as with no network
-            CompleteNetworkStart("PC7");
+            Session().OpenNetwork(port,
+                                  "127.255.255.255"); // the kernel refuses, as with no network
+            Session().CompleteNetworkStart("PC7");
         }
     };
     MessageQueue queue;
@@ -666,22 +666,22 @@ TEST(MessageDialogTest, StepsSkipsAndRepliesWalkTheQueue) {
     EXPECT_EQ(replyLine->nextInFocusChain()->nextInFocusChain(),
               dialog.findChild<QWidget*>("1010"));
     dialog.show(); // names show as they came
-    EXPECT_EQ(dialog.windowHandle()->title().toStdString(), "Message from PC5 <b>[*]");
+    EXPECT_EQ(dialog.windowHandle()->title().toStdString(), "Message from PC5 <b>[*] (5 of 5)");
     EXPECT_EQ(label->textFormat(), Qt::PlainText);
-    // A button, Enter or Esc, the line typed first; then the sender on show, the reply line
-    // and the senders left; a beep and the reply sent.
+    // A button, Enter or Esc, the line typed first; then the sender on show and its place,
+    // the reply line and the senders left; a beep and the reply sent.
     const std::tuple<QString, QString, std::string, std::string> steps[] = {
-        {"<<", "", "PC5 <b>[*] [12345]", "beep"},
+        {"<<", "", "PC5 <b>[*] (5 of 5) [12345]", "beep"},
         {"Hide", "", "closed [12345]", ""},
         {"Esc", "", "closed [12345]", ""},
-        {"Skip", "", "PC4 [1234]", ""},
-        {">>", "", "PC3 [1234]", ""},
-        {"Skip", "", "PC2 [124]", ""},
-        {">>", "", "PC1 [124]", ""},
-        {">>", "half", "PC1 half [124]", "beep"},
-        {"Skip", "", "PC4 [24]", ""},
-        {">>", "", "PC2 [24]", ""},
-        {"Reply", "no", "PC2 no [24]", "10.0.0.2 no\r\n"},
+        {"Skip", "", "PC4 (4 of 4) [1234]", ""},
+        {">>", "", "PC3 (3 of 4) [1234]", ""},
+        {"Skip", "", "PC2 (2 of 3) [124]", ""},
+        {">>", "", "PC1 (1 of 3) [124]", ""},
+        {">>", "half", "PC1 (1 of 3) half [124]", "beep"},
+        {"Skip", "", "PC4 (2 of 2) [24]", ""},
+        {">>", "", "PC2 (1 of 2) [24]", ""},
+        {"Reply", "no", "PC2 (1 of 2) no [24]", "10.0.0.2 no\r\n"},
         {"Enter", "ok", "PC4 [4]", "10.0.0.2 ok\r\n"},
         {"Reply", "yes", "closed []", "10.0.0.4 yes\r\n"}};
     for (const auto& [action, typed, shown, effect] : steps) {
@@ -702,7 +702,11 @@ TEST(MessageDialogTest, StepsSkipsAndRepliesWalkTheQueue) {
         for (const HistoryEntry& entry : queue.entries) {
             left += entry.GetSender()[2];
         }
-        const QString onShow = (label->text() + " " + replyLine->text()).trimmed();
+        // The title names the line on show, as the label does, and its place.
+        const QString title = dialog.windowHandle()->title();
+        EXPECT_TRUE(!dialog.isVisible() || title.startsWith("Message from " + label->text()));
+        const QString onShow =
+            (title.mid(QString("Message from ").size()) + " " + replyLine->text()).trimmed();
         EXPECT_EQ(((dialog.isVisible() ? onShow : "closed") + " [" + left + "]").toStdString(),
                   shown);
         EXPECT_EQ(((tones.Requests().size() > beeps ? "beep" : "") + replies).toStdString(),
