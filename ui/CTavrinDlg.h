@@ -45,8 +45,8 @@ class WindowMenus;
 /// The program's one main window: chat log, roster, message line and its
 /// buttons, living mostly hidden behind the notification-area icon. It shows
 /// the running copy (a ChatSession it owns) and hands it what the person does.
-/// Its controls are made when it is first shown: a copy that stays in the tray
-/// never lays out text or loads a font. UI thread only.
+/// Behind a tray its controls are made when it is first shown: a copy that
+/// stays in the tray never lays out text or loads a font. UI thread only.
 class CTavrinDlg : public QDialog, public SessionView {
     Q_OBJECT
 
@@ -138,7 +138,7 @@ public:
     void EndRequested() override;
 
     // Members, in the order of the design.
-    QComboBox* roster = nullptr; // null until the window is first shown
+    QComboBox* roster = nullptr; // null until the controls are made
     QString messageText;
     LogText logText;
     AutoProxyLink* autoProxy = nullptr;
