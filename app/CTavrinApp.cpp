@@ -140,7 +140,8 @@ int CTavrinApp::InitInstance(int argc, char** argv, MessageQueue& queue) {
                                            .instanceLock = instanceLock.get(),
                                            .openUrl = {},
                                            .lookUpAddress = {},
-                                           .historyFolder = HistoryFolder()});
+                                           .historyFolder = HistoryFolder(),
+                                           .desktopBus = {}});
     SignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &SignalWatcher::TerminationRequested, &dialog,
                      &CTavrinDlg::EndSession);

@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
                                  .instanceLock = nullptr,
                                  .openUrl = {},
                                  .lookUpAddress = {},
-                                 .historyFolder = {}});
+                                 .historyFolder = {},
+                                 .desktopBus = {}});
     dialog.presence->timer.stop();
     dialog.networkStarting = true; // shown as the user sees it, with no network
     dialog.show();

@@ -12,7 +12,8 @@ LoopbackRig::LoopbackRig(int port, std::string ownName, bool onScreen,
                                                                    .instanceLock = nullptr,
                                                                    .openUrl = {},
                                                                    .lookUpAddress = {},
-                                                                   .historyFolder = historyFolder},
+                                                                   .historyFolder = historyFolder,
+                                                                   .desktopBus = {}},
                                               port, std::move(ownName), std::move(decorate))) {}
 
 } // namespace kestrane::bench

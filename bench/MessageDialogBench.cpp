@@ -7,6 +7,7 @@
 #include "chat/ChatSender.h"
 #include "core/unread/HistoryEntry.h"
 #include "core/unread/MessageQueue.h"
+#include "core/unread/UnreadLines.h"
 #include "platform/ToneSink.h"
 #include "ui/CMessageDlg.h"
 
@@ -66,7 +67,7 @@ struct Case {
     void TimeOpen() {
         const auto start = Clock::now();
         queue.current = queue.Size() - 1;
-        kestrane::CMessageDlg opened(queue, tones, SendNothing);
+        kestrane::CMessageDlg opened(queue, unread, tones, SendNothing);
         opened.show();
         QCoreApplication::processEvents();
         opened.hide();
@@ -77,7 +78,7 @@ struct Case {
     void TimeSkip(int index, std::vector<double>& samples) {
         if (!dialog) {
             queue.current = queue.Size() - 1;
-            dialog = std::make_unique<kestrane::CMessageDlg>(queue, tones, SendNothing);
+            dialog = std::make_unique<kestrane::CMessageDlg>(queue, unread, tones, SendNothing);
             dialog->show();
             QCoreApplication::processEvents();
         }
@@ -90,6 +91,7 @@ struct Case {
     }
 
     kestrane::MessageQueue queue;
+    kestrane::UnreadLines unread{queue, {}};
     SilentToneSink tones;
     std::unique_ptr<kestrane::CMessageDlg> dialog;
     int nextNumber;

@@ -3,6 +3,7 @@
 #include "core/NetworkText.h"
 #include "core/unread/HistoryEntry.h"
 #include "core/unread/MessageQueue.h"
+#include "core/unread/UnreadLines.h"
 #include "platform/ToneSink.h"
 #include "res/DialogTemplate.h"
 #include "ui/DialogBuilder.h"
@@ -49,9 +50,10 @@ QString PlainTitle(QString title) {
 
 } // namespace
 
-CMessageDlg::CMessageDlg(MessageQueue& messageQueue, ToneSink& toneSink, ReplySender replySender,
-                         QWidget* parent)
-    : QDialog(parent), queue(messageQueue), tones(toneSink), sendReply(std::move(replySender)) {
+CMessageDlg::CMessageDlg(MessageQueue& messageQueue, UnreadLines& unreadLines, ToneSink& toneSink,
+                         ReplySender replySender, QWidget* parent)
+    : QDialog(parent), queue(messageQueue), unread(unreadLines), tones(toneSink),
+      sendReply(std::move(replySender)) {
     DialogBuilder::Build(*this, *FindDialogTemplate(IDD_MESSAGE_DIALOG));
     setWindowIcon(ResourceIcons::WindowIcon());
     prevButton = Control<QPushButton>(*this, IDC_NEWER);
@@ -119,7 +121,7 @@ void CMessageDlg::ShowEntry() {
     const HistoryEntry& entry = queue.entries[static_cast<std::size_t>(queue.current)];
     senderText = OneLineText(entry.GetSender());
     messageBody = entry.GetText();
-    queue.MarkShown(queue.current);
+    unread.Shown(queue.current);
     replyText.clear();
     WriteControls();
     ShowPlace();

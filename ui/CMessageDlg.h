@@ -17,6 +17,7 @@ namespace kestrane {
 class HistoryEntry;
 class MessageQueue;
 class ToneSink;
+class UnreadLines;
 
 /// The unread-message dialog: shows the queue's entry at `current` and lets the
 /// user step through the queue, skip the entry or answer its sender.
@@ -25,15 +26,16 @@ class ToneSink;
 /// queue, so lines the main window appends while it is open (they go to the
 /// end, and a full queue drops another entry than the one on show, moving
 /// `current` with it) cannot invalidate what it shows. Opening and each action touch one
-/// entry, whatever the queue's length. Does not own the queue, the tone sink
-/// or the reply sender. UI thread only.
+/// entry, whatever the queue's length. An entry on show is seen (UnreadLines).
+/// Does not own the queue, the unread lines, the tone sink or the reply
+/// sender. UI thread only.
 class CMessageDlg : public QDialog {
 public:
     /// Sends a reply (CR LF already appended) to the sender of `entry`.
     using ReplySender = std::function<SendResult(const HistoryEntry& entry, const QString& text)>;
 
     /// Opens on `queue.current`, which the opener sets to the entry to show.
-    CMessageDlg(MessageQueue& queue, ToneSink& tones, ReplySender sendReply,
+    CMessageDlg(MessageQueue& queue, UnreadLines& unread, ToneSink& tones, ReplySender sendReply,
                 QWidget* parent = nullptr);
 
     /// Runs modally; returns Rejected at once when `current` names no entry.
@@ -83,6 +85,7 @@ private:
     void ReportUnsent(SendResult result);
 
     MessageQueue& queue;
+    UnreadLines& unread;
     ToneSink& tones;
     ReplySender sendReply;
     QLabel* senderLabel = nullptr;

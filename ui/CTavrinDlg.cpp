@@ -8,27 +8,26 @@
 #include "core/roster/HostRoster.h"
 #include "core/unread/HistoryEntry.h"
 #include "core/unread/MessageQueue.h"
+#include "core/unread/UnreadLines.h"
 #include "platform/MessageBox.h"
 #include "res/DialogTemplate.h"
 #include "ui/AutoProxyLink.h"
 #include "ui/CMessageDlg.h"
+#include "ui/CloseChoice.h"
 #include "ui/DialogBuilder.h"
 #include "ui/FileOffers.h"
-#include "ui/LogControl.h"
-#include "ui/LogMarks.h"
+#include "ui/LogPane.h"
 #include "ui/ResourceIcons.h"
 #include "ui/RosterBox.h"
 #include "ui/ToolWindows.h"
 #include "ui/TrayIcon.h"
 #include "ui/WindowMenus.h"
-#include "ui/accessibility/Accessibility.h"
 #include "ui/alerts/AlertSettings.h"
 #include "ui/alerts/LineAlerts.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateTime>
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QKeyEvent>
@@ -79,7 +78,6 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
         services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     }
     mainDialog = this;
-    logMarks = std::make_unique<LogMarks>(logText);
     session = std::make_unique<ChatSession>(
         ChatSession::Services{.view = *this,
                               .queue = services.queue,
@@ -88,6 +86,10 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
                               .lookUpAddress = services.lookUpAddress,
                               .historyFolder = services.historyFolder});
     tools = std::make_unique<ToolWindows>(*this, *session, services.openUrl);
+    logPane = std::make_unique<LogPane>(
+        logText, LogPane::Hooks{
+                     .sendAgain = [this](std::uint64_t line) { session->Lines().SendAgain(line); },
+                     .addItems = [this](QMenu& menu) { menus->AddItems(menu); }});
     MakeParts();
     setWindowTitle(QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption));
     setWindowIcon(icon);
@@ -111,9 +113,7 @@ void CTavrinDlg::MakeControls() {
     setWindowTitle(title);
     roster = Control<QComboBox>(*this, IDC_ROSTER);
     messageLine = Control<QLineEdit>(*this, IDC_MESSAGE);
-    logView = Control<QPlainTextEdit>(*this, IDC_LOG);
-    logControl = std::make_unique<LogControl>(*logView);
-    logMarks->Show(*logView);
+    logPane->Show(*Control<QPlainTextEdit>(*this, IDC_LOG));
     rosterBox = new RosterBox(*roster, session->Hosts());
     ConnectControls();
     if (session->NetworkStarted()) {
@@ -125,30 +125,38 @@ void CTavrinDlg::MakeControls() {
 
 void CTavrinDlg::MakeParts() {
     alertSettings = std::make_unique<AlertSettings>();
-    notifications = std::make_unique<DesktopNotifications>();
+    notifications = std::make_unique<DesktopNotifications>(
+        services.desktopBus.value_or(QDBusConnection::sessionBus()));
+    UnreadLines& unread = session->Unread();
     presence = std::make_unique<TrayPresence>(
-        *this, services.tray, services.tones, services.queue,
-        TrayPresence::Hooks{
-            .readLines = [this] { RunMessageDialog(); },
-            .offersWaiting = [this] { return offers->WaitingCount() > 0; },
-            .showOffers = [this] { offers->OpenTransfers(false); },
-            .muted = [this] { return alertSettings->Muted(); },
-            .linesRead = [this](bool all) { all ? alerts->AllRead() : alerts->QueueRead(); },
-            .showMenu = [this] { menus->ShowTrayMenu(*this); }});
+        *this, services.tray, services.tones, services.queue, unread,
+        TrayPresence::Hooks{.readLines = [this] { RunMessageDialog(); },
+                            .offersWaiting = [this] { return offers->WaitingCount() > 0; },
+                            .showOffers = [this] { offers->OpenTransfers(false); },
+                            .muted = [this] { return alertSettings->Muted(); },
+                            .showMenu = [this] { menus->ShowTrayMenu(); }});
     alerts = std::make_unique<LineAlerts>(
-        *this, services.queue, *alertSettings, *notifications,
+        *this, services.queue, unread, *alertSettings, *notifications,
         LineAlerts::Hooks{.readLine = [this](int index) { presence->ReadLine(index); },
                           .open = [this] { ComeForward(); },
                           .reply = [this](const HistoryEntry& entry,
                                           const QString& text) { return SendReply(entry, text); },
                           .note = [this](const QString& note) { session->Note(note); }});
+    unread.FollowChanges([this, &unread] {
+        presence->ShowUnread();
+        alerts->UnreadChanged();
+        menus->ShowWaiting(unread.Count(), services.queue.Size());
+    });
     menus = std::make_unique<WindowMenus>(
         *alertSettings,
-        WindowMenus::Items{.readUnread = [this] { ReadUnreadLines(); },
+        WindowMenus::Items{.readUnread = [this] { presence->ReadUnreadLines(); },
+                           .readQueued = [this] { presence->ReadLine(services.queue.Size() - 1); },
                            .network = [this] { OnNetwork(); },
                            .networkReady = [this] { return session->Networks() != nullptr; },
                            .about = [this] { OnSysCommand(IDM_ABOUTBOX); },
-                           .open = [this] { ComeForward(); }});
+                           .open = [this] { ComeForward(); },
+                           .quit = [this] { reject(); }});
+    services.tray.SetStatusNotifierMenu(&menus->TrayMenu());
     offers = std::make_unique<FileOffers>(
         *this, session->OwnName(), *presence,
         FileOffers::Hooks{.chosenHost = [this] { return ChosenRecipient(); },
@@ -188,12 +196,10 @@ void CTavrinDlg::ConnectControls() {
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this),
             &QShortcut::activated, this, &CTavrinDlg::OnNetwork);
     connect(new QShortcut(WindowMenus::kReadUnreadKey, this), &QShortcut::activated, this,
-            &CTavrinDlg::ReadUnreadLines);
+            [this] { presence->ReadUnreadLines(); });
     // Files dropped anywhere on the window are offered to the chosen host.
     setAcceptDrops(true);
-    logView->viewport()->installEventFilter(this);
-    logView->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(logView, &QWidget::customContextMenuRequested, this, &CTavrinDlg::ShowLogMenu);
+    logPane->View()->viewport()->installEventFilter(this);
     // Esc is seen before any control acts on it.
     installEventFilter(this);
     for (QWidget* child : findChildren<QWidget*>()) {
@@ -236,30 +242,29 @@ void CTavrinDlg::StartNetwork() {
 
 std::uint64_t CTavrinDlg::Log(const QString& text, Stamp stamp) {
     ReadControls(); // a half-typed line survives the write below
-    const std::uint64_t line = logText.NextLineNumber();
-    logText += text;
-    if (stamp != Stamp::None) {
-        logMarks->SetTime(line, QDateTime::currentDateTime(), stamp == Stamp::Sent);
-    }
+    const std::uint64_t line = logPane->Append(text, stamp);
     WriteControls();
     return line;
 }
 
 void CTavrinDlg::SetMark(std::uint64_t logLine, LineLook look, const QString& words) {
-    logMarks->Set(logLine, look, words);
+    logPane->SetMark(logLine, look, words);
 }
 
 void CTavrinDlg::LineQueued(const HistoryEntry& entry) {
     if (messageDialog != nullptr) {
         messageDialog->ShowPlace();
     }
-    const bool looking = presence->Looking();
-    presence->NoteUnread(true);
-    alerts->LineQueued(entry, looking);
+    presence->NoteLine(entry.seen);
+    alerts->LineQueued(entry);
 }
 
-void CTavrinDlg::UnreadRestored(int lines) {
-    presence->NoteRestored(lines);
+bool CTavrinDlg::PersonLooking() const {
+    return presence->Looking();
+}
+
+void CTavrinDlg::UnreadRestored(int) {
+    alerts->LinesRestored();
 }
 
 void CTavrinDlg::OfferArrived() {
@@ -311,7 +316,7 @@ int CTavrinDlg::DoModal() {
     // With a notification area the window starts behind its icon and is not
     // shown at all: the network starts as the first show would start it.
     if (services.tray.IsAvailable()) {
-        StartNetworkOnce();
+        StartBehindIcon();
     } else {
         show();
     }
@@ -325,6 +330,11 @@ int CTavrinDlg::DoModal() {
     // Also when the loop ended because the application quits (end of session).
     DestroyWindow();
     return result();
+}
+
+void CTavrinDlg::StartBehindIcon() {
+    presence->StartBehindIcon();
+    StartNetworkOnce();
 }
 
 void CTavrinDlg::EndSession() {
@@ -384,8 +394,16 @@ void CTavrinDlg::done(int result) {
 
 void CTavrinDlg::closeEvent(QCloseEvent* event) {
     // The dialog ends (and hides) through reject(); a refused close leaves it be.
+    // Behind a tray the person may rather keep the program running there.
     event->ignore();
-    reject();
+    const CloseChoice::Answer answer = services.tray.IsAvailable() && !endingSession
+                                           ? menus->CloseButton().Decide(*this)
+                                           : CloseChoice::Answer::Quit;
+    if (answer == CloseChoice::Answer::Hide) {
+        HideToTray();
+    } else if (answer == CloseChoice::Answer::Quit) {
+        reject();
+    }
 }
 
 Recipient CTavrinDlg::ChosenRecipient() const {
@@ -397,7 +415,7 @@ void CTavrinDlg::ReadControls() {
         return; // nothing shown yet: the members are all there is
     }
     messageText = messageLine->text();
-    logControl->Read(logText);
+    logPane->Read();
 }
 
 void CTavrinDlg::WriteControls() {
@@ -408,12 +426,12 @@ void CTavrinDlg::WriteControls() {
     if (messageLine->text() != messageText) {
         messageLine->setText(messageText);
     }
-    logControl->Write(logText);
+    logPane->Write();
 }
 
 void CTavrinDlg::RunMessageDialog() {
     CMessageDlg dialog(
-        services.queue, services.tones,
+        services.queue, session->Unread(), services.tones,
         [this](const HistoryEntry& entry, const QString& text) { return SendReply(entry, text); },
         nullptr);
     messageDialog = &dialog;
@@ -425,27 +443,6 @@ void CTavrinDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menus->AddItems(menu);
     menu.exec(event->globalPos());
-}
-
-void CTavrinDlg::ShowLogMenu(const QPoint& position) {
-    std::unique_ptr<QMenu> menu(logView->createStandardContextMenu(position));
-    if (const std::optional<std::uint64_t> line = logMarks->LineAt(position);
-        line && (logMarks->LookOf(*line) == LineLook::NotDelivered ||
-                 logMarks->LookOf(*line) == LineLook::Partly)) {
-        menu->insertAction(
-            menu->actions().value(0),
-            menu->addAction(QStringLiteral("Send &again"), this,
-                            [this, line = *line] { session->Lines().SendAgain(line); }));
-        menu->insertSeparator(menu->actions().value(1));
-    }
-    menus->AddItems(*menu);
-    menu->exec(logView->viewport()->mapToGlobal(position));
-}
-
-void CTavrinDlg::ReadUnreadLines() {
-    if (!presence->ReadUnreadLines()) {
-        Accessibility::Announce(*this, QStringLiteral("No unread lines"));
-    }
 }
 
 bool CTavrinDlg::eventFilter(QObject* watched, QEvent* event) {

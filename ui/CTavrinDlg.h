@@ -5,9 +5,11 @@
 #include "core/roster/HostRoster.h"
 #include "core/session/ChatSession.h"
 #include "core/session/SessionView.h"
+#include "ui/LogPane.h"
 #include "ui/LogText.h"
 #include "ui/TrayPresence.h"
 
+#include <QDBusConnection>
 #include <QDialog>
 #include <QIcon>
 #include <QString>
@@ -19,7 +21,6 @@
 
 class QComboBox;
 class QLineEdit;
-class QPlainTextEdit;
 class QUrl;
 
 namespace kestrane {
@@ -31,7 +32,6 @@ class DesktopNotifications;
 class FileOffers;
 class HistoryEntry;
 class LineAlerts;
-class LogControl;
 class LogMarks;
 class MessageQueue;
 class RosterBox;
@@ -64,6 +64,8 @@ public:
         std::function<std::optional<std::string>(const std::string& name)> lookUpAddress;
         /// Where the history is kept; empty: no history.
         QString historyFolder;
+        /// The bus of the desktop's notification service; none: the session bus.
+        std::optional<QDBusConnection> desktopBus;
     };
 
     using Recipient = kestrane::Recipient;
@@ -82,6 +84,9 @@ public:
     /// can hold it) and runs until the dialog ends, then destroys the window;
     /// returns the dialog's result.
     int DoModal();
+    /// Starts the network with the window behind the tray's icon, never shown
+    /// until the person asks for it (DoModal, where a tray exists).
+    void StartBehindIcon();
     /// Ends the dialog whatever holds it (termination signal, end of the
     /// session): open modal dialogs and menus of the program end first, and
     /// the window goes only once the event loops they ran have returned, so
@@ -112,8 +117,9 @@ public:
     void OnHistory();
     /// Opens the Network view.
     void OnNetwork();
+    WindowMenus& Menus() { return *menus; }
     /// The marks on the log's lines sent.
-    const LogMarks& Marks() const { return *logMarks; }
+    const LogMarks& Marks() const { return logPane->Marks(); }
     void OnSysCommand(unsigned id);
     void HideToTray();
 
@@ -131,6 +137,7 @@ public:
     // What the session shows.
     std::uint64_t Log(const QString& text, Stamp stamp) override;
     void SetMark(std::uint64_t logLine, LineLook look, const QString& words) override;
+    bool PersonLooking() const override;
     void LineQueued(const HistoryEntry& entry) override;
     void UnreadRestored(int lines) override;
     void OfferArrived() override;
@@ -175,17 +182,12 @@ private:
     void ConnectControls();
     /// Who the roster names; nobody while the window was never shown.
     Recipient ChosenRecipient() const;
-    /// Opens the message dialog on the unread lines, from the keyboard.
-    void ReadUnreadLines();
-    void ShowLogMenu(const QPoint& position);
 
     Services services;
     /// The running copy; made before the parts of the window that use it.
     std::unique_ptr<ChatSession> session;
     QLineEdit* messageLine = nullptr;
-    QPlainTextEdit* logView = nullptr;
-    std::unique_ptr<LogControl> logControl;
-    std::unique_ptr<LogMarks> logMarks;
+    std::unique_ptr<LogPane> logPane;
     std::unique_ptr<WindowMenus> menus;
     std::unique_ptr<ToolWindows> tools;
     RosterBox* rosterBox = nullptr;       // owned by the roster box (Qt parent)

@@ -154,7 +154,7 @@ void FileOffers::AlertOffer() {
         QApplication::alert(&window);
         return;
     }
-    presence.NoteUnread(false);
+    presence.NoteOffer();
 }
 
 } // namespace kestrane

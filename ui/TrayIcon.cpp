@@ -3,6 +3,8 @@
 #include "res/DialogTemplate.h"
 #include "ui/ResourceIcons.h"
 
+#include <QDBusInterface>
+
 namespace kestrane {
 namespace {
 
@@ -41,6 +43,23 @@ bool TrayIcon::IsAvailable() const {
         availabilityKnown.setRemainingTime(kAvailabilityLifetimeMs);
     }
     return available;
+}
+
+bool TrayIcon::UsesStatusNotifier() const {
+    if (!statusNotifier) {
+        QDBusInterface watcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                               QStringLiteral("/StatusNotifierWatcher"),
+                               QStringLiteral("org.kde.StatusNotifierWatcher"));
+        statusNotifier =
+            watcher.isValid() && watcher.property("IsStatusNotifierHostRegistered").toBool();
+    }
+    return *statusNotifier;
+}
+
+void TrayIcon::SetStatusNotifierMenu(QMenu* menu) {
+    if (UsesStatusNotifier()) {
+        icon.setContextMenu(menu);
+    }
 }
 
 bool TrayIcon::Notify(TrayOperation operation, int id, int iconId, const char* tip) {

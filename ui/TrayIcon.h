@@ -2,6 +2,9 @@
 
 #include <QDeadlineTimer>
 #include <QSystemTrayIcon>
+#include <optional>
+
+class QMenu;
 
 namespace kestrane {
 
@@ -12,8 +15,9 @@ inline constexpr const char* TRAY_TIP = "Kestrane";
 
 enum class TrayOperation { Add, Modify, Delete };
 
-/// The program's one notification-area icon over QSystemTrayIcon, with no
-/// context menu, so a right click reaches the program as `Context`.
+/// The program's one notification-area icon over QSystemTrayIcon. An XEmbed
+/// tray's right click reaches the program as `Context`; a StatusNotifierItem
+/// panel opens the icon's menu itself, so there the icon has one.
 /// Remembers what it shows, so tests can observe it without a tray.
 /// UI thread only.
 class TrayIcon {
@@ -26,6 +30,12 @@ public:
     /// Whether the desktop has a notification area, as it was within the last
     /// second. Overridden in tests.
     virtual bool IsAvailable() const;
+    /// Whether the icon goes to a StatusNotifierItem panel, which opens the
+    /// icon's menu on a right click; asked of the session bus once, as Qt
+    /// does. Overridden in tests.
+    virtual bool UsesStatusNotifier() const;
+    /// The menu a StatusNotifierItem panel opens; none elsewhere. Not owned.
+    void SetStatusNotifierMenu(QMenu* menu);
 
     /// Adds, changes or removes the icon with `iconId` (0: none) and `tip`
     /// (null: none; cut to 63 characters). A change or removal of an icon
@@ -52,6 +62,7 @@ private:
     QSystemTrayIcon icon;
     mutable bool available = false;
     mutable QDeadlineTimer availabilityKnown; // expired: ask Qt again
+    mutable std::optional<bool> statusNotifier;
     void ShowTip();
 
     bool added = false;

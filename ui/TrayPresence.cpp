@@ -1,9 +1,12 @@
 #include "ui/TrayPresence.h"
 
+#include "core/unread/HistoryEntry.h"
 #include "core/unread/MessageQueue.h"
+#include "core/unread/UnreadLines.h"
 #include "platform/ToneSink.h"
 #include "res/DialogTemplate.h"
 #include "ui/TrayIcon.h"
+#include "ui/accessibility/Accessibility.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -22,8 +25,8 @@ const std::vector<Tone> kChime{{300, 100}, {500, 100}, {800, 100}};
 } // namespace
 
 TrayPresence::TrayPresence(QDialog& mainWindow, TrayIcon& trayIcon, ToneSink& toneSink,
-                           MessageQueue& messageQueue, Hooks clickHooks)
-    : window(mainWindow), tray(trayIcon), tones(toneSink), queue(messageQueue),
+                           MessageQueue& messageQueue, UnreadLines& unreadLines, Hooks clickHooks)
+    : window(mainWindow), tray(trayIcon), tones(toneSink), queue(messageQueue), unread(unreadLines),
       hooks(std::move(clickHooks)) {
     timer.setInterval(kTickMilliseconds);
     QObject::connect(&timer, &QTimer::timeout, &window, [this] { OnTimer(); });
@@ -56,12 +59,7 @@ void TrayPresence::Stop() {
     TrayRemove(tray);
 }
 
-void TrayPresence::NoteUnread(bool line) {
-    const bool looking = Looking();
-    if (line && !looking) {
-        // Counted, not taken from the queue's length, which stops at its bound.
-        ++unreadCount;
-    }
+void TrayPresence::NoteLine(bool looking) {
     if ((hidden || readingMessages) && !hooks.muted()) {
         tones.Play(kChime);
     }
@@ -69,21 +67,30 @@ void TrayPresence::NoteUnread(bool line) {
     if (!looking && (!hidden || !tray.IsAvailable())) {
         QApplication::alert(&window);
     }
-    unreadPending = true;
-    if (!looking) {
-        ShowUnreadCount();
-    }
-    if (hidden && !stopped && !timer.isActive()) {
-        timer.start();
-    }
 }
 
-void TrayPresence::NoteRestored(int lines) {
-    unreadCount += lines;
-    unreadPending = true;
-    restoredUnread = hideOnFirstTick;
-    ShowUnreadCount();
-    if (hidden && !stopped && !timer.isActive()) {
+void TrayPresence::NoteOffer() {
+    if (!hooks.muted()) {
+        tones.Play(kChime);
+    }
+    offerPending = true;
+    ShowUnread();
+}
+
+void TrayPresence::ShowUnread() {
+    const bool wasPending = unreadPending;
+    const int count = unread.Count();
+    unreadPending = count > 0 || offerPending;
+    const QString title = QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption);
+    window.setWindowTitle(count > 0 ? QStringLiteral("%1 (%2 unread)").arg(title).arg(count)
+                                    : title);
+    const int newest = unread.Newest();
+    tray.ShowWaiting(count, newest >= 0 ? queue.entries[static_cast<std::size_t>(newest)].sender
+                                        : QString());
+    if (wasPending && !unreadPending && !readingMessages) {
+        TraySetNormal(tray); // a blink may have left the other icon up
+    }
+    if (hidden && unreadPending && !stopped && !timer.isActive()) {
         timer.start();
     }
 }
@@ -92,18 +99,14 @@ void TrayPresence::HideToTray() {
     TraySetNormal(tray);
     LeaveScreen();
     hidden = true;
-    SetAllRead();
+    // What came while the window was up but not looked at stays unread.
+    ShowUnread();
 }
 
 void TrayPresence::OnTimer() {
     if (hideOnFirstTick) {
         hideOnFirstTick = false;
-        const int restored = restoredUnread ? unreadCount : 0;
         HideToTray();
-        if (restored > 0) {
-            unreadCount = restored;
-            unreadPending = true;
-        }
         if (!trayIconAdded) {
             trayIconAdded = true;
             TrayAdd(tray);
@@ -111,7 +114,6 @@ void TrayPresence::OnTimer() {
     }
     if (hidden && unreadPending) {
         TrayBlink(tray);
-        ShowUnreadCount();
     } else if (!hideOnFirstTick) {
         // Idle in the tray: no tick until a line makes the icon blink.
         timer.stop();
@@ -119,14 +121,18 @@ void TrayPresence::OnTimer() {
 }
 
 void TrayPresence::OnWindowActivated() {
-    // The lines are in the log before the person's eyes; the unread flag stays
-    // as a left click would leave it to the tray.
-    // Not while the start settles: a window manager may focus the window it maps
-    // before the program minimizes it, and restored lines must stay counted.
-    if (!hideOnFirstTick && Looking() && unreadCount > 0) {
-        unreadCount = 0;
-        ShowUnreadCount();
-        hooks.linesRead(true);
+    // Not while the start settles: a window manager may focus the window it
+    // maps before the program minimizes it, unseen.
+    if (!hideOnFirstTick) {
+        SeeIfLooking();
+    }
+}
+
+void TrayPresence::SeeIfLooking() {
+    if (Looking()) {
+        offerPending = false;
+        unread.LogSeen();
+        ShowUnread();
     }
 }
 
@@ -135,8 +141,10 @@ bool TrayPresence::Looking() const {
            window.isActiveWindow();
 }
 
-bool TrayPresence::ReadUnreadLines() {
-    return ReadLine(queue.Size() - 1);
+void TrayPresence::ReadUnreadLines() {
+    if (!ReadLine(unread.Newest())) {
+        Accessibility::Announce(window, QStringLiteral("No unread lines"));
+    }
 }
 
 bool TrayPresence::ReadLine(int index) {
@@ -177,7 +185,10 @@ void TrayPresence::OnTrayLeftClick() {
     // Last, so the keyboard goes to the window the person asked for.
     BringToFront();
     TraySetNormal(tray);
-    SetAllRead();
+    offerPending = false;
+    // The lines are seen once the window is active (at once when it was).
+    SeeIfLooking();
+    ShowUnread();
 }
 
 void TrayPresence::ComeForward() {
@@ -223,26 +234,9 @@ void TrayPresence::ReadLineAt(int index) {
         hooks.readLines();
     }
     readingMessages = false;
-    unreadCount = queue.Unseen();
-    unreadPending = unreadCount > 0;
-    ShowUnreadCount();
-    hooks.linesRead(false);
-}
-
-void TrayPresence::SetAllRead() {
-    unreadPending = false;
-    unreadCount = 0;
-    ShowUnreadCount();
-    hooks.linesRead(true);
-}
-
-void TrayPresence::ShowUnreadCount() {
-    const QString title = QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption);
-    const int unread = unreadPending ? unreadCount : 0;
-    window.setWindowTitle(unread > 0 ? QStringLiteral("%1 (%2 unread)").arg(title).arg(unread)
-                                     : title);
-    tray.ShowWaiting(unread,
-                     unread > 0 && queue.Size() > 0 ? queue.entries.back().sender : QString());
+    // Back in a window that stayed in front, the person sees its log again.
+    SeeIfLooking();
+    ShowUnread();
 }
 
 void TrayPresence::OnWindowStateChange(bool byUser) {
@@ -257,14 +251,20 @@ void TrayPresence::OnWindowStateChange(bool byUser) {
 
 void TrayPresence::OnRestored() {
     // Without a notification area the taskbar is the way back: restoring the
-    // minimized window counts as the left click, and opens the newest unread
-    // line as the right click does, once the restore is done.
-    const bool unread = unreadPending && queue.Size() > 0;
+    // minimized window counts as the left click, and opens the newest unseen
+    // line as the right click does, once the restore is done. The log is seen
+    // when the dialog is over, not under it.
+    const bool unseen = unread.Newest() >= 0 && !readingMessages;
+    readingMessages = readingMessages || unseen;
     OnTrayLeftClick();
-    if (unread && !readingMessages) {
-        readingMessages = true;
+    if (unseen) {
         QMetaObject::invokeMethod(
-            &window, [this] { ReadLineAt(queue.Size() - 1); }, Qt::QueuedConnection);
+            &window,
+            [this] {
+                const int newest = unread.Newest();
+                ReadLineAt(newest >= 0 ? newest : queue.Size() - 1);
+            },
+            Qt::QueuedConnection);
     }
 }
 

@@ -11,12 +11,14 @@ namespace kestrane {
 class MessageQueue;
 class ToneSink;
 class TrayIcon;
+class UnreadLines;
 
 /// Where the main window is for the person: on the screen, or hidden behind
-/// the notification-area icon (minimized on a desktop without one); whether
-/// lines wait unread, which the icon's blinking, the chime and the title's
-/// count tell; and what clicks on the icon do. Does not own the window, the
-/// icon, the tones or the queue. UI thread only.
+/// the notification-area icon (minimized on a desktop without one); the
+/// icon's blinking, the chime and the title's count, which tell of what waits
+/// unseen (UnreadLines decides which lines) and of offers that came while
+/// hidden; and what clicks on the icon do. Does not own the window, the icon,
+/// the tones, the queue or the unread lines. UI thread only.
 class TrayPresence {
 public:
     /// What the clicks reach beyond the window.
@@ -30,40 +32,39 @@ public:
         std::function<void()> showOffers;
         /// The person asked for no tones.
         std::function<bool()> muted = [] { return false; };
-        /// The person saw the lines that came: every line when `all`, else
-        /// those the message dialog showed.
-        std::function<void(bool all)> linesRead = [](bool) {};
         /// A right click on the icon found nothing to read: the icon's menu.
         std::function<void()> showMenu = [] {};
     };
 
     /// Starts the ticks: the first puts the window in the tray.
     TrayPresence(QDialog& window, TrayIcon& tray, ToneSink& tones, MessageQueue& queue,
-                 Hooks hooks);
+                 UnreadLines& unread, Hooks hooks);
     TrayPresence(const TrayPresence&) = delete;
     TrayPresence& operator=(const TrayPresence&) = delete;
 
+    /// The window starts behind the icon without being shown.
+    void StartBehindIcon() { hidden = true; }
     /// The network has started: the icon is added, and the window leaves the
     /// screen unless the first tick has passed.
     void OnNetworkStarted();
     /// The window is being destroyed: no more ticks, the icon goes.
     void Stop();
-    /// Something came for the person (a line when `line`, else an offer): while
-    /// hidden it chimes and the icon blinks; a line counts as unread.
-    void NoteUnread(bool line);
-    /// Lines left unread when the program last ended are queued again: the
-    /// icon blinks for them, without a chime.
-    void NoteRestored(int lines);
+    /// A line came, seen at once when `looking`: while hidden it chimes, and
+    /// the icon blinks while it is unseen.
+    void NoteLine(bool looking);
+    /// Offers came while hidden: a chime, and the icon blinks until the window is back.
+    void NoteOffer();
+    /// What is unread changed: the flag, the title, the tip and the blinking follow.
+    void ShowUnread();
     void HideToTray();
     /// Shows the window as a left click on the icon does.
     void ComeForward();
     void OnTimer();
     /// The window became the active one: the person sees what came.
     void OnWindowActivated();
-    /// From the keyboard: opens the message dialog on the newest queued line,
-    /// as the right click does. False when no line is queued or the dialog is
-    /// open already.
-    bool ReadUnreadLines();
+    /// From the keyboard or a menu: opens the message dialog on the newest
+    /// unseen line, or says there is none (to a screen reader too).
+    void ReadUnreadLines();
     /// Opens the message dialog on the queue's entry at `index`, as the right
     /// click does on the newest; false when the dialog is open already.
     bool ReadLine(int index);
@@ -82,7 +83,7 @@ public:
     bool unreadPending = false;
     bool trayIconAdded = false;
     bool hideOnFirstTick = true;
-    bool restoredUnread = false; // restored lines stay unread when the first tick hides the window
+    bool offerPending = false; // offers came while hidden, and the window was not back since
 
     /// Ticks every 500 ms from construction until the first tick has put the
     /// window in the tray, then only while the icon blinks.
@@ -94,12 +95,10 @@ private:
     /// Without a notification area: the user restored the minimized window.
     void OnRestored();
     /// Shows the queued line at `index` in the message dialog; when the user is
-    /// done with it, the lines it did not show (they came meanwhile) stay unread.
+    /// done with it, the lines it did not show stay unread.
     void ReadLineAt(int index);
-    /// The user has seen what came: no unread line, the title says so.
-    void SetAllRead();
-    /// The title and the icon's tip count the lines that came since the user last looked.
-    void ShowUnreadCount();
+    /// The person has the window before them: the log's lines and the offers are seen.
+    void SeeIfLooking();
     void ShowOnScreen();
     void BringToFront();
 
@@ -107,9 +106,9 @@ private:
     TrayIcon& tray;
     ToneSink& tones;
     MessageQueue& queue;
+    UnreadLines& unread;
     Hooks hooks;
     bool stopped = false;
-    int unreadCount = 0;          // lines queued since the user last looked
     bool readingMessages = false; // the message dialog is open or about to open
 };
 

@@ -41,7 +41,7 @@ public:
     std::int64_t Sent(const std::string& host, const std::string& address, const QString& line,
                       const std::string& receiptId, HistoryRecord::Delivery delivery);
     void DeliveryChanged(std::int64_t id, HistoryRecord::Delivery delivery, bool inOutbox);
-    /// The line left the unread queue.
+    /// The person saw the line, or it left the unread queue unseen.
     void Read(std::int64_t id);
     /// Records offers that appeared among `transfers`, and the outcome of those that ended.
     void FollowOffers(const std::vector<FileTransfers::Transfer>& transfers);

@@ -29,7 +29,7 @@ struct HistoryRecord {
     QString text;    // the line as it came or went, its line end included; an offer's files
     Delivery delivery = Delivery::None;
     QString detail;        // an offer's outcome
-    bool unread = false;   // waits in the unread queue
+    bool unread = false;   // not seen yet (see UnreadLines)
     bool inOutbox = false; // a line not delivered that goes again when its host is heard
     QString receiptId;     // a sent line's receipts id; empty without receipts
 };

@@ -98,7 +98,7 @@ public:
     std::int64_t Append(HistoryRecord record);
     void SetDelivery(std::int64_t id, HistoryRecord::Delivery delivery, bool inOutbox);
     void SetDetail(std::int64_t id, const QString& detail);
-    /// The record left the unread queue.
+    /// The person saw the line, or it left the unread queue unseen.
     void SetRead(std::int64_t id);
     /// Deletes every record but those unread or in the outbox.
     void Clear();

@@ -19,6 +19,7 @@
 #include "core/transfers/FileTransfers.h"
 #include "core/unread/HistoryEntry.h"
 #include "core/unread/MessageQueue.h"
+#include "core/unread/UnreadLines.h"
 #include "platform/MessageBox.h"
 #include "platform/SingleInstanceLock.h"
 #include "port/HostLookup.h"
@@ -51,6 +52,12 @@ std::optional<std::string> ResolveAddress(const std::string& name) {
 
 ChatSession::ChatSession(Services sessionServices)
     : services(std::move(sessionServices)), lines(*this),
+      unread(services.queue, {.read =
+                                  [this](std::int64_t historyId) {
+                                      if (history) {
+                                          history->Read(historyId);
+                                      }
+                                  }}),
       lookups(std::make_unique<BoundedLookup>()),
       hosts(std::make_unique<HostRoster>([this](const QString& note) { Note(note); })) {
     if (!services.lookUpAddress) {
@@ -73,8 +80,8 @@ ChatSession::ChatSession(Services sessionServices)
         sentLines->RecordIn([this](std::int64_t id, HistoryRecord::Delivery state, bool inOutbox) {
             history->DeliveryChanged(id, state, inOutbox);
         });
-        services.queue.left = [this](const HistoryEntry& entry) { history->Read(entry.historyId); };
     }
+    services.queue.left = [this](const HistoryEntry& entry) { unread.Left(entry); };
     dropReport.setSingleShot(true);
     dropReport.setInterval(kDropReportDelay);
     connect(&dropReport, &QTimer::timeout, this, &ChatSession::ReportDroppedLines);
@@ -135,8 +142,8 @@ void ChatSession::End(bool quiet) {
         services.instanceLock->Close();
     }
     services.bridge.Close();
+    services.queue.left = {};
     if (history) {
-        services.queue.left = {};
         history->Flush(std::chrono::seconds(2));
     }
 }
@@ -291,14 +298,15 @@ void ChatSession::OnChatMessage(const ChatMessage& message, const std::string& a
     entry.SetSender(sender);
     entry.senderBytes = message.sender;
     entry.senderAddress = address;
+    const bool looking = services.view.PersonLooking();
     if (history) {
-        entry.historyId = history->Received(entry, true);
+        entry.historyId = history->Received(entry, !looking);
     }
-    if (services.queue.Append(entry)) {
+    if (unread.Arrived(entry, looking)) {
         ++droppedUnread;
         ReportDroppedLinesSoon();
     }
-    services.view.LineQueued(entry);
+    services.view.LineQueued(services.queue.entries.back());
 }
 
 bool ChatSession::DeliverChatMessage(const ChatMessage& message, const std::string& address) {
@@ -350,7 +358,7 @@ void ChatSession::Restore(const HistoryStore::Restored& restored) {
         entry.senderBytes = EncodeNetworkText(record.peer).toStdString();
         entry.senderAddress = record.address.toStdString();
         entry.historyId = record.id;
-        services.queue.Append(entry);
+        unread.Restored(std::move(entry));
     }
     if (!restored.unread.empty()) {
         services.view.UnreadRestored(static_cast<int>(restored.unread.size()));

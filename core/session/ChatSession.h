@@ -4,6 +4,7 @@
 #include "chat/ScriptedSend.h"
 #include "core/history/HistoryStore.h"
 #include "core/session/LineSender.h"
+#include "core/unread/UnreadLines.h"
 
 #include <QObject>
 #include <QString>
@@ -123,6 +124,7 @@ public:
     static std::string PortTakenText(int port);
 
     LineSender& Lines() { return lines; }
+    UnreadLines& Unread() { return unread; }
     HostRoster& Hosts() { return *hosts; }
     SentLines& Sent() { return *sentLines; }
     SessionView& View() { return services.view; }
@@ -151,6 +153,7 @@ private:
 
     Services services;
     LineSender lines;
+    UnreadLines unread;
     std::string ownName; // bytes as on the wire
     bool networkStarted = false;
     bool ended = false;

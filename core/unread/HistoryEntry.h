@@ -34,6 +34,10 @@ public:
     std::string senderAddress;
     /// The line's record in the history; 0 when it has none.
     std::int64_t historyId = 0;
+    /// The person has seen the line (UnreadLines decides).
+    bool seen = false;
+    /// The line is in this run's log, not one restored from the last run.
+    bool inLog = true;
 };
 
 } // namespace kestrane

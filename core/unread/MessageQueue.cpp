@@ -1,7 +1,5 @@
 #include "core/unread/MessageQueue.h"
 
-#include <algorithm>
-
 namespace kestrane {
 
 bool MessageQueue::Append(const HistoryEntry& entry) {
@@ -17,7 +15,6 @@ bool MessageQueue::Append(const HistoryEntry& entry) {
         }
     }
     entries.push_back(entry);
-    ++unseen;
     return full;
 }
 
@@ -27,15 +24,6 @@ void MessageQueue::Erase(int index) {
         left(*at);
     }
     entries.erase(at);
-}
-
-int MessageQueue::Unseen() const {
-    // Skip erases only entries on show, never unseen ones; the bound guards the rest.
-    return std::min(unseen, Size());
-}
-
-void MessageQueue::MarkShown(int index) {
-    unseen = std::min(Unseen(), Size() - 1 - index);
 }
 
 } // namespace kestrane

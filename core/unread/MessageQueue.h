@@ -28,12 +28,6 @@ public:
     /// Takes the entry at `index` out: the person dealt with it.
     void Erase(int index);
     int Size() const { return static_cast<int>(entries.size()); }
-    /// How many entries at the end the message dialog has not shown: lines
-    /// that came since it last showed the newest.
-    int Unseen() const;
-    /// The message dialog shows the entry at `index`: to get there it has
-    /// shown every entry before it that came since it last showed the newest.
-    void MarkShown(int index);
 
     // Fields, in the order of the design.
     // A deque: a full queue drops from its front once a line.
@@ -41,9 +35,6 @@ public:
     std::int32_t current = -1;
     /// Runs for every entry that leaves the queue, dealt with or dropped.
     std::function<void(const HistoryEntry& entry)> left;
-
-private:
-    int unseen = 0;
 };
 
 } // namespace kestrane

@@ -27,7 +27,8 @@ TEST(AutomationReleaseRule, TheLastReleaseEndsAStartForAutomationUnlessADialogIs
         test::RecordingToneSink tones;
         test::FakeTray tray;
         UiBridge bridge;
-        CTavrinDlg window(CTavrinDlg::Services{queue, tones, tray, bridge, nullptr, {}, {}, {}});
+        CTavrinDlg window(
+            CTavrinDlg::Services{queue, tones, tray, bridge, nullptr, {}, {}, {}, {}});
         window.setEnabled(enabled);
         bool userControl = byUser;
         if (aboutOpen) {

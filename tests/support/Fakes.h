@@ -37,7 +37,9 @@ private:
 class FakeTray : public TrayIcon {
 public:
     bool IsAvailable() const override { return available; }
+    bool UsesStatusNotifier() const override { return statusNotifier; }
     bool available = true;
+    bool statusNotifier = false;
 };
 
 inline const std::vector<Tone> kChime{{300, 100}, {500, 100}, {800, 100}};

@@ -1,5 +1,7 @@
 #include "core/alerts/DesktopNotifications.h"
 #include "core/unread/MessageQueue.h"
+#include "core/unread/UnreadLines.h"
+#include "tests/support/Dunst.h"
 #include "tests/support/PrivateBus.h"
 #include "ui/alerts/AlertSettings.h"
 #include "ui/alerts/LineAlerts.h"
@@ -18,66 +20,6 @@ namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
-
-/// dunst on `bus`, with markup, on an Xvfb display of its own; each
-/// notification it shows or updates is noted as "id|summary|body".
-struct Dunst {
-    QTemporaryDir folder;
-    QProcess display, dunst;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-
-    static void Write(const QString& path, const QString& text) {
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(text.toUtf8());
-    }
-    bool Start(const QString& bus) {
-        const QString script = folder.filePath("seen.sh"), rc = folder.filePath("dunstrc");
-        Write(script, QStringLiteral("#!/bin/sh\nprintf '%s|%s|%s\\036' \"$DUNST_ID\" "
-                                     "\"$DUNST_SUMMARY\" \"$DUNST_BODY\" >>%1\n")
-                          .arg(folder.filePath("seen")));
-        QFile(script).setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-        Write(rc, QStringLiteral("[global]\nmarkup = full\n[seen]\nscript = %1\n").arg(script));
-        // A display number that no Xvfb of another namespace holds: its lock file is shared.
-        for (int number = QRandomGenerator::global()->bounded(100, 900); number < 1000;
-             number += 7) {
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) ||
-                QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))) {
-                continue;
-            }
-            display.start("Xvfb", {QStringLiteral(":%1").arg(number), "-nolisten", "tcp"});
-            if (QTest::qWaitFor(
-                    [&] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)); },
-                    5000)) {
-                environment.insert("DISPLAY", QStringLiteral(":%1").arg(number));
-                break;
-            }
-            display.kill(), display.waitForFinished();
-        }
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", bus);
-        dunst.setProcessEnvironment(environment);
-        dunst.start("dunst", {"-config", rc});
-        return dunst.waitForStarted() && environment.contains("DISPLAY");
-    }
-    ~Dunst() {
-        for (QProcess* process : {&dunst, &display}) {
-            process->terminate(), process->waitForFinished();
-        }
-    }
-    QStringList Seen() const {
-        QFile log(folder.filePath("seen"));
-        return !log.open(QIODevice::ReadOnly)
-                   ? QStringList()
-                   : QString::fromUtf8(log.readAll()).split(QChar(036), Qt::SkipEmptyParts);
-    }
-    int Count() { // shown on the screen; dunst keeps none waiting by default
-        QProcess control;
-        control.setProcessEnvironment(environment);
-        control.start("dunstctl", {"count", "displayed"});
-        control.waitForFinished();
-        return control.readAllStandardOutput().trimmed().toInt();
-    }
-};
 
 TEST(DesktopNotifications, ShowsOnePerSenderUpdatedInPlaceAsPlainTextWithdrawsAndCaps) {
     PrivateBus bus;
@@ -192,9 +134,10 @@ TEST(DesktopNotifications, LinesNotifyUnlessLookedAtOrQuietAndTheActionsReachThe
     ASSERT_TRUE(QTest::qWaitFor([&] { return notifications.IsAvailable(); }, 5000));
     QWidget window;
     MessageQueue queue;
+    UnreadLines unread(queue, {});
     AlertSettings settings;
     QStringList done;
-    LineAlerts alerts(window, queue, settings, notifications,
+    LineAlerts alerts(window, queue, unread, settings, notifications,
                       {.readLine = [&](int index) { done << QString("read %1").arg(index); },
                        .open = [&] { done << "open"; },
                        .reply =
@@ -203,18 +146,20 @@ TEST(DesktopNotifications, LinesNotifyUnlessLookedAtOrQuietAndTheActionsReachThe
                                return SendResult::Sent;
                            },
                        .note = [&](const QString& note) { done << note; }});
-    const auto lineFrom = [](const char* sender) {
+    const auto lineFrom = [](const char* sender, bool seen = false) {
         HistoryEntry line;
-        line.SetSender(sender), line.AppendText("hi\r\n");
+        line.SetSender(sender), line.AppendText("hi\r\n"), line.seen = seen;
         return line;
     };
-    queue.Append(lineFrom("PC4")), queue.Append(lineFrom("PC3")), queue.Append(lineFrom("PC4"));
+    for (const char* sender : {"PC4", "PC3", "PC4"}) {
+        unread.Arrived(lineFrom(sender), false);
+    }
     settings.SetDoNotDisturb(true);
-    alerts.LineQueued(lineFrom("PC5"), false);
+    alerts.LineQueued(lineFrom("PC5"));
     settings.SetDoNotDisturb(false);
-    alerts.LineQueued(lineFrom("PC6"), true); // the person looks at the window
-    alerts.LineQueued(lineFrom("PC3"), false);
-    alerts.LineQueued(lineFrom("PC4"), false); // after the others on the wire
+    alerts.LineQueued(lineFrom("PC6", true)); // the person looked at the window as it came
+    alerts.LineQueued(lineFrom("PC3"));
+    alerts.LineQueued(lineFrom("PC4")); // after the others on the wire
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !fake.notified.isEmpty() && fake.notified.last()[3] == "PC4"; }, 5000));
     QStringList notified;
@@ -227,7 +172,11 @@ TEST(DesktopNotifications, LinesNotifyUnlessLookedAtOrQuietAndTheActionsReachThe
     Signal(server, "NotificationReplied", {1u, "ok"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 2; }, 5000));
     done.sort(); // the reply's dialog waits for the event loop
-    EXPECT_EQ(done.join(" / ").toStdString(), "PC3 <- ok / read 1");
+    done << QString("unread PC3 %1, PC4 %2")
+                .arg(unread.CountFrom("PC3"))
+                .arg(unread.CountFrom("PC4"));
+    // The line answered inline was read in its notification.
+    EXPECT_EQ(done.join(" / ").toStdString(), "PC3 <- ok / read 1 / unread PC3 0, PC4 2");
     settings.SetDoNotDisturb(false);
 }
 

@@ -6,6 +6,7 @@
 #include "platform/MessageBox.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/Lan.h"
+#include "tests/ui/LoopbackWindow.h"
 #include "ui/CMessageDlg.h"
 #include "ui/CTavrinDlg.h"
 #include "ui/CTransfersDlg.h"
@@ -34,118 +35,13 @@
 namespace kestrane::test {
 namespace {
 
-// The main window as PC7 on loopback: peers reach its listener through 127.0.0.2, its
-// "broadcasts" go to 127.0.0.1, and its message dialog is only counted.
-struct LoopbackDialog : CTavrinDlg {
-    LoopbackDialog(Services windowServices, int loopbackPort)
-        : CTavrinDlg(std::move(windowServices)), port(loopbackPort) {}
-    void StartNetwork() override {
-        Session().OpenNetwork(port, "127.0.0.1");
-        Session().CompleteNetworkStart("PC7");
-    }
-    void RunMessageDialog() override {
-        ++messageDialogRuns;
-        reading();
-    }
-    const int port;
-    int messageDialogRuns = 0;
-    std::function<void()> reading = [] {}; // what the person does in the message dialog
-};
-
-std::optional<std::string> LoopbackNames(const std::string& name) {
-    return name == "localhost" ? std::optional<std::string>("127.0.0.1") : std::nullopt;
-}
-
-// The names in the roster, the broadcast entry as "*": the list the combo box
-// shows once the window is, and that the session keeps before.
-QString RosterOf(CTavrinDlg& dialog) {
-    const HostRoster& hosts = dialog.Session().Hosts();
-    QStringList names;
-    for (int row = 0; row < hosts.rowCount(); ++row) {
-        names << hosts.data(hosts.index(row), Qt::DisplayRole).toString();
-    }
-    return names.join(", ").replace("<< Broadcast >>", "*");
-}
-
-// A LoopbackDialog, started, in the tray unless `onScreen`, with what it uses: `everyone`
-// on 127.0.0.1, a resolver that knows only localhost, boxes recorded, ticks only on call.
-struct LoopbackWindow {
-    // With a `history` folder, the window keeps its history there.
-    explicit LoopbackWindow(bool onScreen = false, bool trayAvailable = true, QString history = {})
-        : historyFolder(std::move(history)) {
-        everyone.Ignore(9); // heartbeats and requests for receipts, by broadcast
-        tray.available = trayAvailable;
-        dialog->reading = [this] { queue.MarkShown(queue.current); }; // it shows what it opens on
-        dialog->presence->hideOnFirstTick = !onScreen;
-        dialog->show();
-        EXPECT_EQ(everyone.Next(), Datagram(1, "PC7", "ILIVE"));
-        dialog->presence->OnTimer(); // the first tick puts it in the tray unless on screen
-    }
-    ~LoopbackWindow() {
-        dialog.reset();
-        SetMessageBoxHook(previousHook);
-    }
-    void Click(QSystemTrayIcon::ActivationReason reason) {
-        emit tray.Icon().activated(reason);
-        QCoreApplication::processEvents();
-    }
-    // Returns once `datagram` from `from` is handled: our hello sent behind it is answered.
-    void Receive(const std::string& datagram, const char* from = "127.0.0.3") {
-        const UdpPeer peer(from);
-        peer.SendTo(port, datagram, "127.0.0.2");
-        peer.SendTo(port, Datagram(1, "PC7", "ILIVE"), "127.0.0.2");
-        EXPECT_EQ(everyone.Next(), Datagram(2, "PC7", "*** Online ***\r\n"));
-        QCoreApplication::processEvents(); // the bridge's wake-up is pending by then
-        ticking = dialog->presence->timer.isActive();
-        dialog->presence->timer.stop(); // ticks come from the test
-    }
-    // The log control, once it shows the log: it is written a frame after the log.
-    QString Log() const {
-        const QPlainTextEdit* edit = dialog->findChild<QPlainTextEdit*>("1000");
-        static_cast<void>(QTest::qWaitFor([&] { return edit->toPlainText() == Shown(); }, 1000));
-        return edit->toPlainText();
-    }
-    QString Shown() const {
-        return QString(dialog->logText.Text()).replace("\r\n", "\n").replace('\r', '\n');
-    }
-    QLineEdit* MessageLine() const { return dialog->findChild<QLineEdit*>("1001"); }
-    QString Roster() const { return RosterOf(*dialog); }
-    // PC3, at 127.0.0.3, says it speaks DELIVERY/1 and answers the probe that checks it there.
-    void MeetKestrane(const UdpPeer& pc3) {
-        Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT"), "127.0.0.3");
-        EXPECT_EQ(pc3.Next(), Datagram(9, "PC7", "DELIVERY/1 PROBE"));
-        Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT"), "127.0.0.3");
-    }
-    // PC3, at 127.0.0.3, confirms the line whose notice it got.
-    void Confirm(const std::string& notice) {
-        const std::size_t id = 33 + 16; // past the name field and "DELIVERY/1 LINE "
-        const std::string ack = "DELIVERY/1 ACK " + notice.substr(id, notice.find(' ', id) - id);
-        Receive(Datagram(9, "PC3", ack), "127.0.0.3");
-    }
-
-    int port = FreeUdpPort();
-    bool ticking = false; // the timer ran after the last reception
-    UdpPeer everyone{"127.0.0.1", port};
-    MessageQueue queue;
-    RecordingToneSink tones;
-    FakeTray tray;
-    UiBridge bridge;
-    QString historyFolder;
-    std::string boxes;
-    MessageBoxHook previousHook =
-        SetMessageBoxHook([this](const std::string& text, const std::string&) { boxes += text; });
-    std::unique_ptr<LoopbackDialog> dialog = std::make_unique<LoopbackDialog>(
-        CTavrinDlg::Services{queue, tones, tray, bridge, nullptr, {}, LoopbackNames, historyFolder},
-        port);
-};
-
 TEST(MainWindowTest, IncomingLinesReachLogRosterQueueTonesAndTray) {
     // On screen or not, a datagram from 127.0.0.3; then the log, the roster, the queue, the
     // chimes, the unread flag, whether the timer ticks and the icon at two ticks, a left click,
     // then dialogs run by a right click. A name never ends a line of the log.
     const std::tuple<bool, std::string, std::string> rows[] = {
         {true, Datagram(3, "PC2", "caf\xe9\r\n"),
-         "PC2 : caf\u00e9\n | *, PC2 | PC2 >caf\u00e9\r\n 127.0.0.3 | 0 | unread idle 128 128 "
+         "PC2 : caf\u00e9\n | *, PC2 | PC2 >caf\u00e9\r\n 127.0.0.3 | 0 | read idle 128 128 "
          "steady | shown, read 128 | 0 shown"},
         {false, Datagram(4, "<b>X</b>\r\nY\a", "<i>hi</i>\r\n"),
          "<b>X</b>  Y  : <i>hi</i>\n | *, <b>X</b>  Y  | <b>X</b>  Y  ><i>hi</i>\r\n 127.0.0.3 | 1 "
@@ -181,7 +77,7 @@ TEST(MainWindowTest, IncomingLinesReachLogRosterQueueTonesAndTray) {
     }
 }
 
-TEST(MainWindowTest, TheTipTellsWhatWaitsMuteIsKeptAndCtrlUOpensTheNewestLine) {
+TEST(MainWindowTest, TheTipTellsWhatWaitsMuteIsKeptAndCtrlUOpensNoLineTheLogShowed) {
     // Muted or not, a hidden window gets a line: its chimes, the icon's tip (a name from the
     // network starts no markup there), the title, and the setting as the next start reads it.
     const std::tuple<bool, std::string, std::string> rows[] = {
@@ -201,16 +97,15 @@ TEST(MainWindowTest, TheTipTellsWhatWaitsMuteIsKeptAndCtrlUOpensTheNewestLine) {
         EXPECT_EQ(seen.toStdString(), effects);
         lan.dialog->alertSettings->SetMuted(false);
     }
-    // On screen, Ctrl+U with nothing queued opens nothing; with two lines, the newest.
+    // On screen and looked at, Ctrl+U opens nothing: not with nothing queued, nor with two
+    // lines that came before the person's eyes (a line not seen: UnreadTest).
     LoopbackWindow lan(true);
     ASSERT_TRUE(QTest::qWaitForWindowActive(lan.dialog.get()));
     QTest::keyClick(lan.dialog.get(), Qt::Key_U, Qt::ControlModifier);
-    EXPECT_EQ(lan.dialog->messageDialogRuns, 0);
     lan.Receive(Datagram(3, "PC2", "one\r\n"));
     lan.Receive(Datagram(4, "PC2", "two\r\n"));
     QTest::keyClick(lan.dialog.get(), Qt::Key_U, Qt::ControlModifier);
-    EXPECT_EQ(lan.dialog->messageDialogRuns, 1);
-    EXPECT_EQ(lan.queue.current, 1);
+    EXPECT_EQ(QString("%1 %2").arg(lan.dialog->messageDialogRuns).arg(lan.queue.Size()), "0 2");
 }
 
 TEST(MainWindowTest, BehindATrayItStartsUnseenAndShowsWhatCameMeanwhileWhenFirstOpened) {
@@ -221,7 +116,7 @@ TEST(MainWindowTest, BehindATrayItStartsUnseenAndShowsWhatCameMeanwhileWhenFirst
     RecordingToneSink tones;
     FakeTray tray;
     UiBridge bridge;
-    LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}}, port);
+    LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}, {}}, port);
     QString log;
     QString title;
     QTimer::singleShot(0, &dialog, [&] {
@@ -253,12 +148,13 @@ TEST(MainWindowTest, BehindATrayItStartsUnseenAndShowsWhatCameMeanwhileWhenFirst
 TEST(MainWindowTest, AwayWithoutATrayTheTitleCountsLinesAndRestoringOpensTheNewest) {
     // A tray or not, on screen (a line seen, then minimized by the user) or not, lines that
     // come while away: the title at each, then after a restore (or a panel's secondary action
-    // on the icon) the message dialogs run, the entry opened and the title.
+    // on the icon) the message dialogs run, the entry opened and the title: the log seen
+    // behind the dialog reads every line, the icon's action only the line it opened.
     const std::tuple<bool, bool, int, std::string> rows[] = {
         {false, false, 2, "Kestrane (1 unread), Kestrane (2 unread), 1 on 1, Kestrane"},
         {false, true, 1, "Kestrane (1 unread), 1 on 1, Kestrane"},
         {false, false, 0, "0 on -1, Kestrane"},
-        {true, false, 2, "Kestrane (1 unread), Kestrane (2 unread), 1 on 1, Kestrane"}};
+        {true, false, 2, "Kestrane (1 unread), Kestrane (2 unread), 1 on 1, Kestrane (1 unread)"}};
     for (const auto& [trayAvailable, onScreen, lines, effects] : rows) {
         LoopbackWindow lan(onScreen, trayAvailable);
         QCoreApplication::processEvents(); // the window system has caught up
@@ -273,7 +169,11 @@ TEST(MainWindowTest, AwayWithoutATrayTheTitleCountsLinesAndRestoringOpensTheNewe
             lan.dialog->presence->OnTimer();
             seen += lan.dialog->windowTitle() + ", ";
         }
-        trayAvailable ? lan.Click(QSystemTrayIcon::MiddleClick) : lan.dialog->showNormal();
+        if (trayAvailable) {
+            lan.Click(QSystemTrayIcon::MiddleClick);
+        } else {
+            lan.dialog->showNormal(), lan.dialog->activateWindow(); // as the taskbar does
+        }
         QCoreApplication::processEvents();
         seen += QString("%1 on %2, ").arg(lan.dialog->messageDialogRuns).arg(lan.queue.current);
         EXPECT_EQ((seen + lan.dialog->windowTitle()).toStdString(), effects);
@@ -405,7 +305,7 @@ TEST(MainWindowTest, HostsHeardBeforeTheOwnNameIsKnownAreListedOnceAndLeave) {
     RecordingToneSink tones;
     FakeTray tray;
     UiBridge bridge;
-    LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}},
+    LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}, {}},
                           FreeUdpPort());
     for (const char* name : {"PC3", "PC1", "PC3", "PC1"}) {
         dialog.Session().AddPeer(name, "10.0.0.1");
@@ -444,32 +344,6 @@ TEST(MainWindowTest, AFullRosterDropsTheHostHeardFromLeastRecentlyButNeverTheCho
                       .arg(lan.dialog->roster->itemText(1), lan.dialog->roster->itemText(2))
                       .toStdString(),
                   row);
-    }
-}
-
-TEST(MainWindowTest, ALineThatComesWhileTheMessageDialogIsOpenStaysUnreadUntilShown) {
-    // Behind the tray, a line opened by a right click; while its dialog is open another comes,
-    // and the dialog steps to it or not. Then the chimes, the title, whether the icon blinks.
-    const std::string line = Datagram(4, "PC2", "later\r\n");
-    const ChatMessage message(line.data(), static_cast<int>(line.size()));
-    for (const auto& [stepsToIt, effects] : {std::pair{false, "2, Kestrane (1 unread), ticking"},
-                                             std::pair{true, "2, Kestrane, idle"}}) {
-        LoopbackWindow lan;
-        lan.Receive(Datagram(4, "PC2", "first\r\n"));
-        lan.dialog->reading = [&, stepsToIt = stepsToIt] {
-            lan.queue.MarkShown(lan.queue.current);
-            lan.dialog->Session().OnChatMessage(message, "127.0.0.3");
-            if (stepsToIt) {
-                lan.queue.MarkShown(lan.queue.Size() - 1);
-            }
-        };
-        lan.Click(QSystemTrayIcon::Context);
-        EXPECT_EQ(QString("%1, %2, %3")
-                      .arg(std::ranges::count(lan.tones.Requests(), kChime))
-                      .arg(lan.dialog->windowTitle(),
-                           lan.dialog->presence->timer.isActive() ? "ticking" : "idle")
-                      .toStdString(),
-                  effects);
     }
 }
 
@@ -593,7 +467,7 @@ TEST(MainWindowTest, KestraneHostsConfirmLinesShownOnceAndOtherHostsGetThemAsBef
 TEST(MainWindowTest, EndingFiftyTimesWhileLinesArriveSaysGoodbyeAndTakesNoMore) {
     alarm(120); // a hang ends the run (SIGALRM) rather than stalling it
     for (int round = 0; round < 50; ++round) {
-        LoopbackWindow lan;
+        LoopbackWindow lan(false, round % 2 == 1); // closed without a tray: it quits
         std::atomic<bool> sending{true};
         std::thread peer([&] {
             for (const UdpPeer flood("127.0.0.3"); sending;) {
@@ -632,7 +506,8 @@ TEST(MainWindowTest, EndedWhileAStartBoxIsUpTheWindowGoesOnceTheBoxHasReturned) 
     FakeTray tray;
     UiBridge bridge;
     const MessageBoxHook previous = SetMessageBoxHook(MakeUiMessageBoxHook(bridge));
-    DeadLink dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}}, FreeUdpPort());
+    DeadLink dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}, {}},
+                    FreeUdpPort());
     bool boxWasUp = false;
     QTimer::singleShot(0, [&] {
         boxWasUp = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr;
@@ -655,11 +530,12 @@ TEST(MessageDialogTest, StepsSkipsAndRepliesWalkTheQueue) {
     queue.current = 4;
     RecordingToneSink tones;
     QString replies; // the stand-in sender refuses a reply that says no
-    CMessageDlg dialog(queue, tones, [&](const HistoryEntry& entry, const QString& text) {
+    UnreadLines unread(queue, {});
+    CMessageDlg dialog(queue, unread, tones, [&](const HistoryEntry& entry, const QString& text) {
         replies += entry.senderAddress.c_str() + (" " + text);
         return text.startsWith("no") ? SendResult::Failed : SendResult::Sent;
     });
-    EXPECT_EQ(queue.Unseen(), 0); // it opened on the newest
+    EXPECT_EQ(unread.Count(), 4); // it opened on the newest, and only that one is seen
     auto* replyLine = dialog.findChild<QLineEdit*>("1009");
     auto* label = dialog.findChild<QLabel*>("1008");
     // Tab goes from the reply line to Hide, then to "<<".

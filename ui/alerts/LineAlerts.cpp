@@ -2,9 +2,11 @@
 
 #include "core/alerts/DesktopNotifications.h"
 #include "core/unread/MessageQueue.h"
+#include "core/unread/UnreadLines.h"
 #include "ui/accessibility/Accessibility.h"
 #include "ui/alerts/AlertSettings.h"
 
+#include <QSet>
 #include <utility>
 
 namespace kestrane {
@@ -21,10 +23,10 @@ QString LineOf(const HistoryEntry& entry) {
 
 } // namespace
 
-LineAlerts::LineAlerts(QWidget& mainWindow, MessageQueue& messageQueue,
+LineAlerts::LineAlerts(QWidget& mainWindow, MessageQueue& messageQueue, UnreadLines& unreadLines,
                        AlertSettings& alertSettings, DesktopNotifications& desktopNotifications,
                        Hooks alertHooks)
-    : window(mainWindow), queue(messageQueue), settings(alertSettings),
+    : window(mainWindow), queue(messageQueue), unread(unreadLines), settings(alertSettings),
       notifications(desktopNotifications), hooks(std::move(alertHooks)) {
     // Queued: the message dialog's loop does not run inside the bus's delivery.
     connect(&notifications, &DesktopNotifications::ReplyRequested, this,
@@ -34,13 +36,31 @@ LineAlerts::LineAlerts(QWidget& mainWindow, MessageQueue& messageQueue,
             [this](const QString&) { hooks.open(); });
 }
 
-void LineAlerts::LineQueued(const HistoryEntry& entry, bool looking) {
+void LineAlerts::LineQueued(const HistoryEntry& entry) {
     Accessibility::Announce(
         window, QStringLiteral("Unread line from %1: %2").arg(entry.GetSender(), LineOf(entry)));
-    if (looking || settings.DoNotDisturb()) {
+    if (!entry.seen) {
+        Notify(entry);
+    }
+}
+
+void LineAlerts::LinesRestored() {
+    // One notification per sender, with its newest line and how many wait.
+    QSet<QString> told;
+    for (auto entry = queue.entries.crbegin(); entry != queue.entries.crend(); ++entry) {
+        if (!entry->seen && !told.contains(entry->sender)) {
+            told.insert(entry->sender);
+            Notify(*entry);
+        }
+    }
+}
+
+void LineAlerts::Notify(const HistoryEntry& entry) {
+    if (settings.DoNotDisturb()) {
         return;
     }
-    notifications.Show(entry.GetSender(), LineOf(entry), std::max(1, UnseenFrom(entry.sender)));
+    notifications.Show(entry.GetSender(), LineOf(entry),
+                       std::max(1, unread.CountFrom(entry.sender)));
     const QStringList open = notifications.Open();
     for (auto at = newestLines.begin(); at != newestLines.end();) {
         at = open.contains(at.key()) ? std::next(at) : newestLines.erase(at);
@@ -50,14 +70,9 @@ void LineAlerts::LineQueued(const HistoryEntry& entry, bool looking) {
     }
 }
 
-void LineAlerts::AllRead() {
-    notifications.WithdrawAll();
-    newestLines.clear();
-}
-
-void LineAlerts::QueueRead() {
+void LineAlerts::UnreadChanged() {
     for (const QString& sender : notifications.Open()) {
-        if (UnseenFrom(sender) == 0) {
+        if (unread.CountFrom(sender) == 0) {
             notifications.Withdraw(sender);
             newestLines.remove(sender);
         }
@@ -84,7 +99,10 @@ void LineAlerts::OnReplyTyped(const QString& sender, const QString& text) {
     if (hooks.reply(entry, text + QStringLiteral("\r\n")) != SendResult::Sent) {
         hooks.note(QStringLiteral("The reply to %1 from the notification could not be sent: %2")
                        .arg(sender, text));
+        return;
     }
+    // The person read the line the notification showed, and answered it.
+    unread.Shown(NewestOf(sender));
 }
 
 int LineAlerts::NewestOf(const QString& sender) const {
@@ -94,14 +112,6 @@ int LineAlerts::NewestOf(const QString& sender) const {
         }
     }
     return -1;
-}
-
-int LineAlerts::UnseenFrom(const QString& sender) const {
-    int count = 0;
-    for (int index = queue.Size() - queue.Unseen(); index < queue.Size(); ++index) {
-        count += queue.entries[static_cast<std::size_t>(index)].sender == sender ? 1 : 0;
-    }
-    return count;
 }
 
 } // namespace kestrane

@@ -15,11 +15,13 @@ namespace kestrane {
 class AlertSettings;
 class DesktopNotifications;
 class MessageQueue;
+class UnreadLines;
 
 /// What tells the person that a line came while they look elsewhere, beyond
 /// the tray's chime and blink: a notification per sender (unless Do not
 /// disturb), a screen reader's announcement, and the answers to the
-/// notification's actions. A line read by any path withdraws its notification.
+/// notification's actions. A sender's notification stays while any of its
+/// lines is unseen (UnreadLines), and goes when none is, by whatever path.
 /// Owns nothing it is given. UI thread only.
 class LineAlerts : public QObject {
 public:
@@ -34,26 +36,27 @@ public:
         std::function<void(const QString& note)> note;
     };
 
-    LineAlerts(QWidget& window, MessageQueue& queue, AlertSettings& settings,
+    LineAlerts(QWidget& window, MessageQueue& queue, UnreadLines& unread, AlertSettings& settings,
                DesktopNotifications& notifications, Hooks hooks);
 
-    /// A line was queued; `looking` when the person has the window in front of them.
-    void LineQueued(const HistoryEntry& entry, bool looking);
-    /// The person saw every line (the window came to the front).
-    void AllRead();
-    /// The message dialog closed: senders with no unseen line left lose their notification.
-    void QueueRead();
+    /// A line was queued: notified unless the person saw it as it came.
+    void LineQueued(const HistoryEntry& entry);
+    /// Lines left unread at the last end were queued again: each sender's
+    /// notification tells of them.
+    void LinesRestored();
+    /// What is unread changed: senders with no unseen line lose their notification.
+    void UnreadChanged();
 
 private:
     void OnReplyRequested(const QString& sender);
     void OnReplyTyped(const QString& sender, const QString& text);
     /// The newest queued entry of `sender`, or -1.
     int NewestOf(const QString& sender) const;
-    /// How many of the unseen lines at the queue's end came from `sender`.
-    int UnseenFrom(const QString& sender) const;
+    void Notify(const HistoryEntry& entry);
 
     QWidget& window;
     MessageQueue& queue;
+    UnreadLines& unread;
     AlertSettings& settings;
     DesktopNotifications& notifications;
     Hooks hooks;

@@ -1,0 +1,69 @@
+#include "ui/LogPane.h"
+
+#include "core/delivery/LineLook.h"
+#include "ui/LogControl.h"
+#include "ui/LogMarks.h"
+#include "ui/LogText.h"
+
+#include <QDateTime>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <optional>
+#include <utility>
+
+namespace kestrane {
+
+LogPane::LogPane(LogText& logText, Hooks paneHooks)
+    : text(logText), hooks(std::move(paneHooks)), marks(std::make_unique<LogMarks>(logText)) {}
+
+LogPane::~LogPane() = default;
+
+void LogPane::Show(QPlainTextEdit& logView) {
+    view = &logView;
+    control = std::make_unique<LogControl>(logView);
+    marks->Show(logView);
+    logView.setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(&logView, &QWidget::customContextMenuRequested, &logView,
+                     [this](const QPoint& position) { ShowMenu(position); });
+}
+
+std::uint64_t LogPane::Append(const QString& more, SessionView::Stamp stamp) {
+    const std::uint64_t line = text.NextLineNumber();
+    text += more;
+    if (stamp != SessionView::Stamp::None) {
+        marks->SetTime(line, QDateTime::currentDateTime(), stamp == SessionView::Stamp::Sent);
+    }
+    return line;
+}
+
+void LogPane::SetMark(std::uint64_t line, LineLook look, const QString& words) {
+    marks->Set(line, look, words);
+}
+
+void LogPane::Read() {
+    if (control) {
+        control->Read(text);
+    }
+}
+
+void LogPane::Write() {
+    if (control) {
+        control->Write(text);
+    }
+}
+
+void LogPane::ShowMenu(const QPoint& position) {
+    std::unique_ptr<QMenu> menu(view->createStandardContextMenu(position));
+    if (const std::optional<std::uint64_t> line = marks->LineAt(position);
+        line && (marks->LookOf(*line) == LineLook::NotDelivered ||
+                 marks->LookOf(*line) == LineLook::Partly)) {
+        menu->insertAction(menu->actions().value(0),
+                           menu->addAction(QStringLiteral("Send &again"), view,
+                                           [this, line = *line] { hooks.sendAgain(line); }));
+        menu->insertSeparator(menu->actions().value(1));
+    }
+    hooks.addItems(*menu);
+    menu->exec(view->viewport()->mapToGlobal(position));
+}
+
+} // namespace kestrane

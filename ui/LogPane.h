@@ -1,0 +1,63 @@
+#pragma once
+
+#include "core/session/SessionView.h"
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QMenu;
+class QPlainTextEdit;
+class QPoint;
+
+namespace kestrane {
+
+enum class LineLook;
+class LogControl;
+class LogMarks;
+class LogText;
+
+/// The main window's log: its text, the marks and times of its lines, and
+/// the control that shows them once the window has made it, with the log's
+/// context menu. Owns the marks and the control's writer, not the text or the
+/// control. UI thread only.
+class LogPane {
+public:
+    struct Hooks {
+        /// "Send again" on a line sent that did not reach everybody.
+        std::function<void(std::uint64_t line)> sendAgain;
+        /// Adds the window's shared items to the context menu.
+        std::function<void(QMenu& menu)> addItems;
+    };
+
+    LogPane(LogText& text, Hooks hooks);
+    ~LogPane();
+    LogPane(const LogPane&) = delete;
+    LogPane& operator=(const LogPane&) = delete;
+
+    /// The window made its control: the log, its marks and times show there.
+    void Show(QPlainTextEdit& view);
+    QPlainTextEdit* View() const { return view; }
+
+    /// Appends `text` (line ends included), stamped with the time unless
+    /// `stamp` is None; returns the number of the line it begins on.
+    std::uint64_t Append(const QString& text, SessionView::Stamp stamp);
+    void SetMark(std::uint64_t line, LineLook look, const QString& words);
+    const LogMarks& Marks() const { return *marks; }
+
+    /// Data exchange with the control, once there is one.
+    void Read();
+    void Write();
+
+private:
+    void ShowMenu(const QPoint& position);
+
+    LogText& text;
+    Hooks hooks;
+    std::unique_ptr<LogMarks> marks;
+    QPlainTextEdit* view = nullptr;
+    std::unique_ptr<LogControl> control;
+};
+
+} // namespace kestrane
