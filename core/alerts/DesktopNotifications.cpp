@@ -4,6 +4,8 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QVariantMap>
 #include <algorithm>
 
@@ -15,6 +17,13 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 // A server that never answers keeps a call this long at most.
 constexpr int kCallTimeoutMs = 10000;
+// How long the end waits for the ids of notifications just shown, and how often it looks.
+constexpr int kEndWaitMs = 500;
+constexpr unsigned long kEndPollMs = 5;
+// A Notify call's watcher keeps what its answer is about.
+constexpr const char* kSender = "kestraneSender";
+constexpr const char* kCall = "kestraneCall";
+constexpr const char* kHandled = "kestraneHandled";
 
 QDBusMessage Call(const QString& method) {
     return QDBusMessage::createMethodCall(kService, kPath, kService, method);
@@ -77,8 +86,29 @@ DesktopNotifications::DesktopNotifications(QDBusConnection sessionBus, QObject* 
 
 DesktopNotifications::~DesktopNotifications() {
     if (bus.isConnected()) {
+        AwaitAnswers();
         WithdrawAll();
         ConnectSignals(false);
+    }
+}
+
+void DesktopNotifications::AwaitAnswers() {
+    // A notification whose id has not come yet could not be withdrawn, and
+    // would stay on the desktop with actions that reach nobody: its answer is
+    // waited for, briefly, off the event loop (the bus's thread takes it).
+    ending = true;
+    const QDeadlineTimer deadline(kEndWaitMs);
+    for (QDBusPendingCallWatcher* watcher : findChildren<QDBusPendingCallWatcher*>()) {
+        if (!watcher->property(kCall).isValid() || watcher->property(kHandled).toBool()) {
+            continue; // the question of capabilities, or an answer taken already
+        }
+        while (!watcher->isFinished() && !deadline.hasExpired()) {
+            QThread::msleep(kEndPollMs);
+        }
+        if (watcher->isFinished()) {
+            OnNotified(watcher, watcher->property(kSender).toString(),
+                       watcher->property(kCall).toULongLong());
+        }
     }
 }
 
@@ -188,7 +218,7 @@ DesktopNotifications::ContentOf(const QString& sender, const QString& text, int 
 // (expires never): it stands for lines that wait to be read.
 void DesktopNotifications::Send(const QString& sender) {
     const auto found = notices.find(sender);
-    if (service != Service::Present || found == notices.end() || found->call != 0 ||
+    if (ending || service != Service::Present || found == notices.end() || found->call != 0 ||
         !found->pending) {
         return;
     }
@@ -207,6 +237,10 @@ void DesktopNotifications::Send(const QString& sender) {
     notice.pending = false;
     notice.call = ++calls;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, kCallTimeoutMs), this);
+    watcher->setProperty(kSender, sender);
+    watcher->setProperty(kCall, notice.call);
+    watcher->setProperty(kSender, sender);
+    watcher->setProperty(kCall, notice.call);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, sender, call = notice.call](QDBusPendingCallWatcher* finished) {
                 OnNotified(finished, sender, call);
@@ -215,6 +249,10 @@ void DesktopNotifications::Send(const QString& sender) {
 
 void DesktopNotifications::OnNotified(QDBusPendingCallWatcher* watcher, const QString& sender,
                                       quint64 call) {
+    if (watcher->property(kHandled).toBool()) {
+        return;
+    }
+    watcher->setProperty(kHandled, true);
     watcher->deleteLater();
     const QDBusPendingReply<quint32> reply = *watcher;
     const quint32 id = reply.isError() ? 0 : reply.value();

@@ -82,6 +82,8 @@ private:
     };
 
     void Ask();
+    /// At the end: takes the answers to Notify calls that came, within a moment.
+    void AwaitAnswers();
     void OnCapabilities(QDBusPendingCallWatcher* watcher, quint64 asked);
     void OnOwnerChanged(const QString& newOwner);
     void Send(const QString& sender);
@@ -98,6 +100,7 @@ private:
     QString owner; // the unique name that answered for the service
     bool bodyMarkup = false;
     bool inlineReply = false;
+    bool ending = false;                 // no call goes out any more
     quint64 asked = 0;                   // the capabilities question whose answer counts
     quint64 calls = 0;                   // serial of Notify calls
     quint64 shows = 0;                   // serial of Show calls, for lastShown

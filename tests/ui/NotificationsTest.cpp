@@ -61,6 +61,15 @@ TEST(DesktopNotifications, ShowsOnePerSenderUpdatedInPlaceAsPlainTextWithdrawsAn
     ASSERT_TRUE(QTest::qWaitFor([&] { return dunst.Seen().join('\n').contains(last); }, 5000));
     EXPECT_EQ(dunst.Count(), DesktopNotifications::kMostSenders);
     EXPECT_FALSE(notifications.Open().contains(pc4));
+    // A copy that ends as soon as it has shown one takes it along, though its id had not come.
+    {
+        DesktopNotifications ending(bus.Connect("ending"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ending.IsAvailable(); }, 5000));
+        ending.Show("PC5", "just now", 1);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dunst.Seen().join('\n').contains("|PC5|"); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return dunst.Count() == DesktopNotifications::kMostSenders; }, 5000));
 }
 
 /// A server with inline replies that answers from the test: what no server on
