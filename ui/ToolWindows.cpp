@@ -10,6 +10,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTextBrowser>
 #include <QUrl>
 #include <utility>
 
@@ -18,6 +20,8 @@ namespace {
 
 // The manual page installed with the program: beside it in a build tree,
 // under share/kestrane when installed.
+constexpr int kBrowserQueryMs = 2000;
+
 QUrl ManualUrl() {
     const QDir programDir(QCoreApplication::applicationDirPath());
     for (const QString& candidate :
@@ -30,6 +34,19 @@ QUrl ManualUrl() {
     return QUrl::fromLocalFile(programDir.filePath(QStringLiteral("kestrane.html")));
 }
 
+// A desktop file names the program that opens web pages, or a browser is named
+// in BROWSER (xdg-open honours both).
+bool DesktopHasBrowser() {
+    if (!qEnvironmentVariableIsEmpty("BROWSER")) {
+        return true;
+    }
+    QProcess query;
+    query.start(QStringLiteral("xdg-mime"),
+                {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
+    return query.waitForFinished(kBrowserQueryMs) && query.exitCode() == 0 &&
+           !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
 void ShowAndRaise(QWidget& view) {
     view.show();
     view.raise();
@@ -40,7 +57,8 @@ void ShowAndRaise(QWidget& view) {
 
 ToolWindows::ToolWindows(QWidget& mainWindow, ChatSession& runningSession,
                          std::function<void(const QUrl&)> open)
-    : window(mainWindow), session(runningSession), openUrl(std::move(open)) {}
+    : desktopHasBrowser(DesktopHasBrowser), window(mainWindow), session(runningSession),
+      openUrl(std::move(open)) {}
 
 ToolWindows::~ToolWindows() {
     if (ChatHistory* kept = session.History()) {
@@ -48,6 +66,7 @@ ToolWindows::~ToolWindows() {
     }
     delete history.data();
     delete network.data();
+    delete manual.data();
 }
 
 void ToolWindows::ShowHistory() {
@@ -93,7 +112,26 @@ void ToolWindows::ShowAbout() {
 }
 
 void ToolWindows::ShowManual() {
-    openUrl(ManualUrl());
+    if (desktopHasBrowser()) {
+        openUrl(ManualUrl());
+        return;
+    }
+    if (!manual) {
+        manual = new QTextBrowser(&window);
+        manual->setWindowFlag(Qt::Window);
+        manual->setWindowTitle(QStringLiteral("Kestrane manual"));
+        manual->setOpenExternalLinks(false);
+        const QUrl page = ManualUrl();
+        if (QFileInfo(page.toLocalFile()).isFile()) {
+            manual->setSource(page);
+        } else {
+            manual->setPlainText(QStringLiteral("The manual is not installed: it belongs at %1.")
+                                     .arg(page.toLocalFile()));
+        }
+        manual->resize(manual->fontMetrics().averageCharWidth() * 90,
+                       manual->fontMetrics().height() * 40);
+    }
+    ShowAndRaise(*manual);
 }
 
 } // namespace kestrane

@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <functional>
 
+class QTextBrowser;
 class QUrl;
 class QWidget;
 
@@ -27,8 +28,13 @@ public:
     /// Opens the Network view; nothing before the network has started.
     void ShowNetwork();
     void ShowAbout();
-    /// Opens the manual page installed with the program.
+    /// Opens the manual page installed with the program: in the desktop's
+    /// browser, or in a window of its own where the desktop has none.
     void ShowManual();
+
+    /// Whether the desktop opens web pages; the default asks xdg-mime.
+    /// Tests replace it.
+    std::function<bool()> desktopHasBrowser;
 
 private:
     QWidget& window;
@@ -36,6 +42,7 @@ private:
     std::function<void(const QUrl&)> openUrl;
     QPointer<HistoryWindow> history; // owned by the window (Qt parent)
     QPointer<NetworkView> network;   // owned by the window (Qt parent)
+    QPointer<QTextBrowser> manual;   // owned by the window (Qt parent)
 };
 
 } // namespace kestrane

@@ -88,7 +88,7 @@ step_1() {
 }
 
 step_2() {
-    local window log
+    local window log manual
     click_icon "$a" 1
     check "a left click on A's icon shows its window" wait_until 3 main_window_shown "$a" || return 1
     window=$(main_window "$a")
@@ -110,7 +110,13 @@ step_2() {
     # four buttons below it, log).
     keys Tab Tab Tab Tab Tab Tab Tab Tab
     log=$(copy_focused_text)
-    check "A's log holds the sent line, once" shows "$log" "Sent BROADCAST message : $line_to_all"
+    check "A's log holds the sent line, once" shows "$log" "Sent BROADCAST message : $line_to_all" || return 1
+    # No browser on this desktop: Help shows the manual in a window of its own.
+    keys alt+e
+    check "with no browser, Help opens the manual in a window of A's own" \
+        wait_until 5 eval 'manual=$(window_named "$a" "^Kestrane manual$") && focus_window $manual' &&
+        check "which reads as the manual" eval '[[ $(copy_focused_text) == *"Unread lines"* ]]' &&
+        check "and closes" eval '"${x11[@]}" close $manual && wait_until 3 eval "! is_viewable $manual"'
 }
 
 step_3() {

@@ -234,7 +234,14 @@ void HistoryWindow::Export() {
         QDir::home().filePath(HistoryExport::DefaultFileName(QDate::currentDate())),
         QStringLiteral("Text files (*.txt);;All files (*)"));
     QString error;
-    if (path.isEmpty() || HistoryExport::Write(*parts->model, path, error)) {
+    if (path.isEmpty()) {
+        return;
+    }
+    if (HistoryExport::Write(*parts->model, path, error)) {
+        const int count = parts->model->rowCount();
+        parts->note->setText(
+            (count == 1 ? QStringLiteral("1 line") : QStringLiteral("%1 lines").arg(count)) +
+            QStringLiteral(" written to %1").arg(QDir::toNativeSeparators(path)));
         return;
     }
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Kestrane"),
