@@ -21,7 +21,9 @@
 #include "ui/RosterBox.h"
 #include "ui/ToolWindows.h"
 #include "ui/TrayIcon.h"
+#include "ui/UiMessageBox.h"
 #include "ui/WindowMenus.h"
+#include "ui/WindowStretch.h"
 #include "ui/alerts/AlertSettings.h"
 #include "ui/alerts/LineAlerts.h"
 
@@ -114,6 +116,7 @@ void CTavrinDlg::MakeControls() {
     roster = Control<QComboBox>(*this, IDC_ROSTER);
     messageLine = Control<QLineEdit>(*this, IDC_MESSAGE);
     logPane->Show(*Control<QPlainTextEdit>(*this, IDC_LOG));
+    new WindowStretch(*this, *logPane->View()); // the log takes what the window grows by
     rosterBox = new RosterBox(*roster, session->Hosts());
     ConnectControls();
     if (session->NetworkStarted()) {
@@ -271,7 +274,8 @@ void CTavrinDlg::OfferArrived() {
     offers->AlertOffer();
 }
 
-void CTavrinDlg::NetworkStarted(const std::string&) {
+void CTavrinDlg::NetworkStarted(const std::string& ownName) {
+    presence->ShowOwnName(DecodeNetworkText(ownName));
     if (roster != nullptr) {
         roster->setCurrentIndex(0);
     }
@@ -339,21 +343,7 @@ void CTavrinDlg::StartBehindIcon() {
 
 void CTavrinDlg::EndSession() {
     endingSession = true;
-    while (QWidget* popup = QApplication::activePopupWidget()) {
-        if (!popup->close()) {
-            break;
-        }
-    }
-    while (QWidget* modal = QApplication::activeModalWidget()) {
-        auto* dialog = qobject_cast<QDialog*>(modal);
-        if (modal == this || dialog == nullptr) {
-            break;
-        }
-        dialog->reject();
-        if (dialog->isVisible()) {
-            break;
-        }
-    }
+    CloseMenusAndBoxesAbove(*this);
     // A box or menu ended above returns from its own event loop only when
     // that loop next runs, and the code that opened it then carries on with
     // the window's members: the window goes once those loops are through.

@@ -81,9 +81,11 @@ void TrayPresence::ShowUnread() {
     const bool wasPending = unreadPending;
     const int count = unread.Count();
     unreadPending = count > 0 || offerPending;
-    const QString title = QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption);
-    window.setWindowTitle(count > 0 ? QStringLiteral("%1 (%2 unread)").arg(title).arg(count)
-                                    : title);
+    QString title = QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption);
+    if (count > 0) {
+        title += QStringLiteral(" (%1 unread)").arg(count);
+    }
+    window.setWindowTitle(ownName.isEmpty() ? title : title + QStringLiteral(" \u2014 ") + ownName);
     const int newest = unread.Newest();
     tray.ShowWaiting(count, newest >= 0 ? queue.entries[static_cast<std::size_t>(newest)].sender
                                         : QString());
@@ -93,6 +95,12 @@ void TrayPresence::ShowUnread() {
     if (hidden && unreadPending && !stopped && !timer.isActive()) {
         timer.start();
     }
+}
+
+void TrayPresence::ShowOwnName(const QString& name) {
+    // Qt takes "[*]" in a title for the unsaved-changes mark; doubled it shows as itself.
+    ownName = QString(name).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    ShowUnread();
 }
 
 void TrayPresence::HideToTray() {

@@ -56,6 +56,8 @@ public:
     void NoteOffer();
     /// What is unread changed: the flag, the title, the tip and the blinking follow.
     void ShowUnread();
+    /// The title names the copy: "Kestrane (2 unread) — PC7".
+    void ShowOwnName(const QString& name);
     void HideToTray();
     /// Shows the window as a left click on the icon does.
     void ComeForward();
@@ -109,6 +111,7 @@ private:
     UnreadLines& unread;
     Hooks hooks;
     bool stopped = false;
+    QString ownName;              // in the title, once known
     bool readingMessages = false; // the message dialog is open or about to open
 };
 

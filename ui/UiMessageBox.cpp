@@ -2,7 +2,9 @@
 
 #include "core/threads/UiBridge.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -54,6 +56,24 @@ MessageBoxHook MakeUiMessageBoxHook(UiBridge& bridge) {
             std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         }
     };
+}
+
+void CloseMenusAndBoxesAbove(const QWidget& window) {
+    while (QWidget* popup = QApplication::activePopupWidget()) {
+        if (!popup->close()) {
+            break;
+        }
+    }
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        auto* dialog = qobject_cast<QDialog*>(modal);
+        if (modal == &window || dialog == nullptr) {
+            break;
+        }
+        dialog->reject();
+        if (dialog->isVisible()) {
+            break;
+        }
+    }
 }
 
 } // namespace kestrane

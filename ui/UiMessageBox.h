@@ -28,4 +28,9 @@ using QuestionHook = std::function<bool(const QString& question)>;
 /// Installs `hook` (or removes it, when empty) and returns the previous one. UI thread only.
 QuestionHook SetQuestionHook(QuestionHook hook);
 
+/// Closes the program's open menus and the modal dialogs stacked above
+/// `window` (their answer: none), as an end of session must. Each returns
+/// from its event loop only when that loop next runs. UI thread only.
+void CloseMenusAndBoxesAbove(const QWidget& window);
+
 } // namespace kestrane

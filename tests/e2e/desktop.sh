@@ -78,7 +78,7 @@ window_named() {
     done
     return 1
 }
-main_window() { window_named "$1" '^Kestrane( \([0-9]+ unread\))?$'; }
+main_window() { window_named "$1" '^Kestrane( \([0-9]+ unread\))?( — .+)?$'; }
 
 # With no window manager, the only window of the program whose parent is not
 # the root window is the icon the tray embedded.

@@ -68,8 +68,8 @@ TEST(DesktopNotifications, ShowsOnePerSenderUpdatedInPlaceAsPlainTextWithdrawsAn
         ending.Show("PC5", "just now", 1);
     }
     ASSERT_TRUE(QTest::qWaitFor([&] { return dunst.Seen().join('\n').contains("|PC5|"); }, 5000));
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return dunst.Count() == DesktopNotifications::kMostSenders; }, 5000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return dunst.Count() == DesktopNotifications::kMostSenders; }, 5000));
 }
 
 /// A server with inline replies that answers from the test: what no server on

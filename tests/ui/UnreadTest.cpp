@@ -26,14 +26,17 @@
 namespace kestrane::test {
 namespace {
 
-// What tells the person of unread lines: the title, the icon's tip, whether the icon blinks,
-// the senders with a notification open, and the chimes so far.
+// What tells the person of unread lines: the title (which always names the copy, PC7), the
+// icon's tip, whether the icon blinks, the senders with a notification open, and the chimes.
 QString Signals(LoopbackWindow& lan) {
     QStringList notified = lan.dialog->notifications->Open();
     notified.sort();
     const TrayPresence& presence = *lan.dialog->presence;
+    QString title = lan.dialog->windowTitle();
+    EXPECT_TRUE(title.endsWith(" \u2014 PC7")) << title.toStdString();
+    title.chop(QString(" \u2014 PC7").size());
     return QString("%1 | %2 | %3 | %4 | %5 chimes")
-        .arg(lan.dialog->windowTitle(), lan.tray.ToolTip(),
+        .arg(title, lan.tray.ToolTip(),
              presence.hidden && presence.unreadPending ? "blinks" : "steady",
              notified.isEmpty() ? "-" : notified.join(","))
         .arg(std::ranges::count(lan.tones.Requests(), kChime));

@@ -81,10 +81,11 @@ TEST(MainWindowTest, TheTipTellsWhatWaitsMuteIsKeptAndCtrlUOpensNoLineTheLogShow
     // Muted or not, a hidden window gets a line: its chimes, the icon's tip (a name from the
     // network starts no markup there), the title, and the setting as the next start reads it.
     const std::tuple<bool, std::string, std::string> rows[] = {
-        {false, "PC2", "1 | Kestrane: 1 unread line, from PC2 | Kestrane (1 unread) | 0"},
+        {false, "PC2",
+         "1 | Kestrane: 1 unread line, from PC2 | Kestrane (1 unread) \u2014 PC7 | 0"},
         {true, "<b>X</b>&",
          "0 | Kestrane: 1 unread line, from \u2039b\u203AX\u2039/b\u203A\uFF06 | "
-         "Kestrane (1 unread) | 1"}};
+         "Kestrane (1 unread) \u2014 PC7 | 1"}};
     for (const auto& [muted, sender, effects] : rows) {
         SCOPED_TRACE(sender);
         LoopbackWindow lan;
@@ -141,7 +142,7 @@ TEST(MainWindowTest, BehindATrayItStartsUnseenAndShowsWhatCameMeanwhileWhenFirst
         dialog.done(QDialog::Rejected);
     });
     dialog.DoModal();
-    EXPECT_EQ(title, "Kestrane (1 unread)");
+    EXPECT_EQ(title, "Kestrane (1 unread) \u2014 PC7");
     EXPECT_EQ(log, "PC3 : while unseen\n| *, PC3 | << Broadcast >>");
 }
 
@@ -149,7 +150,8 @@ TEST(MainWindowTest, AwayWithoutATrayTheTitleCountsLinesAndRestoringOpensTheNewe
     // A tray or not, on screen (a line seen, then minimized by the user) or not, lines that
     // come while away: the title at each, then after a restore (or a panel's secondary action
     // on the icon) the message dialogs run, the entry opened and the title: the log seen
-    // behind the dialog reads every line, the icon's action only the line it opened.
+    // behind the dialog reads every line, the icon's action only the line it opened. (The
+    // name after the titles, PC7, is left out.)
     const std::tuple<bool, bool, int, std::string> rows[] = {
         {false, false, 2, "Kestrane (1 unread), Kestrane (2 unread), 1 on 1, Kestrane"},
         {false, true, 1, "Kestrane (1 unread), 1 on 1, Kestrane"},
@@ -167,7 +169,7 @@ TEST(MainWindowTest, AwayWithoutATrayTheTitleCountsLinesAndRestoringOpensTheNewe
         for (int line = 0; line < lines; ++line) {
             lan.Receive(Datagram(4, "PC2", "x\r\n"));
             lan.dialog->presence->OnTimer();
-            seen += lan.dialog->windowTitle() + ", ";
+            seen += lan.dialog->windowTitle().remove(" \u2014 PC7") + ", ";
         }
         if (trayAvailable) {
             lan.Click(QSystemTrayIcon::MiddleClick);
@@ -176,7 +178,7 @@ TEST(MainWindowTest, AwayWithoutATrayTheTitleCountsLinesAndRestoringOpensTheNewe
         }
         QCoreApplication::processEvents();
         seen += QString("%1 on %2, ").arg(lan.dialog->messageDialogRuns).arg(lan.queue.current);
-        EXPECT_EQ((seen + lan.dialog->windowTitle()).toStdString(), effects);
+        EXPECT_EQ((seen + lan.dialog->windowTitle().remove(" \u2014 PC7")).toStdString(), effects);
     }
 }
 
@@ -227,6 +229,35 @@ TEST(MainWindowTest, LinesGoWhereTheHostLastSpokeFromOrStayTypedWithAReason) {
     // A reply goes where its line came from, though PC2 has moved since.
     EXPECT_EQ(lan.dialog->SendReply(lan.queue.entries[0], "re\r\n"), SendResult::Sent);
     EXPECT_EQ(Received(three, "127.0.0.3"), Datagram(4, "PC7", "re\r\n"));
+}
+
+TEST(MainWindowTest, TheWindowGrowsAroundItsLogAndTheControlsKeepTheirPlaces) {
+    LoopbackWindow lan(true);
+    QDialog& window = *lan.dialog;
+    const QSize least = window.size();
+    QMap<QString, QRect> before;
+    for (const char* id : {"1000", "1002", "1001", "6", "7", "1020", "1022"}) {
+        before[id] = window.findChild<QWidget*>(id)->geometry();
+    }
+    window.resize(least + QSize(200, 100));
+    // How each control moved and grew: the log grows, the fields widen, the buttons beside
+    // them go right and those below go down.
+    QStringList moved;
+    for (auto at = before.cbegin(); at != before.cend(); ++at) {
+        const QRect now = window.findChild<QWidget*>(at.key())->geometry();
+        moved << QString("%1 %2,%3 %4x%5")
+                     .arg(at.key())
+                     .arg(now.x() - at->x())
+                     .arg(now.y() - at->y())
+                     .arg(now.width() - at->width())
+                     .arg(now.height() - at->height());
+    }
+    EXPECT_EQ(moved.join(" / ").toStdString(),
+              "1000 0,0 200x100 / 1001 0,100 200x0 / 1002 0,100 200x0 / 1020 0,100 0x0 / "
+              "1022 0,100 0x0 / 6 200,100 0x0 / 7 200,100 0x0");
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    window.resize(least - QSize(50, 50));
+    EXPECT_EQ(window.size(), least);
 }
 
 TEST(MainWindowTest, TheLogKeepsItsLastLinesAndTheViewWhereTheUserPutIt) {
