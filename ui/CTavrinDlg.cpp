@@ -216,6 +216,7 @@ void CTavrinDlg::DestroyWindow() {
     }
     windowDestroyed = true;
     presence->Stop();
+    services.tray.SetStatusNotifierMenu(nullptr); // the menus go with the window
     // Offers are withdrawn, and transfers stopped, before the goodbye.
     offers->Stop();
     session->End(endingSession);

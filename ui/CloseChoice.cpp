@@ -24,10 +24,8 @@ QSettings Settings() {
 } // namespace
 
 CloseChoice::CloseChoice(QObject* parent)
-    : QObject(parent), submenu(new QMenu(QStringLiteral("&Close button"))),
+    : QObject(parent), submenu(std::make_unique<QMenu>(QStringLiteral("&Close button"))),
       ways(new QActionGroup(this)) {
-    // Owned here, not by a menu it is added to: the menus come and go.
-    connect(this, &QObject::destroyed, submenu, &QObject::deleteLater);
     const std::array<QString, 3> texts{QStringLiteral("&Asks what to do"),
                                        QStringLiteral("&Keeps Kestrane running in the tray"),
                                        QStringLiteral("&Quits Kestrane")};
@@ -43,6 +41,8 @@ CloseChoice::CloseChoice(QObject* parent)
     way = kept != kWayNames.end() ? static_cast<Way>(kept - kWayNames.begin()) : Way::Ask;
     ShowCheck();
 }
+
+CloseChoice::~CloseChoice() = default;
 
 void CloseChoice::Keep(Way chosen) {
     way = chosen;
@@ -90,7 +90,7 @@ CloseChoice::Answer CloseChoice::Ask(QWidget& window) {
 
 void CloseChoice::AddItems(QMenu& menu) {
     menu.addSeparator();
-    menu.addMenu(submenu);
+    menu.addMenu(submenu.get());
 }
 
 void CloseChoice::ShowCheck() {

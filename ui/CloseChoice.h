@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <memory>
 
 class QAction;
 class QActionGroup;
@@ -24,6 +25,7 @@ public:
 
     /// Reads the settings.
     explicit CloseChoice(QObject* parent = nullptr);
+    ~CloseChoice() override;
 
     Way Kept() const { return way; }
     void Keep(Way chosen);
@@ -38,7 +40,7 @@ private:
     void ShowCheck();
 
     Way way = Way::Ask;
-    QMenu* submenu;
+    std::unique_ptr<QMenu> submenu; // the menus it is added to come and go
     QActionGroup* ways;
 };
 
