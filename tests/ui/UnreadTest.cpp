@@ -113,6 +113,14 @@ TEST(UnreadTest, ALineIsSignalledEverywhereUntilThePersonSeesItWhicheverWayItCam
     const auto hear = [](LoopbackWindow& lan, const char* sender) {
         lan.Receive(Datagram(4, sender, std::string("from ") + sender + "\r\n"));
     };
+    // A line comes while hidden; the copy ends, and the next one starts with it queued.
+    const auto leaveUnreadAndStartAgain = [&](std::unique_ptr<LoopbackWindow>& lan) {
+        hear(*lan, "PC2");
+        const LoopbackStart start{false, true, lan->historyFolder, lan->desktopBus, false};
+        lan.reset();
+        lan = std::make_unique<LoopbackWindow>(start);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return lan->queue.Size() == 1; }, 5000));
+    };
     const Path paths[] = {
         {"a line shown in a window the person looks at", kOnScreen,
          [&](auto& lan) {
@@ -168,22 +176,14 @@ TEST(UnreadTest, ALineIsSignalledEverywhereUntilThePersonSeesItWhicheverWayItCam
          "Kestrane (1 unread) | Kestrane: 1 unread line, from PC2 | blinks | PC2 | 1 chimes | 1"},
         {"a line left unread at the last end, the window looked at", kInTray,
          [&](auto& lan) {
-             hear(*lan, "PC2");
-             const LoopbackStart start{false, true, lan->historyFolder, lan->desktopBus, false};
-             lan.reset();
-             lan = std::make_unique<LoopbackWindow>(start);
-             ASSERT_TRUE(QTest::qWaitFor([&] { return lan->queue.Size() == 1; }, 5000));
+             leaveUnreadAndStartAgain(lan);
              lan->Click(QSystemTrayIcon::Trigger); // its log never showed the line
              ASSERT_TRUE(QTest::qWaitForWindowActive(lan->dialog.get()));
          },
          "Kestrane (1 unread) | Kestrane: 1 unread line, from PC2 | steady | PC2 | 0 chimes | 1"},
         {"a line left unread at the last end, then shown by Ctrl+U", kInTray,
          [&](auto& lan) {
-             hear(*lan, "PC2");
-             const LoopbackStart start{false, true, lan->historyFolder, lan->desktopBus, false};
-             lan.reset();
-             lan = std::make_unique<LoopbackWindow>(start);
-             ASSERT_TRUE(QTest::qWaitFor([&] { return lan->queue.Size() == 1; }, 5000));
+             leaveUnreadAndStartAgain(lan);
              lan->Click(QSystemTrayIcon::Trigger);
              QTest::keyClick(lan->dialog.get(), Qt::Key_U, Qt::ControlModifier);
          },
