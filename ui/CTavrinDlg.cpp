@@ -17,6 +17,7 @@
 #include "ui/DialogBuilder.h"
 #include "ui/FileOffers.h"
 #include "ui/LogPane.h"
+#include "ui/MainTabOrder.h"
 #include "ui/ResourceIcons.h"
 #include "ui/RosterBox.h"
 #include "ui/ToolWindows.h"
@@ -116,6 +117,7 @@ void CTavrinDlg::MakeControls() {
     roster = Control<QComboBox>(*this, IDC_ROSTER);
     messageLine = Control<QLineEdit>(*this, IDC_MESSAGE);
     logPane->Show(*Control<QPlainTextEdit>(*this, IDC_LOG));
+    MainTabOrder::Arrange(*this);
     new WindowStretch(*this, *logPane->View()); // the log takes what the window grows by
     rosterBox = new RosterBox(*roster, session->Hosts());
     ConnectControls();

@@ -94,9 +94,10 @@ step_2() {
     window=$(main_window "$a")
     place_window "$window" 16 16
     check "A's window takes the keyboard focus" focus_window "$window" || return 1
-    # The focus starts on the roster; one Tab reaches the message line, and
-    # ten go round the ten controls back to it (Tab selects its text, End keeps it).
-    keys Tab
+    # The focus starts on the roster, which the message line reaches in two
+    # Tabs by way of Send, so two Shift+Tabs go back; ten Tabs go round the ten
+    # controls back to it (Tab selects its text, End keeps it).
+    keys shift+Tab shift+Tab
     type_text "${line_to_all%%,*}"
     keys Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab End
     type_text ",${line_to_all#*,}"
@@ -106,9 +107,8 @@ step_2() {
         check "B got it (it chimed)" wait_until 5 chimes_at_least 2 1 &&
         check "B's window stayed hidden" main_window_hidden "$b" &&
         check "Enter sent it once" saw 1 4 PC1.LAN.TEST "$line_to_all\\r\\n" || return 1
-    # From the message line, eight Tabs reach the log (Hide, Send, Help, the
-    # four buttons below it, log).
-    keys Tab Tab Tab Tab Tab Tab Tab Tab
+    # The log comes just before the message line.
+    keys shift+Tab
     log=$(copy_focused_text)
     check "A's log holds the sent line, once" shows "$log" "Sent BROADCAST message : $line_to_all" || return 1
     # No browser on this desktop: Help shows the manual in a window of its own.
@@ -144,10 +144,11 @@ step_3() {
 }
 
 # In the copy PID, whose log has the focus: chooses the roster's last entry
-# and sends LINE. Tab wraps round to the roster, End chooses, Tab goes on.
+# and sends LINE. Three Tabs wrap round to the roster by way of the message
+# line and Send, End chooses, two Shift+Tabs go back to the message line.
 send_to_last_entry() {
     check "the window takes the keyboard focus" focus_window "$(main_window "$1")" || return 1
-    keys Tab End Tab
+    keys Tab Tab Tab End shift+Tab shift+Tab
     type_text "$2"
     keys Return
 }
@@ -279,8 +280,9 @@ step_7() {
     check "a left click shows A's window" wait_until 3 main_window_shown "$a" || return 1
     place_window "$(main_window "$a")" 16 16 # clear of B's log
     check "A's window takes the keyboard focus" focus_window "$(main_window "$a")" || return 1
-    # The focus starts on the roster: End chooses B, which answered A's hello.
-    keys End Tab
+    # The focus starts on the roster: End chooses B, which answered A's hello,
+    # and the message line is two Shift+Tabs back.
+    keys End shift+Tab shift+Tab
     type_text "$line"
     keys Return
     check "B got the line, sent where B spoke from" wait_until 5 log_holds "$b" "PC1.LAN.TEST : $line" &&
@@ -568,13 +570,14 @@ stream_to_b() {
 step_11() {
     local kept="Kept for later" sent_at="$LAN_WORK/stream.times" streamer killed missing twice lossy
     lossy=$(stored 2 "SELECT count(DISTINCT text), count(*) FROM history WHERE text LIKE 'Line % over a lossy link%'")
-    # A calls itself PC1 and B is dead since step 10. From A's log, Tab goes
-    # round to the roster, where typing chooses B; Tab goes on to the message line.
+    # A calls itself PC1 and B is dead since step 10. From A's log, three Tabs
+    # go round to the roster, where typing chooses B; Send and the message line
+    # are two Shift+Tabs back.
     panel_click Activate
     check "the panel shows A's window" wait_until 3 main_window_shown "$a" &&
         check "A's window takes the keyboard" focus_window "$(main_window "$a")" || return 1
     xdotool mousemove --window "$(main_window "$a")" 300 150 click 1 mousemove 1 1
-    keys Tab && type_text PC2 && keys Tab && type_text "$kept" && keys Return
+    keys Tab Tab Tab && type_text PC2 && keys shift+Tab shift+Tab && type_text "$kept" && keys Return
     check "A sends B a line while B is dead, and stores it in its outbox" wait_until 5 sent_state_is 1 "$kept" '*|1' &&
         check "B stored each of the 100 lines of the lossy link once ($lossy)" test "$lossy" = "100|100" || return 1
     kill -KILL "$a"

@@ -236,7 +236,7 @@ TEST(MainWindowTest, TheWindowGrowsAroundItsLogAndTheControlsKeepTheirPlaces) {
     QDialog& window = *lan.dialog;
     const QSize least = window.size();
     QMap<QString, QRect> before;
-    for (const char* id : {"1000", "1002", "1001", "6", "7", "1020", "1022"}) {
+    for (const char* id : {"1000", "1002", "1001", "6", "7", "1020", "1022", "rosterLabel"}) {
         before[id] = window.findChild<QWidget*>(id)->geometry();
     }
     window.resize(least + QSize(200, 100));
@@ -254,10 +254,30 @@ TEST(MainWindowTest, TheWindowGrowsAroundItsLogAndTheControlsKeepTheirPlaces) {
     }
     EXPECT_EQ(moved.join(" / ").toStdString(),
               "1000 0,0 200x100 / 1001 0,100 200x0 / 1002 0,100 200x0 / 1020 0,100 0x0 / "
-              "1022 0,100 0x0 / 6 200,100 0x0 / 7 200,100 0x0");
+              "1022 0,100 0x0 / 6 200,100 0x0 / 7 200,100 0x0 / rosterLabel 0,100 0x0");
     EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     window.resize(least - QSize(50, 50));
     EXPECT_EQ(window.size(), least);
+}
+
+TEST(MainWindowTest, TabGoesFromTheMessageLineToSendAndTheLabelledRosterAndRoundEveryControl) {
+    LoopbackWindow lan(true);
+    QDialog& window = *lan.dialog;
+    const auto* label = window.findChild<QLabel*>("rosterLabel");
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), "To:");
+    EXPECT_EQ(label->buddy(), window.findChild<QWidget*>("1002"));
+    EXPECT_LT(label->geometry().right(), label->buddy()->geometry().left());
+    QStringList path;
+    QWidget* at = lan.MessageLine();
+    do {
+        path << at->objectName();
+        at = at->nextInFocusChain();
+        while (at->focusPolicy() != Qt::StrongFocus || at->parentWidget() != &window) {
+            at = at->nextInFocusChain();
+        }
+    } while (at != lan.MessageLine() && path.size() < 20);
+    EXPECT_EQ(path.join(" ").toStdString(), "1001 6 1002 57670 7 1020 1021 1023 1022 1000");
 }
 
 TEST(MainWindowTest, TheLogKeepsItsLastLinesAndTheViewWhereTheUserPutIt) {
