@@ -16,6 +16,7 @@
 #include "ui/CloseChoice.h"
 #include "ui/DialogBuilder.h"
 #include "ui/FileOffers.h"
+#include "ui/FirstStart.h"
 #include "ui/LogPane.h"
 #include "ui/MainTabOrder.h"
 #include "ui/ResourceIcons.h"
@@ -52,6 +53,8 @@ namespace {
 
 // How often an ending session looks whether the loops it ended have returned.
 constexpr std::chrono::milliseconds kEndSessionRetry{10};
+// How long the first start's note waits for answers to the hello.
+constexpr std::chrono::seconds kWelcomeWait{2};
 constexpr int IDC_LOG = 1000;
 constexpr int IDC_MESSAGE = 1001;
 constexpr int IDC_ROSTER = 1002;
@@ -284,6 +287,12 @@ void CTavrinDlg::NetworkStarted(const std::string& ownName) {
     }
     WriteControls();
     presence->OnNetworkStarted();
+    if (welcoming) {
+        QTimer::singleShot(kWelcomeWait, this, [this] {
+            session->Note(FirstStart::Note(DecodeNetworkText(session->OwnName()),
+                                           session->Hosts().Names().size()));
+        });
+    }
 }
 
 void CTavrinDlg::EndRequested() {
@@ -322,9 +331,13 @@ SendResult CTavrinDlg::SendReply(const HistoryEntry& entry, const QString& text)
 int CTavrinDlg::DoModal() {
     // With a notification area the window starts behind its icon and is not
     // shown at all: the network starts as the first show would start it.
-    if (services.tray.IsAvailable()) {
+    welcoming = FirstStart::Claim();
+    if (services.tray.IsAvailable() && !welcoming) {
         StartBehindIcon();
     } else {
+        if (welcoming) {
+            presence->StartOnScreen();
+        }
         show();
     }
     if (!windowDestroyed) {

@@ -196,6 +196,7 @@ private:
     bool endingSession = false;    // ended by a signal or logoff: no box can be answered
     int baseLoopLevel = 0;         // event loops already running when the window was made
     bool modalLoopRunning = false; // DoModal's own loop
+    bool welcoming = false;        // the first start on this account: shown, with a note
 };
 
 /// The one main window, for code that reaches it without a reference (the

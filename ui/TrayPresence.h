@@ -44,6 +44,8 @@ public:
 
     /// The window starts behind the icon without being shown.
     void StartBehindIcon() { hidden = true; }
+    /// The window stays up after its first show instead of going to the tray.
+    void StartOnScreen() { hideOnFirstTick = false; }
     /// The network has started: the icon is added, and the window leaves the
     /// screen unless the first tick has passed.
     void OnNetworkStarted();

@@ -74,12 +74,19 @@ line_to_all="Hello everybody, this is A"
 
 step_1() {
     local start=${EPOCHREALTIME/./}
+    rm "$(host_home 1)/.config/kestrane/kestrane.conf" # A's first start on this account
     copy_start 1
     a=$COPY_PID
     # B runs under nohup, as if started from a terminal.
     host_spawn 2 nohup "$KESTRANE" >>"$(host_home 2)/program.log" 2>&1
     b=$!
-    check "both copies settle into the tray" wait_until 20 eval 'in_tray $a && in_tray $b' || return 1
+    check "B settles into the tray" wait_until 20 in_tray "$b" &&
+        check "A, started for the first time, shows its window" wait_until 20 main_window_shown "$a" &&
+        check "whose log names A and says how many hosts it heard" wait_until 10 log_holds "$a" \
+            "*** Kestrane runs on this computer as PC1.LAN.TEST and has heard " || return 1
+    shot a-first-start
+    focus_window "$(main_window "$a")" && keys alt+h
+    check "Hide puts A in the tray" wait_until 5 in_tray "$a" || return 1
     echo "    (both settled $(((${EPOCHREALTIME/./} - start) / 1000)) ms after the start)"
     sleep 1 # past the first timer tick, which makes the settled window count as hidden
     check "two icons in the tray" test "$(tray_icon "$a")" != "$(tray_icon "$b")" &&
@@ -94,10 +101,11 @@ step_2() {
     window=$(main_window "$a")
     place_window "$window" 16 16
     check "A's window takes the keyboard focus" focus_window "$window" || return 1
-    # The focus starts on the roster, which the message line reaches in two
-    # Tabs by way of Send, so two Shift+Tabs go back; ten Tabs go round the ten
-    # controls back to it (Tab selects its text, End keeps it).
-    keys shift+Tab shift+Tab
+    # A click in the log (the window was up once, at A's first start) puts
+    # the focus there, and the message line comes next; ten Tabs go round the
+    # ten controls back to it (Tab selects its text, End keeps it).
+    xdotool mousemove --window "$window" 300 150 click 1 mousemove 1 1
+    keys Tab
     type_text "${line_to_all%%,*}"
     keys Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab End
     type_text ",${line_to_all#*,}"
@@ -110,7 +118,8 @@ step_2() {
     # The log comes just before the message line.
     keys shift+Tab
     log=$(copy_focused_text)
-    check "A's log holds the sent line, once" shows "$log" "Sent BROADCAST message : $line_to_all" || return 1
+    check "A's log holds the first start's note, then the sent line, once" \
+        shows "${log#\*\*\* Kestrane runs on this computer as *\*\*\*$'\n'}" "Sent BROADCAST message : $line_to_all" || return 1
     # No browser on this desktop: Help shows the manual in a window of its own.
     keys alt+e
     check "with no browser, Help opens the manual in a window of A's own" \
@@ -346,6 +355,7 @@ PANEL
     [[ -n $PANEL_DISPLAY ]] || { xvfb_up 640x400x24 "$LAN_WORK/panel-xvfb.log" && PANEL_DISPLAY=$XVFB_DISPLAY; } || return 1
     host_environment 1
     HOST_ENV+=(DISPLAY="$PANEL_DISPLAY" XDG_CONFIG_HOME="$LAN_WORK/panel" NO_AT_BRIDGE=1)
+    seen_before "$LAN_WORK/panel"
     # Started first: one the bus started for the panel would not read this configuration.
     lan_spawn 1 env -i "${HOST_ENV[@]}" "$xfconfd" >>"$LAN_WORK/xfconfd.log" 2>&1
     PANEL_PIDS+=($!)
@@ -716,7 +726,7 @@ host_bus_up 1 || exit 1
 peer_record 3 "$peer_log" || exit 1
 echo "display $DISPLAY; screenshots in $artifacts"
 
-step 1 "both copies start and settle into the tray; the peer sees both hellos"
+step 1 "both copies start, A for the first time with its window up, B in the tray; the peer sees both hellos"
 step 2 "a left click shows A; a line typed there goes to everybody once; B, hidden, chimes"
 step 3 "a right click on B's icon opens the line; a reply goes to A alone"
 step 4 "A sends a line to B alone, chosen in the roster"

@@ -80,7 +80,7 @@ else
     ip -n "$(lan_namespace 8)" route add 10.77.0.0/24 via 10.99.0.7
     ip -n "$(lan_namespace 9)" route add 10.99.0.0/24 via 10.77.0.7
     mkdir -p "$(host_home 9)/.config/kestrane"
-    printf '[network]\nextraHosts=10.99.0.8, 10.99.0.0/24\n' >"$(host_home 9)/.config/kestrane/kestrane.conf"
+    printf '[network]\nextraHosts=10.99.0.8, 10.99.0.0/24\n' >>"$(host_home 9)/.config/kestrane/kestrane.conf"
     listen 8 && start 9
     got() { heard "${@:2}" | grep -q " $1 "; }
     check "a host named in the settings, behind a router, hears the hello by unicast" wait_until 10 got \

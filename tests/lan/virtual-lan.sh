@@ -99,11 +99,19 @@ lan_down() {
 
 host_home() { echo "$LAN_WORK/h$1"; }
 
+# Settings in CONFIG_HOME that say the account has started Kestrane before: the
+# first start shows its window, which only the test of that start wants.
+seen_before() {
+    mkdir -p "$1/kestrane" && grep -qs '^welcomed=' "$1/kestrane/kestrane.conf" ||
+        printf '[window]\nwelcomed=true\n' >>"$1/kestrane/kestrane.conf"
+}
+
 # A chime opens the sound device once, writing sound.wav, then sound.wav.0001...
 host_prepare() {
     local home
     home=$(host_home "$1")
     mkdir -p "$home/run" "$home/data/dbus-1/services" && chmod 700 "$home/run"
+    seen_before "$home/.config"
     [[ ${2:-} == real-sound ]] || cat >"$home/.asoundrc" <<ALSA
 pcm.!default { type file slave.pcm "null" file "$home/sound.wav" format "wav" truncate false }
 ALSA

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <cstdlib>
@@ -24,6 +25,9 @@ int main(int argc, char** argv) {
     setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // No start is the account's first unless a test says so.
+    QSettings(QStringLiteral("kestrane"), QStringLiteral("kestrane"))
+        .setValue(QStringLiteral("window/welcomed"), true);
     testing::InitGoogleTest(&argc, argv);
     // Qt's D-Bus thread lives as long as the application once started: it is
     // started before the count.

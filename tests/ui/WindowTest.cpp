@@ -24,6 +24,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTimer>
@@ -144,6 +145,53 @@ TEST(MainWindowTest, BehindATrayItStartsUnseenAndShowsWhatCameMeanwhileWhenFirst
     dialog.DoModal();
     EXPECT_EQ(title, "Kestrane (1 unread) \u2014 PC7");
     EXPECT_EQ(log, "PC3 : while unseen\n| *, PC3 | << Broadcast >>");
+}
+
+TEST(MainWindowTest, TheFirstStartShowsTheWindowOnceWithANoteNamingThisHostAndTheHostsHeard) {
+    // With a tray and without: the first start's window after the first tick, and its note;
+    // then whether a second start shows it.
+    for (const bool trayAvailable : {true, false}) {
+        SCOPED_TRACE(trayAvailable);
+        QSettings(QStringLiteral("kestrane"), QStringLiteral("kestrane"))
+            .remove(QStringLiteral("window/welcomed"));
+        std::string seen;
+        for (int start = 1; start <= 2; ++start) {
+            const int port = FreeUdpPort();
+            UdpPeer everyone{"127.0.0.1", port};
+            everyone.Ignore(9);
+            MessageQueue queue;
+            RecordingToneSink tones;
+            FakeTray tray;
+            tray.available = trayAvailable;
+            UiBridge bridge;
+            LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}, {}},
+                                  port);
+            QTimer::singleShot(0, &dialog, [&] {
+                EXPECT_EQ(everyone.Next(), Datagram(1, "PC7", "ILIVE"));
+                const UdpPeer pc3("127.0.0.3");
+                pc3.SendTo(port, Datagram(1, "PC3", "ILIVE"), "127.0.0.2");
+                dialog.presence->OnTimer(); // the first tick
+                QCoreApplication::processEvents();
+                seen += " " + std::to_string(start) + ":" +
+                        (!dialog.isVisible()    ? "hidden"
+                         : dialog.isMinimized() ? "minimized"
+                                                : "shown");
+                const auto* log = dialog.findChild<QPlainTextEdit*>("1000");
+                if (start == 1 && log != nullptr) {
+                    EXPECT_TRUE(
+                        QTest::qWaitFor([&] { return log->toPlainText().contains("***"); }));
+                    seen += " " + log->toPlainText().toStdString();
+                }
+                dialog.done(QDialog::Rejected);
+            });
+            dialog.DoModal();
+        }
+        EXPECT_EQ(seen,
+                  std::string(" 1:shown *** Kestrane runs on this computer as PC7 and has heard "
+                              "1 other host so far. Choose a host under To: to write to it "
+                              "alone, or Broadcast to write to everybody ***\n 2:") +
+                      (trayAvailable ? "hidden" : "minimized"));
+    }
 }
 
 TEST(MainWindowTest, AwayWithoutATrayTheTitleCountsLinesAndRestoringOpensTheNewest) {
