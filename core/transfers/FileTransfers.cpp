@@ -290,6 +290,8 @@ void FileTransfers::OnNotice(const QString& sender, const std::string& address,
     Transfer* known = FindByToken(notice->token, address, true);
     if (notice->kind == FileNotice::Kind::Withdraw) {
         if (known != nullptr && known->state == State::Waiting) {
+            hooks.note(
+                QStringLiteral("%1 withdrew its offer of %2").arg(peer, Quoted(known->title)));
             End(*known, State::Cancelled, QStringLiteral("Withdrawn by %1").arg(peer));
         } else if (known != nullptr && known->state == State::Running) {
             known->fetcher->Cancel();
@@ -375,6 +377,15 @@ void FileTransfers::Finish(int id, bool arrived, const std::string& error) {
     if (transfer == nullptr) {
         return;
     }
+    if (!arrived && transfer->cancelledHere) {
+        // The sender learns of it as a decline, and stops serving the offer.
+        SendNotice(*transfer,
+                   FileNotice{FileNotice::Kind::Decline, transfer->token, 0, 0, {}}.Compose());
+        hooks.note(QStringLiteral("You cancelled %1 from %2")
+                       .arg(Quoted(transfer->title), transfer->peer));
+        End(*transfer, State::Cancelled, OneLineText(QString::fromStdString(error)));
+        return;
+    }
     if (!arrived) {
         // The reason may quote what the sender answered.
         const QString reason = OneLineText(DecodeNetworkText(error));
@@ -407,6 +418,7 @@ void FileTransfers::Decline(int id) {
         return;
     }
     SendNotice(*offer, FileNotice{FileNotice::Kind::Decline, offer->token, 0, 0, {}}.Compose());
+    hooks.note(QStringLiteral("You declined %1 from %2").arg(Quoted(offer->title), offer->peer));
     End(*offer, State::Declined, QStringLiteral("Declined"));
 }
 
@@ -418,18 +430,23 @@ void FileTransfers::Cancel(int id) {
     switch (transfer->state) {
     case State::Preparing:
         transfer->builder->stop = true;
+        hooks.note(QStringLiteral("You cancelled the offer of %1 to %2 before it went out")
+                       .arg(Quoted(transfer->title), transfer->peer));
         End(*transfer, State::Cancelled, QStringLiteral("Cancelled"));
         break;
     case State::Offered:
         server->Withdraw(transfer->token);
         SendNotice(*transfer,
                    FileNotice{FileNotice::Kind::Withdraw, transfer->token, 0, 0, {}}.Compose());
+        hooks.note(QStringLiteral("You withdrew the offer of %1 to %2")
+                       .arg(Quoted(transfer->title), transfer->peer));
         End(*transfer, State::Cancelled, QStringLiteral("Cancelled"));
         break;
     case State::Waiting:
         Decline(id);
         break;
     case State::Running:
+        transfer->cancelledHere = true;
         transfer->fetcher->Cancel();
         break;
     case State::Done:

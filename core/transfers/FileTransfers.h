@@ -54,11 +54,12 @@ public:
         std::uint64_t entries = 0;
         std::uint64_t bytes = 0;
         State state = State::Preparing;
-        QString message;         // how it ended, or what went wrong
-        QString folder;          // incoming: where it goes
-        QString placed;          // incoming, arrived: the path of its first top-level entry
-        std::uint64_t heard = 0; // waiting: when its offer was last heard, in offers heard
-        int version = 1;         // incoming: the newest protocol its offer named
+        QString message;            // how it ended, or what went wrong
+        QString folder;             // incoming: where it goes
+        QString placed;             // incoming, arrived: the path of its first top-level entry
+        std::uint64_t heard = 0;    // waiting: when its offer was last heard, in offers heard
+        int version = 1;            // incoming: the newest protocol its offer named
+        bool cancelledHere = false; // incoming, running: the person cancelled it
         std::shared_ptr<FileFetcher> fetcher;
         std::shared_ptr<OfferBuilder> builder;
     };

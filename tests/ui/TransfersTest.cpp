@@ -39,9 +39,10 @@ struct Recorded {
         transfers.OnNotice(peer, address, FileNotice{kind, token, 1, 2048, title}.Compose());
     }
     // Offers a file of its own to 127.0.0.1, and returns the notice once the offer is out.
-    std::string OfferFile(const QString& name) {
+    std::string OfferFile(const QString& name, std::size_t size = 0) {
         EXPECT_TRUE(transfers.Open());
-        std::ofstream(QFile::encodeName(folder.filePath(name)).toStdString()) << "hello";
+        std::ofstream(QFile::encodeName(folder.filePath(name)).toStdString())
+            << (size == 0 ? std::string("hello") : std::string(size, 'x'));
         transfers.Offer("PC7", "127.0.0.1", {folder.filePath(name)});
         EXPECT_TRUE(QTest::qWaitFor([&] { return !sent.empty(); }, 5000));
         return sent.empty() ? std::string() : sent.back();
@@ -75,6 +76,43 @@ TEST(TransfersTest, OfferEndsOnlyOnAnswerFromItsRecipient) {
         std::string error; // what was ended is no longer served
         EXPECT_EQ(FileFetcher("127.0.0.1", sender.port, token).List(error).has_value(),
                   state == State::Offered);
+    }
+}
+
+TEST(TransfersTest, AnOfferEndedByEitherSideIsNotedInBothLogs) {
+    // Who ends the offer, and when; then the last note on each side.
+    enum class End { SenderWithdraws, ReceiverDeclines, ReceiverCancelsTheFetch };
+    const std::tuple<End, std::string, std::string> rows[] = {
+        {End::SenderWithdraws, "You withdrew the offer of \"a.bin\" to PC7",
+         "PC1 withdrew its offer of \"a.bin\""},
+        {End::ReceiverDeclines, "PC7 declined \"a.bin\"", "You declined \"a.bin\" from PC1"},
+        {End::ReceiverCancelsTheFetch, "PC7 declined \"a.bin\"",
+         "You cancelled \"a.bin\" from PC1"}};
+    for (const auto& [end, senderNote, receiverNote] : rows) {
+        SCOPED_TRACE(senderNote);
+        Recorded sender;
+        Recorded receiver(sender.port);
+        // Large enough that the fetch is still under way when it is cancelled.
+        receiver.transfers.OnNotice("PC1", "127.0.0.1", sender.OfferFile("a.bin", 64 << 20));
+        const int offer = receiver.transfers.Transfers().back().id;
+        const std::size_t answered = receiver.sent.size();
+        if (end == End::SenderWithdraws) {
+            sender.transfers.Cancel(sender.transfers.Transfers().back().id);
+            receiver.transfers.OnNotice("PC1", "127.0.0.1", sender.sent.back());
+        } else {
+            if (end == End::ReceiverCancelsTheFetch) {
+                receiver.transfers.Accept(offer, receiver.folder.path());
+            }
+            receiver.transfers.Cancel(offer);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.sent.size() > answered; }, 5000));
+            sender.transfers.OnNotice("PC7", "127.0.0.1", receiver.sent.back());
+        }
+        ASSERT_FALSE(sender.notes.isEmpty());
+        ASSERT_FALSE(receiver.notes.isEmpty());
+        EXPECT_EQ(sender.notes.back().toStdString(), senderNote);
+        EXPECT_EQ(receiver.notes.back().toStdString(), receiverNote);
+        EXPECT_EQ(sender.transfers.Transfers().back().state,
+                  end == End::SenderWithdraws ? State::Cancelled : State::Declined);
     }
 }
 
