@@ -15,6 +15,7 @@
 #include <QTextDocument>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace kestrane {
 namespace {
@@ -173,12 +174,19 @@ void CTransfersDlg::Rebuild() {
     const FileTransfers::Transfer* chosen = Chosen();
     int chosenId = chosen != nullptr ? chosen->id : 0;
     const auto& list = transfers.Transfers();
-    // With nothing chosen the newest offer is: its answer is then one
-    // deliberate key away (Alt+A, Alt+D), and never Enter.
+    // With nothing chosen the newest offer is, and so is an offer that has just
+    // come unless the person is choosing among waiting offers: its answer is
+    // then one deliberate key away (Alt+A, Alt+D), and never Enter.
+    const bool choosingAmongOffers =
+        chosen != nullptr && chosen->state == FileTransfers::State::Waiting;
     for (const FileTransfers::Transfer& transfer : list) {
-        if (chosen == nullptr && transfer.state == FileTransfers::State::Waiting) {
+        const bool justCame = transfer.id > newestListed && !choosingAmongOffers;
+        if (transfer.state == FileTransfers::State::Waiting && (chosen == nullptr || justCame)) {
             chosenId = transfer.id;
         }
+    }
+    for (const FileTransfers::Transfer& transfer : list) {
+        newestListed = std::max(newestListed, transfer.id);
     }
     const QSignalBlocker quiet(table); // the buttons follow once, at the end
     table->clearSelection();

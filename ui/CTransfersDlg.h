@@ -69,6 +69,7 @@ private:
     QPushButton* clearButton = nullptr;
     QTimer refresh;
     std::map<int, Sample> samples;
+    int newestListed = 0; // the id of the newest transfer the list has shown
 };
 
 } // namespace kestrane

@@ -207,8 +207,20 @@ TEST(TransfersTest, ViewActsOnTheChosenRowWithButtonsThatStayInSight) {
     const QDir folder(receiver.folder.path());
     EXPECT_EQ(opened, (std::vector{QUrl::fromLocalFile(folder.filePath("report.txt")),
                                    QUrl::fromLocalFile(folder.path())}));
+    // An offer that comes while a finished row is chosen is the one the buttons answer;
+    // one that comes while the person chooses among waiting offers is not.
+    auto chosenTitle = [&] {
+        const QList<QTableWidgetItem*> chosen = table->selectedItems();
+        return chosen.isEmpty() ? QString() : table->item(chosen.front()->row(), 1)->text();
+    };
+    receiver.Hear("127.2.0.1", "new");
+    EXPECT_EQ(chosenTitle(), "new");
+    EXPECT_TRUE(dialog.findChild<QPushButton*>("accept")->isEnabled());
+    table->selectRow(0);
+    receiver.Hear("127.2.0.2", "newer");
+    EXPECT_EQ(chosenTitle(), "forged");
     click("clearFinished");
-    EXPECT_EQ(table->rowCount(), 39);
+    EXPECT_EQ(table->rowCount(), 41);
     int asked = 0; // waiting offers do not keep the program; an offer out does
     const QuestionHook previous = SetQuestionHook([&](const QString&) { return ++asked > 1; });
     EXPECT_TRUE(CTransfersDlg::MayQuit(receiver.transfers, nullptr));
