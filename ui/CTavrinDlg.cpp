@@ -166,7 +166,7 @@ void CTavrinDlg::MakeParts() {
                            .quit = [this] { reject(); }});
     services.tray.SetStatusNotifierMenu(&menus->TrayMenu());
     offers = std::make_unique<FileOffers>(
-        *this, session->OwnName(), *presence,
+        *this, session->OwnName(), *presence, *notifications, *alertSettings,
         FileOffers::Hooks{.chosenHost = [this] { return ChosenRecipient(); },
                           .transfers = [this] { return session->Transfers(); },
                           .openUrl = services.openUrl});

@@ -6,6 +6,7 @@
 #include "platform/MessageBox.h"
 #include "ui/CTransfersDlg.h"
 #include "ui/TrayPresence.h"
+#include "ui/alerts/OfferAlerts.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -24,9 +25,11 @@ const std::string kBoxCaption = "Kestrane";
 } // namespace
 
 FileOffers::FileOffers(QDialog& mainWindow, const std::string& windowName,
-                       TrayPresence& trayPresence, Hooks offerHooks)
-    : window(mainWindow), ownName(windowName), presence(trayPresence),
-      hooks(std::move(offerHooks)) {}
+                       TrayPresence& trayPresence, DesktopNotifications& notifications,
+                       AlertSettings& settings, Hooks offerHooks)
+    : window(mainWindow), ownName(windowName), presence(trayPresence), hooks(std::move(offerHooks)),
+      alerts(std::make_unique<OfferAlerts>(notifications, settings,
+                                           [this] { OpenTransfers(true); })) {}
 
 FileOffers::~FileOffers() {
     Stop();
@@ -148,6 +151,9 @@ void FileOffers::OpenTransfers(bool takeFocus) {
 }
 
 void FileOffers::AlertOffer() {
+    if (FileTransfers* transfers = hooks.transfers()) {
+        alerts->OfferCame(*transfers, presence.Looking());
+    }
     // Opening the view here would take the keyboard from a person typing a
     // line, and Enter would answer an offer nobody chose.
     if (!presence.hidden) {

@@ -18,8 +18,11 @@ class QUrl;
 
 namespace kestrane {
 
+class AlertSettings;
 class CTransfersDlg;
+class DesktopNotifications;
 class FileTransfers;
+class OfferAlerts;
 class TrayPresence;
 
 /// The main window's side of file transfer: choosing files or a folder,
@@ -40,7 +43,8 @@ public:
     };
 
     /// `ownName` is the window's, read when an offer is made.
-    FileOffers(QDialog& window, const std::string& ownName, TrayPresence& presence, Hooks hooks);
+    FileOffers(QDialog& window, const std::string& ownName, TrayPresence& presence,
+               DesktopNotifications& notifications, AlertSettings& settings, Hooks hooks);
     ~FileOffers();
     FileOffers(const FileOffers&) = delete;
     FileOffers& operator=(const FileOffers&) = delete;
@@ -62,8 +66,9 @@ public:
     /// True unless transfers are under way and the person, asked, keeps the
     /// program running.
     bool MayQuit();
-    /// An offer came: heard and seen as a line is while hidden; otherwise the
-    /// log's note and the taskbar tell of it, and the person opens it when ready.
+    /// An offer came: heard and seen as a line is while hidden, and notified
+    /// unless the person looks at the window; otherwise the log's note and the
+    /// taskbar tell of it, and the person opens it when ready.
     void AlertOffer();
 
 private:
@@ -74,6 +79,7 @@ private:
     TrayPresence& presence;
     Hooks hooks;
     QPointer<CTransfersDlg> transfersDialog; // deletes itself when closed
+    std::unique_ptr<OfferAlerts> alerts;
 };
 
 } // namespace kestrane

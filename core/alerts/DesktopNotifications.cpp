@@ -24,6 +24,17 @@ constexpr unsigned long kEndPollMs = 5;
 constexpr const char* kSender = "kestraneSender";
 constexpr const char* kCall = "kestraneCall";
 constexpr const char* kHandled = "kestraneHandled";
+// A notification is known by a key: the topic's letter, then a sender's name or an offer's id.
+constexpr QChar kLineTopic = u'L';
+constexpr QChar kOfferTopic = u'O';
+
+QString LineKey(const QString& sender) {
+    return kLineTopic + sender;
+}
+
+QString OfferKey(int offerId) {
+    return kOfferTopic + QString::number(offerId);
+}
 
 QDBusMessage Call(const QString& method) {
     return QDBusMessage::createMethodCall(kService, kPath, kService, method);
@@ -154,15 +165,15 @@ void DesktopNotifications::OnCapabilities(QDBusPendingCallWatcher* watcher, quin
     if (reply.isError()) {
         service = Service::Absent;
         notices.clear();
-        sendersById.clear();
+        keysById.clear();
         return;
     }
     service = Service::Present;
     owner = reply.reply().service();
     bodyMarkup = reply.value().contains(QStringLiteral("body-markup"));
     inlineReply = reply.value().contains(QStringLiteral("inline-reply"));
-    for (const QString& sender : notices.keys()) {
-        Send(sender);
+    for (const QString& key : notices.keys()) {
+        Send(key);
     }
 }
 
@@ -170,7 +181,7 @@ void DesktopNotifications::OnCapabilities(QDBusPendingCallWatcher* watcher, quin
 // shown anew on it.
 void DesktopNotifications::OnOwnerChanged(const QString& newOwner) {
     owner.clear();
-    sendersById.clear();
+    keysById.clear();
     closeOnAnswer.clear();
     for (Notice& notice : notices) {
         notice.id = 0;
@@ -185,20 +196,30 @@ void DesktopNotifications::OnOwnerChanged(const QString& newOwner) {
 }
 
 void DesktopNotifications::Show(const QString& sender, const QString& text, int waiting) {
+    ShowKeyed(LineKey(sender), ContentOf(sender, text, waiting));
+}
+
+void DesktopNotifications::ShowOffer(int offerId, const QString& from, const QString& what) {
+    const QString body = Shortened(PlainLine(what), kMostTextCharacters);
+    ShowKeyed(OfferKey(offerId), {tr("%1 offers files").arg(PlainLine(from)),
+                                  bodyMarkup ? EscapedMarkup(body) : body});
+}
+
+void DesktopNotifications::ShowKeyed(const QString& key, const Content& content) {
     if (service == Service::Absent) {
         return;
     }
-    if (!notices.contains(sender) && notices.size() >= kMostSenders) {
+    if (!notices.contains(key) && notices.size() >= kMostSenders) {
         const auto oldest = std::min_element(
             notices.cbegin(), notices.cend(),
             [](const Notice& a, const Notice& b) { return a.lastShown < b.lastShown; });
-        Withdraw(oldest.key());
+        WithdrawKeyed(oldest.key());
     }
-    Notice& notice = notices[sender];
-    notice.content = ContentOf(sender, text, waiting);
+    Notice& notice = notices[key];
+    notice.content = content;
     notice.pending = true;
     notice.lastShown = ++shows;
-    Send(sender);
+    Send(key);
 }
 
 DesktopNotifications::Content
@@ -213,22 +234,29 @@ DesktopNotifications::ContentOf(const QString& sender, const QString& text, int 
     return {PlainLine(sender), body};
 }
 
-// One call at a time per sender: an update waits for the id of the call
+// One call at a time per key: an update waits for the id of the call
 // before it, so that it replaces rather than stacks. It stays until withdrawn
-// (expires never): it stands for lines that wait to be read.
-void DesktopNotifications::Send(const QString& sender) {
-    const auto found = notices.find(sender);
+// (expires never): it stands for lines or an offer that wait for the person.
+void DesktopNotifications::Send(const QString& key) {
+    const auto found = notices.find(key);
     if (ending || service != Service::Present || found == notices.end() || found->call != 0 ||
         !found->pending) {
         return;
     }
     Notice& notice = *found;
-    QStringList actions{QStringLiteral("default"), tr("Open"), QStringLiteral("reply"), tr("Reply"),
-                        QStringLiteral("open"),    tr("Open")};
-    if (inlineReply) {
-        actions << QStringLiteral("inline-reply") << tr("Reply");
+    const bool offer = key.startsWith(kOfferTopic);
+    QStringList actions{QStringLiteral("default"), tr("Open")};
+    if (offer) {
+        actions << QStringLiteral("accept") << tr("Accept") << QStringLiteral("decline")
+                << tr("Decline");
+    } else {
+        actions << QStringLiteral("reply") << tr("Reply") << QStringLiteral("open") << tr("Open");
+        if (inlineReply) {
+            actions << QStringLiteral("inline-reply") << tr("Reply");
+        }
     }
-    const QVariantMap hints{{QStringLiteral("category"), QStringLiteral("im.received")},
+    const QVariantMap hints{{QStringLiteral("category"),
+                             offer ? QStringLiteral("transfer") : QStringLiteral("im.received")},
                             {QStringLiteral("desktop-entry"), QStringLiteral("kestrane")},
                             {QStringLiteral("urgency"), QVariant::fromValue(uchar{1})}};
     QDBusMessage message = Call(QStringLiteral("Notify"));
@@ -237,17 +265,15 @@ void DesktopNotifications::Send(const QString& sender) {
     notice.pending = false;
     notice.call = ++calls;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, kCallTimeoutMs), this);
-    watcher->setProperty(kSender, sender);
-    watcher->setProperty(kCall, notice.call);
-    watcher->setProperty(kSender, sender);
+    watcher->setProperty(kSender, key);
     watcher->setProperty(kCall, notice.call);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, sender, call = notice.call](QDBusPendingCallWatcher* finished) {
-                OnNotified(finished, sender, call);
+            [this, key, call = notice.call](QDBusPendingCallWatcher* finished) {
+                OnNotified(finished, key, call);
             });
 }
 
-void DesktopNotifications::OnNotified(QDBusPendingCallWatcher* watcher, const QString& sender,
+void DesktopNotifications::OnNotified(QDBusPendingCallWatcher* watcher, const QString& key,
                                       quint64 call) {
     if (watcher->property(kHandled).toBool()) {
         return;
@@ -260,21 +286,21 @@ void DesktopNotifications::OnNotified(QDBusPendingCallWatcher* watcher, const QS
         Close(id);
         return;
     }
-    const auto found = notices.find(sender);
+    const auto found = notices.find(key);
     if (found == notices.end() || found->call != call) {
         return; // from a server that has gone since
     }
     found->call = 0;
     if (id != 0 && id != found->id) {
-        sendersById.remove(found->id);
+        keysById.remove(found->id);
         found->id = id;
-        sendersById.insert(id, sender);
+        keysById.insert(id, key);
     }
     if (found->id == 0 && !found->pending) {
         notices.erase(found);
         return;
     }
-    Send(sender);
+    Send(key);
 }
 
 void DesktopNotifications::Close(quint32 id) {
@@ -287,7 +313,15 @@ void DesktopNotifications::Close(quint32 id) {
 }
 
 void DesktopNotifications::Withdraw(const QString& sender) {
-    const auto found = notices.find(sender);
+    WithdrawKeyed(LineKey(sender));
+}
+
+void DesktopNotifications::WithdrawOffer(int offerId) {
+    WithdrawKeyed(OfferKey(offerId));
+}
+
+void DesktopNotifications::WithdrawKeyed(const QString& key) {
+    const auto found = notices.find(key);
     if (found == notices.end()) {
         return;
     }
@@ -299,48 +333,71 @@ void DesktopNotifications::Withdraw(const QString& sender) {
             closeOnAnswer.removeFirst();
         }
     }
-    sendersById.remove(found->id);
+    keysById.remove(found->id);
     Close(found->id);
     notices.erase(found);
 }
 
 void DesktopNotifications::WithdrawAll() {
-    for (const QString& sender : notices.keys()) {
-        Withdraw(sender);
+    for (const QString& key : notices.keys()) {
+        WithdrawKeyed(key);
     }
 }
 
 QStringList DesktopNotifications::Open() const {
-    return notices.keys();
+    QStringList senders;
+    for (const QString& key : notices.keys()) {
+        if (key.startsWith(kLineTopic)) {
+            senders << key.mid(1);
+        }
+    }
+    return senders;
 }
 
-QString DesktopNotifications::SenderOf(quint32 id, const QDBusMessage& message) const {
+QList<int> DesktopNotifications::OpenOffers() const {
+    QList<int> offers;
+    for (const QString& key : notices.keys()) {
+        if (key.startsWith(kOfferTopic)) {
+            offers << key.mid(1).toInt();
+        }
+    }
+    return offers;
+}
+
+QString DesktopNotifications::KeyOf(quint32 id, const QDBusMessage& message) const {
     if (owner.isEmpty() || message.service() != owner) {
         return {};
     }
-    return sendersById.value(id);
+    return keysById.value(id);
 }
 
 void DesktopNotifications::OnActionInvoked(uint id, const QString& action,
                                            const QDBusMessage& message) {
-    const QString sender = SenderOf(id, message);
-    if (sender.isEmpty()) {
-        return;
-    }
-    if (action == QLatin1String("reply")) {
-        emit ReplyRequested(sender);
-    } else if (action == QLatin1String("default") || action == QLatin1String("open")) {
-        emit OpenRequested(sender);
+    const QString key = KeyOf(id, message);
+    const bool opened = action == QLatin1String("default") || action == QLatin1String("open");
+    if (key.startsWith(kOfferTopic)) {
+        const int offerId = key.mid(1).toInt();
+        if (action == QLatin1String("accept") || action == QLatin1String("decline")) {
+            emit OfferAnswered(offerId, action == QLatin1String("accept"));
+        } else if (opened) {
+            emit OffersRequested();
+        }
+    } else if (key.startsWith(kLineTopic)) {
+        if (action == QLatin1String("reply")) {
+            emit ReplyRequested(key.mid(1));
+        } else if (opened) {
+            emit OpenRequested(key.mid(1));
+        }
     }
 }
 
 void DesktopNotifications::OnNotificationClosed(uint id, uint, const QDBusMessage& message) {
-    const QString sender = SenderOf(id, message);
-    if (sender.isEmpty()) {
+    const QString key = KeyOf(id, message);
+    if (key.isEmpty()) {
         return;
     }
-    sendersById.remove(id);
-    const auto found = notices.find(sender);
+    keysById.remove(id);
+    const auto found = notices.find(key);
     if (found == notices.end()) {
         return;
     }
@@ -353,9 +410,9 @@ void DesktopNotifications::OnNotificationClosed(uint id, uint, const QDBusMessag
 
 void DesktopNotifications::OnNotificationReplied(uint id, const QString& text,
                                                  const QDBusMessage& message) {
-    const QString sender = SenderOf(id, message);
-    if (!sender.isEmpty()) {
-        emit ReplyTyped(sender, text);
+    const QString key = KeyOf(id, message);
+    if (key.startsWith(kLineTopic)) {
+        emit ReplyTyped(key.mid(1), text);
     }
 }
 

@@ -15,7 +15,8 @@ namespace kestrane {
 /// The program's notifications through the desktop's notification service
 /// (org.freedesktop.Notifications on the session bus): one per sender, updated
 /// in place rather than stacked, with the actions Reply and Open, and an
-/// inline reply field where the server offers one.
+/// inline reply field where the server offers one; and one per file offer,
+/// with the actions Accept and Decline.
 ///
 /// What a peer sent is shown as plain text: escaped where the server reads
 /// markup. At most kMostSenders notifications are open; one more replaces the
@@ -47,9 +48,15 @@ public:
     void Show(const QString& sender, const QString& text, int waiting);
     /// Withdraws the notification of `sender`, if one is open.
     void Withdraw(const QString& sender);
+    /// Shows the notification of the file offer `offerId` from `from`; `what`
+    /// says what it holds.
+    void ShowOffer(int offerId, const QString& from, const QString& what);
+    void WithdrawOffer(int offerId);
     void WithdrawAll();
     /// The senders whose notification is open.
     QStringList Open() const;
+    /// The offers whose notification is open.
+    QList<int> OpenOffers() const;
 
 signals:
     /// The person chose Reply on the notification of `sender`, where the
@@ -59,6 +66,10 @@ signals:
     void ReplyTyped(const QString& sender, const QString& text);
     /// The person chose Open, or clicked the notification itself.
     void OpenRequested(const QString& sender);
+    /// The person chose Accept or Decline on the notification of an offer.
+    void OfferAnswered(int offerId, bool accepted);
+    /// The person clicked the notification of an offer.
+    void OffersRequested();
 
 private slots:
     void OnActionInvoked(uint id, const QString& action, const QDBusMessage& message);
@@ -72,7 +83,7 @@ private:
         QString summary;
         QString body;
     };
-    /// The notification of one sender.
+    /// One notification: of a sender's lines, or of an offer.
     struct Notice {
         quint32 id = 0;        // 0 until the server named it
         quint64 call = 0;      // the Notify call awaiting its answer, or 0
@@ -86,12 +97,14 @@ private:
     void AwaitAnswers();
     void OnCapabilities(QDBusPendingCallWatcher* watcher, quint64 asked);
     void OnOwnerChanged(const QString& newOwner);
-    void Send(const QString& sender);
-    void OnNotified(QDBusPendingCallWatcher* watcher, const QString& sender, quint64 call);
+    void ShowKeyed(const QString& key, const Content& content);
+    void WithdrawKeyed(const QString& key);
+    void Send(const QString& key);
+    void OnNotified(QDBusPendingCallWatcher* watcher, const QString& key, quint64 call);
     void Close(quint32 id);
-    /// The sender of a signal about notification `id`, or empty when the
-    /// signal is not the service's or the id is not ours.
-    QString SenderOf(quint32 id, const QDBusMessage& message) const;
+    /// The key of a signal's notification `id`, or empty when the signal is
+    /// not the service's or the id is not ours.
+    QString KeyOf(quint32 id, const QDBusMessage& message) const;
     void ConnectSignals(bool connecting);
     Content ContentOf(const QString& sender, const QString& text, int waiting) const;
 
@@ -100,13 +113,13 @@ private:
     QString owner; // the unique name that answered for the service
     bool bodyMarkup = false;
     bool inlineReply = false;
-    bool ending = false;                 // no call goes out any more
-    quint64 asked = 0;                   // the capabilities question whose answer counts
-    quint64 calls = 0;                   // serial of Notify calls
-    quint64 shows = 0;                   // serial of Show calls, for lastShown
-    QHash<QString, Notice> notices;      // open, or being opened
-    QHash<quint32, QString> sendersById; // the open ones the server named
-    QList<quint64> closeOnAnswer;        // Notify calls withdrawn before their answer
+    bool ending = false;              // no call goes out any more
+    quint64 asked = 0;                // the capabilities question whose answer counts
+    quint64 calls = 0;                // serial of Notify calls
+    quint64 shows = 0;                // serial of Show calls, for lastShown
+    QHash<QString, Notice> notices;   // by key: open, or being opened
+    QHash<quint32, QString> keysById; // the open ones the server named
+    QList<quint64> closeOnAnswer;     // Notify calls withdrawn before their answer
 };
 
 } // namespace kestrane

@@ -248,9 +248,7 @@ void FileTransfers::Offer(const QString& peer, const std::string& address,
                                              made->bytes, made->title.toStdString(), version}
                                       .Compose());
             }
-            QString note =
-                QStringLiteral("Offered %1 (%2, %3) to %4")
-                    .arg(Quoted(made->title), Items(made->entries), Size(made->bytes), made->peer);
+            QString note = QStringLiteral("Offered %1 to %2").arg(Describe(*made), made->peer);
             if (!made->builder->skipped.empty()) {
                 note += QStringLiteral("; %1 links or special files were left out")
                             .arg(made->builder->skipped.size());
@@ -318,11 +316,16 @@ void FileTransfers::OnNotice(const QString& sender, const std::string& address,
     offer.version = notice->version;
     offer.state = State::Waiting;
     offer.heard = ++offersHeard;
-    hooks.note(QStringLiteral("%1 offers %2 (%3, %4): Transfers... accepts or declines it")
-                   .arg(peer, Quoted(offer.title), Items(offer.entries), Size(offer.bytes)));
+    hooks.note(QStringLiteral("%1 offers %2: Transfers... accepts or declines it")
+                   .arg(peer, Describe(offer)));
     transfers.push_back(std::move(offer));
     emit Changed();
     hooks.alert();
+}
+
+QString FileTransfers::Describe(const Transfer& transfer) {
+    return QStringLiteral("%1 (%2, %3)")
+        .arg(Quoted(transfer.title), Items(transfer.entries), Size(transfer.bytes));
 }
 
 void FileTransfers::MakeRoomForOffer(const std::string& address) {

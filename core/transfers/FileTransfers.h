@@ -102,6 +102,9 @@ public:
     static bool HasEnded(State state);
     /// The folder offers go into unless the person chooses another.
     static QString DefaultFolder();
+    /// What an offer holds, as notes and notifications say it:
+    /// "report.txt" (1 item, 5 bytes).
+    static QString Describe(const Transfer& transfer);
 
 signals:
     /// A transfer came, changed its state, or went.

@@ -1,15 +1,23 @@
 #include "core/alerts/DesktopNotifications.h"
+#include "core/transfers/FileTransfers.h"
 #include "core/unread/MessageQueue.h"
 #include "core/unread/UnreadLines.h"
+#include "files/FileNotice.h"
+#include "files/OfferToken.h"
 #include "tests/support/Dunst.h"
+#include "tests/support/LoopbackAddress.h"
 #include "tests/support/PrivateBus.h"
 #include "ui/alerts/AlertSettings.h"
 #include "ui/alerts/LineAlerts.h"
+#include "ui/alerts/OfferAlerts.h"
 
+#include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusVirtualObject>
 #include <QFile>
+#include <QLocale>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QWidget>
@@ -187,6 +195,66 @@ TEST(DesktopNotifications, LinesNotifyUnlessLookedAtOrQuietAndTheActionsReachThe
     // The line answered inline was read in its notification.
     EXPECT_EQ(done.join(" / ").toStdString(), "PC3 <- ok / read 1 / unread PC3 0, PC4 2");
     settings.SetDoNotDisturb(false);
+}
+
+TEST(DesktopNotifications, AnOfferThatComesUnseenIsNotifiedAndAnsweredFromItsNotification) {
+    PrivateBus bus;
+    ASSERT_TRUE(bus.IsUp());
+    QDBusConnection server = bus.Connect("server"), other = bus.Connect("other");
+    InlineReplyServer fake;
+    ASSERT_TRUE(server.registerVirtualObject(kPath, &fake) && server.registerService(kService));
+    DesktopNotifications notifications(bus.Connect("notify"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notifications.IsAvailable(); }, 5000));
+    AlertSettings settings;
+    QStringList sent;
+    FileTransfers transfers({[&](const std::string& address, const std::string& text) {
+                                 sent << QString::fromStdString(address + " " + text).trimmed();
+                                 return SendResult::Sent;
+                             },
+                             [](const QString&) {}, [] {}},
+                            FreePort(SOCK_STREAM));
+    int shown = 0;
+    OfferAlerts alerts(notifications, settings, [&] { ++shown; });
+    // Offers from 10.1.0.N, the person looking or not; then the offers' states.
+    const auto offer = [&](int host, bool looking) {
+        const std::string token = *OfferToken::Make();
+        transfers.OnNotice(
+            QString("PC%1").arg(host), "10.1.0." + std::to_string(host),
+            FileNotice{FileNotice::Kind::Offer, token, 3, 2048, "<b>a</b>"}.Compose());
+        alerts.OfferCame(transfers, looking);
+    };
+    offer(1, false);
+    offer(2, true);
+    offer(3, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.notified.size() == 2; }, 5000));
+    const QVariantList& first = fake.notified[0];
+    EXPECT_EQ(first[3].toString() + "|" + first[4].toString(),
+              "PC1 offers files|\"<b>a</b>\" (3 items, " +
+                  QLocale::system().formattedDataSize(2048) + ")");
+    EXPECT_TRUE(first[5].toStringList().contains("accept") &&
+                first[5].toStringList().contains("decline"));
+    EXPECT_EQ(qdbus_cast<QVariantMap>(first[6].value<QDBusArgument>()).value("category").toString(),
+              "transfer");
+    EXPECT_EQ(notifications.OpenOffers().size(), 2);
+    // Only the service's answers count; each reaches its own offer, and a click shows the list.
+    for (QDBusConnection* from : {&other, &server}) {
+        Signal(*from, "ActionInvoked", {2u, "default"});
+        Signal(*from, "ActionInvoked", {1u, "decline"});
+        Signal(*from, "ActionInvoked", {2u, "accept"});
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notifications.OpenOffers().isEmpty(); }, 5000));
+    // The accepted offer is fetched (from a host that is not there, so it may have failed).
+    QStringList states;
+    for (const auto& transfer : transfers.Transfers()) {
+        using State = FileTransfers::State;
+        states << (transfer.state == State::Waiting    ? "waiting"
+                   : transfer.state == State::Declined ? "declined"
+                   : transfer.state == State::Running || transfer.state == State::Failed ? "fetched"
+                                                                                         : "?");
+    }
+    EXPECT_EQ(states.join(' ').toStdString(), "declined waiting fetched");
+    EXPECT_TRUE(sent.join('|').startsWith("10.1.0.1 FILES/1 DECLINE"));
+    EXPECT_EQ(shown, 1);
 }
 
 } // namespace
