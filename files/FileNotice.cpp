@@ -14,6 +14,7 @@ constexpr std::string_view kOffer = "OFFER";
 constexpr std::string_view kDecline = "DECLINE";
 constexpr std::string_view kReceived = "RECEIVED";
 constexpr std::string_view kWithdraw = "WITHDRAW";
+constexpr std::string_view kFolder = "FOLDER";
 
 // The one line, without its CR LF; nothing when the text is not one line
 // ending in CR LF.
@@ -60,6 +61,15 @@ std::optional<FileNotice> FileNotice::Parse(std::string_view text) {
             return notice;
         }
     }
+    if (words[1] == kFolder) {
+        const auto files = words.size() == 4 ? TransferText::ParseCount(words[3]) : std::nullopt;
+        if (!files) {
+            return std::nullopt;
+        }
+        notice.kind = Kind::Folder;
+        notice.entries = *files;
+        return notice;
+    }
     if (words[1] != kOffer || words.size() != 6) {
         return std::nullopt;
     }
@@ -92,6 +102,9 @@ std::string FileNotice::Compose() const {
         break;
     case Kind::Withdraw:
         text += ' ' + std::string(kWithdraw) + ' ' + token;
+        break;
+    case Kind::Folder:
+        text += ' ' + std::string(kFolder) + ' ' + token + ' ' + std::to_string(entries);
         break;
     }
     return text + "\r\n";

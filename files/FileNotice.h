@@ -14,13 +14,14 @@ namespace kestrane {
 ///   FILES/1 DECLINE <token>
 ///   FILES/1 RECEIVED <token>
 ///   FILES/1 WITHDRAW <token>
-/// and the same after FILES/2. The version an offer names is the newest
-/// stream protocol its sender serves; a sender that serves FILES/2 offers
-/// in both versions, the newer first, so that a copy knowing only FILES/1
-/// still hears of it.
+///   FILES/1 FOLDER <token> <files>
+/// and the same after FILES/2. FOLDER comes before an offer whose title names
+/// one folder, and says how many files it holds at any depth. The version an offer names is the
+/// newest stream protocol its sender serves; a sender that serves FILES/2 offers in both versions,
+/// the newer first, so that a copy knowing only FILES/1 still hears of it.
 class FileNotice {
 public:
-    enum class Kind { Offer, Decline, Received, Withdraw };
+    enum class Kind { Offer, Decline, Received, Withdraw, Folder };
 
     /// The longest title, decoded: a file name's limit on Linux.
     static constexpr std::size_t kLongestTitle = 255;
@@ -36,7 +37,7 @@ public:
 
     Kind kind = Kind::Offer;
     std::string token;         // OfferToken text
-    std::uint64_t entries = 0; // offer only: files and folders listed
+    std::uint64_t entries = 0; // offer: files and folders listed; folder: the files
     std::uint64_t bytes = 0;   // offer only: the files' sizes added up
     std::string title;         // offer only: what the person sees, e.g. the first name
     int version = 1;           // FILES/1 or FILES/2

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QStandardPaths>
+#include <algorithm>
 #include <mutex>
 
 namespace kestrane {
@@ -221,12 +222,12 @@ void FileTransfers::Offer(const QString& peer, const std::string& address,
         sources.push_back(QFile::encodeName(path).toStdString());
     }
     Run([shared = owner, builder = transfer.builder, id = transfer.id, sources, token = *token,
-         address, this] {
+         address, sourceCount = paths.size(), this] {
         auto offer =
             std::make_shared<FileServer::Offer>(FileServer::Offer{token, address, {}, {}, {}});
         std::string error;
         const bool built = builder->Build(sources, *offer, error);
-        Later(shared, [this, id, built, error, offer] {
+        Later(shared, [this, id, built, error, offer, sourceCount] {
             Transfer* made = Find(id);
             if (made == nullptr || made->state != State::Preparing) {
                 return;
@@ -238,9 +239,18 @@ void FileTransfers::Offer(const QString& peer, const std::string& address,
                 End(*made, State::Failed, reason);
                 return;
             }
-            made->entries = offer->manifest.entries.size();
+            const auto& entries = offer->manifest.entries;
+            made->entries = entries.size();
             made->bytes = offer->manifest.TotalBytes();
+            made->oneFolder = sourceCount == 1 && !entries.empty() && entries.front().folder;
+            made->files = static_cast<std::uint64_t>(std::count_if(
+                entries.begin(), entries.end(), [](const auto& entry) { return !entry.folder; }));
             server->Add(*offer);
+            if (made->oneFolder) {
+                SendNotice(*made,
+                           FileNotice{FileNotice::Kind::Folder, made->token, made->files, 0, {}}
+                               .Compose());
+            }
             // The newest version first: a copy that knows it takes that one and
             // hears the older as the same offer again; an older copy hears only it.
             for (int version = FileNotice::kNewestVersion; version >= 1; --version) {
@@ -285,6 +295,10 @@ void FileTransfers::OnNotice(const QString& sender, const std::string& address,
         }
         return;
     }
+    if (notice->kind == FileNotice::Kind::Folder) {
+        NoteFolder(notice->token, address, notice->entries);
+        return;
+    }
     Transfer* known = FindByToken(notice->token, address, true);
     if (notice->kind == FileNotice::Kind::Withdraw) {
         if (known != nullptr && known->state == State::Waiting) {
@@ -316,6 +330,14 @@ void FileTransfers::OnNotice(const QString& sender, const std::string& address,
     offer.version = notice->version;
     offer.state = State::Waiting;
     offer.heard = ++offersHeard;
+    const auto ahead = std::find_if(foldersAhead.begin(), foldersAhead.end(), [&](const auto& one) {
+        return one.token == offer.token && one.address == address;
+    });
+    if (ahead != foldersAhead.end()) {
+        offer.oneFolder = true;
+        offer.files = ahead->files;
+        foldersAhead.erase(ahead);
+    }
     hooks.note(QStringLiteral("%1 offers %2: Transfers... accepts or declines it")
                    .arg(peer, Describe(offer)));
     transfers.push_back(std::move(offer));
@@ -324,8 +346,29 @@ void FileTransfers::OnNotice(const QString& sender, const std::string& address,
 }
 
 QString FileTransfers::Describe(const Transfer& transfer) {
+    if (transfer.oneFolder) {
+        const QString files = transfer.files == 1 ? QStringLiteral("1 file")
+                                                  : QStringLiteral("%1 files").arg(transfer.files);
+        return QStringLiteral("folder %1, %2, %3").arg(transfer.title, files, Size(transfer.bytes));
+    }
     return QStringLiteral("%1 (%2, %3)")
         .arg(Quoted(transfer.title), Items(transfer.entries), Size(transfer.bytes));
+}
+
+void FileTransfers::NoteFolder(const std::string& token, const std::string& address,
+                               std::uint64_t files) {
+    if (Transfer* known = FindByToken(token, address, true)) {
+        if (known->state == State::Waiting && !known->oneFolder) {
+            known->oneFolder = true; // it came after its offer
+            known->files = files;
+            emit Changed();
+        }
+        return;
+    }
+    if (foldersAhead.size() >= static_cast<std::size_t>(kMostWaiting)) {
+        foldersAhead.pop_front();
+    }
+    foldersAhead.push_back({token, address, files});
 }
 
 void FileTransfers::MakeRoomForOffer(const std::string& address) {

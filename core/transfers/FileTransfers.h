@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,6 +54,8 @@ public:
         QString title;
         std::uint64_t entries = 0;
         std::uint64_t bytes = 0;
+        bool oneFolder = false;  // the offer is one folder, named by the title
+        std::uint64_t files = 0; // one folder: the files it holds
         State state = State::Preparing;
         QString message;            // how it ended, or what went wrong
         QString folder;             // incoming: where it goes
@@ -125,6 +128,9 @@ private:
     void ForgetOldEnded();
     /// Drops a waiting offer when one more from `address` would pass a bound.
     void MakeRoomForOffer(const std::string& address);
+    /// A notice that the offer `token` from `address` is one folder of `files`
+    /// files: told to the offer, or kept for it when it has not come yet.
+    void NoteFolder(const std::string& token, const std::string& address, std::uint64_t files);
 
     Hooks hooks;
     int port;
@@ -141,6 +147,14 @@ private:
     UiBridge bridge;
     int nextId = 1;
     std::uint64_t offersHeard = 0;
+    struct FolderNotice {
+        std::string token;
+        std::string address;
+        std::uint64_t files = 0;
+    };
+    /// Folder notices whose offer has not come, the newest last; as many as
+    /// offers may wait, so that a flood of them holds little.
+    std::deque<FolderNotice> foldersAhead;
     bool open = false;
 };
 

@@ -81,6 +81,9 @@ TEST(FilesTest, NoticesRoundTripAndAnythingElseIsNoNotice) {
     const FileNotice receipt{FileNotice::Kind::Received, kToken, 0, 0, {}};
     EXPECT_EQ(receipt.Compose(), "FILES/1 RECEIVED " + kToken + "\r\n");
     EXPECT_EQ(FileNotice::Parse(receipt.Compose())->kind, FileNotice::Kind::Received);
+    const FileNotice folder{FileNotice::Kind::Folder, kToken, 3, 0, {}};
+    EXPECT_EQ(folder.Compose(), "FILES/1 FOLDER " + kToken + " 3\r\n");
+    EXPECT_EQ(FileNotice::Parse(folder.Compose())->entries, 3u);
     // A title too long to receive is cut, never inside a character.
     offer.title.clear();
     for (int at = 0; at < 150; ++at) {
@@ -93,7 +96,9 @@ TEST(FilesTest, NoticesRoundTripAndAnythingElseIsNoNotice) {
              "FILES/1 DECLINE " + std::string(32, 'A'), "FILES/1 OFFER " + kToken + " 0 0 t",
              "FILES/1 OFFER " + kToken + " 1 1 ", "FILES/1 OFFER " + kToken + " 1 1 t u",
              "FILES/1 OFFER " + kToken + " 1 1 " + std::string(256, 't'), "FILES/1 OFFER",
-             "FILES/1 OFFER " + kToken + " 1 1 a\r\nb", "FILES/1 OFFER " + kToken + " 1 1 a\nb"}) {
+             "FILES/1 OFFER " + kToken + " 1 1 a\r\nb", "FILES/1 OFFER " + kToken + " 1 1 a\nb",
+             "FILES/1 FOLDER " + kToken, "FILES/1 FOLDER " + kToken + " 03",
+             "FILES/1 FOLDER " + kToken + " 3 x"}) {
         EXPECT_FALSE(FileNotice::Parse(bad + "\r\n")) << bad;
     }
     EXPECT_FALSE(FileNotice::Parse(decline));

@@ -116,6 +116,32 @@ TEST(TransfersTest, AnOfferEndedByEitherSideIsNotedInBothLogs) {
     }
 }
 
+TEST(TransfersTest, AFolderOfferReadsAsAFolderOfItsFilesOnBothSidesInWhateverOrderItsNoticesCome) {
+    for (const bool reordered : {false, true}) {
+        SCOPED_TRACE(reordered);
+        Recorded sender;
+        Recorded receiver(sender.port);
+        const QDir folder(sender.folder.path());
+        ASSERT_TRUE(folder.mkpath("photos/2024"));
+        for (const char* name : {"photos/a.jpg", "photos/b.jpg", "photos/2024/c.jpg"}) {
+            std::ofstream(QFile::encodeName(folder.filePath(name)).toStdString()) << "1234";
+        }
+        ASSERT_TRUE(sender.transfers.Open());
+        sender.transfers.Offer("PC7", "127.0.0.1", {folder.filePath("photos")});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sender.sent.size() == 3; }, 5000));
+        std::vector<std::string> notices = sender.sent;
+        if (reordered) {
+            std::rotate(notices.begin(), notices.begin() + 1, notices.end());
+        }
+        for (const std::string& notice : notices) {
+            receiver.transfers.OnNotice("PC1", "127.0.0.1", notice);
+        }
+        const QString what = "folder photos, 3 files, " + QLocale::system().formattedDataSize(12);
+        EXPECT_EQ(sender.notes.back(), "Offered " + what + " to PC7");
+        EXPECT_EQ(FileTransfers::Describe(receiver.transfers.Transfers().back()), what);
+    }
+}
+
 TEST(TransfersTest, WaitingOffersAreBoundedAndNewcomersStillGetIn) {
     // Hosts 10.1.0.N offer `each` files ("N.i"), the first perhaps again; then a newcomer.
     const std::tuple<int, int, bool, QString> rows[] = {
