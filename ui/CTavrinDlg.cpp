@@ -21,6 +21,7 @@
 #include "ui/MainTabOrder.h"
 #include "ui/ResourceIcons.h"
 #include "ui/RosterBox.h"
+#include "ui/TextBox.h"
 #include "ui/ToolWindows.h"
 #include "ui/TrayIcon.h"
 #include "ui/UiMessageBox.h"
@@ -119,7 +120,7 @@ void CTavrinDlg::MakeControls() {
     setWindowTitle(title);
     roster = Control<QComboBox>(*this, IDC_ROSTER);
     messageLine = Control<QLineEdit>(*this, IDC_MESSAGE);
-    logPane->Show(*Control<QPlainTextEdit>(*this, IDC_LOG));
+    logPane->Show(*Control<TextBox>(*this, IDC_LOG));
     MainTabOrder::Arrange(*this);
     new WindowStretch(*this, *logPane->View()); // the log takes what the window grows by
     rosterBox = new RosterBox(*roster, session->Hosts());

@@ -2,6 +2,7 @@
 
 #include "ui/DialogUnits.h"
 #include "ui/ResourceIcons.h"
+#include "ui/TextBox.h"
 #include "ui/accessibility/Accessibility.h"
 
 #include <QComboBox>
@@ -22,7 +23,7 @@ QWidget* MakeEdit(const ControlTemplate& control, QWidget* parent) {
     if (!Has(control.styles, STYLE_MULTI_LINE)) {
         return new QLineEdit(parent);
     }
-    auto* edit = new QPlainTextEdit(parent);
+    auto* edit = new TextBox(parent);
     edit->setReadOnly(Has(control.styles, STYLE_READ_ONLY));
     // Horizontal auto-scroll: long lines scroll sideways instead of wrapping.
     edit->setLineWrapMode(Has(control.styles, STYLE_AUTO_HORIZONTAL_SCROLL)

@@ -112,7 +112,11 @@ void LogControl::RemoveTrimmed(const LogText& log, bool keepView) {
     const int blocks =
         (shownTrim.note > 0 ? 1 : 0) + static_cast<int>(trim.lineBreaks - shownTrim.lineBreaks);
     QScrollBar* bar = edit.verticalScrollBar();
-    const int top = bar->value(); // the top block: the control does not wrap lines
+    // The scroll bar counts rows, and a wrapped line takes several: the view's
+    // top is kept as its block and the row within it.
+    const QTextBlock top = edit.cursorForPosition(QPoint(0, 0)).block();
+    const int topBlock = top.blockNumber();
+    const int rowInBlock = std::max(0, bar->value() - top.firstLineNumber());
     // Selected by position: moving the cursor block by block lays each one out.
     QTextCursor cursor(edit.document());
     const QTextBlock first = edit.document()->findBlockByNumber(blocks);
@@ -120,7 +124,9 @@ void LogControl::RemoveTrimmed(const LogText& log, bool keepView) {
                        QTextCursor::KeepAnchor);
     cursor.insertText(ToDisplay(log.Text().first(trim.note)));
     if (keepView) {
-        bar->setValue(std::max(0, top - blocks + 1));
+        const int kept = topBlock - blocks + 1;
+        const QTextBlock newTop = edit.document()->findBlockByNumber(std::max(0, kept));
+        bar->setValue(newTop.firstLineNumber() + (kept > 0 ? rowInBlock : 0));
     }
 }
 

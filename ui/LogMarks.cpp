@@ -1,14 +1,15 @@
 #include "ui/LogMarks.h"
 
+#include "ui/TextBox.h"
+
 #include <QAbstractTextDocumentLayout>
-#include <QCoreApplication>
+#include <QFontMetrics>
 #include <QHelpEvent>
 #include <QLocale>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QStringList>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -66,18 +67,29 @@ QColor GlyphColor(LineLook look) {
 
 LogMarks::LogMarks(const LogText& logText) : log(logText), replacements(logText.Replacements()) {}
 
-void LogMarks::Show(QPlainTextEdit& logView) {
+void LogMarks::Show(TextBox& logView) {
     view = &logView;
     FollowDocument();
     connect(view->document(), &QTextDocument::contentsChanged, this, [this] { FollowDocument(); });
-    // A glyph kept inside the viewport on a long line does not move with the
-    // text, so a sideways scroll, which moves the pixels, repaints instead.
-    connect(view->horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] {
-        if (!marks.empty()) {
-            view->viewport()->update();
-        }
-    });
-    view->viewport()->installEventFilter(this);
+    for (QWidget* watched : {view->viewport(), &view->LeftStrip(), &view->RightStrip()}) {
+        watched->installEventFilter(this);
+    }
+    FitStrips();
+}
+
+void LogMarks::ShowTimes(bool shown) {
+    timesShown = shown;
+    FitStrips();
+}
+
+void LogMarks::FitStrips() {
+    if (view == nullptr) {
+        return;
+    }
+    const QFontMetrics metrics(view->font());
+    const int timeWidth =
+        timesShown ? metrics.horizontalAdvance(QStringLiteral("00:00")) + 2 * kStripPadding : 0;
+    view->SetStripWidths(timeWidth, metrics.height() + 2 * kStripPadding);
 }
 
 void LogMarks::Set(std::uint64_t line, LineLook look, const QString& tip) {
@@ -186,7 +198,7 @@ QRect LogMarks::RowsOf(const QTextBlock& block) const {
 }
 
 // Only when the control shows the line, and only its rows: receipts for a
-// burst of lines cost a repaint of each row on screen, not of the view->
+// burst of lines cost a repaint of each row on screen, not of the view.
 void LogMarks::UpdateRowsOf(std::uint64_t line) const {
     if (view == nullptr) {
         return;
@@ -197,66 +209,81 @@ void LogMarks::UpdateRowsOf(std::uint64_t line) const {
     }
     const QTextBlock block = view->document()->findBlockByNumber(static_cast<int>(number));
     if (!view->cursorRect(QTextCursor(block)).isNull()) { // null: far from the view's rows
-        view->viewport()->update(RowsOf(block));
+        const QRect rows = RowsOf(block);
+        view->RightStrip().update(0, rows.top(), view->RightStrip().width(), rows.height());
     }
 }
 
 bool LogMarks::eventFilter(QObject* watched, QEvent* event) {
-    if (view == nullptr || watched != view->viewport()) {
+    if (view == nullptr) {
         return false;
+    }
+    if (event->type() == QEvent::FontChange && watched == view->viewport()) {
+        FitStrips();
     }
     if (event->type() == QEvent::ToolTip) {
-        return ShowTip(event);
+        return ShowTip(*static_cast<QWidget*>(watched), *static_cast<QHelpEvent*>(event));
     }
-    if (event->type() != QEvent::Paint || painting || marks.empty()) {
+    if (event->type() != QEvent::Paint || watched == view->viewport()) {
         return false;
     }
-    // The glyphs go over the text: the view paints first, through the same
-    // event sent again, which this filter then lets pass.
-    painting = true;
-    QCoreApplication::sendEvent(watched, event);
-    painting = false;
-    PaintMarks(static_cast<QPaintEvent*>(event)->rect());
+    auto& strip = *static_cast<QWidget*>(watched);
+    const QRect area = static_cast<QPaintEvent*>(event)->rect();
+    QPainter painter(&strip);
+    painter.fillRect(area, view->palette().base());
+    ForRowsIn(area, [&](const QTextBlock& block, std::uint64_t line, int top) {
+        if (&strip == &view->RightStrip()) {
+            PaintMark(painter, block, line, top);
+        } else {
+            PaintTime(painter, line, top);
+        }
+    });
     return true;
 }
 
-void LogMarks::PaintMarks(const QRect& area) {
-    QTextBlock block = view->cursorForPosition(area.topLeft()).block();
+void LogMarks::ForRowsIn(const QRect& area,
+                         const std::function<void(const QTextBlock&, std::uint64_t, int)>& each) {
+    QTextBlock block = view->cursorForPosition(QPoint(0, area.top())).block();
     // One position asked of the view, which walks from its top row to find it;
     // the rows below follow from the heights of the blocks.
-    const QRect first = view->cursorRect(QTextCursor(block));
-    QPointF origin(first.left(), first.top());
+    qreal top = view->cursorRect(QTextCursor(block)).top();
     const QAbstractTextDocumentLayout* layout = view->document()->documentLayout();
-    QPainter painter(view->viewport());
-    for (; block.isValid() && origin.y() <= area.bottom(); block = block.next()) {
+    for (; block.isValid() && top <= area.bottom(); block = block.next()) {
         const qreal height = layout->blockBoundingRect(block).height(); // lays the block out
-        const std::optional<std::uint64_t> line = LineOf(block);
-        if (const Mark* mark = line ? Find(*line) : nullptr) {
-            PaintGlyph(painter, block, origin, mark->look);
+        if (const std::optional<std::uint64_t> line = LineOf(block)) {
+            each(block, *line, qRound(top));
         }
-        origin.ry() += height;
+        top += height;
     }
 }
 
-// After the text of the block's last row, or at the viewport's right edge,
-// over a patch of background, when the text runs on past it. `origin` is where
-// the block's text starts.
-void LogMarks::PaintGlyph(QPainter& painter, const QTextBlock& block, QPointF origin,
-                          LineLook look) {
+// Beside the block's last row, where the line ends. `top` is its first row's.
+void LogMarks::PaintMark(QPainter& painter, const QTextBlock& block, std::uint64_t line, int top) {
+    const Mark* mark = Find(line);
     const QTextLayout* text = block.layout();
-    if (text->lineCount() == 0) {
+    if (mark == nullptr || text->lineCount() == 0) {
         return;
     }
     const QTextLine row = text->lineAt(text->lineCount() - 1);
     const int side = qRound(row.height());
-    const int afterText = qRound(origin.x() + row.naturalTextWidth()) + side / 3;
-    const int lastFitting = view->viewport()->width() - side - 2;
-    const int top = qRound(origin.y() + row.y() - text->lineAt(0).y());
-    const QRect box(std::min(afterText, lastFitting), top, side, side);
-    if (afterText > lastFitting) {
-        painter.fillRect(box, view->palette().base());
+    const int rowTop = top + qRound(row.y() - text->lineAt(0).y());
+    const int left = (view->RightStrip().width() - side) / 2;
+    painter.drawPixmap(QPoint(left, rowTop), Glyph(mark->look, side));
+}
+
+// Beside the block's first row, right-aligned.
+void LogMarks::PaintTime(QPainter& painter, std::uint64_t line, int top) {
+    const auto found = times.find(line);
+    if (found == times.end() || log.Replacements() != replacements ||
+        line < log.Trim().lineBreaks) {
+        return;
     }
-    painter.drawPixmap(box.topLeft(), Glyph(look, side));
+    const int height = QFontMetrics(view->font()).height();
+    painter.setFont(view->font());
+    painter.setPen(view->palette().color(QPalette::PlaceholderText));
+    painter.drawText(QRect(0, top, view->LeftStrip().width() - kStripPadding, height),
+                     Qt::AlignRight | Qt::AlignVCenter,
+                     found->second.when.toString(QStringLiteral("HH:mm")));
 }
 
 // Drawn once a size: stroking the path on every row costs more than the row's text.
@@ -287,10 +314,11 @@ const QPixmap& LogMarks::Glyph(LineLook look, int side) {
     return glyph;
 }
 
-bool LogMarks::ShowTip(QEvent* event) const {
-    const auto* help = static_cast<QHelpEvent*>(event);
-    const QTextBlock block = view->cursorForPosition(help->pos()).block();
-    const std::optional<std::uint64_t> line = LineAt(help->pos());
+bool LogMarks::ShowTip(QWidget& watched, const QHelpEvent& help) const {
+    // The strips' y coordinates are the viewport's.
+    const QPoint position(&watched == view->viewport() ? help.pos().x() : 0, help.pos().y());
+    const QTextBlock block = view->cursorForPosition(position).block();
+    const std::optional<std::uint64_t> line = LineAt(position);
     QStringList parts;
     for (const QString& part :
          {line ? TimeOf(*line) : QString(), line ? TipOf(*line) : QString()}) {
@@ -303,8 +331,9 @@ bool LogMarks::ShowTip(QEvent* event) const {
         return false;
     }
     // Rich text made here from escaped plain text: names from the network are in it.
-    QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(tip), view->viewport(),
-                       RowsOf(block));
+    const QRect rows = RowsOf(block);
+    QToolTip::showText(help.globalPos(), Qt::convertFromPlainText(tip), &watched,
+                       QRect(0, rows.top(), watched.width(), rows.height()));
     return true;
 }
 

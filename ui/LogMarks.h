@@ -6,34 +6,35 @@
 #include <QDateTime>
 #include <QObject>
 #include <QPixmap>
-#include <QPointF>
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 
+class QHelpEvent;
 class QPainter;
-class QPlainTextEdit;
 class QPoint;
 class QRect;
 class QTextBlock;
 
 namespace kestrane {
 
+class TextBox;
+
 /// Marks lines of the log that a LogControl shows in `view`: a small glyph
-/// drawn after the line's text, one shape per look (a hollow circle while
-/// pending, a tick when delivered, a cross when not, a dash when the host
-/// cannot send receipts, a half-filled circle when only some hosts had it),
-/// and a tooltip in words over the line. Marks never touch the document, so
-/// the log's text, and what LogControl::Read takes back from the control, stay
-/// as they are. A line is named by the LogText::NextLineNumber() taken just
-/// before it was appended; a mark set before the control shows its line is
-/// drawn once it does. Marks of lines the log trimmed go, a replaced log drops
-/// them all, and at most kMaxMarks are kept, the oldest lines' going first.
-/// Marks and times are kept before any view shows them, so the window can be
-/// made when first shown. Painting costs the lines on screen, not the marks.
-/// Does not own the view or the log; both outlive it. UI thread only.
+/// in the strip right of the text, beside the line's last row, one shape per look (a hollow circle
+/// while pending, a tick when delivered, a cross when not, a dash when the host cannot send
+/// receipts, a half-filled circle when only some hosts had it), and a tooltip in words over the
+/// line; and, when asked, the time each line came or went in the strip left of it. Marks never
+/// touch the document, so the log's text, and what LogControl::Read takes back from the control,
+/// stay as they are. A line is named by the LogText::NextLineNumber() taken just before it was
+/// appended; a mark set before the control shows its line is drawn once it does. Marks of lines the
+/// log trimmed go, a replaced log drops them all, and at most kMaxMarks are kept, the oldest lines'
+/// going first. Marks and times are kept before any view shows them, so the window can be made when
+/// first shown. Painting costs the lines on screen, not the marks. Does not own the view or the
+/// log; both outlive it. UI thread only.
 class LogMarks : public QObject {
 public:
     static constexpr std::size_t kMaxMarks = 2000;
@@ -42,7 +43,9 @@ public:
     explicit LogMarks(const LogText& log);
 
     /// Draws the marks in `view`, which shows the log from now on.
-    void Show(QPlainTextEdit& view);
+    void Show(TextBox& view);
+    /// Shows the lines' times beside them, or not.
+    void ShowTimes(bool shown);
 
     /// Marks `line`, or changes its mark. `tip` is plain text.
     void Set(std::uint64_t line, LineLook look, const QString& tip);
@@ -76,12 +79,19 @@ private:
     /// The rows of `block` in viewport coordinates.
     QRect RowsOf(const QTextBlock& block) const;
     void UpdateRowsOf(std::uint64_t line) const;
-    void PaintMarks(const QRect& area);
-    void PaintGlyph(QPainter& painter, const QTextBlock& block, QPointF origin, LineLook look);
+    /// Sizes the strips for the view's font.
+    void FitStrips();
+    /// Calls `each` with every line that has rows in `area` (viewport
+    /// coordinates), and the top of its first row.
+    void ForRowsIn(const QRect& area,
+                   const std::function<void(const QTextBlock&, std::uint64_t, int)>& each);
+    void PaintMark(QPainter& painter, const QTextBlock& block, std::uint64_t line, int top);
+    void PaintTime(QPainter& painter, std::uint64_t line, int top);
     const QPixmap& Glyph(LineLook look, int side);
-    bool ShowTip(QEvent* event) const;
+    bool ShowTip(QWidget& watched, const QHelpEvent& help) const;
 
-    QPlainTextEdit* view = nullptr; // none until the window is first shown
+    static constexpr int kStripPadding = 3;
+    TextBox* view = nullptr; // none until the window is first shown
     const LogText& log;
     std::map<std::uint64_t, Mark> marks; // by line number
     struct Time {
@@ -94,7 +104,7 @@ private:
     std::array<QPixmap, 5> glyphs;       // by look, glyphSide pixels square at glyphRatio
     int glyphSide = 0;
     qreal glyphRatio = 0;
-    bool painting = false; // the view paints its text inside our filter
+    bool timesShown = false;
 };
 
 } // namespace kestrane

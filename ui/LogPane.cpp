@@ -4,24 +4,37 @@
 #include "ui/LogControl.h"
 #include "ui/LogMarks.h"
 #include "ui/LogText.h"
+#include "ui/TextBox.h"
 
 #include <QDateTime>
 #include <QMenu>
-#include <QPlainTextEdit>
+#include <QSettings>
 #include <optional>
 #include <utility>
 
 namespace kestrane {
+namespace {
+
+const QString kTimesKey = QStringLiteral("log/showTimes");
+
+QSettings Settings() {
+    return QSettings(QStringLiteral("kestrane"), QStringLiteral("kestrane"));
+}
+
+} // namespace
 
 LogPane::LogPane(LogText& logText, Hooks paneHooks)
     : text(logText), hooks(std::move(paneHooks)), marks(std::make_unique<LogMarks>(logText)) {}
 
 LogPane::~LogPane() = default;
 
-void LogPane::Show(QPlainTextEdit& logView) {
+void LogPane::Show(TextBox& logView) {
     view = &logView;
+    logView.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    logView.setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     control = std::make_unique<LogControl>(logView);
     marks->Show(logView);
+    marks->ShowTimes(Settings().value(kTimesKey).toBool());
     logView.setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(&logView, &QWidget::customContextMenuRequested, &logView,
                      [this](const QPoint& position) { ShowMenu(position); });
@@ -62,6 +75,13 @@ void LogPane::ShowMenu(const QPoint& position) {
                                            [this, line = *line] { hooks.sendAgain(line); }));
         menu->insertSeparator(menu->actions().value(1));
     }
+    QAction* times = menu->addAction(QStringLiteral("Show &times"));
+    times->setCheckable(true);
+    times->setChecked(Settings().value(kTimesKey).toBool());
+    QObject::connect(times, &QAction::toggled, view, [this](bool shown) {
+        Settings().setValue(kTimesKey, shown);
+        marks->ShowTimes(shown);
+    });
     hooks.addItems(*menu);
     menu->exec(view->viewport()->mapToGlobal(position));
 }

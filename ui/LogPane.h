@@ -8,7 +8,6 @@
 #include <memory>
 
 class QMenu;
-class QPlainTextEdit;
 class QPoint;
 
 namespace kestrane {
@@ -17,6 +16,7 @@ enum class LineLook;
 class LogControl;
 class LogMarks;
 class LogText;
+class TextBox;
 
 /// The main window's log: its text, the marks and times of its lines, and
 /// the control that shows them once the window has made it, with the log's
@@ -37,8 +37,9 @@ public:
     LogPane& operator=(const LogPane&) = delete;
 
     /// The window made its control: the log, its marks and times show there.
-    void Show(QPlainTextEdit& view);
-    QPlainTextEdit* View() const { return view; }
+    /// Long lines wrap; the times show beside the lines if the person chose so.
+    void Show(TextBox& view);
+    TextBox* View() const { return view; }
 
     /// Appends `text` (line ends included), stamped with the time unless
     /// `stamp` is None; returns the number of the line it begins on.
@@ -56,7 +57,7 @@ private:
     LogText& text;
     Hooks hooks;
     std::unique_ptr<LogMarks> marks;
-    QPlainTextEdit* view = nullptr;
+    TextBox* view = nullptr;
     std::unique_ptr<LogControl> control;
 };
 

@@ -1,10 +1,12 @@
 #include "ui/LogMarks.h"
 
 #include "ui/LogControl.h"
+#include "ui/TextBox.h"
 
 #include <QHelpEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
@@ -22,7 +24,6 @@ struct MarkedLog {
             marks.Show(view);
         }
         view.setReadOnly(true);
-        view.setLineWrapMode(QPlainTextEdit::NoWrap);
         view.resize(400, 200);
         view.show();
     }
@@ -44,24 +45,29 @@ struct MarkedLog {
         view.ensureCursorVisible();
         return found;
     }
-    // What is drawn on the line after its text, as the pixels that are not the background.
-    QImage Ink(const QString& line) {
-        const QRect row = view.cursorRect(Find(line));
+    // What is drawn in a strip beside the line's last row (its first, for the times), as
+    // the pixels that are not the background.
+    QImage Ink(const QString& line, bool times = false) {
+        QTextCursor found = Find(line);
+        if (times) {
+            found.setPosition(found.selectionStart());
+        }
+        const QRect row = view.cursorRect(found);
         QCoreApplication::processEvents(); // the repaint: it shows what is on screen
+        const QWidget& strip = times ? view.LeftStrip() : view.RightStrip();
         const QImage shot =
-            view.screen()->grabWindow(view.winId()).toImage().copy(view.viewport()->geometry());
-        QImage ink(2 * row.height(), row.height(), QImage::Format_Grayscale8);
+            view.screen()->grabWindow(view.winId()).toImage().copy(strip.geometry());
+        QImage ink(strip.width(), row.height(), QImage::Format_Grayscale8);
         const QRgb base = view.palette().base().color().rgb();
         for (int y = 0; y < ink.height(); ++y) {
             for (int x = 0; x < ink.width(); ++x) {
-                ink.scanLine(y)[x] =
-                    shot.pixel(row.right() + 2 + x, row.top() + y) != base ? 255 : 0;
+                ink.scanLine(y)[x] = shot.pixel(x, row.top() + y) != base ? 255 : 0;
             }
         }
         return ink;
     }
 
-    QPlainTextEdit view;
+    TextBox view;
     QString last;
     LogText log;
     LogControl control{view};
@@ -93,6 +99,51 @@ TEST(LogMarksTest, AMarkSetBeforeTheControlShowsItsLineIsDrawnInAShapeOfItsOwn) 
         SCOPED_TRACE(shapes.size());
         EXPECT_EQ(std::ranges::count(shapes, shapes.back()), 1);
     }
+}
+
+TEST(LogMarksTest, LongLinesWrapClearOfTheMarksAndTimesShowBesideTheirLinesWhenAsked) {
+    MarkedLog marked;
+    marked.view.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    const QString longLine = "Sent to PC-7: " + QString("word ").repeated(60).trimmed();
+    const std::uint64_t line = marked.Send(longLine);
+    marked.Send("PC-7 : short");
+    marked.marks.Set(line, LineLook::Delivered, "delivered");
+    marked.marks.SetTime(line, QDateTime::currentDateTime(), true);
+    ASSERT_TRUE(marked.Shown());
+    const QTextBlock block = marked.view.document()->firstBlock();
+    EXPECT_GT(block.layout()->lineCount(), 2);
+    EXPECT_FALSE(marked.view.horizontalScrollBar()->isVisible());
+    // No row of the text reaches the strip that holds the marks.
+    for (int row = 0; row < block.layout()->lineCount(); ++row) {
+        EXPECT_LE(block.layout()->lineAt(row).naturalTextWidth(), marked.view.viewport()->width());
+    }
+    EXPECT_TRUE(Inked(marked.Ink(longLine)));
+    EXPECT_FALSE(Inked(marked.Ink("PC-7 : short")));
+    EXPECT_FALSE(marked.view.LeftStrip().isVisible());
+    marked.marks.ShowTimes(true);
+    ASSERT_TRUE(marked.view.LeftStrip().isVisible());
+    EXPECT_TRUE(Inked(marked.Ink(longLine, true)));
+    EXPECT_FALSE(Inked(marked.Ink("PC-7 : short", true)));
+    marked.marks.ShowTimes(false);
+    EXPECT_FALSE(marked.view.LeftStrip().isVisible());
+}
+
+TEST(LogMarksTest, AViewOnWrappedLinesStaysOnItsLineWhileTheLogTrimsItsOldest) {
+    MarkedLog marked;
+    const QString words = QString(" word").repeated(40);
+    for (int next = 0; next < 10500; ++next) {
+        marked.Send(QString("line %1").arg(next) + words);
+    }
+    ASSERT_TRUE(marked.Shown());
+    QScrollBar* bar = marked.view.verticalScrollBar();
+    bar->setValue(marked.Find("line 10400.*").block().firstLineNumber() + 1);
+    for (int next = 10500; next < 11000; ++next) {
+        marked.Send(QString("line %1").arg(next) + words);
+    }
+    ASSERT_TRUE(marked.Shown());
+    const QTextBlock top = marked.view.cursorForPosition(QPoint(0, 0)).block();
+    EXPECT_TRUE(top.text().startsWith("line 10400 ")) << top.text().left(20).toStdString();
+    EXPECT_EQ(bar->value() - top.firstLineNumber(), 1);
 }
 
 // The window is made when first shown: what was marked before is drawn on its lines then.
