@@ -276,13 +276,19 @@ SendResult LineSender::SendReply(const HistoryEntry& entry, const QString& text)
         return SendResult::Unreachable;
     }
     const std::string bytes = EncodeNetworkText(text).toStdString();
+    // Shown in the log as any line sent, so the conversation there has both sides.
+    const auto logReply = [&] {
+        return session.View().Log(
+            QStringLiteral("Replied to %1: %2").arg(NetworkName(entry.senderBytes), text),
+            SessionView::Stamp::Sent);
+    };
     LineDelivery* delivery = session.Delivery();
     if (delivery != nullptr && delivery->SpeaksDelivery(entry.senderBytes) &&
         IsDottedAddress(address)) {
         if (const std::optional<LineDelivery::LineKey> key =
                 delivery->SendToOne({entry.senderBytes, address}, bytes)) {
             session.Sent().Track(*key,
-                                 {.logLine = std::nullopt,
+                                 {.logLine = logReply(),
                                   .host = entry.senderBytes,
                                   .text = WithoutLineEnd(text),
                                   .withoutReceipts = 0,
@@ -294,7 +300,13 @@ SendResult LineSender::SendReply(const HistoryEntry& entry, const QString& text)
     }
     const SendResult result = sender->SendReply(address, bytes);
     if (result == SendResult::Sent) {
-        RecordSent(entry.senderBytes, address, text, std::nullopt);
+        session.Sent().Untracked(
+            {.logLine = logReply(),
+             .host = entry.senderBytes,
+             .text = WithoutLineEnd(text),
+             .withoutReceipts = 0,
+             .reply = {},
+             .historyId = RecordSent(entry.senderBytes, address, text, std::nullopt)});
     }
     return result;
 }

@@ -274,9 +274,10 @@ TEST(MainWindowTest, LinesGoWhereTheHostLastSpokeFromOrStayTypedWithAReason) {
         EXPECT_EQ(Received(three, "127.0.0.3"), to == "127.0.0.3" ? sent : "");
         EXPECT_EQ(Received(four, "127.0.0.4"), to == "127.0.0.4" ? sent : "");
     }
-    // A reply goes where its line came from, though PC2 has moved since.
+    // A reply goes where its line came from, though PC2 has moved since, and shows in the log.
     EXPECT_EQ(lan.dialog->SendReply(lan.queue.entries[0], "re\r\n"), SendResult::Sent);
     EXPECT_EQ(Received(three, "127.0.0.3"), Datagram(4, "PC7", "re\r\n"));
+    EXPECT_TRUE(lan.Log().endsWith("\nReplied to PC2: re\n")) << lan.Log().toStdString();
 }
 
 TEST(MainWindowTest, TheWindowGrowsAroundItsLogAndTheControlsKeepTheirPlaces) {
