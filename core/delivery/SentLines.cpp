@@ -142,9 +142,11 @@ void SentLines::Show(const Sent& sent, const Status& status, bool firstFailure) 
                 : QStringLiteral("Delivered %1to %2 at %3")
                       .arg(status.late ? QStringLiteral("late ") : QString(), host, Now());
         outcome = Outcome::Delivered;
-        if (sent.restored) {
-            note(QStringLiteral("Delivered late to %1: %2, which waited in the outbox")
-                     .arg(host, Quoted(sent.text)));
+        // After its "Not delivered" note (this run's or the last), so that one
+        // does not stand as the last word.
+        if (sent.restored || status.late) {
+            note(QStringLiteral("Delivered late to %1: %2").arg(host, Quoted(sent.text)) +
+                 (sent.restored ? QStringLiteral(", which waited in the outbox") : QString()));
         }
         break;
     case State::NotDelivered:

@@ -562,6 +562,9 @@ TEST(MainWindowTest, KestraneHostsConfirmLinesShownOnceAndOtherHostsGetThemAsBef
     lan.Confirm(kestrane.Next());
     ASSERT_TRUE(QTest::qWaitFor([&] { return look(lost) == LineLook::Delivered; }));
     EXPECT_TRUE(lan.dialog->Marks().TipOf(lost).startsWith("Delivered late to PC3"));
+    const QString log = lan.Log();
+    EXPECT_GT(log.indexOf("*** Delivered late to PC3: \"lost\" ***"),
+              log.indexOf("*** Not delivered to PC3: \"lost\"."));
 }
 
 TEST(MainWindowTest, EndingFiftyTimesWhileLinesArriveSaysGoodbyeAndTakesNoMore) {
