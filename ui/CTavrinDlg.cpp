@@ -96,7 +96,8 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
     logPane = std::make_unique<LogPane>(
         logText, LogPane::Hooks{
                      .sendAgain = [this](std::uint64_t line) { session->Lines().SendAgain(line); },
-                     .addItems = [this](QMenu& menu) { menus->AddItems(menu); }});
+                     .addItems = [this](QMenu& menu) { menus->AddItems(menu); },
+                     .replyTo = [this](const std::string& host) { ReplyTo(host); }});
     MakeParts();
     setWindowTitle(QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption));
     setWindowIcon(icon);
@@ -261,7 +262,18 @@ void CTavrinDlg::SetMark(std::uint64_t logLine, LineLook look, const QString& wo
     logPane->SetMark(logLine, look, words);
 }
 
+void CTavrinDlg::ReplyTo(const std::string& host) {
+    if (rosterBox->Choose(host)) {
+        messageLine->setFocus();
+    } else {
+        session->Note(NetworkName(host) + QStringLiteral(" is not in the list now: it went away"));
+    }
+}
+
 void CTavrinDlg::LineQueued(const HistoryEntry& entry) {
+    if (entry.logLine) {
+        logPane->SetSender(*entry.logLine, entry.senderBytes);
+    }
     if (messageDialog != nullptr) {
         messageDialog->ShowPlace();
     }

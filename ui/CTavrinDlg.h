@@ -107,6 +107,8 @@ public:
     /// Sends the message line to the selected recipient; the line stays in the
     /// message line until it is sent.
     void OnSend();
+    /// Chooses `host` in the roster, to answer one of its lines.
+    void ReplyTo(const std::string& host);
     /// Sends a reply line (CR LF already appended) to where `entry` came from.
     virtual SendResult SendReply(const HistoryEntry& entry, const QString& text);
     /// Another copy of the program was started: shows this window as a left

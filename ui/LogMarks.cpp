@@ -106,7 +106,7 @@ void LogMarks::Set(std::uint64_t line, LineLook look, const QString& tip) {
 
 void LogMarks::SetTime(std::uint64_t line, const QDateTime& when, bool sent) {
     Prune();
-    times.insert_or_assign(line, Time{when, sent});
+    times.insert_or_assign(line, Time{when, sent, {}});
     while (times.size() > kMaxTimes) {
         times.erase(times.begin());
     }
@@ -127,6 +127,20 @@ QString LogMarks::TimeOf(std::uint64_t line) const {
     return (found->second.sent ? QStringLiteral("Sent at %1, %2")
                                : QStringLiteral("Arrived at %1, %2"))
         .arg(when.toString(QStringLiteral("HH:mm:ss")), day);
+}
+
+void LogMarks::SetSender(std::uint64_t line, const std::string& sender) {
+    if (const auto found = times.find(line); found != times.end()) {
+        found->second.sender = sender;
+    }
+}
+
+std::string LogMarks::SenderOf(std::uint64_t line) const {
+    if (log.Replacements() != replacements || line < log.Trim().lineBreaks) {
+        return {};
+    }
+    const auto found = times.find(line);
+    return found != times.end() ? found->second.sender : std::string();
 }
 
 std::optional<std::uint64_t> LogMarks::LineAt(const QPoint& viewportPosition) const {

@@ -54,6 +54,10 @@ public:
     void SetTime(std::uint64_t line, const QDateTime& when, bool sent);
     /// Empty when the line has no time.
     QString TimeOf(std::uint64_t line) const;
+    /// Notes that `line`, stamped with its time already, came from `sender`.
+    void SetSender(std::uint64_t line, const std::string& sender);
+    /// Empty unless the line came from another host.
+    std::string SenderOf(std::uint64_t line) const;
     /// The log line the control shows at a point of its viewport, if any.
     std::optional<std::uint64_t> LineAt(const QPoint& viewportPosition) const;
     std::optional<LineLook> LookOf(std::uint64_t line) const;
@@ -97,6 +101,7 @@ private:
     struct Time {
         QDateTime when;
         bool sent = false;
+        std::string sender; // of a line that came
     };
     std::map<std::uint64_t, Time> times; // by line number
     std::uint64_t replacements = 0;      // the log's, when the marks were last pruned

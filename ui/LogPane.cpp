@@ -1,5 +1,6 @@
 #include "ui/LogPane.h"
 
+#include "core/NetworkText.h"
 #include "core/delivery/LineLook.h"
 #include "ui/LogControl.h"
 #include "ui/LogMarks.h"
@@ -53,6 +54,10 @@ void LogPane::SetMark(std::uint64_t line, LineLook look, const QString& words) {
     marks->Set(line, look, words);
 }
 
+void LogPane::SetSender(std::uint64_t line, const std::string& sender) {
+    marks->SetSender(line, sender);
+}
+
 void LogPane::Read() {
     if (control) {
         control->Read(text);
@@ -67,12 +72,21 @@ void LogPane::Write() {
 
 void LogPane::ShowMenu(const QPoint& position) {
     std::unique_ptr<QMenu> menu(view->createStandardContextMenu(position));
-    if (const std::optional<std::uint64_t> line = marks->LineAt(position);
-        line && (marks->LookOf(*line) == LineLook::NotDelivered ||
+    const std::optional<std::uint64_t> line = marks->LineAt(position);
+    QAction* first = nullptr;
+    if (line && (marks->LookOf(*line) == LineLook::NotDelivered ||
                  marks->LookOf(*line) == LineLook::Partly)) {
-        menu->insertAction(menu->actions().value(0),
-                           menu->addAction(QStringLiteral("Send &again"), view,
-                                           [this, line = *line] { hooks.sendAgain(line); }));
+        first = menu->addAction(QStringLiteral("Send &again"), view,
+                                [this, line = *line] { hooks.sendAgain(line); });
+    } else if (const std::string sender = line ? marks->SenderOf(*line) : std::string();
+               !sender.empty()) {
+        // The name as plain text in a menu: "&" would make a shortcut of it.
+        QString name = NetworkName(sender);
+        first = menu->addAction(QStringLiteral("&Reply to %1").arg(name.replace('&', "&&")), view,
+                                [this, sender] { hooks.replyTo(sender); });
+    }
+    if (first != nullptr) {
+        menu->insertAction(menu->actions().value(0), first);
         menu->insertSeparator(menu->actions().value(1));
     }
     QAction* times = menu->addAction(QStringLiteral("Show &times"));

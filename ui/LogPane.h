@@ -29,6 +29,8 @@ public:
         std::function<void(std::uint64_t line)> sendAgain;
         /// Adds the window's shared items to the context menu.
         std::function<void(QMenu& menu)> addItems;
+        /// "Reply to PC3" on a line that came: the roster chooses its sender.
+        std::function<void(const std::string& sender)> replyTo;
     };
 
     LogPane(LogText& text, Hooks hooks);
@@ -45,6 +47,8 @@ public:
     /// `stamp` is None; returns the number of the line it begins on.
     std::uint64_t Append(const QString& text, SessionView::Stamp stamp);
     void SetMark(std::uint64_t line, LineLook look, const QString& words);
+    /// `line` came from `sender` (its name as on the wire).
+    void SetSender(std::uint64_t line, const std::string& sender);
     const LogMarks& Marks() const { return *marks; }
 
     /// Data exchange with the control, once there is one.

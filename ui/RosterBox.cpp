@@ -23,6 +23,15 @@ RosterBox::RosterBox(QComboBox& rosterBox, HostRoster& rosterHosts)
     });
 }
 
+bool RosterBox::Choose(const std::string& name) {
+    const int row = hosts.Find(name);
+    if (row <= 0) {
+        return false;
+    }
+    box.setCurrentIndex(row);
+    return true;
+}
+
 Recipient RosterBox::Chosen() const {
     Recipient recipient;
     recipient.index = box.currentIndex();

@@ -20,6 +20,9 @@ public:
 
     /// The chosen entry: index -1 for none, 0 for everybody.
     Recipient Chosen() const;
+    /// Chooses the host listed as `name` (whole name, any case); false, with
+    /// the choice left alone, when none is.
+    bool Choose(const std::string& name);
 
 private:
     QComboBox& box;

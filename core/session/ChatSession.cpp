@@ -289,11 +289,12 @@ void ChatSession::OnChatMessage(const ChatMessage& message, const std::string& a
     if (!text.endsWith(QLatin1Char('\n')) && !text.endsWith(QLatin1Char('\r'))) {
         logged += QStringLiteral("\r\n");
     }
-    services.view.Log(logged, SessionView::Stamp::Received);
+    const std::uint64_t logLine = services.view.Log(logged, SessionView::Stamp::Received);
     if (std::string_view(message.sender) == ownName) {
         return;
     }
     HistoryEntry entry;
+    entry.logLine = logLine;
     entry.AppendText(text);
     entry.SetSender(sender);
     entry.senderBytes = message.sender;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kestrane {
@@ -38,6 +39,8 @@ public:
     bool seen = false;
     /// The line is in this run's log, not one restored from the last run.
     bool inLog = true;
+    /// Where this run's log shows it (the number Log returned).
+    std::optional<std::uint64_t> logLine;
 };
 
 } // namespace kestrane

@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -327,6 +328,36 @@ TEST(MainWindowTest, TabGoesFromTheMessageLineToSendAndTheLabelledRosterAndRound
         }
     } while (at != lan.MessageLine() && path.size() < 20);
     EXPECT_EQ(path.join(" ").toStdString(), "1001 6 1002 57670 7 1020 1021 1023 1022 1000");
+}
+
+TEST(MainWindowTest, ReplyToOnALineThatCameChoosesItsSenderForTheMessageLine) {
+    LoopbackWindow lan(true);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(lan.dialog.get()));
+    lan.Receive(Datagram(4, "PC3", "lunch?\r\n"), "127.0.0.3");
+    lan.Receive(Datagram(4, "P&4", "no\r\n"), "127.0.0.4");
+    auto* view = lan.dialog->findChild<QPlainTextEdit*>("1000");
+    static_cast<void>(lan.Log()); // on screen
+    // The first item of the log's menu on each line, chosen.
+    QStringList firsts;
+    for (const char* text : {"lunch?", "no", "lunch?"}) {
+        QTimer::singleShot(0, view, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                firsts << menu->actions().value(0)->text() + " -> ";
+                menu->actions().value(0)->trigger();
+                menu->close();
+            }
+        });
+        const QRect row = view->cursorRect(view->document()->find(text));
+        emit view->customContextMenuRequested(row.center());
+        firsts.back() += lan.dialog->roster->currentText();
+        if (firsts.size() == 2) {
+            lan.dialog->Session().Hosts().Remove("PC3");
+        }
+    }
+    EXPECT_EQ(firsts.join(" | ").toStdString(),
+              "&Reply to PC3 -> PC3 | &Reply to P&&4 -> P&4 | &Reply to PC3 -> P&4");
+    EXPECT_EQ(lan.dialog->focusWidget(), lan.MessageLine());
+    EXPECT_TRUE(lan.Log().endsWith("*** PC3 is not in the list now: it went away ***\n"));
 }
 
 TEST(MainWindowTest, TheLogKeepsItsLastLinesAndTheViewWhereTheUserPutIt) {
