@@ -28,6 +28,8 @@ public:
     char text[CHAT_MAX_DATAGRAM];
     /// At most CHAT_NAME_WIDTH characters, leading spaces removed, NUL-terminated.
     char sender[256];
+    /// Not of the datagram: it was sent to this host alone, not to everybody.
+    bool toThisHost = false;
 
 private:
     void ParseSender(const char* field, int count);

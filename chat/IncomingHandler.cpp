@@ -26,7 +26,8 @@ IncomingHandler::IncomingHandler(ChatWindow& chatWindow, ChatSender& chatSender,
     : window(chatWindow), sender(chatSender), lineBudget(std::move(budget)),
       helloAnswers(std::move(answers)) {}
 
-void IncomingHandler::Handle(const char* data, int count, const std::string& address) {
+void IncomingHandler::Handle(const char* data, int count, const std::string& address,
+                             bool toThisHost) {
     if (data == nullptr) {
         return;
     }
@@ -40,6 +41,7 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
     if (!message) {
         return; // the reception is dropped when memory runs out
     }
+    message->toThisHost = toThisHost;
     std::string senderName = message->sender;
     std::string_view ownName = sender.OwnName();
     auto addPeer = [&] {
@@ -100,7 +102,8 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
 std::int32_t OnDatagram(PortConnection* node) {
     IncomingHandler* handler = incomingHandler.load();
     if (node != nullptr && handler != nullptr) {
-        handler->Handle(node->GetData(), node->GetDataLength(), node->GetPeerName());
+        handler->Handle(node->GetData(), node->GetDataLength(), node->GetPeerName(),
+                        node->toOwnAddress);
     }
     return 0;
 }

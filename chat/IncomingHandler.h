@@ -26,7 +26,8 @@ public:
 
     /// Handles one reception of `count` bytes that came from `address` (dotted
     /// IPv4, or empty when unknown); null data is ignored.
-    void Handle(const char* data, int count, const std::string& address = {});
+    void Handle(const char* data, int count, const std::string& address = {},
+                bool toThisHost = false);
 
     /// The lines dropped since the last call; each drop is counted by one call
     /// only. Safe to call from any thread.

@@ -309,6 +309,7 @@ PortConnection* PortConnection::TakeReceptionCopy() {
     auto* copy = new PortConnection;
     copy->socket = socket;
     std::memcpy(copy->peerName, peerName, sizeof peerName);
+    copy->toOwnAddress = toOwnAddress;
     copy->id = id;
     copy->data = std::move(data);
     copy->length = length;

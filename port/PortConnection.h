@@ -89,6 +89,8 @@ public:
     /// A TCP client's host; an accepted connection's peer, or a UDP
     /// reception's sender, as a dotted IPv4 address.
     char peerName[PORT_PEER_NAME_LENGTH + 1] = {};
+    /// A UDP reception was sent to this host's own address, not by broadcast.
+    bool toOwnAddress = false;
     std::uint32_t id = 0;
     std::unique_ptr<char[]> data;
     std::int32_t length = 0;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -50,6 +51,20 @@ void NameSender(const sockaddr_in& sender, socklen_t length, char* peerName) {
     if (length >= sizeof sender && sender.sin_family == AF_INET) {
         inet_ntop(AF_INET, &sender.sin_addr, peerName, PORT_PEER_NAME_LENGTH + 1);
     }
+}
+
+/// Whether a datagram's header named this host's own address as its
+/// destination (the local address it came in on), rather than a broadcast one.
+bool SentToOwnAddress(msghdr& header) {
+    for (cmsghdr* part = CMSG_FIRSTHDR(&header); part != nullptr;
+         part = CMSG_NXTHDR(&header, part)) {
+        if (part->cmsg_level == IPPROTO_IP && part->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(part), sizeof info);
+            return info.ipi_addr.s_addr == info.ipi_spec_dst.s_addr;
+        }
+    }
+    return false;
 }
 
 /// Reverses a singly linked list; the pending list is newest first.
@@ -201,9 +216,11 @@ int PortListener::OpenBoundSocket(int type, int port) {
 }
 
 int PortListener::SetUpUdp(int port) {
+    const int withDestination = 1; // tells a line to this host from one to everybody
     if (OpenBoundSocket(SOCK_DGRAM, port) != 0 ||
         SetIntOption(socket, SO_SNDBUF, PORT_UDP_BUFFER_SIZE) != 0 ||
-        SetIntOption(socket, SO_RCVBUF, PORT_UDP_RECEIVE_BUFFER_SIZE) != 0) {
+        SetIntOption(socket, SO_RCVBUF, PORT_UDP_RECEIVE_BUFFER_SIZE) != 0 ||
+        setsockopt(socket, IPPROTO_IP, IP_PKTINFO, &withDestination, sizeof withDestination) != 0) {
         return -1;
     }
     int nonBlocking = 1;
@@ -493,11 +510,18 @@ int PortListener::ReceiveInto(PortConnection* node) {
     // throw the bytes away instead.
     int flags = mode == LISTEN_UDP ? MSG_TRUNC : 0;
     sockaddr_in sender{};
-    socklen_t senderLength = sizeof sender;
-    ssize_t received = RetryInterrupted([&] {
-        return ::recvfrom(node->socket, buffer, sizeof buffer, flags,
-                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
-    });
+    iovec part{buffer, sizeof buffer};
+    // Room for the destination (IP_PKTINFO) that a UDP socket is asked for.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr header{};
+    header.msg_name = &sender;
+    header.msg_namelen = sizeof sender;
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    ssize_t received = RetryInterrupted([&] { return ::recvmsg(node->socket, &header, flags); });
+    const socklen_t senderLength = header.msg_namelen;
     if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         return 0; // nothing to take yet
     }
@@ -506,6 +530,7 @@ int PortListener::ReceiveInto(PortConnection* node) {
     }
     if (mode == LISTEN_UDP) {
         NameSender(sender, senderLength, node->peerName);
+        node->toOwnAddress = SentToOwnAddress(header);
     }
     node->StoreReception(buffer, static_cast<int>(received));
     dataReady.store(true);

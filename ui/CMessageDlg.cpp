@@ -134,7 +134,11 @@ void CMessageDlg::ShowPlace() {
         queue.Size() > 1 && HasEntryOnShow()
             ? QStringLiteral(" (%1 of %2)").arg(queue.current + 1).arg(queue.Size())
             : QString();
-    setWindowTitle(PlainTitle(QStringLiteral("Message from ") + senderText + place));
+    const bool toYou =
+        HasEntryOnShow() && queue.entries[static_cast<std::size_t>(queue.current)].toYou;
+    setWindowTitle(PlainTitle(
+        (toYou ? QStringLiteral("Message to you from ") : QStringLiteral("Message from ")) +
+        senderText + place));
 }
 
 void CMessageDlg::Beep() {

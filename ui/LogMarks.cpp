@@ -44,6 +44,12 @@ QPainterPath GlyphPath(LineLook look) {
         path.moveTo(0.2, 0.5);
         path.lineTo(0.8, 0.5);
         break;
+    case LineLook::ToYou: // an envelope
+        path.addRect(QRectF(0.15, 0.28, 0.7, 0.46));
+        path.moveTo(0.15, 0.28);
+        path.lineTo(0.5, 0.55);
+        path.lineTo(0.85, 0.28);
+        break;
     }
     return path;
 }
@@ -56,6 +62,8 @@ QColor GlyphColor(LineLook look) {
         return QColor(0xc0, 0x1c, 0x28);
     case LineLook::Partly:
         return QColor(0xb8, 0x6e, 0x00);
+    case LineLook::ToYou:
+        return QColor(0x1c, 0x5f, 0xb8);
     case LineLook::Pending:
     case LineLook::NoReceipts:
         break;

@@ -23,11 +23,13 @@ namespace kestrane {
 
 class TextBox;
 
-/// Marks lines of the log that a LogControl shows in `view`: a small glyph
-/// in the strip right of the text, beside the line's last row, one shape per look (a hollow circle
-/// while pending, a tick when delivered, a cross when not, a dash when the host cannot send
-/// receipts, a half-filled circle when only some hosts had it), and a tooltip in words over the
-/// line; and, when asked, the time each line came or went in the strip left of it. Marks never
+/// Marks lines of the log that a LogControl shows in `view`: a small glyph in
+/// the strip right of the text, beside the line's last row, one shape per look
+/// (a hollow circle while pending, a tick when delivered, a cross when not, a
+/// dash when the host cannot send receipts, a half-filled circle when only
+/// some hosts had it, an envelope on a line that came to this host alone), and
+/// a tooltip in words over the line; and, when asked, the time each line came
+/// or went in the strip left of it. Marks never
 /// touch the document, so the log's text, and what LogControl::Read takes back from the control,
 /// stay as they are. A line is named by the LogText::NextLineNumber() taken just before it was
 /// appended; a mark set before the control shows its line is drawn once it does. Marks of lines the
@@ -106,7 +108,7 @@ private:
     std::map<std::uint64_t, Time> times; // by line number
     std::uint64_t replacements = 0;      // the log's, when the marks were last pruned
     std::int64_t firstBlockLine = 0;     // the line number of the control's first block
-    std::array<QPixmap, 5> glyphs;       // by look, glyphSide pixels square at glyphRatio
+    std::array<QPixmap, 6> glyphs;       // by look, glyphSide pixels square at glyphRatio
     int glyphSide = 0;
     qreal glyphRatio = 0;
     bool timesShown = false;

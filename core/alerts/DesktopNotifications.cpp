@@ -195,8 +195,9 @@ void DesktopNotifications::OnOwnerChanged(const QString& newOwner) {
     }
 }
 
-void DesktopNotifications::Show(const QString& sender, const QString& text, int waiting) {
-    ShowKeyed(LineKey(sender), ContentOf(sender, text, waiting));
+void DesktopNotifications::Show(const QString& sender, const QString& text, int waiting,
+                                bool toYou) {
+    ShowKeyed(LineKey(sender), ContentOf(sender, text, waiting, toYou));
 }
 
 void DesktopNotifications::ShowOffer(int offerId, const QString& from, const QString& what) {
@@ -222,8 +223,9 @@ void DesktopNotifications::ShowKeyed(const QString& key, const Content& content)
     Send(key);
 }
 
-DesktopNotifications::Content
-DesktopNotifications::ContentOf(const QString& sender, const QString& text, int waiting) const {
+DesktopNotifications::Content DesktopNotifications::ContentOf(const QString& sender,
+                                                              const QString& text, int waiting,
+                                                              bool toYou) const {
     QString body = Shortened(PlainLine(text), kMostTextCharacters);
     if (bodyMarkup) {
         body = EscapedMarkup(body);
@@ -231,7 +233,7 @@ DesktopNotifications::ContentOf(const QString& sender, const QString& text, int 
     if (waiting > 1) {
         body += QStringLiteral("\n(%1 lines waiting)").arg(waiting);
     }
-    return {PlainLine(sender), body};
+    return {PlainLine(sender) + (toYou ? tr(", to you") : QString()), body};
 }
 
 // One call at a time per key: an update waits for the id of the call

@@ -44,8 +44,9 @@ public:
     bool IsAvailable() const;
 
     /// Shows, or updates in place, the one notification of `sender`: its
-    /// newest line `text`, and how many of its lines wait (`waiting` >= 1).
-    void Show(const QString& sender, const QString& text, int waiting);
+    /// newest line `text`, whether that was sent to this host alone, and how
+    /// many of its lines wait (`waiting` >= 1).
+    void Show(const QString& sender, const QString& text, int waiting, bool toYou = false);
     /// Withdraws the notification of `sender`, if one is open.
     void Withdraw(const QString& sender);
     /// Shows the notification of the file offer `offerId` from `from`; `what`
@@ -106,7 +107,7 @@ private:
     /// not the service's or the id is not ours.
     QString KeyOf(quint32 id, const QDBusMessage& message) const;
     void ConnectSignals(bool connecting);
-    Content ContentOf(const QString& sender, const QString& text, int waiting) const;
+    Content ContentOf(const QString& sender, const QString& text, int waiting, bool toYou) const;
 
     QDBusConnection bus;
     Service service = Service::Absent;

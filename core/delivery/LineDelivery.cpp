@@ -97,7 +97,9 @@ void LineDelivery::OnNotice(const ChatMessage& message, const std::string& addre
             if (count < 0) {
                 break;
             }
-            hooks.show(ChatMessage(datagram.data(), count), address);
+            ChatMessage shownLine(datagram.data(), count);
+            shownLine.toThisHost = !notice->toEverybody;
+            hooks.show(shownLine, address);
             Acknowledge(address, notice->id);
             break;
         }

@@ -7,6 +7,7 @@
 #include "chat/chat.h"
 #include "core/NetworkText.h"
 #include "core/delivery/LineDelivery.h"
+#include "core/delivery/LineLook.h"
 #include "core/delivery/SentLines.h"
 #include "core/history/ChatHistory.h"
 #include "core/instance/InstanceCalls.h"
@@ -295,6 +296,11 @@ void ChatSession::OnChatMessage(const ChatMessage& message, const std::string& a
     }
     HistoryEntry entry;
     entry.logLine = logLine;
+    entry.toYou = message.toThisHost;
+    if (entry.toYou) {
+        services.view.SetMark(logLine, LineLook::ToYou,
+                              QStringLiteral("%1 sent this line to you alone").arg(sender));
+    }
     entry.AppendText(text);
     entry.SetSender(sender);
     entry.senderBytes = message.sender;

@@ -39,6 +39,8 @@ public:
     bool seen = false;
     /// The line is in this run's log, not one restored from the last run.
     bool inLog = true;
+    /// It was sent to this host alone, not to everybody.
+    bool toYou = false;
     /// Where this run's log shows it (the number Log returned).
     std::optional<std::uint64_t> logLine;
 };

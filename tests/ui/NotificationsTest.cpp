@@ -175,7 +175,9 @@ TEST(DesktopNotifications, LinesNotifyUnlessLookedAtOrQuietAndTheActionsReachThe
     alerts.LineQueued(lineFrom("PC5"));
     settings.SetDoNotDisturb(false);
     alerts.LineQueued(lineFrom("PC6", true)); // the person looked at the window as it came
-    alerts.LineQueued(lineFrom("PC3"));
+    HistoryEntry toYou = lineFrom("PC3");     // sent to this host alone
+    toYou.toYou = true;
+    alerts.LineQueued(toYou);
     alerts.LineQueued(lineFrom("PC4")); // after the others on the wire
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !fake.notified.isEmpty() && fake.notified.last()[3] == "PC4"; }, 5000));
@@ -183,7 +185,7 @@ TEST(DesktopNotifications, LinesNotifyUnlessLookedAtOrQuietAndTheActionsReachThe
     for (const QVariantList& call : fake.notified) {
         notified << call[3].toString() + "|" + call[4].toString();
     }
-    EXPECT_EQ(notified.join(" / ").toStdString(), "PC3|hi / PC4|hi\n(2 lines waiting)");
+    EXPECT_EQ(notified.join(" / ").toStdString(), "PC3, to you|hi / PC4|hi\n(2 lines waiting)");
 
     Signal(server, "ActionInvoked", {1u, "reply"});
     Signal(server, "NotificationReplied", {1u, "ok"});

@@ -360,6 +360,39 @@ TEST(MainWindowTest, ReplyToOnALineThatCameChoosesItsSenderForTheMessageLine) {
     EXPECT_TRUE(lan.Log().endsWith("*** PC3 is not in the list now: it went away ***\n"));
 }
 
+TEST(MainWindowTest, ALineToThisHostAloneIsMarkedInTheLogAndTheMessageDialog) {
+    LoopbackWindow lan(true);
+    lan.Receive(Datagram(4, "PC3", "just you\r\n"), "127.0.0.3");
+    // The same line to everybody: to the broadcast address of the loopback network.
+    const int everybody = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int enable = 1;
+    setsockopt(everybody, SOL_SOCKET, SO_BROADCAST, &enable, sizeof enable);
+    const sockaddr_in broadcast = LoopbackAddress("127.255.255.255", lan.port);
+    const std::string line = Datagram(4, "PC4", "all of you\r\n");
+    ASSERT_EQ(::sendto(everybody, line.data(), line.size(), 0,
+                       reinterpret_cast<const sockaddr*>(&broadcast), sizeof broadcast),
+              static_cast<ssize_t>(line.size()));
+    ::close(everybody);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lan.queue.Size() == 2; }));
+    QStringList seen;
+    for (const HistoryEntry& entry : lan.queue.entries) {
+        const std::optional<LineLook> look = lan.dialog->Marks().LookOf(entry.logLine.value());
+        seen << entry.sender + (look == LineLook::ToYou ? " marked" : " plain") + ": " +
+                    lan.dialog->Marks().TipOf(entry.logLine.value());
+    }
+    EXPECT_EQ(seen.join(" | ").toStdString(),
+              "PC3 marked: PC3 sent this line to you alone | PC4 plain: ");
+    UnreadLines unread(lan.queue, {});
+    RecordingToneSink tones;
+    lan.queue.current = 1;
+    CMessageDlg dialog(lan.queue, unread, tones,
+                       [](const HistoryEntry&, const QString&) { return SendResult::Sent; });
+    dialog.show(); // names show as they came, the newest first
+    EXPECT_EQ(dialog.windowHandle()->title().toStdString(), "Message from PC4 (2 of 2)");
+    dialog.findChild<QPushButton*>("1011")->click(); // the older one
+    EXPECT_EQ(dialog.windowHandle()->title().toStdString(), "Message to you from PC3 (1 of 2)");
+}
+
 TEST(MainWindowTest, TheLogKeepsItsLastLinesAndTheViewWhereTheUserPutIt) {
     LoopbackWindow lan(true);
     auto& edit = *lan.dialog->findChild<QPlainTextEdit*>("1000"); // unwrapped: a scroll step a line

@@ -60,7 +60,7 @@ void LineAlerts::Notify(const HistoryEntry& entry) {
         return;
     }
     notifications.Show(entry.GetSender(), LineOf(entry),
-                       std::max(1, unread.CountFrom(entry.sender)));
+                       std::max(1, unread.CountFrom(entry.sender)), entry.toYou);
     const QStringList open = notifications.Open();
     for (auto at = newestLines.begin(); at != newestLines.end();) {
         at = open.contains(at.key()) ? std::next(at) : newestLines.erase(at);
