@@ -161,7 +161,7 @@ void CTavrinDlg::MakeParts() {
         *alertSettings,
         WindowMenus::Items{.readUnread = [this] { presence->ReadUnreadLines(); },
                            .readQueued = [this] { presence->ReadLine(services.queue.Size() - 1); },
-                           .network = [this] { OnNetwork(); },
+                           .network = [this] { tools->ShowNetwork(); },
                            .networkReady = [this] { return session->Networks() != nullptr; },
                            .about = [this] { OnSysCommand(IDM_ABOUTBOX); },
                            .open = [this] { ComeForward(); },
@@ -191,7 +191,8 @@ void CTavrinDlg::ConnectControls() {
             &CTavrinDlg::OnSend);
     connect(Control<QPushButton>(*this, IDC_HIDE), &QPushButton::clicked, this,
             &CTavrinDlg::HideToTray);
-    connect(Control<QPushButton>(*this, ID_HELP), &QPushButton::clicked, this, &CTavrinDlg::OnHelp);
+    connect(Control<QPushButton>(*this, ID_HELP), &QPushButton::clicked, this,
+            [this] { tools->ShowManual(); });
     connect(Control<QPushButton>(*this, IDC_SEND_FILE), &QPushButton::clicked, this,
             [this] { offers->OnSendFiles(false); });
     connect(Control<QPushButton>(*this, IDC_SEND_FOLDER), &QPushButton::clicked, this,
@@ -200,11 +201,12 @@ void CTavrinDlg::ConnectControls() {
             [this] { offers->OpenTransfers(); });
     auto* historyButton = Control<QPushButton>(*this, IDC_HISTORY);
     historyButton->setEnabled(session->History() != nullptr);
-    connect(historyButton, &QPushButton::clicked, this, &CTavrinDlg::OnHistory);
+    const auto showHistory = [this] { tools->ShowHistory(); };
+    connect(historyButton, &QPushButton::clicked, this, showHistory);
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this), &QShortcut::activated, this,
-            &CTavrinDlg::OnHistory);
+            showHistory);
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this),
-            &QShortcut::activated, this, &CTavrinDlg::OnNetwork);
+            &QShortcut::activated, this, [this] { tools->ShowNetwork(); });
     connect(new QShortcut(WindowMenus::kReadUnreadKey, this), &QShortcut::activated, this,
             [this] { presence->ReadUnreadLines(); });
     // Files dropped anywhere on the window are offered to the chosen host.
@@ -227,18 +229,6 @@ void CTavrinDlg::DestroyWindow() {
     // Offers are withdrawn, and transfers stopped, before the goodbye.
     offers->Stop();
     session->End(endingSession);
-}
-
-void CTavrinDlg::OnHistory() {
-    tools->ShowHistory();
-}
-
-void CTavrinDlg::OnNetwork() {
-    tools->ShowNetwork();
-}
-
-void CTavrinDlg::OnHelp() {
-    tools->ShowManual();
 }
 
 void CTavrinDlg::OnSysCommand(unsigned id) {

@@ -114,11 +114,6 @@ public:
     /// Another copy of the program was started: shows this window as a left
     /// click on the icon does, so the person sees the copy that runs.
     void ComeForward() override;
-    void OnHelp();
-    /// Opens the History window.
-    void OnHistory();
-    /// Opens the Network view.
-    void OnNetwork();
     WindowMenus& Menus() { return *menus; }
     /// The marks on the log's lines sent.
     const LogMarks& Marks() const { return logPane->Marks(); }

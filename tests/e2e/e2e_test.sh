@@ -131,7 +131,7 @@ step_2() {
 step_3() {
     local dialog text reply="Thanks A, B here"
     click_icon "$b" 3
-    check "a right click on B's icon opens a dialog titled after A" wait_until 5 shows_the_line "$b" PC1.LAN.TEST || return 1
+    check "a right click on B's icon opens a dialog titled after A" wait_until 5 shows_the_line "$b" "from PC1.LAN.TEST" || return 1
     check "the dialog takes the keyboard focus" focus_window "$dialog" || return 1
     # The focus starts on the reply line; Shift+Tab goes back to the message text.
     keys shift+Tab
@@ -422,8 +422,10 @@ panel_windows() { DISPLAY=$PANEL_DISPLAY xdotool search --onlyvisible --name '' 
 tip_holds() { item_call org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem ToolTip | grep -qw "$1"; }
 # Since line MARK of the record, the item changed its icon at least four times.
 blinks_since() { (($(tail -n +"$1" "$panel_log" | grep -c '\.NewIcon ') >= 4)); }
-# Copy PID has the message dialog for the line from SENDER (PC3) on the screen: $dialog.
-shows_the_line() { dialog=$(window_named "$1" "^Message from ${2:-PC3}( \\([0-9]+ of [0-9]+\\))?\$") && is_viewable "$dialog"; }
+# Copy PID has the message dialog on the screen, titled for the line shown: $dialog.
+# WHO is "from SENDER" for a line to everybody; by default the peer's line to
+# the copy alone, "to you from PC3".
+shows_the_line() { dialog=$(window_named "$1" "^Message ${2:-to you from PC3}( \\([0-9]+ of [0-9]+\\))?\$") && is_viewable "$dialog"; }
 # Copy PID opens the line from PC3; Esc closes it, the line stays queued.
 opens_the_line() {
     wait_until 5 shows_the_line "$1" && focus_window "$dialog" && keys Escape && wait_until 3 eval '! is_viewable $dialog'
@@ -624,7 +626,7 @@ read_as() {
 # dunst on A's session bus notes each notification it shows or updates, and
 # takes Reply as the action of `dunstctl action`.
 seen="$LAN_WORK/notifications.log"
-notified_twice() { [[ $(grep -c ' PC3$' "$seen") == 2 && $(sort -u "$seen" | wc -l) == 1 ]]; }
+notified_twice() { [[ $(grep -c ' PC3, to you$' "$seen") == 2 && $(sort -u "$seen" | wc -l) == 1 ]]; }
 notifications_shown() { [[ $(host_run 1 dunstctl count displayed) == "$1" ]]; }
 
 step_notify() {
@@ -666,7 +668,7 @@ step_access() {
     check "a line from PC3 is announced" wait "$listener" || return 1
     xdotool windowactivate --sync "$window" 2>/dev/null
     check "restored, A opens the line" wait_until 5 shows_the_line "$a" &&
-        check "in a dialog read with every control named" read_as "Message from PC3" dialog &&
+        check "in a dialog read with every control named" read_as "Message to you from PC3" dialog &&
         check "its arrows read Newer line and Older line" \
             eval 'grep -qx "push button: Newer line" <<<"$read" && grep -qx "push button: Older line" <<<"$read"' &&
         check "Esc closes it" eval 'focus_window $dialog && keys Escape && wait_until 3 eval "! is_viewable $dialog"' || return 1

@@ -306,6 +306,12 @@ TEST(MainWindowTest, TheWindowGrowsAroundItsLogAndTheControlsKeepTheirPlaces) {
               "1000 0,0 200x100 / 1001 0,100 200x0 / 1002 0,100 200x0 / 1020 0,100 0x0 / "
               "1022 0,100 0x0 / 6 200,100 0x0 / 7 200,100 0x0 / rosterLabel 0,100 0x0");
     EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    // A line longer than the log is wide wraps rather than scrolling sideways.
+    lan.Receive(Datagram(4, "PC3", QString("word ").repeated(80).toStdString() + "\r\n"));
+    const auto* log = window.findChild<QPlainTextEdit*>("1000");
+    static_cast<void>(lan.Log());
+    EXPECT_GT(log->document()->firstBlock().layout()->lineCount(), 1);
+    EXPECT_FALSE(log->horizontalScrollBar()->isVisible());
     window.resize(least - QSize(50, 50));
     EXPECT_EQ(window.size(), least);
 }
