@@ -11,8 +11,8 @@ namespace kestrane {
 /// Tells the second copy of a datagram that reached this host over two
 /// networks: a sender on two LANs broadcasts on each, so a host on both (and
 /// the sender itself) receives every datagram to everybody twice, from two
-/// addresses. Asked only on a host on two networks or more. The same bytes from another address within kWindow are such a
-/// copy; the same bytes again from the same address are a new datagram (a
+/// addresses. Asked only on a host on two networks or more. The same bytes from another address
+/// within kWindow are such a copy; the same bytes again from the same address are a new datagram (a
 /// person may well say "ok" twice). Remembers the last kSlots receptions only,
 /// so a flood costs it nothing. Dispatcher thread only.
 class EchoFilter {

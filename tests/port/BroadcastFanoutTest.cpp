@@ -1,6 +1,6 @@
 #include "port/BroadcastFanout.h"
-#include "port/HostLookup.h"
 
+#include "port/HostLookup.h"
 #include "port/NetworkInterfaces.h"
 #include "port/port.h"
 #include "tests/support/Lan.h"

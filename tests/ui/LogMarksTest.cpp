@@ -117,7 +117,8 @@ TEST(LogMarksTest, LongLinesWrapClearOfTheMarksAndTimesShowBesideTheirLinesWhenA
     for (int row = 0; row < block.layout()->lineCount(); ++row) {
         EXPECT_LE(block.layout()->lineAt(row).naturalTextWidth(), marked.view.viewport()->width());
     }
-    EXPECT_FALSE(marked.view.RightStrip().geometry().intersects(marked.view.viewport()->geometry()));
+    EXPECT_FALSE(
+        marked.view.RightStrip().geometry().intersects(marked.view.viewport()->geometry()));
     EXPECT_TRUE(Inked(marked.Ink(longLine)));
     EXPECT_FALSE(Inked(marked.Ink("PC-7 : short")));
     EXPECT_FALSE(marked.view.LeftStrip().isVisible());
