@@ -163,12 +163,17 @@ send_to_last_entry() {
 }
 
 step_4() {
-    local line="Only for B"
+    local line="Only for B" window size
     send_to_last_entry "$a" "$line" || return 1
     check "B got the line (it chimed again)" wait_until 5 chimes_at_least 2 2 &&
         check "the peer did not see it" saw 0 4 PC1.LAN.TEST "$line\\r\\n" &&
         check "A's log says it went to B" log_holds "$a" "Sent to PC2.LAN.TEST: $line" || return 1
-    import -window "$(main_window "$a")" "$artifacts/main-window.png"
+    # The README's picture: the window made larger, the log taking the room.
+    window=$(main_window "$a")
+    size=$(xdotool getwindowgeometry "$window" | awk '/Geometry/ {print $2}')
+    xdotool windowsize --sync "$window" 820 520 2>/dev/null
+    import -window "$window" "$artifacts/main-window.png"
+    xdotool windowsize --sync "$window" "${size%x*}" "${size#*x}" 2>/dev/null
     click_icon "$b" 1
     check "a left click on B's icon shows its window" wait_until 3 main_window_shown "$b" || return 1
     place_window "$(main_window "$b")" 640 560
