@@ -73,6 +73,7 @@ std::int64_t ChatHistory::Received(const HistoryEntry& entry, bool unread) {
     record.atMs = NowMs();
     record.peer = entry.GetSender();
     record.address = QString::fromStdString(entry.senderAddress);
+    record.toEverybody = !entry.toYou;
     record.text = entry.GetText().mid(1); // the entry's text starts with ">"
     record.unread = unread;
     return store->Append(std::move(record));

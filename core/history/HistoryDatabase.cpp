@@ -18,7 +18,7 @@ namespace kestrane {
 namespace {
 
 constexpr int kBusyTimeoutMs = 2000;
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 // The primary result codes of SQLite (Qt's driver may report extended ones,
 // whose low byte is the primary code).
 constexpr int kSqliteReadOnly = 8;
@@ -53,6 +53,11 @@ const std::array<std::vector<const char*>, kSchemaVersion> kMigrations = {{
         "INSERT INTO history_search(history_search, rowid, peer, text) "
         "VALUES ('delete', old.id, old.peer, old.text); "
         "INSERT INTO history_search(rowid, peer, text) VALUES (new.id, new.peer, new.text); END",
+    },
+    {
+        // to_everybody now also tells of a line that came: 0 when it was sent to
+        // this host alone. Lines kept before nobody knows, and count as to everybody.
+        "UPDATE history SET to_everybody = 1 WHERE NOT outgoing",
     },
 }};
 

@@ -23,7 +23,7 @@ struct HistoryRecord {
     std::int64_t atMs = 0; // when it came or went: milliseconds since the epoch, UTC
     Kind kind = Kind::Line;
     bool outgoing = false;
-    bool toEverybody = false;
+    bool toEverybody = false; // went, or came, to everybody rather than one host
     QString peer;    // the sender of what came in, the host of what went; empty: everybody
     QString address; // the peer's dotted IPv4 address; empty when unknown
     QString text;    // the line as it came or went, its line end included; an offer's files

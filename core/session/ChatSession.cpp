@@ -365,6 +365,7 @@ void ChatSession::Restore(const HistoryStore::Restored& restored) {
         entry.senderBytes = EncodeNetworkText(record.peer).toStdString();
         entry.senderAddress = record.address.toStdString();
         entry.historyId = record.id;
+        entry.toYou = !record.toEverybody;
         unread.Restored(std::move(entry));
     }
     if (!restored.unread.empty()) {

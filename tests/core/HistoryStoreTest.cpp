@@ -143,6 +143,24 @@ TEST(HistoryStoreTest, RestoresUnreadAndOutboxWithEveryField) {
               QStringList("0"));
 }
 
+// The first schema knew to_everybody only for lines that went; its lines that
+// came are counted as to everybody, since nobody knows whom they were for.
+TEST(HistoryStoreTest, AFileOfTheFirstSchemaCountsTheLinesThatCameAsToEverybody) {
+    QTemporaryDir top;
+    // Made moments ago: the store keeps what is younger than its days.
+    ASSERT_TRUE(MakeHistoryFile(
+        top.filePath("history.db"), 3, QDateTime::currentMSecsSinceEpoch() - 600000,
+        {"UPDATE history SET to_everybody = 0", "UPDATE history SET outgoing = 1 WHERE id = 2",
+         "PRAGMA user_version = 1"}));
+    Store store(top.path());
+    store.Open();
+    ASSERT_TRUE(store.store.Flush(5s));
+    EXPECT_TRUE(store.notes.isEmpty()) << store.notes.join('|').toStdString();
+    EXPECT_EQ(Sql(store.store.Path(), "SELECT to_everybody FROM history ORDER BY id"),
+              QStringList({"1", "0", "1"}));
+    EXPECT_EQ(Sql(store.store.Path(), "PRAGMA user_version"), QStringList("2"));
+}
+
 // The context's thread never runs its loop while the writer tells of a write
 // after each flush, until the writer waits for it (see UiBridge::Post).
 // Destroying the store then neither deadlocks nor runs a hook afterwards, and
@@ -247,7 +265,7 @@ TEST(HistoryStoreTest, KeepsChangesWhileTheDiskIsFull) {
 TEST(HistoryStoreTest, KeepsHistoryInMemoryWhenNoFileCanBeUsed) {
     const std::function<QString(const QTemporaryDir&)> cases[] = {
         [](const QTemporaryDir& top) { // a file from a later version
-            Sql(top.filePath("history.db"), "CREATE TABLE later (x); PRAGMA user_version = 2");
+            Sql(top.filePath("history.db"), "CREATE TABLE later (x); PRAGMA user_version = 3");
             return top.path();
         },
         [](const QTemporaryDir& top) { // a folder that cannot be made

@@ -21,11 +21,13 @@ namespace {
 const std::int64_t kDecemberFirst = QDate(2026, 12, 1).startOfDay().toMSecsSinceEpoch();
 // 3,000 lines a minute apart from 1 December, local time; a few of them special.
 const QStringList kSpecial = {
-    "UPDATE history SET peer = 'PC9', text = '<b>x</b>' || char(13, 10), unread = 1 WHERE id = 1",
+    "UPDATE history SET peer = 'PC9', text = '<b>x</b>' || char(13, 10), unread = 1, "
+    "to_everybody = 0 WHERE id = 1",
     "UPDATE history SET kind = 1, text = 'a.txt', detail = 'Declined' WHERE id = 2",
     "UPDATE history SET outgoing = 1, to_everybody = 1, peer = '', text = 'Zebra crossing',"
     " delivery = 5 WHERE id = 2000",
-    "UPDATE history SET outgoing = 1, peer = 'PC3', text = 'bye', delivery = 2 WHERE id = 3000"};
+    "UPDATE history SET outgoing = 1, to_everybody = 0, peer = 'PC3', text = 'bye', delivery = 2 "
+    "WHERE id = 3000"};
 
 struct Window {
     explicit Window(int count = 3000, const QStringList& changes = kSpecial)
@@ -54,7 +56,7 @@ TEST(HistoryWindowTest, ShowsEveryRowOldestFirstAsPlainTextScrolledToTheNewest) 
     Window shown;
     ASSERT_EQ(shown.Model().rowCount(), 3000);
     const std::pair<int, QString> cases[] = {
-        {0, "2026-12-01 00:00:00|PC9|<b>x</b>|Unread"},
+        {0, "2026-12-01 00:00:00|PC9, to you|<b>x</b>|Unread"},
         {1, "2026-12-01 00:01:00|PC2|Files: a.txt (Declined)|"},
         {1999, "2026-12-02 09:19:00|To everybody|Zebra crossing|Partly delivered"},
         {2999, "2026-12-03 01:59:00|To PC3|bye|Delivered"}};

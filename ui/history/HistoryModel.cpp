@@ -77,7 +77,7 @@ HistoryModel::Row MakeRow(const QSqlQuery& query) {
                    .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     const QString peer = OneLineText(query.value(kPeer).toString());
     if (!query.value(kOutgoing).toBool()) {
-        row.who = peer;
+        row.who = query.value(kToEverybody).toBool() ? peer : peer + QStringLiteral(", to you");
     } else if (query.value(kToEverybody).toBool() || peer.isEmpty()) {
         row.who = QStringLiteral("To everybody");
     } else {
