@@ -540,9 +540,11 @@ TEST(MainWindowTest, UnreadLinesAndTheOutboxComeBackAtTheNextStartFromTheHistory
     ASSERT_TRUE(QTest::qWaitFor([&] { return lan.queue.Size() == 2; }, 5000));
     QString queued;
     for (const HistoryEntry& entry : lan.queue.entries) {
-        queued += entry.GetSender() + entry.GetText() + entry.senderAddress.c_str() + " ";
+        queued += entry.GetSender() + entry.GetText() + entry.senderAddress.c_str() +
+                  (entry.toYou ? " to you " : " ");
     }
-    EXPECT_EQ(queued, "PC2>one\r\n127.0.0.3 PC2>three\r\n127.0.0.3 ");
+    // Sent to this host's own address, they stay lines to the person alone.
+    EXPECT_EQ(queued, "PC2>one\r\n127.0.0.3 to you PC2>three\r\n127.0.0.3 to you ");
     EXPECT_TRUE(lan.dialog->presence->unreadPending);
     const std::string again = kestrane.Next();
     ASSERT_TRUE(again.ends_with("ONE kept\r\n"));
