@@ -104,13 +104,20 @@ void Signal(QDBusConnection& from, const QString& name, const QVariantList& argu
     from.interface()->isServiceRegistered(kService); // flushed
 }
 
-TEST(DesktopNotifications, BelievesOnlyTheServiceForgetsClosedOnesAndTakesInlineReplies) {
+// A private bus on which the test answers for the notification service, and
+// the program's notifications on it.
+class ServedNotifications : public testing::Test {
+protected:
     PrivateBus bus;
-    ASSERT_TRUE(bus.IsUp());
     QDBusConnection server = bus.Connect("server"), other = bus.Connect("other");
     InlineReplyServer fake;
-    ASSERT_TRUE(server.registerVirtualObject(kPath, &fake) && server.registerService(kService));
-    DesktopNotifications notifications(bus.Connect("notify"));
+    bool up = bus.IsUp() && server.registerVirtualObject(kPath, &fake) &&
+              server.registerService(kService);
+    DesktopNotifications notifications{bus.Connect("notify")};
+};
+
+TEST_F(ServedNotifications, BelievesOnlyTheServiceForgetsClosedOnesAndTakesInlineReplies) {
+    ASSERT_TRUE(up);
     QStringList heard;
     QObject::connect(&notifications, &DesktopNotifications::ReplyRequested,
                      [&](const QString& sender) { heard << "reply " + sender; });
@@ -141,13 +148,8 @@ TEST(DesktopNotifications, BelievesOnlyTheServiceForgetsClosedOnesAndTakesInline
     EXPECT_EQ(fake.notified[2][1].toUInt(), 0u); // closed, it is new
 }
 
-TEST(DesktopNotifications, LinesNotifyUnlessLookedAtOrQuietAndTheActionsReachTheLine) {
-    PrivateBus bus;
-    ASSERT_TRUE(bus.IsUp());
-    QDBusConnection server = bus.Connect("server");
-    InlineReplyServer fake;
-    ASSERT_TRUE(server.registerVirtualObject(kPath, &fake) && server.registerService(kService));
-    DesktopNotifications notifications(bus.Connect("notify"));
+TEST_F(ServedNotifications, LinesNotifyUnlessLookedAtOrQuietAndTheActionsReachTheLine) {
+    ASSERT_TRUE(up);
     ASSERT_TRUE(QTest::qWaitFor([&] { return notifications.IsAvailable(); }, 5000));
     QWidget window;
     MessageQueue queue;
@@ -199,13 +201,8 @@ TEST(DesktopNotifications, LinesNotifyUnlessLookedAtOrQuietAndTheActionsReachThe
     settings.SetDoNotDisturb(false);
 }
 
-TEST(DesktopNotifications, AnOfferThatComesUnseenIsNotifiedAndAnsweredFromItsNotification) {
-    PrivateBus bus;
-    ASSERT_TRUE(bus.IsUp());
-    QDBusConnection server = bus.Connect("server"), other = bus.Connect("other");
-    InlineReplyServer fake;
-    ASSERT_TRUE(server.registerVirtualObject(kPath, &fake) && server.registerService(kService));
-    DesktopNotifications notifications(bus.Connect("notify"));
+TEST_F(ServedNotifications, AnOfferThatComesUnseenIsNotifiedAndAnsweredFromItsNotification) {
+    ASSERT_TRUE(up);
     ASSERT_TRUE(QTest::qWaitFor([&] { return notifications.IsAvailable(); }, 5000));
     AlertSettings settings;
     QStringList sent;

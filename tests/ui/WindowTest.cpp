@@ -32,6 +32,7 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace kestrane::test {
@@ -111,15 +112,25 @@ TEST(MainWindowTest, TheTipTellsWhatWaitsMuteIsKeptAndCtrlUOpensNoLineTheLogShow
     EXPECT_EQ(QString("%1 %2").arg(lan.dialog->messageDialogRuns).arg(lan.queue.Size()), "0 2");
 }
 
-TEST(MainWindowTest, BehindATrayItStartsUnseenAndShowsWhatCameMeanwhileWhenFirstOpened) {
+// A window as the program makes it, to be run by DoModal, on a loopback port of its own;
+// `everyone` hears what it broadcasts but for receipts and presence.
+struct ModalWindow {
+    explicit ModalWindow(bool withTray = true) : trayAvailable(withTray) { everyone.Ignore(9); }
+    const bool trayAvailable;
     const int port = FreeUdpPort();
     UdpPeer everyone{"127.0.0.1", port};
-    everyone.Ignore(9);
     MessageQueue queue;
     RecordingToneSink tones;
     FakeTray tray;
+    const bool trayChosen = (tray.available = trayAvailable);
     UiBridge bridge;
-    LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}, {}}, port);
+    LoopbackDialog dialog{{queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}, {}}, port};
+};
+
+TEST(MainWindowTest, BehindATrayItStartsUnseenAndShowsWhatCameMeanwhileWhenFirstOpened) {
+    ModalWindow window;
+    auto [dialog, everyone, tray, port] =
+        std::tie(window.dialog, window.everyone, window.tray, window.port);
     QString log;
     QString title;
     QTimer::singleShot(0, &dialog, [&] {
@@ -157,16 +168,8 @@ TEST(MainWindowTest, TheFirstStartShowsTheWindowOnceWithANoteNamingThisHostAndTh
             .remove(QStringLiteral("window/welcomed"));
         std::string seen;
         for (int start = 1; start <= 2; ++start) {
-            const int port = FreeUdpPort();
-            UdpPeer everyone{"127.0.0.1", port};
-            everyone.Ignore(9);
-            MessageQueue queue;
-            RecordingToneSink tones;
-            FakeTray tray;
-            tray.available = trayAvailable;
-            UiBridge bridge;
-            LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}, {}},
-                                  port);
+            ModalWindow window(trayAvailable);
+            auto [dialog, everyone, port] = std::tie(window.dialog, window.everyone, window.port);
             QTimer::singleShot(0, &dialog, [&] {
                 EXPECT_EQ(everyone.Next(), Datagram(1, "PC7", "ILIVE"));
                 const UdpPeer pc3("127.0.0.3");
@@ -471,12 +474,8 @@ TEST(MainWindowTest, AFullQueueKeepsTheEntryOnShowAndDroppedLinesAreNotedWithout
 
 TEST(MainWindowTest, HostsHeardBeforeTheOwnNameIsKnownAreListedOnceAndLeave) {
     // A slow resolver: hosts speak before the broadcast entry is in the roster.
-    MessageQueue queue;
-    RecordingToneSink tones;
-    FakeTray tray;
-    UiBridge bridge;
-    LoopbackDialog dialog({queue, tones, tray, bridge, nullptr, {}, LoopbackNames, {}, {}},
-                          FreeUdpPort());
+    ModalWindow window;
+    LoopbackDialog& dialog = window.dialog;
     for (const char* name : {"PC3", "PC1", "PC3", "PC1"}) {
         dialog.Session().AddPeer(name, "10.0.0.1");
     }
