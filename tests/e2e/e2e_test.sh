@@ -636,8 +636,10 @@ notifications_shown() { [[ $(host_run 1 dunstctl count displayed) == "$1" ]]; }
 
 step_notify() {
     local rules="$LAN_WORK/dunstrc" bus_log="$LAN_WORK/notifications-bus.log" dialog reply="Seen it, PC3"
+    local token=0123456789abcdef0123456789abcdef
     printf '#!/bin/sh\necho "$DUNST_ID $DUNST_SUMMARY" >>%s\n' "$seen" >"$rules.sh" && chmod +x "$rules.sh"
     printf '[seen]\nscript = %s\n[kestrane]\nappname = Kestrane\naction_name = reply\n' "$rules.sh" >"$rules"
+    printf '[offer]\nappname = Kestrane\nsummary = "*offers files"\naction_name = decline\n' >>"$rules"
     host_spawn 1 dbus-monitor "interface='org.freedesktop.Notifications'" >"$bus_log" 2>&1
     host_spawn 1 dunst -config "$rules" >"$LAN_WORK/dunst.log" 2>&1
     check "A's window is out of sight" main_window_hidden "$a" &&
@@ -655,6 +657,13 @@ step_notify() {
     keys Return # the dialog goes on to PC3's first line, which Esc leaves read
     focus_window "$dialog" && keys Escape
     check "the reply reaches PC3" within 5 1 4 PC1 "$reply\\r\\n" &&
+        check "and the notification is withdrawn" wait_until 5 notifications_shown 0 || return 1
+    # An offer of files while A is hidden: its notification's Decline answers it.
+    peer_send 3 10.77.0.1 8 PC3 "FILES/1 OFFER $token 1 5 report.txt\r\n"
+    check "an offer from PC3 gets a notification of its own" wait_until 5 grep -q ' PC3 offers files$' "$seen" &&
+        check "offering Accept and Decline" grep -q 'string "Decline"' "$bus_log" || return 1
+    host_run 1 dunstctl action 0
+    check "Decline on it declines the offer to PC3" within 5 1 8 PC1 "FILES/1 DECLINE $token\\r\\n" &&
         check "and the notification is withdrawn" wait_until 5 notifications_shown 0
 }
 
@@ -745,7 +754,7 @@ step 8 "on a StatusNotifierItem panel A's icon shows the window, blinks and open
 step 9 "without a tray, under a window manager, B minimizes; restored, it opens an unread line"
 step 10 "A's lines to B are confirmed, on a lossy link too, each shown once; killed, B is not delivered to, then away"
 step 11 "killed, both keep what they showed; unread lines and the outbox come back at the next start"
-step notify "a line while A is hidden: one notification per sender, updated; Reply on it answers the line"
+step notify "a line while A is hidden: one notification per sender, updated; Reply on it answers the line; Decline on an offer's declines it"
 step access "a screen reader reads A's windows, hears a new line, and Ctrl+U opens it"
 step wayland "in a Wayland session A is a Wayland client with an item on the panel; a second start brings it forward"
 
