@@ -76,7 +76,7 @@ std::int64_t ChatHistory::Received(const HistoryEntry& entry, bool unread) {
     record.toEverybody = !entry.toYou;
     record.text = entry.GetText().mid(1); // the entry's text starts with ">"
     record.unread = unread;
-    return store->Append(std::move(record));
+    return Add(std::move(record));
 }
 
 std::int64_t ChatHistory::Sent(const std::string& host, const std::string& address,
@@ -91,12 +91,23 @@ std::int64_t ChatHistory::Sent(const std::string& host, const std::string& addre
     record.text = line;
     record.delivery = delivery;
     record.receiptId = QString::fromStdString(receiptId);
-    return store->Append(std::move(record));
+    return Add(std::move(record));
+}
+
+std::int64_t ChatHistory::Add(HistoryRecord record) {
+    record.id = store->Append(record);
+    if (following.added) {
+        following.added(record);
+    }
+    return record.id;
 }
 
 void ChatHistory::DeliveryChanged(std::int64_t id, HistoryRecord::Delivery delivery,
                                   bool inOutbox) {
     store->SetDelivery(id, delivery, inOutbox);
+    if (following.delivery) {
+        following.delivery(id, delivery, inOutbox);
+    }
 }
 
 void ChatHistory::Read(std::int64_t id) {
@@ -124,8 +135,7 @@ void ChatHistory::FollowOffers(const std::vector<FileTransfers::Transfer>& trans
             record.text = FilesOf(transfer);
             record.detail = OutcomeOf(transfer);
             found =
-                offers.emplace(transfer.id, Offer{store->Append(std::move(record)), transfer.state})
-                    .first;
+                offers.emplace(transfer.id, Offer{Add(std::move(record)), transfer.state}).first;
         } else if (found->second.state != transfer.state) {
             found->second.state = transfer.state;
             store->SetDetail(found->second.historyId, OutcomeOf(transfer));

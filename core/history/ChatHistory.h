@@ -47,6 +47,14 @@ public:
     void FollowOffers(const std::vector<FileTransfers::Transfer>& transfers);
     /// Calls `call` each time records were written (for a view that shows them).
     void FollowWrites(std::function<void()> call) { written = std::move(call); }
+    /// What a view that shows records as they come is told, at once rather
+    /// than once they are written.
+    struct Follower {
+        std::function<void(const HistoryRecord& record)> added;
+        std::function<void(std::int64_t id, HistoryRecord::Delivery delivery, bool inOutbox)>
+            delivery;
+    };
+    void FollowRecords(Follower follower) { following = std::move(follower); }
     /// Writes what waits, for at most `limit`.
     bool Flush(std::chrono::milliseconds limit);
     HistoryStore& Store() { return *store; }
@@ -57,8 +65,11 @@ private:
         FileTransfers::State state{};
     };
 
+    std::int64_t Add(HistoryRecord record);
+
     Hooks hooks;
     std::function<void()> written;
+    Follower following;
     std::unique_ptr<HistoryStore> store;
     std::map<int, Offer> offers; // by transfer id; those the Transfers list still holds
 };

@@ -1,5 +1,7 @@
 #include "core/history/HistoryWriter.h"
 
+#include "core/history/RecordColumns.h"
+
 #include <QDateTime>
 #include <QSqlQuery>
 #include <QTimer>
@@ -55,24 +57,6 @@ std::int64_t BytesOf(const HistoryChange& change) {
 // A null QString binds as NULL; the text columns hold '' instead.
 QVariant Text(const QString& text) {
     return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
-}
-
-HistoryRecord ReadRecord(const QSqlQuery& query) {
-    HistoryRecord record;
-    record.id = query.value(0).toLongLong();
-    record.atMs = query.value(1).toLongLong();
-    record.kind = static_cast<HistoryRecord::Kind>(query.value(2).toInt());
-    record.outgoing = query.value(3).toBool();
-    record.toEverybody = query.value(4).toBool();
-    record.peer = query.value(5).toString();
-    record.address = query.value(6).toString();
-    record.text = query.value(7).toString();
-    record.delivery = static_cast<HistoryRecord::Delivery>(query.value(8).toInt());
-    record.detail = query.value(9).toString();
-    record.unread = query.value(10).toBool();
-    record.inOutbox = query.value(11).toBool();
-    record.receiptId = query.value(12).toString();
-    return record;
 }
 
 } // namespace
@@ -431,11 +415,10 @@ HistoryStore::Restored HistoryWriter::Restore() const {
     HistoryStore::Restored restored;
     QSqlQuery query(database.Connection());
     query.setForwardOnly(true);
-    query.exec(QStringLiteral(
-        "SELECT id, at_ms, kind, outgoing, to_everybody, peer, address, text, delivery, detail, "
-        "unread, in_outbox, receipt_id FROM history WHERE unread OR in_outbox ORDER BY id"));
+    query.exec(QStringLiteral("SELECT %1 FROM history WHERE unread OR in_outbox ORDER BY id")
+                   .arg(QLatin1String(kRecordColumns)));
     while (query.next()) {
-        const HistoryRecord record = ReadRecord(query);
+        const HistoryRecord record = RecordFrom(query);
         if (record.unread) {
             restored.unread.push_back(record);
         }

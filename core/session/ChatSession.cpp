@@ -305,7 +305,7 @@ void ChatSession::OnChatMessage(const ChatMessage& message, const std::string& a
     entry.SetSender(sender);
     entry.senderBytes = message.sender;
     entry.senderAddress = address;
-    const bool looking = services.view.PersonLooking();
+    const bool looking = services.view.PersonLooking(entry);
     if (history) {
         entry.historyId = history->Received(entry, !looking);
     }

@@ -19,7 +19,7 @@ public:
 
     std::uint64_t Log(const QString& text, Stamp stamp) override;
     void SetMark(std::uint64_t logLine, LineLook look, const QString& words) override;
-    bool PersonLooking() const override { return false; }
+    bool PersonLooking(const HistoryEntry&) const override { return false; }
     void LineQueued(const HistoryEntry& entry) override;
     void UnreadRestored(int lines) override;
     void OfferArrived() override;

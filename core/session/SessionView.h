@@ -24,9 +24,9 @@ public:
     virtual std::uint64_t Log(const QString& text, Stamp stamp) = 0;
     /// The mark of a sent line logged at `logLine`, and its words.
     virtual void SetMark(std::uint64_t logLine, LineLook look, const QString& words) = 0;
-    /// Whether the person has the log in front of them: a line that comes
-    /// then is seen at once.
-    virtual bool PersonLooking() const = 0;
+    /// Whether the person has the log, or the conversation that shows
+    /// `entry`, in front of them: a line that comes then is seen at once.
+    virtual bool PersonLooking(const HistoryEntry& entry) const = 0;
     /// A line from another host joined the unread queue.
     virtual void LineQueued(const HistoryEntry& entry) = 0;
     /// Lines left unread when the copy last ended joined the queue again.

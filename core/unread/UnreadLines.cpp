@@ -42,6 +42,23 @@ void UnreadLines::LogSeen() {
     }
 }
 
+bool UnreadLines::InThread(const QString& peer, const HistoryEntry& entry) {
+    return peer.isEmpty() ? !entry.toYou : entry.sender == peer;
+}
+
+void UnreadLines::ThreadSeen(const QString& peer) {
+    bool any = false;
+    for (HistoryEntry& entry : queue.entries) {
+        if (!entry.seen && InThread(peer, entry)) {
+            See(entry);
+            any = true;
+        }
+    }
+    if (any) {
+        Changed();
+    }
+}
+
 void UnreadLines::Shown(int index) {
     if (index < 0 || index >= queue.Size()) {
         return;
@@ -81,6 +98,17 @@ int UnreadLines::CountFrom(const QString& sender) const {
     return static_cast<int>(std::ranges::count_if(queue.entries, [&](const HistoryEntry& entry) {
         return !entry.seen && entry.sender == sender;
     }));
+}
+
+int UnreadLines::CountInThread(const QString& peer) const {
+    return static_cast<int>(std::ranges::count_if(queue.entries, [&](const HistoryEntry& entry) {
+        return !entry.seen && InThread(peer, entry);
+    }));
+}
+
+QString UnreadLines::NewestSender() const {
+    const int newest = Newest();
+    return newest < 0 ? QString() : queue.entries[static_cast<std::size_t>(newest)].sender;
 }
 
 int UnreadLines::Newest() const {

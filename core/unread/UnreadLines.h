@@ -12,8 +12,9 @@ class MessageQueue;
 /// Which queued lines the person has not seen: the one rule that every path
 /// follows. A line is unread from the moment it comes, or comes back from the
 /// last run, until it is on show before the person: in the main window's log
-/// while that window is shown, active and not minimized, or in the message
-/// dialog. Leaving a dialog, hiding the window or answering another line reads
+/// while that window is shown, active and not minimized, in the message
+/// dialog, or in its sender's conversation while that window is shown, active
+/// and not minimized. Leaving a dialog, hiding the window or answering another line reads
 /// nothing. Everything that tells of unread lines (the blink, the tip, the
 /// title, the notifications, the history, the next start) asks here. Does not
 /// own the queue. UI thread only.
@@ -40,6 +41,9 @@ public:
     bool Restored(HistoryEntry entry);
     /// The person looks at the log: every queued line it shows is seen.
     void LogSeen();
+    /// The person looks at `peer`'s conversation (empty: everybody's): every
+    /// queued line it shows is seen.
+    void ThreadSeen(const QString& peer);
     /// The message dialog shows the queue's entry at `index`.
     void Shown(int index);
     /// An entry left the queue: dealt with, or dropped from a full queue to
@@ -48,8 +52,14 @@ public:
 
     int Count() const;
     int CountFrom(const QString& sender) const;
+    /// Unseen lines in `peer`'s conversation (empty: everybody's).
+    int CountInThread(const QString& peer) const;
+    /// Whether `entry` shows in `peer`'s conversation (empty: everybody's).
+    static bool InThread(const QString& peer, const HistoryEntry& entry);
     /// The index of the newest unseen entry, or -1.
     int Newest() const;
+    /// The sender of the newest unseen entry; empty when none is unseen.
+    QString NewestSender() const;
 
 private:
     bool Queue(HistoryEntry entry);
