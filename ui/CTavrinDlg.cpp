@@ -156,11 +156,13 @@ void CTavrinDlg::MakeParts() {
         presence->ShowUnread();
         alerts->UnreadChanged();
         menus->ShowWaiting(unread.Count(), services.queue.Size());
+        tools->UnreadChanged();
     });
     menus = std::make_unique<WindowMenus>(
         *alertSettings,
         WindowMenus::Items{.readUnread = [this] { presence->ReadUnreadLines(); },
                            .readQueued = [this] { presence->ReadLine(services.queue.Size() - 1); },
+                           .conversations = [this] { tools->ShowConversations(); },
                            .network = [this] { tools->ShowNetwork(); },
                            .networkReady = [this] { return session->Networks() != nullptr; },
                            .about = [this] { OnSysCommand(IDM_ABOUTBOX); },
@@ -209,6 +211,8 @@ void CTavrinDlg::ConnectControls() {
             &QShortcut::activated, this, [this] { tools->ShowNetwork(); });
     connect(new QShortcut(WindowMenus::kReadUnreadKey, this), &QShortcut::activated, this,
             [this] { presence->ReadUnreadLines(); });
+    connect(new QShortcut(WindowMenus::kConversationsKey, this), &QShortcut::activated, this,
+            [this] { tools->ShowConversations(); });
     // Files dropped anywhere on the window are offered to the chosen host.
     setAcceptDrops(true);
     logPane->View()->viewport()->installEventFilter(this);
@@ -271,8 +275,8 @@ void CTavrinDlg::LineQueued(const HistoryEntry& entry) {
     alerts->LineQueued(entry);
 }
 
-bool CTavrinDlg::PersonLooking() const {
-    return presence->Looking();
+bool CTavrinDlg::PersonLooking(const HistoryEntry& entry) const {
+    return presence->Looking() || tools->Looking(entry);
 }
 
 void CTavrinDlg::UnreadRestored(int) {

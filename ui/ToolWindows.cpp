@@ -1,18 +1,26 @@
 #include "ui/ToolWindows.h"
 
+#include "core/NetworkText.h"
 #include "core/history/ChatHistory.h"
+#include "core/history/ThreadReader.h"
 #include "core/network/NetworkPresence.h"
+#include "core/roster/HostRoster.h"
 #include "core/session/ChatSession.h"
+#include "core/unread/HistoryEntry.h"
+#include "core/unread/UnreadLines.h"
 #include "ui/CAboutDlg.h"
+#include "ui/conversations/ConversationsWindow.h"
 #include "ui/history/HistoryWindow.h"
 #include "ui/network/NetworkView.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTextBrowser>
 #include <QUrl>
+#include <algorithm>
 #include <utility>
 
 namespace kestrane {
@@ -21,6 +29,27 @@ namespace {
 // The manual page installed with the program: beside it in a build tree,
 // under share/kestrane when installed.
 constexpr int kBrowserQueryMs = 2000;
+// Lines kept but not written yet are written before a thread is read, for at most this long.
+constexpr std::chrono::milliseconds kWriteWait{300};
+// Hosts the Conversations window lists from the history, at most.
+constexpr int kMostPeers = 500;
+
+QString Refusal(SendResult result, const QString& peer) {
+    switch (result) {
+    case SendResult::Sent:
+        return {};
+    case SendResult::TooLong:
+        return QStringLiteral("Not sent: the line is too long. Shorten it and send it again.");
+    case SendResult::NoConnection:
+    case SendResult::NoName:
+        return QStringLiteral("Not sent: the network has not started yet.");
+    case SendResult::Unreachable:
+        return QStringLiteral("Not sent: there is no address to reach %1 at.").arg(peer);
+    case SendResult::Failed:
+        break;
+    }
+    return QStringLiteral("Not sent: the network refused the line.");
+}
 
 QUrl ManualUrl() {
     const QDir programDir(QCoreApplication::applicationDirPath());
@@ -63,7 +92,9 @@ ToolWindows::ToolWindows(QWidget& mainWindow, ChatSession& runningSession,
 ToolWindows::~ToolWindows() {
     if (ChatHistory* kept = session.History()) {
         kept->FollowWrites({});
+        kept->FollowRecords({});
     }
+    delete conversations.data();
     delete history.data();
     delete network.data();
     delete manual.data();
@@ -91,6 +122,101 @@ void ToolWindows::ShowHistory() {
         });
     }
     ShowAndRaise(*history);
+}
+
+void ToolWindows::ShowConversations() {
+    ChatHistory* kept = session.History();
+    if (kept == nullptr) {
+        return;
+    }
+    if (!conversations) {
+        MakeConversations();
+    }
+    // The newest unread line's host, else the thread open before, else the newest.
+    QString peer = session.Unread().NewestSender();
+    if (peer.isEmpty()) {
+        peer = conversations->Chosen();
+    }
+    if (peer.isEmpty() && !conversations->isVisible()) {
+        const std::vector<QString> peers = threads->Peers(1);
+        peer = peers.empty() ? QString() : peers.front();
+    }
+    kept->Flush(kWriteWait);
+    ShowAndRaise(*conversations);
+    conversations->Open(peer);
+}
+
+void ToolWindows::MakeConversations() {
+    ChatHistory& kept = *session.History();
+    threads = std::make_unique<ThreadReader>(kept.Store());
+    conversations = new ConversationsWindow(
+        ConversationsWindow::Hooks{
+            .peers =
+                [this] {
+                    std::vector<QString> peers = threads->Peers(kMostPeers);
+                    for (const std::string& name : session.Hosts().Names()) {
+                        const QString peer = NetworkName(name);
+                        if (std::ranges::find(peers, peer) == peers.end()) {
+                            peers.push_back(peer);
+                        }
+                    }
+                    return peers;
+                },
+            .thread =
+                [this](const QString& peer) {
+                    session.History()->Flush(kWriteWait);
+                    return threads->Thread(peer, QDateTime::currentMSecsSinceEpoch());
+                },
+            .unread = [this](const QString& peer) { return session.Unread().CountInThread(peer); },
+            .seen = [this](const QString& peer) { session.Unread().ThreadSeen(peer); },
+            .send =
+                [this](const QString& peer, const QString& line,
+                       std::function<void(const QString& refusal)> done) {
+                    SendFromThread(peer, line, done);
+                }},
+        &window);
+    kept.FollowRecords(ChatHistory::Follower{
+        .added =
+            [this](const HistoryRecord& record) {
+                if (conversations) {
+                    conversations->Added(record);
+                }
+            },
+        .delivery =
+            [this](std::int64_t id, HistoryRecord::Delivery delivery, bool inOutbox) {
+                if (conversations) {
+                    conversations->DeliveryChanged(id, delivery, inOutbox);
+                }
+            }});
+}
+
+void ToolWindows::SendFromThread(const QString& peer, const QString& line,
+                                 const std::function<void(const QString& refusal)>& done) {
+    Recipient recipient{.index = 0, .name = {}, .address = {}};
+    if (!peer.isEmpty()) {
+        HostRoster& hosts = session.Hosts();
+        const int row = hosts.Find(EncodeNetworkText(peer).toStdString());
+        if (row <= 0) {
+            done(QStringLiteral("Not sent: %1 is not on the network now.").arg(peer));
+            return;
+        }
+        recipient.index = row;
+        recipient.name = hosts.NameAt(row);
+        recipient.address = hosts.AddressOf(recipient.name).value_or(std::string());
+    }
+    session.Lines().Send(recipient, line, {},
+                         [done, peer](SendResult result) { done(Refusal(result, peer)); });
+}
+
+bool ToolWindows::Looking(const HistoryEntry& entry) const {
+    return conversations && conversations->Looking() &&
+           UnreadLines::InThread(conversations->Chosen(), entry);
+}
+
+void ToolWindows::UnreadChanged() {
+    if (conversations) {
+        conversations->UnreadChanged();
+    }
 }
 
 void ToolWindows::ShowNetwork() {

@@ -26,6 +26,7 @@ WindowMenus::~WindowMenus() = default;
 void WindowMenus::AddItems(QMenu& menu) const {
     menu.addSeparator();
     menu.addAction(QStringLiteral("Read &unread lines"), kReadUnreadKey, items.readUnread);
+    menu.addAction(QStringLiteral("&Conversations..."), kConversationsKey, items.conversations);
     alerts.AddItems(menu);
     if (items.networkReady()) {
         menu.addSeparator();
@@ -44,6 +45,7 @@ void WindowMenus::MakeTrayMenu() {
     readAction = menu.addAction(
         QString(), [this] { unreadShown > 0 ? items.readUnread() : items.readQueued(); });
     menu.addAction(QStringLiteral("&Open Kestrane"), items.open);
+    menu.addAction(QStringLiteral("&Conversations..."), items.conversations);
     alerts.AddItems(menu);
     menu.addSeparator();
     networkAction = menu.addAction(QStringLiteral("&Network..."), items.network);

@@ -14,7 +14,8 @@ class AlertSettings;
 class CloseChoice;
 
 /// The items the main window's menus share (its own context menu, the log's,
-/// and the tray icon's): Read unread lines, Mute, Do not disturb, Network...,
+/// and the tray icon's): Read unread lines, Conversations..., Mute, Do not
+/// disturb, Network...,
 /// About, and what the close button does; and the tray icon's menu, which
 /// leads with the unread lines and ends with Quit. Owns the tray's menu and
 /// the close choice, no window. UI thread only.
@@ -22,12 +23,16 @@ class WindowMenus {
 public:
     /// The shortcut that opens the unread lines from the main window.
     static inline const QKeySequence kReadUnreadKey{QKeySequence(Qt::CTRL | Qt::Key_U)};
+    /// The shortcut that opens the conversations from the main window.
+    static inline const QKeySequence kConversationsKey{QKeySequence(Qt::CTRL | Qt::Key_K)};
 
     struct Items {
         /// Opens the newest unseen line.
         std::function<void()> readUnread;
         /// Opens the newest queued line, seen or not.
         std::function<void()> readQueued;
+        /// Opens the Conversations window.
+        std::function<void()> conversations;
         std::function<void()> network;
         /// False while the Network view cannot be had (the network has not started).
         std::function<bool()> networkReady;

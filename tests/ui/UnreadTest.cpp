@@ -8,6 +8,7 @@
 #include "ui/CloseChoice.h"
 #include "ui/TrayPresence.h"
 #include "ui/WindowMenus.h"
+#include "ui/conversations/ConversationsWindow.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -121,6 +122,16 @@ TEST(UnreadTest, ALineIsSignalledEverywhereUntilThePersonSeesItWhicheverWayItCam
         lan = std::make_unique<LoopbackWindow>(start);
         ASSERT_TRUE(QTest::qWaitFor([&] { return lan->queue.Size() == 1; }, 5000));
     };
+    // The tray menu opens the conversations on the newest unread line's host.
+    const auto converse = [](LoopbackWindow& lan) {
+        for (QAction* item : lan.dialog->Menus().TrayMenu().actions()) {
+            if (item->text() == "&Conversations...") {
+                item->trigger();
+            }
+        }
+        ASSERT_TRUE(QTest::qWaitForWindowActive(lan.dialog->findChild<ConversationsWindow*>()));
+        QCoreApplication::processEvents(); // the window hears of its activation
+    };
     const Path paths[] = {
         {"a line shown in a window the person looks at", kOnScreen,
          [&](auto& lan) {
@@ -167,6 +178,19 @@ TEST(UnreadTest, ALineIsSignalledEverywhereUntilThePersonSeesItWhicheverWayItCam
              Answer(*lan, {"PC3 speaks", "Hide"});
          },
          "Kestrane (1 unread) | Kestrane: 1 unread line, from PC3 | blinks | PC3 | 2 chimes | 1"},
+        {"two lines, then the newest one's conversation", kInTray,
+         [&](auto& lan) {
+             hear(*lan, "PC2"), hear(*lan, "PC3");
+             converse(*lan);
+         },
+         "Kestrane (1 unread) | Kestrane: 1 unread line, from PC2 | blinks | PC2 | 2 chimes | 1"},
+        {"a line that comes while its conversation is looked at", kInTray,
+         [&](auto& lan) {
+             hear(*lan, "PC2");
+             converse(*lan);
+             hear(*lan, "PC2");
+         },
+         "Kestrane | Kestrane | steady | - | 2 chimes | 0"},
         {"a line (an outbox's) as the copy starts behind the icon", kBehindIcon,
          [&](auto& lan) {
              hear(*lan, "PC2");
@@ -186,6 +210,12 @@ TEST(UnreadTest, ALineIsSignalledEverywhereUntilThePersonSeesItWhicheverWayItCam
              leaveUnreadAndStartAgain(lan);
              lan->Click(QSystemTrayIcon::Trigger);
              QTest::keyClick(lan->dialog.get(), Qt::Key_U, Qt::ControlModifier);
+         },
+         "Kestrane | Kestrane | steady | - | 0 chimes | 0"},
+        {"a line left unread at the last end, then its conversation", kInTray,
+         [&](auto& lan) {
+             leaveUnreadAndStartAgain(lan);
+             converse(*lan);
          },
          "Kestrane | Kestrane | steady | - | 0 chimes | 0"},
     };
