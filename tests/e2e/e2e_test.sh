@@ -180,6 +180,30 @@ step_4() {
     check "B's log shows A's line" log_holds "$b" "PC1.LAN.TEST : $line"
 }
 
+# A opens its conversations on B's thread, reads it and answers B there.
+step_talk() {
+    local window thread line="See you at lunch"
+    check "A's window takes the keyboard focus" focus_window "$(main_window "$a")" || return 1
+    keys ctrl+k
+    check "Ctrl+K opens A's conversations" wait_until 5 eval \
+        'window=$(window_named "$a" "^Kestrane Conversations$") && focus_window $window' || return 1
+    # The focus starts on the message line, under B's thread: typing answers B.
+    type_text "$line"
+    keys Return
+    sleep 1 # B's receipt comes back
+    place_window "$window" 16 16
+    import -window "$window" "$artifacts/conversations.png"
+    # The thread comes just before the message line.
+    keys shift+Tab
+    thread=$(copy_focused_text)
+    thread=${thread#*$'\n'} # below the day
+    check "the thread with B holds B's reply and A's lines to B, both ways, once each" \
+        shows "${thread%$'\n'}" "PC2.LAN.TEST: Thanks A, B here"$'\n'"You: Only for B"$'\n'"You: $line" &&
+        check "Esc puts the conversations away" eval 'keys Escape && wait_until 3 eval "! is_viewable $window"' &&
+        check "typing in the thread answered B" wait_until 5 log_holds "$b" "PC1.LAN.TEST : $line" &&
+        check "and B alone (the peer saw nothing)" saw 0 4 PC1.LAN.TEST "$line\\r\\n"
+}
+
 # A, whose roster has B chosen, sends a file; B, on the screen, opens its
 # transfers and accepts it.
 step_files() {
@@ -746,6 +770,7 @@ step 1 "both copies start, A for the first time with its window up, B in the tra
 step 2 "a left click shows A; a line typed there goes to everybody once; B, hidden, chimes"
 step 3 "a right click on B's icon opens the line; a reply goes to A alone"
 step 4 "A sends a line to B alone, chosen in the roster"
+step talk "A reads its conversation with B and answers B from it"
 step files "A sends B a file through its window; B accepts it"
 step 5 "A's close button asks; A keeps running in the tray, then quits as the person chose"
 step 6 "a create call on A's session bus starts A; a start by hand shows it, options do not; its close button only hides it"

@@ -60,8 +60,10 @@ ConversationsWindow::ConversationsWindow(Hooks windowHooks, QWidget* parent)
     split->setSizes({200, 600});
     (new QVBoxLayout(this))->addWidget(split);
     resize(820, 520);
+    // Shift+Tab from the message line reads the thread; Tab goes on to Send and the hosts.
+    setTabOrder(hosts, box);
+    setTabOrder(box, line);
     setTabOrder(line, send);
-    setTabOrder(send, hosts);
 
     connect(send, &QPushButton::clicked, this, &ConversationsWindow::Send);
     connect(line, &QLineEdit::returnPressed, this, &ConversationsWindow::Send);
@@ -77,6 +79,7 @@ ConversationsWindow::~ConversationsWindow() = default;
 void ConversationsWindow::Open(const QString& peer) {
     ListPeers(hooks.peers());
     Choose(peer);
+    line->setFocus(); // typing answers the thread
 }
 
 QString ConversationsWindow::Chosen() const {
