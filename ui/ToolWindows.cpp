@@ -31,8 +31,6 @@ namespace {
 constexpr int kBrowserQueryMs = 2000;
 // Lines kept but not written yet are written before a thread is read, for at most this long.
 constexpr std::chrono::milliseconds kWriteWait{300};
-// Hosts the Conversations window lists from the history, at most.
-constexpr int kMostPeers = 500;
 
 QString Refusal(SendResult result, const QString& peer) {
     switch (result) {
@@ -153,10 +151,11 @@ void ToolWindows::MakeConversations() {
         ConversationsWindow::Hooks{
             .peers =
                 [this] {
-                    std::vector<QString> peers = threads->Peers(kMostPeers);
+                    std::vector<QString> peers = threads->Peers(ConversationsWindow::kMostListed);
                     for (const std::string& name : session.Hosts().Names()) {
                         const QString peer = NetworkName(name);
-                        if (std::ranges::find(peers, peer) == peers.end()) {
+                        if (std::ssize(peers) < ConversationsWindow::kMostListed &&
+                            std::ranges::find(peers, peer) == peers.end()) {
                             peers.push_back(peer);
                         }
                     }

@@ -160,6 +160,9 @@ void ConversationsWindow::Added(const HistoryRecord& record) {
     QListWidgetItem* item = row > 0 ? hosts->takeItem(row) : new QListWidgetItem;
     item->setData(kPeerRole, peer);
     hosts->insertItem(1, item);
+    if (hosts->count() > kMostListed + 1) {
+        delete hosts->takeItem(hosts->count() - 1); // the one heard from least recently
+    }
     listing = false;
     ShowCounts();
     Select(view->Peer());

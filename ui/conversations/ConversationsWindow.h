@@ -26,6 +26,10 @@ class ConversationsWindow : public QDialog {
     Q_OBJECT
 
 public:
+    /// Hosts listed at most, Everybody aside: the names lines bring are not
+    /// capped by the roster.
+    static constexpr int kMostListed = 500;
+
     struct Hooks {
         /// The hosts with lines kept, newest first, then the other hosts listed.
         std::function<std::vector<QString>()> peers;
