@@ -1,7 +1,9 @@
 // The Conversations window on 100,000 stored lines among 20 hosts, offscreen,
 // through the running copy's own history (its store and writer):
-//   ThreadOpen      choosing a host until its thread is painted: the read of
-//                   its recent lines from the file and their layout
+//   ThreadOpen      a click on a host of the list until its thread is
+//                   painted: the read of its recent lines and their layout
+//   WindowOpen      the window's opening on a host: the list read too
+//   ThreadRead      the read alone
 //   LineToThread    a line kept by the history until the open thread has
 //                   painted it, as a line that comes is
 //   kestrane_conversation_bench           the full run
@@ -16,6 +18,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QListWidget>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -109,19 +112,37 @@ Conversations& Shared() {
     return *made;
 }
 
-void ThreadOpen(benchmark::State& state) {
+// What a click on a host of the list does, or the window's opening on one.
+void Open(benchmark::State& state, bool byClick) {
     Conversations& shared = Shared();
+    auto& hosts = *shared.window->findChild<QListWidget*>("hosts");
     int turn = 0;
     for (auto _ : state) {
         PaintWatch watch;
         shared.Thread().installEventFilter(&watch);
         const auto start = Clock::now();
-        shared.window->Open(QStringLiteral("PC%1").arg(++turn % 20 + 2));
+        ++turn;
+        if (byClick) {
+            hosts.setCurrentRow(hosts.currentRow() % 20 + 1); // another host each time
+        } else {
+            shared.window->Open(QStringLiteral("PC%1").arg(turn % 20 + 2));
+        }
         WaitFor([&] { return watch.painted; });
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
         shared.Thread().removeEventFilter(&watch);
     }
     state.counters["lines"] = static_cast<double>(shared.window->Thread().Lines());
+}
+
+// The read alone, without the layout.
+void ThreadRead(benchmark::State& state) {
+    Conversations& conversations = Shared();
+    int turn = 0;
+    for (auto _ : state) {
+        const auto records = conversations.threads->Thread(
+            QStringLiteral("PC%1").arg(++turn % 20 + 2), QDateTime::currentMSecsSinceEpoch());
+        benchmark::DoNotOptimize(records.size());
+    }
 }
 
 void LineToThread(benchmark::State& state) {
@@ -143,7 +164,17 @@ void LineToThread(benchmark::State& state) {
     }
 }
 
+void ThreadOpen(benchmark::State& state) {
+    Open(state, true);
+}
+
+void WindowOpen(benchmark::State& state) {
+    Open(state, false);
+}
+
 BENCHMARK(ThreadOpen)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(WindowOpen)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(ThreadRead)->Unit(benchmark::kMillisecond);
 BENCHMARK(LineToThread)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
