@@ -130,6 +130,9 @@ void ConversationsWindow::Choose(const QString& peer) {
     Select(peer);
     title->setText(peer.isEmpty() ? QStringLiteral("Lines to everybody")
                                   : QStringLiteral("Conversation with %1").arg(NameOf(peer)));
+    box->setAccessibleName(title->text());
+    line->setAccessibleName(peer.isEmpty() ? QStringLiteral("Message to everybody")
+                                           : QStringLiteral("Message to %1").arg(NameOf(peer)));
     problem->hide();
     view->Show(peer, hooks.thread(peer));
     SeeIfLooking();
