@@ -18,9 +18,10 @@ check "cpack makes one .deb" test "${#debs[@]}" -eq 1 -a -f "${debs[0]}" || { ca
 deb=${debs[0]}
 
 # The Qt libraries the program links, found by dpkg-shlibdeps; the others are
-# opened at first use (a chime, a file digest, the Wayland platform), so named by hand.
+# opened at first use (a chime, a file digest, the Wayland platform) or not linked
+# yet (libsodium), so named by hand.
 depends=$(dpkg-deb --field "$deb" Depends)
-for library in libqt6dbus6 libqt6widgets6 libasound2 libssl3 qt6-wayland; do
+for library in libqt6dbus6 libqt6widgets6 libasound2 libssl3 libsodium23 qt6-wayland; do
     check "it depends on $library" grep -q "$library" <<<"$depends"
 done
 check "it recommends fonts-liberation" grep -q fonts-liberation <<<"$(dpkg-deb --field "$deb" Recommends)"

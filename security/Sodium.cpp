@@ -1,0 +1,13 @@
+#include "security/Sodium.h"
+
+#include <sodium.h>
+
+namespace kestrane {
+
+bool SodiumReady() {
+    // 1 means another caller started it first: also ready.
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+} // namespace kestrane

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace kestrane {
+
+/// Starts libsodium once per process, at the first call from any thread
+/// (sodium_init is itself thread-safe and idempotent). Every class of this
+/// layer calls it before its first use of the library. False when the library
+/// cannot start (no random source): then no key can be made.
+bool SodiumReady();
+
+} // namespace kestrane
