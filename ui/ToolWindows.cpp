@@ -226,13 +226,16 @@ void ToolWindows::ShowNetwork() {
     if (!network) {
         network = new NetworkView(networks->HostsHeard(), networks->Extra(), networks->Started(),
                                   &window);
+        if (const KeyPair* keys = session.Identity()) {
+            network->ShowOwnKey(*keys);
+        }
     }
     network->Refresh();
     ShowAndRaise(*network);
 }
 
 void ToolWindows::ShowAbout() {
-    CAboutDlg about(&window);
+    CAboutDlg about(&window, session.Identity());
     about.exec();
 }
 

@@ -10,6 +10,7 @@
 #include "core/delivery/LineLook.h"
 #include "core/delivery/SentLines.h"
 #include "core/history/ChatHistory.h"
+#include "core/identity/IdentityFile.h"
 #include "core/instance/InstanceCalls.h"
 #include "core/network/NetworkPresence.h"
 #include "core/roster/HostRoster.h"
@@ -81,6 +82,14 @@ ChatSession::ChatSession(Services sessionServices)
         sentLines->RecordIn([this](std::int64_t id, HistoryRecord::Delivery state, bool inOutbox) {
             history->DeliveryChanged(id, state, inOutbox);
         });
+    }
+    if (std::optional<IdentityFile::Loaded> loaded = IdentityFile::Load(services.historyFolder)) {
+        identity = std::move(loaded->keys);
+        if (!loaded->note.isEmpty()) {
+            // Told once the window that shows notes is made.
+            QMetaObject::invokeMethod(
+                this, [this, note = loaded->note] { Note(note); }, Qt::QueuedConnection);
+        }
     }
     services.queue.left = [this](const HistoryEntry& entry) { unread.Left(entry); };
     dropReport.setSingleShot(true);

@@ -5,6 +5,7 @@
 #include "core/history/HistoryStore.h"
 #include "core/session/LineSender.h"
 #include "core/unread/UnreadLines.h"
+#include "security/KeyPair.h"
 
 #include <QObject>
 #include <QString>
@@ -137,6 +138,9 @@ public:
     ChatSender* Sender() { return chatSender.get(); }
     LineDelivery* Delivery() { return delivery.get(); }
     ChatHistory* History() { return history.get(); }
+    /// This copy's identity key pair, kept beside the history (for the run
+    /// alone without a history folder); none when no key could be made.
+    const KeyPair* Identity() const { return identity ? &*identity : nullptr; }
     FileTransfers* Transfers() { return transfers.get(); }
     NetworkPresence* Networks() { return networks.get(); }
     PortListener* Listener() { return listener; }
@@ -162,6 +166,7 @@ private:
     std::unique_ptr<SentLines> sentLines;
     /// Everything said, kept on disk; none when no folder was given.
     std::unique_ptr<ChatHistory> history;
+    std::optional<KeyPair> identity;
     /// Calls from copies started while this one runs; gone before the lock closes.
     std::unique_ptr<InstanceCalls> instanceCalls;
     /// The networks this host is on; none when the tests aim broadcasts at loopback.

@@ -6,6 +6,7 @@
 #include "core/network/NetworkDiagnosis.h"
 #include "core/threads/BoundedLookup.h"
 #include "port/HostLookup.h"
+#include "security/Fingerprint.h"
 
 #include <QDir>
 #include <QFile>
@@ -229,6 +230,10 @@ TEST(NetworkView, ShowsSendsAndHostsAsPlainTextAndRefreshesWhileShown) {
     EXPECT_EQ(Cell(view, "heard", 0, 0), "<b>pc2</b>");
     EXPECT_EQ(Cell(view, "heard", 0, 2), "eth0");
     EXPECT_EQ(view.findChild<QLabel*>("diagnosis")->textFormat(), Qt::PlainText);
+    const std::array<std::uint8_t, 32> secret{7};
+    view.ShowOwnKey(*KeyPair::FromPrivate(secret));
+    EXPECT_EQ(view.findChild<QLabel*>("ownKey")->text().toStdString(),
+              "This computer's key: " + Fingerprint(KeyPair::FromPrivate(secret)->Public()));
 
     view.show();
     heard.Note("pc3\n", "10.9.0.9");

@@ -6,6 +6,8 @@
 #include "core/network/HeardHosts.h"
 #include "port/BroadcastFanout.h"
 #include "port/HostLookup.h"
+#include "ui/OwnKeyLabel.h"
+#include "ui/OwnKeyLabel.h"
 #include "ui/network/ExtraHostsDialog.h"
 
 #include <QDialogButtonBox>
@@ -51,6 +53,11 @@ QString Dotted(in_addr_t address) {
 }
 
 } // namespace
+
+void NetworkView::ShowOwnKey(const KeyPair& keys) {
+    auto* box = static_cast<QBoxLayout*>(layout());
+    box->insertWidget(box->count() - 1, OwnKeyLabel::Make(keys)); // above the buttons
+}
 
 NetworkView::NetworkView(const HeardHosts& heardHosts, ExtraHosts& extras,
                          std::chrono::system_clock::time_point startedAt, QWidget* parent)

@@ -13,6 +13,7 @@ namespace kestrane {
 
 class ExtraHosts;
 class HeardHosts;
+class KeyPair;
 
 /// The "Network" view: the interfaces in use and their addresses, what was
 /// sent where and when, who was heard on which interface, and the diagnosis.
@@ -28,6 +29,8 @@ public:
 
     /// Reads the interfaces, the sends, the hosts heard and the firewall, and shows them.
     void Refresh();
+    /// Shows this computer's key as a short code, above the buttons.
+    void ShowOwnKey(const KeyPair& keys);
     /// Shows `facts` as they are.
     void Show(const NetworkDiagnosis::Facts& facts);
 
