@@ -91,7 +91,7 @@ void SearchAmongAll(benchmark::State& state) {
         PaintWatch watch;
         Rows(window).viewport()->installEventFilter(&watch);
         const auto start = Clock::now();
-        model.Load(kestrane::HistorySearch::MatchQuery(words[found % 2]));
+        model.Load(kestrane::HistorySearch::Where(words[found % 2]));
         Rows(window).viewport()->update();
         WaitForPaint(watch);
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());

@@ -18,7 +18,7 @@ namespace kestrane {
 namespace {
 
 constexpr int kBusyTimeoutMs = 2000;
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 // The primary result codes of SQLite (Qt's driver may report extended ones,
 // whose low byte is the primary code).
 constexpr int kSqliteReadOnly = 8;
@@ -58,6 +58,28 @@ const std::array<std::vector<const char*>, kSchemaVersion> kMigrations = {{
         // to_everybody now also tells of a line that came: 0 when it was sent to
         // this host alone. Lines kept before nobody knows, and count as to everybody.
         "UPDATE history SET to_everybody = 1 WHERE NOT outgoing",
+    },
+    {
+        // Lines of one peer, newest last, without reading the whole history.
+        "CREATE INDEX history_peer ON history(peer, id)",
+        // The search finds any part of a word: an index of every three
+        // characters in place of one of whole words.
+        "DROP TRIGGER history_ai",
+        "DROP TRIGGER history_ad",
+        "DROP TRIGGER history_au",
+        "DROP TABLE history_search",
+        "CREATE VIRTUAL TABLE history_search USING fts5(peer, text, content='history', "
+        "content_rowid='id', tokenize='trigram')",
+        "CREATE TRIGGER history_ai AFTER INSERT ON history BEGIN "
+        "INSERT INTO history_search(rowid, peer, text) VALUES (new.id, new.peer, new.text); END",
+        "CREATE TRIGGER history_ad AFTER DELETE ON history BEGIN "
+        "INSERT INTO history_search(history_search, rowid, peer, text) "
+        "VALUES ('delete', old.id, old.peer, old.text); END",
+        "CREATE TRIGGER history_au AFTER UPDATE OF peer, text ON history BEGIN "
+        "INSERT INTO history_search(history_search, rowid, peer, text) "
+        "VALUES ('delete', old.id, old.peer, old.text); "
+        "INSERT INTO history_search(rowid, peer, text) VALUES (new.id, new.peer, new.text); END",
+        "INSERT INTO history_search(history_search) VALUES('rebuild')",
     },
 }};
 

@@ -1,19 +1,27 @@
 #pragma once
 
 #include <QString>
+#include <QVariantList>
 
 namespace kestrane {
 
-/// What the person types in the History window's search, as a full-text
-/// query over the history's index.
+/// What the person types in the History window's search, as a condition on
+/// the history's rows.
 class HistorySearch {
 public:
-    /// A MATCH expression that finds the rows holding every word typed, each
-    /// as the start of a word: every word is quoted (so that quotes, "AND",
-    /// "NEAR(", "*", "^" or "col:" typed are words, never syntax) and made a
-    /// prefix. Words without a letter or digit are left out. Empty when no
-    /// word is left: then nothing is searched and every row shows.
-    static QString MatchQuery(const QString& typed);
+    /// A condition on the table `history`, its values bound in order.
+    struct Condition {
+        QString sql; // empty: every row
+        QVariantList values;
+    };
+
+    /// Finds the rows whose peer or text holds every word typed, each as any
+    /// part of a word and whatever its case. Words of three characters or
+    /// more are quoted phrases of the trigram search index (so that quotes,
+    /// "AND", "NEAR(", "*", "^" or "col:" typed are words, never syntax);
+    /// shorter ones, which that index cannot find, are LIKE patterns with `%`,
+    /// `_` and `\` escaped. Empty when nothing but spaces was typed.
+    static Condition Where(const QString& typed);
 };
 
 } // namespace kestrane

@@ -21,12 +21,13 @@ namespace kestrane {
 ///
 /// Kept within its cap as it is written: each transaction holds at most
 /// kMostTransactionBytes of records and ends with a bounded step of trimming
-/// (the oldest records go while the records take more than 7/8 of
-/// Limits::mostBytes; unread and outbox records stay), of merging the search
-/// index, and of giving free pages beyond the cap back. The file stays within
-/// the cap plus kCapMargin, unless unread and outbox records alone take more;
-/// its write-ahead log within kLogBytes plus the largest transaction (a few
-/// MiB). In memory the cap is at most kMostInMemoryBytes.
+/// (the oldest records go while the pages the file uses, its records and their
+/// search index together, take more than 7/8 of Limits::mostBytes; unread and
+/// outbox records stay), of merging the search index, and of giving free pages
+/// beyond the cap back. The file stays within the cap plus kCapMargin, unless
+/// unread and outbox records alone take more; its write-ahead log within
+/// kLogBytes plus the largest transaction (a few MiB). In memory the cap is at
+/// most kMostInMemoryBytes.
 ///
 /// Never fatal: a file that cannot be opened, is damaged, locked, read-only,
 /// from a later version or on a full disk never stops the caller. A damaged

@@ -23,12 +23,9 @@ constexpr int kIncrementalVacuum = 2;
 constexpr std::int64_t kRoomShare = 8;
 // A merge of the whole search index starts once this share of the cap went.
 constexpr std::int64_t kMergeShare = 8;
-// A step of trimming deletes records worth up to the larger of an eighth of
-// the cap and kStepPace times what its transaction wrote (a record takes about
-// twice its text with its index entries), so that it keeps up with writing;
-// never more than kMostStepBytes, looking at kMostStepRows rows at most. It
-// merges kMergePages pages of the index and gives back kMostStepPages at most.
-constexpr std::int64_t kStepPace = 4;
+// A step of trimming deletes records that hold up to kMostStepBytes of pages,
+// looking at kMostStepRows rows at most. It merges kMergePages pages of the
+// index and gives back kMostStepPages at most.
 constexpr std::int64_t kMostStepBytes = std::int64_t{1} << 20;
 constexpr int kMostStepRows = 4096;
 constexpr int kMergePages = 256;
@@ -43,10 +40,16 @@ std::optional<QSqlError> Finish(const QSqlDatabase& database, std::optional<QSql
     return HistoryDatabase::Finish(database, std::move(error));
 }
 
-// What the records may take under a cap of `mostBytes`.
+// What the pages used may hold under a cap of `mostBytes`.
 std::int64_t Target(std::int64_t mostBytes) {
     return mostBytes - mostBytes / kRoomShare;
 }
+
+// A record's bytes, which its pages (its row and its entries in the search
+// index) are weighed by.
+constexpr const char* kRecordBytes =
+    "64 + length(CAST(text AS BLOB)) + length(CAST(detail AS BLOB)) + length(CAST(peer AS BLOB)) "
+    "+ length(CAST(address AS BLOB)) + length(CAST(receipt_id AS BLOB))";
 
 // What a change writes, as far as the size of a transaction goes.
 std::int64_t BytesOf(const HistoryChange& change) {
@@ -133,6 +136,7 @@ void HistoryWriter::Write() {
         Tell(database.Reopen(trouble, *error));
         hooks.access(database.Access());
         largestId = LargestId();
+        pagesPerByte = 0;
     }
     batch.erase(batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(done));
     queue.PutBack(std::move(batch));
@@ -177,7 +181,7 @@ std::optional<QSqlError> HistoryWriter::Apply(const std::vector<HistoryChange>& 
             error = Change(connection, insert, *change);
         }
         if (!error && appended) {
-            error = TrimStep(connection, MostBytes(), bytes);
+            error = TrimStep(connection, MostBytes());
         }
         if (auto failed = Finish(connection, error)) {
             return failed;
@@ -291,16 +295,20 @@ std::optional<QSqlError> HistoryWriter::TrimToSize(const QSqlDatabase& connectio
     return std::nullopt;
 }
 
-// Inside the caller's transaction. The oldest records whose bytes, counted
-// before each, add up to what the pages hold beyond the target go (within
-// the step's bounds). What the search index held of them stays until a merge
-// takes in its oldest segment: once an eighth of the cap went, a merge of all
-// segments starts (a negative count), which later steps go on with, a few
-// pages each, freeing what they read as they go. (A negative count at every
-// step would start it afresh each time and free nothing until it ends.) Free
-// pages beyond the cap then leave the file.
+// Inside the caller's transaction. While the pages used exceed the target, the
+// oldest records whose weight, counted before each, adds up to the excess go
+// (within the step's bounds). A record weighs its bytes times the pages used
+// per byte of records, as last weighed: its entries in the search index take
+// several times its text, more for some texts than for others, so no fixed
+// share of its text tells. What the search index held of the records stays
+// until a merge takes in its oldest segment: once an eighth of the cap went, a
+// merge of all segments starts (a negative count), which later steps go on
+// with, a few pages each, freeing what they read as they go; the pages are
+// weighed again then. (A negative count at every step would start it afresh
+// each time and free nothing until it ends.) Free pages beyond the cap then
+// leave the file.
 std::optional<QSqlError> HistoryWriter::TrimStep(const QSqlDatabase& connection,
-                                                 std::int64_t mostBytes, std::int64_t written) {
+                                                 std::int64_t mostBytes) {
     Pages pages;
     auto error = ReadPages(connection, pages);
     if (error) {
@@ -308,18 +316,19 @@ std::optional<QSqlError> HistoryWriter::TrimStep(const QSqlDatabase& connection,
     }
     int merge = kMergePages;
     if (const auto excess = pages.UsedBytes() - Target(mostBytes); excess > 0) {
+        if (pagesPerByte <= 0 && (error = Weigh(connection))) {
+            return error;
+        }
         QSqlQuery remove(connection);
-        remove.prepare(QStringLiteral(
-            "DELETE FROM history WHERE id IN (SELECT id FROM (SELECT id, sum(size) OVER (ORDER "
-            "BY id ROWS UNBOUNDED PRECEDING) - size AS before FROM (SELECT id, 64 + 2 * ("
-            "length(CAST(text AS BLOB)) + length(CAST(detail AS BLOB)) + length(CAST(peer AS "
-            "BLOB)) + length(CAST(address AS BLOB)) + length(CAST(receipt_id AS BLOB))) AS size "
-            "FROM history WHERE NOT unread AND NOT in_outbox ORDER BY id LIMIT ?)) WHERE before "
-            "< ?)"));
+        remove.prepare(QStringLiteral("DELETE FROM history WHERE id IN (SELECT id FROM (SELECT "
+                                      "id, sum(size) OVER (ORDER BY id ROWS UNBOUNDED PRECEDING) "
+                                      "- size AS before FROM (SELECT id, %1 AS size "
+                                      "FROM history WHERE NOT unread AND NOT in_outbox ORDER BY "
+                                      "id LIMIT ?)) WHERE before < ?)")
+                           .arg(QLatin1String(kRecordBytes)));
         remove.addBindValue(kMostStepRows);
-        const auto most = std::min(
-            {excess, std::max(mostBytes / kRoomShare, kStepPace * written), kMostStepBytes});
-        remove.addBindValue(static_cast<qlonglong>(most));
+        const auto most = std::min(excess, kMostStepBytes);
+        remove.addBindValue(static_cast<double>(most) / pagesPerByte);
         if (!remove.exec()) {
             return remove.lastError();
         }
@@ -335,6 +344,9 @@ std::optional<QSqlError> HistoryWriter::TrimStep(const QSqlDatabase& connection,
         Run(connection,
             QStringLiteral("INSERT INTO history_search(history_search, rank) VALUES('merge', ?)"),
             {merge});
+    if (!error && merge < 0) {
+        error = Weigh(connection);
+    }
     if (!error) {
         error = ReadPages(connection, pages);
     }
@@ -343,6 +355,25 @@ std::optional<QSqlError> HistoryWriter::TrimStep(const QSqlDatabase& connection,
     }
     const auto beyondCap = pages.count - std::max<std::int64_t>(mostBytes / pages.size, 1);
     return GiveBack(connection, std::min({pages.free, beyondCap, kMostStepPages}));
+}
+
+// The pages used per byte of records, for TrimStep. It reads every record, so
+// it runs only while the weight is unknown and as a merge of the whole index
+// starts, which rewrites far more.
+std::optional<QSqlError> HistoryWriter::Weigh(const QSqlDatabase& connection) {
+    Pages pages;
+    QVariant bytes;
+    auto error = ReadPages(connection, pages);
+    if (!error) {
+        error =
+            Run(connection,
+                QStringLiteral("SELECT total(%1) FROM history").arg(QLatin1String(kRecordBytes)),
+                {}, &bytes);
+    }
+    if (!error) {
+        pagesPerByte = static_cast<double>(pages.UsedBytes()) / std::max(bytes.toDouble(), 1.0);
+    }
+    return error;
 }
 
 // Every free page, in a transaction of its own. A file made while auto_vacuum

@@ -56,12 +56,12 @@ private:
                                     const HistoryChange& change);
     std::optional<QSqlError> Trim();
     std::optional<QSqlError> TrimToSize(const QSqlDatabase& connection, std::int64_t target);
-    std::optional<QSqlError> TrimStep(const QSqlDatabase& connection, std::int64_t mostBytes,
-                                      std::int64_t written);
+    std::optional<QSqlError> TrimStep(const QSqlDatabase& connection, std::int64_t mostBytes);
+    std::optional<QSqlError> Weigh(const QSqlDatabase& connection);
     static std::optional<QSqlError> GiveBackAll(const QSqlDatabase& connection);
     static std::optional<QSqlError> GiveBack(const QSqlDatabase& connection, std::int64_t pages);
     static std::optional<QSqlError> ReadPages(const QSqlDatabase& connection, Pages& pages);
-    /// The cap on what the records take: the limit's, and at most
+    /// The cap on the pages the file uses: the limit's, and at most
     /// HistoryStore::kMostInMemoryBytes in memory.
     std::int64_t MostBytes() const;
     void Recovered();
@@ -87,8 +87,12 @@ private:
     // (the clock went back since the last run), and the ids they were written as.
     std::unordered_map<std::int64_t, std::int64_t> renumbered;
     std::int64_t largestId = 0;
-    // Bytes of records trimmed since a merge of the whole search index started.
+    // Bytes of pages held by the records trimmed since a merge of the whole
+    // search index started.
     std::int64_t deletedSinceMerge = 0;
+    // Bytes of pages used per byte of records, as TrimStep last weighed them;
+    // 0 until it does, in each database opened.
+    double pagesPerByte = 0;
 };
 
 } // namespace kestrane

@@ -143,22 +143,40 @@ TEST(HistoryStoreTest, RestoresUnreadAndOutboxWithEveryField) {
               QStringList("0"));
 }
 
-// The first schema knew to_everybody only for lines that went; its lines that
-// came are counted as to everybody, since nobody knows whom they were for.
-TEST(HistoryStoreTest, AFileOfTheFirstSchemaCountsTheLinesThatCameAsToEverybody) {
-    QTemporaryDir top;
-    // Made moments ago: the store keeps what is younger than its days.
-    ASSERT_TRUE(MakeHistoryFile(
-        top.filePath("history.db"), 3, QDateTime::currentMSecsSinceEpoch() - 600000,
-        {"UPDATE history SET to_everybody = 0", "UPDATE history SET outgoing = 1 WHERE id = 2",
-         "PRAGMA user_version = 1"}));
-    Store store(top.path());
-    store.Open();
-    ASSERT_TRUE(store.store.Flush(5s));
-    EXPECT_TRUE(store.notes.isEmpty()) << store.notes.join('|').toStdString();
-    EXPECT_EQ(Sql(store.store.Path(), "SELECT to_everybody FROM history ORDER BY id"),
-              QStringList({"1", "0", "1"}));
-    EXPECT_EQ(Sql(store.store.Path(), "PRAGMA user_version"), QStringList("2"));
+// Files of earlier schemas are brought up to date. The first knew to_everybody
+// only for lines that went; its lines that came count as to everybody, since
+// nobody knows whom they were for. The first two indexed whole words for the
+// search: the index is made anew, of every part of a word, lines written
+// after included.
+TEST(HistoryStoreTest, AFileOfAnEarlierSchemaIsBroughtUpToDate) {
+    const std::pair<int, QStringList> cases[] = {{1, {"1", "0", "1"}}, {2, {"0", "0", "0"}}};
+    for (const auto& [version, toEverybody] : cases) {
+        SCOPED_TRACE(version);
+        QTemporaryDir top;
+        // Made moments ago: the store keeps what is younger than its days.
+        ASSERT_TRUE(MakeHistoryFile(
+            top.filePath("history.db"), 3, QDateTime::currentMSecsSinceEpoch() - 600000,
+            {"UPDATE history SET to_everybody = 0", "UPDATE history SET outgoing = 1 WHERE id = 2",
+             "DROP INDEX history_peer", "DROP TABLE history_search",
+             "CREATE VIRTUAL TABLE history_search USING fts5(peer, text, content='history', "
+             "content_rowid='id', tokenize='unicode61 remove_diacritics 2')",
+             "INSERT INTO history_search(history_search) VALUES('rebuild')",
+             QString("PRAGMA user_version = %1").arg(version)}));
+        Store store(top.path());
+        store.Open();
+        store.store.Append(Line("lunch"));
+        ASSERT_TRUE(store.store.Flush(5s));
+        EXPECT_TRUE(store.notes.isEmpty()) << store.notes.join('|').toStdString();
+        const QString path = store.store.Path();
+        EXPECT_EQ(Sql(path, "SELECT to_everybody FROM history WHERE id <= 3 ORDER BY id"),
+                  toEverybody);
+        EXPECT_EQ(Sql(path, "SELECT count(*) FROM history_search('ine OR unch')"),
+                  QStringList("4"));
+        EXPECT_EQ(Sql(path, "SELECT name FROM pragma_index_list('history') WHERE name = "
+                            "'history_peer'"),
+                  QStringList("history_peer"));
+        EXPECT_EQ(Sql(path, "PRAGMA user_version"), QStringList("3"));
+    }
 }
 
 // The context's thread never runs its loop while the writer tells of a write
@@ -265,7 +283,7 @@ TEST(HistoryStoreTest, KeepsChangesWhileTheDiskIsFull) {
 TEST(HistoryStoreTest, KeepsHistoryInMemoryWhenNoFileCanBeUsed) {
     const std::function<QString(const QTemporaryDir&)> cases[] = {
         [](const QTemporaryDir& top) { // a file from a later version
-            Sql(top.filePath("history.db"), "CREATE TABLE later (x); PRAGMA user_version = 3");
+            Sql(top.filePath("history.db"), "CREATE TABLE later (x); PRAGMA user_version = 4");
             return top.path();
         },
         [](const QTemporaryDir& top) { // a folder that cannot be made

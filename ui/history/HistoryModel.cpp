@@ -127,7 +127,7 @@ void HistoryModel::Close() {
     QSqlDatabase::removeDatabase(connectionName);
 }
 
-bool HistoryModel::Load(const QString& matchQuery) {
+bool HistoryModel::Load(const HistorySearch::Condition& search) {
     beginResetModel();
     Close();
     pages.clear();
@@ -150,25 +150,24 @@ bool HistoryModel::Load(const QString& matchQuery) {
     if (!database.open()) {
         problem = ErrorText(database.lastError());
     } else {
-        ReadIds(database, matchQuery);
+        ReadIds(database, search);
     }
     endResetModel();
     return problem.isEmpty();
 }
 
-void HistoryModel::ReadIds(const QSqlDatabase& database, const QString& matchQuery) {
+void HistoryModel::ReadIds(const QSqlDatabase& database, const HistorySearch::Condition& search) {
     QSqlQuery query(database);
     query.setForwardOnly(true);
-    if (matchQuery.isEmpty()) {
-        query.prepare(QStringLiteral("SELECT id, at_ms FROM history ORDER BY id"));
-    } else {
-        query.prepare(QStringLiteral("SELECT id, at_ms FROM history WHERE id IN (SELECT rowid FROM "
-                                     "history_search WHERE history_search MATCH ?) ORDER BY id"));
-        query.addBindValue(matchQuery);
+    query.prepare(
+        QStringLiteral("SELECT id, at_ms FROM history%1 ORDER BY id")
+            .arg(search.sql.isEmpty() ? QString() : QStringLiteral(" WHERE ") + search.sql));
+    for (const QVariant& value : search.values) {
+        query.addBindValue(value);
     }
     // A search the index cannot take finds nothing; a table that cannot be read is a problem.
     if (!query.exec()) {
-        if (matchQuery.isEmpty()) {
+        if (search.sql.isEmpty()) {
             problem = ErrorText(query.lastError());
         }
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/history/HistorySearch.h"
 #include "core/history/HistoryStore.h"
 
 #include <QAbstractTableModel>
@@ -39,11 +40,11 @@ public:
     explicit HistoryModel(HistoryStore::ReadAccess access, QObject* parent = nullptr);
     ~HistoryModel() override;
 
-    /// Opens the database afresh and lists the rows that `matchQuery` (an
-    /// FTS5 MATCH expression; empty: every row) finds. False when the
-    /// database cannot be read (no file yet, locked, damaged): no rows then,
-    /// and Problem says why. A query the index rejects finds no row.
-    bool Load(const QString& matchQuery);
+    /// Opens the database afresh and lists the rows that `search` finds
+    /// (every row when it is empty). False when the database cannot be read
+    /// (no file yet, locked, damaged): no rows then, and Problem says why. A
+    /// search the database rejects finds no row.
+    bool Load(const HistorySearch::Condition& search);
     /// Why the last Load found the database unreadable; empty after a good one.
     QString Problem() const;
 
@@ -68,7 +69,7 @@ private:
         std::uint64_t used = 0;
     };
 
-    void ReadIds(const QSqlDatabase& database, const QString& matchQuery);
+    void ReadIds(const QSqlDatabase& database, const HistorySearch::Condition& search);
     const Row* RowAt(int row) const;
     void Close();
 

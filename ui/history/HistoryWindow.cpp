@@ -192,7 +192,7 @@ void HistoryWindow::Reload(bool keepPlace) {
     const bool atBottom = !keepPlace || scroll.value() == scroll.maximum();
     const std::int64_t topId = parts->model->IdAt(table.rowAt(0));
     parts->searchDelay.stop();
-    const QString search = HistorySearch::MatchQuery(parts->search->text());
+    const HistorySearch::Condition search = HistorySearch::Where(parts->search->text());
     if (!parts->model->Load(search)) {
         parts->note->setText(QStringLiteral("The history cannot be read (%1). Refresh tries again.")
                                  .arg(parts->model->Problem()));
@@ -200,7 +200,7 @@ void HistoryWindow::Reload(bool keepPlace) {
         const int count = parts->model->rowCount();
         const QString lines =
             count == 1 ? QStringLiteral("1 line") : QStringLiteral("%1 lines").arg(count);
-        parts->note->setText(search.isEmpty() ? lines : lines + QStringLiteral(" found"));
+        parts->note->setText(search.sql.isEmpty() ? lines : lines + QStringLiteral(" found"));
     }
     if (atBottom) {
         table.scrollToBottom();
