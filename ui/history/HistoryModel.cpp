@@ -2,6 +2,7 @@
 
 #include "core/NetworkText.h"
 #include "core/history/HistoryRecord.h"
+#include "core/history/ReadConnection.h"
 
 #include <QDateTime>
 #include <QSqlDatabase>
@@ -9,13 +10,9 @@
 #include <QSqlQuery>
 #include <QTextDocument>
 #include <algorithm>
-#include <atomic>
 
 namespace kestrane {
 namespace {
-
-// A reader never waits long on a writer holding the file: the window would freeze.
-constexpr const char* kBusyTimeout = "QSQLITE_BUSY_TIMEOUT=200";
 
 // The columns that ReadRows selects, in its order.
 enum Field {
@@ -32,11 +29,6 @@ enum Field {
     kUnread,
     kInOutbox
 };
-
-QString ConnectionName() {
-    static std::atomic<int> count{0};
-    return QStringLiteral("kestrane-history-view-%1").arg(++count);
-}
 
 QString DeliveryWords(const QSqlQuery& query) {
     if (!query.value(kOutgoing).toBool()) {
@@ -112,45 +104,21 @@ QString Placeholders(int count) {
 } // namespace
 
 HistoryModel::HistoryModel(HistoryStore::ReadAccess readAccess, QObject* parent)
-    : QAbstractTableModel(parent), access(std::move(readAccess)), connectionName(ConnectionName()) {
-}
+    : QAbstractTableModel(parent), connection(std::make_unique<ReadConnection>(
+                                       std::move(readAccess), QStringLiteral("history-view"))) {}
 
-HistoryModel::~HistoryModel() {
-    Close();
-}
-
-void HistoryModel::Close() {
-    if (!QSqlDatabase::contains(connectionName)) {
-        return;
-    }
-    QSqlDatabase::database(connectionName, false).close();
-    QSqlDatabase::removeDatabase(connectionName);
-}
+HistoryModel::~HistoryModel() = default;
 
 bool HistoryModel::Load(const HistorySearch::Condition& search) {
     beginResetModel();
-    Close();
     pages.clear();
     ids.clear();
     times.clear();
     problem.clear();
-    if (access.databaseName.isEmpty()) {
-        // SQLite would make a scratch database of an empty name, and find no history in it.
-        problem = QStringLiteral("no database is open yet");
-        endResetModel();
-        return false;
-    }
-    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
-    database.setDatabaseName(access.databaseName);
-    QString options = access.connectOptions;
-    if (!options.contains(QStringLiteral("QSQLITE_BUSY_TIMEOUT"))) {
-        options += (options.isEmpty() ? QString() : QStringLiteral(";")) + kBusyTimeout;
-    }
-    database.setConnectOptions(options);
-    if (!database.open()) {
-        problem = ErrorText(database.lastError());
+    if (!connection->Open()) {
+        problem = connection->Problem();
     } else {
-        ReadIds(database, search);
+        ReadIds(connection->Database(), search);
     }
     endResetModel();
     return problem.isEmpty();
@@ -197,11 +165,11 @@ std::int64_t HistoryModel::IdAt(int row) const {
 }
 
 std::vector<HistoryModel::Row> HistoryModel::ReadRows(int first, int count) const {
-    if (first < 0 || first >= rowCount() || count <= 0 || !QSqlDatabase::contains(connectionName)) {
+    if (first < 0 || first >= rowCount() || count <= 0 || !connection->IsOpen()) {
         return {};
     }
     count = std::min(count, rowCount() - first);
-    QSqlQuery query(QSqlDatabase::database(connectionName, false));
+    QSqlQuery query(connection->Database());
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT id, at_ms, kind, outgoing, to_everybody, peer, address, "
                                  "text, delivery, detail, unread, in_outbox FROM history WHERE id "

@@ -6,10 +6,15 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
 class QSqlDatabase;
+
+namespace kestrane {
+class ReadConnection;
+}
 
 namespace kestrane {
 
@@ -71,10 +76,8 @@ private:
 
     void ReadIds(const QSqlDatabase& database, const HistorySearch::Condition& search);
     const Row* RowAt(int row) const;
-    void Close();
 
-    const HistoryStore::ReadAccess access;
-    const QString connectionName;
+    std::unique_ptr<ReadConnection> connection;
     QString problem;
     std::vector<std::int64_t> ids;   // sorted; what the rows show
     std::vector<std::int64_t> times; // at_ms of each row
