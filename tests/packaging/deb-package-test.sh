@@ -17,9 +17,9 @@ debs=("$LAN_WORK"/package/*.deb)
 check "cpack makes one .deb" test "${#debs[@]}" -eq 1 -a -f "${debs[0]}" || { cat "$LAN_WORK/cpack.log" && exit 1; }
 deb=${debs[0]}
 
-# The Qt libraries the program links, found by dpkg-shlibdeps; the others are
-# opened at first use (a chime, a file digest, the Wayland platform) or not linked
-# yet (libsodium), so named by hand.
+# The libraries the program links (Qt, libsodium), found by dpkg-shlibdeps; the
+# others are opened at first use (a chime, a file digest, the Wayland platform),
+# so named by hand.
 depends=$(dpkg-deb --field "$deb" Depends)
 for library in libqt6dbus6 libqt6widgets6 libasound2 libssl3 libsodium23 qt6-wayland; do
     check "it depends on $library" grep -q "$library" <<<"$depends"
