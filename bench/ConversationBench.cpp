@@ -8,6 +8,7 @@
 //                   painted it, as a line that comes is
 //   kestrane_conversation_bench           the full run
 //   kestrane_conversation_bench --short   a quick run that only checks it works
+#include "bench/ShortRun.h"
 #include "core/history/ChatHistory.h"
 #include "core/history/ThreadReader.h"
 #include "core/unread/HistoryEntry.h"
@@ -182,15 +183,7 @@ BENCHMARK(LineToThread)->UseManualTime()->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
-    std::vector<char*> arguments(argv, argv + argc);
-    static char quick[] = "--benchmark_min_time=0.001";
-    for (char*& argument : arguments) {
-        argument = std::strcmp(argument, "--short") == 0 ? quick : argument;
-    }
-    int count = static_cast<int>(arguments.size());
-    benchmark::Initialize(&count, arguments.data());
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const int status = kestrane::bench::RunBenchmarks(argc, argv);
     made.reset();
-    return 0;
+    return status;
 }

@@ -4,6 +4,7 @@
 // without the typing delay the window waits for).
 //   kestrane_history_window_bench           the full run
 //   kestrane_history_window_bench --short   a quick run that only checks it works
+#include "bench/ShortRun.h"
 #include "core/history/HistorySearch.h"
 #include "tests/support/HistoryFile.h"
 #include "ui/history/HistoryModel.h"
@@ -109,14 +110,5 @@ BENCHMARK(SearchAmongAll)->UseManualTime()->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
-    std::vector<char*> arguments(argv, argv + argc);
-    static char quick[] = "--benchmark_min_time=0.001";
-    for (char*& argument : arguments) {
-        argument = std::strcmp(argument, "--short") == 0 ? quick : argument;
-    }
-    int count = static_cast<int>(arguments.size());
-    benchmark::Initialize(&count, arguments.data());
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return kestrane::bench::RunBenchmarks(argc, argv);
 }

@@ -5,6 +5,7 @@
 //   SealOpen    a 100-byte line sealed into a datagram and opened
 //   kestrane_noise_bench           the full run
 //   kestrane_noise_bench --short   a quick run that only checks it works
+#include "bench/ShortRun.h"
 #include "security/NoiseHandshake.h"
 #include "security/NoiseTransport.h"
 
@@ -69,14 +70,5 @@ BENCHMARK(SealOpen)->Unit(benchmark::kMicrosecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> arguments(argv, argv + argc);
-    static char quick[] = "--benchmark_min_time=0.001";
-    for (char*& argument : arguments) {
-        argument = std::strcmp(argument, "--short") == 0 ? quick : argument;
-    }
-    int count = static_cast<int>(arguments.size());
-    benchmark::Initialize(&count, arguments.data());
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return kestrane::bench::RunBenchmarks(argc, argv);
 }

@@ -84,27 +84,26 @@ void KnownKeys::KeepWithinCap(const std::string& spared) {
 }
 
 void KnownKeys::Accept(const std::string& name, const PublicKey& key) {
-    const auto place = entries.find(PeerNameKey(name));
-    if (place == entries.end()) {
-        return;
-    }
-    Entry& entry = place->second;
-    Key accepted = Find(entry, key) != nullptr ? *Find(entry, key) : Key{{}, key, 0, 0};
-    std::erase_if(entry.keys, [&](const Key& kept) { return Trusting(kept) || kept.key == key; });
-    accepted.state = State::Trusted;
-    Add(entry, accepted);
+    Decide(name, key, State::Trusted);
 }
 
 void KnownKeys::Block(const std::string& name, const PublicKey& key) {
+    Decide(name, key, State::Blocked);
+}
+
+void KnownKeys::Decide(const std::string& name, const PublicKey& key, State state) {
     const auto place = entries.find(PeerNameKey(name));
     if (place == entries.end()) {
         return;
     }
     Entry& entry = place->second;
-    Key blocked = Find(entry, key) != nullptr ? *Find(entry, key) : Key{{}, key, 0, 0};
-    std::erase_if(entry.keys, [&](const Key& kept) { return kept.key == key; });
-    blocked.state = State::Blocked;
-    Add(entry, blocked);
+    Key decided = Find(entry, key) != nullptr ? *Find(entry, key) : Key{{}, key, 0, 0};
+    // An accepted key takes the trusted one's place; a blocked one leaves it be.
+    std::erase_if(entry.keys, [&](const Key& kept) {
+        return kept.key == key || (state == State::Trusted && Trusting(kept));
+    });
+    decided.state = state;
+    Add(entry, decided);
 }
 
 bool KnownKeys::Verify(const std::string& name, const PublicKey& key) {

@@ -62,6 +62,7 @@ public:
 private:
     Key* Find(Entry& entry, const PublicKey& key);
     void Add(Entry& entry, Key key);
+    void Decide(const std::string& name, const PublicKey& key, State state);
     void KeepWithinCap(const std::string& spared);
 
     std::map<std::string, Entry> entries; // by PeerNameKey
