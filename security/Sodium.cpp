@@ -10,4 +10,12 @@ bool SodiumReady() {
     return ready;
 }
 
+bool FillRandom(std::span<std::uint8_t> bytes) {
+    if (!SodiumReady()) {
+        return false;
+    }
+    randombytes_buf(bytes.data(), bytes.size());
+    return true;
+}
+
 } // namespace kestrane
