@@ -133,10 +133,11 @@ void SecureChannel::OnInitiation(const std::string& address, const SecureDatagra
             return;
         }
     }
-    // Two initiations crossed: the lower sender index goes on, on both sides.
+    // Two initiations crossed: the lower sender index goes on, on both sides. Our own I
+    // reflected back (the same index) is dropped.
     for (auto own = pendings.begin(); own != pendings.end(); ++own) {
         if (own->second.role == NoiseRole::Initiator && own->second.address == address) {
-            if (own->second.peerIndex != 0 || own->first < datagram.sender) {
+            if (own->second.peerIndex != 0 || own->first <= datagram.sender) {
                 return;
             }
             pendings.erase(own);

@@ -155,6 +155,8 @@ TEST(SecureChannelTest, RepeatsAreAnsweredWithoutDhAndForgeriesCannotEndAHandsha
     EXPECT_EQ(link[1].OnDatagram("10.0.0.1", initiation.datagram).send.at(0).datagram,
               response.datagram);
     EXPECT_EQ(link[1].DhOperations(), dh);
+    EXPECT_TRUE(link[0].OnDatagram("10.0.0.2", initiation.datagram).send.empty()); // reflected
+    EXPECT_EQ(link[0].InitiatorPendings(), 1u);
 
     // Up to 4 reads per pending: 3 forged R leave the genuine one readable, 4 do not.
     for (const int forged : {3, 4}) {
