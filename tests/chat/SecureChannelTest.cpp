@@ -295,6 +295,14 @@ TEST(SecureChannelTest, FloodsCostBoundedDhAndEveryTableKeepsItsCap) {
     link.Step(SecureChannel::kResponderLife);
     EXPECT_EQ(target.ResponderPendings(), 0u);
 
+    ASSERT_TRUE(link[0].Initiate("10.6.99"));
+    std::size_t resends = 0;
+    for (int step = 0; step <= 1000; ++step) {
+        link.now += 10ms;
+        resends += link[0].Poll().size();
+    }
+    EXPECT_EQ(resends, 20u); // at 250 ms, then each wait 1.5 times longer up to 500 ms, for 10 s
+    EXPECT_EQ(link[0].InitiatorPendings(), 0u);
     for (int sent = 0; sent < 100; ++sent) {
         link.now += 100ms;
         EXPECT_EQ(link[0].Initiate("10.6." + std::to_string(sent)).has_value(),
@@ -302,6 +310,10 @@ TEST(SecureChannelTest, FloodsCostBoundedDhAndEveryTableKeepsItsCap) {
         EXPECT_FALSE(link[0].Initiate("10.6.0")); // one at a time per address
     }
     EXPECT_EQ(link[0].InitiatorPendings(), SecureChannel::kMostInitiatorPendings);
+
+    link.now += SecureChannel::kInitiatorLife;
+    link[0].Poll();
+    EXPECT_EQ(link[0].InitiatorPendings(), 0u);
 
     // Sessions: per address, per key and in all.
     const auto handshake = [&](const KeyPair& key, const std::string& address) {
