@@ -1,11 +1,12 @@
 #include "files/FileFetcher.h"
 
 #include "files/BeneathFolder.h"
+#include "files/FileSink.h"
 #include "files/PlacedEntries.h"
+#include "files/ReceivePipeline.h"
 #include "files/SafeRelativePath.h"
 #include "files/Sha256.h"
 #include "files/TransferRequest.h"
-#include "files/WriteLeavingHoles.h"
 #include "port/PortConnection.h"
 
 #include <algorithm>
@@ -24,8 +25,10 @@ constexpr int kReceiveBuffer = 4 << 20;
 constexpr std::size_t kChunk = 1 << 20;
 // Read at once for lines: a session's small files come many to a read.
 constexpr std::size_t kLineChunk = 64 << 10;
-// Bytes written between two starts of their write-back.
-constexpr std::uint64_t kWriteBackStep = 8 << 20;
+static_assert(kChunk == ReceivePipeline::kSlotBytes);
+// Smaller files are written and hashed on the fetch thread: threads and slots
+// for them cost more than the overlap gains.
+constexpr std::uint64_t kOverlapLeast = 4 * kChunk;
 constexpr std::chrono::milliseconds kExtraBytesWait{200};
 
 std::string Quoted(std::string_view name) {
@@ -79,6 +82,17 @@ void FileFetcher::Cancel() {
     std::lock_guard guard(socketMutex);
     if (socketInUse >= 0) {
         ::shutdown(socketInUse, SHUT_RDWR);
+    }
+    if (receiving != nullptr) {
+        receiving->Stop();
+    }
+}
+
+void FileFetcher::Attach(ReceivePipeline* pipeline) {
+    std::lock_guard guard(socketMutex);
+    receiving = pipeline;
+    if (receiving != nullptr && cancelled) {
+        receiving->Stop();
     }
 }
 
@@ -597,11 +611,24 @@ std::optional<TransferReply> FileFetcher::Expect(const std::string& line, Transf
 
 bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t& position,
                          const ManifestEntry& entry, Sha256& hash, std::string& error) {
-    char* buffer = ReadBuffer();
+    // A large file is written and hashed on threads of their own while its
+    // next bytes come; without slots to spare, here.
+    std::unique_ptr<ReceivePipeline> pipeline;
+    if (entry.size - std::min(position, entry.size) >= kOverlapLeast) {
+        pipeline = ReceivePipeline::Make(file, position, entry.size - position, hash, doneBytes);
+        Attach(pipeline.get());
+    }
+    FileSink sink(file, position);
     bool whole = true;
+    bool told = false; // `error` says why the bytes stopped coming
     bool extra = false;
-    std::uint64_t written = position; // handed to the disk up to here
+    int failed = 0; // errno of a write, ECANCELED when the pipeline stopped
     while (whole && position < entry.size) {
+        char* buffer = pipeline ? pipeline->Next() : ReadBuffer();
+        if (buffer == nullptr) {
+            whole = false; // Finish says why
+            break;
+        }
         // In a session the next answer follows: no read goes past this file.
         const std::uint64_t wanted =
             version == 1 ? kChunk : std::min<std::uint64_t>(kChunk, entry.size - position);
@@ -618,26 +645,35 @@ bool FileFetcher::Stream(PortConnection& connection, int file, std::uint64_t& po
                                     " of " + std::to_string(entry.size) +
                                     " bytes. What arrived is kept and resumes when offered again.";
             whole = false;
+            told = true;
             break;
         }
         const auto bytes =
             std::min<std::uint64_t>(static_cast<std::uint64_t>(count), entry.size - position);
-        if (!WriteLeavingHoles(file, buffer, static_cast<std::size_t>(bytes), position)) {
-            error = Quoted(entry.path) + " cannot be written: " + std::strerror(errno) + ".";
+        if (pipeline) {
+            pipeline->Fill(static_cast<std::size_t>(bytes));
+        } else if (sink.Write(buffer, static_cast<std::size_t>(bytes))) {
+            hash.Add(buffer, bytes);
+            doneBytes += bytes;
+        } else {
+            failed = errno;
             whole = false;
             break;
         }
-        hash.Add(buffer, bytes);
         position += bytes;
-        doneBytes += bytes;
         extra = bytes < static_cast<std::uint64_t>(count);
-        if (position - written >= kWriteBackStep) {
-            // The disk takes the bytes while more come, not all at the end.
-            ::sync_file_range(file, static_cast<off_t>(written),
-                              static_cast<off_t>(position - written), SYNC_FILE_RANGE_WRITE);
-            written = position;
-        }
     }
+    position = sink.Position();
+    if (pipeline) {
+        failed = pipeline->Finish(position);
+        Attach(nullptr);
+    }
+    if (failed == ECANCELED && !told) {
+        error = "Cancelled; what arrived is kept and resumes when offered again.";
+    } else if (failed != 0 && failed != ECANCELED) {
+        error = Quoted(entry.path) + " cannot be written: " + std::strerror(failed) + ".";
+    }
+    whole = whole && failed == 0;
     // Runs of zeros were skipped, not written: the size says they arrived,
     // at the end as much as in between, and on failure too.
     if (::ftruncate(file, static_cast<off_t>(position)) != 0 && whole) {

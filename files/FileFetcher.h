@@ -17,6 +17,7 @@ namespace kestrane {
 class BeneathFolder;
 class PlacedEntries;
 class PortConnection;
+class ReceivePipeline;
 class Sha256;
 
 /// The receiving end of one offer: asks the sender (a FileServer) for the
@@ -144,6 +145,8 @@ private:
                    std::uint64_t reached, bool whole, std::string& error);
     int OpenPart(PlacedEntries& placed, std::uint64_t index, const ManifestEntry& entry,
                  Sha256& hash, std::uint64_t& held, std::string& error);
+    /// Makes `pipeline` the one Cancel stops (nullptr: none).
+    void Attach(ReceivePipeline* pipeline);
     bool Stream(PortConnection& connection, int file, std::uint64_t& position,
                 const ManifestEntry& entry, Sha256& hash, std::string& error);
 
@@ -162,7 +165,8 @@ private:
     std::chrono::steady_clock::time_point deadline; // for them
     std::atomic<bool> cancelled{false};
     std::mutex socketMutex;
-    int socketInUse = -1; // guarded by socketMutex
+    int socketInUse = -1;                 // guarded by socketMutex
+    ReceivePipeline* receiving = nullptr; // the same; Stream's, which owns it
 };
 
 } // namespace kestrane

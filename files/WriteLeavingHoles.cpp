@@ -36,11 +36,15 @@ bool WriteLeavingHoles(int file, const char* bytes, std::size_t count, std::uint
             }
             run += next;
         }
-        if (::pwrite(file, bytes + done, run, static_cast<off_t>(position + done)) !=
-            static_cast<ssize_t>(run)) {
-            return false;
+        // A short write is taken up where it stopped: the next says why.
+        for (const std::size_t end = done + run; done < end;) {
+            const ssize_t wrote =
+                ::pwrite(file, bytes + done, end - done, static_cast<off_t>(position + done));
+            if (wrote <= 0) {
+                return false;
+            }
+            done += static_cast<std::size_t>(wrote);
         }
-        done += run;
     }
     return true;
 }

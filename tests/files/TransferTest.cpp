@@ -654,5 +654,46 @@ TEST_F(Transfer, HostileSendersChangeNothingButTheirOwnPartFile) {
     EXPECT_NE(error.find("list says 1 entries, its notice said 2"), std::string::npos) << error;
 }
 
+TEST_F(Transfer, LargeFilesAreWrittenAndHashedWhileTheyComeAndFailAsOthersDo) {
+    const std::string bytes = Bytes(5 << 20, 3), part = bytes.substr(0, 9 << 19);
+    const std::string list = "OK 1\nF " + std::to_string(bytes.size()) + " f\n";
+    const FileFetcher::Limits limits{.stall = 10s, .overall = 20s};
+    const auto fetch = [&](const std::string& reply, std::chrono::milliseconds linger = 0ms) {
+        FakeSender sender(list, "FROM 0\n" + reply, linger, 0);
+        FileFetcher fetcher("127.0.0.1", sender.port, std::string(32, 'a'), 2, limits);
+        // With a linger, cancelled once the bytes sent are written.
+        std::atomic<bool> ended{false};
+        auto cancelled = std::chrono::steady_clock::now();
+        std::thread canceller([&] {
+            while (linger > 0ms && !ended && fetcher.doneBytes < part.size()) {
+                std::this_thread::sleep_for(10ms);
+            }
+            cancelled = std::chrono::steady_clock::now();
+            if (linger > 0ms) {
+                fetcher.Cancel();
+            }
+        });
+        const bool fetched = Fetch(fetcher);
+        ended = true;
+        canceller.join();
+        EXPECT_TRUE(linger == 0ms || std::chrono::steady_clock::now() - cancelled < 1s)
+            << "Cancel waits for nobody";
+        return fetched;
+    };
+    EXPECT_TRUE(fetch(bytes + "SHA " + DigestOf(bytes) + "\n")) << error;
+    EXPECT_EQ(Read(root / "in/f"), bytes);
+    fs::remove(root / "in/f");
+    EXPECT_FALSE(fetch(bytes + "SHA " + DigestOf("x") + "\n"));
+    EXPECT_NE(error.find("SHA-256 differs"), std::string::npos) << error;
+    EXPECT_EQ(Tree(root / "in").size(), 0u);
+    EXPECT_FALSE(fetch(part));
+    EXPECT_NE(error.find("cut off after 4718592 of 5242880"), std::string::npos) << error;
+    EXPECT_EQ(Read(root / "in/f.part"), part);
+    fs::remove(root / "in/f.part");
+    EXPECT_FALSE(fetch(part, 3s));
+    EXPECT_NE(error.find("Cancelled"), std::string::npos) << error;
+    EXPECT_EQ(Read(root / "in/f.part"), part);
+}
+
 } // namespace
 } // namespace kestrane::test
