@@ -8,6 +8,7 @@
 //                   painted it, as a line that comes is
 //   kestrane_conversation_bench           the full run
 //   kestrane_conversation_bench --short   a quick run that only checks it works
+#include "bench/PaintWatch.h"
 #include "bench/ShortRun.h"
 #include "core/history/ChatHistory.h"
 #include "core/history/ThreadReader.h"
@@ -35,17 +36,7 @@ using kestrane::ChatHistory;
 using kestrane::ConversationsWindow;
 constexpr int kLines = 100000;
 
-// Notes that a widget painted.
-class PaintWatch : public QObject {
-public:
-    bool painted = false;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        painted = painted || event->type() == QEvent::Paint;
-        return QObject::eventFilter(watched, event);
-    }
-};
+using kestrane::bench::PaintWatch;
 
 void WaitFor(const std::function<bool()>& done) {
     const auto deadline = Clock::now() + std::chrono::seconds(10);

@@ -4,6 +4,7 @@
 // without the typing delay the window waits for).
 //   kestrane_history_window_bench           the full run
 //   kestrane_history_window_bench --short   a quick run that only checks it works
+#include "bench/PaintWatch.h"
 #include "bench/ShortRun.h"
 #include "core/history/HistorySearch.h"
 #include "tests/support/HistoryFile.h"
@@ -25,17 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kLines = 100000;
 
-// Notes that a widget painted.
-class PaintWatch : public QObject {
-public:
-    bool painted = false;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        painted = painted || event->type() == QEvent::Paint;
-        return QObject::eventFilter(watched, event);
-    }
-};
+using kestrane::bench::PaintWatch;
 
 const kestrane::HistoryStore::ReadAccess& Database() {
     static QTemporaryDir folder;
