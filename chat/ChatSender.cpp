@@ -70,6 +70,20 @@ SendResult ChatSender::SendDeliveryNotice(std::string_view address, std::string_
     return ComposeAndSend(std::string(address).c_str(), CHAT_DELIVERY, text, false);
 }
 
+SendResult ChatSender::SendSecure(std::string_view address,
+                                  std::span<const std::uint8_t> datagram) {
+    if (datagram.empty() || datagram.size() > static_cast<std::size_t>(CHAT_MAX_DATAGRAM)) {
+        return SendResult::TooLong;
+    }
+    const std::string host(address);
+    if (!address.empty() && !IsDottedAddress(address)) {
+        return SendResult::Unreachable;
+    }
+    return AimAndSend(address.empty() ? broadcastHost : host.c_str(),
+                      reinterpret_cast<const char*>(datagram.data()),
+                      static_cast<int>(datagram.size()), false, 0);
+}
+
 SendResult ChatSender::SendReply(std::string_view address, std::string_view text) {
     return SendText(address, text);
 }

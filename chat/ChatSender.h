@@ -3,7 +3,9 @@
 #include "chat/ChatDatagram.h"
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -66,6 +68,10 @@ public:
     /// when `address` is empty. A failure shows no box: receipts and
     /// heartbeats are retried on their own schedule.
     SendResult SendDeliveryNotice(std::string_view address, std::string_view text);
+    /// A whole DELIVERY/2 datagram (binary, composed by ComposeSecureDatagram)
+    /// to one dotted address, or by broadcast when `address` is empty. A
+    /// failure shows no box: handshakes and sessions retry on their own.
+    SendResult SendSecure(std::string_view address, std::span<const std::uint8_t> datagram);
     /// Without `reportFailure` a failed send shows no box: the program may be
     /// ending where nobody can dismiss one (a termination signal, logoff).
     SendResult SendLeaving(bool reportFailure = true);

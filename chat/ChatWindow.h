@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chat/SecureChannel.h"
+
 #include <string>
 
 namespace kestrane {
@@ -35,6 +37,9 @@ public:
     /// without waiting for another line, taking the count from the handler
     /// (IncomingHandler::TakeDroppedLines).
     virtual void LinesDropped() = 0;
+    /// A DELIVERY/2 session came up: `up` names the key and the name it
+    /// proved. Decorators that do not care about sessions may leave it out.
+    virtual void SecureSessionUp(const SecureChannel::SessionUp& up) { (void)up; }
 };
 
 } // namespace kestrane

@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::string_view kProtocol = "DELIVERY/1 ";
 constexpr std::size_t kDigestLength = 16;
+constexpr std::string_view kSecureField = "DELIVERY/2";
 
 constexpr std::pair<DeliveryNotice::Verb, std::string_view> kVerbs[] = {
     {DeliveryNotice::Verb::Present, "PRESENT"},
@@ -45,8 +46,10 @@ std::string_view NextField(std::string_view& rest) {
 
 } // namespace
 
-DeliveryNotice DeliveryNotice::Present() {
-    return {};
+DeliveryNotice DeliveryNotice::Present(bool secure) {
+    DeliveryNotice notice;
+    notice.secure = secure;
+    return notice;
 }
 
 DeliveryNotice DeliveryNotice::Probe() {
@@ -92,7 +95,13 @@ std::optional<DeliveryNotice> DeliveryNotice::Parse(std::string_view text) {
     }
     DeliveryNotice notice;
     notice.verb = known->first;
-    if (notice.verb == Verb::Present || notice.verb == Verb::Probe) {
+    if (notice.verb == Verb::Present) {
+        while (!rest.empty() && !notice.secure) {
+            notice.secure = NextField(rest) == kSecureField;
+        }
+        return notice;
+    }
+    if (notice.verb == Verb::Probe) {
         return notice;
     }
     const std::string_view id = NextField(rest);
@@ -126,6 +135,11 @@ std::string DeliveryNotice::Compose() const {
     text += VerbName(verb);
     switch (verb) {
     case Verb::Present:
+        if (secure) {
+            text += ' ';
+            text += kSecureField;
+        }
+        break;
     case Verb::Probe:
         break;
     case Verb::Line:

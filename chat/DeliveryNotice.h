@@ -11,8 +11,9 @@ namespace kestrane {
 /// only Kestrane hosts send and read: "DELIVERY/1 VERB fields...", the fields
 /// separated by single spaces.
 ///
-///   PRESENT              this host speaks DELIVERY/1 (after a hello, as a
-///                        heartbeat, in answer to hellos and to PROBE)
+///   PRESENT [DELIVERY/2] this host speaks DELIVERY/1 (after a hello, as a
+///                        heartbeat, in answer to hellos and to PROBE), and
+///                        DELIVERY/2 as well when the field is there
 ///   PROBE                asks a quiet host for a PRESENT by unicast
 ///   LINE id ONE|ALL line a line with a receipt asked for; ALL when it went to
 ///                        everybody and comes again by unicast. `line` is the
@@ -33,10 +34,11 @@ struct DeliveryNotice {
     Verb verb = Verb::Present;
     std::string id;           // Line, All, Ack
     bool toEverybody = false; // Line: "ALL"
+    bool secure = false;      // Present: the sender speaks DELIVERY/2 too
     std::string digest;       // All: 16 lowercase hex digits
     std::string line;         // Line
 
-    static DeliveryNotice Present();
+    static DeliveryNotice Present(bool secure = false);
     static DeliveryNotice Probe();
     static DeliveryNotice Line(std::string id, bool toEverybody, std::string line);
     static DeliveryNotice All(std::string id, std::string_view line);

@@ -4,6 +4,8 @@
 #include "chat/ChatSender.h"
 #include "chat/ChatWindow.h"
 #include "chat/PeerName.h"
+#include "chat/SecureDatagram.h"
+#include "chat/SecureLink.h"
 #include "port/BroadcastFanout.h"
 #include "port/PortConnection.h"
 
@@ -35,6 +37,13 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
     if (BroadcastFanout::Process().InterfaceCount() > 1 &&
         copies.IsCopy(std::string_view(data, static_cast<std::size_t>(std::max(count, 0))),
                       address)) {
+        return;
+    }
+    // Ciphertext may hold NUL, which ChatMessage cuts at: DELIVERY/2 goes aside first.
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(data),
+                                              static_cast<std::size_t>(std::max(count, 0)));
+    if (LooksSecure(bytes)) {
+        HandleSecure(bytes, address);
         return;
     }
     std::unique_ptr<ChatMessage> message(new (std::nothrow) ChatMessage(data, count));
@@ -96,6 +105,20 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
         break;
     case ACTION_IGNORE:
         break;
+    }
+}
+
+void IncomingHandler::HandleSecure(std::span<const std::uint8_t> datagram,
+                                   const std::string& address) {
+    SecureLink* link = secureLink.load();
+    if (link == nullptr || address.empty()) {
+        return;
+    }
+    // The engine budgets every step that costs public-key work, so a flood
+    // costs bounded CPU here and posts at most one call per finished handshake.
+    const SecureChannel::Result result = link->Receive(address, datagram);
+    if (result.up) {
+        window.SecureSessionUp(*result.up);
     }
 }
 

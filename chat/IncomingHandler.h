@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace kestrane {
@@ -13,6 +14,7 @@ namespace kestrane {
 class ChatSender;
 class ChatWindow;
 class PortConnection;
+class SecureLink;
 
 /// Acts on each received datagram: answers hellos within `answers`, keeps the
 /// roster and hands text from other hosts to the main window. Lines beyond
@@ -33,13 +35,21 @@ public:
     /// only. Safe to call from any thread.
     std::uint64_t TakeDroppedLines() { return droppedLines.exchange(0); }
 
+    /// From now on DELIVERY/2 datagrams go to `link` (null: they are dropped,
+    /// as before the own name and key are known). The link must outlive the
+    /// handler's use by the dispatcher. Safe to call from any thread.
+    void SetSecureLink(SecureLink* link) { secureLink.store(link); }
+
 private:
+    void HandleSecure(std::span<const std::uint8_t> datagram, const std::string& address);
+
     ChatWindow& window;
     ChatSender& sender;
     LineBudget lineBudget;
     HelloAnswerBudget helloAnswers;
     EchoFilter copies;
     std::atomic<std::uint64_t> droppedLines{0};
+    std::atomic<SecureLink*> secureLink{nullptr};
 };
 
 /// The listener's receive callback: hands each node's bytes to the handler set

@@ -99,6 +99,7 @@ public:
     void Close(SessionIndex index);
 
     std::size_t Sessions() const { return sessions.size(); }
+    bool Has(SessionIndex index) const { return sessions.contains(index); }
     std::size_t ResponderPendings() const;
     std::size_t InitiatorPendings() const;
     /// X25519 operations begun, each handshake step counted at its full cost.

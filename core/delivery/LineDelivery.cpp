@@ -39,7 +39,7 @@ LineDelivery::LineDelivery(ChatSender& chatSender, Hooks deliveryHooks)
 
 void LineDelivery::Started() {
     started = true;
-    Send({}, DeliveryNotice::Present());
+    Send({}, DeliveryNotice::Present(announceSecure));
     presence.Started(Clock::now());
     Run();
 }
@@ -81,10 +81,13 @@ void LineDelivery::OnNotice(const ChatMessage& message, const std::string& addre
     receipts.HostHeard(name, address, now);
     switch (notice->verb) {
     case DeliveryNotice::Verb::Present:
+        if (notice->secure && announceSecure && hooks.announced) {
+            hooks.announced(name, address);
+        }
         break;
     case DeliveryNotice::Verb::Probe:
         if (probeAnswers.Admit(address)) {
-            Send(address, DeliveryNotice::Present());
+            Send(address, DeliveryNotice::Present(announceSecure));
         }
         break;
     case DeliveryNotice::Verb::Line:
@@ -207,7 +210,10 @@ void LineDelivery::Run() {
     if (started) {
         const PeerPresence::Due presenceDue = presence.Poll(now, sends);
         if (presenceDue.broadcastPresent) {
-            Send({}, DeliveryNotice::Present());
+            Send({}, DeliveryNotice::Present(announceSecure));
+            if (hooks.heartbeat) {
+                hooks.heartbeat();
+            }
         }
         for (const PeerPresence::Peer& peer : presenceDue.probes) {
             Send(peer.address, DeliveryNotice::Probe());

@@ -38,12 +38,19 @@ public:
         std::function<void(LineKey key, const Status& status)> changed;
         /// A Kestrane host went away (true) or came back (false).
         std::function<void(const std::string& name, bool away)> away;
+        /// `name` announced DELIVERY/2 from `address` (only once AnnounceSecure
+        /// was called). May be empty.
+        std::function<void(const std::string& name, const std::string& address)> announced;
+        /// The presence heartbeat went out. May be empty.
+        std::function<void()> heartbeat;
     };
 
     LineDelivery(ChatSender& sender, Hooks hooks);
 
     /// The own hello went out: PRESENT follows it, and the heartbeat starts.
     void Started();
+    /// From now on PRESENT says this copy speaks DELIVERY/2 too; before Started.
+    void AnnounceSecure() { announceSecure = true; }
 
     /// Anything was heard from `name` at `address`.
     void Heard(const std::string& name, const std::string& address);
@@ -90,6 +97,7 @@ private:
     HelloAnswerBudget sends; // probes and retransmissions
     QTimer timer;
     bool started = false;
+    bool announceSecure = false;
 };
 
 } // namespace kestrane

@@ -11,6 +11,7 @@
 #include "core/delivery/SentLines.h"
 #include "core/history/ChatHistory.h"
 #include "core/identity/IdentityFile.h"
+#include "core/identity/PeerKeys.h"
 #include "core/instance/InstanceCalls.h"
 #include "core/network/NetworkPresence.h"
 #include "core/roster/HostRoster.h"
@@ -91,6 +92,20 @@ ChatSession::ChatSession(Services sessionServices)
                 this, [this, note = loaded->note] { Note(note); }, Qt::QueuedConnection);
         }
     }
+    peerKeys = std::make_unique<PeerKeys>(
+        services.historyFolder, Identity(),
+        PeerKeys::Hooks{.note =
+                            [this](const QString& note) {
+                                // Told once the window that shows notes is made.
+                                QMetaObject::invokeMethod(
+                                    this, [this, note] { Note(note); }, Qt::QueuedConnection);
+                            },
+                        .changed =
+                            [this](const std::string& name) {
+                                if (!ended) {
+                                    services.view.KeysChanged(name);
+                                }
+                            }});
     services.queue.left = [this](const HistoryEntry& entry) { unread.Left(entry); };
     dropReport.setSingleShot(true);
     dropReport.setInterval(kDropReportDelay);
@@ -107,6 +122,7 @@ ChatSession::~ChatSession() {
         listener = nullptr;
     }
     SetIncomingHandler(nullptr);
+    peerKeys.reset();
     incomingHandler.reset();
     replacedHandler.reset();
     decorator.reset();
@@ -153,6 +169,7 @@ void ChatSession::End(bool quiet) {
     }
     services.bridge.Close();
     services.queue.left = {};
+    peerKeys->Flush();
     if (history) {
         history->Flush(std::chrono::seconds(2));
     }
@@ -195,7 +212,10 @@ void ChatSession::OpenNetwork(int port, const char* broadcastHost) {
                 [this](LineDelivery::LineKey key, const LineDelivery::Status& status) {
                     sentLines->Changed(key, status);
                 },
-            .away = [this](const std::string& name, bool away) { hosts->SetAway(name, away); }});
+            .away = [this](const std::string& name, bool away) { hosts->SetAway(name, away); },
+            .announced = [this](const std::string& name,
+                                const std::string& address) { peerKeys->Announced(name, address); },
+            .heartbeat = [this] { peerKeys->Heartbeat(); }});
     transfers = std::make_unique<FileTransfers>(
         FileTransfers::Hooks{.sendNotice =
                                  [this](const std::string& address, const std::string& text) {
@@ -226,6 +246,7 @@ void ChatSession::DecorateIncoming(
     replacedHandler = std::exchange(
         incomingHandler, std::make_unique<IncomingHandler>(*decorator, *chatSender, budget));
     SetIncomingHandler(incomingHandler.get());
+    peerKeys->HandOver(*incomingHandler);
 }
 
 std::string ChatSession::PortTakenText(int port) {
@@ -275,8 +296,14 @@ void ChatSession::CompleteNetworkStart(const std::optional<std::string>& name) {
     }
     if (chatSender != nullptr) {
         chatSender->PublishOwnName(ownName);
+        if (incomingHandler != nullptr) {
+            peerKeys->Start(ownName, *chatSender, *incomingHandler);
+        }
         chatSender->SendHello();
         if (delivery != nullptr) {
+            if (peerKeys->Running()) {
+                delivery->AnnounceSecure();
+            }
             delivery->Started();
         }
     }
@@ -464,6 +491,12 @@ void ChatSession::OnDeliveryNotice(const ChatMessage& message, const std::string
     }
     AddPeer(message.sender, address);
     delivery->OnNotice(message, address);
+}
+
+void ChatSession::OnSecureSessionUp(const SecureChannel::SessionUp& up) {
+    if (!ended) {
+        peerKeys->SessionUp(up);
+    }
 }
 
 void ChatSession::OnHelloHeard() {

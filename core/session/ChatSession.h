@@ -2,6 +2,7 @@
 
 #include "chat/LineBudget.h"
 #include "chat/ScriptedSend.h"
+#include "chat/SecureChannel.h"
 #include "core/history/HistoryStore.h"
 #include "core/session/LineSender.h"
 #include "core/unread/UnreadLines.h"
@@ -32,6 +33,7 @@ class InstanceCalls;
 class LineDelivery;
 class MessageQueue;
 class NetworkPresence;
+class PeerKeys;
 class PortConnection;
 class PortListener;
 class SentLines;
@@ -118,6 +120,8 @@ public:
     void OnFileNotice(const ChatMessage& message, const std::string& address);
     void OnDeliveryNotice(const ChatMessage& message, const std::string& address);
     void OnHelloHeard();
+    /// A DELIVERY/2 session came up (posted from the dispatcher).
+    void OnSecureSessionUp(const SecureChannel::SessionUp& up);
     /// Writes a note in the log: "*** note ***".
     void Note(const QString& note);
 
@@ -141,6 +145,8 @@ public:
     /// This copy's identity key pair, kept beside the history (for the run
     /// alone without a history folder); none when no key could be made.
     const KeyPair* Identity() const { return identity ? &*identity : nullptr; }
+    /// The keys of other hosts and their sessions; none without an identity.
+    PeerKeys* Keys() { return peerKeys.get(); }
     FileTransfers* Transfers() { return transfers.get(); }
     NetworkPresence* Networks() { return networks.get(); }
     PortListener* Listener() { return listener; }
@@ -167,6 +173,9 @@ private:
     /// Everything said, kept on disk; none when no folder was given.
     std::unique_ptr<ChatHistory> history;
     std::optional<KeyPair> identity;
+    /// Made with the identity; its link is reached by the dispatcher until the
+    /// listener is released.
+    std::unique_ptr<PeerKeys> peerKeys;
     /// Calls from copies started while this one runs; gone before the lock closes.
     std::unique_ptr<InstanceCalls> instanceCalls;
     /// The networks this host is on; none when the tests aim broadcasts at loopback.

@@ -37,6 +37,10 @@ void SessionBridge::ShowDeliveryNotice(const ChatMessage& message, const std::st
     bridge.Post([this, copy, address] { session.OnDeliveryNotice(*copy, address); });
 }
 
+void SessionBridge::SecureSessionUp(const SecureChannel::SessionUp& up) {
+    bridge.Post([this, up] { session.OnSecureSessionUp(up); });
+}
+
 void SessionBridge::HelloHeard() {
     bridge.Post([this] { session.OnHelloHeard(); });
 }

@@ -23,6 +23,7 @@ public:
     void ShowDeliveryNotice(const ChatMessage& message, const std::string& address) override;
     void HelloHeard() override;
     void LinesDropped() override;
+    void SecureSessionUp(const SecureChannel::SessionUp& up) override;
 
 private:
     ChatSession& session;

@@ -39,6 +39,9 @@ public:
     virtual void ComeForward() = 0;
     /// The copy cannot run (it has no name): it ends, through whatever runs it.
     virtual void EndRequested() = 0;
+    /// The keys known for the host `name` changed: a first or a different key
+    /// came, or the person decided on one. A view that shows no keys ignores it.
+    virtual void KeysChanged(const std::string& name) { (void)name; }
 };
 
 } // namespace kestrane

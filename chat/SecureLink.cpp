@@ -1,0 +1,79 @@
+#include "chat/SecureLink.h"
+
+#include "chat/ChatSender.h"
+
+#include <optional>
+#include <utility>
+
+namespace kestrane {
+
+SecureLink::SecureLink(const KeyPair& identity, std::string ownName, ChatSender& chatSender)
+    : sender(chatSender), channel(identity, std::move(ownName)) {}
+
+SecureChannel::Result SecureLink::Receive(const std::string& address,
+                                          std::span<const std::uint8_t> datagram) {
+    SecureChannel::Result result;
+    {
+        std::lock_guard guard(lock);
+        result = channel.OnDatagram(address, datagram);
+    }
+    SendAll(result.send);
+    result.send.clear();
+    return result;
+}
+
+bool SecureLink::Initiate(const std::string& address) {
+    std::optional<SecureChannel::Outgoing> initiation;
+    {
+        std::lock_guard guard(lock);
+        initiation = channel.Initiate(address);
+    }
+    if (!initiation) {
+        return false;
+    }
+    SendAll({*initiation});
+    return true;
+}
+
+bool SecureLink::Poll() {
+    std::vector<SecureChannel::Outgoing> due;
+    bool underWay;
+    {
+        std::lock_guard guard(lock);
+        due = channel.Poll();
+        underWay = channel.InitiatorPendings() + channel.ResponderPendings() > 0;
+    }
+    SendAll(due);
+    return underWay;
+}
+
+bool SecureLink::Send(SessionIndex index, std::span<const std::uint8_t> plaintext) {
+    std::optional<SecureChannel::Outgoing> sealed;
+    {
+        std::lock_guard guard(lock);
+        sealed = channel.Seal(index, plaintext);
+    }
+    if (!sealed) {
+        return false;
+    }
+    SendAll({*sealed});
+    return true;
+}
+
+bool SecureLink::Alive(SessionIndex index) const {
+    std::lock_guard guard(lock);
+    return channel.Has(index);
+}
+
+void SecureLink::Close(SessionIndex index) {
+    std::lock_guard guard(lock);
+    channel.Close(index);
+}
+
+void SecureLink::SendAll(const std::vector<SecureChannel::Outgoing>& datagrams) {
+    for (const SecureChannel::Outgoing& datagram : datagrams) {
+        sender.SendSecure(datagram.address, datagram.datagram);
+    }
+}
+
+} // namespace kestrane

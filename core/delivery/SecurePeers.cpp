@@ -1,0 +1,91 @@
+#include "core/delivery/SecurePeers.h"
+
+#include "chat/PeerName.h"
+#include "chat/SecureLink.h"
+
+#include <algorithm>
+#include <random>
+
+namespace kestrane {
+namespace {
+
+SecurePeers::Clock::duration RandomWait() {
+    static thread_local std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<long long> milliseconds(SecurePeers::kShortestWait.count(),
+                                                          SecurePeers::kLongestWait.count());
+    return std::chrono::milliseconds(milliseconds(random));
+}
+
+} // namespace
+
+SecurePeers::SecurePeers(SecureLink& secureLink) : link(secureLink) {
+    timer.setSingleShot(true);
+    timer.callOnTimeout([this] { Run(); });
+}
+
+void SecurePeers::Announced(const std::string& name, const std::string& address) {
+    if (const auto session = SessionOf(name); session && session->address == address) {
+        return;
+    }
+    if (waiting.contains(address) || waiting.size() >= kMostWaiting) {
+        return;
+    }
+    waiting.emplace(address, Clock::now() + RandomWait());
+    Run();
+}
+
+void SecurePeers::Trust(const SecureChannel::SessionUp& up) {
+    trusted.insert_or_assign(PeerNameKey(up.peerName), up);
+    waiting.erase(up.address);
+}
+
+void SecurePeers::Refuse(const SecureChannel::SessionUp& up) {
+    link.Close(up.index);
+    waiting.erase(up.address);
+}
+
+void SecurePeers::Heartbeat() {
+    for (auto entry = trusted.begin(); entry != trusted.end();) {
+        if (!link.Send(entry->second.index, {})) {
+            entry = trusted.erase(entry); // expired or evicted in the engine
+        } else {
+            ++entry;
+        }
+    }
+    Run();
+}
+
+std::optional<SecureChannel::SessionUp> SecurePeers::SessionOf(const std::string& name) const {
+    const auto found = trusted.find(PeerNameKey(name));
+    if (found == trusted.end() || !link.Alive(found->second.index)) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void SecurePeers::Run() {
+    const auto now = Clock::now();
+    std::optional<Clock::time_point> next;
+    for (auto entry = waiting.begin(); entry != waiting.end();) {
+        if (entry->second > now) {
+            next = std::min(next.value_or(entry->second), entry->second);
+            ++entry;
+        } else {
+            // Refused when a handshake with it is under way already, or the
+            // start budget is spent: the next announcement tries again.
+            link.Initiate(entry->first);
+            entry = waiting.erase(entry);
+        }
+    }
+    if (link.Poll()) {
+        next = std::min(next.value_or(now), now);
+    }
+    if (!next) {
+        timer.stop();
+        return;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
+    timer.start(std::max<std::chrono::milliseconds>(wait, kPollInterval));
+}
+
+} // namespace kestrane

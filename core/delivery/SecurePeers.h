@@ -1,0 +1,55 @@
+#pragma once
+
+#include "chat/SecureChannel.h"
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace kestrane {
+
+class SecureLink;
+
+/// Which DELIVERY/2 session speaks for each host, and when to start one. A
+/// host that announces DELIVERY/2 from an address where no session of its
+/// name lives gets a handshake after a random 0.2 to 2 s, so that two hosts
+/// that hear each other at once rarely both start (when they do, the engine
+/// keeps one). Sessions the owner trusts are kept alive by an empty message
+/// at each heartbeat; the engine's resends and expiries run from here. At
+/// most kMostWaiting addresses wait for a handshake. Does not own the link.
+/// UI thread only.
+class SecurePeers : public QObject {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::size_t kMostWaiting = 1024;
+    static constexpr auto kShortestWait = std::chrono::milliseconds(200);
+    static constexpr auto kLongestWait = std::chrono::milliseconds(2000);
+    /// How often the engine is polled while a handshake is under way.
+    static constexpr auto kPollInterval = std::chrono::milliseconds(50);
+
+    explicit SecurePeers(SecureLink& link);
+
+    /// `name` announced DELIVERY/2 from `address`.
+    void Announced(const std::string& name, const std::string& address);
+    /// The session `up` now speaks for its name (a key the owner trusts).
+    void Trust(const SecureChannel::SessionUp& up);
+    /// The session `up` is not wanted (a blocked key): it ends.
+    void Refuse(const SecureChannel::SessionUp& up);
+    /// The presence heartbeat went: trusted sessions get a keepalive.
+    void Heartbeat();
+    /// The live trusted session of `name`, if any.
+    std::optional<SecureChannel::SessionUp> SessionOf(const std::string& name) const;
+
+private:
+    void Run();
+
+    SecureLink& link;
+    std::map<std::string, SecureChannel::SessionUp> trusted; // by PeerNameKey
+    std::map<std::string, Clock::time_point> waiting;        // address, when to start
+    QTimer timer;
+};
+
+} // namespace kestrane

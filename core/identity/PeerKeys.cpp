@@ -1,0 +1,158 @@
+#include "core/identity/PeerKeys.h"
+
+#include "chat/IncomingHandler.h"
+#include "chat/PeerName.h"
+#include "chat/SecureLink.h"
+#include "core/NetworkText.h"
+#include "core/delivery/SecurePeers.h"
+#include "core/identity/KnownKeysFile.h"
+
+#include <QDateTime>
+#include <utility>
+
+namespace kestrane {
+namespace {
+
+std::int64_t Now() {
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+} // namespace
+
+PeerKeys::PeerKeys(QString keysFolder, const KeyPair* ownIdentity, Hooks peerKeyHooks)
+    : folder(std::move(keysFolder)), identity(ownIdentity), hooks(std::move(peerKeyHooks)) {
+    KnownKeysFile::Loaded loaded = KnownKeysFile::Load(folder);
+    keys = std::move(loaded.keys);
+    if (!loaded.note.isEmpty()) {
+        hooks.note(loaded.note);
+    }
+    saveTimer.setSingleShot(true);
+    saveTimer.setInterval(kSaveDelayMs);
+    saveTimer.callOnTimeout([this] { Flush(); });
+}
+
+PeerKeys::~PeerKeys() {
+    Flush();
+}
+
+void PeerKeys::Start(const std::string& ownName, ChatSender& sender, IncomingHandler& handler) {
+    if (identity == nullptr || link) {
+        return;
+    }
+    link = std::make_unique<SecureLink>(*identity, ownName, sender);
+    peers = std::make_unique<SecurePeers>(*link);
+    HandOver(handler);
+}
+
+void PeerKeys::HandOver(IncomingHandler& handler) {
+    handler.SetSecureLink(link.get());
+}
+
+void PeerKeys::Announced(const std::string& name, const std::string& address) {
+    if (peers) {
+        peers->Announced(name, address);
+    }
+}
+
+void PeerKeys::Heartbeat() {
+    if (peers) {
+        peers->Heartbeat();
+    }
+}
+
+void PeerKeys::SessionUp(const SecureChannel::SessionUp& up) {
+    if (!peers) {
+        return;
+    }
+    const bool unheard = !keys.StateOf(up.peerName, up.peerKey);
+    const QString name = NetworkName(up.peerName);
+    switch (keys.Hear(up.peerName, up.peerKey, Now())) {
+    case KnownKeys::Heard::First:
+        peers->Trust(up);
+        SaveSoon();
+        hooks.changed(up.peerName);
+        break;
+    case KnownKeys::Heard::Same:
+        peers->Trust(up);
+        unsaved = true; // when it was last heard: written with the next decision
+        break;
+    case KnownKeys::Heard::Changed:
+        // The session stays up but speaks for nobody until the person decides.
+        if (undecided.size() < KnownKeys::kMostNames || undecided.contains(PeerNameKey(up.peerName))) {
+            undecided.insert_or_assign(PeerNameKey(up.peerName), up);
+        }
+        if (unheard) {
+            hooks.note(QStringLiteral("%1 is using a different key from the one Kestrane knew "
+                                      "it by. This is expected if %1 was reinstalled or its key "
+                                      "file was lost; it can also mean another computer at %2 "
+                                      "is pretending to be %1. Compare codes with %1 before "
+                                      "you accept the new key.")
+                           .arg(name, QString::fromStdString(up.address)));
+            SaveSoon();
+            hooks.changed(up.peerName);
+        }
+        break;
+    case KnownKeys::Heard::Blocked:
+        peers->Refuse(up);
+        if (blockedTold.size() < KnownKeys::kMostNames && blockedTold.insert(up.peerName).second) {
+            hooks.note(QStringLiteral("A computer at %1 used a key you blocked for %2: "
+                                      "nothing from it is taken as %2's.")
+                           .arg(QString::fromStdString(up.address), name));
+        }
+        break;
+    }
+}
+
+void PeerKeys::Accept(const std::string& name, const PublicKey& key) {
+    keys.Accept(name, key);
+    if (const auto waiting = undecided.find(PeerNameKey(name)); waiting != undecided.end()) {
+        if (peers && waiting->second.peerKey == key) {
+            peers->Trust(waiting->second);
+        }
+        undecided.erase(waiting);
+    }
+    SaveSoon();
+    hooks.changed(name);
+}
+
+void PeerKeys::Block(const std::string& name, const PublicKey& key) {
+    keys.Block(name, key);
+    if (const auto waiting = undecided.find(PeerNameKey(name));
+        waiting != undecided.end() && waiting->second.peerKey == key) {
+        if (peers) {
+            peers->Refuse(waiting->second);
+        }
+        undecided.erase(waiting);
+    }
+    SaveSoon();
+    hooks.changed(name);
+}
+
+bool PeerKeys::Verify(const std::string& name, const PublicKey& key) {
+    if (!keys.Verify(name, key)) {
+        return false;
+    }
+    SaveSoon();
+    hooks.changed(name);
+    return true;
+}
+
+void PeerKeys::SaveSoon() {
+    unsaved = true;
+    if (!saveTimer.isActive()) {
+        saveTimer.start();
+    }
+}
+
+void PeerKeys::Flush() {
+    saveTimer.stop();
+    if (!unsaved || folder.isEmpty()) {
+        return;
+    }
+    unsaved = false;
+    if (const QString error = KnownKeysFile::Save(folder, keys); !error.isEmpty()) {
+        hooks.note(QStringLiteral("The keys of other computers could not be kept: %1").arg(error));
+    }
+}
+
+} // namespace kestrane

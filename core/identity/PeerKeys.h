@@ -1,0 +1,81 @@
+#pragma once
+
+#include "chat/SecureChannel.h"
+#include "core/identity/KnownKeys.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+namespace kestrane {
+
+class ChatSender;
+class IncomingHandler;
+class SecureLink;
+class SecurePeers;
+
+/// The keys of the hosts this copy talks to, and the sessions they hold: makes
+/// the DELIVERY/2 engine once the own name is known, decides on each session
+/// that comes up by the key it proved (trust on first use, by name), and keeps
+/// the known keys in their file, written soon after each decision and when
+/// the copy ends. A key that differs from the one known for its name is told
+/// once, loudly; a blocked key's sessions end. UI thread only.
+class PeerKeys : public QObject {
+public:
+    struct Hooks {
+        std::function<void(const QString& note)> note;
+        /// The keys known for `name` changed (a new key came, or a decision).
+        std::function<void(const std::string& name)> changed;
+    };
+    /// Longest wait between a decision and its write.
+    static constexpr int kSaveDelayMs = 1000;
+
+    /// Keys are kept in `folder` (in memory only when it is empty); `identity`
+    /// may be null (no key could be made): then nothing secure ever starts.
+    PeerKeys(QString folder, const KeyPair* identity, Hooks hooks);
+    ~PeerKeys() override;
+
+    /// The own name is known: the engine starts, and `handler` hands it what
+    /// arrives. `sender` must outlive this object's link (Stop).
+    void Start(const std::string& ownName, ChatSender& sender, IncomingHandler& handler);
+    /// The handler that takes datagrams now (benchmarks replace it).
+    void HandOver(IncomingHandler& handler);
+    /// Whether the engine runs (announce DELIVERY/2 then).
+    bool Running() const { return link != nullptr; }
+
+    void Announced(const std::string& name, const std::string& address);
+    void Heartbeat();
+    void SessionUp(const SecureChannel::SessionUp& up);
+
+    /// The person's decisions on `name`'s `key`.
+    void Accept(const std::string& name, const PublicKey& key);
+    void Block(const std::string& name, const PublicKey& key);
+    bool Verify(const std::string& name, const PublicKey& key);
+
+    const KnownKeys& Keys() const { return keys; }
+    /// Writes what changed now.
+    void Flush();
+
+private:
+    void SaveSoon();
+
+    QString folder;
+    const KeyPair* identity;
+    Hooks hooks;
+    KnownKeys keys;
+    QTimer saveTimer;
+    bool unsaved = false;
+    std::set<std::string> blockedTold; // names whose blocked key was noted this run
+    /// The last session of each name's new, undecided key (by PeerNameKey):
+    /// it speaks for the name once the person accepts that key.
+    std::map<std::string, SecureChannel::SessionUp> undecided;
+    std::unique_ptr<SecureLink> link;
+    std::unique_ptr<SecurePeers> peers;
+};
+
+} // namespace kestrane
