@@ -161,11 +161,15 @@ wait_until() {
     until "${@:2}"; do ((${EPOCHREALTIME/./} < deadline)) && sleep 0.1 || return 1; done
 }
 
-# A signal ends a copy within 1 s; a sanitizer build, many times slower, gets 5 s.
+# A signal ends a copy within 1 s. A sanitizer build gets 15 s: on a loaded
+# machine its teardown has taken over 5 s. A copy that hangs is killed (255).
 end_copy() {
-    LAN_SIGNAL_BOUND=$(ldd "$KESTRANE" | grep -qE 'lib[at]san' && echo 5 || echo 1)
+    LAN_SIGNAL_BOUND=$(ldd "$KESTRANE" | grep -qE 'lib[at]san' && echo 15 || echo 1)
+    local began=$EPOCHREALTIME
     STATUS=255 && kill "-${2:-TERM}" "$1" 2>/dev/null
     if wait_until "$LAN_SIGNAL_BOUND" gone "$1"; then wait "$1"; STATUS=$?; else kill -KILL "$1"; fi
+    local took=$(((${EPOCHREALTIME/./} - ${began/./}) / 1000))
+    ((took < 2000)) || echo "    (the copy took $took ms to end)"
 }
 
 # Qt keeps the threads of its image work for 30 s after use, as many as ran at
