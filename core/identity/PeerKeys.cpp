@@ -78,7 +78,8 @@ void PeerKeys::SessionUp(const SecureChannel::SessionUp& up) {
         break;
     case KnownKeys::Heard::Changed:
         // The session stays up but speaks for nobody until the person decides.
-        if (undecided.size() < KnownKeys::kMostNames || undecided.contains(PeerNameKey(up.peerName))) {
+        if (undecided.size() < KnownKeys::kMostNames ||
+            undecided.contains(PeerNameKey(up.peerName))) {
             undecided.insert_or_assign(PeerNameKey(up.peerName), up);
         }
         if (unheard) {

@@ -1,6 +1,10 @@
 #include "chat/ChatMessage.h"
+#include "chat/SecureChannel.h"
+#include "chat/SecureDatagram.h"
 #include "core/NetworkText.h"
 #include "core/history/HistoryListing.h"
+#include "core/identity/KnownKeysFile.h"
+#include "core/identity/PeerKeys.h"
 #include "core/instance/InstanceCalls.h"
 #include "core/roster/HostRoster.h"
 #include "core/session/ChatSession.h"
@@ -133,6 +137,67 @@ TEST(HeadlessSession, ListsReceivesKeepsSendsForScriptsAndSaysGoodbye) {
     EXPECT_NE(Contents(errors).find("no history is kept yet"), std::string::npos);
     std::fclose(listing);
     std::fclose(errors);
+}
+
+// PC3 runs the DELIVERY/2 engine under one key, then under another: `engine`
+// answers what the copy sends it until a session is up on both sides.
+bool Handshake(HeadlessCopy& copy, const UdpPeer& pc3, SecureChannel& engine, bool pc3Starts) {
+    const auto toCopy = [&](const std::vector<SecureChannel::Outgoing>& datagrams) {
+        for (const auto& datagram : datagrams) {
+            pc3.SendTo(copy.port, std::string(datagram.datagram.begin(), datagram.datagram.end()),
+                       "127.0.0.2");
+        }
+    };
+    if (pc3Starts) {
+        toCopy({*engine.Initiate("copy")});
+    }
+    for (int step = 0; step < 8; ++step) {
+        const std::string bytes = pc3.Next(4000); // the copy waits up to 2 s to start
+        const std::span<const std::uint8_t> datagram(
+            reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        if (bytes.empty()) {
+            return false;
+        }
+        if (!LooksSecure(datagram)) {
+            continue; // probes and the like
+        }
+        const SecureChannel::Result result = engine.OnDatagram("copy", datagram);
+        toCopy(result.send);
+        if (pc3Starts ? result.opened.has_value() : result.up.has_value()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A host that announces DELIVERY/2 gets a handshake; its key is remembered
+// under its name, and another key later proving the same name is told loudly
+// and kept apart, undecided, across the copy's end.
+TEST(HeadlessSession, RemembersTheKeyAHostProvesAndWarnsOfAnotherOne) {
+    HeadlessCopy copy;
+    const UdpPeer pc3("127.0.0.3", copy.port);
+    const std::optional<KeyPair> first = KeyPair::Generate();
+    const std::optional<KeyPair> second = KeyPair::Generate();
+    ASSERT_TRUE(first && second);
+    SecureChannel genuine(*first, "PC3");
+    copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
+    ASSERT_TRUE(Handshake(copy, pc3, genuine, false));
+    const KnownKeys& keys = copy.session.Keys()->Keys();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return keys.TrustedKey("pc3").has_value(); }));
+    EXPECT_EQ(keys.TrustedKey("pc3")->key, first->Public());
+
+    SecureChannel impostor(*second, "PC3");
+    ASSERT_TRUE(Handshake(copy, pc3, impostor, true));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return keys.StateOf("PC3", second->Public()).has_value(); }));
+    EXPECT_EQ(keys.StateOf("PC3", second->Public()), KnownKeys::State::New);
+    EXPECT_EQ(keys.TrustedKey("pc3")->key, first->Public());
+    QCoreApplication::processEvents(); // the note is queued behind the decision
+    copy.session.End(true);
+    const std::string log = Contents(copy.out);
+    EXPECT_NE(log.find("PC3 is using a different key"), std::string::npos) << log;
+    const KnownKeys kept = KnownKeysFile::Load(copy.folder.path()).keys;
+    EXPECT_EQ(kept.StateOf("pc3", first->Public()), KnownKeys::State::Trusted);
+    EXPECT_EQ(kept.StateOf("pc3", second->Public()), KnownKeys::State::New);
 }
 
 // As people type them: a listed host's first label when only one host has it,

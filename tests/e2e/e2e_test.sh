@@ -534,17 +534,6 @@ send_lines_to_b() {
     done
     wait
 }
-# 30% of the UDP datagrams into and out of host N are lost.
-lossy_link() {
-    local chain
-    lan_run "$1" nft add table inet loss || return 1
-    for chain in input output; do
-        lan_run "$1" nft add chain inet loss "$chain" "{ type filter hook $chain priority 0; }" &&
-            lan_run "$1" nft add rule inet loss "$chain" meta l4proto udp numgen random mod 100 '<' 30 counter drop ||
-            return 1
-    done
-}
-
 step_10() {
     # A calls itself PC1 since step 7 took its full name away.
     local failures log i once=0 killed lost window

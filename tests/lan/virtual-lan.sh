@@ -180,6 +180,17 @@ process_counts() {
     echo "$(($(ls "/proc/$1/fd" | wc -l) - pooled)) descriptors, $(($(ls "/proc/$1/task" | wc -l) - pooled)) threads"
 }
 
+# 30% of the UDP datagrams into and out of host N are lost.
+lossy_link() {
+    local chain
+    lan_run "$1" nft add table inet loss || return 1
+    for chain in input output; do
+        lan_run "$1" nft add chain inet loss "$chain" "{ type filter hook $chain priority 0; }" &&
+            lan_run "$1" nft add rule inet loss "$chain" meta l4proto udp numgen random mod 100 '<' 30 counter drop ||
+            return 1
+    done
+}
+
 peer() { /usr/bin/python3 "$LAN_TOOLS/chat_peer.py" "$@"; }
 # How many times the record FILE holds the datagram TYPE NAME TEXT.
 peer_count() { grep -cxF "$(peer hex "${@:2}")" "$1"; }

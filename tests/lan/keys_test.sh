@@ -1,0 +1,65 @@
+#!/bin/bash
+# Three copies without a desktop learn each other's keys over the virtual LAN,
+# host 3 behind a link that loses 30% of its datagrams: each keeps the other
+# two under their names, trusted. Host 3 then gets a new identity, and the
+# other two say so and keep its new key apart, undecided.
+#   keys_test.sh PROGRAM
+set -uo pipefail
+
+source "$(dirname "$(realpath "$0")")/virtual-lan.sh"
+KESTRANE=$(realpath "$1")
+lan_require python3 nft
+LAN_PREFIX="kstkey$$"
+lan_up 3
+declare -A copies
+
+start() {
+    local output
+    output="$(host_home "$1")/program.log"
+    host_environment "$1"
+    local bare=() setting
+    for setting in "${HOST_ENV[@]}"; do [[ $setting == DISPLAY=* || $setting == XAUTHORITY=* ]] || bare+=("$setting"); done
+    lan_spawn "$1" env -i "${bare[@]}" "$KESTRANE" --headless >>"$output" 2>&1
+    copies[$1]=$!
+}
+data() { echo "$(host_home "$1")/data/kestrane"; }
+# The public half of host N's identity, in hexadecimal.
+public_key() {
+    /usr/bin/python3 -c '
+import sys
+from cryptography.hazmat.primitives.asymmetric.x25519 import X25519PrivateKey
+from cryptography.hazmat.primitives.serialization import Encoding, PublicFormat
+secret = bytes.fromhex(open(sys.argv[1]).read().split("\n")[1])
+print(X25519PrivateKey.from_private_bytes(secret).public_key().public_bytes(Encoding.Raw, PublicFormat.Raw).hex())
+' "$(data "$1")/identity.key"
+}
+# Whether host N keeps host M's key in STATE under M's name.
+keeps() {
+    local name
+    name=$(printf 'PC%s.LAN.TEST' "$2" | od -An -tx1 | tr -d ' \n')
+    grep -qx "$3 $(public_key "$2") [0-9]* [0-9]* $name" "$(data "$1")/known-keys" 2>/dev/null
+}
+all_trusted() {
+    local i j
+    for i in 1 2 3; do for j in 1 2 3; do
+        ((i == j)) || keeps "$i" "$j" trusted || return 1
+    done; done
+}
+
+for i in 1 2 3; do host_prepare "$i"; done
+check "30% of host 3's datagrams are lost, both ways" lossy_link 3 || exit 1
+for i in 1 2 3; do start "$i"; done
+check "every copy keeps the other two's keys, trusted, under their names" wait_until 60 all_trusted
+
+end_copy "${copies[3]}"
+old=$(public_key 3)
+rm "$(data 3)/identity.key"
+start 3
+check "host 3 starts with a new identity" wait_until 10 eval '[[ -s $(data 3)/identity.key && $(public_key 3) != "$old" ]]'
+warned() { grep -q "PC3.LAN.TEST is using a different key" "$(host_home "$1")/program.log"; }
+check "host 1 warns of PC3's new key" wait_until 60 warned 1
+check "... and so does host 2" wait_until 60 warned 2
+check "... which they keep apart, undecided" wait_until 5 eval 'keeps 1 3 new && keeps 2 3 new'
+check "... while the key they knew stays trusted" eval 'grep -q "^trusted $old " "$(data 1)/known-keys"'
+for i in 1 2 3; do end_copy "${copies[$i]}"; done
+tally "lan keys" || { tail -n 20 "$LAN_WORK"/h*/program.log && exit 1; }
