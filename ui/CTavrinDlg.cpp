@@ -29,6 +29,7 @@
 #include "ui/WindowStretch.h"
 #include "ui/alerts/AlertSettings.h"
 #include "ui/alerts/LineAlerts.h"
+#include "ui/trust/TrustPrompts.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -96,8 +97,13 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
     logPane = std::make_unique<LogPane>(
         logText, LogPane::Hooks{
                      .sendAgain = [this](std::uint64_t line) { session->Lines().SendAgain(line); },
-                     .addItems = [this](QMenu& menu) { menus->AddItems(menu); },
+                     .addItems =
+                         [this](QMenu& menu) {
+                             trust->AddItems(menu, ChosenRecipient().name);
+                             menus->AddItems(menu);
+                         },
                      .replyTo = [this](const std::string& host) { ReplyTo(host); }});
+    trust = new TrustPrompts(*this, session->Keys(), session->Identity());
     MakeParts();
     setWindowTitle(QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption));
     setWindowIcon(icon);
@@ -123,7 +129,8 @@ void CTavrinDlg::MakeControls() {
     messageLine = Control<QLineEdit>(*this, IDC_MESSAGE);
     logPane->Show(*Control<TextBox>(*this, IDC_LOG));
     MainTabOrder::Arrange(*this);
-    new WindowStretch(*this, *logPane->View()); // the log takes what the window grows by
+    // The log takes what the window grows by, below the key-change bar.
+    trust->Attach(*new WindowStretch(*this, *logPane->View()));
     rosterBox = new RosterBox(*roster, session->Hosts());
     ConnectControls();
     if (session->NetworkStarted()) {
@@ -285,6 +292,10 @@ void CTavrinDlg::UnreadRestored(int) {
 
 void CTavrinDlg::OfferArrived() {
     offers->AlertOffer();
+}
+
+void CTavrinDlg::KeysChanged(const std::string&) {
+    trust->KeysChanged();
 }
 
 void CTavrinDlg::NetworkStarted(const std::string& ownName) {
@@ -454,6 +465,7 @@ void CTavrinDlg::RunMessageDialog() {
 
 void CTavrinDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
+    trust->AddItems(menu, ChosenRecipient().name);
     menus->AddItems(menu);
     menu.exec(event->globalPos());
 }

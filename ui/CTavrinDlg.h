@@ -39,6 +39,7 @@ class SingleInstanceLock;
 class ToneSink;
 class ToolWindows;
 class TrayIcon;
+class TrustPrompts;
 class UiBridge;
 class WindowMenus;
 
@@ -140,6 +141,7 @@ public:
     void OfferArrived() override;
     void NetworkStarted(const std::string& ownName) override;
     void EndRequested() override;
+    void KeysChanged(const std::string& name) override;
 
     // Members, in the order of the design.
     QComboBox* roster = nullptr; // null until the controls are made
@@ -188,6 +190,7 @@ private:
     std::unique_ptr<WindowMenus> menus;
     std::unique_ptr<ToolWindows> tools;
     RosterBox* rosterBox = nullptr;       // owned by the roster box (Qt parent)
+    TrustPrompts* trust = nullptr;        // owned by the window (Qt parent)
     CMessageDlg* messageDialog = nullptr; // while RunMessageDialog runs it
     bool windowDestroyed = false;
     bool endingSession = false;    // ended by a signal or logoff: no box can be answered

@@ -17,7 +17,7 @@ bool IsField(const QWidget& control) {
 } // namespace
 
 WindowStretch::WindowStretch(QDialog& dialog, QWidget& grower)
-    : QObject(&dialog), base(dialog.size()) {
+    : QObject(&dialog), owner(dialog), base(dialog.size()) {
     const QList<QWidget*> controls = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     const QRect growing = grower.geometry();
     // The right edge of the text fields below the grower: buttons beyond it go right.
@@ -45,6 +45,29 @@ WindowStretch::WindowStretch(QDialog& dialog, QWidget& grower)
     dialog.installEventFilter(this);
 }
 
+void WindowStretch::SetBanner(QWidget* top) {
+    banner = top;
+    Relayout();
+}
+
+void WindowStretch::Relayout() {
+    Place(owner.size());
+}
+
+QRect WindowStretch::PlaceBanner(QRect growing) const {
+    if (banner == nullptr || banner->isHidden()) {
+        return growing;
+    }
+    const int height =
+        std::min(banner->hasHeightForWidth() ? banner->heightForWidth(growing.width())
+                                             : banner->sizeHint().height(),
+                 growing.height() / 2);
+    banner->setGeometry(growing.left(), growing.top(), growing.width(), height);
+    banner->raise();
+    growing.setTop(growing.top() + height + kBannerGap);
+    return growing;
+}
+
 bool WindowStretch::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize) {
         Place(static_cast<QWidget*>(watched)->size());
@@ -63,6 +86,7 @@ void WindowStretch::Place(QSize size) {
         switch (one.move) {
         case Move::Grow:
             at.setSize(at.size() + QSize(wider, taller));
+            at = PlaceBanner(at);
             break;
         case Move::Stay:
             break;

@@ -21,6 +21,12 @@ class WindowStretch : public QObject {
 public:
     WindowStretch(QDialog& dialog, QWidget& grower);
 
+    /// `banner`, while visible, takes the top of the grower's place at its
+    /// own height; the grower keeps the rest. Call Relayout after showing or
+    /// hiding it.
+    void SetBanner(QWidget* banner);
+    void Relayout();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -33,9 +39,15 @@ private:
     };
 
     void Place(QSize size);
+    /// Puts the banner at the top of `growing`; what is left for the grower.
+    QRect PlaceBanner(QRect growing) const;
 
+    static constexpr int kBannerGap = 4;
+
+    QDialog& owner;
     QSize base;
     std::vector<Placed> placed;
+    QPointer<QWidget> banner;
 };
 
 } // namespace kestrane

@@ -1,4 +1,6 @@
+#include "core/identity/PeerKeys.h"
 #include "security/Fingerprint.h"
+#include "tests/ui/LoopbackWindow.h"
 #include "ui/trust/KeyChangeBar.h"
 #include "ui/trust/VerifyDialog.h"
 
@@ -115,6 +117,43 @@ TEST(KeyChangeBar, ButtonsCarryTheNameAsItCame) {
         ASSERT_EQ(spy->count(), 1);
         EXPECT_EQ(spy->at(0).at(0).toString(), name);
     }
+}
+
+} // namespace
+} // namespace kestrane::test
+
+namespace kestrane::test {
+namespace {
+
+// A second key under a known name: the bar takes the top of the log's place in
+// the main window until the person accepts the key, which then speaks for the host.
+TEST(KeyChangeBar, WaitsAboveTheMainWindowsLogUntilTheNewKeyIsAccepted) {
+    LoopbackWindow lan(true);
+    PeerKeys& keys = *lan.dialog->Session().Keys();
+    const std::optional<KeyPair> first = KeyPair::Generate();
+    const std::optional<KeyPair> second = KeyPair::Generate();
+    ASSERT_TRUE(first && second);
+    const auto up = [](const KeyPair& key) {
+        return SecureChannel::SessionUp{
+            .address = "127.0.0.3", .peerName = "PC3", .peerKey = key.Public()};
+    };
+    auto* bar = lan.dialog->findChild<KeyChangeBar*>();
+    const auto* log = lan.dialog->findChild<QWidget*>("1000");
+    ASSERT_TRUE(bar && log);
+    const QRect whole = log->geometry();
+    keys.SessionUp(up(*first));
+    EXPECT_TRUE(bar->isHidden());
+    keys.SessionUp(up(*second));
+    ASSERT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->geometry().top(), whole.top());
+    EXPECT_GT(log->geometry().top(), bar->geometry().bottom());
+    EXPECT_EQ(log->geometry().bottom(), whole.bottom());
+    EXPECT_EQ(keys.Keys().TrustedKey("pc3")->key, first->Public());
+
+    bar->findChild<QPushButton*>("accept")->click();
+    EXPECT_EQ(keys.Keys().TrustedKey("pc3")->key, second->Public());
+    EXPECT_TRUE(bar->isHidden());
+    EXPECT_EQ(log->geometry(), whole);
 }
 
 } // namespace
