@@ -120,7 +120,7 @@ void Channels(Input input) {
                 return;
             }
             const auto result = pair.To(toB).OnDatagram(mutated->second, mutated->first);
-            Check(!result.opened);
+            Check(result.opened.empty());
             Check(!result.up || (message == 2 && Same(mutated->first, genuine) && !indexB));
             if (result.up) {
                 indexB = result.up->index;
@@ -168,9 +168,10 @@ void Channels(Input input) {
         }
         pair.now += std::chrono::milliseconds(10);
         const auto result = pair.To(chosen.toB).OnDatagram(delivered.second, delivered.first);
-        if (result.opened) {
+        Check(result.opened.size() <= 1);
+        if (!result.opened.empty()) {
             Check(Same(delivered.first, chosen.datagram) && !chosen.opened &&
-                  result.opened->plaintext == chosen.plaintext);
+                  result.opened[0].plaintext == chosen.plaintext);
             chosen.opened = true;
         }
         pair.CheckCaps();
