@@ -194,7 +194,9 @@ DeliveryNotice DeliveryNotice::Ack(std::string id) {
 }
 
 DeliveryNotice DeliveryNotice::InnerAll(std::string id, std::string_view line) {
-    DeliveryNotice notice = All(std::move(id), {});
+    DeliveryNotice notice;
+    notice.verb = Verb::All;
+    notice.id = std::move(id);
     notice.digest = InnerDigest(line);
     return notice;
 }
