@@ -100,10 +100,10 @@ public:
     Result OnDatagram(const std::string& address, std::span<const std::uint8_t> datagram);
     /// A T carrying `plaintext` on the session `index` names, to its address.
     std::optional<Outgoing> Seal(SessionIndex index, std::span<const std::uint8_t> plaintext);
-    /// One bundle entry for each session of `sessions` that lives, from its
+    /// One bundle entry for each session of `indices` that lives, from its
     /// sending state, packed into as few broadcast bundles as fit; nothing
     /// when `plaintext` is longer than kBundleMaxPlaintext.
-    std::vector<Outgoing> SealBundle(std::span<const SessionIndex> sessions,
+    std::vector<Outgoing> SealBundle(std::span<const SessionIndex> indices,
                                      std::span<const std::uint8_t> plaintext);
     /// Resends of I and C that are due; drops what expired.
     std::vector<Outgoing> Poll();
