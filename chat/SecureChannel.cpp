@@ -115,7 +115,10 @@ SecureChannel::Result SecureChannel::OnDatagram(const std::string& address,
         OnConfirmation(address, *datagram, bytes, result);
         break;
     case SecureKind::Transport:
-        OnTransport(*datagram, result);
+        OpenTransport(datagram->receiver, datagram->message, result);
+        break;
+    case SecureKind::Bundle:
+        OnBundle(*datagram, result);
         break;
     }
     return result;
@@ -269,13 +272,14 @@ void SecureChannel::OnConfirmation(const std::string& address, const SecureDatag
     }
 }
 
-void SecureChannel::OnTransport(const SecureDatagram& datagram, Result& result) {
-    const auto found = sessions.find(datagram.receiver);
+void SecureChannel::OpenTransport(SessionIndex index, std::span<const std::uint8_t> message,
+                                  Result& result) {
+    const auto found = sessions.find(index);
     if (found == sessions.end()) {
         return;
     }
     Session& session = found->second;
-    auto plaintext = session.transport.Open(datagram.message);
+    auto plaintext = session.transport.Open(message);
     if (!plaintext) {
         return;
     }
@@ -285,7 +289,25 @@ void SecureChannel::OnTransport(const SecureDatagram& datagram, Result& result) 
         pendings.erase(found->first); // the C that was resent got through
         result.up = session.up;
     }
-    result.opened = Opened{found->first, std::move(*plaintext)};
+    result.opened.push_back({found->first, std::move(*plaintext)});
+}
+
+void SecureChannel::OnBundle(const SecureDatagram& datagram, Result& result) {
+    std::size_t opens = 0;
+    for (const BundleEntry& entry : datagram.entries) {
+        const auto found = sessions.find(entry.receiver);
+        if (found == sessions.end()) {
+            continue; // another host's
+        }
+        // One session comes up per datagram; another waits for its next entry or T.
+        if (result.up && !found->second.confirmed) {
+            continue;
+        }
+        if (opens++ == kMostBundleOpens) {
+            break;
+        }
+        OpenTransport(entry.receiver, entry.message, result);
+    }
 }
 
 std::optional<SecureChannel::Session>
@@ -386,6 +408,29 @@ SecureChannel::Seal(SessionIndex index, std::span<const std::uint8_t> plaintext)
     return Compose(
         found->second.address,
         {.kind = SecureKind::Transport, .receiver = found->second.peerIndex, .message = *sealed});
+}
+
+std::vector<SecureChannel::Outgoing>
+SecureChannel::SealBundle(std::span<const SessionIndex> indices,
+                          std::span<const std::uint8_t> plaintext) {
+    if (plaintext.size() > kBundleMaxPlaintext) {
+        return {};
+    }
+    std::vector<BundleEntry> entries;
+    for (const SessionIndex index : indices) {
+        const auto found = sessions.find(index);
+        if (found == sessions.end()) {
+            continue;
+        }
+        if (auto sealed = found->second.transport.Seal(plaintext)) {
+            entries.push_back({found->second.peerIndex, std::move(*sealed)});
+        }
+    }
+    std::vector<Outgoing> out;
+    for (auto& bundle : ComposeBundles(ownName, entries)) {
+        out.push_back({std::string(kBroadcastAddress), std::move(bundle)});
+    }
+    return out;
 }
 
 std::vector<SecureChannel::Outgoing> SecureChannel::Poll() {

@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -41,6 +42,10 @@ public:
     static constexpr auto kFirstResend = std::chrono::milliseconds(250);
     static constexpr auto kLongestResend = std::chrono::milliseconds(500);
     static constexpr auto kIdleSession = std::chrono::minutes(5);
+    /// Entries of one bundle opened at most (one Poly1305 each).
+    static constexpr std::size_t kMostBundleOpens = 4;
+    /// Where bundles go.
+    static constexpr std::string_view kBroadcastAddress = "255.255.255.255";
     /// Initiations answered (3 X25519 each).
     static constexpr HelloAnswerBudget::Limits kInitiationLimits{.answersPerSecond = 1,
                                                                  .answerBurst = 3,
@@ -80,7 +85,7 @@ public:
     struct Result {
         std::vector<Outgoing> send;
         std::optional<SessionUp> up;
-        std::optional<Opened> opened;
+        std::vector<Opened> opened; // a T opens one, a bundle up to kMostBundleOpens
     };
 
     SecureChannel(const KeyPair& identity, std::string ownName,
@@ -89,10 +94,17 @@ public:
     /// An I to `address`; nothing while a handshake we started with it is
     /// pending, the table is full, or the budget is spent.
     std::optional<Outgoing> Initiate(const std::string& address);
-    /// A datagram from `address` (the whole type-9 datagram).
+    /// A datagram from `address` (the whole type-9 datagram). Of a bundle,
+    /// only entries for our sessions are opened, at most kMostBundleOpens,
+    /// each as a T would be; at most one session comes up per datagram.
     Result OnDatagram(const std::string& address, std::span<const std::uint8_t> datagram);
     /// A T carrying `plaintext` on the session `index` names, to its address.
     std::optional<Outgoing> Seal(SessionIndex index, std::span<const std::uint8_t> plaintext);
+    /// One bundle entry for each session of `indices` that lives, from its
+    /// sending state, packed into as few broadcast bundles as fit; nothing
+    /// when `plaintext` is longer than kBundleMaxPlaintext.
+    std::vector<Outgoing> SealBundle(std::span<const SessionIndex> indices,
+                                     std::span<const std::uint8_t> plaintext);
     /// Resends of I and C that are due; drops what expired.
     std::vector<Outgoing> Poll();
     /// Ends the session or handshake `index` names.
@@ -134,7 +146,8 @@ private:
     void OnResponse(const std::string& address, const SecureDatagram& datagram, Result& result);
     void OnConfirmation(const std::string& address, const SecureDatagram& datagram,
                         std::span<const std::uint8_t> bytes, Result& result);
-    void OnTransport(const SecureDatagram& datagram, Result& result);
+    void OnBundle(const SecureDatagram& datagram, Result& result);
+    void OpenTransport(SessionIndex index, std::span<const std::uint8_t> message, Result& result);
     static std::optional<Session> MakeSession(const NoiseHandshake& handshake,
                                               const std::string& address, SessionIndex index,
                                               SessionIndex peerIndex, PeerHello hello,

@@ -10,6 +10,11 @@ namespace {
 constexpr std::size_t kIndex = 4;
 constexpr std::size_t kKey = 32;
 constexpr std::size_t kTag = 16;
+constexpr std::size_t kCounter = 8;
+/// An entry's index, length and counter.
+constexpr std::size_t kEntryHead = kIndex + 2 + kCounter;
+/// The name field, the word, the kind and the count.
+constexpr std::size_t kBundleHead = kSecureKindOffset + 2;
 
 // Body sizes of the Noise part (after the indices) by kind: smallest and largest.
 struct Sizes {
@@ -27,7 +32,9 @@ std::optional<Sizes> SizesOf(std::uint8_t kind) {
     case SecureKind::Confirmation:
         return Sizes{1, kKey + kTag + kTag, kKey + kTag + kTag + kSecureMaxHello};
     case SecureKind::Transport:
-        return Sizes{1, 8 + kTag, kSecureMaxDatagram - kSecureKindOffset - 1 - kIndex};
+        return Sizes{1, kCounter + kTag, kSecureMaxDatagram - kSecureKindOffset - 1 - kIndex};
+    case SecureKind::Bundle:
+        break; // entries of their own sizes
     }
     return std::nullopt;
 }
@@ -43,20 +50,36 @@ void WriteIndex(std::vector<std::uint8_t>& out, SessionIndex index) {
     }
 }
 
-} // namespace
-
-bool LooksSecure(std::span<const std::uint8_t> datagram) {
-    return datagram.size() > kSecureKindOffset && datagram[0] == CHAT_DELIVERY &&
-           std::equal(kSecureWord.begin(), kSecureWord.end(), datagram.begin() + CHAT_TEXT_OFFSET);
-}
-
-std::optional<SecureDatagram> ParseSecureDatagram(std::span<const std::uint8_t> datagram) {
-    if (!LooksSecure(datagram) || datagram.size() > kSecureMaxDatagram) {
+std::optional<SecureDatagram> ParseBundle(std::span<const std::uint8_t> body) {
+    const std::size_t count = body.empty() ? 0 : body[0];
+    if (count == 0 || count > kBundleMostEntries) {
         return std::nullopt;
     }
-    const std::uint8_t kind = datagram[kSecureKindOffset];
+    SecureDatagram bundle{.kind = SecureKind::Bundle};
+    bundle.entries.reserve(count);
+    auto rest = body.subspan(1);
+    for (std::size_t entry = 0; entry < count; ++entry) {
+        if (rest.size() < kEntryHead) {
+            return std::nullopt;
+        }
+        const SessionIndex receiver = ReadIndex(rest);
+        const std::size_t length = rest[kIndex] | std::size_t{rest[kIndex + 1]} << 8;
+        if (receiver == 0 || length < kBundleLeastCiphertext || length > kBundleMostCiphertext ||
+            rest.size() < kEntryHead + length) {
+            return std::nullopt;
+        }
+        const auto message = rest.subspan(kIndex + 2, kCounter + length);
+        bundle.entries.push_back({receiver, {message.begin(), message.end()}});
+        rest = rest.subspan(kEntryHead + length);
+    }
+    if (!rest.empty()) {
+        return std::nullopt; // the entries must fill the datagram
+    }
+    return bundle;
+}
+
+std::optional<SecureDatagram> ParseSingle(std::uint8_t kind, std::span<const std::uint8_t> body) {
     const auto sizes = SizesOf(kind);
-    const auto body = datagram.subspan(kSecureKindOffset + 1);
     if (!sizes || body.size() < sizes->indices * kIndex) {
         return std::nullopt;
     }
@@ -83,6 +106,43 @@ std::optional<SecureDatagram> ParseSecureDatagram(std::span<const std::uint8_t> 
     return parsed;
 }
 
+// False when an entry cannot be written as it would be read.
+bool WriteEntries(std::vector<std::uint8_t>& out, const std::vector<BundleEntry>& entries) {
+    if (entries.size() > kBundleMostEntries) {
+        return false;
+    }
+    out.push_back(static_cast<std::uint8_t>(entries.size()));
+    for (const BundleEntry& entry : entries) {
+        if (entry.message.size() < kCounter ||
+            entry.message.size() - kCounter > kBundleMostCiphertext) {
+            return false;
+        }
+        const std::size_t length = entry.message.size() - kCounter;
+        WriteIndex(out, entry.receiver);
+        out.push_back(static_cast<std::uint8_t>(length));
+        out.push_back(static_cast<std::uint8_t>(length >> 8));
+        out.insert(out.end(), entry.message.begin(), entry.message.end());
+    }
+    return true;
+}
+
+} // namespace
+
+bool LooksSecure(std::span<const std::uint8_t> datagram) {
+    return datagram.size() > kSecureKindOffset && datagram[0] == CHAT_DELIVERY &&
+           std::equal(kSecureWord.begin(), kSecureWord.end(), datagram.begin() + CHAT_TEXT_OFFSET);
+}
+
+std::optional<SecureDatagram> ParseSecureDatagram(std::span<const std::uint8_t> datagram) {
+    if (!LooksSecure(datagram) || datagram.size() > kSecureMaxDatagram) {
+        return std::nullopt;
+    }
+    const std::uint8_t kind = datagram[kSecureKindOffset];
+    const auto body = datagram.subspan(kSecureKindOffset + 1);
+    return kind == static_cast<std::uint8_t>(SecureKind::Bundle) ? ParseBundle(body)
+                                                                 : ParseSingle(kind, body);
+}
+
 std::vector<std::uint8_t> ComposeSecureDatagram(std::string_view name,
                                                 const SecureDatagram& datagram) {
     name = name.substr(0, name.find('\0'));
@@ -96,6 +156,11 @@ std::vector<std::uint8_t> ComposeSecureDatagram(std::string_view name,
     out.insert(out.end(), name.begin(), name.end());
     out.insert(out.end(), kSecureWord.begin(), kSecureWord.end());
     out.push_back(static_cast<std::uint8_t>(datagram.kind));
+    if (datagram.kind == SecureKind::Bundle) {
+        return WriteEntries(out, datagram.entries) && ParseSecureDatagram(out)
+                   ? out
+                   : std::vector<std::uint8_t>();
+    }
     if (datagram.kind != SecureKind::Initiation) {
         WriteIndex(out, datagram.receiver);
     }
@@ -107,6 +172,33 @@ std::vector<std::uint8_t> ComposeSecureDatagram(std::string_view name,
         return {};
     }
     return out;
+}
+
+std::vector<std::vector<std::uint8_t>> ComposeBundles(std::string_view name,
+                                                      std::span<const BundleEntry> entries) {
+    std::vector<std::vector<std::uint8_t>> bundles;
+    SecureDatagram bundle{.kind = SecureKind::Bundle};
+    std::size_t size = kBundleHead;
+    const auto flush = [&] {
+        bundles.push_back(ComposeSecureDatagram(name, bundle));
+        bundle.entries.clear();
+        size = kBundleHead;
+        return !bundles.back().empty();
+    };
+    for (const BundleEntry& entry : entries) {
+        const std::size_t entrySize = kIndex + 2 + entry.message.size();
+        const bool full =
+            size + entrySize > kSecureMaxDatagram || bundle.entries.size() == kBundleMostEntries;
+        if (!bundle.entries.empty() && full && !flush()) {
+            return {};
+        }
+        bundle.entries.push_back(entry);
+        size += entrySize;
+    }
+    if (!bundle.entries.empty() && !flush()) {
+        return {};
+    }
+    return bundles;
 }
 
 } // namespace kestrane

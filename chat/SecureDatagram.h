@@ -31,10 +31,28 @@ enum class SecureKind : std::uint8_t {
     Response = 'R',     // Noise message 2
     Confirmation = 'C', // Noise message 3
     Transport = 'T',    // NoiseTransport's datagram
+    Bundle = 'B',       // one transport datagram for each of several receivers
 };
 
 /// The 4 random non-zero bytes that the receiver of a session's datagrams chose.
 using SessionIndex = std::uint32_t;
+
+/// A bundle holds 1 to kBundleMostEntries entries, each a receiver's index,
+/// the length of its ciphertext (2 bytes), the counter and the ciphertext,
+/// and nothing after the last.
+inline constexpr std::size_t kBundleMostEntries = 109;
+inline constexpr std::size_t kBundleLeastCiphertext = 16;
+inline constexpr std::size_t kBundleMostCiphertext = 4000;
+/// Plaintext of one bundle entry (its ciphertext ends in a 16-byte tag).
+inline constexpr std::size_t kBundleMaxPlaintext = kBundleMostCiphertext - 16;
+
+/// One receiver's transport datagram in a bundle.
+struct BundleEntry {
+    SessionIndex receiver = 0;
+    std::vector<std::uint8_t> message{}; // counter and ciphertext, as in a T
+
+    bool operator==(const BundleEntry&) const = default;
+};
 
 struct SecureDatagram {
     SecureKind kind = SecureKind::Initiation;
@@ -42,7 +60,8 @@ struct SecureDatagram {
     SessionIndex sender = 0;   // I, R
     /// What follows the indices: the Noise message (I, R, C), or counter and
     /// ciphertext (T).
-    std::vector<std::uint8_t> message;
+    std::vector<std::uint8_t> message{};
+    std::vector<BundleEntry> entries{}; // B
 };
 
 /// The datagram, whole; nothing unless every size is exact and the indices
@@ -52,6 +71,10 @@ std::optional<SecureDatagram> ParseSecureDatagram(std::span<const std::uint8_t> 
 /// the layout stays fixed); empty when the body would not parse.
 std::vector<std::uint8_t> ComposeSecureDatagram(std::string_view name,
                                                 const SecureDatagram& datagram);
+/// `entries` in order in as few bundles under `name` as fit kSecureMaxDatagram;
+/// nothing when one of them cannot go in a bundle.
+std::vector<std::vector<std::uint8_t>> ComposeBundles(std::string_view name,
+                                                      std::span<const BundleEntry> entries);
 /// Whether `datagram` starts as a DELIVERY/2 datagram does (type 9 and the word).
 bool LooksSecure(std::span<const std::uint8_t> datagram);
 

@@ -1,14 +1,15 @@
 // What a hostile peer can send the DELIVERY/2 engine. The first byte picks:
-//   0  the parsers: a datagram or a handshake payload, and what parses must
-//      compose back to the same fields
+//   0  the parsers: a datagram, a handshake payload or an inner notice, and
+//      what parses must compose back to the same fields
 //   1  a genuine handshake between two SecureChannels, each of I, R and C
 //      preceded by a few mutations of it (a count byte, then three bytes
 //      each: a position, a byte to XOR there, 0xFF truncating instead, and
-//      the source address), then the genuine transport datagrams of both
-//      sides delivered, replayed or mutated (four bytes each: which one,
-//      then as before). A session comes up only on the genuine C or T, a
-//      plaintext comes out only for a genuine datagram not opened before,
-//      and no table passes its cap.
+//      the source address), then the genuine transport datagrams and
+//      bundles of both sides delivered, replayed or mutated (four bytes
+//      each: which one, then as before). A session comes up only on the
+//      genuine C or T, a plaintext comes out only for a genuine entry not
+//      opened before, a bundle opens at most four, and no table passes its cap.
+#include "chat/DeliveryNotice.h"
 #include "chat/PeerHello.h"
 #include "chat/SecureChannel.h"
 #include "chat/SecureDatagram.h"
@@ -21,6 +22,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,11 +41,30 @@ KeyPair Key(std::uint8_t fill) {
     return *KeyPair::FromPrivate(Bytes(32, fill));
 }
 
+// The inner notices, and DELIVERY/1 which must not read what only they hold.
+void Notices(std::string_view text) {
+    if (const auto notice = DeliveryNotice::ParseInner(text)) {
+        const std::string composed = notice->ComposeInner();
+        const auto again = DeliveryNotice::ParseInner(composed);
+        Check(text.find('\0') == std::string_view::npos && again &&
+              again->ComposeInner() == composed && again->line == notice->line &&
+              again->file == notice->file && again->digest == notice->digest);
+    }
+    if (const auto notice = DeliveryNotice::Parse(text)) {
+        Check(notice->verb != DeliveryNotice::Verb::Bye &&
+              notice->verb != DeliveryNotice::Verb::File &&
+              notice->digest.size() == (notice->verb == DeliveryNotice::Verb::All ? 16u : 0u));
+    }
+}
+
 void Parsers(std::span<const std::uint8_t> input) {
+    Notices({reinterpret_cast<const char*>(input.data()), input.size()});
     if (const auto parsed = ParseSecureDatagram(input)) {
         const auto again = ParseSecureDatagram(ComposeSecureDatagram("n", *parsed));
         Check(again && again->kind == parsed->kind && again->receiver == parsed->receiver &&
-              again->sender == parsed->sender && again->message == parsed->message);
+              again->sender == parsed->sender && again->message == parsed->message &&
+              again->entries == parsed->entries);
+        Check(parsed->entries.size() <= kBundleMostEntries);
     }
     if (const auto hello = PeerHello::Parse(input)) {
         const std::string text = hello->Compose();
@@ -120,7 +141,7 @@ void Channels(Input input) {
                 return;
             }
             const auto result = pair.To(toB).OnDatagram(mutated->second, mutated->first);
-            Check(!result.opened);
+            Check(result.opened.empty());
             Check(!result.up || (message == 2 && Same(mutated->first, genuine) && !indexB));
             if (result.up) {
                 indexB = result.up->index;
@@ -141,19 +162,27 @@ void Channels(Input input) {
     if (!indexB) {
         return;
     }
-    // The confirmation to a, then four lines each way: which were opened.
+    // The confirmation to a, four lines each way, and bundles from a of one
+    // and of six entries for b: how many of each were opened.
     const SessionIndex indexA = ParseSecureDatagram(genuine)->receiver;
     struct Genuine {
         Bytes datagram;
         bool toB;
         Bytes plaintext;
-        bool opened = false;
+        std::size_t entries = 1;
+        std::size_t opened = 0;
     };
     std::vector<Genuine> transports{{genuine, false, {}}};
     for (std::uint8_t line = 0; line < 4; ++line) {
         const Bytes text(line + 1u, line);
         transports.push_back({pair.a.Seal(indexA, text)->datagram, true, text});
         transports.push_back({pair.b.Seal(*indexB, text)->datagram, false, text});
+    }
+    for (const std::size_t entries : {1u, 6u}) {
+        const Bytes text(entries, 0x80);
+        const std::vector<SessionIndex> indices(entries, indexA);
+        transports.push_back(
+            {pair.a.SealBundle(indices, text).at(0).datagram, true, text, entries});
     }
     while (const auto which = input.Next()) {
         Genuine& chosen = transports[*which % transports.size()];
@@ -168,11 +197,15 @@ void Channels(Input input) {
         }
         pair.now += std::chrono::milliseconds(10);
         const auto result = pair.To(chosen.toB).OnDatagram(delivered.second, delivered.first);
-        if (result.opened) {
-            Check(Same(delivered.first, chosen.datagram) && !chosen.opened &&
-                  result.opened->plaintext == chosen.plaintext);
-            chosen.opened = true;
+        // A T opens only whole; a bundle's untouched entries open even when another is mutated.
+        Check(result.opened.empty() || chosen.entries > 1 ||
+              Same(delivered.first, chosen.datagram));
+        Check(result.opened.size() <= SecureChannel::kMostBundleOpens &&
+              chosen.opened + result.opened.size() <= chosen.entries);
+        for (const auto& opened : result.opened) {
+            Check(opened.plaintext == chosen.plaintext);
         }
+        chosen.opened += result.opened.size();
         pair.CheckCaps();
     }
 }

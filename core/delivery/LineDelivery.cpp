@@ -118,6 +118,9 @@ void LineDelivery::OnNotice(const ChatMessage& message, const std::string& addre
             Report(*key);
         }
         break;
+    case DeliveryNotice::Verb::Bye:
+    case DeliveryNotice::Verb::File:
+        break; // only inside secure datagrams: Parse never gives them
     }
     Run();
 }

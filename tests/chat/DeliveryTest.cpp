@@ -1,5 +1,6 @@
 #include "chat/DeliveryNotice.h"
 #include "chat/LineReceipts.h"
+#include "chat/SecureDatagram.h"
 #include "chat/ShownLines.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +52,48 @@ TEST(DeliveryTest, NoticesRoundTripAndMalformedOnesAreRefused) {
     for (const std::string& text : refused) {
         EXPECT_FALSE(DeliveryNotice::Parse(text)) << text;
     }
+}
+
+TEST(DeliveryTest, InnerNoticesRoundTripAndOnlyTheirOwnGrammarIsRead) {
+    const DeliveryNotice notices[] = {DeliveryNotice::Present(),
+                                      DeliveryNotice::Probe(),
+                                      DeliveryNotice::Line("a.1", false, "hi  there\r\n"),
+                                      DeliveryNotice::Line("Z_-.9", true, ""),
+                                      DeliveryNotice::InnerAll("a.2", "abc"),
+                                      DeliveryNotice::Ack("b.7"),
+                                      DeliveryNotice::Bye(),
+                                      DeliveryNotice::File("FILES/3 OFFER x y\r\n")};
+    for (const DeliveryNotice& notice : notices) {
+        SCOPED_TRACE(notice.ComposeInner());
+        const auto parsed = DeliveryNotice::ParseInner(notice.ComposeInner());
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(parsed->ComposeInner(), notice.ComposeInner());
+        EXPECT_EQ(parsed->verb, notice.verb);
+        EXPECT_EQ(parsed->line, notice.line);
+        EXPECT_EQ(parsed->file, notice.file);
+        // The SHA-256 digest, BYE and FILE are not DELIVERY/1.
+        const bool innerOnly = notice.verb == DeliveryNotice::Verb::All ||
+                               notice.verb == DeliveryNotice::Verb::Bye ||
+                               notice.verb == DeliveryNotice::Verb::File;
+        EXPECT_EQ(DeliveryNotice::Parse(notice.Compose()).has_value(), !innerOnly);
+    }
+    EXPECT_EQ(DeliveryNotice::InnerAll("a.2", "abc").ComposeInner(),
+              "ALL a.2 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const std::string sha(64, 'a');
+    const std::string refused[] = {"DELIVERY/1 PRESENT",
+                                   "ALL a.1 0123456789abcdef",
+                                   "ALL a.1 " + std::string(64, 'A'),
+                                   "ALL a.1 " + sha.substr(1),
+                                   std::string("LINE a.1 ONE h\0i", 16),
+                                   "FILE FILES/2 OFFER",
+                                   "FILE",
+                                   "FILE " + std::string(kSecureMaxPlaintext, 'F'),
+                                   "BYES"};
+    for (const std::string& text : refused) {
+        EXPECT_FALSE(DeliveryNotice::ParseInner(text)) << text;
+    }
+    EXPECT_FALSE(DeliveryNotice::Parse("DELIVERY/1 ALL a.1 " + sha));
+    EXPECT_TRUE(DeliveryNotice::ParseInner("ALL a.1 " + sha));
 }
 
 // One step: 'p' a plain line shown, 'o' LINE ONE, 'l' LINE ALL, 'a' ALL notice; sender

@@ -74,8 +74,8 @@ struct Link {
             if (result.up) {
                 node.ups.push_back(*result.up);
             }
-            if (result.opened) {
-                node.opened.push_back(result.opened->plaintext);
+            for (const auto& opened : result.opened) {
+                node.opened.push_back(opened.plaintext);
             }
         }
     }
@@ -102,6 +102,20 @@ struct Link {
     std::vector<Flight> flights;
     int sent = 0;
 };
+
+// A whole handshake, a to b, delivered at once: a's index of the session, 0 if none.
+SessionIndex Connect(SecureChannel& a, const std::string& aAddress, SecureChannel& b,
+                     const std::string& bAddress) {
+    Bytes out = a.Initiate(bAddress)->datagram;
+    for (int message = 0; message < 4 && !out.empty(); ++message) {
+        auto result = message % 2 == 0 ? b.OnDatagram(aAddress, out) : a.OnDatagram(bAddress, out);
+        if (message == 3 && result.up) {
+            return result.up->index;
+        }
+        out = result.send.empty() ? Bytes{} : result.send[0].datagram;
+    }
+    return 0;
+}
 
 TEST(SecureChannelTest, HandshakeMakesOneUsableSessionEachWayDespiteLoss) {
     struct Case {
@@ -204,7 +218,7 @@ TEST(SecureChannelTest, TransportOpensOnlyGenuineFreshDatagramsUnderTheirIndex) 
         sealed.push_back(link[0].Seal(index, Text("x"))->datagram);
     }
     const auto opens = [&](const std::string& from, const Bytes& datagram) {
-        return link[1].OnDatagram(from, datagram).opened.has_value();
+        return !link[1].OnDatagram(from, datagram).opened.empty();
     };
     Bytes unknownIndex = sealed[5];
     unknownIndex[kSecureKindOffset + 1] ^= 1;
@@ -339,6 +353,79 @@ TEST(SecureChannelTest, FloodsCostBoundedDhAndEveryTableKeepsItsCap) {
         handshake(*KeyPair::Generate(), "10.3." + std::to_string(count));
     }
     EXPECT_EQ(target.Sessions(), SecureChannel::kMostSessions);
+}
+
+TEST(SecureChannelTest, BundlesOpenOnlyOurOwnFreshEntriesAndAtMostFour) {
+    Clock::time_point now{};
+    const auto clock = [&] { return now; };
+    SecureChannel sender(*KeyPair::Generate(), "sender", clock);
+    std::vector<std::unique_ptr<SecureChannel>> receivers;
+    std::vector<SessionIndex> indices;
+    for (int at = 0; at < 3; ++at) {
+        receivers.push_back(std::make_unique<SecureChannel>(*KeyPair::Generate(), "r", clock));
+        indices.push_back(
+            Connect(sender, "10.0.0.1", *receivers.back(), "10.0.1." + std::to_string(at)));
+        ASSERT_NE(indices.back(), 0u);
+    }
+    const auto bundles = sender.SealBundle(indices, Text("PRESENT"));
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(bundles[0].address, SecureChannel::kBroadcastAddress);
+    const auto entries = ParseSecureDatagram(bundles[0].datagram)->entries;
+    ASSERT_EQ(entries.size(), 3u);
+    for (std::size_t at = 0; at < 3; ++at) {
+        const auto result = receivers[at]->OnDatagram("10.0.0.1", bundles[0].datagram);
+        ASSERT_EQ(result.opened.size(), 1u);
+        EXPECT_EQ(result.opened[0].session, entries[at].receiver);
+        EXPECT_EQ(result.opened[0].plaintext, Text("PRESENT"));
+        EXPECT_TRUE(receivers[at]->OnDatagram("10.0.0.1", bundles[0].datagram).opened.empty());
+    }
+    // Six genuine entries for one receiver in one datagram: four are opened.
+    SecureDatagram many{.kind = SecureKind::Bundle};
+    for (int line = 0; line < 6; ++line) {
+        const auto sealed = ParseSecureDatagram(sender.Seal(indices[0], Text("x"))->datagram);
+        many.entries.push_back({sealed->receiver, sealed->message});
+    }
+    EXPECT_EQ(receivers[0]->OnDatagram("10.0.0.1", ComposeSecureDatagram("s", many)).opened.size(),
+              SecureChannel::kMostBundleOpens);
+    EXPECT_TRUE(sender.SealBundle(indices, Bytes(kBundleMaxPlaintext + 1)).empty());
+}
+
+TEST(SecureChannelTest, BundlesOfTheWrongShapeAreRefusedAndPackedToFit) {
+    const auto entry = [](std::size_t ciphertext, SessionIndex index = 7) {
+        return BundleEntry{index, Bytes(8 + ciphertext, 1)};
+    };
+    const auto compose = [](std::vector<BundleEntry> entries) {
+        return ComposeSecureDatagram("n", {.kind = SecureKind::Bundle, .entries = entries});
+    };
+    const Bytes good = compose({entry(16), entry(21, 9)});
+    ASSERT_EQ(ParseSecureDatagram(good)->entries, (std::vector{entry(16), entry(21, 9)}));
+    const std::size_t count = kSecureKindOffset + 1;
+    const std::size_t firstLength = count + 1 + 4;
+    for (const auto& [at, value] : {std::pair{count, 0},
+                                    {count, 1},
+                                    {count, 3},
+                                    {count, 110},
+                                    {firstLength, 15},
+                                    {firstLength, 17}}) {
+        Bytes bad = good;
+        bad[at] = static_cast<std::uint8_t>(value);
+        EXPECT_FALSE(ParseSecureDatagram(bad)) << at << " " << value;
+    }
+    Bytes longer = good;
+    longer.push_back(0);
+    EXPECT_FALSE(ParseSecureDatagram(longer));
+    EXPECT_FALSE(ParseSecureDatagram(std::span(good).first(good.size() - 1)));
+    EXPECT_TRUE(compose({entry(16, 0)}).empty());
+    EXPECT_TRUE(compose({entry(15)}).empty());
+    EXPECT_TRUE(compose({entry(4001)}).empty());
+    EXPECT_TRUE(compose({}).empty());
+    EXPECT_FALSE(compose(std::vector(109, entry(23))).empty()); // PRESENT to 109 hosts
+    EXPECT_TRUE(compose(std::vector(110, entry(16))).empty());
+    for (const auto& [size, many, bundles] :
+         {std::tuple{23u, 110u, 2u}, {4000u, 2u, 2u}, {2011u, 2u, 1u}, {2012u, 2u, 2u}}) {
+        const std::vector entries(many, entry(size));
+        EXPECT_EQ(ComposeBundles("n", entries).size(), bundles) << size;
+    }
 }
 
 } // namespace

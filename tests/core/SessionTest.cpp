@@ -163,7 +163,7 @@ bool Handshake(HeadlessCopy& copy, const UdpPeer& pc3, SecureChannel& engine, bo
         }
         const SecureChannel::Result result = engine.OnDatagram("copy", datagram);
         toCopy(result.send);
-        if (pc3Starts ? result.opened.has_value() : result.up.has_value()) {
+        if (pc3Starts ? !result.opened.empty() : result.up.has_value()) {
             return true;
         }
     }
