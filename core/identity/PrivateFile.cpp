@@ -39,6 +39,20 @@ bool WriteWhole(const QString& path, const QByteArray& text) {
     return true;
 }
 
+// A folder made here is its user's alone; its parents are made as usual.
+bool MakeFolder(const QString& folder) {
+    if (QFileInfo(folder).isDir()) {
+        return true;
+    }
+    const QString parent = QFileInfo(folder).absolutePath();
+    if (!QFileInfo::exists(parent) && !QDir().mkpath(parent)) {
+        return false;
+    }
+    // The history's writer thread may make the folder at the same moment.
+    return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 ||
+           (errno == EEXIST && QFileInfo(folder).isDir());
+}
+
 } // namespace
 
 std::optional<QByteArray> PrivateFile::Read(const QString& path, qint64 most) {
@@ -57,12 +71,7 @@ std::optional<QByteArray> PrivateFile::Read(const QString& path, qint64 most) {
 }
 
 QString PrivateFile::Write(const QString& folder, const QString& name, const QByteArray& text) {
-    // A folder made here is its user's alone; its parents are made as usual.
-    const QString parent = QFileInfo(folder).absolutePath();
-    const bool ready =
-        QFileInfo::exists(folder) || ((QFileInfo::exists(parent) || QDir().mkpath(parent)) &&
-                                      ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0);
-    if (!ready || !WriteWhole(QDir(folder).filePath(name), text)) {
+    if (!MakeFolder(folder) || !WriteWhole(QDir(folder).filePath(name), text)) {
         return SystemReason();
     }
     return {};
