@@ -146,7 +146,9 @@ public:
                             const std::string& address) override {
         inner.ShowDeliveryNotice(message, address);
     }
-    void HelloHeard() override { inner.HelloHeard(); }
+    void HelloHeard(const std::string& name, const std::string& address) override {
+        inner.HelloHeard(name, address);
+    }
 
 private:
     kestrane::ChatWindow& inner;

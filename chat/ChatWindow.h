@@ -30,8 +30,8 @@ public:
     /// Hands on a receipts-and-presence notice from another host, which came
     /// from `address`; copied, as ShowText's message is.
     virtual void ShowDeliveryNotice(const ChatMessage& message, const std::string& address) = 0;
-    /// Another host said hello (after AddPeer for it).
-    virtual void HelloHeard() = 0;
+    /// Another host said hello (after AddPeer for it), from `address`.
+    virtual void HelloHeard(const std::string& name, const std::string& address) = 0;
     /// Lines from the network are being dropped unseen: called when the
     /// handler's count of them leaves zero. The window reports them, soon and
     /// without waiting for another line, taking the count from the handler

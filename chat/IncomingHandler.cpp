@@ -75,7 +75,7 @@ void IncomingHandler::Handle(const char* data, int count, const std::string& add
     case ACTION_GREET:
         addPeer();
         if (senderName != ownName) {
-            window.HelloHeard();
+            window.HelloHeard(senderName, address);
         }
         if (helloAnswers.Admit(address)) {
             sender.AnswerHello();

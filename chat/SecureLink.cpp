@@ -60,6 +60,16 @@ bool SecureLink::Send(SessionIndex index, std::span<const std::uint8_t> plaintex
     return true;
 }
 
+void SecureLink::Broadcast(std::span<const SessionIndex> indices,
+                           std::span<const std::uint8_t> plaintext) {
+    std::vector<SecureChannel::Outgoing> bundles;
+    {
+        std::lock_guard guard(lock);
+        bundles = channel.SealBundle(indices, plaintext);
+    }
+    SendAll(bundles);
+}
+
 bool SecureLink::Alive(SessionIndex index) const {
     std::lock_guard guard(lock);
     return channel.Has(index);
@@ -72,7 +82,11 @@ void SecureLink::Close(SessionIndex index) {
 
 void SecureLink::SendAll(const std::vector<SecureChannel::Outgoing>& datagrams) {
     for (const SecureChannel::Outgoing& datagram : datagrams) {
-        sender.SendSecure(datagram.address, datagram.datagram);
+        // The sender's broadcast goes where broadcasts go (loopback in tests).
+        sender.SendSecure(datagram.address == SecureChannel::kBroadcastAddress
+                              ? std::string_view()
+                              : std::string_view(datagram.address),
+                          datagram.datagram);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <random>
+#include <vector>
 
 namespace kestrane {
 namespace {
@@ -27,6 +28,24 @@ void SecurePeers::Announced(const std::string& name, const std::string& address)
     if (const auto session = SessionOf(name); session && session->address == address) {
         return;
     }
+    Wait(address);
+}
+
+void SecurePeers::Rejoined(const std::string& name, const std::string& address) {
+    const std::string byName = PeerNameKey(name);
+    if (!trusted.contains(byName)) {
+        return;
+    }
+    const auto now = Clock::now();
+    const auto last = rejoined.find(byName);
+    if (last != rejoined.end() && now - last->second < kRejoinInterval) {
+        return;
+    }
+    rejoined.insert_or_assign(byName, now);
+    Wait(address);
+}
+
+void SecurePeers::Wait(const std::string& address) {
     if (waiting.contains(address) || waiting.size() >= kMostWaiting) {
         return;
     }
@@ -45,12 +64,18 @@ void SecurePeers::Refuse(const SecureChannel::SessionUp& up) {
 }
 
 void SecurePeers::Heartbeat() {
+    std::vector<SessionIndex> live;
     for (auto entry = trusted.begin(); entry != trusted.end();) {
-        if (!link.Send(entry->second.index, {})) {
+        if (!link.Alive(entry->second.index)) {
+            rejoined.erase(entry->first);
             entry = trusted.erase(entry); // expired or evicted in the engine
         } else {
+            live.push_back(entry->second.index);
             ++entry;
         }
+    }
+    if (!live.empty()) {
+        link.Broadcast(live, {});
     }
     Run();
 }

@@ -17,8 +17,9 @@ class SecureLink;
 /// host that announces DELIVERY/2 from an address where no session of its
 /// name lives gets a handshake after a random 0.2 to 2 s, so that two hosts
 /// that hear each other at once rarely both start (when they do, the engine
-/// keeps one). Sessions the owner trusts are kept alive by an empty message
-/// at each heartbeat; the engine's resends and expiries run from here. At
+/// keeps one). Sessions the owner trusts are kept alive by one broadcast
+/// bundle of empty messages at each heartbeat; the engine's resends and
+/// expiries run from here. At
 /// most kMostWaiting addresses wait for a handshake. Does not own the link.
 /// UI thread only.
 class SecurePeers : public QObject {
@@ -29,26 +30,34 @@ public:
     static constexpr auto kLongestWait = std::chrono::milliseconds(2000);
     /// How often the engine is polled while a handshake is under way.
     static constexpr auto kPollInterval = std::chrono::milliseconds(50);
+    static constexpr auto kRejoinInterval = std::chrono::seconds(5);
 
     explicit SecurePeers(SecureLink& link);
 
     /// `name` announced DELIVERY/2 from `address`.
     void Announced(const std::string& name, const std::string& address);
+    /// `name` said hello from `address`: when a session speaks for it, a new
+    /// handshake starts there (at most once per kRejoinInterval a name), since
+    /// a host that started again has no session of its own any more. The old
+    /// session goes on until a new one replaces it.
+    void Rejoined(const std::string& name, const std::string& address);
     /// The session `up` now speaks for its name (a key the owner trusts).
     void Trust(const SecureChannel::SessionUp& up);
     /// The session `up` is not wanted (a blocked key): it ends.
     void Refuse(const SecureChannel::SessionUp& up);
-    /// The presence heartbeat went: trusted sessions get a keepalive.
+    /// The presence heartbeat went: trusted sessions get a keepalive, all in one bundle.
     void Heartbeat();
     /// The live trusted session of `name`, if any.
     std::optional<SecureChannel::SessionUp> SessionOf(const std::string& name) const;
 
 private:
     void Run();
+    void Wait(const std::string& address);
 
     SecureLink& link;
     std::map<std::string, SecureChannel::SessionUp> trusted; // by PeerNameKey
     std::map<std::string, Clock::time_point> waiting;        // address, when to start
+    std::map<std::string, Clock::time_point> rejoined;       // by PeerNameKey, of trusted names
     QTimer timer;
 };
 

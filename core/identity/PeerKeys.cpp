@@ -54,6 +54,12 @@ void PeerKeys::Announced(const std::string& name, const std::string& address) {
     }
 }
 
+void PeerKeys::HelloHeard(const std::string& name, const std::string& address) {
+    if (peers) {
+        peers->Rejoined(name, address);
+    }
+}
+
 void PeerKeys::Heartbeat() {
     if (peers) {
         peers->Heartbeat();

@@ -50,6 +50,8 @@ public:
 
     void Announced(const std::string& name, const std::string& address);
     void Heartbeat();
+    /// `name` said hello from `address`: it may have started again.
+    void HelloHeard(const std::string& name, const std::string& address);
     void SessionUp(const SecureChannel::SessionUp& up);
 
     /// The person's decisions on `name`'s `key`.

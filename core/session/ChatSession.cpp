@@ -499,9 +499,10 @@ void ChatSession::OnSecureSessionUp(const SecureChannel::SessionUp& up) {
     }
 }
 
-void ChatSession::OnHelloHeard() {
+void ChatSession::OnHelloHeard(const std::string& name, const std::string& address) {
     if (!ended && delivery != nullptr) {
         delivery->HelloHeard();
+        peerKeys->HelloHeard(name, address);
     }
 }
 

@@ -119,7 +119,7 @@ public:
     int ForgetHosts(const std::function<bool(const std::string& address)>& lost);
     void OnFileNotice(const ChatMessage& message, const std::string& address);
     void OnDeliveryNotice(const ChatMessage& message, const std::string& address);
-    void OnHelloHeard();
+    void OnHelloHeard(const std::string& name, const std::string& address);
     /// A DELIVERY/2 session came up (posted from the dispatcher).
     void OnSecureSessionUp(const SecureChannel::SessionUp& up);
     /// Writes a note in the log: "*** note ***".

@@ -41,8 +41,8 @@ void SessionBridge::SecureSessionUp(const SecureChannel::SessionUp& up) {
     bridge.Post([this, up] { session.OnSecureSessionUp(up); });
 }
 
-void SessionBridge::HelloHeard() {
-    bridge.Post([this] { session.OnHelloHeard(); });
+void SessionBridge::HelloHeard(const std::string& name, const std::string& address) {
+    bridge.Post([this, name, address] { session.OnHelloHeard(name, address); });
 }
 
 } // namespace kestrane

@@ -21,7 +21,7 @@ public:
     void ShowText(const ChatMessage& message, const std::string& address) override;
     void ShowFileNotice(const ChatMessage& message, const std::string& address) override;
     void ShowDeliveryNotice(const ChatMessage& message, const std::string& address) override;
-    void HelloHeard() override;
+    void HelloHeard(const std::string& name, const std::string& address) override;
     void LinesDropped() override;
     void SecureSessionUp(const SecureChannel::SessionUp& up) override;
 

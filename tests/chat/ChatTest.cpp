@@ -49,7 +49,7 @@ struct RecordingWindow : ChatWindow {
     void ShowDeliveryNotice(const ChatMessage& notice, const std::string& at) override {
         log += "delivery@" + at + ": " + notice.GetText() + " ";
     }
-    void HelloHeard() override { log += "hello "; }
+    void HelloHeard(const std::string&, const std::string&) override { log += "hello "; }
     std::string log;
 };
 

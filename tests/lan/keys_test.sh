@@ -48,8 +48,12 @@ all_trusted() {
 
 for i in 1 2 3; do host_prepare "$i"; done
 check "30% of host 3's datagrams are lost, both ways" lossy_link 3 || exit 1
+began=$EPOCHREALTIME
 for i in 1 2 3; do start "$i"; done
-check "every copy keeps the other two's keys, trusted, under their names" wait_until 60 all_trusted
+# A pair that misses both announcements at the start (about 1 in 11 behind
+# this link) waits for the next heartbeat, 36 to 44 s later.
+check "every copy keeps the other two's keys, trusted, under their names" wait_until 90 all_trusted
+echo "    (all six keys kept $(((${EPOCHREALTIME/./} - ${began/./}) / 1000)) ms after the start)"
 
 end_copy "${copies[3]}"
 old=$(public_key 3)
@@ -57,8 +61,8 @@ rm "$(data 3)/identity.key"
 start 3
 check "host 3 starts with a new identity" wait_until 10 eval '[[ -s $(data 3)/identity.key && $(public_key 3) != "$old" ]]'
 warned() { grep -q "PC3.LAN.TEST is using a different key" "$(host_home "$1")/program.log"; }
-check "host 1 warns of PC3's new key" wait_until 60 warned 1
-check "... and so does host 2" wait_until 60 warned 2
+check "host 1 warns of PC3's new key" wait_until 90 warned 1
+check "... and so does host 2" wait_until 90 warned 2
 check "... which they keep apart, undecided" wait_until 5 eval 'keeps 1 3 new && keeps 2 3 new'
 check "... while the key they knew stays trusted" eval 'grep -q "^trusted $old " "$(data 1)/known-keys"'
 for i in 1 2 3; do end_copy "${copies[$i]}"; done
