@@ -56,6 +56,7 @@ check "every copy keeps the other two's keys, trusted, under their names" wait_u
 echo "    (all six keys kept $(((${EPOCHREALTIME/./} - ${began/./}) / 1000)) ms after the start)"
 
 end_copy "${copies[3]}"
+check "host 3 ends cleanly ($STATUS)" test "$STATUS" -eq 0
 old=$(public_key 3)
 rm "$(data 3)/identity.key"
 start 3
@@ -65,5 +66,7 @@ check "host 1 warns of PC3's new key" wait_until 90 warned 1
 check "... and so does host 2" wait_until 90 warned 2
 check "... which they keep apart, undecided" wait_until 5 eval 'keeps 1 3 new && keeps 2 3 new'
 check "... while the key they knew stays trusted" eval 'grep -q "^trusted $old " "$(data 1)/known-keys"'
-for i in 1 2 3; do end_copy "${copies[$i]}"; done
+ended=()
+for i in 1 2 3; do end_copy "${copies[$i]}" && ended+=("$STATUS"); done
+check "each copy ends cleanly (${ended[*]})" test "${ended[*]}" = "0 0 0"
 tally "lan keys" || { tail -n 20 "$LAN_WORK"/h*/program.log && exit 1; }
