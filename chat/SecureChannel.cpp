@@ -381,8 +381,28 @@ void SecureChannel::EvictOldestPending(NoiseRole role, const std::string* addres
         }
     }
     if (oldest != pendings.end()) {
+        if (role == NoiseRole::Responder) {
+            CountUnfinished(oldest->second.address);
+        }
         pendings.erase(oldest);
     }
+}
+
+void SecureChannel::CountUnfinished(const std::string& address) {
+    auto counted = unfinished.find(address);
+    if (counted == unfinished.end()) {
+        if (unfinished.size() >= kMostSessions) {
+            return; // a flood from many addresses: those counted already are told
+        }
+        counted = unfinished.emplace(address, 0).first;
+    }
+    if (++counted->second == kUnfinishedToTell) {
+        toTell.push_back(address);
+    }
+}
+
+std::vector<std::string> SecureChannel::TakeUnfinished() {
+    return std::exchange(toTell, {});
 }
 
 std::optional<SecureChannel::Outgoing> SecureChannel::Confirm(SessionIndex, Session& session) {
@@ -444,6 +464,9 @@ std::vector<SecureChannel::Outgoing> SecureChannel::Poll() {
             const auto session = sessions.find(entry->first);
             if (initiator && session != sessions.end() && !session->second.confirmed) {
                 sessions.erase(session);
+            }
+            if (!initiator) {
+                CountUnfinished(pending.address);
             }
             entry = pendings.erase(entry);
             continue;

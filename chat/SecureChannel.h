@@ -42,6 +42,7 @@ public:
     static constexpr auto kFirstResend = std::chrono::milliseconds(250);
     static constexpr auto kLongestResend = std::chrono::milliseconds(500);
     static constexpr auto kIdleSession = std::chrono::minutes(5);
+    static constexpr int kUnfinishedToTell = 3;
     /// Entries of one bundle opened at most (one Poly1305 each).
     static constexpr std::size_t kMostBundleOpens = 4;
     /// Where bundles go.
@@ -114,6 +115,9 @@ public:
     bool Has(SessionIndex index) const { return sessions.contains(index); }
     std::size_t ResponderPendings() const;
     std::size_t InitiatorPendings() const;
+    /// Addresses that have left kUnfinishedToTell handshakes unfinished (each
+    /// R answered and no C, expired or pushed out), each given once a run.
+    std::vector<std::string> TakeUnfinished();
     /// X25519 operations begun, each handshake step counted at its full cost.
     std::uint64_t DhOperations() const { return dhOperations; }
 
@@ -155,6 +159,7 @@ private:
     void AddSession(SessionIndex index, Session session);
     void EvictSession(const std::function<bool(const Session&)>& among, bool byLastHeard);
     void EvictOldestPending(NoiseRole role, const std::string* address);
+    void CountUnfinished(const std::string& address);
     std::size_t CountPendings(NoiseRole role, const std::string* address) const;
     std::optional<SessionIndex> NewIndex() const;
     std::optional<Outgoing> Confirm(SessionIndex index, Session& session);
@@ -170,6 +175,9 @@ private:
     std::unordered_map<SessionIndex, Pending> pendings;
     std::unordered_map<SessionIndex, Session> sessions;
     std::uint64_t dhOperations = 0;
+    /// Unfinished handshakes by address, at most kMostSessions addresses.
+    std::unordered_map<std::string, int> unfinished;
+    std::vector<std::string> toTell;
 };
 
 } // namespace kestrane

@@ -35,16 +35,17 @@ bool SecureLink::Initiate(const std::string& address) {
     return true;
 }
 
-bool SecureLink::Poll() {
+SecureLink::Polled SecureLink::Poll() {
     std::vector<SecureChannel::Outgoing> due;
-    bool underWay;
+    Polled polled;
     {
         std::lock_guard guard(lock);
         due = channel.Poll();
-        underWay = channel.InitiatorPendings() + channel.ResponderPendings() > 0;
+        polled.underWay = channel.InitiatorPendings() + channel.ResponderPendings() > 0;
+        polled.unfinished = channel.TakeUnfinished();
     }
     SendAll(due);
-    return underWay;
+    return polled;
 }
 
 bool SecureLink::Send(SessionIndex index, std::span<const std::uint8_t> plaintext) {

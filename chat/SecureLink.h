@@ -28,8 +28,13 @@ public:
     /// Starts a handshake with `address`; false when none could start (one is
     /// under way, or the budget or table is full).
     bool Initiate(const std::string& address);
-    /// Sends the resends that are due; true while handshakes are under way.
-    bool Poll();
+    struct Polled {
+        bool underWay = false; // handshakes wait for an answer
+        /// Addresses that left several handshakes unfinished, each once a run.
+        std::vector<std::string> unfinished;
+    };
+    /// Sends the resends that are due.
+    Polled Poll();
     /// Sends `plaintext` (empty: a keepalive) on the session `index` names;
     /// false when it is gone.
     bool Send(SessionIndex index, std::span<const std::uint8_t> plaintext);

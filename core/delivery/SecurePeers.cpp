@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace kestrane {
@@ -19,7 +20,9 @@ SecurePeers::Clock::duration RandomWait() {
 
 } // namespace
 
-SecurePeers::SecurePeers(SecureLink& secureLink) : link(secureLink) {
+SecurePeers::SecurePeers(SecureLink& secureLink,
+                         std::function<void(const std::string& address)> tellUnfinished)
+    : link(secureLink), unfinished(std::move(tellUnfinished)) {
     timer.setSingleShot(true);
     timer.callOnTimeout([this] { Run(); });
 }
@@ -102,7 +105,11 @@ void SecurePeers::Run() {
             entry = waiting.erase(entry);
         }
     }
-    if (link.Poll()) {
+    const SecureLink::Polled polled = link.Poll();
+    for (const std::string& address : polled.unfinished) {
+        unfinished(address);
+    }
+    if (polled.underWay) {
         next = std::min(next.value_or(now), now);
     }
     if (!next) {

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,7 +33,9 @@ public:
     static constexpr auto kPollInterval = std::chrono::milliseconds(50);
     static constexpr auto kRejoinInterval = std::chrono::seconds(5);
 
-    explicit SecurePeers(SecureLink& link);
+    /// `unfinished` is told of an address that left several handshakes
+    /// unfinished, once a run.
+    SecurePeers(SecureLink& link, std::function<void(const std::string& address)> unfinished);
 
     /// `name` announced DELIVERY/2 from `address`.
     void Announced(const std::string& name, const std::string& address);
@@ -55,6 +58,7 @@ private:
     void Wait(const std::string& address);
 
     SecureLink& link;
+    std::function<void(const std::string& address)> unfinished;
     std::map<std::string, SecureChannel::SessionUp> trusted; // by PeerNameKey
     std::map<std::string, Clock::time_point> waiting;        // address, when to start
     std::map<std::string, Clock::time_point> rejoined;       // by PeerNameKey, of trusted names

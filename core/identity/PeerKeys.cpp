@@ -8,6 +8,7 @@
 #include "core/identity/KnownKeysFile.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <utility>
 
 namespace kestrane {
@@ -40,7 +41,13 @@ void PeerKeys::Start(const std::string& ownName, ChatSender& sender, IncomingHan
         return;
     }
     link = std::make_unique<SecureLink>(*identity, ownName, sender);
-    peers = std::make_unique<SecurePeers>(*link);
+    peers = std::make_unique<SecurePeers>(*link, [this](const std::string& address) {
+        hooks.note(
+            QStringLiteral("A computer at %1 began encrypted conversations with this one and "
+                           "did not finish them. Once may be a poor link; if it goes on, "
+                           "someone on the network may be testing this computer.")
+                .arg(QString::fromStdString(address)));
+    });
     HandOver(handler);
 }
 
@@ -142,6 +149,27 @@ bool PeerKeys::Verify(const std::string& name, const PublicKey& key) {
     SaveSoon();
     hooks.changed(name);
     return true;
+}
+
+QString PeerKeys::Describe(const std::string& name) const {
+    const auto entry = keys.Entries().find(PeerNameKey(name));
+    if (entry == keys.Entries().end()) {
+        return {};
+    }
+    if (std::ranges::any_of(entry->second.keys, [](const KnownKeys::Key& key) {
+            return key.state == KnownKeys::State::New;
+        })) {
+        return QStringLiteral("Uses a different key than before: decide in the bar above the log");
+    }
+    const std::optional<KnownKeys::Key> trusted = keys.TrustedKey(name);
+    if (!trusted) {
+        return {};
+    }
+    if (trusted->state == KnownKeys::State::Verified) {
+        return QStringLiteral("Key verified by comparing codes");
+    }
+    return QStringLiteral("Key known since %1, not verified")
+        .arg(QDateTime::fromSecsSinceEpoch(trusted->firstHeard).date().toString(Qt::ISODate));
 }
 
 void PeerKeys::SaveSoon() {

@@ -308,6 +308,9 @@ TEST(SecureChannelTest, FloodsCostBoundedDhAndEveryTableKeepsItsCap) {
     EXPECT_EQ(target.ResponderPendings(), SecureChannel::kMostResponderPendings);
     link.Step(SecureChannel::kResponderLife);
     EXPECT_EQ(target.ResponderPendings(), 0u);
+    // The address that left three handshakes unfinished is told of, once; those of one are not.
+    EXPECT_EQ(target.TakeUnfinished(), std::vector<std::string>{"10.9.9.9"});
+    EXPECT_TRUE(target.TakeUnfinished().empty());
 
     ASSERT_TRUE(link[0].Initiate("10.6.99"));
     std::size_t resends = 0;
