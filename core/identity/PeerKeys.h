@@ -60,6 +60,8 @@ public:
     bool Verify(const std::string& name, const PublicKey& key);
 
     const KnownKeys& Keys() const { return keys; }
+    /// What is known of `name`'s key, in words; empty when no key is known.
+    QString Describe(const std::string& name) const;
     /// Writes what changed now.
     void Flush();
 

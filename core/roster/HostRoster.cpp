@@ -39,8 +39,17 @@ QVariant HostRoster::data(const QModelIndex& index, int role) const {
                           : NetworkName(entry.name);
     case Qt::UserRole:
         return QByteArray::fromStdString(entry.name);
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole:
+        return keyWords ? QVariant(keyWords(entry.name)) : QVariant();
     default:
         return {};
+    }
+}
+
+void HostRoster::KeysChanged(const std::string& name) {
+    if (const int row = RowOf(name); row >= 0) {
+        emit dataChanged(index(row), index(row), {Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
     }
 }
 

@@ -56,6 +56,13 @@ public:
     std::vector<std::string> Names() const;
     /// Shows the host as away (it stopped answering) or as there again.
     void SetAway(const std::string& name, bool away);
+    /// What is known of a host's key, in words, for its entry's tooltip and
+    /// accessible description (empty: nothing said).
+    void DescribeKeys(std::function<QString(const std::string& name)> words) {
+        keyWords = std::move(words);
+    }
+    /// What DescribeKeys says of `name` changed.
+    void KeysChanged(const std::string& name);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -75,6 +82,7 @@ private:
     void RemoveRow(int row);
     /// Unlists the host heard from least recently, unless it is chosen.
     void DropLeastRecentlyHeard();
+    std::function<QString(const std::string&)> keyWords;
     const Entry& EntryAt(int row) const {
         return entries[static_cast<std::size_t>(row - FirstHostRow())];
     }

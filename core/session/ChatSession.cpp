@@ -103,9 +103,11 @@ ChatSession::ChatSession(Services sessionServices)
                         .changed =
                             [this](const std::string& name) {
                                 if (!ended) {
+                                    hosts->KeysChanged(name);
                                     services.view.KeysChanged(name);
                                 }
                             }});
+    hosts->DescribeKeys([this](const std::string& name) { return peerKeys->Describe(name); });
     services.queue.left = [this](const HistoryEntry& entry) { unread.Left(entry); };
     dropReport.setSingleShot(true);
     dropReport.setInterval(kDropReportDelay);

@@ -1,4 +1,5 @@
 #include "core/identity/PeerKeys.h"
+#include "core/roster/HostRoster.h"
 #include "security/Fingerprint.h"
 #include "tests/ui/LoopbackWindow.h"
 #include "ui/trust/KeyChangeBar.h"
@@ -101,10 +102,18 @@ TEST(KeyChangeBar, WaitsAboveTheMainWindowsLogUntilTheNewKeyIsAccepted) {
     const auto* log = lan.dialog->findChild<QWidget*>("1000");
     ASSERT_TRUE(bar && log);
     const QRect whole = log->geometry();
+    lan.dialog->Session().AddPeer("PC3", "127.0.0.3");
+    const HostRoster& hosts = lan.dialog->Session().Hosts();
+    const auto said = [&] {
+        return hosts.data(hosts.index(hosts.Find("PC3")), Qt::ToolTipRole).toString().toStdString();
+    };
+    EXPECT_EQ(said(), "");
     keys.SessionUp(up(*first));
     EXPECT_TRUE(bar->isHidden());
+    EXPECT_EQ(said().rfind("Key known since ", 0), 0u) << said();
     keys.SessionUp(up(*second));
     ASSERT_TRUE(bar->isVisible());
+    EXPECT_EQ(said(), "Uses a different key than before: decide in the bar above the log");
     EXPECT_EQ(bar->geometry().top(), whole.top());
     EXPECT_GT(log->geometry().top(), bar->geometry().bottom());
     EXPECT_EQ(log->geometry().bottom(), whole.bottom());
@@ -114,6 +123,8 @@ TEST(KeyChangeBar, WaitsAboveTheMainWindowsLogUntilTheNewKeyIsAccepted) {
     EXPECT_EQ(keys.Keys().TrustedKey("pc3")->key, second->Public());
     EXPECT_TRUE(bar->isHidden());
     EXPECT_EQ(log->geometry(), whole);
+    EXPECT_TRUE(keys.Verify("PC3", second->Public()));
+    EXPECT_EQ(said(), "Key verified by comparing codes");
 }
 
 } // namespace
