@@ -3,6 +3,7 @@
 #include "core/NetworkText.h"
 #include "core/history/ChatHistory.h"
 #include "core/history/ThreadReader.h"
+#include "core/identity/PeerKeys.h"
 #include "core/network/NetworkPresence.h"
 #include "core/roster/HostRoster.h"
 #include "core/session/ChatSession.h"
@@ -12,6 +13,7 @@
 #include "ui/conversations/ConversationsWindow.h"
 #include "ui/history/HistoryWindow.h"
 #include "ui/network/NetworkView.h"
+#include "ui/trust/KnownKeysTable.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -227,6 +229,9 @@ void ToolWindows::ShowNetwork() {
         network = new NetworkView(networks->HostsHeard(), networks->Extra(), networks->Started(),
                                   &window);
         if (const KeyPair* keys = session.Identity()) {
+            if (PeerKeys* known = session.Keys()) {
+                network->AddSection(new KnownKeysTable(*known, *keys));
+            }
             network->ShowOwnKey(*keys);
         }
     }

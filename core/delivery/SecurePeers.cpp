@@ -66,6 +66,11 @@ void SecurePeers::Refuse(const SecureChannel::SessionUp& up) {
     waiting.erase(up.address);
 }
 
+void SecurePeers::Forget(const std::string& name) {
+    trusted.erase(PeerNameKey(name));
+    rejoined.erase(PeerNameKey(name));
+}
+
 void SecurePeers::Heartbeat() {
     std::vector<SessionIndex> live;
     for (auto entry = trusted.begin(); entry != trusted.end();) {

@@ -48,6 +48,9 @@ public:
     void Trust(const SecureChannel::SessionUp& up);
     /// The session `up` is not wanted (a blocked key): it ends.
     void Refuse(const SecureChannel::SessionUp& up);
+    /// No session speaks for `name` any more (its key was forgotten): the
+    /// next announcement makes a new one.
+    void Forget(const std::string& name);
     /// The presence heartbeat went: trusted sessions get a keepalive, all in one bundle.
     void Heartbeat();
     /// The live trusted session of `name`, if any.

@@ -106,6 +106,17 @@ void KnownKeys::Decide(const std::string& name, const PublicKey& key, State stat
     Add(entry, decided);
 }
 
+void KnownKeys::Forget(const std::string& name, const PublicKey& key) {
+    const auto place = entries.find(PeerNameKey(name));
+    if (place == entries.end()) {
+        return;
+    }
+    std::erase_if(place->second.keys, [&](const Key& kept) { return kept.key == key; });
+    if (place->second.keys.empty()) {
+        entries.erase(place);
+    }
+}
+
 bool KnownKeys::Verify(const std::string& name, const PublicKey& key) {
     const auto place = entries.find(PeerNameKey(name));
     Key* known = place == entries.end() ? nullptr : Find(place->second, key);

@@ -51,6 +51,10 @@ public:
     /// The person compared codes: the trusted `key` of `name` is verified.
     /// False when it is not the name's trusted key.
     bool Verify(const std::string& name, const PublicKey& key);
+    /// Forgets `key` of `name` whatever its state (unblocking it, or letting
+    /// the next key heard for the name be a first one); a name left with no
+    /// key is forgotten.
+    void Forget(const std::string& name, const PublicKey& key);
     /// The trusted or verified key of `name`, if any.
     std::optional<Key> TrustedKey(const std::string& name) const;
     std::optional<State> StateOf(const std::string& name, const PublicKey& key) const;

@@ -172,6 +172,15 @@ QString PeerKeys::Describe(const std::string& name) const {
         .arg(QDateTime::fromSecsSinceEpoch(trusted->firstHeard).date().toString(Qt::ISODate));
 }
 
+void PeerKeys::Forget(const std::string& name, const PublicKey& key) {
+    keys.Forget(name, key);
+    if (peers) {
+        peers->Forget(name);
+    }
+    SaveSoon();
+    hooks.changed(name);
+}
+
 void PeerKeys::SaveSoon() {
     unsaved = true;
     if (!saveTimer.isActive()) {

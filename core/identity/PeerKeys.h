@@ -58,6 +58,9 @@ public:
     void Accept(const std::string& name, const PublicKey& key);
     void Block(const std::string& name, const PublicKey& key);
     bool Verify(const std::string& name, const PublicKey& key);
+    /// Forgets `key` of `name`: a blocked key is blocked no more; after a
+    /// trusted one the next key heard for the name is trusted as a first one.
+    void Forget(const std::string& name, const PublicKey& key);
 
     const KnownKeys& Keys() const { return keys; }
     /// What is known of `name`'s key, in words; empty when no key is known.

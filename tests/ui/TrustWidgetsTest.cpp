@@ -3,11 +3,13 @@
 #include "security/Fingerprint.h"
 #include "tests/ui/LoopbackWindow.h"
 #include "ui/trust/KeyChangeBar.h"
+#include "ui/trust/KnownKeysTable.h"
 #include "ui/trust/VerifyDialog.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -86,6 +88,11 @@ TEST(KeyChangeBar, TellsWhatChangedAndItsButtonsCarryTheNameAsItCame) {
 namespace kestrane::test {
 namespace {
 
+// A session proving `key` under the name PC3.
+SecureChannel::SessionUp Up(const KeyPair& key) {
+    return {.address = "127.0.0.3", .peerName = "PC3", .peerKey = key.Public()};
+}
+
 // A second key under a known name: the bar takes the top of the log's place in
 // the main window until the person accepts the key, which then speaks for the host.
 TEST(KeyChangeBar, WaitsAboveTheMainWindowsLogUntilTheNewKeyIsAccepted) {
@@ -94,10 +101,6 @@ TEST(KeyChangeBar, WaitsAboveTheMainWindowsLogUntilTheNewKeyIsAccepted) {
     const std::optional<KeyPair> first = KeyPair::Generate();
     const std::optional<KeyPair> second = KeyPair::Generate();
     ASSERT_TRUE(first && second);
-    const auto up = [](const KeyPair& key) {
-        return SecureChannel::SessionUp{
-            .address = "127.0.0.3", .peerName = "PC3", .peerKey = key.Public()};
-    };
     auto* bar = lan.dialog->findChild<KeyChangeBar*>();
     const auto* log = lan.dialog->findChild<QWidget*>("1000");
     ASSERT_TRUE(bar && log);
@@ -108,10 +111,10 @@ TEST(KeyChangeBar, WaitsAboveTheMainWindowsLogUntilTheNewKeyIsAccepted) {
         return hosts.data(hosts.index(hosts.Find("PC3")), Qt::ToolTipRole).toString().toStdString();
     };
     EXPECT_EQ(said(), "");
-    keys.SessionUp(up(*first));
+    keys.SessionUp(Up(*first));
     EXPECT_TRUE(bar->isHidden());
     EXPECT_EQ(said().rfind("Key known since ", 0), 0u) << said();
-    keys.SessionUp(up(*second));
+    keys.SessionUp(Up(*second));
     ASSERT_TRUE(bar->isVisible());
     EXPECT_EQ(said(), "Uses a different key than before: decide in the bar above the log");
     EXPECT_EQ(bar->geometry().top(), whole.top());
@@ -125,6 +128,33 @@ TEST(KeyChangeBar, WaitsAboveTheMainWindowsLogUntilTheNewKeyIsAccepted) {
     EXPECT_EQ(log->geometry(), whole);
     EXPECT_TRUE(keys.Verify("PC3", second->Public()));
     EXPECT_EQ(said(), "Key verified by comparing codes");
+}
+
+// Each key a row in words; Unblock and Forget act on the row chosen.
+TEST(KnownKeysTable, ListsEachKeyAndUnblocksOrForgetsTheRowChosen) {
+    LoopbackWindow lan(true);
+    PeerKeys& keys = *lan.dialog->Session().Keys();
+    const std::optional<KeyPair> first = KeyPair::Generate();
+    const std::optional<KeyPair> second = KeyPair::Generate();
+    ASSERT_TRUE(first && second);
+    keys.SessionUp(Up(*first));
+    keys.SessionUp(Up(*second));
+    keys.Block("PC3", second->Public());
+    KnownKeysTable table(keys, *lan.dialog->Session().Identity());
+    auto& rows = Child<QTableWidget>(table, "knownKeys");
+    ASSERT_EQ(rows.rowCount(), 2);
+    EXPECT_EQ(rows.item(0, 1)->text().toStdString(), Fingerprint(first->Public()));
+    EXPECT_EQ(rows.item(0, 2)->text().toStdString(), "Trusted, not verified");
+    EXPECT_EQ(rows.item(1, 2)->text().toStdString(), "Blocked");
+    rows.selectRow(1);
+    EXPECT_FALSE(Child<QPushButton>(table, "forget").isEnabled());
+    Child<QPushButton>(table, "unblock").click();
+    EXPECT_FALSE(keys.Keys().StateOf("PC3", second->Public()));
+    ASSERT_EQ(rows.rowCount(), 1);
+    rows.selectRow(0);
+    Child<QPushButton>(table, "forget").click();
+    EXPECT_FALSE(keys.Keys().TrustedKey("PC3"));
+    EXPECT_EQ(rows.rowCount(), 0);
 }
 
 } // namespace

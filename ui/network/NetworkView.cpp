@@ -7,7 +7,6 @@
 #include "port/BroadcastFanout.h"
 #include "port/HostLookup.h"
 #include "ui/OwnKeyLabel.h"
-#include "ui/OwnKeyLabel.h"
 #include "ui/network/ExtraHostsDialog.h"
 
 #include <QDialogButtonBox>
@@ -55,8 +54,12 @@ QString Dotted(in_addr_t address) {
 } // namespace
 
 void NetworkView::ShowOwnKey(const KeyPair& keys) {
+    AddSection(OwnKeyLabel::Make(keys));
+}
+
+void NetworkView::AddSection(QWidget* section) {
     auto* box = static_cast<QBoxLayout*>(layout());
-    box->insertWidget(box->count() - 1, OwnKeyLabel::Make(keys)); // above the buttons
+    box->insertWidget(box->count() - 1, section); // above the buttons
 }
 
 NetworkView::NetworkView(const HeardHosts& heardHosts, ExtraHosts& extras,

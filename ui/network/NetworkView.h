@@ -31,6 +31,8 @@ public:
     void Refresh();
     /// Shows this computer's key as a short code, above the buttons.
     void ShowOwnKey(const KeyPair& keys);
+    /// Shows `section` (which it then owns) above the buttons.
+    void AddSection(QWidget* section);
     /// Shows `facts` as they are.
     void Show(const NetworkDiagnosis::Facts& facts);
 

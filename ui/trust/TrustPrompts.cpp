@@ -4,7 +4,7 @@
 #include "core/identity/PeerKeys.h"
 #include "ui/WindowStretch.h"
 #include "ui/trust/KeyChangeBar.h"
-#include "ui/trust/VerifyDialog.h"
+#include "ui/trust/KeyComparison.h"
 
 #include <QDateTime>
 #include <QMenu>
@@ -91,17 +91,7 @@ void TrustPrompts::Verify(const std::string& host) {
 }
 
 void TrustPrompts::Compare(const std::string& host, const PublicKey& key, bool newKey) {
-    auto* dialog = new VerifyDialog(NetworkName(host), own->Public(), key, newKey, &window);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(dialog, &VerifyDialog::Matched, this, [this, host, key, newKey] {
-        if (newKey) {
-            keys->Accept(host, key);
-        }
-        keys->Verify(host, key);
-    });
-    QObject::connect(dialog, &VerifyDialog::BlockRequested, this,
-                     [this, host, key] { keys->Block(host, key); });
-    dialog->open();
+    KeyComparison::Open(window, *keys, *own, host, key, newKey);
 }
 
 void TrustPrompts::Decide(bool accept) {
