@@ -95,16 +95,22 @@ void PeerKeys::SessionUp(const SecureChannel::SessionUp& up) {
             undecided.contains(PeerNameKey(up.peerName))) {
             undecided.insert_or_assign(PeerNameKey(up.peerName), up);
         }
-        if (unheard) {
+        if (!unheard) {
+            break;
+        }
+        // Once a name until the person decides: a host that makes key after key
+        // under one name only adds to the bar's count.
+        if (changeTold.size() < KnownKeys::kMostNames &&
+            changeTold.insert(PeerNameKey(up.peerName)).second) {
             hooks.note(QStringLiteral("%1 is using a different key from the one Kestrane knew "
                                       "it by. This is expected if %1 was reinstalled or its key "
                                       "file was lost; it can also mean another computer at %2 "
                                       "is pretending to be %1. Compare codes with %1 before "
                                       "you accept the new key.")
                            .arg(name, QString::fromStdString(up.address)));
-            SaveSoon();
-            hooks.changed(up.peerName);
         }
+        SaveSoon();
+        hooks.changed(up.peerName);
         break;
     case KnownKeys::Heard::Blocked:
         peers->Refuse(up);
@@ -119,6 +125,7 @@ void PeerKeys::SessionUp(const SecureChannel::SessionUp& up) {
 
 void PeerKeys::Accept(const std::string& name, const PublicKey& key) {
     keys.Accept(name, key);
+    changeTold.erase(PeerNameKey(name));
     if (const auto waiting = undecided.find(PeerNameKey(name)); waiting != undecided.end()) {
         if (peers && waiting->second.peerKey == key) {
             peers->Trust(waiting->second);
@@ -131,6 +138,7 @@ void PeerKeys::Accept(const std::string& name, const PublicKey& key) {
 
 void PeerKeys::Block(const std::string& name, const PublicKey& key) {
     keys.Block(name, key);
+    changeTold.erase(PeerNameKey(name));
     if (const auto waiting = undecided.find(PeerNameKey(name));
         waiting != undecided.end() && waiting->second.peerKey == key) {
         if (peers) {
@@ -174,6 +182,7 @@ QString PeerKeys::Describe(const std::string& name) const {
 
 void PeerKeys::Forget(const std::string& name, const PublicKey& key) {
     keys.Forget(name, key);
+    changeTold.erase(PeerNameKey(name));
     if (peers) {
         peers->Forget(name);
     }

@@ -78,6 +78,7 @@ private:
     QTimer saveTimer;
     bool unsaved = false;
     std::set<std::string> blockedTold; // names whose blocked key was noted this run
+    std::set<std::string> changeTold;  // by PeerNameKey: a changed key noted, undecided
     /// The last session of each name's new, undecided key (by PeerNameKey):
     /// it speaks for the name once the person accepts that key.
     std::map<std::string, SecureChannel::SessionUp> undecided;

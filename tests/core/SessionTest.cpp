@@ -178,7 +178,8 @@ TEST(HeadlessSession, RemembersTheKeyAHostProvesAndWarnsOfAnotherOne) {
     const UdpPeer pc3("127.0.0.3", copy.port);
     const std::optional<KeyPair> first = KeyPair::Generate();
     const std::optional<KeyPair> second = KeyPair::Generate();
-    ASSERT_TRUE(first && second);
+    const std::optional<KeyPair> third = KeyPair::Generate();
+    ASSERT_TRUE(first && second && third);
     SecureChannel genuine(*first, "PC3");
     copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
     ASSERT_TRUE(Handshake(copy, pc3, genuine, false));
@@ -191,10 +192,15 @@ TEST(HeadlessSession, RemembersTheKeyAHostProvesAndWarnsOfAnotherOne) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return keys.StateOf("PC3", second->Public()).has_value(); }));
     EXPECT_EQ(keys.StateOf("PC3", second->Public()), KnownKeys::State::New);
     EXPECT_EQ(keys.TrustedKey("pc3")->key, first->Public());
+    // Key after key under one name: told once until the person decides.
+    SecureChannel another(*third, "PC3");
+    ASSERT_TRUE(Handshake(copy, pc3, another, true));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return keys.StateOf("PC3", third->Public()).has_value(); }));
     QCoreApplication::processEvents(); // the note is queued behind the decision
     copy.session.End(true);
     const std::string log = Contents(copy.out);
     EXPECT_NE(log.find("PC3 is using a different key"), std::string::npos) << log;
+    EXPECT_EQ(log.find("PC3 is using a different key"), log.rfind("PC3 is using a different key"));
     const KnownKeys kept = KnownKeysFile::Load(copy.folder.path()).keys;
     EXPECT_EQ(kept.StateOf("pc3", first->Public()), KnownKeys::State::Trusted);
     EXPECT_EQ(kept.StateOf("pc3", second->Public()), KnownKeys::State::New);
