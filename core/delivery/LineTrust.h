@@ -1,0 +1,17 @@
+#pragma once
+
+namespace kestrane {
+
+/// How far a line that came can be believed to come from the host it names:
+/// what the copy knew when the line arrived. Kept with the line in the
+/// history, so the values never change meaning.
+enum class LineTrust : int {
+    Unknown = 0,          // kept before lines carried their trust
+    Plain = 1,            // in the clear from a host with no known key, as the original chat sends
+    NotAuthenticated = 2, // in the clear under a name whose key is known: anyone could have sent it
+    Private = 3,          // encrypted and authenticated by the name's trusted key
+    Verified = 4,         // the same, and the person compared that key's code
+    NewKey = 5,           // encrypted under a key other than the one the name is known by
+};
+
+} // namespace kestrane
