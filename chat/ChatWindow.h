@@ -40,6 +40,12 @@ public:
     /// A DELIVERY/2 session came up: `up` names the key and the name it
     /// proved. Decorators that do not care about sessions may leave it out.
     virtual void SecureSessionUp(const SecureChannel::SessionUp& up) { (void)up; }
+    /// A DELIVERY/2 datagram from `address` opened `opened` on one of the
+    /// sessions: an inner notice, or nothing (a keepalive or confirmation).
+    virtual void SecureOpened(const std::string& address, const SecureChannel::Opened& opened) {
+        (void)address;
+        (void)opened;
+    }
 };
 
 } // namespace kestrane

@@ -21,6 +21,9 @@ namespace {
 
 std::atomic<IncomingHandler*> incomingHandler{nullptr};
 
+/// What a transport datagram carries beside its plaintext.
+constexpr std::size_t kSecureOverhead = kSecureMaxDatagram - kSecureMaxPlaintext;
+
 } // namespace
 
 IncomingHandler::IncomingHandler(ChatWindow& chatWindow, ChatSender& chatSender, LineBudget budget,
@@ -119,6 +122,13 @@ void IncomingHandler::HandleSecure(std::span<const std::uint8_t> datagram,
     const SecureChannel::Result result = link->Receive(address, datagram);
     if (result.up) {
         window.SecureSessionUp(*result.up);
+    }
+    // Only what authenticated comes this far; it shares the lines' budget so
+    // that a peer with a session cannot flood the UI thread either.
+    for (const SecureChannel::Opened& opened : result.opened) {
+        if (lineBudget.Admit(opened.plaintext.size() + kSecureOverhead)) {
+            window.SecureOpened(address, opened);
+        }
     }
 }
 

@@ -212,7 +212,8 @@ void LineReceipts::SendDue(Tracked& tracked, Clock::time_point now, HelloAnswerB
     for (const Target& target : tracked.targets) {
         if (!target.acknowledged && (free || sends.Admit(target.host.address, now))) {
             out.push_back({target.host.address,
-                           DeliveryNotice::Line(tracked.id, tracked.toEverybody, tracked.line)});
+                           DeliveryNotice::Line(tracked.id, tracked.toEverybody, tracked.line),
+                           target.host.name});
         }
     }
     if (tracked.started) {

@@ -60,6 +60,7 @@ public:
     struct Datagram {
         std::string address;
         DeliveryNotice notice;
+        std::string name; // of the host at `address`
     };
     enum class State { Pending, Delivered, NotDelivered };
     struct Status {

@@ -48,6 +48,19 @@ SecureLink::Polled SecureLink::Poll() {
     return polled;
 }
 
+bool SecureLink::Send(SessionIndex index, std::span<const std::uint8_t> plaintext) {
+    std::optional<SecureChannel::Outgoing> sealed;
+    {
+        std::lock_guard guard(lock);
+        sealed = channel.Seal(index, plaintext);
+    }
+    if (!sealed) {
+        return false;
+    }
+    SendAll({*sealed});
+    return true;
+}
+
 void SecureLink::Broadcast(std::span<const SessionIndex> indices,
                            std::span<const std::uint8_t> plaintext) {
     std::vector<SecureChannel::Outgoing> bundles;

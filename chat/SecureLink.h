@@ -35,6 +35,9 @@ public:
     };
     /// Sends the resends that are due.
     Polled Poll();
+    /// Sends `plaintext` (empty: a keepalive) on the session `index` names;
+    /// false when it is gone.
+    bool Send(SessionIndex index, std::span<const std::uint8_t> plaintext);
     /// One broadcast bundle (or as few as hold them) carrying `plaintext` on
     /// each live session of `indices`.
     void Broadcast(std::span<const SessionIndex> indices, std::span<const std::uint8_t> plaintext);

@@ -3,6 +3,8 @@
 #include "chat/ChatDatagram.h"
 #include "chat/ChatMessage.h"
 #include "chat/ChatSender.h"
+#include "chat/SecureDatagram.h"
+#include "core/delivery/SecureRoute.h"
 
 #include <array>
 #include <chrono>
@@ -19,12 +21,14 @@ std::uint64_t RandomNumber() {
     return (static_cast<std::uint64_t>(device()) << 32) ^ device();
 }
 
-/// Whether a LINE of `line` with one of this run's ids fits in a datagram.
-bool FitsInNotice(const ChatSender& sender, const std::string& line, bool toEverybody) {
-    const std::string longest =
-        DeliveryNotice::Line(std::string(LineReceipts::kIdLength, '0'), toEverybody, line)
-            .Compose();
-    return longest.size() <= static_cast<std::size_t>(sender.LongestText());
+/// Whether a LINE of `line` with one of this run's ids fits in a datagram:
+/// sealed in a transport datagram, or in the clear.
+bool FitsInNotice(const ChatSender& sender, const std::string& line, bool toEverybody,
+                  bool sealed) {
+    const DeliveryNotice longest =
+        DeliveryNotice::Line(std::string(LineReceipts::kIdLength, '0'), toEverybody, line);
+    return sealed ? longest.ComposeInner().size() <= kSecureMaxPlaintext
+                  : longest.Compose().size() <= static_cast<std::size_t>(sender.LongestText());
 }
 
 } // namespace
@@ -74,6 +78,16 @@ void LineDelivery::OnNotice(const ChatMessage& message, const std::string& addre
         return;
     }
     const std::string name = message.sender;
+    if (Keyed(name)) {
+        // Anyone can write this name in the clear: an announcement is only a
+        // hint to reach the host, and a line is shown for what it is.
+        if (notice->verb == DeliveryNotice::Verb::Present && notice->secure && hooks.announced) {
+            hooks.announced(name, address);
+        } else if (notice->verb == DeliveryNotice::Verb::Line) {
+            TakeLine(name, address, *notice, LineTrust::NotAuthenticated, Receipt::Clear);
+        }
+        return;
+    }
     const auto now = Clock::now();
     if (presence.HeardFrom(name, address, true, now) == PeerPresence::Heard::CameBack) {
         hooks.away(name, false);
@@ -92,26 +106,7 @@ void LineDelivery::OnNotice(const ChatMessage& message, const std::string& addre
         break;
     case DeliveryNotice::Verb::Line:
     case DeliveryNotice::Verb::All:
-        switch (shown.Take(name, *notice, now)) {
-        case ShownLines::Verdict::Show: {
-            // Shown exactly as the plain datagram it stands for would be.
-            std::array<char, CHAT_MAX_DATAGRAM> datagram{};
-            const int count = ComposeText(datagram, name, notice->line);
-            if (count < 0) {
-                break;
-            }
-            ChatMessage shownLine(datagram.data(), count);
-            shownLine.toThisHost = !notice->toEverybody;
-            hooks.show(shownLine, address);
-            Acknowledge(address, notice->id);
-            break;
-        }
-        case ShownLines::Verdict::AckOnly:
-            Acknowledge(address, notice->id);
-            break;
-        case ShownLines::Verdict::Wait:
-            break;
-        }
+        TakeLine(name, address, *notice, LineTrust::Plain, Receipt::Clear);
         break;
     case DeliveryNotice::Verb::Ack:
         if (const std::optional<LineKey> key = receipts.OnAck(name, address, notice->id, now)) {
@@ -125,8 +120,91 @@ void LineDelivery::OnNotice(const ChatMessage& message, const std::string& addre
     Run();
 }
 
+void LineDelivery::SecureHeard(const std::string& name, const std::string& address) {
+    const auto now = Clock::now();
+    if (presence.HeardFrom(name, address, true, now) == PeerPresence::Heard::CameBack) {
+        hooks.away(name, false);
+    }
+    receipts.HostHeard(name, address, now);
+    Run();
+}
+
+void LineDelivery::OnSecureNotice(const std::string& name, const std::string& address,
+                                  std::string_view plaintext, LineTrust trust) {
+    const bool speaksForName = trust == LineTrust::Private || trust == LineTrust::Verified;
+    if (speaksForName) {
+        SecureHeard(name, address);
+    }
+    const std::optional<DeliveryNotice> notice =
+        plaintext.empty() ? std::nullopt : DeliveryNotice::ParseInner(plaintext);
+    if (!notice) {
+        return; // a keepalive, or what a later version sends
+    }
+    if (notice->verb == DeliveryNotice::Verb::Line) {
+        TakeLine(name, address, *notice, trust, speaksForName ? Receipt::Sealed : Receipt::None);
+    } else if (!speaksForName) {
+        return;
+    } else if (notice->verb == DeliveryNotice::Verb::Probe) {
+        SendTo(name, address, DeliveryNotice::Present(announceSecure));
+    } else if (notice->verb == DeliveryNotice::Verb::Ack) {
+        if (const std::optional<LineKey> key =
+                receipts.OnAck(name, address, notice->id, Clock::now())) {
+            Report(*key);
+        }
+    } else if (notice->verb == DeliveryNotice::Verb::Bye) {
+        presence.Left(name);
+        if (hooks.left) {
+            hooks.left(name);
+        }
+    }
+    Run();
+}
+
+void LineDelivery::TakeLine(const std::string& name, const std::string& address,
+                            const DeliveryNotice& notice, LineTrust trust, Receipt receipt) {
+    const auto acknowledgeLine = [&] {
+        if (receipt == Receipt::Sealed) {
+            SendTo(name, address, DeliveryNotice::Ack(notice.id));
+        } else if (receipt == Receipt::Clear && !address.empty()) {
+            Send(address, DeliveryNotice::Ack(notice.id));
+        }
+    };
+    switch (shown.Take(name, notice, Clock::now())) {
+    case ShownLines::Verdict::Show: {
+        // Shown exactly as the plain datagram it stands for would be.
+        std::array<char, CHAT_MAX_DATAGRAM> datagram{};
+        const int count = ComposeText(datagram, name, notice.line);
+        if (count < 0) {
+            break;
+        }
+        ChatMessage shownLine(datagram.data(), count);
+        shownLine.toThisHost = !notice.toEverybody;
+        hooks.show(shownLine, address, trust);
+        acknowledgeLine();
+        break;
+    }
+    case ShownLines::Verdict::AckOnly:
+        acknowledgeLine();
+        break;
+    case ShownLines::Verdict::Wait:
+        break;
+    }
+}
+
+bool LineDelivery::Keyed(const std::string& name) const {
+    return route != nullptr && route->Keyed(name);
+}
+
 bool LineDelivery::SpeaksDelivery(const std::string& name) const {
-    return presence.SpeaksDelivery(name);
+    return presence.SpeaksDelivery(name) || Keyed(name);
+}
+
+std::size_t LineDelivery::LongestPrivateLine() {
+    const std::size_t overhead =
+        DeliveryNotice::Line(std::string(LineReceipts::kIdLength, '0'), false, {})
+            .ComposeInner()
+            .size();
+    return kSecureMaxPlaintext - overhead;
 }
 
 bool LineDelivery::IsAway(const std::string& name) const {
@@ -135,10 +213,16 @@ bool LineDelivery::IsAway(const std::string& name) const {
 
 std::optional<LineDelivery::LineKey> LineDelivery::SendToOne(const LineReceipts::Host& host,
                                                              const std::string& line, bool keep) {
-    if (!FitsInNotice(sender, line, false)) {
+    const bool keyed = Keyed(host.name);
+    if (!FitsInNotice(sender, line, false, keyed)) {
         return std::nullopt;
     }
-    const LineKey key = receipts.ToOne(host, line, Clock::now(), keep);
+    // A keyed host's receipts count from its session's address alone.
+    LineReceipts::Host to = host;
+    if (keyed) {
+        to.address = route->SessionAddress(host.name).value_or(host.address);
+    }
+    const LineKey key = receipts.ToOne(to, line, Clock::now(), keep);
     Run();
     return key;
 }
@@ -149,7 +233,7 @@ std::optional<LineDelivery::LineKey> LineDelivery::AfterBroadcast(const std::str
         expected.push_back({std::move(peer.name), std::move(peer.address)});
     }
     // Retransmissions to the hosts that missed the broadcast must fit as well.
-    if (!FitsInNotice(sender, line, true)) {
+    if (!FitsInNotice(sender, line, true, false)) {
         return std::nullopt;
     }
     const bool anyExpected = !expected.empty();
@@ -189,9 +273,12 @@ void LineDelivery::Send(const std::string& address, const DeliveryNotice& notice
     sender.SendDeliveryNotice(address, notice.Compose());
 }
 
-void LineDelivery::Acknowledge(const std::string& address, const std::string& id) {
-    if (!address.empty()) {
-        Send(address, DeliveryNotice::Ack(id));
+void LineDelivery::SendTo(const std::string& name, const std::string& address,
+                          const DeliveryNotice& notice) {
+    if (Keyed(name)) {
+        static_cast<void>(route->Seal(name, address, notice.ComposeInner()));
+    } else if (!address.empty()) {
+        Send(address, notice);
     }
 }
 
@@ -205,7 +292,7 @@ void LineDelivery::Run() {
     const auto now = Clock::now();
     LineReceipts::Due due = receipts.Poll(now, sends);
     for (const LineReceipts::Datagram& datagram : due.datagrams) {
-        Send(datagram.address, datagram.notice);
+        SendTo(datagram.name, datagram.address, datagram.notice);
     }
     for (const LineKey key : due.changed) {
         Report(key);
@@ -219,7 +306,7 @@ void LineDelivery::Run() {
             }
         }
         for (const PeerPresence::Peer& peer : presenceDue.probes) {
-            Send(peer.address, DeliveryNotice::Probe());
+            SendTo(peer.name, peer.address, DeliveryNotice::Probe());
         }
         for (const std::string& name : presenceDue.wentAway) {
             hooks.away(name, true);

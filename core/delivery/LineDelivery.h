@@ -4,6 +4,7 @@
 #include "chat/LineReceipts.h"
 #include "chat/PeerPresence.h"
 #include "chat/ShownLines.h"
+#include "core/delivery/LineTrust.h"
 
 #include <QObject>
 #include <QTimer>
@@ -16,6 +17,7 @@ namespace kestrane {
 
 class ChatMessage;
 class ChatSender;
+class SecureRoute;
 
 /// Receipts, retries, the outbox and presence between Kestrane hosts, for the
 /// main window: drives ShownLines, LineReceipts and PeerPresence from one timer
@@ -24,7 +26,10 @@ class ChatSender;
 /// original chat expects, and are probed only to check that. What goes out
 /// unasked is bounded: answers to PROBE by kProbeAnswerLimits, probes and
 /// retransmissions together by kDeliverySendLimits (both in HelloAnswerBudget).
-/// Does not own the sender. UI thread only.
+/// Hosts whose key is known (SetRoute) are reached only through their
+/// DELIVERY/2 session: what comes in the clear under their name moves no
+/// receipt, presence or address, and a line in the clear is shown as not
+/// authenticated. Does not own the sender or the route. UI thread only.
 class LineDelivery : public QObject {
 public:
     using LineKey = LineReceipts::LineKey;
@@ -33,7 +38,8 @@ public:
     struct Hooks {
         /// Shows a line that came in a notice as a plain line would be shown:
         /// logged and queued. Its receipt goes out when this returns.
-        std::function<void(const ChatMessage& line, const std::string& address)> show;
+        std::function<void(const ChatMessage& line, const std::string& address, LineTrust trust)>
+            show;
         /// A tracked line's status changed.
         std::function<void(LineKey key, const Status& status)> changed;
         /// A Kestrane host went away (true) or came back (false).
@@ -43,14 +49,32 @@ public:
         std::function<void(const std::string& name, const std::string& address)> announced;
         /// The presence heartbeat went out. May be empty.
         std::function<void()> heartbeat;
+        /// `name` said goodbye inside its session. May be empty.
+        std::function<void(const std::string& name)> left;
     };
 
     LineDelivery(ChatSender& sender, Hooks hooks);
 
     /// The own hello went out: PRESENT follows it, and the heartbeat starts.
     void Started();
-    /// From now on PRESENT says this copy speaks DELIVERY/2 too; before Started.
-    void AnnounceSecure() { announceSecure = true; }
+    /// From now on PRESENT says this copy speaks DELIVERY/2 too, and hosts
+    /// with a key are reached through `route`, which outlives this object;
+    /// before Started.
+    void AnnounceSecure(SecureRoute& secureRoute) {
+        announceSecure = true;
+        route = &secureRoute;
+    }
+    /// Whether nothing in the clear speaks for `name` (its key is known).
+    bool Keyed(const std::string& name) const;
+    /// A session that speaks for `name` came up, or brought something, from
+    /// `address`: the host is heard there, and its outbox goes there.
+    void SecureHeard(const std::string& name, const std::string& address);
+    /// The plaintext of a transport datagram on a session of `name` at
+    /// `address`, whose key gives the trust of what it brings. Only
+    /// Private and Verified sessions count as the host; lines under a
+    /// NewKey session are shown marked and not acknowledged.
+    void OnSecureNotice(const std::string& name, const std::string& address,
+                        std::string_view plaintext, LineTrust trust);
 
     /// Anything was heard from `name` at `address`.
     void Heard(const std::string& name, const std::string& address);
@@ -63,6 +87,8 @@ public:
     void OnNotice(const ChatMessage& notice, const std::string& address);
 
     bool SpeaksDelivery(const std::string& name) const;
+    /// The longest line (CR LF included) that goes sealed to one host.
+    static std::size_t LongestPrivateLine();
     bool IsAway(const std::string& name) const;
     /// Sends `line` (CR LF included) to a Kestrane host with a receipt asked
     /// for. Nothing, and nothing sent, when the line does not fit in a notice:
@@ -83,7 +109,14 @@ public:
 
 private:
     void Send(const std::string& address, const DeliveryNotice& notice);
-    void Acknowledge(const std::string& address, const std::string& id);
+    /// Sends `notice` to `name` at `address`: sealed when its key is known.
+    void SendTo(const std::string& name, const std::string& address, const DeliveryNotice& notice);
+    /// How the receipt of a line goes back: a line under a key not yet
+    /// accepted gets none, one in the clear a clear one (it reveals nothing).
+    enum class Receipt { None, Clear, Sealed };
+    /// Shows a line of a LINE notice (unless shown already) and acknowledges it.
+    void TakeLine(const std::string& name, const std::string& address, const DeliveryNotice& notice,
+                  LineTrust trust, Receipt receipt);
     /// Does what is due and sets the timer for what comes next.
     void Run();
     void Report(LineKey key);
@@ -98,6 +131,7 @@ private:
     QTimer timer;
     bool started = false;
     bool announceSecure = false;
+    SecureRoute* route = nullptr;
 };
 
 } // namespace kestrane

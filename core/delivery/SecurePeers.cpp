@@ -57,7 +57,12 @@ void SecurePeers::Wait(const std::string& address) {
 }
 
 void SecurePeers::Trust(const SecureChannel::SessionUp& up) {
-    trusted.insert_or_assign(PeerNameKey(up.peerName), up);
+    const std::string byName = PeerNameKey(up.peerName);
+    if (const auto before = trusted.find(byName); before != trusted.end()) {
+        speakers.erase(before->second.index);
+    }
+    trusted.insert_or_assign(byName, up);
+    speakers.insert_or_assign(up.index, byName);
     waiting.erase(up.address);
 }
 
@@ -67,25 +72,45 @@ void SecurePeers::Refuse(const SecureChannel::SessionUp& up) {
 }
 
 void SecurePeers::Forget(const std::string& name) {
-    trusted.erase(PeerNameKey(name));
+    if (const auto before = trusted.find(PeerNameKey(name)); before != trusted.end()) {
+        speakers.erase(before->second.index);
+        trusted.erase(before);
+    }
     rejoined.erase(PeerNameKey(name));
 }
 
 void SecurePeers::Heartbeat() {
-    std::vector<SessionIndex> live;
     for (auto entry = trusted.begin(); entry != trusted.end();) {
         if (!link.Alive(entry->second.index)) {
             rejoined.erase(entry->first);
+            speakers.erase(entry->second.index);
             entry = trusted.erase(entry); // expired or evicted in the engine
         } else {
-            live.push_back(entry->second.index);
             ++entry;
         }
     }
-    if (!live.empty()) {
+    if (const std::vector<SessionIndex> live = LiveSessions(); !live.empty()) {
         link.Broadcast(live, {});
     }
     Run();
+}
+
+std::vector<SessionIndex> SecurePeers::LiveSessions() const {
+    std::vector<SessionIndex> live;
+    for (const auto& [name, up] : trusted) {
+        if (link.Alive(up.index)) {
+            live.push_back(up.index);
+        }
+    }
+    return live;
+}
+
+std::optional<SecureChannel::SessionUp> SecurePeers::Speaker(SessionIndex index) const {
+    const auto speaker = speakers.find(index);
+    if (speaker == speakers.end()) {
+        return std::nullopt;
+    }
+    return trusted.at(speaker->second);
 }
 
 std::optional<SecureChannel::SessionUp> SecurePeers::SessionOf(const std::string& name) const {

@@ -9,6 +9,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace kestrane {
 
@@ -53,8 +55,15 @@ public:
     void Forget(const std::string& name);
     /// The presence heartbeat went: trusted sessions get a keepalive, all in one bundle.
     void Heartbeat();
+    /// Something waits to go to a host with a known key that has no live
+    /// session, last heard at `address`: a handshake starts there soon.
+    void Reach(const std::string& address) { Wait(address); }
     /// The live trusted session of `name`, if any.
     std::optional<SecureChannel::SessionUp> SessionOf(const std::string& name) const;
+    /// The trusted session `index` names, if it speaks for a name.
+    std::optional<SecureChannel::SessionUp> Speaker(SessionIndex index) const;
+    /// Live trusted sessions.
+    std::vector<SessionIndex> LiveSessions() const;
 
 private:
     void Run();
@@ -63,6 +72,7 @@ private:
     SecureLink& link;
     std::function<void(const std::string& address)> unfinished;
     std::map<std::string, SecureChannel::SessionUp> trusted; // by PeerNameKey
+    std::unordered_map<SessionIndex, std::string> speakers;  // trusted's sessions: their name's key
     std::map<std::string, Clock::time_point> waiting;        // address, when to start
     std::map<std::string, Clock::time_point> rejoined;       // by PeerNameKey, of trusted names
     QTimer timer;

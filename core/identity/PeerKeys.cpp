@@ -1,5 +1,6 @@
 #include "core/identity/PeerKeys.h"
 
+#include "chat/DeliveryNotice.h"
 #include "chat/IncomingHandler.h"
 #include "chat/PeerName.h"
 #include "chat/SecureLink.h"
@@ -81,12 +82,12 @@ void PeerKeys::SessionUp(const SecureChannel::SessionUp& up) {
     const QString name = NetworkName(up.peerName);
     switch (keys.Hear(up.peerName, up.peerKey, Now())) {
     case KnownKeys::Heard::First:
-        peers->Trust(up);
+        Trust(up);
         SaveSoon();
         hooks.changed(up.peerName);
         break;
     case KnownKeys::Heard::Same:
-        peers->Trust(up);
+        Trust(up);
         unsaved = true; // when it was last heard: written with the next decision
         break;
     case KnownKeys::Heard::Changed:
@@ -123,12 +124,78 @@ void PeerKeys::SessionUp(const SecureChannel::SessionUp& up) {
     }
 }
 
+void PeerKeys::Trust(const SecureChannel::SessionUp& up) {
+    peers->Trust(up);
+    if (hooks.trusted) {
+        hooks.trusted(up.peerName, up.address);
+    }
+}
+
+std::optional<PeerKeys::Speaker> PeerKeys::SpeakerOf(SessionIndex index) const {
+    if (!peers) {
+        return std::nullopt;
+    }
+    if (const std::optional<SecureChannel::SessionUp> up = peers->Speaker(index)) {
+        const bool verified = keys.StateOf(up->peerName, up->peerKey) == KnownKeys::State::Verified;
+        return Speaker{up->peerName, up->address,
+                       verified ? LineTrust::Verified : LineTrust::Private};
+    }
+    for (const auto& [name, up] : undecided) {
+        if (up.index == index) {
+            return Speaker{up.peerName, up.address, LineTrust::NewKey};
+        }
+    }
+    return std::nullopt;
+}
+
+void PeerKeys::SayGoodbye() {
+    if (peers) {
+        const std::string bye = DeliveryNotice::Bye().ComposeInner();
+        link->Broadcast(peers->LiveSessions(),
+                        std::span(reinterpret_cast<const std::uint8_t*>(bye.data()), bye.size()));
+    }
+}
+
+bool PeerKeys::Keyed(const std::string& name) const {
+    if (!peers) {
+        return false; // no engine: nothing could reach the host but the clear
+    }
+    const auto entry = keys.Entries().find(PeerNameKey(name));
+    return entry != keys.Entries().end() &&
+           std::ranges::any_of(entry->second.keys, [](const KnownKeys::Key& key) {
+               return key.state != KnownKeys::State::Blocked;
+           });
+}
+
+std::optional<std::string> PeerKeys::SessionAddress(const std::string& name) const {
+    if (!peers) {
+        return std::nullopt;
+    }
+    const std::optional<SecureChannel::SessionUp> session = peers->SessionOf(name);
+    return session ? std::optional(session->address) : std::nullopt;
+}
+
+bool PeerKeys::Seal(const std::string& name, const std::string& address, std::string_view inner) {
+    if (!peers) {
+        return false;
+    }
+    if (const std::optional<SecureChannel::SessionUp> session = peers->SessionOf(name)) {
+        return link->Send(
+            session->index,
+            std::span(reinterpret_cast<const std::uint8_t*>(inner.data()), inner.size()));
+    }
+    if (!address.empty()) {
+        peers->Reach(address);
+    }
+    return false;
+}
+
 void PeerKeys::Accept(const std::string& name, const PublicKey& key) {
     keys.Accept(name, key);
     changeTold.erase(PeerNameKey(name));
     if (const auto waiting = undecided.find(PeerNameKey(name)); waiting != undecided.end()) {
         if (peers && waiting->second.peerKey == key) {
-            peers->Trust(waiting->second);
+            Trust(waiting->second);
         }
         undecided.erase(waiting);
     }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "chat/SecureChannel.h"
+#include "core/delivery/LineTrust.h"
+#include "core/delivery/SecureRoute.h"
 #include "core/identity/KnownKeys.h"
 
 #include <QObject>
@@ -24,13 +26,22 @@ class SecurePeers;
 /// that comes up by the key it proved (trust on first use, by name), and keeps
 /// the known keys in their file, written soon after each decision and when
 /// the copy ends. A key that differs from the one known for its name is told
-/// once, loudly; a blocked key's sessions end. UI thread only.
-class PeerKeys : public QObject {
+/// once, loudly; a blocked key's sessions end. As the route of notices, it
+/// seals them on the session that speaks for their host's name. UI thread only.
+class PeerKeys : public QObject, public SecureRoute {
 public:
     struct Hooks {
         std::function<void(const QString& note)> note;
         /// The keys known for `name` changed (a new key came, or a decision).
         std::function<void(const std::string& name)> changed;
+        /// A session at `address` now speaks for `name`. May be empty.
+        std::function<void(const std::string& name, const std::string& address)> trusted;
+    };
+    /// Who a session speaks for, and how far what it brings is to be believed.
+    struct Speaker {
+        std::string name;
+        std::string address; // the session's, which only a new session moves
+        LineTrust trust = LineTrust::Private;
     };
     /// Longest wait between a decision and its write.
     static constexpr int kSaveDelayMs = 1000;
@@ -53,6 +64,15 @@ public:
     /// `name` said hello from `address`: it may have started again.
     void HelloHeard(const std::string& name, const std::string& address);
     void SessionUp(const SecureChannel::SessionUp& up);
+    /// The name the session `index` proved, if it is one of the name's
+    /// sessions: trusted (Private or Verified) or waiting for the person (NewKey).
+    std::optional<Speaker> SpeakerOf(SessionIndex index) const;
+    /// Tells every host with a trusted session that this copy leaves.
+    void SayGoodbye();
+
+    bool Keyed(const std::string& name) const override;
+    std::optional<std::string> SessionAddress(const std::string& name) const override;
+    bool Seal(const std::string& name, const std::string& address, std::string_view inner) override;
 
     /// The person's decisions on `name`'s `key`.
     void Accept(const std::string& name, const PublicKey& key);
@@ -70,6 +90,7 @@ public:
 
 private:
     void SaveSoon();
+    void Trust(const SecureChannel::SessionUp& up);
 
     QString folder;
     const KeyPair* identity;

@@ -94,19 +94,22 @@ ChatSession::ChatSession(Services sessionServices)
     }
     peerKeys = std::make_unique<PeerKeys>(
         services.historyFolder, Identity(),
-        PeerKeys::Hooks{.note =
-                            [this](const QString& note) {
-                                // Told once the window that shows notes is made.
-                                QMetaObject::invokeMethod(
-                                    this, [this, note] { Note(note); }, Qt::QueuedConnection);
-                            },
-                        .changed =
-                            [this](const std::string& name) {
-                                if (!ended) {
-                                    hosts->KeysChanged(name);
-                                    services.view.KeysChanged(name);
-                                }
-                            }});
+        PeerKeys::Hooks{
+            .note =
+                [this](const QString& note) {
+                    // Told once the window that shows notes is made.
+                    QMetaObject::invokeMethod(
+                        this, [this, note] { Note(note); }, Qt::QueuedConnection);
+                },
+            .changed =
+                [this](const std::string& name) {
+                    if (!ended) {
+                        hosts->KeysChanged(name);
+                        services.view.KeysChanged(name);
+                    }
+                },
+            .trusted = [this](const std::string& name,
+                              const std::string& address) { SessionTrusted(name, address); }});
     hosts->DescribeKeys([this](const std::string& name) { return peerKeys->Describe(name); });
     services.queue.left = [this](const HistoryEntry& entry) { unread.Left(entry); };
     dropReport.setSingleShot(true);
@@ -164,6 +167,7 @@ void ChatSession::End(bool quiet) {
     // is retried or probed once it is on its way.
     transfers.reset();
     delivery.reset();
+    peerKeys->SayGoodbye();
     SendLeaving(quiet);
     instanceCalls.reset();
     if (services.instanceLock != nullptr) {
@@ -208,8 +212,8 @@ void ChatSession::OpenNetwork(int port, const char* broadcastHost) {
     delivery = std::make_unique<LineDelivery>(
         *chatSender,
         LineDelivery::Hooks{
-            .show = [this](const ChatMessage& line,
-                           const std::string& address) { OnChatMessage(line, address); },
+            .show = [this](const ChatMessage& line, const std::string& address,
+                           LineTrust trust) { OnChatMessage(line, address, trust); },
             .changed =
                 [this](LineDelivery::LineKey key, const LineDelivery::Status& status) {
                     sentLines->Changed(key, status);
@@ -217,7 +221,8 @@ void ChatSession::OpenNetwork(int port, const char* broadcastHost) {
             .away = [this](const std::string& name, bool away) { hosts->SetAway(name, away); },
             .announced = [this](const std::string& name,
                                 const std::string& address) { peerKeys->Announced(name, address); },
-            .heartbeat = [this] { peerKeys->Heartbeat(); }});
+            .heartbeat = [this] { peerKeys->Heartbeat(); },
+            .left = [this](const std::string& name) { RemovePeer(name); }});
     transfers = std::make_unique<FileTransfers>(
         FileTransfers::Hooks{.sendNotice =
                                  [this](const std::string& address, const std::string& text) {
@@ -304,7 +309,7 @@ void ChatSession::CompleteNetworkStart(const std::optional<std::string>& name) {
         chatSender->SendHello();
         if (delivery != nullptr) {
             if (peerKeys->Running()) {
-                delivery->AnnounceSecure();
+                delivery->AnnounceSecure(*peerKeys);
             }
             delivery->Started();
         }
@@ -318,7 +323,9 @@ void ChatSession::CompleteNetworkStart(const std::optional<std::string>& name) {
     services.view.NetworkStarted(ownName);
 }
 
-void ChatSession::OnChatMessage(const ChatMessage& message, const std::string& address) {
+void ChatSession::OnChatMessage(const ChatMessage& message, const std::string& address,
+                                LineTrust trust) {
+    (void)trust;
     // The name ends no line of the log; the text's own line end does.
     const QString sender = NetworkName(message.sender);
     const QString text = DecodeNetworkText(message.GetText());
@@ -360,7 +367,11 @@ bool ChatSession::DeliverChatMessage(const ChatMessage& message, const std::stri
         if (ended) {
             return;
         }
-        OnChatMessage(*copy, address);
+        // Anyone can send a plain line under a name whose key is known.
+        OnChatMessage(*copy, address,
+                      delivery != nullptr && delivery->Keyed(copy->sender)
+                          ? LineTrust::NotAuthenticated
+                          : LineTrust::Plain);
         if (delivery != nullptr) {
             delivery->PlainLineShown(copy->sender, copy->GetText());
         }
@@ -446,6 +457,12 @@ void ChatSession::RestoreOutbox() {
 
 void ChatSession::AddPeer(const std::string& name, const std::string& address) {
     if (!ended && MayListPeer(name, ownName)) {
+        if (delivery != nullptr && delivery->Keyed(name)) {
+            if (hosts->Find(name) < 0) {
+                hosts->Add(name, address);
+            }
+            return;
+        }
         hosts->Add(name, address);
         if (networks != nullptr && !address.empty()) {
             networks->Heard(name, address);
@@ -462,6 +479,26 @@ void ChatSession::RemovePeer(const std::string& name) {
         if (delivery != nullptr) {
             delivery->Left(name);
         }
+    }
+}
+
+void ChatSession::PeerLeft(const std::string& name) {
+    if (!ended && !(peerKeys->Running() && peerKeys->SessionAddress(name))) {
+        RemovePeer(name);
+    }
+}
+
+void ChatSession::SessionTrusted(const std::string& name, const std::string& address) {
+    if (ended || !MayListPeer(name, ownName)) {
+        return;
+    }
+    // The only way a keyed host's address moves: a session its key proved.
+    hosts->Add(name, address);
+    if (networks != nullptr) {
+        networks->Heard(name, address);
+    }
+    if (delivery != nullptr) {
+        delivery->SecureHeard(name, address);
     }
 }
 
@@ -498,6 +535,19 @@ void ChatSession::OnDeliveryNotice(const ChatMessage& message, const std::string
 void ChatSession::OnSecureSessionUp(const SecureChannel::SessionUp& up) {
     if (!ended) {
         peerKeys->SessionUp(up);
+    }
+}
+
+void ChatSession::OnSecureOpened(const std::string& /*address*/,
+                                 const SecureChannel::Opened& opened) {
+    // What a session brings counts at the session's own address.
+    if (ended || delivery == nullptr) {
+        return;
+    }
+    if (const std::optional<PeerKeys::Speaker> speaker = peerKeys->SpeakerOf(opened.session)) {
+        const std::string_view plaintext(reinterpret_cast<const char*>(opened.plaintext.data()),
+                                         opened.plaintext.size());
+        delivery->OnSecureNotice(speaker->name, speaker->address, plaintext, speaker->trust);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "chat/LineBudget.h"
 #include "chat/ScriptedSend.h"
 #include "chat/SecureChannel.h"
+#include "core/delivery/LineTrust.h"
 #include "core/history/HistoryStore.h"
 #include "core/session/LineSender.h"
 #include "core/unread/UnreadLines.h"
@@ -101,7 +102,8 @@ public:
 
     /// Incoming text, on the UI thread: logged, recorded, queued unread.
     /// `address` is where it came from, and where a reply goes.
-    void OnChatMessage(const ChatMessage& message, const std::string& address = {});
+    void OnChatMessage(const ChatMessage& message, const std::string& address = {},
+                       LineTrust trust = LineTrust::Plain);
     /// Hands a copy of `message` to OnChatMessage on the UI thread, after the
     /// calls posted before it, without waiting for it. False, without
     /// handling it, once the session has ended. Safe to call from any thread.
@@ -111,10 +113,15 @@ public:
     /// meanwhile, whether or not another line comes.
     void ReportDroppedLinesSoon();
     /// Lists a host as HostRoster::Add does, unless it is the own name or the
-    /// session has ended.
+    /// session has ended. A name whose key is known is only listed when
+    /// missing: anything in the clear may be forged, so it never moves the
+    /// host's address nor counts as heard from it.
     void AddPeer(const std::string& name, const std::string& address = {});
     /// Unlists a host as HostRoster::Remove does, unless the session has ended.
     void RemovePeer(const std::string& name);
+    /// `name` said goodbye in the clear: unlisted, unless a session speaks
+    /// for the name (its goodbye comes inside the session).
+    void PeerLeft(const std::string& name);
     /// Unlists the hosts whose last address is `lost`; returns how many.
     int ForgetHosts(const std::function<bool(const std::string& address)>& lost);
     void OnFileNotice(const ChatMessage& message, const std::string& address);
@@ -122,6 +129,8 @@ public:
     void OnHelloHeard(const std::string& name, const std::string& address);
     /// A DELIVERY/2 session came up (posted from the dispatcher).
     void OnSecureSessionUp(const SecureChannel::SessionUp& up);
+    /// A DELIVERY/2 datagram from `address` opened `opened` (posted from the dispatcher).
+    void OnSecureOpened(const std::string& address, const SecureChannel::Opened& opened);
     /// Writes a note in the log: "*** note ***".
     void Note(const QString& note);
 
@@ -158,6 +167,8 @@ private:
     /// Queues the lines left unread when the copy last ended, and sends
     /// again, once the network has started, the lines left in the outbox.
     void Restore(const HistoryStore::Restored& restored);
+    /// A session at `address` now speaks for `name`.
+    void SessionTrusted(const std::string& name, const std::string& address);
     void RestoreOutbox();
     void SendLeaving(bool quiet);
 

@@ -201,7 +201,11 @@ void LineSender::ReportUnsent(SendResult result, const std::string& host,
     std::string text;
     switch (result) {
     case SendResult::TooLong: {
-        const int longest = session.Sender() != nullptr ? session.Sender()->LongestText() : 0;
+        const LineDelivery* delivery = session.Delivery();
+        const int longest = delivery != nullptr && delivery->Keyed(host)
+                                ? static_cast<int>(LineDelivery::LongestPrivateLine())
+                            : session.Sender() != nullptr ? session.Sender()->LongestText()
+                                                          : 0;
         text = "This line is too long to send: a message holds at most " + std::to_string(longest) +
                " bytes, line end included.";
         break;
@@ -254,6 +258,10 @@ SendResult LineSender::SendText(const Recipient& recipient, const QString& line,
     if (delivery != nullptr && delivery->SpeaksDelivery(recipient.name) &&
         IsDottedAddress(recipient.address)) {
         trackedSend = delivery->SendToOne({recipient.name, recipient.address}, bytes, keep);
+        // A host with a known key never gets a line in the clear.
+        if (!trackedSend && delivery->Keyed(recipient.name)) {
+            return SendResult::TooLong;
+        }
     }
     const SendResult result =
         trackedSend ? SendResult::Sent : sender->SendText(recipient.address, bytes);
@@ -296,6 +304,9 @@ SendResult LineSender::SendReply(const HistoryEntry& entry, const QString& text)
                                   .historyId = RecordSent(entry.senderBytes, address, text, key)},
                                  *delivery->StatusOf(*key));
             return SendResult::Sent;
+        }
+        if (delivery->Keyed(entry.senderBytes)) {
+            return SendResult::TooLong;
         }
     }
     const SendResult result = sender->SendReply(address, bytes);

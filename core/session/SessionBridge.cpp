@@ -16,7 +16,7 @@ void SessionBridge::AddPeer(const std::string& name, const std::string& address)
 }
 
 void SessionBridge::RemovePeer(const std::string& name) {
-    bridge.Post([this, name] { session.RemovePeer(name); });
+    bridge.Post([this, name] { session.PeerLeft(name); });
 }
 
 void SessionBridge::LinesDropped() {
@@ -39,6 +39,10 @@ void SessionBridge::ShowDeliveryNotice(const ChatMessage& message, const std::st
 
 void SessionBridge::SecureSessionUp(const SecureChannel::SessionUp& up) {
     bridge.Post([this, up] { session.OnSecureSessionUp(up); });
+}
+
+void SessionBridge::SecureOpened(const std::string& address, const SecureChannel::Opened& opened) {
+    bridge.Post([this, address, opened] { session.OnSecureOpened(address, opened); });
 }
 
 void SessionBridge::HelloHeard(const std::string& name, const std::string& address) {

@@ -24,6 +24,7 @@ public:
     void HelloHeard(const std::string& name, const std::string& address) override;
     void LinesDropped() override;
     void SecureSessionUp(const SecureChannel::SessionUp& up) override;
+    void SecureOpened(const std::string& address, const SecureChannel::Opened& opened) override;
 
 private:
     ChatSession& session;

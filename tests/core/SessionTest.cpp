@@ -140,8 +140,10 @@ TEST(HeadlessSession, ListsReceivesKeepsSendsForScriptsAndSaysGoodbye) {
 }
 
 // PC3 runs the DELIVERY/2 engine under one key, then under another: `engine`
-// answers what the copy sends it until a session is up on both sides.
-bool Handshake(HeadlessCopy& copy, const UdpPeer& pc3, SecureChannel& engine, bool pc3Starts) {
+// answers what the copy sends it until a session is up on both sides, whose
+// index in `engine` it gives.
+std::optional<SessionIndex> Handshake(HeadlessCopy& copy, const UdpPeer& pc3, SecureChannel& engine,
+                                      bool pc3Starts) {
     const auto toCopy = [&](const std::vector<SecureChannel::Outgoing>& datagrams) {
         for (const auto& datagram : datagrams) {
             pc3.SendTo(copy.port, std::string(datagram.datagram.begin(), datagram.datagram.end()),
@@ -156,18 +158,88 @@ bool Handshake(HeadlessCopy& copy, const UdpPeer& pc3, SecureChannel& engine, bo
         const std::span<const std::uint8_t> datagram(
             reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         if (bytes.empty()) {
-            return false;
+            return std::nullopt;
         }
         if (!LooksSecure(datagram)) {
             continue; // probes and the like
         }
         const SecureChannel::Result result = engine.OnDatagram("copy", datagram);
         toCopy(result.send);
-        if (pc3Starts ? !result.opened.empty() : result.up.has_value()) {
-            return true;
+        if (result.up && (!pc3Starts || !result.opened.empty())) {
+            return result.up->index;
         }
     }
-    return false;
+    return std::nullopt;
+}
+
+// The next plaintext that PC3's engine opens from what the copy sends it; a
+// datagram in the clear comes back as "clear: " and its bytes.
+std::string OpenNext(const UdpPeer& pc3, SecureChannel& engine) {
+    for (int datagrams = 0; datagrams < 8; ++datagrams) {
+        const std::string bytes = pc3.Next(3000);
+        const std::span<const std::uint8_t> datagram(
+            reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        if (bytes.empty() || !LooksSecure(datagram)) {
+            return bytes.empty() ? bytes : "clear: " + bytes;
+        }
+        for (const auto& opened : engine.OnDatagram("copy", datagram).opened) {
+            if (!opened.plaintext.empty()) {
+                return {opened.plaintext.begin(), opened.plaintext.end()};
+            }
+        }
+    }
+    return {};
+}
+
+void SendSealed(const HeadlessCopy& copy, const UdpPeer& pc3, SecureChannel& engine,
+                SessionIndex session, const std::string& plaintext) {
+    const auto sealed =
+        engine.Seal(session, std::span(reinterpret_cast<const std::uint8_t*>(plaintext.data()),
+                                       plaintext.size()));
+    ASSERT_TRUE(sealed);
+    pc3.SendTo(copy.port, std::string(sealed->datagram.begin(), sealed->datagram.end()),
+               "127.0.0.2");
+}
+
+// Once PC3's key is known, lines and receipts between the copy and PC3 go
+// sealed in its session, and nothing in the clear under PC3's name stands for
+// PC3: not its address, its leaving, nor a receipt, even from its address.
+TEST(HeadlessSession, TalksWithAKeyedHostOnlyInsideItsSession) {
+    HeadlessCopy copy;
+    const UdpPeer pc3("127.0.0.3", copy.port);
+    const std::optional<KeyPair> key = KeyPair::Generate();
+    ASSERT_TRUE(key);
+    SecureChannel engine(*key, "PC3");
+    copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
+    const std::optional<SessionIndex> session = Handshake(copy, pc3, engine, false);
+    ASSERT_TRUE(session);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return copy.session.Keys()->Keys().TrustedKey("pc3").has_value(); }));
+
+    copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT"), "127.0.0.4");
+    copy.Receive(Datagram(7, "PC3", "***Leaveing channel"), "127.0.0.4");
+    copy.Receive(Datagram(4, "PC3", "forged\r\n"), "127.0.0.4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return copy.queue.Size() == 1; }));
+    EXPECT_EQ(copy.session.Hosts().AddressOf("PC3"), "127.0.0.3");
+
+    std::string outcome;
+    copy.session.Lines().SendForScript(
+        {.to = "pc3", .toEverybody = false, .text = "secret"},
+        [&](ScriptedSend::Outcome result, const QString& words) {
+            outcome = std::string(ScriptedSend::OutcomeName(result)) + " " + words.toStdString();
+        });
+    const std::string line = OpenNext(pc3, engine);
+    ASSERT_TRUE(line.starts_with("LINE ") && line.ends_with(" ONE secret\r\n")) << line;
+    const std::string id = line.substr(5, line.find(' ', 5) - 5);
+    pc3.SendTo(copy.port, Datagram(9, "PC3", "DELIVERY/1 ACK " + id), "127.0.0.2");
+    EXPECT_EQ(OpenNext(pc3, engine), line); // the clear receipt did not count
+    SendSealed(copy, pc3, engine, *session, "ACK " + id);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !outcome.empty(); }, 5000));
+    EXPECT_TRUE(outcome.starts_with("DELIVERED")) << outcome;
+
+    SendSealed(copy, pc3, engine, *session, "LINE 00000000000000ab ONE sealed\r\n");
+    EXPECT_EQ(OpenNext(pc3, engine), "ACK 00000000000000ab");
+    EXPECT_EQ(copy.queue.Size(), 2u);
 }
 
 // A host that announces DELIVERY/2 gets a handshake; its key is remembered
@@ -182,19 +254,19 @@ TEST(HeadlessSession, RemembersTheKeyAHostProvesAndWarnsOfAnotherOne) {
     ASSERT_TRUE(first && second && third);
     SecureChannel genuine(*first, "PC3");
     copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
-    ASSERT_TRUE(Handshake(copy, pc3, genuine, false));
+    ASSERT_TRUE(Handshake(copy, pc3, genuine, false).has_value());
     const KnownKeys& keys = copy.session.Keys()->Keys();
     ASSERT_TRUE(QTest::qWaitFor([&] { return keys.TrustedKey("pc3").has_value(); }));
     EXPECT_EQ(keys.TrustedKey("pc3")->key, first->Public());
 
     SecureChannel impostor(*second, "PC3");
-    ASSERT_TRUE(Handshake(copy, pc3, impostor, true));
+    ASSERT_TRUE(Handshake(copy, pc3, impostor, true).has_value());
     ASSERT_TRUE(QTest::qWaitFor([&] { return keys.StateOf("PC3", second->Public()).has_value(); }));
     EXPECT_EQ(keys.StateOf("PC3", second->Public()), KnownKeys::State::New);
     EXPECT_EQ(keys.TrustedKey("pc3")->key, first->Public());
     // Key after key under one name: told once until the person decides.
     SecureChannel another(*third, "PC3");
-    ASSERT_TRUE(Handshake(copy, pc3, another, true));
+    ASSERT_TRUE(Handshake(copy, pc3, another, true).has_value());
     ASSERT_TRUE(QTest::qWaitFor([&] { return keys.StateOf("PC3", third->Public()).has_value(); }));
     QCoreApplication::processEvents(); // the note is queued behind the decision
     copy.session.End(true);
