@@ -3,6 +3,7 @@
 #include "chat/LineBudget.h"
 #include "chat/ScriptedSend.h"
 #include "chat/SecureChannel.h"
+#include "core/delivery/LineTrust.h"
 #include "core/history/HistoryStore.h"
 #include "core/session/LineSender.h"
 #include "core/unread/UnreadLines.h"
@@ -100,8 +101,10 @@ public:
     bool Ended() const { return ended; }
 
     /// Incoming text, on the UI thread: logged, recorded, queued unread.
-    /// `address` is where it came from, and where a reply goes.
-    void OnChatMessage(const ChatMessage& message, const std::string& address = {});
+    /// `address` is where it came from, and where a reply goes; `trust` is
+    /// how far it can be believed to come from its sender, marked beside it.
+    void OnChatMessage(const ChatMessage& message, const std::string& address = {},
+                       LineTrust trust = LineTrust::Plain);
     /// Hands a copy of `message` to OnChatMessage on the UI thread, after the
     /// calls posted before it, without waiting for it. False, without
     /// handling it, once the session has ended. Safe to call from any thread.
