@@ -1,5 +1,6 @@
 #include "core/history/HistoryStore.h"
 
+#include "core/history/HistoryListing.h"
 #include "core/threads/UiBridge.h"
 #include "tests/support/HistoryFile.h"
 
@@ -15,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <array>
+#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
@@ -83,6 +86,19 @@ HistoryRecord Line(const QString& text, bool unread = false, std::int64_t atMs =
 auto Fields(const HistoryRecord& r) {
     return std::tuple(r.id, r.atMs, r.kind, r.outgoing, r.toEverybody, r.peer, r.address, r.text,
                       r.delivery, r.detail, r.unread, r.inOutbox, r.receiptId, r.trust);
+}
+
+// The state of each record `kestrane --history` lists from the file at `path`.
+QStringList ListedStates(const QString& path) {
+    std::FILE* out = std::tmpfile();
+    EXPECT_EQ(HistoryListing::Print(path, {}, out, stderr), 0);
+    std::rewind(out);
+    QStringList states;
+    for (std::array<char, 4096> row{}; std::fgets(row.data(), row.size(), out) != nullptr;) {
+        states << QString::fromUtf8(row.data()).section('\t', 4, 4);
+    }
+    std::fclose(out);
+    return states;
 }
 
 QByteArray Bytes(const QString& path) {
@@ -165,6 +181,8 @@ TEST(HistoryStoreTest, AFileOfAnEarlierSchemaIsBroughtUpToDate) {
              "INSERT INTO history_search(history_search) VALUES('rebuild')",
              "UPDATE history SET trust = 3", "ALTER TABLE history DROP COLUMN trust",
              QString("PRAGMA user_version = %1").arg(version)}));
+        EXPECT_EQ(ListedStates(top.filePath("history.db")),
+                  QStringList({"read", "no-receipts", "read"}));
         Store store(top.path());
         store.Open();
         HistoryRecord lunch = Line("lunch");
@@ -182,6 +200,8 @@ TEST(HistoryStoreTest, AFileOfAnEarlierSchemaIsBroughtUpToDate) {
                   QStringList("history_peer"));
         EXPECT_EQ(Sql(path, "SELECT trust FROM history ORDER BY id"),
                   QStringList({"0", "0", "0", "4"}));
+        EXPECT_EQ(ListedStates(path),
+                  QStringList({"read", "no-receipts", "read", "read,verified"}));
         EXPECT_EQ(Sql(path, "PRAGMA user_version"), QStringList("4"));
     }
 }
