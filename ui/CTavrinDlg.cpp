@@ -263,6 +263,10 @@ void CTavrinDlg::SetMark(std::uint64_t logLine, LineLook look, const QString& wo
     logPane->SetMark(logLine, look, words);
 }
 
+void CTavrinDlg::SetTrust(std::uint64_t logLine, LineTrust lineTrust, const QString& sender) {
+    logPane->SetTrust(logLine, lineTrust, sender);
+}
+
 void CTavrinDlg::ReplyTo(const std::string& host) {
     if (rosterBox->Choose(host)) {
         messageLine->setFocus();

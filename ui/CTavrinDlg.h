@@ -135,6 +135,7 @@ public:
     // What the session shows.
     std::uint64_t Log(const QString& text, Stamp stamp) override;
     void SetMark(std::uint64_t logLine, LineLook look, const QString& words) override;
+    void SetTrust(std::uint64_t logLine, LineTrust lineTrust, const QString& sender) override;
     bool PersonLooking(const HistoryEntry& entry) const override;
     void LineQueued(const HistoryEntry& entry) override;
     void UnreadRestored(int lines) override;

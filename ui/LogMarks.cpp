@@ -1,6 +1,7 @@
 #include "ui/LogMarks.h"
 
 #include "ui/TextBox.h"
+#include "ui/trust/TrustGlyph.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontMetrics>
@@ -10,7 +11,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
-#include <QStringList>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -79,6 +79,7 @@ void LogMarks::Show(TextBox& logView) {
     view = &logView;
     FollowDocument();
     connect(view->document(), &QTextDocument::contentsChanged, this, [this] { FollowDocument(); });
+    connect(view, &QPlainTextEdit::cursorPositionChanged, this, [this] { Describe(); });
     for (QWidget* watched : {view->viewport(), &view->LeftStrip(), &view->RightStrip()}) {
         watched->installEventFilter(this);
     }
@@ -97,19 +98,48 @@ void LogMarks::FitStrips() {
     const QFontMetrics metrics(view->font());
     const int timeWidth =
         timesShown ? metrics.horizontalAdvance(QStringLiteral("00:00")) + 2 * kStripPadding : 0;
-    view->SetStripWidths(timeWidth, metrics.height() + 2 * kStripPadding);
+    view->SetStripWidths(timeWidth, (trustShown ? 2 : 1) * metrics.height() + 2 * kStripPadding);
 }
 
 void LogMarks::Set(std::uint64_t line, LineLook look, const QString& tip) {
-    Prune();
-    if (line < log.Trim().lineBreaks) {
+    if (Mark* mark = Make(line)) {
+        mark->look = look;
+        mark->tip = tip;
+        UpdateRowsOf(line);
+        Describe();
+    }
+}
+
+void LogMarks::SetTrust(std::uint64_t line, LineTrust trust, const QString& sender) {
+    if (!TrustGlyph::Shown(trust) && Find(line) == nullptr) {
         return;
     }
-    marks.insert_or_assign(line, Mark{look, tip});
-    while (marks.size() > kMaxMarks) {
-        marks.erase(marks.begin());
+    if (Mark* mark = Make(line)) {
+        mark->trust = trust;
+        mark->trustTip = TrustGlyph::Words(trust, sender);
+        if (TrustGlyph::Shown(trust) && !trustShown) {
+            trustShown = true;
+            FitStrips();
+        }
+        UpdateRowsOf(line);
+        Describe();
     }
-    UpdateRowsOf(line);
+}
+
+LogMarks::Mark* LogMarks::Make(std::uint64_t line) {
+    Prune();
+    if (line < log.Trim().lineBreaks) {
+        return nullptr;
+    }
+    Mark* mark = &marks[line];
+    while (marks.size() > kMaxMarks) {
+        const bool oldest = marks.begin()->first == line;
+        marks.erase(marks.begin());
+        if (oldest) {
+            return nullptr;
+        }
+    }
+    return mark;
 }
 
 void LogMarks::SetTime(std::uint64_t line, const QDateTime& when, bool sent) {
@@ -165,12 +195,51 @@ std::optional<std::uint64_t> LogMarks::LineAt(const QPoint& viewportPosition) co
 
 std::optional<LineLook> LogMarks::LookOf(std::uint64_t line) const {
     const Mark* mark = Find(line);
-    return mark != nullptr ? std::optional(mark->look) : std::nullopt;
+    return mark != nullptr ? mark->look : std::nullopt;
 }
 
 QString LogMarks::TipOf(std::uint64_t line) const {
     const Mark* mark = Find(line);
     return mark != nullptr ? mark->tip : QString();
+}
+
+LineTrust LogMarks::TrustOf(std::uint64_t line) const {
+    const Mark* mark = Find(line);
+    return mark != nullptr ? mark->trust : LineTrust::Plain;
+}
+
+QString LogMarks::WordsOf(std::uint64_t line) const {
+    const Mark* mark = Find(line);
+    if (mark == nullptr) {
+        return {};
+    }
+    return mark->tip.isEmpty() || mark->trustTip.isEmpty()
+               ? mark->tip + mark->trustTip
+               : mark->tip + QLatin1Char('\n') + mark->trustTip;
+}
+
+QString LogMarks::ToolTipOf(std::uint64_t line) const {
+    const QString time = TimeOf(line);
+    const QString words = WordsOf(line);
+    return time.isEmpty() || words.isEmpty() ? time + words : time + QLatin1Char('\n') + words;
+}
+
+// Screen readers follow the log by its caret, not by the pointer.
+void LogMarks::Describe() {
+    if (view == nullptr) {
+        return;
+    }
+    if (view->accessibleDescription() != shownDescription) {
+        ownDescription = view->accessibleDescription(); // set since by the window
+    }
+    const std::optional<std::uint64_t> line = LineOf(view->textCursor().block());
+    const QString words = line ? WordsOf(*line) : QString();
+    shownDescription = words.isEmpty()            ? ownDescription
+                       : ownDescription.isEmpty() ? words
+                                                  : ownDescription + QLatin1Char('\n') + words;
+    if (shownDescription != view->accessibleDescription()) {
+        view->setAccessibleDescription(shownDescription);
+    }
 }
 
 const LogMarks::Mark* LogMarks::Find(std::uint64_t line) const {
@@ -289,8 +358,14 @@ void LogMarks::PaintMark(QPainter& painter, const QTextBlock& block, std::uint64
     const QTextLine row = text->lineAt(text->lineCount() - 1);
     const int side = qRound(row.height());
     const int rowTop = top + qRound(row.y() - text->lineAt(0).y());
-    const int left = (view->RightStrip().width() - side) / 2;
-    painter.drawPixmap(QPoint(left, rowTop), Glyph(mark->look, side));
+    // The look first, the trust beside it: each keeps its place down the strip.
+    const int left = (view->RightStrip().width() - (trustShown ? 2 : 1) * side) / 2;
+    if (mark->look) {
+        painter.drawPixmap(QPoint(left, rowTop), Glyph(*mark->look, side));
+    }
+    if (TrustGlyph::Shown(mark->trust)) {
+        painter.drawPixmap(QPoint(left + side, rowTop), Glyph(mark->trust, side));
+    }
 }
 
 // Beside the block's first row, right-aligned.
@@ -309,13 +384,28 @@ void LogMarks::PaintTime(QPainter& painter, std::uint64_t line, int top) {
 }
 
 // Drawn once a size: stroking the path on every row costs more than the row's text.
-const QPixmap& LogMarks::Glyph(LineLook look, int side) {
+void LogMarks::FitGlyphs(int side) {
     const qreal ratio = view->viewport()->devicePixelRatioF();
     if (side != glyphSide || ratio != glyphRatio) {
         glyphs = {};
+        trustGlyphs = {};
         glyphSide = side;
         glyphRatio = ratio;
     }
+}
+
+const QPixmap& LogMarks::Glyph(LineTrust trust, int side) {
+    FitGlyphs(side);
+    QPixmap& glyph = trustGlyphs.at(static_cast<std::size_t>(trust));
+    if (glyph.isNull()) {
+        glyph = TrustGlyph::Draw(trust, side, glyphRatio);
+    }
+    return glyph;
+}
+
+const QPixmap& LogMarks::Glyph(LineLook look, int side) {
+    FitGlyphs(side);
+    const qreal ratio = glyphRatio;
     QPixmap& glyph = glyphs.at(static_cast<std::size_t>(look));
     if (!glyph.isNull()) {
         return glyph;
@@ -341,14 +431,7 @@ bool LogMarks::ShowTip(QWidget& watched, const QHelpEvent& help) const {
     const QPoint position(&watched == view->viewport() ? help.pos().x() : 0, help.pos().y());
     const QTextBlock block = view->cursorForPosition(position).block();
     const std::optional<std::uint64_t> line = LineAt(position);
-    QStringList parts;
-    for (const QString& part :
-         {line ? TimeOf(*line) : QString(), line ? TipOf(*line) : QString()}) {
-        if (!part.isEmpty()) {
-            parts << part;
-        }
-    }
-    const QString tip = parts.join(QLatin1Char('\n'));
+    const QString tip = line ? ToolTipOf(*line) : QString();
     if (tip.isEmpty()) {
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/delivery/LineLook.h"
+#include "core/delivery/LineTrust.h"
 #include "ui/LogText.h"
 
 #include <QDateTime>
@@ -27,9 +28,11 @@ class TextBox;
 /// the strip right of the text, beside the line's last row, one shape per look
 /// (a hollow circle while pending, a tick when delivered, a cross when not, a
 /// dash when the host cannot send receipts, a half-filled circle when only
-/// some hosts had it, an envelope on a line that came to this host alone), and
-/// a tooltip in words over the line; and, when asked, the time each line came
-/// or went in the strip left of it. Marks never
+/// some hosts had it, an envelope on a line that came to this host alone),
+/// beside it the TrustGlyph of a line that came, and a tooltip in words over
+/// the line; and, when asked, the time each line came or went in the strip
+/// left of it. The log's accessible description tells the marks of the line
+/// the caret is on, after the log's own description. Marks never
 /// touch the document, so the log's text, and what LogControl::Read takes back from the control,
 /// stay as they are. A line is named by the LogText::NextLineNumber() taken just before it was
 /// appended; a mark set before the control shows its line is drawn once it does. Marks of lines the
@@ -51,6 +54,8 @@ public:
 
     /// Marks `line`, or changes its mark. `tip` is plain text.
     void Set(std::uint64_t line, LineLook look, const QString& tip);
+    /// Marks `line`, which came from `sender` (plain text), with its trust.
+    void SetTrust(std::uint64_t line, LineTrust trust, const QString& sender);
     /// Notes when `line` came in (or went, when `sent`), for its tooltip; the
     /// newest kMaxTimes lines keep theirs.
     void SetTime(std::uint64_t line, const QDateTime& when, bool sent);
@@ -65,18 +70,30 @@ public:
     std::optional<LineLook> LookOf(std::uint64_t line) const;
     /// Empty when the line has no mark.
     QString TipOf(std::uint64_t line) const;
+    /// Plain when the line has no trust mark.
+    LineTrust TrustOf(std::uint64_t line) const;
+    /// What hovering over the line shows, in plain text: its time and its marks' words.
+    QString ToolTipOf(std::uint64_t line) const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Mark {
-        LineLook look;
+        std::optional<LineLook> look;
         QString tip;
+        LineTrust trust = LineTrust::Plain;
+        QString trustTip;
     };
 
     /// The mark of `line` unless the log has since dropped the line.
     const Mark* Find(std::uint64_t line) const;
+    /// The mark of `line`, made when it has none; null when the log dropped the line.
+    Mark* Make(std::uint64_t line);
+    /// The marks' words of `line`, one a row.
+    QString WordsOf(std::uint64_t line) const;
+    /// Sets the log's accessible description for the caret's line.
+    void Describe();
     void Prune();
     /// Runs after every change of the document: LogControl shows the whole log
     /// as it is then, which ties the control's blocks to line numbers.
@@ -94,6 +111,9 @@ private:
     void PaintMark(QPainter& painter, const QTextBlock& block, std::uint64_t line, int top);
     void PaintTime(QPainter& painter, std::uint64_t line, int top);
     const QPixmap& Glyph(LineLook look, int side);
+    const QPixmap& Glyph(LineTrust trust, int side);
+    /// Drops the glyphs drawn unless they are `side` pixels at the view's ratio.
+    void FitGlyphs(int side);
     bool ShowTip(QWidget& watched, const QHelpEvent& help) const;
 
     static constexpr int kStripPadding = 3;
@@ -109,9 +129,13 @@ private:
     std::uint64_t replacements = 0;      // the log's, when the marks were last pruned
     std::int64_t firstBlockLine = 0;     // the line number of the control's first block
     std::array<QPixmap, 6> glyphs;       // by look, glyphSide pixels square at glyphRatio
+    std::array<QPixmap, 6> trustGlyphs;  // by trust, the same
     int glyphSide = 0;
     qreal glyphRatio = 0;
     bool timesShown = false;
+    bool trustShown = false;  // a line has a trust mark: the strip holds two glyphs from then
+    QString ownDescription;   // the log's accessible description, without the marks'
+    QString shownDescription; // what Describe set last
 };
 
 } // namespace kestrane

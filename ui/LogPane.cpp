@@ -54,6 +54,10 @@ void LogPane::SetMark(std::uint64_t line, LineLook look, const QString& words) {
     marks->Set(line, look, words);
 }
 
+void LogPane::SetTrust(std::uint64_t line, LineTrust trust, const QString& sender) {
+    marks->SetTrust(line, trust, sender);
+}
+
 void LogPane::SetSender(std::uint64_t line, const std::string& sender) {
     marks->SetSender(line, sender);
 }

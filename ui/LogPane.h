@@ -13,6 +13,7 @@ class QPoint;
 namespace kestrane {
 
 enum class LineLook;
+enum class LineTrust : int;
 class LogControl;
 class LogMarks;
 class LogText;
@@ -47,6 +48,7 @@ public:
     /// `stamp` is None; returns the number of the line it begins on.
     std::uint64_t Append(const QString& text, SessionView::Stamp stamp);
     void SetMark(std::uint64_t line, LineLook look, const QString& words);
+    void SetTrust(std::uint64_t line, LineTrust trust, const QString& sender);
     /// `line` came from `sender` (its name as on the wire).
     void SetSender(std::uint64_t line, const std::string& sender);
     const LogMarks& Marks() const { return *marks; }

@@ -76,6 +76,7 @@ std::int64_t ChatHistory::Received(const HistoryEntry& entry, bool unread) {
     record.toEverybody = !entry.toYou;
     record.text = entry.GetText().mid(1); // the entry's text starts with ">"
     record.unread = unread;
+    record.trust = entry.trust;
     return Add(std::move(record));
 }
 

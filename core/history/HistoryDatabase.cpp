@@ -18,7 +18,7 @@ namespace kestrane {
 namespace {
 
 constexpr int kBusyTimeoutMs = 2000;
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 // The primary result codes of SQLite (Qt's driver may report extended ones,
 // whose low byte is the primary code).
 constexpr int kSqliteReadOnly = 8;
@@ -80,6 +80,10 @@ const std::array<std::vector<const char*>, kSchemaVersion> kMigrations = {{
         "VALUES ('delete', old.id, old.peer, old.text); "
         "INSERT INTO history_search(rowid, peer, text) VALUES (new.id, new.peer, new.text); END",
         "INSERT INTO history_search(history_search) VALUES('rebuild')",
+    },
+    {
+        // The LineTrust of a line that came; lines kept before read Unknown.
+        "ALTER TABLE history ADD COLUMN trust INTEGER NOT NULL DEFAULT 0",
     },
 }};
 

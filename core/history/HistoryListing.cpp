@@ -17,6 +17,24 @@ using Delivery = HistoryRecord::Delivery;
 
 const char* const kConnection = "kestrane-history-listing";
 
+// Plain lines, and lines kept before lines had their trust, say nothing: as before.
+QString TrustWord(LineTrust trust) {
+    switch (trust) {
+    case LineTrust::Verified:
+        return QStringLiteral("verified");
+    case LineTrust::Private:
+        return QStringLiteral("encrypted");
+    case LineTrust::NewKey:
+        return QStringLiteral("new-key");
+    case LineTrust::NotAuthenticated:
+        return QStringLiteral("not-authenticated");
+    case LineTrust::Unknown:
+    case LineTrust::Plain:
+        break;
+    }
+    return {};
+}
+
 QString StateOf(const QSqlQuery& row) {
     const auto kind = static_cast<HistoryRecord::Kind>(row.value(1).toInt());
     if (kind == HistoryRecord::Kind::FileOffer) {
@@ -24,7 +42,10 @@ QString StateOf(const QSqlQuery& row) {
         return detail.isEmpty() ? QStringLiteral("files") : QStringLiteral("files:") + detail;
     }
     if (!row.value(2).toBool()) {
-        return row.value(9).toBool() ? QStringLiteral("unread") : QStringLiteral("read");
+        const QString seen =
+            row.value(9).toBool() ? QStringLiteral("unread") : QStringLiteral("read");
+        const QString trust = TrustWord(static_cast<LineTrust>(row.value(10).toInt()));
+        return trust.isEmpty() ? seen : seen + QLatin1Char(',') + trust;
     }
     switch (static_cast<Delivery>(row.value(7).toInt())) {
     case Delivery::Pending:
@@ -65,9 +86,15 @@ bool PrintRows(QSqlDatabase& database, const QDateTime& since, std::FILE* out, Q
     }
     QSqlQuery rows(database);
     rows.setForwardOnly(true);
-    if (!rows.prepare(QStringLiteral(
-            "SELECT at_ms, kind, outgoing, to_everybody, peer, address, text, delivery, detail, "
-            "unread FROM history WHERE at_ms >= ? ORDER BY id"))) {
+    // A file no copy has opened since lines kept their trust has no such column; it is read as is.
+    const bool trustKept =
+        rows.exec(
+            QStringLiteral("SELECT 1 FROM pragma_table_info('history') WHERE name = 'trust'")) &&
+        rows.next();
+    if (!rows.prepare(
+            QStringLiteral("SELECT at_ms, kind, outgoing, to_everybody, peer, address, text, "
+                           "delivery, detail, unread, %1 FROM history WHERE at_ms >= ? ORDER BY id")
+                .arg(trustKept ? QStringLiteral("trust") : QStringLiteral("0")))) {
         problem = rows.lastError().text();
         return false;
     }

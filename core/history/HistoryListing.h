@@ -14,7 +14,9 @@ namespace kestrane {
 ///
 /// Each line holds, separated by tabs: the time (ISO 8601, local, with its
 /// offset), "in" or "out", the host ("*" for everybody), its address, the
-/// state ("unread" or "read" for what came in; "pending", "delivered",
+/// state ("unread" or "read" for what came in, followed for a line from a
+/// host with a known key by a comma and "verified", "encrypted", "new-key" or
+/// "not-authenticated"; "pending", "delivered",
 /// "delivered-late", "not-delivered", "partly", "no-receipts" for what went;
 /// "files" for an offer, its outcome after a colon), and the text without its
 /// line end. Host and text are written as TerminalText, so no

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/delivery/LineTrust.h"
+
 #include <QString>
 #include <cstdint>
 
@@ -32,6 +34,8 @@ struct HistoryRecord {
     bool unread = false;   // not seen yet (see UnreadLines)
     bool inOutbox = false; // a line not delivered that goes again when its host is heard
     QString receiptId;     // a sent line's receipts id; empty without receipts
+    /// Of what came in; Unknown for what went, and for lines kept before lines had it.
+    LineTrust trust = LineTrust::Unknown;
 };
 
 } // namespace kestrane

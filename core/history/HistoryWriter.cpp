@@ -175,7 +175,8 @@ std::optional<QSqlError> HistoryWriter::Apply(const std::vector<HistoryChange>& 
         QSqlQuery insert(connection);
         insert.prepare(QStringLiteral(
             "INSERT INTO history (id, at_ms, kind, outgoing, to_everybody, peer, address, text, "
-            "delivery, detail, unread, in_outbox, receipt_id) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+            "delivery, detail, unread, in_outbox, receipt_id, trust) "
+            "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
         for (auto change = batch.begin() + static_cast<std::ptrdiff_t>(done);
              !error && change != batch.begin() + static_cast<std::ptrdiff_t>(end); ++change) {
             error = Change(connection, insert, *change);
@@ -203,7 +204,8 @@ std::optional<QSqlError> HistoryWriter::Change(const QSqlDatabase& connection, Q
               QVariant(static_cast<int>(record.kind)), QVariant(record.outgoing),
               QVariant(record.toEverybody), Text(record.peer), Text(record.address),
               Text(record.text), QVariant(static_cast<int>(record.delivery)), Text(record.detail),
-              QVariant(record.unread), QVariant(record.inOutbox), Text(record.receiptId)}) {
+              QVariant(record.unread), QVariant(record.inOutbox), Text(record.receiptId),
+              QVariant(static_cast<int>(record.trust))}) {
             insert.bindValue(column++, value);
         }
         return insert.exec() ? std::nullopt : std::optional(insert.lastError());

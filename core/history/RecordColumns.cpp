@@ -20,6 +20,7 @@ HistoryRecord RecordFrom(const QSqlQuery& query) {
     record.unread = query.value(10).toBool();
     record.inOutbox = query.value(11).toBool();
     record.receiptId = query.value(12).toString();
+    record.trust = static_cast<LineTrust>(query.value(13).toInt());
     return record;
 }
 

@@ -10,7 +10,7 @@ namespace kestrane {
 /// SELECT that wants whole records.
 inline constexpr const char* kRecordColumns =
     "id, at_ms, kind, outgoing, to_everybody, peer, address, text, delivery, detail, unread, "
-    "in_outbox, receipt_id";
+    "in_outbox, receipt_id, trust";
 
 /// The record in the current row of `query`, which selected kRecordColumns.
 HistoryRecord RecordFrom(const QSqlQuery& query);

@@ -325,7 +325,6 @@ void ChatSession::CompleteNetworkStart(const std::optional<std::string>& name) {
 
 void ChatSession::OnChatMessage(const ChatMessage& message, const std::string& address,
                                 LineTrust trust) {
-    (void)trust;
     // The name ends no line of the log; the text's own line end does.
     const QString sender = NetworkName(message.sender);
     const QString text = DecodeNetworkText(message.GetText());
@@ -346,6 +345,8 @@ void ChatSession::OnChatMessage(const ChatMessage& message, const std::string& a
         services.view.SetMark(logLine, LineLook::ToYou,
                               QStringLiteral("%1 sent this line to you alone").arg(sender));
     }
+    entry.trust = trust;
+    services.view.SetTrust(logLine, trust, sender);
     entry.AppendText(text);
     entry.SetSender(sender);
     entry.senderBytes = message.sender;

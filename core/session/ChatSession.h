@@ -101,7 +101,8 @@ public:
     bool Ended() const { return ended; }
 
     /// Incoming text, on the UI thread: logged, recorded, queued unread.
-    /// `address` is where it came from, and where a reply goes.
+    /// `address` is where it came from, and where a reply goes; `trust` is
+    /// how far it can be believed to come from its sender, marked beside it.
     void OnChatMessage(const ChatMessage& message, const std::string& address = {},
                        LineTrust trust = LineTrust::Plain);
     /// Hands a copy of `message` to OnChatMessage on the UI thread, after the

@@ -8,6 +8,7 @@ namespace kestrane {
 
 class HistoryEntry;
 enum class LineLook;
+enum class LineTrust : int;
 
 /// What shows a running copy: the main window, or the standard output of a
 /// copy without a desktop. The session calls it on the UI thread, never after
@@ -24,6 +25,11 @@ public:
     virtual std::uint64_t Log(const QString& text, Stamp stamp) = 0;
     /// The mark of a sent line logged at `logLine`, and its words.
     virtual void SetMark(std::uint64_t logLine, LineLook look, const QString& words) = 0;
+    /// The trust of a line that came from `sender` (plain text), logged at
+    /// `logLine`. A view that marks no lines ignores it.
+    virtual void SetTrust(std::uint64_t logLine, LineTrust trust, const QString& sender) {
+        (void)logLine, (void)trust, (void)sender;
+    }
     /// Whether the person has the log, or the conversation that shows
     /// `entry`, in front of them: a line that comes then is seen at once.
     virtual bool PersonLooking(const HistoryEntry& entry) const = 0;

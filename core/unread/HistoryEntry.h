@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/delivery/LineTrust.h"
+
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -41,6 +43,8 @@ public:
     bool inLog = true;
     /// It was sent to this host alone, not to everybody.
     bool toYou = false;
+    /// How far the line can be believed to come from its sender.
+    LineTrust trust = LineTrust::Plain;
     /// Where this run's log shows it (the number Log returned).
     std::optional<std::uint64_t> logLine;
 };

@@ -1,5 +1,6 @@
 #include "core/history/HistoryStore.h"
 
+#include "core/history/HistoryListing.h"
 #include "core/threads/UiBridge.h"
 #include "tests/support/HistoryFile.h"
 
@@ -15,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <array>
+#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
@@ -82,7 +85,20 @@ HistoryRecord Line(const QString& text, bool unread = false, std::int64_t atMs =
 
 auto Fields(const HistoryRecord& r) {
     return std::tuple(r.id, r.atMs, r.kind, r.outgoing, r.toEverybody, r.peer, r.address, r.text,
-                      r.delivery, r.detail, r.unread, r.inOutbox, r.receiptId);
+                      r.delivery, r.detail, r.unread, r.inOutbox, r.receiptId, r.trust);
+}
+
+// The state of each record `kestrane --history` lists from the file at `path`.
+QStringList ListedStates(const QString& path) {
+    std::FILE* out = std::tmpfile();
+    EXPECT_EQ(HistoryListing::Print(path, {}, out, stderr), 0);
+    std::rewind(out);
+    QStringList states;
+    for (std::array<char, 4096> row{}; std::fgets(row.data(), row.size(), out) != nullptr;) {
+        states << QString::fromUtf8(row.data()).section('\t', 4, 4);
+    }
+    std::fclose(out);
+    return states;
 }
 
 QByteArray Bytes(const QString& path) {
@@ -96,6 +112,7 @@ TEST(HistoryStoreTest, RestoresUnreadAndOutboxWithEveryField) {
     HistoryRecord unread = Line("a.txt\nb.txt", true, 1700000000123);
     unread.kind = HistoryRecord::Kind::FileOffer;
     unread.toEverybody = true;
+    unread.trust = LineTrust::NewKey;
     HistoryRecord sent = Line("hi ' \"x\"\r\n", false, 1700000000456);
     sent.outgoing = true;
     sent.receiptId = "r-1";
@@ -122,9 +139,10 @@ TEST(HistoryStoreTest, RestoresUnreadAndOutboxWithEveryField) {
     // is open that is not above its largest is renumbered, and followed.
     const qint64 future = QDateTime::currentMSecsSinceEpoch() * 1000 + 3'600'000'000;
     Sql(folder + "/history.db",
-        QStringLiteral("INSERT INTO history SELECT %1, at_ms, kind, outgoing, "
-                       "to_everybody, peer, address, 'later', 0, '', 0, 0, '' FROM history WHERE "
-                       "text = 'read'")
+        QStringLiteral(
+            "INSERT INTO history SELECT %1, at_ms, kind, outgoing, "
+            "to_everybody, peer, address, 'later', 0, '', 0, 0, '', 0 FROM history WHERE "
+            "text = 'read'")
             .arg(future));
     QFile::setPermissions(folder + "/history.db", QFile::Permissions::fromInt(0x6644)); // 0644
     Store second(folder);
@@ -147,7 +165,7 @@ TEST(HistoryStoreTest, RestoresUnreadAndOutboxWithEveryField) {
 // only for lines that went; its lines that came count as to everybody, since
 // nobody knows whom they were for. The first two indexed whole words for the
 // search: the index is made anew, of every part of a word, lines written
-// after included.
+// after included. None kept the trust of a line: old lines read Unknown.
 TEST(HistoryStoreTest, AFileOfAnEarlierSchemaIsBroughtUpToDate) {
     const std::pair<int, QStringList> cases[] = {{1, {"1", "0", "1"}}, {2, {"0", "0", "0"}}};
     for (const auto& [version, toEverybody] : cases) {
@@ -161,10 +179,15 @@ TEST(HistoryStoreTest, AFileOfAnEarlierSchemaIsBroughtUpToDate) {
              "CREATE VIRTUAL TABLE history_search USING fts5(peer, text, content='history', "
              "content_rowid='id', tokenize='unicode61 remove_diacritics 2')",
              "INSERT INTO history_search(history_search) VALUES('rebuild')",
+             "UPDATE history SET trust = 3", "ALTER TABLE history DROP COLUMN trust",
              QString("PRAGMA user_version = %1").arg(version)}));
+        EXPECT_EQ(ListedStates(top.filePath("history.db")),
+                  QStringList({"read", "no-receipts", "read"}));
         Store store(top.path());
         store.Open();
-        store.store.Append(Line("lunch"));
+        HistoryRecord lunch = Line("lunch");
+        lunch.trust = LineTrust::Verified;
+        store.store.Append(lunch);
         ASSERT_TRUE(store.store.Flush(5s));
         EXPECT_TRUE(store.notes.isEmpty()) << store.notes.join('|').toStdString();
         const QString path = store.store.Path();
@@ -175,7 +198,11 @@ TEST(HistoryStoreTest, AFileOfAnEarlierSchemaIsBroughtUpToDate) {
         EXPECT_EQ(Sql(path, "SELECT name FROM pragma_index_list('history') WHERE name = "
                             "'history_peer'"),
                   QStringList("history_peer"));
-        EXPECT_EQ(Sql(path, "PRAGMA user_version"), QStringList("3"));
+        EXPECT_EQ(Sql(path, "SELECT trust FROM history ORDER BY id"),
+                  QStringList({"0", "0", "0", "4"}));
+        EXPECT_EQ(ListedStates(path),
+                  QStringList({"read", "no-receipts", "read", "read,verified"}));
+        EXPECT_EQ(Sql(path, "PRAGMA user_version"), QStringList("4"));
     }
 }
 
@@ -283,7 +310,7 @@ TEST(HistoryStoreTest, KeepsChangesWhileTheDiskIsFull) {
 TEST(HistoryStoreTest, KeepsHistoryInMemoryWhenNoFileCanBeUsed) {
     const std::function<QString(const QTemporaryDir&)> cases[] = {
         [](const QTemporaryDir& top) { // a file from a later version
-            Sql(top.filePath("history.db"), "CREATE TABLE later (x); PRAGMA user_version = 4");
+            Sql(top.filePath("history.db"), "CREATE TABLE later (x); PRAGMA user_version = 5");
             return top.path();
         },
         [](const QTemporaryDir& top) { // a folder that cannot be made

@@ -25,7 +25,7 @@ inline bool MakeHistoryFile(const QString& path, int count, std::int64_t firstAt
         "BEGIN",
         QString("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1)"
                 " INSERT INTO history SELECT i, %2 + (i - 1) * 60000, 0, 0, 1, 'PC2', '10.0.0.2',"
-                " 'line ' || i || char(13, 10), 0, '', 0, 0, '' FROM n")
+                " 'line ' || i || char(13, 10), 0, '', 0, 0, '', 0 FROM n")
             .arg(count)
             .arg(firstAtMs)};
     statements << changes << "COMMIT";

@@ -1,3 +1,4 @@
+#include "chat/ChatMessage.h"
 #include "core/delivery/LineLook.h"
 #include "tests/ui/LoopbackWindow.h"
 #include "ui/LogMarks.h"
@@ -28,7 +29,8 @@ ConversationsWindow& Converse(LoopbackWindow& lan) {
     return *window;
 }
 
-// What the thread shows once its box is written, with each line's mark after a "|".
+// What the thread shows once its box is written, with each line's mark after a "|", and
+// its trust, but Plain, after a "|t".
 QString ThreadOf(ConversationsWindow& window) {
     const auto* box = window.findChild<QPlainTextEdit*>("thread");
     const QString shown = QString(window.Thread().Text().Text()).replace("\r\n", "\n");
@@ -38,6 +40,11 @@ QString ThreadOf(ConversationsWindow& window) {
         const auto look = window.Thread().Marks().LookOf(static_cast<std::uint64_t>(line));
         if (look) {
             lines[line] += QString(" |%1").arg(static_cast<int>(*look));
+        }
+        if (const LineTrust trust =
+                window.Thread().Marks().TrustOf(static_cast<std::uint64_t>(line));
+            trust != LineTrust::Plain) {
+            lines[line] += QString(" |t%1").arg(static_cast<int>(trust));
         }
     }
     return lines.mid(1).join('\n'); // below the day
@@ -68,6 +75,9 @@ TEST(ConversationsTest, AThreadHoldsBothWaysWithMarksThatFollowAndTypingAnswersI
         lan.MeetKestrane(pc3);
         lan.Receive(Datagram(4, "PC2", "unrelated\r\n"), "127.0.0.2");
         lan.Receive(Datagram(4, "PC3", "lunch?\r\n"));
+        const std::string sure = Datagram(4, "PC3", "sure\r\n");
+        lan.dialog->Session().OnChatMessage(ChatMessage(sure.data(), static_cast<int>(sure.size())),
+                                            "127.0.0.3", LineTrust::NewKey);
         ConversationsWindow& window = Converse(lan);
         // The newest unread line's host is open; the other keeps its count.
         EXPECT_EQ(Listed(window).join(", ").toStdString(), "Everybody, PC3, PC2 (1 unread)");
@@ -75,9 +85,11 @@ TEST(ConversationsTest, AThreadHoldsBothWaysWithMarksThatFollowAndTypingAnswersI
         Type(window, "yes");
         const std::string notice = pc3.Next();
         ASSERT_TRUE(notice.ends_with("ONE yes\r\n"));
-        EXPECT_EQ(ThreadOf(window).toStdString(), "PC3: lunch?\nYou: yes |0\n");
+        EXPECT_EQ(ThreadOf(window).toStdString(),
+                  "PC3: lunch?\nPC3 to everybody: sure |t5\nYou: yes |0\n");
         lan.Confirm(notice);
-        EXPECT_EQ(ThreadOf(window).toStdString(), "PC3: lunch?\nYou: yes |1\n");
+        EXPECT_EQ(ThreadOf(window).toStdString(),
+                  "PC3: lunch?\nPC3 to everybody: sure |t5\nYou: yes |1\n");
         EXPECT_TRUE(window.findChild<QLineEdit*>("line")->text().isEmpty());
         // A host no longer listed: the line stays, and the window says why.
         lan.dialog->Session().Hosts().Remove("PC3");
@@ -92,7 +104,8 @@ TEST(ConversationsTest, AThreadHoldsBothWaysWithMarksThatFollowAndTypingAnswersI
     ConversationsWindow& window = Converse(lan);
     EXPECT_EQ(window.Chosen().toStdString(), "PC2");
     window.Open("PC3");
-    EXPECT_EQ(ThreadOf(window).toStdString(), "PC3: lunch?\nYou: yes |1\n");
+    EXPECT_EQ(ThreadOf(window).toStdString(),
+              "PC3: lunch?\nPC3 to everybody: sure |t5\nYou: yes |1\n");
 }
 
 } // namespace kestrane::test

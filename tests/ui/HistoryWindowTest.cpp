@@ -6,6 +6,7 @@
 
 #include <QDateEdit>
 #include <QFile>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <gtest/gtest.h>
 
 namespace kestrane::test {
@@ -27,7 +29,10 @@ const QStringList kSpecial = {
     "UPDATE history SET outgoing = 1, to_everybody = 1, peer = '', text = 'Zebra crossing',"
     " delivery = 5 WHERE id = 2000",
     "UPDATE history SET outgoing = 1, to_everybody = 0, peer = 'PC3', text = 'Да, \"lunch\"', "
-    "delivery = 2 WHERE id = 3000"};
+    "delivery = 2 WHERE id = 3000",
+    "UPDATE history SET trust = id - 5 WHERE id BETWEEN 5 AND 10",
+    "UPDATE history SET trust = 4 "
+    "WHERE id = 1"};
 
 struct Window {
     explicit Window(int count = 3000, const QStringList& changes = kSpecial)
@@ -68,6 +73,24 @@ TEST(HistoryWindowTest, ShowsEveryRowOldestFirstAsPlainTextScrolledToTheNewest) 
         EXPECT_EQ(texts.join('|'), expected.second);
     }
     EXPECT_TRUE(shown.Text(0, HistoryModel::kLine, Qt::ToolTipRole).contains("&lt;b&gt;x"));
+    // The sender of a line that came bears its trust: a glyph, words in its tooltip and
+    // description.
+    const QString verified = "Verified: the line came encrypted from PC9's key, whose code you "
+                             "compared";
+    EXPECT_EQ(shown.Text(0, HistoryModel::kWho, Qt::AccessibleDescriptionRole), verified);
+    QStringList marked;
+    // Unknown, Plain, NotAuthenticated, Private, Verified, NewKey
+    for (int row = 4; row < 10; ++row) {
+        const QModelIndex who = shown.Model().index(row, HistoryModel::kWho);
+        const QString words = shown.Text(row, HistoryModel::kWho, Qt::AccessibleDescriptionRole);
+        EXPECT_EQ(shown.Model().data(who, Qt::DecorationRole).value<QIcon>().isNull(),
+                  words.isEmpty());
+        const QString tip = shown.Text(row, HistoryModel::kWho, Qt::ToolTipRole);
+        EXPECT_EQ(QTextDocumentFragment::fromHtml(tip).toPlainText(),
+                  "PC2 (10.0.0.2)" + (words.isEmpty() ? "" : "\n" + words));
+        marked << words.section(':', 0, 0).section(' ', 0, 1);
+    }
+    EXPECT_EQ(marked.join('|'), "||Not authenticated|Encrypted from|Verified|From a");
     const QTableView& table = shown.Find<QTableView>("rows");
     EXPECT_EQ(table.rowAt(table.viewport()->height() - 2), 2999);
 }
@@ -109,7 +132,7 @@ TEST(HistoryWindowTest, ExportWritesEveryRowFoundOneLineEach) {
     out.open(QIODevice::ReadOnly);
     const QStringList lines = QString::fromUtf8(out.readAll()).split('\n');
     ASSERT_EQ(lines.size(), 1542);
-    EXPECT_EQ(lines.front(), "2026-12-01 00:09:00  PC2: line 10");
+    EXPECT_EQ(lines.front(), "2026-12-01 00:09:00  PC2: line 10  (new key)");
     EXPECT_EQ(lines[1541 - 1], "2026-12-03 01:50:00  PC2: line 2991");
     EXPECT_FALSE(HistoryExport::Write(shown.Model(), shown.folder.filePath("no/x"), error) ||
                  error.isEmpty());

@@ -148,6 +148,51 @@ TEST(LogMarksTest, AViewOnWrappedLinesStaysOnItsLineWhileTheLogTrimsItsOldest) {
     EXPECT_EQ(bar->value() - top.firstLineNumber(), 1);
 }
 
+// Each trust has a shape of its own beside the look, and its words in the
+// tooltip and the log's description; the original chat's lines have none.
+TEST(LogMarksTest, ALineThatCameShowsItsTrustBesideItsLookInWordsWithTheSendersPlainName) {
+    MarkedLog marked;
+    marked.view.setAccessibleDescription("Chat log");
+    const std::uint64_t line = marked.Send("PC3 : hello");
+    marked.Send("PC3 : again");
+    ASSERT_TRUE(marked.Shown());
+    marked.marks.Set(line, LineLook::ToYou, "to you alone");
+    const QImage envelope = marked.Ink("PC3 : hello");
+    marked.marks.SetTrust(line, LineTrust::Plain, "PC3");
+    EXPECT_EQ(marked.marks.ToolTipOf(line), "to you alone");
+    EXPECT_EQ(marked.Ink("PC3 : hello"), envelope);
+    const std::pair<LineTrust, QString> cases[] = {
+        {LineTrust::Verified, "Verified: the line came encrypted from <b>PC3's key, whose code you "
+                              "compared"},
+        {LineTrust::Private, "Encrypted from <b>PC3's known key (codes not compared)"},
+        {LineTrust::NewKey, "From a key <b>PC3 has not used before: not confirmed. Decide in the "
+                            "bar above the log"},
+        {LineTrust::NotAuthenticated, "Not authenticated: could be from anyone on the network"},
+        {LineTrust::Unknown, ""}};
+    std::vector<QImage> shapes;
+    for (const auto& [trust, words] : cases) {
+        SCOPED_TRACE(static_cast<int>(trust));
+        marked.marks.SetTrust(line, trust, "<b>PC3");
+        const QString expected = words.isEmpty() ? "to you alone" : "to you alone\n" + words;
+        EXPECT_EQ(marked.marks.ToolTipOf(line), expected);
+        EXPECT_EQ(marked.view.accessibleDescription(), "Chat log\n" + expected);
+        shapes.push_back(marked.Ink("PC3 : hello"));
+        EXPECT_EQ(std::ranges::count(shapes, shapes.back()), 1);
+        // The envelope keeps its place; the trust is drawn in the strip's right half.
+        const QImage& ink = shapes.back();
+        EXPECT_EQ(Inked(ink.copy(ink.width() / 2, 0, ink.width() / 2, ink.height())),
+                  !words.isEmpty());
+    }
+    marked.Find("PC3 : again");
+    EXPECT_EQ(marked.view.accessibleDescription(), "Chat log");
+    marked.marks.SetTrust(line, LineTrust::Private, "<b>PC3");
+    const QPoint point = marked.view.cursorRect(marked.Find("PC3 : hello")).center();
+    QHelpEvent hover(QEvent::ToolTip, point, marked.view.viewport()->mapToGlobal(point));
+    QCoreApplication::sendEvent(marked.view.viewport(), &hover);
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText(),
+              "to you alone\nEncrypted from <b>PC3's known key (codes not compared)");
+}
+
 // The window is made when first shown: what was marked before is drawn on its lines then.
 TEST(LogMarksTest, MarksSetBeforeAnyViewAreDrawnOnTheirLinesOnceAViewShowsTheLog) {
     MarkedLog marked(MarkedLog::View::Later);

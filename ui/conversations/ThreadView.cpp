@@ -108,6 +108,8 @@ void ThreadView::Append(const HistoryRecord& record) {
         if (const auto mark = MarkOf(record.delivery, record.inOutbox, peer)) {
             marks->Set(line, mark->look, mark->tip);
         }
+    } else {
+        marks->SetTrust(line, record.trust, OneLineText(record.peer));
     }
 }
 

@@ -18,7 +18,8 @@ class TextBox;
 
 /// One conversation as a TextBox shows it: the lines of a thread, oldest
 /// first, each with its time beside it, the day above the first line of each
-/// day, and a delivery mark beside each line sent; lines to everybody say so
+/// day, a delivery mark beside each line sent and the trust of each line that
+/// came, as the main window's log marks them; lines to everybody say so
 /// in a host's thread. Lines and marks follow the records as they come and
 /// change. Wraps long lines like the main window's log; a peer's text is
 /// shown as plain text. Does not own the box. UI thread only.

@@ -1,5 +1,7 @@
 #include "ui/history/HistoryExport.h"
 
+#include "ui/trust/TrustGlyph.h"
+
 #include <QDate>
 #include <QSaveFile>
 
@@ -7,8 +9,13 @@ namespace kestrane {
 
 QString HistoryExport::Line(const HistoryModel::Row& row) {
     QString line = row.when + QStringLiteral("  ") + row.who + QStringLiteral(": ") + row.line;
-    if (!row.delivery.isEmpty()) {
-        line += QStringLiteral("  (") + row.delivery + QChar(')');
+    QString notes = row.delivery;
+    const QString trust = TrustGlyph::Label(row.trust);
+    if (!trust.isEmpty()) {
+        notes += (notes.isEmpty() ? QString() : QStringLiteral(", ")) + trust;
+    }
+    if (!notes.isEmpty()) {
+        line += QStringLiteral("  (") + notes + QChar(')');
     }
     return line;
 }

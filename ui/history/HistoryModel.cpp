@@ -3,6 +3,7 @@
 #include "core/NetworkText.h"
 #include "core/history/HistoryRecord.h"
 #include "core/history/ReadConnection.h"
+#include "ui/trust/TrustGlyph.h"
 
 #include <QDateTime>
 #include <QSqlDatabase>
@@ -27,7 +28,8 @@ enum Field {
     kDelivery,
     kDetail,
     kUnread,
-    kInOutbox
+    kInOutbox,
+    kTrust
 };
 
 QString DeliveryWords(const QSqlQuery& query) {
@@ -88,6 +90,10 @@ HistoryModel::Row MakeRow(const QSqlQuery& query) {
         }
     }
     row.delivery = DeliveryWords(query);
+    if (!query.value(kOutgoing).toBool()) {
+        row.trust = static_cast<LineTrust>(query.value(kTrust).toInt());
+        row.trustTip = TrustGlyph::Words(row.trust, peer);
+    }
     return row;
 }
 
@@ -171,10 +177,11 @@ std::vector<HistoryModel::Row> HistoryModel::ReadRows(int first, int count) cons
     count = std::min(count, rowCount() - first);
     QSqlQuery query(connection->Database());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT id, at_ms, kind, outgoing, to_everybody, peer, address, "
-                                 "text, delivery, detail, unread, in_outbox FROM history WHERE id "
-                                 "IN (%1) ORDER BY id")
-                      .arg(Placeholders(count)));
+    query.prepare(
+        QStringLiteral("SELECT id, at_ms, kind, outgoing, to_everybody, peer, address, "
+                       "text, delivery, detail, unread, in_outbox, trust FROM history WHERE id "
+                       "IN (%1) ORDER BY id")
+            .arg(Placeholders(count)));
     const auto begin = ids.begin() + first;
     const auto end = begin + count;
     for (auto id = begin; id != end; ++id) {
@@ -226,11 +233,31 @@ int HistoryModel::columnCount(const QModelIndex& parent) const {
 
 QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount() ||
-        (role != Qt::DisplayRole && role != Qt::ToolTipRole)) {
+        (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::DecorationRole &&
+         role != Qt::AccessibleDescriptionRole)) {
         return {};
     }
     const Row* row = RowAt(index.row());
     if (row == nullptr) {
+        return {};
+    }
+    if (index.column() == kWho && !row->trustTip.isEmpty()) {
+        QIcon& icon = trustIcons.at(static_cast<std::size_t>(row->trust));
+        switch (role) {
+        case Qt::DecorationRole:
+            if (icon.isNull()) {
+                icon = TrustGlyph::Icon(row->trust);
+            }
+            return QVariant::fromValue(icon);
+        case Qt::ToolTipRole:
+            return Qt::convertFromPlainText(row->whoTip + QChar('\n') + row->trustTip);
+        case Qt::AccessibleDescriptionRole:
+            return row->trustTip;
+        default:
+            break;
+        }
+    }
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) {
         return {};
     }
     switch (index.column()) {

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "core/delivery/LineTrust.h"
 #include "core/history/HistorySearch.h"
 #include "core/history/HistoryStore.h"
 
 #include <QAbstractTableModel>
+#include <QIcon>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
@@ -23,7 +26,9 @@ namespace kestrane {
 /// only the ids and times of the rows that match; the other columns are read
 /// a page at a time when a view asks for them, and only the pages used last
 /// are kept. Every text is plain: display strings, and tooltips made with
-/// Qt::convertFromPlainText. UI thread only.
+/// Qt::convertFromPlainText. The sender of a line that came is decorated with
+/// its TrustGlyph, whose words join its tooltip and are its accessible
+/// description. UI thread only.
 class HistoryModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -40,6 +45,8 @@ public:
         QString delivery; // words, or empty
         QString whoTip;   // plain: the peer and its address
         QString lineTip;  // plain: the text as it came, lines kept
+        LineTrust trust = LineTrust::Unknown;
+        QString trustTip; // plain: the TrustGlyph's words, or empty
     };
 
     explicit HistoryModel(HistoryStore::ReadAccess access, QObject* parent = nullptr);
@@ -84,6 +91,7 @@ private:
     // A cache filled from const data(): the pages read last, by page number.
     mutable std::unordered_map<int, Page> pages;
     mutable std::uint64_t useCount = 0;
+    mutable std::array<QIcon, 6> trustIcons; // by trust, drawn when first shown
 };
 
 } // namespace kestrane
