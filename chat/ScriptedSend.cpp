@@ -20,6 +20,14 @@ constexpr std::array kOutcomeNames{
     NamedOutcome{ScriptedSend::Outcome::NotDelivered, "NOT-DELIVERED"},
     NamedOutcome{ScriptedSend::Outcome::Refused, "REFUSED"}};
 
+struct NamedPrivacy {
+    ScriptedSend::Privacy privacy;
+    std::string_view name;
+};
+constexpr std::array kPrivacyNames{NamedPrivacy{ScriptedSend::Privacy::Verified, "verified"},
+                                   NamedPrivacy{ScriptedSend::Privacy::Encrypted, "encrypted"},
+                                   NamedPrivacy{ScriptedSend::Privacy::Plain, "plain"}};
+
 bool IsControl(char byte) {
     return static_cast<unsigned char>(byte) < 0x20 || byte == '\x7f';
 }
@@ -105,6 +113,29 @@ ScriptedSend::ParseReply(std::string_view line) {
         if (known.name == line.substr(0, tab)) {
             const std::string_view message = line.substr(tab + 1, line.size() - tab - 2);
             return std::pair{known.outcome, OneLine(message, message.size())};
+        }
+    }
+    return std::nullopt;
+}
+
+std::string_view ScriptedSend::PrivacyName(Privacy privacy) {
+    for (const NamedPrivacy& known : kPrivacyNames) {
+        if (known.privacy == privacy) {
+            return known.name;
+        }
+    }
+    return {};
+}
+
+std::optional<ScriptedSend::Privacy> ScriptedSend::TakePrivacy(std::string& message) {
+    const std::size_t tab = message.rfind('\t');
+    if (tab == std::string::npos) {
+        return std::nullopt;
+    }
+    for (const NamedPrivacy& known : kPrivacyNames) {
+        if (std::string_view(message).substr(tab + 1) == known.name) {
+            message.erase(tab);
+            return known.privacy;
         }
     }
     return std::nullopt;

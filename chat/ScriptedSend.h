@@ -16,8 +16,13 @@ namespace kestrane {
 ///
 ///     request  "SEND" TAB to TAB text LF       to: a host name or a dotted IPv4
 ///                                              address, or "*" for everybody
-///     reply    OUTCOME TAB message LF          OUTCOME: DELIVERED, NO-RECEIPTS,
-///                                              NOT-DELIVERED or REFUSED
+///     reply    OUTCOME TAB message [TAB privacy] LF
+///                                              OUTCOME: DELIVERED, NO-RECEIPTS,
+///                                              NOT-DELIVERED or REFUSED; privacy:
+///                                              how the line went, "verified"
+///                                              (sealed to a key whose code the
+///                                              person compared), "encrypted" or
+///                                              "plain"
 ///
 /// A request is at most kMostRequestBytes bytes, LF included; `to` is 1 to
 /// kMostHostBytes bytes without TAB or control bytes; the text may be empty
@@ -29,6 +34,7 @@ struct ScriptedSend {
     /// receipts. Refused: the copy did not take the line (bad request, or it
     /// cannot send now).
     enum class Outcome { Delivered, NoReceipts, NotDelivered, Refused };
+    enum class Privacy { Verified, Encrypted, Plain };
 
     static constexpr std::size_t kMostRequestBytes = 8192;
     static constexpr std::size_t kMostReplyBytes = 1024;
@@ -54,6 +60,11 @@ struct ScriptedSend {
     static std::optional<std::pair<Outcome, std::string>> ParseReply(std::string_view line);
     /// The word that names `outcome` in a reply ("NO-RECEIPTS").
     static std::string_view OutcomeName(Outcome outcome);
+    /// The word that names `privacy` in a reply ("verified").
+    static std::string_view PrivacyName(Privacy privacy);
+    /// The privacy word that ends a reply's message, taken off it; nothing
+    /// (and the message as it was) when there is none, as from older copies.
+    static std::optional<Privacy> TakePrivacy(std::string& message);
     /// The exit status of `kestrane --send` for `outcome`: 0 delivered or sent
     /// without receipts, 1 not delivered, 2 refused.
     static int ExitStatus(Outcome outcome);

@@ -226,14 +226,20 @@ bool PeerKeys::Verify(const std::string& name, const PublicKey& key) {
     return true;
 }
 
+bool PeerKeys::Undecided(const std::string& name) const {
+    const auto entry = keys.Entries().find(PeerNameKey(name));
+    return entry != keys.Entries().end() &&
+           std::ranges::any_of(entry->second.keys, [](const KnownKeys::Key& key) {
+               return key.state == KnownKeys::State::New;
+           });
+}
+
 QString PeerKeys::Describe(const std::string& name) const {
     const auto entry = keys.Entries().find(PeerNameKey(name));
     if (entry == keys.Entries().end()) {
         return {};
     }
-    if (std::ranges::any_of(entry->second.keys, [](const KnownKeys::Key& key) {
-            return key.state == KnownKeys::State::New;
-        })) {
+    if (Undecided(name)) {
         return QStringLiteral("Uses a different key than before: decide in the bar above the log");
     }
     const std::optional<KnownKeys::Key> trusted = keys.TrustedKey(name);

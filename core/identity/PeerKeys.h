@@ -83,6 +83,8 @@ public:
     void Forget(const std::string& name, const PublicKey& key);
 
     const KnownKeys& Keys() const { return keys; }
+    /// Whether a key other than `name`'s trusted one waits for the person.
+    bool Undecided(const std::string& name) const;
     /// What is known of `name`'s key, in words; empty when no key is known.
     QString Describe(const std::string& name) const;
     /// Writes what changed now.

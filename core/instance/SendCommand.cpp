@@ -81,9 +81,14 @@ int SendCommand::Run(const ScriptedSend& request, const std::string& lockName,
                    stderr);
         return 1;
     }
-    const auto& [outcome, message] = *reply;
-    const std::string shown = std::string(ScriptedSend::OutcomeName(outcome)) +
-                              (message.empty() ? "" : ": " + message) + "\n";
+    auto [outcome, message] = *reply;
+    std::string shown(ScriptedSend::OutcomeName(outcome));
+    if (const std::optional<ScriptedSend::Privacy> privacy = ScriptedSend::TakePrivacy(message)) {
+        shown += *privacy == ScriptedSend::Privacy::Verified    ? " (verified)"
+                 : *privacy == ScriptedSend::Privacy::Encrypted ? " (encrypted, not verified)"
+                                                                : " (not encrypted)";
+    }
+    shown += (message.empty() ? "" : ": " + message) + "\n";
     if (outcome == ScriptedSend::Outcome::Refused) {
         std::fputs(("kestrane: " + shown).c_str(), stderr);
     } else {

@@ -416,6 +416,7 @@ void ChatSession::Restore(const HistoryStore::Restored& restored) {
         entry.senderAddress = record.address.toStdString();
         entry.historyId = record.id;
         entry.toYou = !record.toEverybody;
+        entry.trust = record.trust;
         unread.Restored(std::move(entry));
     }
     if (!restored.unread.empty()) {

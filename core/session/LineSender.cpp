@@ -3,6 +3,7 @@
 #include "core/NetworkText.h"
 #include "core/delivery/LineDelivery.h"
 #include "core/history/ChatHistory.h"
+#include "core/identity/PeerKeys.h"
 #include "core/roster/HostRoster.h"
 #include "core/session/ChatSession.h"
 #include "core/session/SessionView.h"
@@ -67,7 +68,34 @@ void LineSender::SendForScript(const ScriptedSend& request, ScriptReply reply) {
             }
         }
     }
-    Send(recipient, QString::fromUtf8(request.text) + QStringLiteral("\r\n"), answer);
+    Send(recipient, QString::fromUtf8(request.text) + QStringLiteral("\r\n"),
+         WithPrivacy(recipient.name, answer));
+}
+
+LineSender::ScriptReply LineSender::WithPrivacy(const std::string& host, const ScriptReply& reply) {
+    // Said when the outcome is known: a key verified meanwhile counts.
+    return [this, host, reply](ScriptedSend::Outcome outcome, const QString& words) {
+        if (outcome == ScriptedSend::Outcome::Refused) {
+            reply(outcome, words);
+            return;
+        }
+        const PeerKeys* keys = session.Keys();
+        ScriptedSend::Privacy privacy = ScriptedSend::Privacy::Plain;
+        if (!host.empty() && session.Delivery() != nullptr && session.Delivery()->Keyed(host)) {
+            const std::optional<KnownKeys::Key> key = keys->Keys().TrustedKey(host);
+            privacy = key && key->state == KnownKeys::State::Verified
+                          ? ScriptedSend::Privacy::Verified
+                          : ScriptedSend::Privacy::Encrypted;
+        }
+        const QString told =
+            outcome == ScriptedSend::Outcome::NotDelivered && keys->Undecided(host)
+                ? QStringLiteral("Not delivered: %1 is using a different key than before; "
+                                 "compare codes, then accept or block it in Kestrane")
+                      .arg(NetworkName(host))
+                : words;
+        reply(outcome,
+              told + QLatin1Char('\t') + QString::fromLatin1(ScriptedSend::PrivacyName(privacy)));
+    };
 }
 
 QString LineSender::AmbiguousName(const std::string& typed, const std::vector<int>& rows) const {

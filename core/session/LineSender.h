@@ -42,6 +42,9 @@ public:
     /// name to look up; a line to an address nothing was heard from is
     /// reported as not delivered.
     void SendForScript(const ScriptedSend& request, ScriptReply reply);
+    /// `reply`, its words followed by how a line to `host` (empty: everybody)
+    /// went: sealed to a verified key, sealed, or in the clear.
+    ScriptReply WithPrivacy(const std::string& host, const ScriptReply& reply);
     /// Sends a reply line (CR LF appended) to where `entry` came from (or,
     /// without that, where its sender last spoke from). Logs nothing.
     SendResult SendReply(const HistoryEntry& entry, const QString& text);

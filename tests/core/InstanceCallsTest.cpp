@@ -150,15 +150,18 @@ TEST(InstanceCalls, CallsAreCappedAndSilentOnesEndButNotThoseWaitingForTheirAnsw
 TEST(SendCommand, PrintsTheAnswerAndExitsWithItsStatus) {
     Holder holder;
     const ScriptedSend request{.to = "pc-7", .toEverybody = false, .text = "hi there"};
-    // The answer (none: the reply is kept), what is printed on stdout and stderr, the status.
-    const std::tuple<std::optional<Outcome>, std::string, std::string, int> rows[] = {
-        {Outcome::Delivered, "DELIVERED: to pc-7\n", "", 0},
-        {Outcome::NoReceipts, "NO-RECEIPTS: to pc-7\n", "", 0},
-        {Outcome::NotDelivered, "NOT-DELIVERED: to pc-7\n", "", 1},
-        {Outcome::Refused, "", "kestrane: REFUSED: to pc-7\n", 2},
-        {std::nullopt, "",
+    // The answer (none: the reply is kept) and its words, what is printed on
+    // stdout and stderr, the status. Older copies give no privacy word.
+    const std::tuple<std::optional<Outcome>, QString, std::string, std::string, int> rows[] = {
+        {Outcome::Delivered, "to pc-7\tverified", "DELIVERED (verified): to pc-7\n", "", 0},
+        {Outcome::Delivered, "to pc-7", "DELIVERED: to pc-7\n", "", 0},
+        {Outcome::NoReceipts, "to\tpc-7\tplain", "NO-RECEIPTS (not encrypted): to\tpc-7\n", "", 0},
+        {Outcome::NotDelivered, "to pc-7\tencrypted",
+         "NOT-DELIVERED (encrypted, not verified): to pc-7\n", "", 1},
+        {Outcome::Refused, "to pc-7", "", "kestrane: REFUSED: to pc-7\n", 2},
+        {std::nullopt, "", "",
          "kestrane: no answer from the running copy; the line may not have been delivered.\n", 1}};
-    for (const auto& [outcome, out, err, status] : rows) {
+    for (const auto& [outcome, words, out, err, status] : rows) {
         SCOPED_TRACE(status);
         holder.requests.clear();
         std::atomic<int> exitStatus = -1;
@@ -169,7 +172,7 @@ TEST(SendCommand, PrintsTheAnswerAndExitsWithItsStatus) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return holder.requests.size() == 1; }));
         if (outcome && holder.requests.size() == 1) {
             EXPECT_EQ(holder.requests[0].first.text, "hi there");
-            holder.requests[0].second(*outcome, "to pc-7");
+            holder.requests[0].second(*outcome, words);
         }
         EXPECT_TRUE(QTest::qWaitFor([&] { return exitStatus != -1; }));
         client.join();

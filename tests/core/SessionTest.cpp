@@ -97,6 +97,20 @@ struct HeadlessCopy {
                          .historyFolder = folder.path()}};
 };
 
+// What the copy kept, as a script reads it back: its rows past their times, joined by "|".
+std::string Kept(const HeadlessCopy& copy) {
+    std::FILE* listing = std::tmpfile();
+    EXPECT_EQ(HistoryListing::Print(QDir(copy.folder.path()).filePath("history.db"), {}, listing,
+                                    listing),
+              0);
+    QStringList rows = QString::fromStdString(Contents(listing)).split('\n', Qt::SkipEmptyParts);
+    std::fclose(listing);
+    for (QString& row : rows) {
+        row = row.section('\t', 1);
+    }
+    return rows.join('|').toStdString();
+}
+
 TEST(HeadlessSession, ListsReceivesKeepsSendsForScriptsAndSaysGoodbye) {
     HeadlessCopy copy;
     const UdpPeer pc3("127.0.0.3", copy.port);
@@ -120,22 +134,11 @@ TEST(HeadlessSession, ListsReceivesKeepsSendsForScriptsAndSaysGoodbye) {
     EXPECT_NE(log.find(" PC3 : hello \\x1b[2Jthere\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" Sent to PC3: reply\n"), std::string::npos) << log;
 
-    // What it kept, as a script reads it back.
-    std::FILE* listing = std::tmpfile();
+    EXPECT_EQ(Kept(copy), "in\tPC3\t127.0.0.3\tunread\thello \\x1b[2Jthere|"
+                          "out\tPC3\t127.0.0.3\tno-receipts\treply");
     std::FILE* errors = std::tmpfile();
-    EXPECT_EQ(
-        HistoryListing::Print(QDir(copy.folder.path()).filePath("history.db"), {}, listing, errors),
-        0)
-        << Contents(errors);
-    QStringList rows = QString::fromStdString(Contents(listing)).split('\n', Qt::SkipEmptyParts);
-    for (QString& row : rows) {
-        row = row.section('\t', 1); // past the time
-    }
-    EXPECT_EQ(rows.join('|').toStdString(), "in\tPC3\t127.0.0.3\tunread\thello \\x1b[2Jthere|"
-                                            "out\tPC3\t127.0.0.3\tno-receipts\treply");
-    EXPECT_EQ(HistoryListing::Print(copy.folder.path() + "/none.db", {}, listing, errors), 1);
+    EXPECT_EQ(HistoryListing::Print(copy.folder.path() + "/none.db", {}, errors, errors), 1);
     EXPECT_NE(Contents(errors).find("no history is kept yet"), std::string::npos);
-    std::fclose(listing);
     std::fclose(errors);
 }
 
@@ -235,11 +238,26 @@ TEST(HeadlessSession, TalksWithAKeyedHostOnlyInsideItsSession) {
     EXPECT_EQ(OpenNext(pc3, engine), line); // the clear receipt did not count
     SendSealed(copy, pc3, engine, *session, "ACK " + id);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !outcome.empty(); }, 5000));
-    EXPECT_TRUE(outcome.starts_with("DELIVERED")) << outcome;
+    EXPECT_TRUE(outcome.starts_with("DELIVERED") && outcome.ends_with("\tencrypted")) << outcome;
+
+    // Too long to go sealed: refused, never sent in the clear.
+    outcome.clear();
+    copy.session.Lines().SendForScript(
+        {.to = "pc3", .toEverybody = false, .text = std::string(3996, 'x')},
+        [&](ScriptedSend::Outcome result, const QString& words) {
+            outcome = std::string(ScriptedSend::OutcomeName(result)) + " " + words.toStdString();
+        });
+    EXPECT_TRUE(outcome.starts_with("REFUSED") && outcome.find("3997") != std::string::npos)
+        << outcome;
 
     SendSealed(copy, pc3, engine, *session, "LINE 00000000000000ab ONE sealed\r\n");
     EXPECT_EQ(OpenNext(pc3, engine), "ACK 00000000000000ab");
-    EXPECT_EQ(copy.queue.Size(), 2u);
+    ASSERT_EQ(copy.queue.Size(), 2u);
+    copy.session.End(true);
+    const std::string kept = Kept(copy);
+    EXPECT_NE(kept.find("in\tPC3\t127.0.0.4\tunread,not-authenticated\tforged|"), std::string::npos)
+        << kept;
+    EXPECT_NE(kept.find("in\tPC3\t127.0.0.3\tunread,encrypted\tsealed"), std::string::npos) << kept;
 }
 
 // A host that announces DELIVERY/2 gets a handshake; its key is remembered
