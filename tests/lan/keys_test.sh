@@ -2,7 +2,7 @@
 # Three copies without a desktop learn each other's keys over the virtual LAN,
 # host 3 behind a link that loses 30% of its datagrams: each keeps the other
 # two under their names, trusted. Host 3 then gets a new identity, and the
-# other two say so and keep its new key apart, undecided.
+# other two say so and keep its new key apart, undecided; a line to PC3 waits.
 #   keys_test.sh PROGRAM
 set -uo pipefail
 
@@ -13,13 +13,16 @@ LAN_PREFIX="kstkey$$"
 lan_up 3
 declare -A copies
 
-start() {
-    local output
-    output="$(host_home "$1")/program.log"
+# Host N's environment without a desktop, in $bare.
+bare_environment() {
+    local setting
     host_environment "$1"
-    local bare=() setting
+    bare=()
     for setting in "${HOST_ENV[@]}"; do [[ $setting == DISPLAY=* || $setting == XAUTHORITY=* ]] || bare+=("$setting"); done
-    lan_spawn "$1" env -i "${bare[@]}" "$KESTRANE" --headless >>"$output" 2>&1
+}
+start() {
+    bare_environment "$1"
+    lan_spawn "$1" env -i "${bare[@]}" "$KESTRANE" --headless >>"$(host_home "$1")/program.log" 2>&1
     copies[$1]=$!
 }
 data() { echo "$(host_home "$1")/data/kestrane"; }
@@ -66,6 +69,12 @@ check "host 1 warns of PC3's new key" wait_until 90 warned 1
 check "... and so does host 2" wait_until 90 warned 2
 check "... which they keep apart, undecided" wait_until 5 eval 'keeps 1 3 new && keeps 2 3 new'
 check "... while the key they knew stays trusted" eval 'grep -q "^trusted $old " "$(data 1)/known-keys"'
+# Host 3 now holds PC3's name and address under another key, as a man in the middle would.
+bare_environment 1
+sent=$(lan_run 1 env -i "${bare[@]}" timeout 30 "$KESTRANE" --send PC3.LAN.TEST 'for the old key' 2>&1) && status=0 || status=$?
+check "a line to PC3 is not delivered, and says why ($status: $sent)" eval '[[ $status == 1 &&
+    $sent == "NOT-DELIVERED (encrypted, not verified): Not delivered: PC3.LAN.TEST is using a different key"* ]]'
+check "... and host 3 never shows it" eval '! grep -q "for the old key" "$(host_home 3)/program.log"'
 ended=()
 for i in 1 2 3; do end_copy "${copies[$i]}" && ended+=("$STATUS"); done
 check "each copy ends cleanly (${ended[*]})" test "${ended[*]}" = "0 0 0"
