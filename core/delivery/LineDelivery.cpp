@@ -6,8 +6,10 @@
 #include "chat/SecureDatagram.h"
 #include "core/delivery/SecureRoute.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <iterator>
 #include <random>
 #include <utility>
 
@@ -169,6 +171,10 @@ void LineDelivery::TakeLine(const std::string& name, const std::string& address,
             Send(address, DeliveryNotice::Ack(notice.id));
         }
     };
+    if (notice.toEverybody && receipt == Receipt::Sealed && hooks.paired &&
+        hooks.paired(name, notice.line, trust)) {
+        shown.NotePlainLine(name, notice.line, Clock::now()); // so the notice claims it
+    }
     switch (shown.Take(name, notice, Clock::now())) {
     case ShownLines::Verdict::Show: {
         // Shown exactly as the plain datagram it stands for would be.
@@ -237,9 +243,17 @@ std::optional<LineDelivery::LineKey> LineDelivery::AfterBroadcast(const std::str
         return std::nullopt;
     }
     const bool anyExpected = !expected.empty();
+    std::vector<LineReceipts::Host> keyed;
+    std::ranges::copy_if(expected, std::back_inserter(keyed),
+                         [this](const LineReceipts::Host& host) { return Keyed(host.name); });
     const LineKey key = receipts.ToEverybody(std::move(expected), line, Clock::now());
     if (anyExpected) {
         Send({}, DeliveryNotice::All(receipts.IdOf(key), line));
+    }
+    // Hosts with a known key take the clear line as their sender's only
+    // once its sealed copy comes, so that goes at once.
+    for (const LineReceipts::Host& host : keyed) {
+        SendTo(host.name, host.address, DeliveryNotice::Line(receipts.IdOf(key), true, line));
     }
     Run();
     return key;

@@ -51,6 +51,9 @@ public:
         std::function<void()> heartbeat;
         /// `name` said goodbye inside its session. May be empty.
         std::function<void(const std::string& name)> left;
+        /// The sealed copy of a line to everybody came from `name` with
+        /// `trust`: true when it showed the clear line held for it. May be empty.
+        std::function<bool(const std::string& name, std::string_view line, LineTrust trust)> paired;
     };
 
     LineDelivery(ChatSender& sender, Hooks hooks);

@@ -14,4 +14,10 @@ enum class LineTrust : int {
     NewKey = 5,           // encrypted under a key other than the one the name is known by
 };
 
+/// Whether a line of `trust` came sealed in a session.
+constexpr bool IsSealed(LineTrust trust) {
+    return trust == LineTrust::Private || trust == LineTrust::Verified ||
+           trust == LineTrust::NewKey;
+}
+
 } // namespace kestrane

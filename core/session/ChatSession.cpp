@@ -6,6 +6,7 @@
 #include "chat/PeerName.h"
 #include "chat/chat.h"
 #include "core/NetworkText.h"
+#include "core/delivery/BroadcastPairing.h"
 #include "core/delivery/LineDelivery.h"
 #include "core/delivery/LineLook.h"
 #include "core/delivery/SentLines.h"
@@ -110,6 +111,17 @@ ChatSession::ChatSession(Services sessionServices)
                 },
             .trusted = [this](const std::string& name,
                               const std::string& address) { SessionTrusted(name, address); }});
+    pairing = std::make_unique<BroadcastPairing>(
+        [this](const ChatMessage& line, const std::string& address, LineTrust trust) {
+            if (ended) {
+                return;
+            }
+            OnChatMessage(line, address, trust);
+            // Shown in the clear: a sealed copy that comes late claims it.
+            if (!IsSealed(trust) && delivery != nullptr) {
+                delivery->PlainLineShown(line.sender, line.GetText());
+            }
+        });
     hosts->DescribeKeys([this](const std::string& name) { return peerKeys->Describe(name); });
     services.queue.left = [this](const HistoryEntry& entry) { unread.Left(entry); };
     dropReport.setSingleShot(true);
@@ -212,8 +224,13 @@ void ChatSession::OpenNetwork(int port, const char* broadcastHost) {
     delivery = std::make_unique<LineDelivery>(
         *chatSender,
         LineDelivery::Hooks{
-            .show = [this](const ChatMessage& line, const std::string& address,
-                           LineTrust trust) { OnChatMessage(line, address, trust); },
+            .show =
+                [this](const ChatMessage& line, const std::string& address, LineTrust trust) {
+                    if (!line.toThisHost && IsSealed(trust)) {
+                        pairing->SealedShown(line.sender, line.GetText());
+                    }
+                    OnChatMessage(line, address, trust);
+                },
             .changed =
                 [this](LineDelivery::LineKey key, const LineDelivery::Status& status) {
                     sentLines->Changed(key, status);
@@ -222,7 +239,9 @@ void ChatSession::OpenNetwork(int port, const char* broadcastHost) {
             .announced = [this](const std::string& name,
                                 const std::string& address) { peerKeys->Announced(name, address); },
             .heartbeat = [this] { peerKeys->Heartbeat(); },
-            .left = [this](const std::string& name) { RemovePeer(name); }});
+            .left = [this](const std::string& name) { RemovePeer(name); },
+            .paired = [this](const std::string& name, std::string_view line,
+                             LineTrust trust) { return pairing->Pair(name, line, trust); }});
     transfers = std::make_unique<FileTransfers>(
         FileTransfers::Hooks{.sendNotice =
                                  [this](const std::string& address, const std::string& text) {
@@ -368,11 +387,14 @@ bool ChatSession::DeliverChatMessage(const ChatMessage& message, const std::stri
         if (ended) {
             return;
         }
-        // Anyone can send a plain line under a name whose key is known.
-        OnChatMessage(*copy, address,
-                      delivery != nullptr && delivery->Keyed(copy->sender)
-                          ? LineTrust::NotAuthenticated
-                          : LineTrust::Plain);
+        // Anyone can send a plain line under a name whose key is known; a
+        // line to everybody waits a moment for its sealed copy.
+        const bool keyed = delivery != nullptr && delivery->Keyed(copy->sender);
+        if (keyed && !copy->toThisHost) {
+            pairing->Hold(copy, address);
+            return;
+        }
+        OnChatMessage(*copy, address, keyed ? LineTrust::NotAuthenticated : LineTrust::Plain);
         if (delivery != nullptr) {
             delivery->PlainLineShown(copy->sender, copy->GetText());
         }

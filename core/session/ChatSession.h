@@ -34,6 +34,7 @@ class InstanceCalls;
 class LineDelivery;
 class MessageQueue;
 class NetworkPresence;
+class BroadcastPairing;
 class PeerKeys;
 class PortConnection;
 class PortListener;
@@ -188,6 +189,7 @@ private:
     /// Made with the identity; its link is reached by the dispatcher until the
     /// listener is released.
     std::unique_ptr<PeerKeys> peerKeys;
+    std::unique_ptr<BroadcastPairing> pairing; // lines to everybody under keyed names
     /// Calls from copies started while this one runs; gone before the lock closes.
     std::unique_ptr<InstanceCalls> instanceCalls;
     /// The networks this host is on; none when the tests aim broadcasts at loopback.

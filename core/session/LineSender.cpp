@@ -43,7 +43,7 @@ void LineSender::SendForScript(const ScriptedSend& request, ScriptReply reply) {
     }
     const HostRoster& hosts = session.Hosts();
     Recipient recipient{.index = 0, .name = {}, .address = {}};
-    ScriptReply answer = reply;
+    bool unheardAddress = false;
     if (!request.toEverybody) {
         recipient.index = hosts.Find(request.to);
         if (recipient.index < 0 && !IsDottedAddress(request.to)) {
@@ -63,13 +63,14 @@ void LineSender::SendForScript(const ScriptedSend& request, ScriptReply reply) {
             recipient.index = 1;
             recipient.name = request.to;
             recipient.address = IsDottedAddress(request.to) ? request.to : std::string();
-            if (!recipient.address.empty()) {
-                answer = ToUnheardAddress(recipient.address, reply);
-            }
+            unheardAddress = !recipient.address.empty();
         }
     }
-    Send(recipient, QString::fromUtf8(request.text) + QStringLiteral("\r\n"),
-         WithPrivacy(recipient.name, answer));
+    ScriptReply answer = WithPrivacy(recipient.name, reply);
+    if (unheardAddress) {
+        answer = ToUnheardAddress(recipient.address, answer);
+    }
+    Send(recipient, QString::fromUtf8(request.text) + QStringLiteral("\r\n"), answer);
 }
 
 LineSender::ScriptReply LineSender::WithPrivacy(const std::string& host, const ScriptReply& reply) {

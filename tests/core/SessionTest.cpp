@@ -252,12 +252,19 @@ TEST(HeadlessSession, TalksWithAKeyedHostOnlyInsideItsSession) {
 
     SendSealed(copy, pc3, engine, *session, "LINE 00000000000000ab ONE sealed\r\n");
     EXPECT_EQ(OpenNext(pc3, engine), "ACK 00000000000000ab");
-    ASSERT_EQ(copy.queue.Size(), 2u);
+    // A line to everybody: in the clear, then sealed at once; shown once, as PC3's.
+    pc3.SendToEverybody(copy.port, Datagram(4, "PC3", "to all\r\n"));
+    SendSealed(copy, pc3, engine, *session, "LINE 00000000000000cd ALL to all\r\n");
+    EXPECT_EQ(OpenNext(pc3, engine), "ACK 00000000000000cd");
+    ASSERT_EQ(copy.queue.Size(), 3u);
     copy.session.End(true);
     const std::string kept = Kept(copy);
     EXPECT_NE(kept.find("in\tPC3\t127.0.0.4\tunread,not-authenticated\tforged|"), std::string::npos)
         << kept;
-    EXPECT_NE(kept.find("in\tPC3\t127.0.0.3\tunread,encrypted\tsealed"), std::string::npos) << kept;
+    EXPECT_NE(kept.find("in\tPC3\t127.0.0.3\tunread,encrypted\tsealed|"
+                        "in\tPC3\t127.0.0.3\tunread,encrypted\tto all"),
+              std::string::npos)
+        << kept;
 }
 
 // A host that announces DELIVERY/2 gets a handshake; its key is remembered
@@ -326,6 +333,7 @@ TEST(HeadlessSession, ScriptsNameHostsAsPeopleTypeThem) {
             EXPECT_EQ(listeners[listener].Next(), Datagram(4, "PC7", "hi " + to + "\r\n"));
         }
         EXPECT_TRUE(told.starts_with(outcome)) << told;
+        EXPECT_EQ(told.ends_with("\tplain"), !outcome.starts_with("REFUSED")) << told;
     }
 }
 

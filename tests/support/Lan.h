@@ -41,6 +41,12 @@ public:
                         reinterpret_cast<const sockaddr*>(&address),
                         sizeof address) == static_cast<ssize_t>(bytes.size());
     }
+    /// Sends to the loopback network's broadcast address, as to everybody.
+    bool SendToEverybody(int port, const std::string& bytes) const {
+        const int enable = 1;
+        setsockopt(descriptor, SOL_SOCKET, SO_BROADCAST, &enable, sizeof enable);
+        return SendTo(port, bytes, "127.255.255.255");
+    }
     /// The next datagram, running the UI thread's events while it waits;
     /// empty when none came within `milliseconds`.
     std::string Next(int milliseconds = 2000) const {

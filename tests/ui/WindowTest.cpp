@@ -373,15 +373,8 @@ TEST(MainWindowTest, ALineToThisHostAloneIsMarkedInTheLogAndTheMessageDialog) {
     LoopbackWindow lan(true);
     lan.Receive(Datagram(4, "PC3", "just you\r\n"), "127.0.0.3");
     // The same line to everybody: to the broadcast address of the loopback network.
-    const int everybody = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const int enable = 1;
-    setsockopt(everybody, SOL_SOCKET, SO_BROADCAST, &enable, sizeof enable);
-    const sockaddr_in broadcast = LoopbackAddress("127.255.255.255", lan.port);
-    const std::string line = Datagram(4, "PC4", "all of you\r\n");
-    ASSERT_EQ(::sendto(everybody, line.data(), line.size(), 0,
-                       reinterpret_cast<const sockaddr*>(&broadcast), sizeof broadcast),
-              static_cast<ssize_t>(line.size()));
-    ::close(everybody);
+    ASSERT_TRUE(
+        UdpPeer("127.0.0.4").SendToEverybody(lan.port, Datagram(4, "PC4", "all of you\r\n")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return lan.queue.Size() == 2; }));
     QStringList seen;
     for (const HistoryEntry& entry : lan.queue.entries) {
