@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 namespace kestrane {
 
 /// How far a line that came can be believed to come from the host it names:
@@ -13,6 +15,25 @@ enum class LineTrust : int {
     Verified = 4,         // the same, and the person compared that key's code
     NewKey = 5,           // encrypted under a key other than the one the name is known by
 };
+
+/// The word that names `trust` where a line's trust is written out
+/// ("new-key"); empty for Plain and Unknown, which say nothing, as before.
+constexpr std::string_view TrustWord(LineTrust trust) {
+    switch (trust) {
+    case LineTrust::Verified:
+        return "verified";
+    case LineTrust::Private:
+        return "encrypted";
+    case LineTrust::NewKey:
+        return "new-key";
+    case LineTrust::NotAuthenticated:
+        return "not-authenticated";
+    case LineTrust::Unknown:
+    case LineTrust::Plain:
+        break;
+    }
+    return {};
+}
 
 /// Whether a line of `trust` came sealed in a session.
 constexpr bool IsSealed(LineTrust trust) {

@@ -17,24 +17,6 @@ using Delivery = HistoryRecord::Delivery;
 
 const char* const kConnection = "kestrane-history-listing";
 
-// Plain lines, and lines kept before lines had their trust, say nothing: as before.
-QString TrustWord(LineTrust trust) {
-    switch (trust) {
-    case LineTrust::Verified:
-        return QStringLiteral("verified");
-    case LineTrust::Private:
-        return QStringLiteral("encrypted");
-    case LineTrust::NewKey:
-        return QStringLiteral("new-key");
-    case LineTrust::NotAuthenticated:
-        return QStringLiteral("not-authenticated");
-    case LineTrust::Unknown:
-    case LineTrust::Plain:
-        break;
-    }
-    return {};
-}
-
 QString StateOf(const QSqlQuery& row) {
     const auto kind = static_cast<HistoryRecord::Kind>(row.value(1).toInt());
     if (kind == HistoryRecord::Kind::FileOffer) {
@@ -44,7 +26,8 @@ QString StateOf(const QSqlQuery& row) {
     if (!row.value(2).toBool()) {
         const QString seen =
             row.value(9).toBool() ? QStringLiteral("unread") : QStringLiteral("read");
-        const QString trust = TrustWord(static_cast<LineTrust>(row.value(10).toInt()));
+        const QString trust =
+            QLatin1StringView(TrustWord(static_cast<LineTrust>(row.value(10).toInt())));
         return trust.isEmpty() ? seen : seen + QLatin1Char(',') + trust;
     }
     switch (static_cast<Delivery>(row.value(7).toInt())) {

@@ -101,20 +101,7 @@ QString TrustGlyph::Words(LineTrust trust, const QString& sender) {
 }
 
 QString TrustGlyph::Label(LineTrust trust) {
-    switch (trust) {
-    case LineTrust::Verified:
-        return QStringLiteral("verified");
-    case LineTrust::Private:
-        return QStringLiteral("encrypted");
-    case LineTrust::NewKey:
-        return QStringLiteral("new key");
-    case LineTrust::NotAuthenticated:
-        return QStringLiteral("not authenticated");
-    case LineTrust::Unknown:
-    case LineTrust::Plain:
-        break;
-    }
-    return {};
+    return QString(QLatin1StringView(TrustWord(trust))).replace(QLatin1Char('-'), QLatin1Char(' '));
 }
 
 QPixmap TrustGlyph::Draw(LineTrust trust, int side, qreal ratio) {
