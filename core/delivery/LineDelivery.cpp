@@ -197,14 +197,6 @@ void LineDelivery::TakeLine(const std::string& name, const std::string& address,
     }
 }
 
-bool LineDelivery::OnlySessionsPresent() const {
-    const std::vector<PeerPresence::Peer> peers = presence.PresentPeers();
-    return route != nullptr && !peers.empty() &&
-           std::ranges::all_of(peers, [this](const PeerPresence::Peer& peer) {
-               return route->SessionAddress(peer.name).has_value();
-           });
-}
-
 bool LineDelivery::Keyed(const std::string& name) const {
     return route != nullptr && route->Keyed(name);
 }
@@ -322,11 +314,7 @@ void LineDelivery::Run() {
     if (started) {
         const PeerPresence::Due presenceDue = presence.Poll(now, sends);
         if (presenceDue.broadcastPresent) {
-            // Hosts with a session hear the keepalive bundle instead: the
-            // clear heartbeat goes while any other Kestrane host is present.
-            if (!OnlySessionsPresent()) {
-                Send({}, DeliveryNotice::Present(announceSecure));
-            }
+            Send({}, DeliveryNotice::Present(announceSecure));
             if (hooks.heartbeat) {
                 hooks.heartbeat();
             }

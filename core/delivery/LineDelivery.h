@@ -120,8 +120,6 @@ private:
     /// Shows a line of a LINE notice (unless shown already) and acknowledges it.
     void TakeLine(const std::string& name, const std::string& address, const DeliveryNotice& notice,
                   LineTrust trust, Receipt receipt);
-    /// Whether every Kestrane host present has a live session (and one is).
-    bool OnlySessionsPresent() const;
     /// Does what is due and sets the timer for what comes next.
     void Run();
     void Report(LineKey key);
