@@ -51,12 +51,17 @@ void LineDelivery::Started() {
 }
 
 void LineDelivery::Heard(const std::string& name, const std::string& address) {
+    NoteHeard(name, address, false);
+    Run();
+}
+
+void LineDelivery::NoteHeard(const std::string& name, const std::string& address,
+                             bool speaksDelivery) {
     const auto now = Clock::now();
-    if (presence.HeardFrom(name, address, false, now) == PeerPresence::Heard::CameBack) {
+    if (presence.HeardFrom(name, address, speaksDelivery, now) == PeerPresence::Heard::CameBack) {
         hooks.away(name, false);
     }
     receipts.HostHeard(name, address, now);
-    Run();
 }
 
 void LineDelivery::HelloHeard() {
@@ -90,11 +95,7 @@ void LineDelivery::OnNotice(const ChatMessage& message, const std::string& addre
         }
         return;
     }
-    const auto now = Clock::now();
-    if (presence.HeardFrom(name, address, true, now) == PeerPresence::Heard::CameBack) {
-        hooks.away(name, false);
-    }
-    receipts.HostHeard(name, address, now);
+    NoteHeard(name, address, true);
     switch (notice->verb) {
     case DeliveryNotice::Verb::Present:
         if (notice->secure && announceSecure && hooks.announced) {
@@ -111,7 +112,8 @@ void LineDelivery::OnNotice(const ChatMessage& message, const std::string& addre
         TakeLine(name, address, *notice, LineTrust::Plain, Receipt::Clear);
         break;
     case DeliveryNotice::Verb::Ack:
-        if (const std::optional<LineKey> key = receipts.OnAck(name, address, notice->id, now)) {
+        if (const std::optional<LineKey> key =
+                receipts.OnAck(name, address, notice->id, Clock::now())) {
             Report(*key);
         }
         break;
@@ -123,11 +125,7 @@ void LineDelivery::OnNotice(const ChatMessage& message, const std::string& addre
 }
 
 void LineDelivery::SecureHeard(const std::string& name, const std::string& address) {
-    const auto now = Clock::now();
-    if (presence.HeardFrom(name, address, true, now) == PeerPresence::Heard::CameBack) {
-        hooks.away(name, false);
-    }
-    receipts.HostHeard(name, address, now);
+    NoteHeard(name, address, true);
     Run();
 }
 

@@ -120,6 +120,9 @@ private:
     /// Shows a line of a LINE notice (unless shown already) and acknowledges it.
     void TakeLine(const std::string& name, const std::string& address, const DeliveryNotice& notice,
                   LineTrust trust, Receipt receipt);
+    /// `name` was heard from `address`: present (and speaking DELIVERY/1 when
+    /// `speaksDelivery`), and its outbox goes there. The caller runs what is due.
+    void NoteHeard(const std::string& name, const std::string& address, bool speaksDelivery);
     /// Does what is due and sets the timer for what comes next.
     void Run();
     void Report(LineKey key);
