@@ -96,6 +96,9 @@ void PeerKeys::SessionUp(const SecureChannel::SessionUp& up) {
             undecided.contains(PeerNameKey(up.peerName))) {
             undecided.insert_or_assign(PeerNameKey(up.peerName), up);
         }
+        if (hooks.undecided) {
+            hooks.undecided(up.peerName, up.address);
+        }
         if (!unheard) {
             break;
         }

@@ -36,6 +36,9 @@ public:
         std::function<void(const std::string& name)> changed;
         /// A session at `address` now speaks for `name`. May be empty.
         std::function<void(const std::string& name, const std::string& address)> trusted;
+        /// A session at `address` proved a key for `name` the person has not
+        /// decided on: enough to list a missing name, nothing more. May be empty.
+        std::function<void(const std::string& name, const std::string& address)> undecided;
     };
     /// Who a session speaks for, and how far what it brings is to be believed.
     struct Speaker {

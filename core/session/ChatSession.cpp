@@ -110,7 +110,10 @@ ChatSession::ChatSession(Services sessionServices)
                     }
                 },
             .trusted = [this](const std::string& name,
-                              const std::string& address) { SessionTrusted(name, address); }});
+                              const std::string& address) { SessionTrusted(name, address); },
+            // A keyed name: listed if missing, so a send to it says why it waits.
+            .undecided = [this](const std::string& name,
+                                const std::string& address) { AddPeer(name, address); }});
     pairing = std::make_unique<BroadcastPairing>(
         [this](const ChatMessage& line, const std::string& address, LineTrust trust) {
             if (ended) {

@@ -279,14 +279,19 @@ TEST(HeadlessSession, RemembersTheKeyAHostProvesAndWarnsOfAnotherOne) {
     ASSERT_TRUE(first && second && third);
     SecureChannel genuine(*first, "PC3");
     copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
-    ASSERT_TRUE(Handshake(copy, pc3, genuine, false).has_value());
+    const std::optional<SessionIndex> session = Handshake(copy, pc3, genuine, false);
+    ASSERT_TRUE(session.has_value());
     const KnownKeys& keys = copy.session.Keys()->Keys();
     ASSERT_TRUE(QTest::qWaitFor([&] { return keys.TrustedKey("pc3").has_value(); }));
     EXPECT_EQ(keys.TrustedKey("pc3")->key, first->Public());
+    SendSealed(copy, pc3, genuine, *session, "BYE");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return copy.session.Hosts().Find("PC3") < 0; }));
 
+    // The new key's session lists the name again, so a send to it can say why it waits.
     SecureChannel impostor(*second, "PC3");
     ASSERT_TRUE(Handshake(copy, pc3, impostor, true).has_value());
     ASSERT_TRUE(QTest::qWaitFor([&] { return keys.StateOf("PC3", second->Public()).has_value(); }));
+    EXPECT_GE(copy.session.Hosts().Find("PC3"), 0);
     EXPECT_EQ(keys.StateOf("PC3", second->Public()), KnownKeys::State::New);
     EXPECT_EQ(keys.TrustedKey("pc3")->key, first->Public());
     // Key after key under one name: told once until the person decides.
