@@ -3,6 +3,7 @@
 #include "chat/chat.h"
 #include "core/NetworkText.h"
 #include "core/alerts/DesktopNotifications.h"
+#include "core/delivery/LineDelivery.h"
 #include "core/delivery/LineLook.h"
 #include "core/history/ChatHistory.h"
 #include "core/roster/HostRoster.h"
@@ -29,6 +30,7 @@
 #include "ui/WindowStretch.h"
 #include "ui/alerts/AlertSettings.h"
 #include "ui/alerts/LineAlerts.h"
+#include "ui/trust/EverybodyNote.h"
 #include "ui/trust/TrustPrompts.h"
 
 #include <QApplication>
@@ -100,10 +102,16 @@ CTavrinDlg::CTavrinDlg(Services dialogServices, QWidget* parent)
                      .addItems =
                          [this](QMenu& menu) {
                              trust->AddItems(menu, ChosenRecipient().name);
+                             everybody->AddItem(menu);
                              menus->AddItems(menu);
                          },
                      .replyTo = [this](const std::string& host) { ReplyTo(host); }});
     trust = new TrustPrompts(*this, session->Keys(), session->Identity());
+    everybody = new EverybodyNote(*this, [this] {
+        return session->Delivery() != nullptr
+                   ? static_cast<int>(session->Delivery()->PrivateHostsPresent().size())
+                   : 0;
+    });
     MakeParts();
     setWindowTitle(QString::fromUtf8(FindDialogTemplate(IDD_TAVRIN_DIALOG)->caption));
     setWindowIcon(icon);
@@ -129,9 +137,12 @@ void CTavrinDlg::MakeControls() {
     messageLine = Control<QLineEdit>(*this, IDC_MESSAGE);
     logPane->Show(*Control<TextBox>(*this, IDC_LOG));
     MainTabOrder::Arrange(*this);
-    // The log takes what the window grows by, below the key-change bar.
-    trust->Attach(*new WindowStretch(*this, *logPane->View()));
+    // The log takes what the window grows by, between the key-change bar and
+    // the note on lines to everybody.
+    auto* stretch = new WindowStretch(*this, *logPane->View());
+    trust->Attach(*stretch);
     rosterBox = new RosterBox(*roster, session->Hosts());
+    everybody->Attach(*stretch, *roster);
     ConnectControls();
     if (session->NetworkStarted()) {
         roster->setCurrentIndex(0);
@@ -300,6 +311,7 @@ void CTavrinDlg::OfferArrived() {
 
 void CTavrinDlg::KeysChanged(const std::string&) {
     trust->KeysChanged();
+    everybody->Update();
 }
 
 void CTavrinDlg::NetworkStarted(const std::string& ownName) {
@@ -470,6 +482,7 @@ void CTavrinDlg::RunMessageDialog() {
 void CTavrinDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     trust->AddItems(menu, ChosenRecipient().name);
+    everybody->AddItem(menu);
     menus->AddItems(menu);
     menu.exec(event->globalPos());
 }

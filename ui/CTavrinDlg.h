@@ -29,6 +29,7 @@ class AlertSettings;
 class AutoProxyLink;
 class CMessageDlg;
 class DesktopNotifications;
+class EverybodyNote;
 class FileOffers;
 class HistoryEntry;
 class LineAlerts;
@@ -192,6 +193,7 @@ private:
     std::unique_ptr<ToolWindows> tools;
     RosterBox* rosterBox = nullptr;       // owned by the roster box (Qt parent)
     TrustPrompts* trust = nullptr;        // owned by the window (Qt parent)
+    EverybodyNote* everybody = nullptr;   // owned by the window (Qt parent)
     CMessageDlg* messageDialog = nullptr; // while RunMessageDialog runs it
     bool windowDestroyed = false;
     bool endingSession = false;    // ended by a signal or logoff: no box can be answered

@@ -50,21 +50,34 @@ void WindowStretch::SetBanner(QWidget* top) {
     Relayout();
 }
 
+void WindowStretch::SetFooter(QWidget* bottom) {
+    footer = bottom;
+    Relayout();
+}
+
 void WindowStretch::Relayout() {
     Place(owner.size());
 }
 
-QRect WindowStretch::PlaceBanner(QRect growing) const {
-    if (banner == nullptr || banner->isHidden()) {
-        return growing;
+int WindowStretch::EdgeHeight(QWidget& edge, int width, int most) {
+    return std::min(
+        edge.hasHeightForWidth() ? edge.heightForWidth(width) : edge.sizeHint().height(), most);
+}
+
+QRect WindowStretch::PlaceEdges(QRect growing) const {
+    const int whole = growing.height();
+    if (banner != nullptr && !banner->isHidden()) {
+        const int height = EdgeHeight(*banner, growing.width(), whole / 2);
+        banner->setGeometry(growing.left(), growing.top(), growing.width(), height);
+        banner->raise();
+        growing.setTop(growing.top() + height + kBannerGap);
     }
-    const int height =
-        std::min(banner->hasHeightForWidth() ? banner->heightForWidth(growing.width())
-                                             : banner->sizeHint().height(),
-                 growing.height() / 2);
-    banner->setGeometry(growing.left(), growing.top(), growing.width(), height);
-    banner->raise();
-    growing.setTop(growing.top() + height + kBannerGap);
+    if (footer != nullptr && !footer->isHidden()) {
+        const int height = EdgeHeight(*footer, growing.width(), whole / 4);
+        footer->setGeometry(growing.left(), growing.bottom() + 1 - height, growing.width(), height);
+        footer->raise();
+        growing.setBottom(growing.bottom() - height - kBannerGap);
+    }
     return growing;
 }
 
@@ -86,7 +99,7 @@ void WindowStretch::Place(QSize size) {
         switch (one.move) {
         case Move::Grow:
             at.setSize(at.size() + QSize(wider, taller));
-            at = PlaceBanner(at);
+            at = PlaceEdges(at);
             break;
         case Move::Stay:
             break;

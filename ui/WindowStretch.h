@@ -25,6 +25,9 @@ public:
     /// own height; the grower keeps the rest. Call Relayout after showing or
     /// hiding it.
     void SetBanner(QWidget* banner);
+    /// `footer`, while visible, takes the bottom of the grower's place, as
+    /// the banner its top.
+    void SetFooter(QWidget* footer);
     void Relayout();
 
 protected:
@@ -39,8 +42,11 @@ private:
     };
 
     void Place(QSize size);
-    /// Puts the banner at the top of `growing`; what is left for the grower.
-    QRect PlaceBanner(QRect growing) const;
+    /// Puts the banner at the top of `growing` and the footer at its
+    /// bottom; what is left for the grower.
+    QRect PlaceEdges(QRect growing) const;
+    /// The height `edge` takes of a place `width` wide, at most `most`.
+    static int EdgeHeight(QWidget& edge, int width, int most);
 
     static constexpr int kBannerGap = 4;
 
@@ -48,6 +54,7 @@ private:
     QSize base;
     std::vector<Placed> placed;
     QPointer<QWidget> banner;
+    QPointer<QWidget> footer;
 };
 
 } // namespace kestrane

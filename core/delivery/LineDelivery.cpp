@@ -257,6 +257,29 @@ std::optional<LineDelivery::LineKey> LineDelivery::AfterBroadcast(const std::str
     return key;
 }
 
+std::vector<LineReceipts::Host> LineDelivery::PrivateHostsPresent() const {
+    std::vector<LineReceipts::Host> keyed;
+    for (PeerPresence::Peer& peer : presence.PresentPeers()) {
+        if (Keyed(peer.name)) {
+            keyed.push_back({std::move(peer.name), std::move(peer.address)});
+        }
+    }
+    return keyed;
+}
+
+std::optional<LineDelivery::LineKey> LineDelivery::ToEachKestraneHost(const std::string& line) {
+    std::vector<LineReceipts::Host> keyed = PrivateHostsPresent();
+    if (keyed.empty() || line.size() > LongestPrivateLine()) {
+        return std::nullopt;
+    }
+    const LineKey key = receipts.ToEverybody(keyed, line, Clock::now());
+    for (const LineReceipts::Host& host : keyed) {
+        SendTo(host.name, host.address, DeliveryNotice::Line(receipts.IdOf(key), true, line));
+    }
+    Run();
+    return key;
+}
+
 bool LineDelivery::Retry(LineKey key) {
     if (!receipts.Retry(key, Clock::now())) {
         return false;

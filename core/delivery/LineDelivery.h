@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrane {
 
@@ -101,6 +102,13 @@ public:
     /// After `line` went to everybody as a plain broadcast: asks the Kestrane
     /// hosts present for receipts.
     std::optional<LineKey> AfterBroadcast(const std::string& line);
+    /// The hosts present whose key is known: those a line to everybody can
+    /// reach privately.
+    std::vector<LineReceipts::Host> PrivateHostsPresent() const;
+    /// Sends `line` to everybody with no broadcast: sealed, one copy to each
+    /// of PrivateHostsPresent, receipts asked for. Nothing, and nothing
+    /// sent, when there is no such host or the line is too long to seal.
+    std::optional<LineKey> ToEachKestraneHost(const std::string& line);
     /// A line to one host that waited in the outbox when the program last
     /// ended: it goes again now, under its old id.
     LineKey Restore(const LineReceipts::Host& host, const std::string& id, const std::string& line);

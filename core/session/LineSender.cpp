@@ -1,6 +1,7 @@
 #include "core/session/LineSender.h"
 
 #include "core/NetworkText.h"
+#include "core/delivery/EverybodySetting.h"
 #include "core/delivery/LineDelivery.h"
 #include "core/history/ChatHistory.h"
 #include "core/identity/PeerKeys.h"
@@ -75,13 +76,16 @@ void LineSender::SendForScript(const ScriptedSend& request, ScriptReply reply) {
 
 LineSender::ScriptReply LineSender::WithPrivacy(const std::string& host, const ScriptReply& reply) {
     // Said when the outcome is known: a key verified meanwhile counts.
-    return [this, host, reply](ScriptedSend::Outcome outcome, const QString& words) {
+    const bool sealedToEverybody = host.empty() && EverybodySetting::OnlyKestrane();
+    return [this, host, reply, sealedToEverybody](ScriptedSend::Outcome outcome,
+                                                  const QString& words) {
         if (outcome == ScriptedSend::Outcome::Refused) {
             reply(outcome, words);
             return;
         }
         const PeerKeys* keys = session.Keys();
-        ScriptedSend::Privacy privacy = ScriptedSend::Privacy::Plain;
+        ScriptedSend::Privacy privacy =
+            sealedToEverybody ? ScriptedSend::Privacy::Encrypted : ScriptedSend::Privacy::Plain;
         if (!host.empty() && session.Delivery() != nullptr && session.Delivery()->Keyed(host)) {
             const std::optional<KnownKeys::Key> key = keys->Keys().TrustedKey(host);
             privacy = key && key->state == KnownKeys::State::Verified
@@ -159,6 +163,14 @@ void LineSender::LookUpAndSend(Recipient recipient, const QString& line, const S
 
 void LineSender::FinishSend(const Recipient& recipient, const QString& line,
                             const ScriptReply& reply, const Done& done) {
+    if (recipient.index == 0 && EverybodySetting::OnlyKestrane() &&
+        (session.Delivery() == nullptr || session.Delivery()->PrivateHostsPresent().empty())) {
+        ReportNoPrivateHost(reply);
+        if (done) {
+            done(SendResult::Unreachable);
+        }
+        return;
+    }
     const SendResult result = SendText(recipient, line, !reply);
     const QString target = recipient.index == 0
                                ? QStringLiteral("BROADCAST message ")
@@ -202,13 +214,15 @@ void LineSender::TrackSent(const Recipient& recipient, const QString& line, std:
     const std::optional<LineDelivery::Status> status =
         trackedSend && delivery ? delivery->StatusOf(*trackedSend) : std::nullopt;
     const bool tracked = status && status->expected > 0;
-    SentLines::Sent sent{.logLine = logLine,
-                         .host = host,
-                         .text = line.chopped(2),
-                         .withoutReceipts = recipient.index == 0 ? HostsWithoutReceipts() : 0,
-                         .reply = reply,
-                         .historyId = RecordSent(host, session.Hosts().AddressOf(host).value_or(""),
-                                                 line, tracked ? trackedSend : std::nullopt)};
+    SentLines::Sent sent{
+        .logLine = logLine,
+        .host = host,
+        .text = line.chopped(2),
+        .withoutReceipts =
+            recipient.index == 0 && !EverybodySetting::OnlyKestrane() ? HostsWithoutReceipts() : 0,
+        .reply = reply,
+        .historyId = RecordSent(host, session.Hosts().AddressOf(host).value_or(""), line,
+                                tracked ? trackedSend : std::nullopt)};
     if (!tracked) {
         session.Sent().Untracked(sent);
         return;
@@ -231,7 +245,9 @@ void LineSender::ReportUnsent(SendResult result, const std::string& host,
     switch (result) {
     case SendResult::TooLong: {
         const LineDelivery* delivery = session.Delivery();
-        const int longest = delivery != nullptr && delivery->Keyed(host)
+        const bool sealed = host.empty() ? EverybodySetting::OnlyKestrane()
+                                         : delivery != nullptr && delivery->Keyed(host);
+        const int longest = delivery != nullptr && sealed
                                 ? static_cast<int>(LineDelivery::LongestPrivateLine())
                             : session.Sender() != nullptr ? session.Sender()->LongestText()
                                                           : 0;
@@ -263,6 +279,18 @@ void LineSender::ReportUnsent(SendResult result, const std::string& host,
     }
 }
 
+void LineSender::ReportNoPrivateHost(const ScriptReply& reply) {
+    const QString why =
+        QStringLiteral("Lines to everybody go only to Kestrane hosts that can receive them "
+                       "privately (\"Only Kestrane hosts\"), and none is present.");
+    if (reply) {
+        reply(ScriptedSend::Outcome::Refused, why + QStringLiteral(" The line was not sent."));
+    } else {
+        ShowMessageBox((why + QStringLiteral(" The line stays in the message line.")).toStdString(),
+                       kBoxCaption);
+    }
+}
+
 SendResult LineSender::SendText(const Recipient& recipient, const QString& line, bool keep) {
     trackedSend.reset();
     ChatSender* sender = session.Sender();
@@ -271,6 +299,11 @@ SendResult LineSender::SendText(const Recipient& recipient, const QString& line,
     }
     LineDelivery* delivery = session.Delivery();
     const std::string bytes = EncodeNetworkText(line).toStdString();
+    if (recipient.index == 0 && EverybodySetting::OnlyKestrane()) {
+        // Sealed to each Kestrane host present, and never in the clear.
+        trackedSend = delivery != nullptr ? delivery->ToEachKestraneHost(bytes) : std::nullopt;
+        return trackedSend ? SendResult::Sent : SendResult::TooLong;
+    }
     if (recipient.index == 0) {
         const SendResult result = sender->BroadcastText(bytes);
         if (result == SendResult::Sent && delivery != nullptr) {

@@ -71,6 +71,8 @@ private:
     std::int64_t RecordSent(const std::string& host, const std::string& address,
                             const QString& line, std::optional<SentLines::LineKey> key);
     void ReportUnsent(SendResult result, const std::string& host, const ScriptReply& reply);
+    /// A line to everybody may go only privately, and no host can take it so.
+    void ReportNoPrivateHost(const ScriptReply& reply);
 
     ChatSession& session;
     /// The line SendText last sent with receipts asked for.

@@ -2,6 +2,8 @@
 #include "chat/SecureChannel.h"
 #include "chat/SecureDatagram.h"
 #include "core/NetworkText.h"
+#include "core/delivery/EverybodySetting.h"
+#include "core/delivery/LineDelivery.h"
 #include "core/history/HistoryListing.h"
 #include "core/identity/KnownKeysFile.h"
 #include "core/identity/PeerKeys.h"
@@ -265,6 +267,65 @@ TEST(HeadlessSession, TalksWithAKeyedHostOnlyInsideItsSession) {
                         "in\tPC3\t127.0.0.3\tunread,encrypted\tto all"),
               std::string::npos)
         << kept;
+}
+
+// With "Only Kestrane hosts" a line to everybody goes sealed to each keyed
+// host, never as a broadcast, and is refused while no such host is present.
+TEST(HeadlessSession, SendsLinesToEverybodyOnlySealedWhenAsked) {
+    EverybodySetting::SetOnlyKestrane(true);
+    HeadlessCopy copy;
+    std::string outcome;
+    const auto toEverybody = [&](const std::string& text) {
+        outcome.clear();
+        copy.session.Lines().SendForScript({.to = {}, .toEverybody = true, .text = text},
+                                           [&](ScriptedSend::Outcome result, const QString& words) {
+                                               outcome =
+                                                   std::string(ScriptedSend::OutcomeName(result)) +
+                                                   " " + words.toStdString();
+                                           });
+    };
+    toEverybody("nobody to take it");
+    EXPECT_TRUE(outcome.starts_with("REFUSED") &&
+                outcome.find("none is present") != std::string::npos)
+        << outcome;
+
+    const UdpPeer pc3("127.0.0.3", copy.port);
+    const std::optional<KeyPair> key = KeyPair::Generate();
+    ASSERT_TRUE(key);
+    SecureChannel engine(*key, "PC3");
+    copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
+    const std::optional<SessionIndex> session = Handshake(copy, pc3, engine, false);
+    ASSERT_TRUE(session);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return copy.session.Delivery()->Keyed("PC3"); }));
+    // PC2 speaks today's receipts, in the clear, and has no key.
+    const UdpPeer pc2("127.0.0.4", copy.port);
+    copy.Receive(Datagram(9, "PC2", "DELIVERY/1 PRESENT"), "127.0.0.4");
+    EXPECT_EQ(pc2.Next(), Datagram(9, "PC7", "DELIVERY/1 PROBE"));
+    copy.Receive(Datagram(9, "PC2", "DELIVERY/1 PRESENT"), "127.0.0.4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return copy.session.Delivery()->SpeaksDelivery("PC2"); }));
+    const auto nextLineTo2 = [&] {
+        for (int datagram = 0; datagram < 8; ++datagram) {
+            if (const std::string next = pc2.Next(); next.find(" LINE ") != std::string::npos) {
+                return next;
+            }
+        }
+        return std::string();
+    };
+    toEverybody("only for kestrane");
+    const std::string line = OpenNext(pc3, engine);
+    ASSERT_TRUE(line.starts_with("LINE ") && line.ends_with(" ALL only for kestrane\r\n")) << line;
+    SendSealed(copy, pc3, engine, *session, "ACK " + line.substr(5, line.find(' ', 5) - 5));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !outcome.empty(); }, 5000));
+    EXPECT_TRUE(outcome.starts_with("DELIVERED") && outcome.ends_with("\tencrypted")) << outcome;
+    toEverybody(std::string(3996, 'x'));
+    EXPECT_TRUE(outcome.starts_with("REFUSED") && outcome.find("3997") != std::string::npos)
+        << outcome;
+
+    // The first broadcast the network sees is the one sent once the setting is off.
+    EverybodySetting::SetOnlyKestrane(false);
+    toEverybody("for every host");
+    EXPECT_EQ(copy.everyone.Next(), Datagram(4, "PC7", "for every host\r\n"));
+    EXPECT_NE(nextLineTo2().find(" ALL for every host\r\n"), std::string::npos);
 }
 
 // A host that announces DELIVERY/2 gets a handshake; its key is remembered

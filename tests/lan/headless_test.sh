@@ -1,8 +1,8 @@
 #!/bin/bash
 # A copy without a desktop (--headless, no display at all) beside a windowed
 # copy on the virtual LAN: it greets, is listed, takes lines and confirms
-# them, keeps them for --history, sends a script's line, and says goodbye on
-# SIGTERM.
+# them, keeps them for --history, sends a script's line (and one to everybody,
+# only to Kestrane hosts), and says goodbye on SIGTERM.
 #   headless_test.sh PROGRAM
 set -uo pipefail
 
@@ -14,6 +14,8 @@ lan_up 3
 record="$LAN_WORK/3.log"
 peer_record 3 "$record" || exit 1
 for i in 1 2; do host_prepare "$i"; done
+# Host 1 sends lines to everybody only to the Kestrane hosts whose key it knows.
+printf '[privacy]\neverybodyOnlyKestrane=true\n' >>"$(host_home 1)/.config/kestrane/kestrane.conf"
 
 # Host 1 gets no display, no platform plugin and no session bus.
 host_environment 1
@@ -35,6 +37,11 @@ check "... and kept unread for --history" wait_until 5 kept
 # Until the copies' handshake is done (a second or two) a line goes in the clear.
 encrypted_from_1() { [[ $(on1 --send pc2.lan.test 'from the server' 2>&1) == "DELIVERED (encrypted, not verified): "* ]]; }
 check "it sends a script's line, which the windowed copy confirms, encrypted" wait_until 10 encrypted_from_1
+to_all=$(on1 --send --broadcast 'for kestrane hosts only' 2>&1)
+check "its line to everybody goes only to the windowed copy, encrypted ($to_all)" \
+    eval '[[ $to_all == "DELIVERED (encrypted, not verified): "* ]]'
+check "... and host 3, of the original program, never gets its text" \
+    eval '! grep -qF "$(printf %s "for kestrane hosts only" | od -An -tx1 | tr -d " \n")" "$record"'
 # The windowed copy's send may have been tried more than once while the copy
 # without a desktop was still joining, so look for each direction.
 both() {

@@ -1,12 +1,19 @@
+#include "core/delivery/EverybodySetting.h"
 #include "core/identity/PeerKeys.h"
 #include "core/roster/HostRoster.h"
 #include "security/Fingerprint.h"
 #include "tests/ui/LoopbackWindow.h"
+#include "ui/WindowStretch.h"
+#include "ui/trust/EverybodyNote.h"
 #include "ui/trust/KeyChangeBar.h"
 #include "ui/trust/KnownKeysTable.h"
 #include "ui/trust/VerifyDialog.h"
 
+#include <QComboBox>
+#include <QDialog>
 #include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -55,6 +62,49 @@ TEST(VerifyDialog, BothSidesShowOneCodeAndTheAnswersAreReported) {
     QSignalSpy matched(&again, &VerifyDialog::Matched);
     Child<QPushButton>(again, "match").click();
     EXPECT_EQ(matched.count(), 1);
+}
+
+// The setting is the menu's to change; the note under the log follows it and
+// the broadcast entry, and the log gives up its bottom to the note meanwhile.
+TEST(EverybodyNote, FollowsTheSettingAndTheBroadcastEntryBelowTheLog) {
+    EverybodySetting::SetOnlyKestrane(false);
+    QDialog window;
+    window.resize(420, 360);
+    auto* log = new QPlainTextEdit(&window);
+    log->setGeometry(10, 10, 400, 300);
+    auto* roster = new QComboBox(&window);
+    roster->setGeometry(10, 320, 400, 24);
+    roster->addItems({QStringLiteral("<< Broadcast >>"), QStringLiteral("PC2")});
+    int hosts = 2;
+    auto* stretch = new WindowStretch(window, *log);
+    auto* note = new EverybodyNote(window, [&] { return hosts; });
+    note->Attach(*stretch, *roster);
+    const QLabel& shown = Child<QLabel>(window, "everybodyNote");
+    EXPECT_TRUE(shown.isHidden());
+
+    QMenu menu;
+    note->AddItem(menu);
+    QAction* only = menu.actions().back();
+    ASSERT_TRUE(only->isCheckable());
+    EXPECT_FALSE(only->isChecked());
+    only->trigger();
+    EXPECT_TRUE(EverybodySetting::OnlyKestrane());
+    ASSERT_FALSE(shown.isHidden());
+    EXPECT_EQ(shown.textFormat(), Qt::PlainText);
+    EXPECT_NE(Text(shown).find("the 2 Kestrane hosts"), std::string::npos) << Text(shown);
+    EXPECT_GT(shown.geometry().top(), log->geometry().bottom());
+    EXPECT_LE(shown.geometry().bottom(), 310);
+    EXPECT_LT(log->height(), 300);
+
+    roster->setCurrentIndex(1);
+    EXPECT_TRUE(shown.isHidden());
+    EXPECT_EQ(log->height(), 300);
+    hosts = 0;
+    roster->setCurrentIndex(0);
+    EXPECT_NE(Text(shown).find("none is present"), std::string::npos) << Text(shown);
+    only->trigger();
+    EXPECT_FALSE(EverybodySetting::OnlyKestrane());
+    EXPECT_TRUE(shown.isHidden());
 }
 
 TEST(KeyChangeBar, TellsWhatChangedAndItsButtonsCarryTheNameAsItCame) {
