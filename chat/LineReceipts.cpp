@@ -209,11 +209,13 @@ void LineReceipts::SendDue(Tracked& tracked, Clock::time_point now, HelloAnswerB
                            std::vector<Datagram>& out) {
     // A line a person just sent (or sent again) goes at least once, whatever the budget.
     const bool free = std::exchange(tracked.firstSend, false);
+    // The wait grows after each send, so past the first it marks the third.
+    const bool unanswered = tracked.started && tracked.wait > kFirstWait;
     for (const Target& target : tracked.targets) {
         if (!target.acknowledged && (free || sends.Admit(target.host.address, now))) {
             out.push_back({target.host.address,
                            DeliveryNotice::Line(tracked.id, tracked.toEverybody, tracked.line),
-                           target.host.name});
+                           target.host.name, unanswered});
         }
     }
     if (tracked.started) {

@@ -61,6 +61,8 @@ public:
         std::string address;
         DeliveryNotice notice;
         std::string name; // of the host at `address`
+        /// Two sends of this attempt went to the host before with no receipt.
+        bool unanswered = false;
     };
     enum class State { Pending, Delivered, NotDelivered };
     struct Status {

@@ -328,6 +328,9 @@ void LineDelivery::Run() {
     LineReceipts::Due due = receipts.Poll(now, sends);
     for (const LineReceipts::Datagram& datagram : due.datagrams) {
         SendTo(datagram.name, datagram.address, datagram.notice);
+        if (datagram.unanswered && Keyed(datagram.name)) {
+            route->Unanswered(datagram.name);
+        }
     }
     for (const LineKey key : due.changed) {
         Report(key);

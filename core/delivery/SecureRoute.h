@@ -22,6 +22,10 @@ public:
     /// last heard, and what was to go counts as lost.
     virtual bool Seal(const std::string& name, const std::string& address,
                       std::string_view inner) = 0;
+    /// What was sealed to `name` went unanswered: the host may have started
+    /// again and lost its end of the session, so a new handshake starts with
+    /// the session's address (not more often than a host's hello would start one).
+    virtual void Unanswered(const std::string& name) = 0;
 };
 
 } // namespace kestrane

@@ -76,6 +76,7 @@ public:
     bool Keyed(const std::string& name) const override;
     std::optional<std::string> SessionAddress(const std::string& name) const override;
     bool Seal(const std::string& name, const std::string& address, std::string_view inner) override;
+    void Unanswered(const std::string& name) override;
 
     /// The person's decisions on `name`'s `key`.
     void Accept(const std::string& name, const PublicKey& key);

@@ -158,7 +158,7 @@ std::optional<SessionIndex> Handshake(HeadlessCopy& copy, const UdpPeer& pc3, Se
     if (pc3Starts) {
         toCopy({*engine.Initiate("copy")});
     }
-    for (int step = 0; step < 8; ++step) {
+    for (int step = 0; step < 16; ++step) {
         const std::string bytes = pc3.Next(4000); // the copy waits up to 2 s to start
         const std::span<const std::uint8_t> datagram(
             reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
@@ -267,6 +267,36 @@ TEST(HeadlessSession, TalksWithAKeyedHostOnlyInsideItsSession) {
                         "in\tPC3\t127.0.0.3\tunread,encrypted\tto all"),
               std::string::npos)
         << kept;
+}
+
+// PC3 started again with its key but lost its end of the session, and its
+// hello was lost: the line that goes unanswered starts a new handshake, then
+// arrives on the new session.
+TEST(HeadlessSession, ReachesAKeyedHostThatStartedAgainUnheard) {
+    HeadlessCopy copy;
+    const UdpPeer pc3("127.0.0.3", copy.port);
+    const std::optional<KeyPair> key = KeyPair::Generate();
+    ASSERT_TRUE(key);
+    SecureChannel before(*key, "PC3");
+    copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
+    ASSERT_TRUE(Handshake(copy, pc3, before, false));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return copy.session.Keys()->SessionAddress("PC3").has_value(); }));
+
+    SecureChannel after(*key, "PC3");
+    std::string outcome;
+    copy.session.Lines().SendForScript(
+        {.to = "pc3", .toEverybody = false, .text = "still there?"},
+        [&](ScriptedSend::Outcome result, const QString& words) {
+            outcome = std::string(ScriptedSend::OutcomeName(result)) + " " + words.toStdString();
+        });
+    const std::optional<SessionIndex> session = Handshake(copy, pc3, after, false);
+    ASSERT_TRUE(session);
+    const std::string line = OpenNext(pc3, after);
+    ASSERT_TRUE(line.starts_with("LINE ") && line.ends_with(" ONE still there?\r\n")) << line;
+    SendSealed(copy, pc3, after, *session, "ACK " + line.substr(5, line.find(' ', 5) - 5));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !outcome.empty(); }, 5000));
+    EXPECT_TRUE(outcome.starts_with("DELIVERED")) << outcome;
 }
 
 // With "Only Kestrane hosts" a line to everybody goes sealed to each keyed
