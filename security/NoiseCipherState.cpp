@@ -68,4 +68,33 @@ NoiseCipherState::DecryptWithAd(std::span<const std::uint8_t> ad,
     return plaintext;
 }
 
+bool NoiseCipherState::EncryptInto(std::span<const std::uint8_t> plaintext,
+                                   std::span<std::uint8_t> ciphertext) {
+    if (!hasKey || nonce == kReservedNonce || ciphertext.size() != plaintext.size() + kTagSize) {
+        return false;
+    }
+    const auto nonceBytes = NonceBytes(nonce);
+    crypto_aead_chacha20poly1305_ietf_encrypt(ciphertext.data(), nullptr, plaintext.data(),
+                                              plaintext.size(), nullptr, 0, nullptr,
+                                              nonceBytes.data(), key.Data());
+    ++nonce;
+    return true;
+}
+
+bool NoiseCipherState::DecryptInto(std::span<const std::uint8_t> ciphertext,
+                                   std::span<std::uint8_t> plaintext) {
+    if (!hasKey || nonce == kReservedNonce || ciphertext.size() < kTagSize ||
+        plaintext.size() != ciphertext.size() - kTagSize) {
+        return false;
+    }
+    const auto nonceBytes = NonceBytes(nonce);
+    if (crypto_aead_chacha20poly1305_ietf_decrypt(plaintext.data(), nullptr, nullptr,
+                                                  ciphertext.data(), ciphertext.size(), nullptr, 0,
+                                                  nonceBytes.data(), key.Data()) != 0) {
+        return false;
+    }
+    ++nonce;
+    return true;
+}
+
 } // namespace kestrane

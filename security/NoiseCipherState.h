@@ -37,6 +37,12 @@ public:
     /// shorter than the tag, or when n is the reserved 2^64-1.
     std::optional<std::vector<std::uint8_t>>
     DecryptWithAd(std::span<const std::uint8_t> ad, std::span<const std::uint8_t> ciphertext);
+    /// EncryptWithAd with empty ad, into `ciphertext` (plaintext + tag bytes,
+    /// not overlapping it), for streams that cannot afford a copy. Needs a key.
+    bool EncryptInto(std::span<const std::uint8_t> plaintext, std::span<std::uint8_t> ciphertext);
+    /// DecryptWithAd with empty ad, into `plaintext` (ciphertext - tag bytes,
+    /// not overlapping it). Needs a key.
+    bool DecryptInto(std::span<const std::uint8_t> ciphertext, std::span<std::uint8_t> plaintext);
 
 private:
     Secret32 key;

@@ -102,8 +102,72 @@ def play(our_role, tamper=None):
     peer.close()
 
 
+def frame(message):
+    return len(message).to_bytes(2, "big") + message
+
+
+def unframe(stream, receive):
+    """The plaintext of the frames in `stream`, and how many there were."""
+    plaintext, count = b"", 0
+    while stream:
+        length = int.from_bytes(stream[:2], "big")
+        plaintext += receive.decrypt_with_ad(b"", stream[2:2 + length])
+        stream, count = stream[2 + length:], count + 1
+    return plaintext, count
+
+
+def play_stream(our_role, tamper=False):
+    """The same handshake over a stream: framed by a 2-byte big-endian length,
+    messages of exactly 32, 96 and 64 bytes, implicit nonces after it."""
+    dh = X25519DH()
+    prologue = b"Kestrane FILES/3"
+    their_keys = dh.generate_keypair()
+    they_initiate = our_role == "responder"
+    theirs = handshake_state(they_initiate, prologue, their_keys)
+    peer = Peer(our_role, os.urandom(32), prologue)
+    first = bytes.fromhex(peer.ask("start"))
+    hello = b"FILES/3 token"
+    if they_initiate:
+        message = bytearray()
+        theirs.write_message(b"", message)
+        answer = bytes.fromhex(peer.ask("feed", frame(bytes(message))))
+        check("stream, responder: our second frame is 96 bytes", answer[:2] == b"\x00\x60" and len(answer) == 98)
+        theirs.read_message(answer[2:], bytearray())
+        message = bytearray()
+        their_send, their_receive = theirs.write_message(b"", message)
+        # Their last message and their first frame come in one read.
+        opened = peer.ask("feed", frame(bytes(message)) + frame(their_send.encrypt_with_ad(b"", hello)))
+        check("stream, responder: a frame read with the last message opens", opened == hello.hex())
+    else:
+        check("stream, initiator: our first frame is 32 bytes", first[:2] == b"\x00\x20" and len(first) == 34)
+        theirs.read_message(first[2:], bytearray())
+        message = bytearray()
+        theirs.write_message(b"", message)
+        answer = bytes.fromhex(peer.ask("feed", frame(bytes(message))))
+        check("stream, initiator: our last frame is 64 bytes", answer[:2] == b"\x00\x40" and len(answer) == 66)
+        their_receive, their_send = theirs.read_message(answer[2:], bytearray())
+    texts = [b"", os.urandom(1), os.urandom(65519), os.urandom(65520 + 70000)]
+    for text in texts:
+        plaintext, count = unframe(bytes.fromhex(peer.ask("frames", text)), their_receive)
+        check(f"stream, {our_role}: {len(text)} bytes go in {count} frames that open on their side",
+              plaintext == text and count == max(1, -(-len(text) // 65519)))
+    big = texts[3]
+    sent = b"".join(frame(their_send.encrypt_with_ad(b"", big[at:at + 65519])) for at in range(0, len(big), 65519))
+    if tamper:
+        broken = bytearray(sent)
+        broken[70000] ^= 1
+        check(f"stream, {our_role}: a changed frame fails ours", peer.ask("feed", bytes(broken)) == "fail")
+        return peer.close()
+    halves = [peer.ask("feed", sent[:1001]), peer.ask("feed", sent[1001:])]
+    check(f"stream, {our_role}: their frames open on ours, read in pieces",
+          bytes.fromhex(halves[0]) == b"" and bytes.fromhex(halves[1]) == big)
+    peer.close()
+
+
 for role in ("initiator", "responder"):
     play(role)
+    play_stream(role)
+    play_stream(role, tamper=True)
     # The first message of the other side that authenticates: theirs are 2 to
     # our initiator, 1 and 3 to our responder (whose first is not encrypted).
     play(role, tamper=1 if role == "initiator" else 2)

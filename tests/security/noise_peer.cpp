@@ -6,9 +6,15 @@
 //   remote      the peer's static key
 //   seal HEX    the transport datagram carrying HEX
 //   open HEX    the plaintext of the peer's datagram HEX
+// and, for the same handshake over a stream (a side of its own):
+//   start       the first frame (empty for the responder)
+//   feed HEX    bytes from the stream: the frames to write in answer, or once
+//               the handshake is done, the plaintext of the frames they complete
+//   frames HEX  the frames carrying HEX
 //   kestrane_noise_peer initiator|responder STATIC_PRIVATE_HEX PROLOGUE_HEX
 #include "security/NoiseHandshake.h"
 #include "security/NoiseTransport.h"
+#include "security/StreamHandshake.h"
 #include "tests/security/Hex.h"
 
 #include <cstring>
@@ -29,8 +35,11 @@ int main(int argc, char** argv) {
     }
     const auto role = std::strcmp(argv[1], "initiator") == 0 ? kestrane::NoiseRole::Initiator
                                                              : kestrane::NoiseRole::Responder;
-    NoiseHandshake handshake(role, *key, FromHex(argv[3]));
+    const std::vector<std::uint8_t> prologue = FromHex(argv[3]);
+    NoiseHandshake handshake(role, *key, prologue);
     std::optional<NoiseTransport> transport;
+    std::optional<kestrane::StreamHandshake> stream;
+    std::optional<kestrane::StreamHandshake::Transport> frames;
     for (std::string line; std::getline(std::cin, line);) {
         const std::string command = line.substr(0, line.find(' '));
         const auto argument = FromHex(line.substr(std::min(line.size(), command.size() + 1)));
@@ -47,6 +56,24 @@ int main(int argc, char** argv) {
             answer = transport->Seal(argument);
         } else if (command == "open" && transport) {
             answer = transport->Open(argument);
+        } else if (command == "start") {
+            answer = stream.emplace(role, *key, prologue).Start();
+        } else if (command == "feed" && frames) {
+            answer.emplace();
+            if (!frames->opener.Open(argument, *answer)) {
+                answer.reset();
+            }
+        } else if (command == "feed" && stream) {
+            answer = stream->Feed(argument);
+            if (answer && stream->Done() && (frames = stream->Split()) && answer->empty() &&
+                !frames->opener.Open({}, *answer)) {
+                answer.reset();
+            }
+        } else if (command == "frames" && frames) {
+            answer.emplace();
+            if (!frames->sealer.Seal(argument, *answer)) {
+                answer.reset();
+            }
         }
         if (!transport) {
             transport = NoiseTransport::After(handshake);
