@@ -68,6 +68,12 @@ void PeerKeys::HelloHeard(const std::string& name, const std::string& address) {
     }
 }
 
+void PeerKeys::HeardElsewhere(const std::string& name, const std::string& address) {
+    if (peers) {
+        peers->Rejoined(name, address);
+    }
+}
+
 void PeerKeys::Unanswered(const std::string& name) {
     if (const std::optional<std::string> address = SessionAddress(name)) {
         peers->Rejoined(name, *address);

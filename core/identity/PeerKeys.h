@@ -66,6 +66,11 @@ public:
     void Heartbeat();
     /// `name` said hello from `address`: it may have started again.
     void HelloHeard(const std::string& name, const std::string& address);
+    /// `name`'s session brought something from `address`, not its own: the
+    /// host may have moved there, so a handshake starts with it (as after a
+    /// hello, at most every few seconds a name). Only a session its key
+    /// proves moves the host.
+    void HeardElsewhere(const std::string& name, const std::string& address);
     void SessionUp(const SecureChannel::SessionUp& up);
     /// The name the session `index` proved, if it is one of the name's
     /// sessions: trusted (Private or Verified) or waiting for the person (NewKey).

@@ -565,13 +565,15 @@ void ChatSession::OnSecureSessionUp(const SecureChannel::SessionUp& up) {
     }
 }
 
-void ChatSession::OnSecureOpened(const std::string& /*address*/,
-                                 const SecureChannel::Opened& opened) {
+void ChatSession::OnSecureOpened(const std::string& address, const SecureChannel::Opened& opened) {
     // What a session brings counts at the session's own address.
     if (ended || delivery == nullptr) {
         return;
     }
     if (const std::optional<PeerKeys::Speaker> speaker = peerKeys->SpeakerOf(opened.session)) {
+        if (address != speaker->address) {
+            peerKeys->HeardElsewhere(speaker->name, address);
+        }
         const std::string_view plaintext(reinterpret_cast<const char*>(opened.plaintext.data()),
                                          opened.plaintext.size());
         delivery->OnSecureNotice(speaker->name, speaker->address, plaintext, speaker->trust);

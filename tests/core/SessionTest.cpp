@@ -299,6 +299,33 @@ TEST(HeadlessSession, ReachesAKeyedHostThatStartedAgainUnheard) {
     EXPECT_TRUE(outcome.starts_with("DELIVERED")) << outcome;
 }
 
+// PC3 moved to another address and its hello there was lost: its keepalive
+// from there starts a handshake there, and the host and its lines move only
+// once that new session is up.
+TEST(HeadlessSession, FollowsAKeyedHostThatMovedThroughANewSession) {
+    HeadlessCopy copy;
+    const UdpPeer before("127.0.0.3", copy.port);
+    const std::optional<KeyPair> key = KeyPair::Generate();
+    ASSERT_TRUE(key);
+    SecureChannel engine(*key, "PC3");
+    copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
+    const std::optional<SessionIndex> old = Handshake(copy, before, engine, false);
+    ASSERT_TRUE(old);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return copy.session.Keys()->SessionAddress("PC3").has_value(); }));
+
+    const UdpPeer after("127.0.0.5", copy.port);
+    SendSealed(copy, after, engine, *old, "");
+    ASSERT_TRUE(Handshake(copy, after, engine, false));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return copy.session.Keys()->SessionAddress("PC3") == std::string("127.0.0.5"); }));
+    EXPECT_EQ(copy.session.Hosts().AddressOf("PC3"), "127.0.0.5");
+    copy.session.Lines().SendForScript({.to = "pc3", .toEverybody = false, .text = "moved?"},
+                                       [](ScriptedSend::Outcome, const QString&) {});
+    const std::string line = OpenNext(after, engine);
+    EXPECT_TRUE(line.starts_with("LINE ") && line.ends_with(" ONE moved?\r\n")) << line;
+}
+
 // With "Only Kestrane hosts" a line to everybody goes sealed to each keyed
 // host, never as a broadcast, and is refused while no such host is present.
 TEST(HeadlessSession, SendsLinesToEverybodyOnlySealedWhenAsked) {
