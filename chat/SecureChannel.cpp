@@ -327,7 +327,21 @@ SecureChannel::MakeSession(const NoiseHandshake& handshake, const std::string& a
                           .peerKey = *handshake.RemoteStatic(),
                           .index = index},
                    .created = current,
-                   .lastHeard = current};
+                   .lastHeard = current,
+                   .started = handshake.Role() == NoiseRole::Initiator};
+}
+
+std::vector<std::string> SecureChannel::DueForRekey(std::span<const SessionIndex> indices) const {
+    std::vector<std::string> due;
+    const Clock::time_point current = now();
+    for (const SessionIndex index : indices) {
+        const auto found = sessions.find(index);
+        if (found != sessions.end() && found->second.started &&
+            current - found->second.created >= kRekeyAfter) {
+            due.push_back(found->second.address);
+        }
+    }
+    return due;
 }
 
 void SecureChannel::EvictSession(const std::function<bool(const Session&)>& among,

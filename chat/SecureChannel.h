@@ -42,6 +42,9 @@ public:
     static constexpr auto kFirstResend = std::chrono::milliseconds(250);
     static constexpr auto kLongestResend = std::chrono::milliseconds(500);
     static constexpr auto kIdleSession = std::chrono::minutes(5);
+    /// A session's keys are replaced by a new handshake after this long, so
+    /// that keys taken from a running copy open at most this much traffic.
+    static constexpr auto kRekeyAfter = std::chrono::minutes(30);
     static constexpr int kUnfinishedToTell = 3;
     /// Entries of one bundle opened at most (one Poly1305 each).
     static constexpr std::size_t kMostBundleOpens = 4;
@@ -111,6 +114,11 @@ public:
     /// Ends the session or handshake `index` names.
     void Close(SessionIndex index);
 
+    /// The addresses of the sessions of `indices` that are older than
+    /// kRekeyAfter and that this side started: it starts their new handshake,
+    /// so that both sides rarely start one at once.
+    std::vector<std::string> DueForRekey(std::span<const SessionIndex> indices) const;
+
     std::size_t Sessions() const { return sessions.size(); }
     bool Has(SessionIndex index) const { return sessions.contains(index); }
     std::size_t ResponderPendings() const;
@@ -142,6 +150,7 @@ private:
         Clock::time_point created{};
         Clock::time_point lastHeard{};
         bool confirmed = false;
+        bool started = false;                     // this side sent the I
         std::vector<std::uint8_t> confirmation{}; // responder: the C that made it
     };
 

@@ -71,6 +71,11 @@ void SecureLink::Broadcast(std::span<const SessionIndex> indices,
     SendAll(bundles);
 }
 
+std::vector<std::string> SecureLink::DueForRekey(std::span<const SessionIndex> indices) const {
+    std::lock_guard guard(lock);
+    return channel.DueForRekey(indices);
+}
+
 bool SecureLink::Alive(SessionIndex index) const {
     std::lock_guard guard(lock);
     return channel.Has(index);

@@ -43,6 +43,8 @@ public:
     void Broadcast(std::span<const SessionIndex> indices, std::span<const std::uint8_t> plaintext);
     bool Alive(SessionIndex index) const;
     void Close(SessionIndex index);
+    /// SecureChannel::DueForRekey.
+    std::vector<std::string> DueForRekey(std::span<const SessionIndex> indices) const;
 
 private:
     void SendAll(const std::vector<SecureChannel::Outgoing>& datagrams);

@@ -91,6 +91,10 @@ void SecurePeers::Heartbeat() {
     }
     if (const std::vector<SessionIndex> live = LiveSessions(); !live.empty()) {
         link.Broadcast(live, {});
+        // The old session speaks on until the new one replaces it.
+        for (const std::string& address : link.DueForRekey(live)) {
+            Wait(address);
+        }
     }
     Run();
 }

@@ -21,7 +21,8 @@ class SecureLink;
 /// name lives gets a handshake after a random 0.2 to 2 s, so that two hosts
 /// that hear each other at once rarely both start (when they do, the engine
 /// keeps one). Sessions the owner trusts are kept alive by one broadcast
-/// bundle of empty messages at each heartbeat; the engine's resends and
+/// bundle of empty messages at each heartbeat, and get a new handshake at the
+/// first heartbeat past SecureChannel::kRekeyAfter; the engine's resends and
 /// expiries run from here. At
 /// most kMostWaiting addresses wait for a handshake. Does not own the link.
 /// UI thread only.

@@ -161,6 +161,37 @@ TEST(SecureChannelTest, HandshakeMakesOneUsableSessionEachWayDespiteLoss) {
     EXPECT_GT(lossySent, 40 * 5); // the loss was felt: 4 each without it
 }
 
+// Past kRekeyAfter the side that started a session, and only it, is told to
+// make a new one, which then carries lines and is not due itself.
+TEST(SecureChannelTest, TheSideThatStartedASessionRekeysItAfterHalfAnHour) {
+    Link link;
+    link.Send(0, *link[0].Initiate(link.nodes[1].address));
+    for (int step = 0; step < 100 && !link.Up(); ++step) {
+        link.Step();
+    }
+    ASSERT_TRUE(link.Up());
+    const SessionIndex started[] = {link.nodes[0].ups[0].index};
+    const SessionIndex answered[] = {link.nodes[1].ups[0].index};
+    link.now += SecureChannel::kRekeyAfter - 1s;
+    EXPECT_TRUE(link[0].DueForRekey(started).empty());
+    link.now += 1s;
+    EXPECT_EQ(link[0].DueForRekey(started), std::vector{link.nodes[1].address});
+    EXPECT_TRUE(link[1].DueForRekey(answered).empty());
+
+    link.Send(0, *link[0].Initiate(link.nodes[1].address));
+    for (int step = 0; step < 100 && link.nodes[1].ups.size() < 2; ++step) {
+        link.Step();
+    }
+    ASSERT_EQ(link.nodes[1].ups.size(), 2u);
+    const SessionIndex renewed[] = {link.nodes[1].ups[1].index};
+    const auto sealed = link[1].Seal(renewed[0], Text("after the rekey"));
+    ASSERT_TRUE(sealed);
+    link.Send(1, *sealed);
+    link.Step();
+    EXPECT_EQ(link.nodes[0].opened.back(), Text("after the rekey"));
+    EXPECT_TRUE(link[1].DueForRekey(renewed).empty());
+}
+
 TEST(SecureChannelTest, RepeatsAreAnsweredWithoutDhAndForgeriesCannotEndAHandshake) {
     Link link;
     const auto initiation = *link[0].Initiate(link.nodes[1].address);
