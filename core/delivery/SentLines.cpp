@@ -135,12 +135,14 @@ void SentLines::Show(const Sent& sent, const Status& status, bool firstFailure) 
         break;
     case State::Delivered:
         look = LineLook::Delivered;
-        words =
-            toEverybody
-                ? QStringLiteral("Delivered to all %1 Kestrane hosts listed").arg(status.expected) +
-                      WithoutReceipts(sent.withoutReceipts)
-                : QStringLiteral("Delivered %1to %2 at %3")
-                      .arg(status.late ? QStringLiteral("late ") : QString(), host, Now());
+        words = toEverybody
+                    ? (status.expected == 1
+                           ? QStringLiteral("Delivered to the one Kestrane host listed")
+                           : QStringLiteral("Delivered to all %1 Kestrane hosts listed")
+                                 .arg(status.expected)) +
+                          WithoutReceipts(sent.withoutReceipts)
+                    : QStringLiteral("Delivered %1to %2 at %3")
+                          .arg(status.late ? QStringLiteral("late ") : QString(), host, Now());
         outcome = Outcome::Delivered;
         // After its "Not delivered" note (this run's or the last), so that one
         // does not stand as the last word.
