@@ -239,6 +239,52 @@ step_files() {
     check "A's log says it was offered" log_holds "$a" 'Offered "report-1.bin" (1 item'
 }
 
+# In copy PID's window: chooses NAME in the roster (from the log, three Tabs
+# reach it and typing picks the entry), opens Verify NAME... from the log's
+# menu, copies the code the dialog shows into $code and says the codes match.
+compare_codes() {
+    local pid=$1 name=$2 window dialog
+    window=$(main_window "$pid") && focus_window "$window" || return 1
+    xdotool mousemove --window "$window" 300 150 click 1 mousemove 1 1
+    keys Tab Tab Tab
+    type_text "$name"
+    xdotool mousemove --window "$window" 300 150 click 3
+    sleep 0.5
+    keys v
+    wait_until 5 eval 'dialog=$(window_named "$pid" "^Verify $name$") && focus_window $dialog' || return 1
+    # The code has the focus, for reading it out or copying it.
+    code=$(copy_focused_text)
+    keys alt+m
+    wait_until 3 eval "! is_viewable $dialog"
+}
+
+# A and B compare codes in their windows and each confirms; B then starts
+# again with a new identity, A warns, and accepting the new key in the bar
+# above A's log lets A's lines reach B again.
+step_verify() {
+    local code code_a key
+    key="$(host_home 2)/data/kestrane/identity.key"
+    check "A opens Verify PC2.LAN.TEST... and confirms the code" compare_codes "$a" PC2.LAN.TEST || return 1
+    code_a=$code
+    check "B opens Verify PC1.LAN.TEST... and confirms the code" compare_codes "$b" PC1.LAN.TEST &&
+        check "both screens showed one 12-digit code ($code_a, $code)" \
+            eval '[[ $code == "$code_a" && ${code//[^0-9]/} =~ ^[0-9]{12}$ ]]' || return 1
+    send_from_a PC2.LAN.TEST "Codes compared"
+    check "A's line to B now reports verified ($sent_status: $sent)" \
+        eval '[[ $sent_status == 0 && $sent == "DELIVERED (verified): "* ]]' || return 1
+    end_copy "$b" && mv "$key" "$key.lost"
+    host_spawn 2 nohup "$KESTRANE" >>"$(host_home 2)/program.log" 2>&1
+    b=$!
+    check "B starts again with a new key, into the tray" wait_until 20 in_tray "$b" &&
+        check "A warns that B's key changed" \
+            wait_until 30 log_holds "$a" "PC2.LAN.TEST is using a different key" || return 1
+    shot a-key-changed
+    focus_window "$(main_window "$a")" && keys alt+a
+    send_from_a PC2.LAN.TEST "Welcome back"
+    check "accepted in the bar, A's line reaches B again ($sent_status: $sent)" \
+        eval '[[ $sent_status == 0 && $sent == "DELIVERED (encrypted, not verified): "* ]]'
+}
+
 # Copy PID asks what its close button is to do, in a box that has the keyboard.
 asks_how_to_close() {
     local pid=$1
@@ -761,6 +807,7 @@ step 3 "a right click on B's icon opens the line; a reply goes to A alone"
 step 4 "A sends a line to B alone, chosen in the roster"
 step talk "A reads its conversation with B and answers B from it"
 step files "A sends B a file through its window; B accepts it"
+step verify "A and B compare codes; B gets a new key, A warns, and accepting it restores the conversation"
 step 5 "A's close button asks; A keeps running in the tray, then quits as the person chose"
 step 6 "a create call on A's session bus starts A; a start by hand shows it, options do not; its close button only hides it"
 step 7 "with a dead name server A starts, reaches B and ends at once; B, under nohup, outlives a hangup; with no network A ends during its box"

@@ -51,6 +51,8 @@ TEST(VerifyDialog, BothSidesShowOneCodeAndTheAnswersAreReported) {
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
     }
     EXPECT_EQ(Child<QPushButton>(mine, "match").text().toStdString(),
+              "The codes &match: accept this key");
+    EXPECT_EQ(Child<QPushButton>(mine, "match").accessibleName().toStdString(),
               "The codes match: accept this key");
     QSignalSpy blocked(&mine, &VerifyDialog::BlockRequested);
     EXPECT_FALSE(Child<QPushButton>(mine, "block").isVisibleTo(&mine));
@@ -119,7 +121,7 @@ TEST(KeyChangeBar, TellsWhatChangedAndItsButtonsCarryTheNameAsItCame) {
     EXPECT_EQ(Text(Child<QLabel>(bar, "headline")), "<b>x</b> & y is using a different key.");
     EXPECT_EQ(Child<QLabel>(bar, "headline").textFormat(), Qt::PlainText);
     EXPECT_EQ(Child<QPushButton>(bar, "compare").text().toStdString(),
-              "Compare codes with <b>x</b> && y…");
+              "&Compare codes with <b>x</b> && y…");
     QSignalSpy compare(&bar, &KeyChangeBar::CompareRequested);
     QSignalSpy accept(&bar, &KeyChangeBar::AcceptRequested);
     QSignalSpy block(&bar, &KeyChangeBar::BlockRequested);

@@ -36,8 +36,8 @@ KeyChangeBar::KeyChangeBar(QWidget* parent)
     : QFrame(parent), headline(PlainLabel(this, "headline")),
       explanation(PlainLabel(this, "explanation")), compare(AddButton("compare", {}, {})),
       accept(
-          AddButton("accept", QStringLiteral("Accept new key"), QStringLiteral("Accept new key"))),
-      block(AddButton("block", QStringLiteral("Block"), QStringLiteral("Block the new key"))) {
+          AddButton("accept", QStringLiteral("&Accept new key"), QStringLiteral("Accept new key"))),
+      block(AddButton("block", QStringLiteral("&Block"), QStringLiteral("Block the new key"))) {
     setObjectName(QStringLiteral("keyChangeBar"));
     setAccessibleName(QStringLiteral("Key change warning"));
     setFrameShape(QFrame::StyledPanel);
@@ -78,7 +78,8 @@ void KeyChangeBar::Show(const Change& change) {
     headline->setText(QStringLiteral("%1 is using a different key.").arg(name));
     explanation->setText(Explanation(change));
     const QString compareText = QStringLiteral("Compare codes with %1…").arg(name);
-    compare->setText(ButtonText(compareText));
+    // Alt+C, Alt+A and Alt+B: letters the window's own buttons leave free.
+    compare->setText(QStringLiteral("&") + ButtonText(compareText));
     compare->setAccessibleName(compareText);
     setAccessibleDescription(Text());
     show();

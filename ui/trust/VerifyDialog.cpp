@@ -30,7 +30,7 @@ QLabel* SelectableLabel(const QString& text, QWidget* parent, const char* object
 QPushButton* Button(const QString& text, QWidget* parent, const char* objectName) {
     auto* button = new QPushButton(text, parent);
     button->setObjectName(QLatin1String(objectName));
-    button->setAccessibleName(text);
+    button->setAccessibleName(QString(text).remove(QLatin1Char('&')));
     button->setAutoDefault(false); // Enter must not answer for the person
     return button;
 }
@@ -64,6 +64,9 @@ void VerifyDialog::AddCode(const QString& name, const PublicKey& own, const Publ
     codeLabel->setFont(large);
     codeLabel->setAlignment(Qt::AlignCenter);
     codeLabel->setAccessibleName(QStringLiteral("Safety code %1").arg(code));
+    // The code comes first, to a screen reader and to the keyboard, which can copy it.
+    codeLabel->setFocusPolicy(Qt::StrongFocus);
+    codeLabel->setFocus();
     column->addWidget(codeLabel);
     column->addWidget(PlainLabel(
         QStringLiteral(
@@ -106,10 +109,10 @@ void VerifyDialog::AddDiffer(const QString& name) {
 
 void VerifyDialog::AddButtons(bool newKey) {
     auto* row = new QHBoxLayout;
-    QPushButton* match = Button(newKey ? QStringLiteral("The codes match: accept this key")
-                                       : QStringLiteral("The codes match"),
+    QPushButton* match = Button(newKey ? QStringLiteral("The codes &match: accept this key")
+                                       : QStringLiteral("The codes &match"),
                                 this, "match");
-    QPushButton* differs = Button(QStringLiteral("They differ"), this, "differ");
+    QPushButton* differs = Button(QStringLiteral("They &differ"), this, "differ");
     QPushButton* close = Button(QStringLiteral("Close"), this, "close");
     close->setDefault(true);
     connect(match, &QPushButton::clicked, this, [this] {
