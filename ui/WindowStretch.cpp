@@ -67,7 +67,8 @@ int WindowStretch::EdgeHeight(QWidget& edge, int width, int most) {
 QRect WindowStretch::PlaceEdges(QRect growing) const {
     const int whole = growing.height();
     if (banner != nullptr && !banner->isHidden()) {
-        const int height = EdgeHeight(*banner, growing.width(), whole / 2);
+        // Most of the place if need be: a bar cut short overlaps its own lines.
+        const int height = EdgeHeight(*banner, growing.width(), whole * 2 / 3);
         banner->setGeometry(growing.left(), growing.top(), growing.width(), height);
         banner->raise();
         growing.setTop(growing.top() + height + kBannerGap);
