@@ -282,7 +282,12 @@ step_verify() {
     focus_window "$(main_window "$a")" && keys alt+a
     send_from_a PC2.LAN.TEST "Welcome back"
     check "accepted in the bar, A's line reaches B again ($sent_status: $sent)" \
-        eval '[[ $sent_status == 0 && $sent == "DELIVERED (encrypted, not verified): "* ]]'
+        eval '[[ $sent_status == 0 && $sent == "DELIVERED (encrypted, not verified): "* ]]' || return 1
+    # B's window is on the screen again for the steps that follow, as step 4 left it.
+    click_icon "$b" 1
+    check "a left click on B's icon shows its window again" wait_until 3 main_window_shown "$b" &&
+        place_window "$(main_window "$b")" 640 560 &&
+        check "whose log shows A's line" log_holds "$b" "PC1.LAN.TEST : Welcome back"
 }
 
 # Copy PID asks what its close button is to do, in a box that has the keyboard.
