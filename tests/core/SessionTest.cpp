@@ -206,20 +206,39 @@ void SendSealed(const HeadlessCopy& copy, const UdpPeer& pc3, SecureChannel& eng
                "127.0.0.2");
 }
 
+// PC3 announces DELIVERY/2 and makes its session with the copy, which trusts
+// its key: PC3's index of the session, once the copy speaks through it.
+std::optional<SessionIndex> MeetKeyed(HeadlessCopy& copy, const UdpPeer& pc3,
+                                      SecureChannel& engine) {
+    copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
+    const std::optional<SessionIndex> session = Handshake(copy, pc3, engine, false);
+    const bool up = session && QTest::qWaitFor([&] {
+                        return copy.session.Keys()->SessionAddress("PC3").has_value();
+                    });
+    return up ? session : std::nullopt;
+}
+
+// Hands a script's line to `to` (empty: everybody) to the copy; `outcome`
+// gets "OUTCOME words" once it is known.
+void SendForScript(HeadlessCopy& copy, const std::string& to, const std::string& text,
+                   std::string& outcome) {
+    outcome.clear();
+    copy.session.Lines().SendForScript(
+        {.to = to, .toEverybody = to.empty(), .text = text},
+        [&outcome](ScriptedSend::Outcome result, const QString& words) {
+            outcome = std::string(ScriptedSend::OutcomeName(result)) + " " + words.toStdString();
+        });
+}
+
 // Once PC3's key is known, lines and receipts between the copy and PC3 go
 // sealed in its session, and nothing in the clear under PC3's name stands for
 // PC3: not its address, its leaving, nor a receipt, even from its address.
 TEST(HeadlessSession, TalksWithAKeyedHostOnlyInsideItsSession) {
     HeadlessCopy copy;
     const UdpPeer pc3("127.0.0.3", copy.port);
-    const std::optional<KeyPair> key = KeyPair::Generate();
-    ASSERT_TRUE(key);
-    SecureChannel engine(*key, "PC3");
-    copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
-    const std::optional<SessionIndex> session = Handshake(copy, pc3, engine, false);
+    SecureChannel engine(*KeyPair::Generate(), "PC3");
+    const std::optional<SessionIndex> session = MeetKeyed(copy, pc3, engine);
     ASSERT_TRUE(session);
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return copy.session.Keys()->Keys().TrustedKey("pc3").has_value(); }));
 
     copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT"), "127.0.0.4");
     copy.Receive(Datagram(7, "PC3", "***Leaveing channel"), "127.0.0.4");
@@ -228,11 +247,7 @@ TEST(HeadlessSession, TalksWithAKeyedHostOnlyInsideItsSession) {
     EXPECT_EQ(copy.session.Hosts().AddressOf("PC3"), "127.0.0.3");
 
     std::string outcome;
-    copy.session.Lines().SendForScript(
-        {.to = "pc3", .toEverybody = false, .text = "secret"},
-        [&](ScriptedSend::Outcome result, const QString& words) {
-            outcome = std::string(ScriptedSend::OutcomeName(result)) + " " + words.toStdString();
-        });
+    SendForScript(copy, "pc3", "secret", outcome);
     const std::string line = OpenNext(pc3, engine);
     ASSERT_TRUE(line.starts_with("LINE ") && line.ends_with(" ONE secret\r\n")) << line;
     const std::string id = line.substr(5, line.find(' ', 5) - 5);
@@ -243,12 +258,7 @@ TEST(HeadlessSession, TalksWithAKeyedHostOnlyInsideItsSession) {
     EXPECT_TRUE(outcome.starts_with("DELIVERED") && outcome.ends_with("\tencrypted")) << outcome;
 
     // Too long to go sealed: refused, never sent in the clear.
-    outcome.clear();
-    copy.session.Lines().SendForScript(
-        {.to = "pc3", .toEverybody = false, .text = std::string(3996, 'x')},
-        [&](ScriptedSend::Outcome result, const QString& words) {
-            outcome = std::string(ScriptedSend::OutcomeName(result)) + " " + words.toStdString();
-        });
+    SendForScript(copy, "pc3", std::string(3996, 'x'), outcome);
     EXPECT_TRUE(outcome.starts_with("REFUSED") && outcome.find("3997") != std::string::npos)
         << outcome;
 
@@ -275,21 +285,13 @@ TEST(HeadlessSession, TalksWithAKeyedHostOnlyInsideItsSession) {
 TEST(HeadlessSession, ReachesAKeyedHostThatStartedAgainUnheard) {
     HeadlessCopy copy;
     const UdpPeer pc3("127.0.0.3", copy.port);
-    const std::optional<KeyPair> key = KeyPair::Generate();
-    ASSERT_TRUE(key);
-    SecureChannel before(*key, "PC3");
-    copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
-    ASSERT_TRUE(Handshake(copy, pc3, before, false));
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return copy.session.Keys()->SessionAddress("PC3").has_value(); }));
+    const KeyPair key = *KeyPair::Generate();
+    SecureChannel before(key, "PC3");
+    ASSERT_TRUE(MeetKeyed(copy, pc3, before));
 
-    SecureChannel after(*key, "PC3");
+    SecureChannel after(key, "PC3");
     std::string outcome;
-    copy.session.Lines().SendForScript(
-        {.to = "pc3", .toEverybody = false, .text = "still there?"},
-        [&](ScriptedSend::Outcome result, const QString& words) {
-            outcome = std::string(ScriptedSend::OutcomeName(result)) + " " + words.toStdString();
-        });
+    SendForScript(copy, "pc3", "still there?", outcome);
     const std::optional<SessionIndex> session = Handshake(copy, pc3, after, false);
     ASSERT_TRUE(session);
     const std::string line = OpenNext(pc3, after);
@@ -305,14 +307,9 @@ TEST(HeadlessSession, ReachesAKeyedHostThatStartedAgainUnheard) {
 TEST(HeadlessSession, FollowsAKeyedHostThatMovedThroughANewSession) {
     HeadlessCopy copy;
     const UdpPeer before("127.0.0.3", copy.port);
-    const std::optional<KeyPair> key = KeyPair::Generate();
-    ASSERT_TRUE(key);
-    SecureChannel engine(*key, "PC3");
-    copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
-    const std::optional<SessionIndex> old = Handshake(copy, before, engine, false);
+    SecureChannel engine(*KeyPair::Generate(), "PC3");
+    const std::optional<SessionIndex> old = MeetKeyed(copy, before, engine);
     ASSERT_TRUE(old);
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return copy.session.Keys()->SessionAddress("PC3").has_value(); }));
 
     const UdpPeer after("127.0.0.5", copy.port);
     SendSealed(copy, after, engine, *old, "");
@@ -320,8 +317,8 @@ TEST(HeadlessSession, FollowsAKeyedHostThatMovedThroughANewSession) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return copy.session.Keys()->SessionAddress("PC3") == std::string("127.0.0.5"); }));
     EXPECT_EQ(copy.session.Hosts().AddressOf("PC3"), "127.0.0.5");
-    copy.session.Lines().SendForScript({.to = "pc3", .toEverybody = false, .text = "moved?"},
-                                       [](ScriptedSend::Outcome, const QString&) {});
+    std::string outcome;
+    SendForScript(copy, "pc3", "moved?", outcome);
     const std::string line = OpenNext(after, engine);
     EXPECT_TRUE(line.starts_with("LINE ") && line.ends_with(" ONE moved?\r\n")) << line;
 }
@@ -333,13 +330,7 @@ TEST(HeadlessSession, SendsLinesToEverybodyOnlySealedWhenAsked) {
     HeadlessCopy copy;
     std::string outcome;
     const auto toEverybody = [&](const std::string& text) {
-        outcome.clear();
-        copy.session.Lines().SendForScript({.to = {}, .toEverybody = true, .text = text},
-                                           [&](ScriptedSend::Outcome result, const QString& words) {
-                                               outcome =
-                                                   std::string(ScriptedSend::OutcomeName(result)) +
-                                                   " " + words.toStdString();
-                                           });
+        SendForScript(copy, {}, text, outcome);
     };
     toEverybody("nobody to take it");
     EXPECT_TRUE(outcome.starts_with("REFUSED") &&
@@ -347,13 +338,9 @@ TEST(HeadlessSession, SendsLinesToEverybodyOnlySealedWhenAsked) {
         << outcome;
 
     const UdpPeer pc3("127.0.0.3", copy.port);
-    const std::optional<KeyPair> key = KeyPair::Generate();
-    ASSERT_TRUE(key);
-    SecureChannel engine(*key, "PC3");
-    copy.Receive(Datagram(9, "PC3", "DELIVERY/1 PRESENT DELIVERY/2"));
-    const std::optional<SessionIndex> session = Handshake(copy, pc3, engine, false);
+    SecureChannel engine(*KeyPair::Generate(), "PC3");
+    const std::optional<SessionIndex> session = MeetKeyed(copy, pc3, engine);
     ASSERT_TRUE(session);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return copy.session.Delivery()->Keyed("PC3"); }));
     // PC2 speaks today's receipts, in the clear, and has no key.
     const UdpPeer pc2("127.0.0.4", copy.port);
     copy.Receive(Datagram(9, "PC2", "DELIVERY/1 PRESENT"), "127.0.0.4");
