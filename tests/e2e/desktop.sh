@@ -58,16 +58,16 @@ desktop_window_manager() {
     mkdir -p "$1/.icewm" && echo TaskBarEnableSystemTray=0 >"$1/.icewm/preferences"
     ip netns exec "${LAN_PREFIX}br" env DISPLAY="$DISPLAY" HOME="$1" icewm >"$1/icewm.log" 2>&1 &
     DESKTOP_PIDS+=($!)
-    wait_until 10 eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
+    wait_until 10 eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep "window id" >/dev/null'
 }
 
 # Windows are found by the _NET_WM_PID of the copy that made them.
 windows_of() { xdotool search --pid "$1" 2>/dev/null; }
 # A window manager puts top-level windows in frames of its own, and marks them.
-is_top_level() { xwininfo -id "$1" -tree 2>/dev/null | grep -q 'Parent window id: .*(the root window)' ||
-    xprop -id "$1" WM_STATE 2>/dev/null | grep -q 'window state'; }
-is_iconic() { xprop -id "$1" WM_STATE 2>/dev/null | grep -q 'window state: Iconic'; }
-is_viewable() { [[ -n $1 ]] && xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+is_top_level() { xwininfo -id "$1" -tree 2>/dev/null | grep 'Parent window id: .*(the root window)' >/dev/null ||
+    xprop -id "$1" WM_STATE 2>/dev/null | grep 'window state' >/dev/null; }
+is_iconic() { xprop -id "$1" WM_STATE 2>/dev/null | grep 'window state: Iconic' >/dev/null; }
+is_viewable() { [[ -n $1 ]] && xwininfo -id "$1" 2>/dev/null | grep 'Map State: IsViewable' >/dev/null; }
 window_name() { xdotool getwindowname "$1" 2>/dev/null; }
 
 # The top-level window of copy PID whose name matches the regex NAME.

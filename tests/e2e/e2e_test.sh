@@ -417,7 +417,7 @@ step_7() {
 # an XEmbed tray too, and would take B's icon from trayer: it has a display of
 # its own.
 panel_log="$LAN_WORK/panel.log" PANEL_PIDS=() PANEL_DISPLAY=""
-bus_has() { host_run 1 gdbus call --session --dest org.freedesktop.DBus --object-path / --method org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep -q true; }
+bus_has() { host_run 1 gdbus call --session --dest org.freedesktop.DBus --object-path / --method org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep true >/dev/null; }
 watcher_get() { host_run 1 gdbus call --session --timeout 3 --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher "$1" 2>/dev/null; }
 panel_up() {
     local config="$LAN_WORK/panel/xfce4/xfconf/xfce-perchannel-xml" xfconfd
@@ -442,7 +442,7 @@ PANEL
     wait_until 5 bus_has org.xfce.Xfconf || return 1
     lan_spawn 1 env -i "${HOST_ENV[@]}" xfce4-panel --disable-wm-check >>"$LAN_WORK/xfce4-panel.log" 2>&1
     PANEL_PIDS+=($!)
-    wait_until 20 eval 'watcher_get IsStatusNotifierHostRegistered | grep -q true'
+    wait_until 20 eval 'watcher_get IsStatusNotifierHostRegistered | grep true >/dev/null'
 }
 # The item of copy PID on the panel: sets $item and $item_path, and records its signals.
 panel_item() {
@@ -476,7 +476,7 @@ menu_leads_with() {
     local menu
     menu=$(item_call org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem Menu | grep -o "'/[^']*'" | tr -d "'") &&
         host_run 1 gdbus call --session --dest "$item" --object-path "$menu" --method com.canonical.dbusmenu.GetLayout 0 1 '[]' |
-        grep -o "'label': <'[^']*'>" | head -1 | grep -qF "<'$1'>"
+        grep -o "'label': <'[^']*'>" | sed -n 1p | grep -F "<'$1'>" >/dev/null
 }
 # A picture of the panel in FILE: its window is $panel_window.
 panel_picture() {
@@ -499,7 +499,7 @@ panel_right_click() {
 }
 # How many windows the panel's display shows.
 panel_windows() { DISPLAY=$PANEL_DISPLAY xdotool search --onlyvisible --name '' 2>/dev/null | wc -l; }
-tip_holds() { item_call org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem ToolTip | grep -qw "$1"; }
+tip_holds() { item_call org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem ToolTip | grep -w "$1" >/dev/null; }
 # Since line MARK of the record, the item changed its icon at least four times.
 blinks_since() { (($(tail -n +"$1" "$panel_log" | grep -c '\.NewIcon ') >= 4)); }
 # Copy PID has the message dialog on the screen, titled for the line shown: $dialog.
@@ -568,7 +568,7 @@ step_9() {
     timeout 5 xdotool search --sync --onlyvisible --name '^xmessage$' windowactivate --sync >/dev/null 2>&1
     peer_send 3 10.77.0.2 4 PC3 'Behind another window\r\n'
     check "behind another window, a line counts in B's title" wait_until 3 titled "$window" 1 &&
-        check "and B asks for attention" eval 'xprop -id $window _NET_WM_STATE | grep -q DEMANDS_ATTENTION' || return 1
+        check "and B asks for attention" eval 'xprop -id $window _NET_WM_STATE | grep DEMANDS_ATTENTION >/dev/null' || return 1
     kill "$other" && xdotool windowactivate --sync "$window" 2>/dev/null
     check "in front again, B's title counts nothing, and names B" wait_until 3 titled "$window" 0 PC2
 }
@@ -759,7 +759,7 @@ step_access() {
 }
 
 # Wayland requests A made since line MARK of its log ($wayland_log, WAYLAND_DEBUG's record).
-wayland_since() { tail -n +"$1" "$wayland_log" | grep -q "$2"; }
+wayland_since() { tail -n +"$1" "$wayland_log" | grep "$2" >/dev/null; }
 
 # A in a Wayland session: a headless Weston, no X display, and the panel of step 8 on its bus.
 step_wayland() {

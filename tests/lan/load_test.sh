@@ -24,7 +24,7 @@ online=$(peer hex 2 PC1.LAN.TEST '*** Online ***\r\n')
 leaving=$(peer hex 7 PC1.LAN.TEST '***Leaveing channel')
 rss_kb() { awk -v field="$2:" '$1 == field { print $2 }' "/proc/$1/status"; }
 now_ms() { echo $((${EPOCHREALTIME/./} / 1000)); }
-figure() { if ldd "$KESTRANE" | grep -qE 'lib[at]san'; then echo "note - $1"; else check "$@"; fi; }
+figure() { if ldd "$KESTRANE" | grep -E 'lib[at]san' >/dev/null; then echo "note - $1"; else check "$@"; fi; }
 start_flood() { lan_spawn 2 /usr/bin/python3 "$LAN_TOOLS/chat_peer.py" flood 10.77.0.1 "$1" && flood=$!; }
 
 # Its hello proves the lock was free.

@@ -82,7 +82,7 @@ else
     mkdir -p "$(host_home 9)/.config/kestrane"
     printf '[network]\nextraHosts=10.99.0.8, 10.99.0.0/24\n' >>"$(host_home 9)/.config/kestrane/kestrane.conf"
     listen 8 && start 9
-    got() { heard "${@:2}" | grep -q " $1 "; }
+    got() { heard "${@:2}" | grep " $1 " >/dev/null; }
     check "a host named in the settings, behind a router, hears the hello by unicast" wait_until 10 got \
         "10.77.0.9 10.99.0.8" "$LAN_WORK/8.log" 1 PC9.LAN.TEST ILIVE
     check "... and by the directed broadcast of the subnet named there" wait_until 5 got \

@@ -163,8 +163,10 @@ wait_until() {
 
 # A signal ends a copy within 1 s. A sanitizer build gets 15 s: on a loaded
 # machine its teardown has taken over 5 s. A copy that hangs is killed (255).
+# Under pipefail no test pipes into grep -q: it leaves at the first match, and
+# the writer's SIGPIPE on a loaded machine then fails the whole pipe.
 end_copy() {
-    LAN_SIGNAL_BOUND=$(ldd "$KESTRANE" | grep -qE 'lib[at]san' && echo 15 || echo 1)
+    LAN_SIGNAL_BOUND=$(ldd "$KESTRANE" | grep -E 'lib[at]san' >/dev/null && echo 15 || echo 1)
     local began=$EPOCHREALTIME
     STATUS=255 && kill "-${2:-TERM}" "$1" 2>/dev/null
     if wait_until "$LAN_SIGNAL_BOUND" gone "$1"; then wait "$1"; STATUS=$?; else kill -KILL "$1"; fi
