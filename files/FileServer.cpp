@@ -2,6 +2,8 @@
 
 #include "files/FileServing.h"
 #include "files/OfferToken.h"
+#include "files/PrivateRequest.h"
+#include "files/ServingStream.h"
 #include "files/TransferRequest.h"
 #include "port/port.h"
 
@@ -57,12 +59,13 @@ FileServer::~FileServer() {
     }
 }
 
-bool FileServer::Open(int wantedPort, std::string& error) {
+bool FileServer::Open(int wantedPort, std::string& error, std::optional<KeyPair> key) {
     FileServer* none = nullptr;
     if (!activeServer.compare_exchange_strong(none, this)) {
         error = "another file server runs in this program";
         return false;
     }
+    identity = std::move(key);
     PortStartup(); // the listener's release cleans up once
     if (CreatePortListener(LISTEN_TCP_KEEP, wantedPort, OnReceive, OnAccept, OnDisconnect,
                            &listener) != 0) {
@@ -170,15 +173,18 @@ bool FileServer::Admit(PortConnection& connection) {
     }
     ++accepted;
     waiting[connection.GetId()] =
-        Waiting{peer, std::chrono::steady_clock::now() + limits.requestDeadline, {}};
+        Waiting{peer, std::chrono::steady_clock::now() + limits.requestDeadline, {}, {}};
     sweeperWake.notify_one();
     return true;
 }
 
 void FileServer::TakeRequestBytes(PortConnection& node) {
     const std::uint32_t id = node.GetId();
+    const std::string_view bytes(node.GetData(), static_cast<std::size_t>(node.GetDataLength()));
     std::string line;
     std::string peer;
+    std::string after;
+    std::shared_ptr<PrivateRequest> secure;
     {
         std::lock_guard guard(mutex);
         // Bytes that follow a request line, received before its connection
@@ -187,16 +193,34 @@ void FileServer::TakeRequestBytes(PortConnection& node) {
         if (found == waiting.end()) {
             return;
         }
-        std::string& partial = found->second.partialLine;
-        partial.append(node.GetData(), static_cast<std::size_t>(node.GetDataLength()));
-        const std::size_t end = partial.find('\n');
-        if (end == std::string::npos && partial.size() < TransferRequest::kLongestLine) {
-            return;
-        }
-        // Anything after the line is not part of this protocol and goes.
-        line = end == std::string::npos ? std::string() : partial.substr(0, end);
         peer = found->second.peer;
-        waiting.erase(found);
+        secure = found->second.privateRequest;
+        if (secure) {
+            after = bytes;
+        } else {
+            std::string& partial = found->second.partialLine;
+            partial.append(bytes);
+            const std::size_t end = partial.find('\n');
+            if (end == std::string::npos && partial.size() < TransferRequest::kLongestLine) {
+                return;
+            }
+            line = end == std::string::npos ? std::string() : partial.substr(0, end);
+            const auto request = TransferRequest::Parse(line);
+            if (request && request->kind == TransferRequest::Kind::Private &&
+                request->token.empty() && identity) {
+                // The handshake follows at once, perhaps in the same segment.
+                after = partial.substr(end + 1);
+                partial.clear();
+                secure = found->second.privateRequest = std::make_shared<PrivateRequest>(*identity);
+            } else {
+                // Anything after the line is not part of this protocol and goes.
+                waiting.erase(found);
+            }
+        }
+    }
+    if (secure) {
+        FeedPrivate(node, peer, *secure, after);
+        return;
     }
     // The connection leaves the listener for a serving thread; it is closed
     // instead when there is no line, or no descriptor to take it with.
@@ -205,31 +229,72 @@ void FileServer::TakeRequestBytes(PortConnection& node) {
         listener->CloseConnection(id);
         return;
     }
-    StartServing(socket, peer, line);
+    StartServing(socket, ServingStream(socket), peer, line, std::nullopt);
 }
 
-void FileServer::StartServing(int socket, const std::string& peer, const std::string& line) {
+void FileServer::FeedPrivate(PortConnection& node, const std::string& peer, PrivateRequest& request,
+                             std::string_view bytes) {
+    // The public-key work runs outside the lock: only hosts that hold an
+    // offer get this far, at most waitingPerHost connections each.
+    std::vector<std::uint8_t> reply;
+    auto state =
+        request.Feed({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, reply);
+    if (!reply.empty() &&
+        node.Send(reinterpret_cast<const char*>(reply.data()), static_cast<int>(reply.size())) !=
+            static_cast<int>(reply.size())) {
+        state = PrivateRequest::State::Failed;
+    }
+    if (state == PrivateRequest::State::Waiting) {
+        return;
+    }
+    const std::uint32_t id = node.GetId();
+    {
+        std::lock_guard guard(mutex);
+        // Gone: late, or its host's last offer was withdrawn; it is being closed.
+        if (waiting.erase(id) == 0) {
+            return;
+        }
+    }
+    const int socket = state == PrivateRequest::State::Ready ? listener->TakeConnection(id) : -1;
+    if (socket < 0) {
+        listener->CloseConnection(id);
+        return;
+    }
+    StartServing(socket, ServingStream(socket, *request.TakeTransport(), request.TakeLeftover()),
+                 peer, request.Line(), request.RemoteKey());
+}
+
+void FileServer::StartServing(int socket, ServingStream stream, const std::string& peer,
+                              const std::string& line, const std::optional<PublicKey>& remoteKey) {
     std::string refusal = "the request is not one this version knows";
     {
         // Looked up and counted under the same lock that Withdraw takes, so a
         // withdrawn offer is never served.
         std::lock_guard guard(mutex);
         ReapFinished();
-        const auto request = TransferRequest::Parse(line);
+        auto request = TransferRequest::Parse(line);
+        // A private stream opens with FILES/3 and the token; a clear one never does.
+        const bool isPrivate = request && request->kind == TransferRequest::Kind::Private;
+        if (isPrivate != remoteKey.has_value() || (isPrivate && request->token.empty())) {
+            request.reset();
+        }
         const Offered* offered = request ? FindOffer(request->token, peer, refusal) : nullptr;
         if (offered != nullptr) {
+            refusal = KeyRefusal(*offered->offer, remoteKey);
+        }
+        if (offered != nullptr && refusal.empty()) {
             refusal = BusyRefusal(peer);
         }
         if (offered != nullptr && refusal.empty()) {
-            auto serving = std::make_shared<FileServing>(socket, peer, *request, offered->offer,
-                                                         offered->sent);
+            auto serving = std::make_shared<FileServing>(socket, std::move(stream), peer, *request,
+                                                         offered->offer, offered->sent);
             if (serving->Start()) {
                 servings.push_back(std::move(serving));
             }
             return;
         }
     }
-    FileServing::Refuse(socket, refusal);
+    FileServing::Refuse(socket, stream, refusal);
 }
 
 void FileServer::ReapFinished() {
@@ -260,6 +325,16 @@ const FileServer::Offered* FileServer::FindOffer(const std::string& presented,
         found = nullptr;
     }
     return found;
+}
+
+std::string FileServer::KeyRefusal(const Offer& offer, const std::optional<PublicKey>& remoteKey) {
+    if (!offer.recipientKey) {
+        return {};
+    }
+    if (!remoteKey) {
+        return "this offer must be fetched privately";
+    }
+    return *remoteKey == *offer.recipientKey ? std::string() : "this offer was made to another key";
 }
 
 std::string FileServer::BusyRefusal(const std::string& peer) const {

@@ -2,6 +2,7 @@
 
 #include "files/FileManifest.h"
 #include "files/OfferDigests.h"
+#include "security/KeyPair.h"
 
 #include <atomic>
 #include <chrono>
@@ -11,7 +12,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -20,6 +23,8 @@ namespace kestrane {
 class FileServing;
 class PortConnection;
 class PortListener;
+class PrivateRequest;
+class ServingStream;
 
 /// The sending end of file transfer: a stream listener (LISTEN_TCP_KEEP) that
 /// serves each offer's manifest and files to the one host it was offered to,
@@ -32,6 +37,11 @@ class PortListener;
 /// have not yet sent a whole request line, by host and in time, and requests
 /// served at once, by host and in all; a request beyond those is answered ERR.
 /// A FILES/2 session counts as one request served while it lasts.
+///
+/// With an identity key it also serves private sessions (FILES/3): the Noise
+/// handshake and the sealed first line must come within the request
+/// deadline, and an offer bound to a recipient's key goes only to the host
+/// that proves it holds that key, never in the clear.
 ///
 /// Add, Withdraw and the figures: any thread. The callbacks run on the
 /// listener's threads; a sweeper thread of the server's own closes connections
@@ -47,6 +57,8 @@ public:
         FileManifest manifest;
         std::vector<Source> sources; // per entry
         std::shared_ptr<OfferDigests> digests;
+        /// Set: served only in a private session whose initiator proves this key.
+        std::optional<PublicKey> recipientKey;
     };
 
     struct Limits {
@@ -68,8 +80,9 @@ public:
     FileServer(const FileServer&) = delete;
     FileServer& operator=(const FileServer&) = delete;
 
-    /// Listens on `port` (0: any); false, with a reason in `error`, when it cannot.
-    bool Open(int port, std::string& error);
+    /// Listens on `port` (0: any); false, with a reason in `error`, when it
+    /// cannot. Private sessions are served under `identity` when given.
+    bool Open(int port, std::string& error, std::optional<KeyPair> identity = std::nullopt);
     /// The port it listens on, once open.
     int Port() const { return port; }
 
@@ -98,6 +111,8 @@ private:
         std::string peer;
         std::chrono::steady_clock::time_point deadline;
         std::string partialLine;
+        /// Once the connection asked for a private session.
+        std::shared_ptr<PrivateRequest> privateRequest;
     };
 
     static std::int32_t OnAccept(PortConnection* connection);
@@ -109,18 +124,27 @@ private:
     /// The offer whose token `presented` is, for `peer`; null and a refusal when none.
     const Offered* FindOffer(const std::string& presented, const std::string& peer,
                              std::string& refusal) const;
+    /// Why a request from `remoteKey` (none: in the clear) cannot have `offer`.
+    static std::string KeyRefusal(const Offer& offer, const std::optional<PublicKey>& remoteKey);
     /// Why `peer` cannot be served one more request now; empty when it can.
     std::string BusyRefusal(const std::string& peer) const;
     void ReapFinished();
 
     bool Admit(PortConnection& connection);
     void TakeRequestBytes(PortConnection& node);
-    /// Serves `line` on `socket` on a thread of its own, or answers why not
-    /// and closes the socket.
-    void StartServing(int socket, const std::string& peer, const std::string& line);
+    /// Takes the bytes of a connection that asked for a private session, and
+    /// once its first sealed line is whole, serves it.
+    void FeedPrivate(PortConnection& node, const std::string& peer, PrivateRequest& request,
+                     std::string_view bytes);
+    /// Serves `line` on `socket` through `stream` on a thread of its own, or
+    /// answers why not and closes the socket. `remoteKey`: the key a private
+    /// stream's initiator proved.
+    void StartServing(int socket, ServingStream stream, const std::string& peer,
+                      const std::string& line, const std::optional<PublicKey>& remoteKey);
     void SweepLateConnections();
 
     const Limits limits;
+    std::optional<KeyPair> identity; // set by Open, then only read
     PortListener* listener = nullptr;
     int port = 0;
     std::thread sweeper;

@@ -7,7 +7,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <pthread.h>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -31,20 +30,6 @@ void PrepareForServing(int socket) {
     ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &stall, sizeof stall);
 }
 
-bool SendBytes(int socket, std::string_view bytes, int flags) {
-    while (!bytes.empty()) {
-        const ssize_t sent = ::send(socket, bytes.data(), bytes.size(), flags | MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
-            continue;
-        }
-        if (sent <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
-    }
-    return true;
-}
-
 // The listener's poll may still watch the connection this socket was taken
 // from, and its wait keeps the connection open past close() for up to a poll
 // time-out; shutting it down first ends it for the peer at once.
@@ -64,14 +49,14 @@ bool IsAsOffered(const struct stat& status, const FileServer::Source& source) {
 
 } // namespace
 
-FileServing::FileServing(int connection, std::string peerAddress, TransferRequest asked,
-                         std::shared_ptr<const FileServer::Offer> served,
+FileServing::FileServing(int connection, ServingStream answers, std::string peerAddress,
+                         TransferRequest asked, std::shared_ptr<const FileServer::Offer> served,
                          std::shared_ptr<std::atomic<std::uint64_t>> sentBytes)
     : peer(std::move(peerAddress)), request(std::move(asked)), offer(std::move(served)),
-      sent(std::move(sentBytes)), socket(connection) {}
+      sent(std::move(sentBytes)), socket(connection), stream(std::move(answers)) {}
 
-void FileServing::Refuse(int connection, const std::string& text) {
-    SendBytes(connection, ErrorLine(text), MSG_DONTWAIT);
+void FileServing::Refuse(int connection, ServingStream& answers, const std::string& text) {
+    answers.Send(ErrorLine(text), false, false);
     End(connection);
 }
 
@@ -81,7 +66,7 @@ bool FileServing::Start() {
         thread = std::thread([self = shared_from_this()] { self->Run(); });
         return true;
     } catch (const std::system_error&) {
-        Refuse(std::exchange(socket, -1),
+        Refuse(std::exchange(socket, -1), stream,
                "the sending computer cannot start another transfer now; try again later");
         return false;
     }
@@ -122,6 +107,7 @@ void FileServing::Run() {
             ServeList();
             break;
         case TransferRequest::Kind::Session:
+        case TransferRequest::Kind::Private:
             ServeSession();
             break;
         case TransferRequest::Kind::Get:
@@ -136,8 +122,8 @@ void FileServing::Run() {
     done = true;
 }
 
-bool FileServing::SendAll(std::string_view bytes) {
-    return SendBytes(socket, bytes, 0);
+bool FileServing::SendAll(std::string_view bytes, bool more) {
+    return stream.Send(bytes, more);
 }
 
 void FileServing::SendError(const std::string& text) {
@@ -202,7 +188,7 @@ std::optional<std::string> FileServing::ReadRequestLine() {
             return std::nullopt;
         }
         char chunk[TransferRequest::kLongestLine];
-        const ssize_t count = ::recv(socket, chunk, sizeof chunk, 0);
+        const ssize_t count = stream.Receive(chunk, sizeof chunk);
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -265,15 +251,14 @@ bool FileServing::SendFrom(int file, const ManifestEntry& entry, const TransferR
     // The bytes follow at once: the line waits for them rather than going
     // out in a packet of its own. What sends next without MSG_MORE, or the
     // close, lets it go.
-    if (!SendBytes(socket, TransferReply{TransferReply::Kind::From, start, {}}.Compose(),
-                   MSG_MORE)) {
+    if (!SendAll(TransferReply{TransferReply::Kind::From, start, {}}.Compose(), true)) {
         return false;
     }
     off_t position = static_cast<off_t>(start);
     while (static_cast<std::uint64_t>(position) < entry.size) {
         const std::uint64_t left = entry.size - static_cast<std::uint64_t>(position);
         const ssize_t count =
-            ::sendfile(socket, file, &position, std::min<std::uint64_t>(left, 1 << 30));
+            stream.SendFile(file, position, std::min<std::uint64_t>(left, 1 << 30));
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -294,8 +279,8 @@ bool FileServing::SendDigest(std::uint64_t index, const ManifestEntry& entry) {
         return false;
     }
     // When the next request is already here, its answer follows in the same packet.
-    return SendBytes(socket, TransferReply{TransferReply::Kind::Digest, 0, *digest}.Compose(),
-                     MoreRequestsWaiting() ? MSG_MORE : 0);
+    return SendAll(TransferReply{TransferReply::Kind::Digest, 0, *digest}.Compose(),
+                   MoreRequestsWaiting());
 }
 
 } // namespace kestrane

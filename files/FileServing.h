@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/FileServer.h"
+#include "files/ServingStream.h"
 #include "files/TransferRequest.h"
 
 #include <atomic>
@@ -16,8 +17,9 @@
 namespace kestrane {
 
 /// One request answered on a thread of its own: an offer's manifest, one
-/// file's bytes, or a FILES/2 session (the manifest, then the files asked
-/// for, one request line after another, on the one connection). Owns the connection's socket from
+/// file's bytes, or a session (the manifest, then the files asked for, one
+/// request line after another, on the one connection), clear or private as
+/// its stream is. Owns the connection's socket from
 /// Start on, and closes it when the answer ends. What it reads from the server that started it (the
 /// offer, the count of bytes sent) it shares rather than borrows, so a serving that does not end in
 /// time can be left to end on its own.
@@ -26,7 +28,8 @@ namespace kestrane {
 /// thread at a time.
 class FileServing : public std::enable_shared_from_this<FileServing> {
 public:
-    FileServing(int socket, std::string peer, TransferRequest request,
+    /// `stream` carries the answers on `socket`.
+    FileServing(int socket, ServingStream stream, std::string peer, TransferRequest request,
                 std::shared_ptr<const FileServer::Offer> offer,
                 std::shared_ptr<std::atomic<std::uint64_t>> sent);
     FileServing(const FileServing&) = delete;
@@ -46,9 +49,9 @@ public:
     const std::string& Peer() const { return peer; }
     const std::string& Token() const { return offer->token; }
 
-    /// Answers ERR `text` on `socket`, as far as that takes no waiting, and
-    /// closes it.
-    static void Refuse(int socket, const std::string& text);
+    /// Answers ERR `text` on `socket` through `stream`, as far as that takes
+    /// no waiting, and closes it.
+    static void Refuse(int socket, ServingStream& stream, const std::string& text);
 
 private:
     void Run();
@@ -63,7 +66,7 @@ private:
     std::optional<std::string> ReadRequestLine();
     bool MoreRequestsWaiting() const;
     static std::string ChangedText(const ManifestEntry& entry);
-    bool SendAll(std::string_view bytes);
+    bool SendAll(std::string_view bytes, bool more = false);
     void SendError(const std::string& text);
 
     const std::string peer;
@@ -74,6 +77,7 @@ private:
     /// Closed and set to -1 by the serving thread, under socketLock, so that
     /// Cut never shuts down a number that a later connection reuses.
     int socket;
+    ServingStream stream;     // serving thread
     std::string requestBytes; // serving thread: received, not yet served
     std::atomic<bool> stop{false};
     std::atomic<bool> done{false};

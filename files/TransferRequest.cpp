@@ -8,11 +8,17 @@ namespace kestrane {
 namespace {
 
 constexpr std::string_view kSession = "FILES/2";
+constexpr std::string_view kPrivate = "FILES/3";
 
 } // namespace
 
 std::optional<TransferRequest> TransferRequest::Parse(std::string_view line) {
     auto words = TransferText::Words(line);
+    if (line == kPrivate) {
+        TransferRequest opening;
+        opening.kind = Kind::Private;
+        return opening;
+    }
     if (line.size() >= kLongestLine || words.size() < 2) {
         return std::nullopt;
     }
@@ -26,9 +32,13 @@ std::optional<TransferRequest> TransferRequest::Parse(std::string_view line) {
         request.token = std::string(words[1]);
         words.erase(words.begin() + 1);
     }
-    if ((words[0] == "LIST" || words[0] == kSession) && words.size() == 1 && !tokenless) {
-        request.kind = words[0] == "LIST" ? Kind::List : Kind::Session;
-        return request;
+    if (words.size() == 1 && !tokenless) {
+        if (words[0] == "LIST" || words[0] == kSession || words[0] == kPrivate) {
+            request.kind = words[0] == "LIST"     ? Kind::List
+                           : words[0] == kSession ? Kind::Session
+                                                  : Kind::Private;
+            return request;
+        }
     }
     if (words[0] != "GET" || words.size() != 4 || !TransferText::IsDigest(words[3])) {
         return std::nullopt;
@@ -51,6 +61,8 @@ std::string TransferRequest::Compose() const {
         return "LIST " + token + '\n';
     case Kind::Session:
         return std::string(kSession) + ' ' + token + '\n';
+    case Kind::Private:
+        return std::string(kPrivate) + (token.empty() ? "" : " " + token) + '\n';
     case Kind::Get:
         break;
     }

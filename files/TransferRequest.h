@@ -16,11 +16,16 @@ namespace kestrane {
 ///                                             (FILES/1)
 ///   FILES/2 <token>                           a session: the manifest without
 ///                                             digests, then any number of
+///                                             GETs, each file followed by SHA
+///   FILES/3                                   a private session: a Noise
+///                                             handshake follows, then the
+///                                             same session sealed, whose first
+///                                             line is FILES/3 <token>
 /// and in a session each further line is
 ///   GET <index> <offset> <digest>             as above, the token left out.
 class TransferRequest {
 public:
-    enum class Kind { List, Get, Session };
+    enum class Kind { List, Get, Session, Private };
 
     /// A request line is never longer than this, LF included.
     static constexpr std::size_t kLongestLine = 256;
@@ -31,7 +36,7 @@ public:
     std::string Compose() const;
 
     Kind kind = Kind::List;
-    std::string token;        // empty for a GET in a session
+    std::string token;        // empty for a GET in a session, and the clear FILES/3
     std::uint64_t index = 0;  // GET: the manifest entry, from 0
     std::uint64_t offset = 0; // GET: bytes the receiver holds already
     std::string heldDigest;   // GET: SHA-256 of those bytes

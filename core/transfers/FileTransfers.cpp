@@ -224,7 +224,7 @@ void FileTransfers::Offer(const QString& peer, const std::string& address,
     Run([shared = owner, builder = transfer.builder, id = transfer.id, sources, token = *token,
          address, sourceCount = paths.size(), this] {
         auto offer =
-            std::make_shared<FileServer::Offer>(FileServer::Offer{token, address, {}, {}, {}});
+            std::make_shared<FileServer::Offer>(FileServer::Offer{token, address, {}, {}, {}, {}});
         std::string error;
         const bool built = builder->Build(sources, *offer, error);
         Later(shared, [this, id, built, error, offer, sourceCount] {

@@ -3,8 +3,10 @@
 #include "files/FileServer.h"
 #include "files/OfferBuilder.h"
 #include "files/OfferToken.h"
+#include "files/PrivateRequest.h"
 #include "files/Sha256.h"
 #include "port/PortTypes.h"
+#include "security/StreamHandshake.h"
 #include "tests/support/LoopbackAddress.h"
 
 #include <QTest>
@@ -104,7 +106,7 @@ TEST_P(TransferEitherVersion, FoldersArriveWholeBesideWhatIsThereAndCutFilesResu
     Mark(root / "in/big.bin.part", version == 1 ? DigestOf(big) : DigestOf("F 3000000 big.bin\n"));
     ASSERT_TRUE(server.Open(0, error)) << error;
 
-    FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}};
+    FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}, {}};
     OfferBuilder builder;
     ASSERT_TRUE(builder.Build({root / "out/Photos", root / "out/big.bin"}, offer, error)) << error;
     EXPECT_EQ(builder.skipped, std::vector<std::string>{root / "out/Photos/link"});
@@ -187,7 +189,7 @@ TEST_F(Transfer, WorkingFilesAreResumedOnlyWhenMadeForTheFileAndNamesFitLinux) {
                 Mark(root / "in" / item.before,
                      item.mark == "ours" ? ours[version - 1] : item.mark);
             }
-            FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}};
+            FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}, {}};
             ASSERT_TRUE(OfferBuilder().Build({root / "out" / item.name}, offer, error)) << error;
             server.Add(offer);
             FileFetcher fetcher("127.0.0.1", server.Port(), offer.token, version);
@@ -210,7 +212,7 @@ TEST_F(Transfer, ListsLeaveBeforeTheDigestsWhichFollowTheFiles) {
     const std::string bytes = Bytes(100'000, 7);
     Write(root / "out/a.bin", bytes);
     ASSERT_TRUE(server.Open(0, error)) << error;
-    FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}};
+    FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}, {}};
     ASSERT_TRUE(OfferBuilder().Build({root / "out/a.bin"}, offer, error)) << error;
     EXPECT_TRUE(offer.manifest.entries[0].digest.empty());
     offer.digests = std::make_shared<OfferDigests>(offer.manifest, offer.sources); // not started
@@ -274,7 +276,7 @@ TEST_F(Transfer, RenamesNeverReplaceANameWithOrWithoutTheFileSystemsHelp) {
 TEST_F(Transfer, OffersServeOnlyTheirOwnHostWhileTheyLive) {
     Write(root / "out/a", "a");
     ASSERT_TRUE(server.Open(0, error)) << error;
-    FileServer::Offer mine{*OfferToken::Make(), "127.0.0.1", {}, {}, {}}, other = mine;
+    FileServer::Offer mine{*OfferToken::Make(), "127.0.0.1", {}, {}, {}, {}}, other = mine;
     OfferBuilder().Build({root / "out/a"}, mine, error);
     other.token = *OfferToken::Make();
     other.recipient = "127.0.0.9";
@@ -320,7 +322,7 @@ TEST_F(Transfer, OfferedFilesAreServedOnlyAsTheyWereOffered) {
         SCOPED_TRACE(change.change);
         fs::remove_all(out);
         Write(photo, "photo");
-        FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}};
+        FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}, {}};
         ASSERT_TRUE(OfferBuilder().Build({out / "Photos"}, offer, error)) << error;
         server.Add(offer);
         change.make();
@@ -334,7 +336,7 @@ TEST_F(Transfer, OfferedFilesAreServedOnlyAsTheyWereOffered) {
 FileServer::Offer Unhashed(const fs::path& file, const char* recipient = "127.0.0.1") {
     struct stat status {};
     ::stat(file.c_str(), &status);
-    FileServer::Offer offer{*OfferToken::Make(), recipient, {}, {}, {}};
+    FileServer::Offer offer{*OfferToken::Make(), recipient, {}, {}, {}, {}};
     offer.manifest.entries.push_back(
         {false, static_cast<std::uint64_t>(status.st_size), std::string(64, '0'), file.filename()});
     offer.sources.push_back(
@@ -455,7 +457,7 @@ TEST_F(Transfer, ResumeChecksReadLittleAndWithinABudget) {
     const fs::path big = root / "out/big.bin";
     Write(big, "start");
     fs::resize_file(big, 96 << 20);
-    FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}};
+    FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}, {}};
     ASSERT_TRUE(OfferBuilder().Build({big}, offer, error)) << error;
     offer.digests = std::make_shared<OfferDigests>(offer.manifest, offer.sources, 64 << 20);
     offer.digests->Start();
@@ -693,6 +695,88 @@ TEST_F(Transfer, LargeFilesAreWrittenAndHashedWhileTheyComeAndFailAsOthersDo) {
     EXPECT_FALSE(fetch(part, 3s));
     EXPECT_NE(error.find("Cancelled"), std::string::npos) << error;
     EXPECT_EQ(Read(root / "in/f.part"), part);
+}
+
+// The receiving end of a private session over a connection from Ask.
+class PrivateClient {
+public:
+    PrivateClient(int port, const KeyPair& key) : socket(Ask(port, "FILES/3\n")) {
+        const std::string_view prologue = PrivateRequest::kPrologue;
+        StreamHandshake handshake(NoiseRole::Initiator, key, AsBytes(prologue));
+        for (auto frames = std::optional(handshake.Start()); frames;
+             frames = handshake.Done() ? std::nullopt : handshake.Feed(Receive())) {
+            ::send(socket, frames->data(), frames->size(), MSG_NOSIGNAL);
+        }
+        senderKey = handshake.RemoteStatic().value_or(PublicKey{});
+        transport = handshake.Split();
+    }
+    ~PrivateClient() { ::close(socket); }
+    void Say(std::string_view text) {
+        std::vector<std::uint8_t> frames;
+        transport->sealer.Seal(AsBytes(text), frames);
+        ::send(socket, frames.data(), frames.size(), MSG_NOSIGNAL);
+    }
+    // What the sender said until it has said `last`, or stopped.
+    std::string HearUntil(std::string_view last) {
+        while (heard.find(last) == std::string::npos) {
+            const auto bytes = Receive();
+            std::vector<std::uint8_t> plaintext;
+            if (bytes.empty() || !transport->opener.Open(bytes, plaintext)) {
+                break;
+            }
+            heard.append(plaintext.begin(), plaintext.end());
+        }
+        return heard;
+    }
+    PublicKey senderKey;
+
+private:
+    static std::span<const std::uint8_t> AsBytes(std::string_view text) {
+        return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+    }
+    std::vector<std::uint8_t> Receive() {
+        std::vector<std::uint8_t> bytes(1 << 16);
+        bytes.resize(static_cast<std::size_t>(
+            std::max<ssize_t>(0, ::recv(socket, bytes.data(), bytes.size(), 0))));
+        return bytes;
+    }
+    int socket;
+    std::optional<StreamHandshake::Transport> transport;
+    std::string heard;
+};
+
+TEST_F(Transfer, PrivateSessionsServeOnlyTheKeyTheOfferIsBoundTo) {
+    const auto identity = KeyPair::Generate(), recipient = KeyPair::Generate(),
+               stranger = KeyPair::Generate();
+    const std::string body = Bytes(200'000, 4);
+    Write(root / "out/a.bin", body);
+    ASSERT_TRUE(server.Open(0, error, identity)) << error;
+    FileServer::Offer offer = Unhashed(root / "out/a.bin");
+    offer.recipientKey = recipient->Public();
+    offer.manifest.entries[0].digest = DigestOf(body);
+    server.Add(offer);
+
+    PrivateClient fetching(server.Port(), *recipient);
+    EXPECT_EQ(fetching.senderKey, identity->Public());
+    fetching.Say("FILES/3 " + offer.token + '\n');
+    EXPECT_TRUE(fetching.HearUntil("a.bin\n").starts_with("OK 1\n"));
+    fetching.Say("GET 0 0 " + DigestOf("") + '\n');
+    const std::string answer = fetching.HearUntil("SHA " + DigestOf(body) + '\n');
+    EXPECT_NE(answer.find("FROM 0\n" + body + "SHA "), std::string::npos);
+    EXPECT_EQ(server.SentBytes(offer.token), body.size());
+
+    PrivateClient other(server.Port(), *stranger);
+    other.Say("FILES/3 " + offer.token + '\n');
+    EXPECT_EQ(other.HearUntil("\n"), "ERR this offer was made to another key\n");
+    const int clear = Ask(server.Port(), "FILES/2 " + offer.token + '\n');
+    EXPECT_EQ(FirstLine(clear), "ERR this offer must be fetched privately");
+    // A first handshake frame of another size ends the connection unanswered.
+    const int forged = Ask(server.Port(), "FILES/3\n" + std::string("\0\x21", 2) + Bytes(33, 5));
+    EXPECT_EQ(FirstLine(forged), "");
+    EXPECT_TRUE(ReadsToEnd(forged));
+    for (const int socket : {clear, forged}) {
+        ::close(socket);
+    }
 }
 
 } // namespace

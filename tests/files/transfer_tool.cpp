@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
         FileServer server;
         std::vector<std::string> tokens;
         for (int at = 3; at < argc;) {
-            FileServer::Offer offer{argv[at], argv[2], {}, {}, {}};
+            FileServer::Offer offer{argv[at], argv[2], {}, {}, {}, {}};
             int end = at + 1;
             while (end < argc && std::string(argv[end]) != "+") {
                 ++end;
