@@ -1,10 +1,12 @@
 #include "files/FileFetcher.h"
 
 #include "files/BeneathFolder.h"
+#include "files/ConnectProblem.h"
 #include "files/FileSink.h"
 #include "files/PlacedEntries.h"
 #include "files/ReceivePipeline.h"
 #include "files/SafeRelativePath.h"
+#include "files/SealedConnection.h"
 #include "files/Sha256.h"
 #include "files/TransferRequest.h"
 #include "port/PortConnection.h"
@@ -35,24 +37,6 @@ std::string Quoted(std::string_view name) {
     return SafeRelativePath::Quoted(name);
 }
 
-std::string ConnectProblem(int error, const std::string& address, int port) {
-    const std::string rule = " On the sending computer, let TCP port " + std::to_string(port) +
-                             " in: sudo nft add rule inet filter input tcp dport " +
-                             std::to_string(port) + " accept (with ufw: sudo ufw allow in " +
-                             std::to_string(port) + "/tcp).";
-    if (error == ECONNREFUSED) {
-        return address + " refused the connection on TCP port " + std::to_string(port) +
-               ": Kestrane there has ended, or a firewall rejects the port." + rule;
-    }
-    if (error == ETIMEDOUT) {
-        return address + " did not answer on TCP port " + std::to_string(port) + " within " +
-               std::to_string(FileFetcher::kConnectLimit.count()) +
-               " s: a firewall probably drops the connection." + rule;
-    }
-    return "No connection to " + address + " on TCP port " + std::to_string(port) + ": " +
-           std::strerror(error) + ".";
-}
-
 std::chrono::milliseconds Left(std::chrono::steady_clock::time_point deadline) {
     return std::max(std::chrono::milliseconds(0),
                     std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -70,6 +54,11 @@ FileFetcher::FileFetcher(std::string peerAddress, int peerPort, std::string offe
                          int protocolVersion, Limits senderLimits)
     : address(std::move(peerAddress)), port(peerPort), token(std::move(offerToken)),
       version(protocolVersion), limits(senderLimits) {}
+
+FileFetcher::FileFetcher(std::string peerAddress, int peerPort, std::string offerToken,
+                         PrivateKeys privateKeys, Limits senderLimits)
+    : address(std::move(peerAddress)), port(peerPort), token(std::move(offerToken)), version(3),
+      limits(senderLimits), keys(std::move(privateKeys)) {}
 
 FileFetcher::~FileFetcher() {
     if (session != nullptr) {
@@ -104,24 +93,36 @@ PortConnection* FileFetcher::Connect(std::string& error) {
     auto* connection = new PortConnection;
     connection->connectLimit = kConnectLimit;
     if (connection->Connect(address.c_str(), port) != 0) {
-        error = ConnectProblem(connection->connectError, address, port);
+        error = ConnectProblem::Describe(connection->connectError, address, port, kConnectLimit);
         connection->Release();
         return nullptr;
     }
     // The port library's small buffers suit requests, not files.
     ::setsockopt(connection->GetSocket(), SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer,
                  sizeof kReceiveBuffer);
-    std::lock_guard guard(socketMutex);
-    socketInUse = connection->GetSocket();
-    if (cancelled) {
-        ::shutdown(socketInUse, SHUT_RDWR);
+    {
+        std::lock_guard guard(socketMutex);
+        socketInUse = connection->GetSocket();
+        if (cancelled) {
+            ::shutdown(socketInUse, SHUT_RDWR);
+        }
     }
     buffered.clear();
     bufferedAt = 0;
+    if (keys) {
+        const auto limit = std::min(Left(deadline), std::chrono::milliseconds(limits.stall));
+        sealed = SealedConnection::Open(*connection, address, keys->identity, keys->sender, limit,
+                                        error);
+        if (sealed == nullptr) {
+            Disconnect(connection);
+            return nullptr;
+        }
+    }
     return connection;
 }
 
 void FileFetcher::Disconnect(PortConnection* connection) {
+    sealed.reset();
     {
         std::lock_guard guard(socketMutex);
         socketInUse = -1;
@@ -131,14 +132,21 @@ void FileFetcher::Disconnect(PortConnection* connection) {
 
 bool FileFetcher::SendRequest(PortConnection& connection, const std::string& line,
                               std::string& error) {
+    // A private session's lines go sealed, together in one frame.
     std::string_view left = line;
-    while (!left.empty()) {
+    if (sealed != nullptr && sealed->Send(connection, line)) {
+        left = {};
+    }
+    while (sealed == nullptr && !left.empty()) {
         const int sent = connection.Send(left.data(), static_cast<int>(left.size()));
         if (sent <= 0) {
-            error = cancelled ? "Cancelled." : "The connection to " + address + " broke.";
-            return false;
+            break;
         }
         left.remove_prefix(static_cast<std::size_t>(sent));
+    }
+    if (!left.empty()) {
+        error = cancelled ? "Cancelled." : "The connection to " + address + " broke.";
+        return false;
     }
     return true;
 }
@@ -183,7 +191,8 @@ int FileFetcher::ReceiveNew(PortConnection& connection, char* buffer, int capaci
                     static_cast<suseconds_t>((limit - seconds).count() * 1000)};
     const auto waited = std::chrono::steady_clock::now();
     int size = capacity;
-    if (connection.Receive(buffer, &size, &timeout) == 0) {
+    if ((sealed != nullptr ? sealed->Receive(connection, buffer, &size, timeout)
+                           : connection.Receive(buffer, &size, &timeout)) == 0) {
         return size;
     }
     // Receive tells an end from a silence only by the time it took.
@@ -259,7 +268,9 @@ std::optional<FileManifest> FileFetcher::List(std::string& error,
     if (session != nullptr) {
         Disconnect(std::exchange(session, nullptr));
     }
-    const auto kind = version == 1 ? TransferRequest::Kind::List : TransferRequest::Kind::Session;
+    const auto kind = version == 1   ? TransferRequest::Kind::List
+                      : version == 3 ? TransferRequest::Kind::Private
+                                     : TransferRequest::Kind::Session;
     const TransferRequest request{kind, token, 0, 0, {}};
     std::optional<FileManifest> result;
     if (SendRequest(*connection, request.Compose(), error)) {

@@ -2,6 +2,7 @@
 
 #include "files/FileManifest.h"
 #include "files/TransferRequest.h"
+#include "security/KeyPair.h"
 
 #include <atomic>
 #include <chrono>
@@ -18,6 +19,7 @@ class BeneathFolder;
 class PlacedEntries;
 class PortConnection;
 class ReceivePipeline;
+class SealedConnection;
 class Sha256;
 
 /// The receiving end of one offer: asks the sender (a FileServer) for the
@@ -60,9 +62,18 @@ public:
         std::chrono::milliseconds perFile{250};
     };
 
+    /// The keys of a private session (FILES/3): this copy's identity, and
+    /// the key of the session the offer came under, which the sender must prove.
+    struct PrivateKeys {
+        KeyPair identity;
+        PublicKey sender;
+    };
+
     /// `version`: the newest the offer's notice named (1 or 2).
     FileFetcher(std::string address, int port, std::string token, int version = 2);
     FileFetcher(std::string address, int port, std::string token, int version, Limits limits);
+    /// A FILES/3 session: FILES/2's, sealed under `keys`.
+    FileFetcher(std::string address, int port, std::string token, PrivateKeys keys, Limits limits);
     ~FileFetcher();
     FileFetcher(const FileFetcher&) = delete;
     FileFetcher& operator=(const FileFetcher&) = delete;
@@ -155,6 +166,8 @@ private:
     std::string token;
     const int version;
     const Limits limits;
+    const std::optional<PrivateKeys> keys;
+    std::unique_ptr<SealedConnection> sealed; // FILES/3: the session's, while it is open
     bool syncEachFile = false;         // Fetch: the folder's file system needs each file flushed
     PortConnection* session = nullptr; // FILES/2: from List until Fetch ends
     std::uint64_t nextAsked = 0;       // FILES/2: the first entry not yet asked for

@@ -3,10 +3,9 @@
 #include "files/FileServer.h"
 #include "files/OfferBuilder.h"
 #include "files/OfferToken.h"
-#include "files/PrivateRequest.h"
 #include "files/Sha256.h"
 #include "port/PortTypes.h"
-#include "security/StreamHandshake.h"
+#include "security/KeyPair.h"
 #include "tests/support/LoopbackAddress.h"
 
 #include <QTest>
@@ -697,86 +696,35 @@ TEST_F(Transfer, LargeFilesAreWrittenAndHashedWhileTheyComeAndFailAsOthersDo) {
     EXPECT_EQ(Read(root / "in/f.part"), part);
 }
 
-// The receiving end of a private session over a connection from Ask.
-class PrivateClient {
-public:
-    PrivateClient(int port, const KeyPair& key) : socket(Ask(port, "FILES/3\n")) {
-        const std::string_view prologue = PrivateRequest::kPrologue;
-        StreamHandshake handshake(NoiseRole::Initiator, key, AsBytes(prologue));
-        for (auto frames = std::optional(handshake.Start()); frames;
-             frames = handshake.Done() ? std::nullopt : handshake.Feed(Receive())) {
-            ::send(socket, frames->data(), frames->size(), MSG_NOSIGNAL);
-        }
-        senderKey = handshake.RemoteStatic().value_or(PublicKey{});
-        transport = handshake.Split();
-    }
-    ~PrivateClient() { ::close(socket); }
-    void Say(std::string_view text) {
-        std::vector<std::uint8_t> frames;
-        transport->sealer.Seal(AsBytes(text), frames);
-        ::send(socket, frames.data(), frames.size(), MSG_NOSIGNAL);
-    }
-    // What the sender said until it has said `last`, or stopped.
-    std::string HearUntil(std::string_view last) {
-        while (heard.find(last) == std::string::npos) {
-            const auto bytes = Receive();
-            std::vector<std::uint8_t> plaintext;
-            if (bytes.empty() || !transport->opener.Open(bytes, plaintext)) {
-                break;
-            }
-            heard.append(plaintext.begin(), plaintext.end());
-        }
-        return heard;
-    }
-    PublicKey senderKey;
-
-private:
-    static std::span<const std::uint8_t> AsBytes(std::string_view text) {
-        return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-    }
-    std::vector<std::uint8_t> Receive() {
-        std::vector<std::uint8_t> bytes(1 << 16);
-        bytes.resize(static_cast<std::size_t>(
-            std::max<ssize_t>(0, ::recv(socket, bytes.data(), bytes.size(), 0))));
-        return bytes;
-    }
-    int socket;
-    std::optional<StreamHandshake::Transport> transport;
-    std::string heard;
-};
-
 TEST_F(Transfer, PrivateSessionsServeOnlyTheKeyTheOfferIsBoundTo) {
     const auto identity = KeyPair::Generate(), recipient = KeyPair::Generate(),
                stranger = KeyPair::Generate();
-    const std::string body = Bytes(200'000, 4);
-    Write(root / "out/a.bin", body);
+    const std::string big = Bytes(5'000'000, 4), small = Bytes(3'000, 5);
+    Write(root / "out/Photos/big.bin", big);
+    Write(root / "out/Photos/small.txt", small);
     ASSERT_TRUE(server.Open(0, error, identity)) << error;
-    FileServer::Offer offer = Unhashed(root / "out/a.bin");
-    offer.recipientKey = recipient->Public();
-    offer.manifest.entries[0].digest = DigestOf(body);
+    FileServer::Offer offer{*OfferToken::Make(), "127.0.0.1", {}, {}, {}, recipient->Public()};
+    ASSERT_TRUE(OfferBuilder().Build({root / "out/Photos"}, offer, error)) << error;
     server.Add(offer);
-
-    PrivateClient fetching(server.Port(), *recipient);
-    EXPECT_EQ(fetching.senderKey, identity->Public());
-    fetching.Say("FILES/3 " + offer.token + '\n');
-    EXPECT_TRUE(fetching.HearUntil("a.bin\n").starts_with("OK 1\n"));
-    fetching.Say("GET 0 0 " + DigestOf("") + '\n');
-    const std::string answer = fetching.HearUntil("SHA " + DigestOf(body) + '\n');
-    EXPECT_NE(answer.find("FROM 0\n" + body + "SHA "), std::string::npos);
-    EXPECT_EQ(server.SentBytes(offer.token), body.size());
-
-    PrivateClient other(server.Port(), *stranger);
-    other.Say("FILES/3 " + offer.token + '\n');
-    EXPECT_EQ(other.HearUntil("\n"), "ERR this offer was made to another key\n");
-    const int clear = Ask(server.Port(), "FILES/2 " + offer.token + '\n');
-    EXPECT_EQ(FirstLine(clear), "ERR this offer must be fetched privately");
+    const auto fetch = [&](const KeyPair& mine, const PublicKey& theirs) {
+        FileFetcher fetcher("127.0.0.1", server.Port(), offer.token, {mine, theirs}, {});
+        return Fetch(fetcher);
+    };
+    EXPECT_FALSE(fetch(*stranger, identity->Public()));
+    EXPECT_NE(error.find("says: this offer was made to another key"), std::string::npos) << error;
+    EXPECT_FALSE(fetch(*recipient, stranger->Public()));
+    EXPECT_NE(error.find("127.0.0.1 is not the one that offered the files"), std::string::npos);
+    EXPECT_FALSE(Fetch(offer.token));
+    EXPECT_NE(error.find("says: this offer must be fetched privately"), std::string::npos) << error;
+    ASSERT_TRUE(fetch(*recipient, identity->Public())) << error;
+    EXPECT_EQ(Read(root / "in/Photos/big.bin"), big);
+    EXPECT_EQ(Read(root / "in/Photos/small.txt"), small);
+    EXPECT_EQ(server.SentBytes(offer.token), big.size() + small.size());
     // A first handshake frame of another size ends the connection unanswered.
     const int forged = Ask(server.Port(), "FILES/3\n" + std::string("\0\x21", 2) + Bytes(33, 5));
     EXPECT_EQ(FirstLine(forged), "");
     EXPECT_TRUE(ReadsToEnd(forged));
-    for (const int socket : {clear, forged}) {
-        ::close(socket);
-    }
+    ::close(forged);
 }
 
 } // namespace
