@@ -22,7 +22,10 @@ FileTransfers::Hooks PostingTo(FileTransfers& to) {
                     return SendResult::Sent;
                 },
             .note = [](const QString&) {},
-            .alert = [] {}};
+            .alert = [] {},
+            .keyed = {},
+            .sessionKey = {},
+            .sendPrivate = {}};
 }
 
 void WriteRandomFile(const QString& path, int mebibytes, int seed) {

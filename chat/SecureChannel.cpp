@@ -29,7 +29,8 @@ SecureChannel::SecureChannel(const KeyPair& identityKey, std::string name,
                              std::function<Clock::time_point()> clock)
     : identity(identityKey), ownName(std::move(name)), now(std::move(clock)),
       initiations(kInitiationLimits, now), repeats(kRepeatLimits, now), starts(kStartLimits, now) {
-    const std::string hello = PeerHello{.name = ownName}.Compose();
+    // Every copy that speaks DELIVERY/2 also serves and fetches files privately.
+    const std::string hello = PeerHello{.name = ownName, .files = true}.Compose();
     ownHello.assign(hello.begin(), hello.end());
 }
 

@@ -41,7 +41,7 @@ std::optional<FileNotice> FileNotice::Parse(std::string_view text) {
         return std::nullopt;
     }
     FileNotice notice;
-    for (int version = 1; version <= kNewestVersion; ++version) {
+    for (int version = 1; version <= kPrivateVersion; ++version) {
         if (words[0] == std::string(kVersionPrefix) + std::to_string(version)) {
             notice.version = version;
         }

@@ -15,7 +15,8 @@ namespace kestrane {
 ///   FILES/1 RECEIVED <token>
 ///   FILES/1 WITHDRAW <token>
 ///   FILES/1 FOLDER <token> <files>
-/// and the same after FILES/2. FOLDER comes before an offer whose title names
+/// and the same after FILES/2, and after FILES/3, which only ever travels
+/// sealed between hosts whose keys are known (never in a datagram of its own). FOLDER comes before an offer whose title names
 /// one folder, and says how many files it holds at any depth. The version an offer names is the
 /// newest stream protocol its sender serves; a sender that serves FILES/2 offers in both versions,
 /// the newer first, so that a copy knowing only FILES/1 still hears of it.
@@ -25,8 +26,11 @@ public:
 
     /// The longest title, decoded: a file name's limit on Linux.
     static constexpr std::size_t kLongestTitle = 255;
-    /// The versions this copy knows, and so the newest it offers.
+    /// The newest version this copy offers in the clear.
     static constexpr int kNewestVersion = 2;
+    /// The version of notices sealed in a session: their files are fetched
+    /// privately, under the keys of both hosts.
+    static constexpr int kPrivateVersion = 3;
 
     /// Any bytes; nothing when they are not one line ending in CR LF that
     /// holds a notice this version knows.
@@ -40,7 +44,7 @@ public:
     std::uint64_t entries = 0; // offer: files and folders listed; folder: the files
     std::uint64_t bytes = 0;   // offer only: the files' sizes added up
     std::string title;         // offer only: what the person sees, e.g. the first name
-    int version = 1;           // FILES/1 or FILES/2
+    int version = 1;           // FILES/1, FILES/2 or FILES/3
 };
 
 } // namespace kestrane

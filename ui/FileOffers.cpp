@@ -129,7 +129,7 @@ void FileOffers::OfferFiles(const QStringList& paths) {
                        kBoxCaption);
         return;
     }
-    transfers->Offer(NetworkName(recipient.name), recipient.address, paths);
+    transfers->Offer(recipient.name, recipient.address, paths);
     OpenTransfers();
 }
 

@@ -156,6 +156,8 @@ void LineDelivery::OnSecureNotice(const std::string& name, const std::string& ad
         if (hooks.left) {
             hooks.left(name);
         }
+    } else if (notice->verb == DeliveryNotice::Verb::File && hooks.file) {
+        hooks.file(name, address, notice->file);
     }
     Run();
 }

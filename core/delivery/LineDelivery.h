@@ -55,6 +55,11 @@ public:
         /// The sealed copy of a line to everybody came from `name` with
         /// `trust`: true when it showed the clear line held for it. May be empty.
         std::function<bool(const std::string& name, std::string_view line, LineTrust trust)> paired;
+        /// A file notice came sealed in the session that speaks for `name`,
+        /// at `address`. May be empty.
+        std::function<void(const std::string& name, const std::string& address,
+                           const std::string& notice)>
+            file;
     };
 
     LineDelivery(ChatSender& sender, Hooks hooks);

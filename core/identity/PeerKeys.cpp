@@ -182,6 +182,10 @@ bool PeerKeys::Keyed(const std::string& name) const {
            });
 }
 
+std::optional<SecureChannel::SessionUp> PeerKeys::TrustedSession(const std::string& name) const {
+    return peers ? peers->SessionOf(name) : std::nullopt;
+}
+
 std::optional<std::string> PeerKeys::SessionAddress(const std::string& name) const {
     if (!peers) {
         return std::nullopt;

@@ -75,6 +75,8 @@ public:
     /// The name the session `index` proved, if it is one of the name's
     /// sessions: trusted (Private or Verified) or waiting for the person (NewKey).
     std::optional<Speaker> SpeakerOf(SessionIndex index) const;
+    /// The session that speaks for `name` now, with the key it proved.
+    std::optional<SecureChannel::SessionUp> TrustedSession(const std::string& name) const;
     /// Tells every host with a trusted session that this copy leaves.
     void SayGoodbye();
 

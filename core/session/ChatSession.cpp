@@ -244,15 +244,35 @@ void ChatSession::OpenNetwork(int port, const char* broadcastHost) {
             .heartbeat = [this] { peerKeys->Heartbeat(); },
             .left = [this](const std::string& name) { RemovePeer(name); },
             .paired = [this](const std::string& name, std::string_view line,
-                             LineTrust trust) { return pairing->Pair(name, line, trust); }});
+                             LineTrust trust) { return pairing->Pair(name, line, trust); },
+            .file =
+                [this](const std::string& name, const std::string& address,
+                       const std::string& notice) {
+                    if (const auto session = peerKeys->TrustedSession(name); session && transfers) {
+                        transfers->OnPrivateNotice(name, address, notice, session->peerKey);
+                    }
+                }});
     transfers = std::make_unique<FileTransfers>(
-        FileTransfers::Hooks{.sendNotice =
-                                 [this](const std::string& address, const std::string& text) {
-                                     return chatSender->SendFileNotice(address, text);
-                                 },
-                             .note = [this](const QString& note) { Note(note); },
-                             .alert = [this] { services.view.OfferArrived(); }},
-        port);
+        FileTransfers::Hooks{
+            .sendNotice =
+                [this](const std::string& address, const std::string& text) {
+                    return chatSender->SendFileNotice(address, text);
+                },
+            .note = [this](const QString& note) { Note(note); },
+            .alert = [this] { services.view.OfferArrived(); },
+            .keyed = [this](const std::string& name) { return delivery->Keyed(name); },
+            .sessionKey = [this](const std::string& name) -> std::optional<PublicKey> {
+                const auto session = peerKeys->TrustedSession(name);
+                if (session && session->peerFiles) {
+                    return session->peerKey;
+                }
+                return std::nullopt;
+            },
+            .sendPrivate =
+                [this](const std::string& name, const std::string& text) {
+                    return peerKeys->Seal(name, {}, DeliveryNotice::File(text).ComposeInner());
+                }},
+        port, identity ? &*identity : nullptr);
     connect(transfers.get(), &FileTransfers::Changed, this, [this] {
         if (history) {
             history->FollowOffers(transfers->Transfers());
@@ -547,7 +567,7 @@ void ChatSession::OnFileNotice(const ChatMessage& message, const std::string& ad
     }
     AddPeer(message.sender, address);
     if (transfers != nullptr) {
-        transfers->OnNotice(NetworkName(message.sender), address, std::string(message.GetText()));
+        transfers->OnNotice(message.sender, address, std::string(message.GetText()));
     }
 }
 

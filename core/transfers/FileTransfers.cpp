@@ -37,8 +37,9 @@ QString Quoted(const QString& title) {
 
 } // namespace
 
-FileTransfers::FileTransfers(Hooks transferHooks, int serverPort, QObject* parent)
-    : QObject(parent), hooks(std::move(transferHooks)), port(serverPort),
+FileTransfers::FileTransfers(Hooks transferHooks, int serverPort, const KeyPair* identityKey,
+                             QObject* parent)
+    : QObject(parent), hooks(std::move(transferHooks)), port(serverPort), identity(identityKey),
       server(std::make_unique<FileServer>()), owner(std::make_shared<Owner>()) {
     owner->transfers = this;
 }
@@ -56,8 +57,7 @@ FileTransfers::~FileTransfers() {
             transfer.fetcher->Cancel();
         }
         if (!transfer.incoming && transfer.state == State::Offered) {
-            SendNotice(transfer,
-                       FileNotice{FileNotice::Kind::Withdraw, transfer.token, 0, 0, {}}.Compose());
+            SendNotice(transfer, FileNotice{FileNotice::Kind::Withdraw, transfer.token, 0, 0, {}});
         }
     }
     server.reset();
@@ -78,7 +78,8 @@ FileTransfers::~FileTransfers() {
 
 bool FileTransfers::Open() {
     std::string error;
-    if (open || server->Open(port, error)) {
+    if (open ||
+        server->Open(port, error, identity != nullptr ? std::optional(*identity) : std::nullopt)) {
         open = true;
         return true;
     }
@@ -193,14 +194,21 @@ void FileTransfers::ClearEnded() {
     emit Changed();
 }
 
-void FileTransfers::SendNotice(const Transfer& transfer, const std::string& text) {
-    if (hooks.sendNotice(transfer.address, text) != SendResult::Sent) {
+void FileTransfers::SendNotice(const Transfer& transfer, FileNotice notice) {
+    bool sent = false;
+    if (transfer.key) {
+        notice.version = FileNotice::kPrivateVersion;
+        sent = hooks.sendPrivate && hooks.sendPrivate(transfer.name, notice.Compose());
+    } else {
+        sent = hooks.sendNotice(transfer.address, notice.Compose()) == SendResult::Sent;
+    }
+    if (!sent) {
         hooks.note(
             QStringLiteral("A file-transfer notice to %1 could not be sent").arg(transfer.peer));
     }
 }
 
-void FileTransfers::Offer(const QString& peer, const std::string& address,
+void FileTransfers::Offer(const std::string& name, const std::string& address,
                           const QStringList& paths) {
     const std::optional<std::string> token = OfferToken::Make();
     if (!token || paths.isEmpty()) {
@@ -209,7 +217,8 @@ void FileTransfers::Offer(const QString& peer, const std::string& address,
     }
     Transfer transfer;
     transfer.id = nextId++;
-    transfer.peer = OneLineText(peer);
+    transfer.peer = OneLineText(NetworkName(name));
+    transfer.name = name;
     transfer.address = address;
     transfer.token = *token;
     transfer.title = QFileInfo(paths.front()).fileName();
@@ -245,18 +254,31 @@ void FileTransfers::Offer(const QString& peer, const std::string& address,
             made->oneFolder = sourceCount == 1 && !entries.empty() && entries.front().folder;
             made->files = static_cast<std::uint64_t>(std::count_if(
                 entries.begin(), entries.end(), [](const auto& entry) { return !entry.folder; }));
+            // A host whose key is known gets its offer privately, or not at all.
+            if (hooks.keyed && hooks.keyed(made->name)) {
+                made->key = hooks.sessionKey ? hooks.sessionKey(made->name) : std::nullopt;
+                if (!made->key || identity == nullptr) {
+                    const QString reason = QStringLiteral(
+                        "no private connection to it is up now; try again in a few seconds");
+                    hooks.note(
+                        QStringLiteral("Nothing was offered to %1: %2").arg(made->peer, reason));
+                    End(*made, State::Failed, reason);
+                    return;
+                }
+                offer->recipientKey = made->key;
+            }
             server->Add(*offer);
             if (made->oneFolder) {
                 SendNotice(*made,
-                           FileNotice{FileNotice::Kind::Folder, made->token, made->files, 0, {}}
-                               .Compose());
+                           FileNotice{FileNotice::Kind::Folder, made->token, made->files, 0, {}});
             }
             // The newest version first: a copy that knows it takes that one and
             // hears the older as the same offer again; an older copy hears only it.
-            for (int version = FileNotice::kNewestVersion; version >= 1; --version) {
+            // A private offer goes once, as FILES/3.
+            for (int version = made->key ? 1 : FileNotice::kNewestVersion; version >= 1;
+                 --version) {
                 SendNotice(*made, FileNotice{FileNotice::Kind::Offer, made->token, made->entries,
-                                             made->bytes, made->title.toStdString(), version}
-                                      .Compose());
+                                             made->bytes, made->title.toStdString(), version});
             }
             QString note = QStringLiteral("Offered %1 to %2").arg(Describe(*made), made->peer);
             if (!made->builder->skipped.empty()) {
@@ -271,22 +293,36 @@ void FileTransfers::Offer(const QString& peer, const std::string& address,
     emit Changed();
 }
 
-void FileTransfers::OnNotice(const QString& sender, const std::string& address,
+void FileTransfers::OnNotice(const std::string& name, const std::string& address,
                              const std::string& text) {
     const std::optional<FileNotice> notice = FileNotice::Parse(text);
-    if (!notice) {
-        return;
+    // In the clear, a notice under a name whose key is known may be anyone's.
+    if (notice && notice->version != FileNotice::kPrivateVersion &&
+        !(hooks.keyed && hooks.keyed(name))) {
+        TakeNotice(name, address, *notice, std::nullopt);
     }
+}
+
+void FileTransfers::OnPrivateNotice(const std::string& name, const std::string& address,
+                                    const std::string& text, const PublicKey& key) {
+    const std::optional<FileNotice> notice = FileNotice::Parse(text);
+    if (notice && notice->version == FileNotice::kPrivateVersion && identity != nullptr) {
+        TakeNotice(name, address, *notice, key);
+    }
+}
+
+void FileTransfers::TakeNotice(const std::string& name, const std::string& address,
+                               const FileNotice& notice, const std::optional<PublicKey>& key) {
     // Names and titles go into log notes and the list: a peer must not start a line there.
-    const QString peer = OneLineText(sender);
-    if (notice->kind == FileNotice::Kind::Decline || notice->kind == FileNotice::Kind::Received) {
-        Transfer* offered = FindByToken(notice->token, address, false);
-        if (offered == nullptr || offered->state != State::Offered) {
+    const QString peer = OneLineText(NetworkName(name));
+    if (notice.kind == FileNotice::Kind::Decline || notice.kind == FileNotice::Kind::Received) {
+        Transfer* offered = FindByToken(notice.token, address, false);
+        if (offered == nullptr || offered->state != State::Offered || offered->key != key) {
             return;
         }
         // Either way the offer has served its purpose: nothing more is served.
         server->Withdraw(offered->token);
-        if (notice->kind == FileNotice::Kind::Decline) {
+        if (notice.kind == FileNotice::Kind::Decline) {
             hooks.note(QStringLiteral("%1 declined %2").arg(peer, Quoted(offered->title)));
             End(*offered, State::Declined, QStringLiteral("Declined"));
         } else {
@@ -295,12 +331,15 @@ void FileTransfers::OnNotice(const QString& sender, const std::string& address,
         }
         return;
     }
-    if (notice->kind == FileNotice::Kind::Folder) {
-        NoteFolder(notice->token, address, notice->entries);
+    if (notice.kind == FileNotice::Kind::Folder) {
+        NoteFolder(notice.token, address, notice.entries);
         return;
     }
-    Transfer* known = FindByToken(notice->token, address, true);
-    if (notice->kind == FileNotice::Kind::Withdraw) {
+    Transfer* known = FindByToken(notice.token, address, true);
+    if (known != nullptr && known->key != key) {
+        return; // a private offer is spoken of only in its session, a clear one only outside
+    }
+    if (notice.kind == FileNotice::Kind::Withdraw) {
         if (known != nullptr && known->state == State::Waiting) {
             hooks.note(
                 QStringLiteral("%1 withdrew its offer of %2").arg(peer, Quoted(known->title)));
@@ -313,7 +352,7 @@ void FileTransfers::OnNotice(const QString& sender, const std::string& address,
     if (known != nullptr) {
         if (known->state == State::Waiting) {
             known->heard = ++offersHeard; // the same offer again
-            known->version = std::max(known->version, notice->version);
+            known->version = std::max(known->version, notice.version);
         }
         return;
     }
@@ -322,12 +361,14 @@ void FileTransfers::OnNotice(const QString& sender, const std::string& address,
     offer.id = nextId++;
     offer.incoming = true;
     offer.peer = peer;
+    offer.name = name;
+    offer.key = key;
     offer.address = address;
-    offer.token = notice->token;
-    offer.title = OneLineText(DecodeNetworkText(notice->title));
-    offer.entries = notice->entries;
-    offer.bytes = notice->bytes;
-    offer.version = notice->version;
+    offer.token = notice.token;
+    offer.title = OneLineText(DecodeNetworkText(notice.title));
+    offer.entries = notice.entries;
+    offer.bytes = notice.bytes;
+    offer.version = notice.version;
     offer.state = State::Waiting;
     offer.heard = ++offersHeard;
     const auto ahead = std::find_if(foldersAhead.begin(), foldersAhead.end(), [&](const auto& one) {
@@ -400,7 +441,11 @@ void FileTransfers::Accept(int id, const QString& folder) {
     }
     offer->folder = folder;
     offer->fetcher =
-        std::make_shared<FileFetcher>(offer->address, port, offer->token, offer->version);
+        offer->key
+            ? std::make_shared<FileFetcher>(offer->address, port, offer->token,
+                                            FileFetcher::PrivateKeys{*identity, *offer->key},
+                                            FileFetcher::Limits{})
+            : std::make_shared<FileFetcher>(offer->address, port, offer->token, offer->version);
     Run([shared = owner, fetcher = offer->fetcher, id, entries = offer->entries,
          bytes = offer->bytes, folderPath = QFile::encodeName(folder).toStdString(), this] {
         std::string error;
@@ -425,8 +470,7 @@ void FileTransfers::Finish(int id, bool arrived, const std::string& error) {
     }
     if (!arrived && transfer->cancelledHere) {
         // The sender learns of it as a decline, and stops serving the offer.
-        SendNotice(*transfer,
-                   FileNotice{FileNotice::Kind::Decline, transfer->token, 0, 0, {}}.Compose());
+        SendNotice(*transfer, FileNotice{FileNotice::Kind::Decline, transfer->token, 0, 0, {}});
         hooks.note(QStringLiteral("You cancelled %1 from %2")
                        .arg(Quoted(transfer->title), transfer->peer));
         End(*transfer, State::Cancelled, OneLineText(QString::fromStdString(error)));
@@ -453,8 +497,7 @@ void FileTransfers::Finish(int id, bool arrived, const std::string& error) {
         QStringLiteral("in %1 as %2").arg(transfer->folder, names.join(QStringLiteral(", ")));
     hooks.note(QStringLiteral("%1 from %2 arrived whole, %3")
                    .arg(Quoted(transfer->title), transfer->peer, where));
-    SendNotice(*transfer,
-               FileNotice{FileNotice::Kind::Received, transfer->token, 0, 0, {}}.Compose());
+    SendNotice(*transfer, FileNotice{FileNotice::Kind::Received, transfer->token, 0, 0, {}});
     End(*transfer, State::Done, QStringLiteral("Arrived %1").arg(where));
 }
 
@@ -463,7 +506,7 @@ void FileTransfers::Decline(int id) {
     if (offer == nullptr || offer->state != State::Waiting) {
         return;
     }
-    SendNotice(*offer, FileNotice{FileNotice::Kind::Decline, offer->token, 0, 0, {}}.Compose());
+    SendNotice(*offer, FileNotice{FileNotice::Kind::Decline, offer->token, 0, 0, {}});
     hooks.note(QStringLiteral("You declined %1 from %2").arg(Quoted(offer->title), offer->peer));
     End(*offer, State::Declined, QStringLiteral("Declined"));
 }
@@ -482,8 +525,7 @@ void FileTransfers::Cancel(int id) {
         break;
     case State::Offered:
         server->Withdraw(transfer->token);
-        SendNotice(*transfer,
-                   FileNotice{FileNotice::Kind::Withdraw, transfer->token, 0, 0, {}}.Compose());
+        SendNotice(*transfer, FileNotice{FileNotice::Kind::Withdraw, transfer->token, 0, 0, {}});
         hooks.note(QStringLiteral("You withdrew the offer of %1 to %2")
                        .arg(Quoted(transfer->title), transfer->peer));
         End(*transfer, State::Cancelled, QStringLiteral("Cancelled"));

@@ -2,6 +2,7 @@
 
 #include "chat/ChatSender.h"
 #include "core/threads/UiBridge.h"
+#include "security/KeyPair.h"
 
 #include <QObject>
 #include <QString>
@@ -12,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +21,7 @@
 namespace kestrane {
 
 class FileFetcher;
+class FileNotice;
 class FileServer;
 class OfferBuilder;
 
@@ -28,7 +31,12 @@ class OfferBuilder;
 /// offer and fetching run on threads this object owns: its destruction stops
 /// them and withdraws its offers; it waits for them briefly, and a thread
 /// still in a system call after that (a connect) ends on its own, touching
-/// nothing of this object. UI thread only.
+/// nothing of this object.
+///
+/// Between hosts whose keys are known everything goes privately (FILES/3):
+/// the notices sealed in their session, the files over a Noise stream, each
+/// offer bound to its recipient's key. Such a host gets no offer in the clear,
+/// and a notice in the clear under its name is ignored. UI thread only.
 class FileTransfers : public QObject {
     Q_OBJECT
 
@@ -41,6 +49,13 @@ public:
         std::function<void(const QString& note)> note;
         /// An offer arrived: the person should hear and see it.
         std::function<void()> alert;
+        /// Whether `name`'s key is known, so that nothing goes to it in the clear.
+        std::function<bool(const std::string& name)> keyed;
+        /// The key of the session that speaks for `name`, when that host
+        /// takes files privately; nothing otherwise.
+        std::function<std::optional<PublicKey>(const std::string& name)> sessionKey;
+        /// Seals a notice to `name` in its session; false when it cannot go.
+        std::function<bool(const std::string& name, const std::string& text)> sendPrivate;
     };
 
     enum class State { Preparing, Offered, Waiting, Running, Done, Failed, Declined, Cancelled };
@@ -48,7 +63,8 @@ public:
     struct Transfer {
         int id = 0;
         bool incoming = false;
-        QString peer; // the host's name as shown
+        QString peer;     // the host's name as shown
+        std::string name; // and as on the wire
         std::string address;
         std::string token;
         QString title;
@@ -57,17 +73,22 @@ public:
         bool oneFolder = false;  // the offer is one folder, named by the title
         std::uint64_t files = 0; // one folder: the files it holds
         State state = State::Preparing;
-        QString message;            // how it ended, or what went wrong
-        QString folder;             // incoming: where it goes
-        QString placed;             // incoming, arrived: the path of its first top-level entry
-        std::uint64_t heard = 0;    // waiting: when its offer was last heard, in offers heard
-        int version = 1;            // incoming: the newest protocol its offer named
+        QString message;         // how it ended, or what went wrong
+        QString folder;          // incoming: where it goes
+        QString placed;          // incoming, arrived: the path of its first top-level entry
+        std::uint64_t heard = 0; // waiting: when its offer was last heard, in offers heard
+        int version = 1;         // incoming: the newest protocol its offer named
+        /// Private: the recipient's key the offer is bound to, or the key of
+        /// the session an incoming offer came under.
+        std::optional<PublicKey> key;
         bool cancelledHere = false; // incoming, running: the person cancelled it
         std::shared_ptr<FileFetcher> fetcher;
         std::shared_ptr<OfferBuilder> builder;
     };
 
-    FileTransfers(Hooks hooks, int port, QObject* parent = nullptr);
+    /// `identity` (may be null: then nothing goes privately) outlives this object.
+    FileTransfers(Hooks hooks, int port, const KeyPair* identity = nullptr,
+                  QObject* parent = nullptr);
     ~FileTransfers() override;
     FileTransfers(const FileTransfers&) = delete;
     FileTransfers& operator=(const FileTransfers&) = delete;
@@ -83,11 +104,15 @@ public:
     /// Ended transfers kept in the list; older ones go.
     static constexpr int kMostEnded = 100;
 
-    /// Offers `paths` to the host `peer` at `address`: the offer goes out once
+    /// Offers `paths` to the host `name` at `address`: the offer goes out once
     /// the files are listed, and their SHA-256 is read meanwhile.
-    void Offer(const QString& peer, const std::string& address, const QStringList& paths);
-    /// A notice arrived from `peer` at `address`.
-    void OnNotice(const QString& peer, const std::string& address, const std::string& text);
+    void Offer(const std::string& name, const std::string& address, const QStringList& paths);
+    /// A notice arrived in the clear from `name` at `address`.
+    void OnNotice(const std::string& name, const std::string& address, const std::string& text);
+    /// A notice arrived sealed in the session at `address` that speaks for
+    /// `name` under `key`.
+    void OnPrivateNotice(const std::string& name, const std::string& address,
+                         const std::string& text, const PublicKey& key);
     void Accept(int id, const QString& folder);
     void Decline(int id);
     void Cancel(int id);
@@ -123,7 +148,10 @@ private:
     static void Later(const std::shared_ptr<Owner>& owner, std::function<void()> then);
     void Announce(int id, bool built, const std::string& error);
     void Finish(int id, bool arrived, const std::string& error);
-    void SendNotice(const Transfer& transfer, const std::string& text);
+    /// Sends `notice` about `transfer` as its offer went: sealed or in the clear.
+    void SendNotice(const Transfer& transfer, FileNotice notice);
+    void TakeNotice(const std::string& name, const std::string& address, const FileNotice& notice,
+                    const std::optional<PublicKey>& key);
     void End(Transfer& transfer, State state, const QString& message);
     void ForgetOldEnded();
     /// Drops a waiting offer when one more from `address` would pass a bound.
@@ -134,6 +162,7 @@ private:
 
     Hooks hooks;
     int port;
+    const KeyPair* identity;
     std::unique_ptr<FileServer> server;
     std::vector<Transfer> transfers;
     struct Worker {

@@ -92,7 +92,7 @@ TEST(FilesTest, NoticesRoundTripAndAnythingElseIsNoNotice) {
     EXPECT_EQ(FileNotice::Parse(offer.Compose())->title, offer.title.substr(0, 254));
     const std::string decline = "FILES/1 DECLINE " + kToken;
     for (const std::string& bad : std::vector<std::string>{
-             "FILES/3 DECLINE " + kToken, "FILES/ DECLINE " + kToken, decline + " x",
+             "FILES/4 DECLINE " + kToken, "FILES/ DECLINE " + kToken, decline + " x",
              "FILES/1 DECLINE " + std::string(32, 'A'), "FILES/1 OFFER " + kToken + " 0 0 t",
              "FILES/1 OFFER " + kToken + " 1 1 ", "FILES/1 OFFER " + kToken + " 1 1 t u",
              "FILES/1 OFFER " + kToken + " 1 1 " + std::string(256, 't'), "FILES/1 OFFER",

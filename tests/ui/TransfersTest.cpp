@@ -26,14 +26,23 @@ using State = FileTransfers::State;
 
 // FileTransfers on 127.0.0.1:`port`, with the notices it sends and the notes it writes recorded.
 struct Recorded {
-    explicit Recorded(int serverPort = FreePort(SOCK_STREAM))
-        : port(serverPort), transfers({[this](const std::string&, const std::string& text) {
-                                           sent.push_back(text);
-                                           return SendResult::Sent;
-                                       },
-                                       [this](const QString& note) { notes << note; }, [] {}},
-                                      port) {}
-    void Hear(const std::string& address, const std::string& title, const QString& peer = "PC2",
+    // With `identity`, a host whose peer is keyed with `peerKey`: notices go sealed.
+    explicit Recorded(int serverPort = FreePort(SOCK_STREAM), const KeyPair* identity = nullptr,
+                      std::optional<PublicKey> peerKey = std::nullopt)
+        : port(serverPort),
+          transfers({[this](const std::string&, const std::string& text) {
+                         sent.push_back(text);
+                         return SendResult::Sent;
+                     },
+                     [this](const QString& note) { notes << note; }, [] {},
+                     [peerKey](const std::string&) { return peerKey.has_value(); },
+                     [peerKey](const std::string&) { return peerKey; },
+                     [this](const std::string&, const std::string& text) {
+                         sent.push_back("sealed " + text);
+                         return true;
+                     }},
+                    port, identity) {}
+    void Hear(const std::string& address, const std::string& title, const std::string& peer = "PC2",
               FileNotice::Kind kind = FileNotice::Kind::Offer, std::string token = {}) {
         token = token.empty() ? *OfferToken::Make() : token;
         transfers.OnNotice(peer, address, FileNotice{kind, token, 1, 2048, title}.Compose());
@@ -116,6 +125,32 @@ TEST(TransfersTest, AnOfferEndedByEitherSideIsNotedInBothLogs) {
     }
 }
 
+TEST(TransfersTest, HostsWithKnownKeysTradeOffersAndFilesOnlyPrivately) {
+    const auto senderKeys = KeyPair::Generate(), receiverKeys = KeyPair::Generate();
+    Recorded sender(FreePort(SOCK_STREAM), &*senderKeys, receiverKeys->Public());
+    Recorded receiver(sender.port, &*receiverKeys, senderKeys->Public());
+    const std::string notice = sender.OfferFile("a.bin", 6 << 20);
+    ASSERT_EQ(sender.sent.size(), 1u);
+    ASSERT_TRUE(notice.starts_with("sealed FILES/3 OFFER ")) << notice;
+    const std::string offer = notice.substr(7), token = FileNotice::Parse(offer)->token;
+    std::string error;
+    EXPECT_FALSE(FileFetcher("127.0.0.1", sender.port, token).List(error));
+    EXPECT_EQ(error, "127.0.0.1 says: this offer must be fetched privately");
+    // In the clear, under the keyed name, neither version is believed.
+    receiver.Hear("127.0.0.1", "a.bin", "PC1", FileNotice::Kind::Offer, token);
+    receiver.transfers.OnNotice("PC1", "127.0.0.1", offer);
+    EXPECT_TRUE(receiver.transfers.Transfers().empty());
+    receiver.transfers.OnPrivateNotice("PC1", "127.0.0.1", offer, senderKeys->Public());
+    ASSERT_EQ(receiver.transfers.Transfers().size(), 1u);
+    receiver.transfers.Accept(receiver.transfers.Transfers().front().id, receiver.folder.path());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !receiver.sent.empty(); }, 20000));
+    EXPECT_EQ(receiver.Titles(State::Done), "a.bin") << receiver.notes.join('\n').toStdString();
+    EXPECT_EQ(receiver.sent.back(), "sealed FILES/3 RECEIVED " + token + "\r\n");
+    sender.transfers.OnPrivateNotice("PC7", "127.0.0.1", receiver.sent.back().substr(7),
+                                     receiverKeys->Public());
+    EXPECT_EQ(sender.Titles(State::Done), "a.bin");
+}
+
 TEST(TransfersTest, AFolderOfferReadsAsAFolderOfItsFilesOnBothSidesInWhateverOrderItsNoticesCome) {
     for (const bool reordered : {false, true}) {
         SCOPED_TRACE(reordered);
@@ -173,11 +208,12 @@ QString Shown(const QString& toolTip) {
 
 TEST(TransfersTest, NetworkTextIsShownAsOnePlainLine) {
     // A peer's name and title, in notes, the list and tooltips once the peer withdraws.
-    const std::pair<QString, std::string> rows[] = {{"PC2\r\n*** PC9 joined", "a.txt"},
-                                                    {"PC2", "a.txt\r\n*** PC9 left\x07"},
-                                                    {"<img src=\"nowhere.png\">&amp;", "<b>a</b>"}};
+    const std::pair<std::string, std::string> rows[] = {
+        {"PC2\r\n*** PC9 joined", "a.txt"},
+        {"PC2", "a.txt\r\n*** PC9 left\x07"},
+        {"<img src=\"nowhere.png\">&amp;", "<b>a</b>"}};
     for (const auto& [peer, title] : rows) {
-        SCOPED_TRACE(peer.toStdString() + title);
+        SCOPED_TRACE(peer + title);
         Recorded receiver;
         receiver.Hear("10.1.0.1", title, peer);
         receiver.Hear("10.1.0.1", {}, peer, FileNotice::Kind::Withdraw,
@@ -191,7 +227,8 @@ TEST(TransfersTest, NetworkTextIsShownAsOnePlainLine) {
             }
         }
         EXPECT_FALSE(shown.join('|').contains(QRegularExpression("[\\x00-\\x1f]")));
-        EXPECT_EQ(Shown(table->item(0, 1)->toolTip()), "Withdrawn by " + OneLineText(peer));
+        EXPECT_EQ(Shown(table->item(0, 1)->toolTip()),
+                  "Withdrawn by " + OneLineText(QString::fromStdString(peer)));
     }
 }
 
