@@ -226,9 +226,15 @@ step_files() {
         check "B's transfers take the keyboard focus" focus_window "$transfers" || return 1
     shot b-offered
     import -window "$transfers" "$artifacts/transfers.png"
+    lan_spawn 2 /usr/bin/python3 "$LAN_TOOLS/chat_peer.py" capture "$LAN_WORK/files.capture"
+    local capture=$!
+    wait_until 5 test -e "$LAN_WORK/files.capture.ready"
     keys alt+a
     check "accepted, the file arrives in B's Downloads byte for byte" \
         wait_until 20 cmp -s "$file" "$(host_home 2)/Downloads/report-1.bin" || return 1
+    { kill "$capture" && wait "$capture"; } 2>/dev/null
+    check "privately: B's link carried it sealed, none of its bytes in the clear" \
+        /usr/bin/python3 "$LAN_TOOLS/chat_peer.py" holds "$LAN_WORK/files.capture" "$file"
     focus_window "$transfers" && keys Escape
     check "Esc closes B's transfers" wait_until 3 eval '! is_viewable "$transfers"' &&
         check "B's log says it arrived whole" \

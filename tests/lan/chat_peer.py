@@ -6,8 +6,13 @@
   chat_peer.py send TO TYPE NAME TEXT  sends one datagram (TO: an address or 'broadcast')
   chat_peer.py hex TYPE NAME TEXT      prints that datagram as record writes it
   chat_peer.py flood TO SECONDS        sends TO a mix of every kind of datagram, as fast as it can
+  chat_peer.py capture FILE            appends the payload of each TCP segment to or from port 9000
+                                       (FILE.ready says it listens)
+  chat_peer.py holds CAPTURE FILE      whether CAPTURE began a private session, carried as many bytes
+                                       as FILE and none of FILE's in the clear
 In TEXT, a literal \\r\\n stands for CR LF.
 """
+import signal
 import socket
 import sys
 import time
@@ -75,8 +80,43 @@ def flood(to, seconds):
     print(f"flood: sent {sent} datagrams ({failed} sends failed)")
 
 
+def capture(path):
+    sniffer = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0003))  # every protocol
+    sniffer.setsockopt(socket.SOL_SOCKET, 33, 64 << 20)  # SO_RCVBUFFORCE: no frame may be dropped
+    sniffer.settimeout(0.2)
+    # Asked to end, it first takes every frame still queued.
+    ending = []
+    signal.signal(signal.SIGTERM, lambda *_: ending.append(True))
+    open(path + ".ready", "w").close()
+    with open(path, "ab", buffering=8 << 20) as out:
+        while True:
+            try:
+                frame = sniffer.recv(1 << 18)
+            except socket.timeout:
+                if ending:
+                    return 0
+                continue
+            ip = frame[14:]
+            if frame[12:14] != b"\x08\x00" or ip[9] != 6:  # IPv4 carrying TCP
+                continue
+            tcp = ip[(ip[0] & 15) * 4:]
+            if 9000 in (int.from_bytes(tcp[0:2], "big"), int.from_bytes(tcp[2:4], "big")):
+                out.write(tcp[(tcp[12] >> 4) * 4:])
+
+
+def holds(capture_path, file_path):
+    seen, sent = open(capture_path, "rb").read(), open(file_path, "rb").read()
+    pieces = [sent[at:at + 32] for at in range(0, len(sent) - 32, len(sent) // 16)]
+    clear = sum(piece in seen for piece in pieces)
+    if seen.startswith(b"FILES/3\n") and len(seen) > len(sent) and not clear:
+        return 0
+    print(f"capture: {len(seen)} bytes for {len(sent)}, starts {seen[:16]!r}, {clear} pieces in the clear")
+    return 1
+
+
 if __name__ == "__main__":
-    command = {"record": record, "stamped": stamped, "send": send, "hex": hex_line, "flood": flood}.get(
+    command = {"record": record, "stamped": stamped, "send": send, "hex": hex_line, "flood": flood,
+               "capture": capture, "holds": holds}.get(
         sys.argv[1] if len(sys.argv) > 1 else "")
     if command is None or len(sys.argv) - 2 != command.__code__.co_argcount:
         sys.exit(__doc__)
