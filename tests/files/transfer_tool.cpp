@@ -3,6 +3,9 @@
 //                                                 serves until stdin closes
 //   transfer_tool fetch SENDER TOKEN FOLDER [STALL_SECONDS [VERSION]]
 //   transfer_tool list SENDER TOKEN
+// With TRANSFER_PRIVATE set, "serve" binds its offers to the fetcher's key and
+// serves FILES/3; "fetch" with VERSION 3 fetches privately. Both ends take fixed
+// keys: the tool's runs are measurements, not identities.
 // "serve" prints "ready" once it listens on TCP port 9000 and its offer is
 // listed (its digests are read meanwhile), and the bytes it sent when it
 // ends; "fetch" prints the bytes it held before and after, or the error, and
@@ -11,6 +14,8 @@
 #include "files/FileServer.h"
 #include "files/OfferBuilder.h"
 
+#include <array>
+#include <cstdlib>
 #include <iostream>
 #include <limits>
 #include <string>
@@ -18,12 +23,24 @@
 
 using namespace kestrane;
 
+namespace {
+
+KeyPair FixedKey(std::uint8_t fill) {
+    std::array<std::uint8_t, 32> bytes{};
+    bytes.fill(fill);
+    return *KeyPair::FromPrivate(bytes);
+}
+const KeyPair kServing = FixedKey(1), kFetching = FixedKey(2);
+
+} // namespace
+
 int main(int argc, char** argv) {
     const std::string command = argc > 3 ? argv[1] : "";
     std::string error;
     if (command == "serve") {
         // Offers: TOKEN PATH..., then "+ TOKEN PATH..." for each further one.
         FileServer server;
+        const bool privately = std::getenv("TRANSFER_PRIVATE") != nullptr;
         std::vector<std::string> tokens;
         for (int at = 3; at < argc;) {
             FileServer::Offer offer{argv[at], argv[2], {}, {}, {}, {}};
@@ -37,10 +54,13 @@ int main(int argc, char** argv) {
                 return 1;
             }
             tokens.push_back(offer.token);
+            if (privately) {
+                offer.recipientKey = kFetching.Public();
+            }
             server.Add(std::move(offer));
             at = end + 1;
         }
-        if (!server.Open(9000, error)) {
+        if (!server.Open(9000, error, kServing)) {
             std::cerr << error << '\n';
             return 1;
         }
@@ -69,7 +89,10 @@ int main(int argc, char** argv) {
         if (argc > 5) {
             limits.stall = std::chrono::seconds(std::stoi(argv[5]));
         }
-        FileFetcher fetcher(argv[2], 9000, argv[3], argc > 6 ? std::stoi(argv[6]) : 2, limits);
+        const int version = argc > 6 ? std::stoi(argv[6]) : 2;
+        FileFetcher fetcher = version == 3 ? FileFetcher(argv[2], 9000, argv[3],
+                                                         {kFetching, kServing.Public()}, limits)
+                                           : FileFetcher(argv[2], 9000, argv[3], version, limits);
         const auto manifest = fetcher.List(error);
         if (!manifest || !fetcher.Fetch(*manifest, argv[4], error)) {
             std::cout << "failed: " << error << std::endl;
