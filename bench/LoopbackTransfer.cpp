@@ -24,7 +24,7 @@ FileTransfers::Hooks PostingTo(FileTransfers& to) {
             .note = [](const QString&) {},
             .alert = [] {},
             .keyed = {},
-            .sessionKey = {},
+            .privatePeer = {},
             .sendPrivate = {}};
 }
 

@@ -261,10 +261,11 @@ void ChatSession::OpenNetwork(int port, const char* broadcastHost) {
             .note = [this](const QString& note) { Note(note); },
             .alert = [this] { services.view.OfferArrived(); },
             .keyed = [this](const std::string& name) { return delivery->Keyed(name); },
-            .sessionKey = [this](const std::string& name) -> std::optional<PublicKey> {
+            .privatePeer =
+                [this](const std::string& name) -> std::optional<FileTransfers::PrivatePeer> {
                 const auto session = peerKeys->TrustedSession(name);
                 if (session && session->peerFiles) {
-                    return session->peerKey;
+                    return FileTransfers::PrivatePeer{session->peerKey, session->address};
                 }
                 return std::nullopt;
             },

@@ -256,8 +256,8 @@ void FileTransfers::Offer(const std::string& name, const std::string& address,
                 entries.begin(), entries.end(), [](const auto& entry) { return !entry.folder; }));
             // A host whose key is known gets its offer privately, or not at all.
             if (hooks.keyed && hooks.keyed(made->name)) {
-                made->key = hooks.sessionKey ? hooks.sessionKey(made->name) : std::nullopt;
-                if (!made->key || identity == nullptr) {
+                const auto peer = hooks.privatePeer ? hooks.privatePeer(made->name) : std::nullopt;
+                if (!peer || identity == nullptr) {
                     const QString reason = QStringLiteral(
                         "no private connection to it is up now; try again in a few seconds");
                     hooks.note(
@@ -265,6 +265,9 @@ void FileTransfers::Offer(const std::string& name, const std::string& address,
                     End(*made, State::Failed, reason);
                     return;
                 }
+                // Served where its session is, which may not be where the roster saw it.
+                made->key = peer->key;
+                made->address = offer->recipient = peer->address;
                 offer->recipientKey = made->key;
             }
             server->Add(*offer);

@@ -41,6 +41,11 @@ class FileTransfers : public QObject {
     Q_OBJECT
 
 public:
+    /// A host reached privately: the key its session proved, and where.
+    struct PrivatePeer {
+        PublicKey key{};
+        std::string address;
+    };
     /// What the transfers use of the window.
     struct Hooks {
         /// Sends a notice (the text of a file-transfer datagram) to an address.
@@ -51,9 +56,9 @@ public:
         std::function<void()> alert;
         /// Whether `name`'s key is known, so that nothing goes to it in the clear.
         std::function<bool(const std::string& name)> keyed;
-        /// The key of the session that speaks for `name`, when that host
-        /// takes files privately; nothing otherwise.
-        std::function<std::optional<PublicKey>(const std::string& name)> sessionKey;
+        /// The key and address of the session that speaks for `name`, when
+        /// that host takes files privately; nothing otherwise.
+        std::function<std::optional<PrivatePeer>(const std::string& name)> privatePeer;
         /// Seals a notice to `name` in its session; false when it cannot go.
         std::function<bool(const std::string& name, const std::string& text)> sendPrivate;
     };

@@ -36,7 +36,12 @@ struct Recorded {
                      },
                      [this](const QString& note) { notes << note; }, [] {},
                      [peerKey](const std::string&) { return peerKey.has_value(); },
-                     [peerKey](const std::string&) { return peerKey; },
+                     [peerKey](const std::string&) -> std::optional<FileTransfers::PrivatePeer> {
+                         if (!peerKey) {
+                             return std::nullopt;
+                         }
+                         return FileTransfers::PrivatePeer{*peerKey, "127.0.0.1"};
+                     },
                      [this](const std::string&, const std::string& text) {
                          sent.push_back("sealed " + text);
                          return true;
