@@ -16,10 +16,11 @@ namespace kestrane {
 ///   FILES/1 WITHDRAW <token>
 ///   FILES/1 FOLDER <token> <files>
 /// and the same after FILES/2, and after FILES/3, which only ever travels
-/// sealed between hosts whose keys are known (never in a datagram of its own). FOLDER comes before an offer whose title names
-/// one folder, and says how many files it holds at any depth. The version an offer names is the
-/// newest stream protocol its sender serves; a sender that serves FILES/2 offers in both versions,
-/// the newer first, so that a copy knowing only FILES/1 still hears of it.
+/// sealed between hosts whose keys are known (never in a datagram of its own). FOLDER comes before
+/// an offer whose title names one folder, and says how many files it holds at any depth. The
+/// version an offer names is the newest stream protocol its sender serves; a sender that serves
+/// FILES/2 offers in both versions, the newer first, so that a copy knowing only FILES/1 still
+/// hears of it.
 class FileNotice {
 public:
     enum class Kind { Offer, Decline, Received, Withdraw, Folder };
