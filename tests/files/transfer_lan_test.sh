@@ -57,6 +57,18 @@ done
 check "the sparse file stayed sparse" test "$(du -k "$in/Tree/a/sparse.img" | cut -f1)" -lt 1024
 exec {SERVER_IN}>&-
 
+# Privately, under the transfer tool's fixed keys: an independent receiver
+# fetches it, a clear request is refused.
+private_key() { local key= && for _ in {1..32}; do key+=$(printf %02x "$1"); done && echo "$key"; }
+exec {SERVER_IN}> >(lan_run 1 env TRANSFER_PRIVATE=1 "$TOOL" serve 10.77.0.2 "$token" "$out/Tree/a/b/random.bin" >"$LAN_WORK/serve.log" 2>&1)
+wait_moving 10 host1_reads grep -q ready "$LAN_WORK/serve.log"
+sender_public=$(/usr/bin/python3 -c 'import sys; from dissononce.dh.x25519.x25519 import X25519DH; from dissononce.dh.x25519.private import PrivateKey; print(X25519DH().generate_keypair(PrivateKey(bytes.fromhex(sys.argv[1]))).public.data.hex())' "$(private_key 1)")
+private_digest=$(lan_run 2 /usr/bin/python3 "$LAN_TOOLS/../files/private_fetch.py" 10.77.0.1 "$token" "$(private_key 2)" "$sender_public")
+check "FILES/3: an independent receiver fetches the file whole ($private_digest)" \
+    test "$private_digest" = "$(sha256sum <"$out/Tree/a/b/random.bin" | cut -d' ' -f1)"
+check "and a FILES/2 request for it is refused" eval '! fetch && tail -n 1 "$LAN_WORK/fetch.log" | grep "fetched privately" >/dev/null'
+exec {SERVER_IN}>&-
+
 # A file large enough to cut: host 1 sends at 40 Mbit/s.
 head -c 30000000 /dev/urandom >"$out/cut.bin"
 ip -n "$(lan_namespace 1)" link set eth0 down && ip -n "$(lan_namespace 1)" link set eth0 up
