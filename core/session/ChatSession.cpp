@@ -263,8 +263,9 @@ void ChatSession::OpenNetwork(int port, const char* broadcastHost) {
             .keyed = [this](const std::string& name) { return delivery->Keyed(name); },
             .privatePeer =
                 [this](const std::string& name) -> std::optional<FileTransfers::PrivatePeer> {
+                // Nothing goes to a name whose new key waits for the person.
                 const auto session = peerKeys->TrustedSession(name);
-                if (session && session->peerFiles) {
+                if (session && session->peerFiles && !peerKeys->Undecided(name)) {
                     return FileTransfers::PrivatePeer{session->peerKey, session->address};
                 }
                 return std::nullopt;

@@ -259,7 +259,8 @@ void FileTransfers::Offer(const std::string& name, const std::string& address,
                 const auto peer = hooks.privatePeer ? hooks.privatePeer(made->name) : std::nullopt;
                 if (!peer || identity == nullptr) {
                     const QString reason = QStringLiteral(
-                        "no private connection to it is up now; try again in a few seconds");
+                        "no private connection to it is up now (if its key changed, decide on the "
+                        "new key first); try again in a few seconds");
                     hooks.note(
                         QStringLiteral("Nothing was offered to %1: %2").arg(made->peer, reason));
                     End(*made, State::Failed, reason);
